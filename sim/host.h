@@ -1,0 +1,46 @@
+// The stand-in simulator as a library: one host per process, which the XPLM functions a
+// loaded module calls talk to. xpsim's main() is a thin command line over this; tests drive
+// it in-process the same way.
+#pragma once
+
+#include <string>
+
+namespace xpsim {
+
+struct Options {
+    int screenLeft = 0, screenTop = 1080, screenRight = 1920, screenBottom = 0;  // global desktop, y up
+    double startTime = 0.0;     // elapsed time at load, seconds
+    int fps = 60;               // simulated frame rate
+    bool paced = true;          // frames follow the wall clock; false runs them back to back
+    bool vr = false;            // VR on at start
+    bool vrDataref = true;      // publish "sim/graphics/VR/enabled"
+    std::string logFile;        // empty: the log goes to standard output
+    bool comMta = false;        // Windows only: put the main thread into COM's MTA before loading
+};
+
+class Host {
+public:
+    explicit Host(const Options& options);
+    ~Host();  // unloads a module still loaded (Disable, Stop, unload)
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // Loads a module as X-Plane does: the five entry points, Start, then Enable when Start
+    // returned 1; a Start that returned 0 gets no further call and the module is unloaded.
+    // False with a message when the module cannot be loaded.
+    bool load(const std::string& modulePath, std::string& error);
+
+    // Runs script text: commands separated by newlines or ';' (see docs/xpsim.md).
+    // False with a message on a script error.
+    bool run(const std::string& script, std::string& error);
+
+    bool pluginLoaded() const;      // a module is loaded and started
+    std::string log() const;        // everything written to the log so far
+    std::string stateJson() const;  // what `state FILE` writes
+
+private:
+    struct Impl;
+    Impl* impl_;
+};
+
+}  // namespace xpsim

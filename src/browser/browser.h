@@ -1,0 +1,44 @@
+// What the rest of the plugin asks of the off-screen browser. One backend directory is
+// compiled into each module (webview2/ on Windows, chromium/ on Linux); this header is the
+// whole seam. Everything here is called on the simulator's main thread only.
+//
+// Bring-up is asynchronous: until the view exists browserViewReady() is false, and callers
+// skip reloads and clicks and log that they cannot find the view. Every completion the
+// backend delivers (bring-up steps, snapshots) runs on the main thread.
+#pragma once
+
+#include <string>
+
+// Puts the main thread into the browser's threading model (a COM single-threaded apartment
+// on Windows). On false the backend has logged the failure and start-up must stop at once.
+bool initBrowserThread();
+
+// Creates whatever host window the backend needs (the hidden Win32 parent on Windows).
+void createBrowserHostWindow();
+
+// Asks for the browser; the rest of the bring-up completes later on the main thread.
+void startBrowser();
+
+// Tears the browser down and balances initBrowserThread(). Leaves no browser process or
+// backend thread behind.
+void stopBrowser();
+
+// True once the page view exists (the browser can navigate, snapshot and take clicks).
+bool browserViewReady();
+
+// True once the controller that takes the zoom factor exists.
+bool browserControllerReady();
+
+// Starts a fresh navigation to the address. Ignored when the view is not ready.
+void navigateBrowser(const std::wstring& url);
+
+// Applies a zoom factor (1.0 = 100 %). A factor the browser refuses changes nothing there.
+void setBrowserZoom(double factor);
+
+// Sends a left press and release at a page pixel (top-left origin, y down).
+void sendBrowserClick(int pageX, int pageY);
+
+// Starts one PNG snapshot of the page. False when it could not be started (the backend has
+// logged what it reports). On true, OnCaptureCompleted() runs exactly once later, on the main
+// thread, with the snapshot's bytes or with a failure.
+bool startBrowserSnapshot();

@@ -1,0 +1,16 @@
+// The per-platform half of the decode worker: WIC on Windows, libpng on Linux.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "pipeline/png_buffer.h"
+
+// Called first and last on the decode thread (COM's multithreaded apartment on Windows).
+void enterDecoderThread();
+void leaveDecoderThread();
+
+// Decodes one snapshot to 32-bit BGRA, straight alpha, top row first, stride width * 4.
+// False (outputs untouched) for anything that is not a PNG of a size we accept.
+bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
+                    std::uint32_t& height);

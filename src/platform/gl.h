@@ -1,0 +1,41 @@
+// The few OpenGL 1.x calls and constants the panel uses, declared here so the plugin needs
+// no GL headers (Windows' gl.h stops at 1.1 and lacks GL_BGRA). The simulator's context is
+// current whenever we call them.
+#pragma once
+
+#if defined(_WIN32)
+#  define CV_GLAPI extern "C" __declspec(dllimport)
+#  define CV_GLCALL __stdcall
+#else
+#  define CV_GLAPI extern "C"
+#  define CV_GLCALL
+#endif
+
+using GLenum = unsigned int;
+using GLint = int;
+using GLsizei = int;
+using GLuint = unsigned int;
+using GLfloat = float;
+
+constexpr GLenum GL_TEXTURE_2D = 0x0DE1;
+constexpr GLenum GL_TEXTURE_MAG_FILTER = 0x2800;
+constexpr GLenum GL_TEXTURE_MIN_FILTER = 0x2801;
+constexpr GLint GL_LINEAR = 0x2601;
+constexpr GLenum GL_RGBA = 0x1908;
+constexpr GLint GL_RGBA8 = 0x8058;
+constexpr GLenum GL_BGRA = 0x80E1;
+constexpr GLenum GL_UNSIGNED_BYTE = 0x1401;
+constexpr GLenum GL_UNPACK_ALIGNMENT = 0x0CF5;
+constexpr GLenum GL_QUADS = 0x0007;
+
+CV_GLAPI void CV_GLCALL glTexParameteri(GLenum target, GLenum pname, GLint param);
+CV_GLAPI void CV_GLCALL glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width,
+                                     GLsizei height, GLint border, GLenum format, GLenum type,
+                                     const void* pixels);
+CV_GLAPI void CV_GLCALL glPixelStorei(GLenum pname, GLint param);
+CV_GLAPI void CV_GLCALL glColor3f(GLfloat red, GLfloat green, GLfloat blue);
+CV_GLAPI void CV_GLCALL glBegin(GLenum mode);
+CV_GLAPI void CV_GLCALL glEnd(void);
+CV_GLAPI void CV_GLCALL glTexCoord2i(GLint s, GLint t);
+CV_GLAPI void CV_GLCALL glVertex2i(GLint x, GLint y);
+CV_GLAPI void CV_GLCALL glDeleteTextures(GLsizei n, const GLuint* textures);
