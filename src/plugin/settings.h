@@ -2,6 +2,17 @@
 
 #include <string>
 
+// Debian's SimpleIni compiles its template bodies only with SI_IMPLEMENTATION (otherwise it
+// expects libsimpleini.so, which a simulator does not have); the module carries them itself.
+// It also pulls in the UTF-8 helpers of its wide-character document unless told not to; we
+// only use the narrow document, so Linux builds go without them. Windows keeps the library's
+// default (Win32 conversion).
+#if !defined(SI_IMPLEMENTATION)
+#  define SI_IMPLEMENTATION
+#endif
+#if !defined(_WIN32) && !defined(SI_NO_CONVERSION)
+#  define SI_NO_CONVERSION
+#endif
 #include <SimpleIni.h>
 
 // Settings document and the three values read from it at start-up. Main thread only.
@@ -10,8 +21,15 @@ extern float zoomLevel;
 extern int refreshWebPageSecs;
 extern std::wstring webUrl;
 
+// The page shown when the settings name none: the same address as narrow text (the default of
+// the "WebURL" lookup) and as wide text (the start value of webUrl).
+inline constexpr char defaultWebUrl[] = "https://panel.corvane.ai/";
+inline constexpr wchar_t defaultWebUrlWide[] = L"https://panel.corvane.ai/";
+
 // The module's folder with a trailing separator.
 std::string getPluginFolder();
+// The settings file beside the module: getPluginFolder() + "cv_settings.ini".
+std::string getSettingsPath();
 // Narrow text to wide: the ANSI code page on Windows, UTF-8 on Linux. Null gives "".
 std::wstring toWideString(const char* text);
 void loadSettings();

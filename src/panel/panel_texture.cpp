@@ -1,0 +1,93 @@
+#include "panel/panel_texture.h"
+
+#include <mutex>
+
+#include "panel/panel_window.h"
+#include "pipeline/frame.h"
+#include "platform/gl.h"
+
+static_assert(sizeof(int) == sizeof(GLuint), "the texture name is handed to GL as a GLuint");
+
+namespace {
+
+// Zero texels of the panel's size: the black picture shown until the first frame arrives.
+// Made once and kept; remade only if the panel size it was made for has changed.
+const std::vector<std::uint8_t>& blankPixels()
+{
+    static std::vector<std::uint8_t> pixels;
+    const int width = panelWidth.load() > 0 ? panelWidth.load() : 0;
+    const int height = panelHeight.load() > 0 ? panelHeight.load() : 0;
+    const std::size_t size = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+    if (pixels.size() != size) pixels.assign(size, 0);
+    return pixels;
+}
+
+}  // namespace
+
+void createPanelTexture()
+{
+    XPLMGenerateTextureNumbers(&panelTexture, 1);
+    XPLMBindTexture2d(panelTexture, 0);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+}
+
+void setBlankPanelImage()
+{
+    const std::vector<std::uint8_t>& blank = blankPixels();
+    if (blank.empty()) return;
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), panelWidth.load(), panelHeight.load(), 0, GL_RGBA,
+                 GL_UNSIGNED_BYTE, blank.data());
+}
+
+void deletePanelTexture()
+{
+    if (panelTexture == 0) return;
+    glDeleteTextures(1, reinterpret_cast<const GLuint*>(&panelTexture));
+    panelTexture = 0;
+}
+
+void drawPanelWindow(XPLMWindowID inWindowID, void*)
+{
+    try {
+        if (panelWindow == nullptr || XPLMGetWindowIsVisible(panelWindow) == 0) return;
+
+        int left = 0, top = 0, right = 0, bottom = 0;
+        XPLMGetWindowGeometry(inWindowID, &left, &top, &right, &bottom);
+        XPLMBindTexture2d(panelTexture, 0);
+
+        if (frameUpdated.load()) {
+            // Only the copy happens under the lock; GL work waits until it is released.
+            std::lock_guard<std::mutex> lock(frameMutex);
+            uploadPixels.assign(framePixels.begin(), framePixels.end());
+            uploadWidth = pageWidth.load();
+            uploadHeight = pageHeight.load();
+        }
+
+        const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
+                                     static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
+        if (!uploadPixels.empty() && panelTexture != 0 && uploadPixels.size() >= expected) {
+            XPLMBindTexture2d(panelTexture, 0);
+            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                         uploadPixels.data());
+            frameUpdated.store(false);
+        }
+
+        XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+        glColor3f(1.0f, 1.0f, 1.0f);
+        // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
+        glBegin(GL_QUADS);
+        glTexCoord2i(0, 1);
+        glVertex2i(left, bottom);
+        glTexCoord2i(0, 0);
+        glVertex2i(left, top);
+        glTexCoord2i(1, 0);
+        glVertex2i(right, top);
+        glTexCoord2i(1, 1);
+        glVertex2i(right, bottom);
+        glEnd();
+    } catch (...) {
+        XPLMDebugString("CV: drawing the panel failed\n");
+    }
+}

@@ -1,0 +1,72 @@
+#include "panel/panel_window.h"
+
+#include "panel/mouse_input.h"
+#include "panel/panel_texture.h"
+#include "plugin/commands.h"
+
+namespace {
+
+constexpr int panelMargin = 100;  // from the left and top edges of the global desktop
+
+}  // namespace
+
+void createPanelWindow()
+{
+    int screenLeft = 0, screenTop = 0, screenRight = 0, screenBottom = 0;
+    XPLMGetScreenBoundsGlobal(&screenLeft, &screenTop, &screenRight, &screenBottom);
+
+    panelWidth.store(768);
+    panelHeight.store(512);
+
+    XPLMCreateWindow_t params{};
+    params.structSize = sizeof(XPLMCreateWindow_t);
+    params.left = screenLeft + panelMargin;
+    params.top = screenTop - panelMargin;
+    params.right = screenLeft + panelMargin + panelWidth.load();
+    params.bottom = screenTop - panelMargin - panelHeight.load();
+    params.visible = 0;
+    params.drawWindowFunc = drawPanelWindow;
+    params.handleMouseClickFunc = handlePanelMouseClick;
+    params.handleKeyFunc = nullptr;
+    params.handleCursorFunc = nullptr;
+    params.handleMouseWheelFunc = handlePanelWheel;
+    params.refcon = nullptr;
+    params.decorateAsFloatingWindow = xplm_WindowDecorationRoundRectangle;
+    params.layer = xplm_WindowLayerFloatingWindows;
+    params.handleRightClickFunc = nullptr;
+
+    panelWindow = XPLMCreateWindowEx(&params);
+    if (panelWindow == nullptr) {
+        XPLMDebugString("CV ERROR: XPLMCreateWindowEx returned NULL\n");
+        return;
+    }
+    XPLMSetWindowIsVisible(panelWindow, 0);
+
+    if (vrEnabledRef != nullptr && XPLMGetDatai(vrEnabledRef) != 0) {
+        XPLMSetWindowPositioningMode(panelWindow, xplm_WindowVR, -1);
+    } else {
+        XPLMSetWindowPositioningMode(panelWindow, xplm_WindowPositionFree, -1);
+        // Keeps the window's size and its distance from the top-left corner when the
+        // simulator's window is resized.
+        XPLMSetWindowGravity(panelWindow, 0.0f, 1.0f, 0.0f, 1.0f);
+    }
+    XPLMSetWindowTitle(panelWindow, "Corvane Toolbar");
+}
+
+void handleVrMessage(int message)
+{
+    if (panelWindow == nullptr) return;
+    if (message == XPLM_MSG_ENTERED_VR) {
+        XPLMSetWindowPositioningMode(panelWindow, xplm_WindowVR, -1);
+    } else if (message == XPLM_MSG_EXITING_VR) {
+        if (XPLMWindowIsInVR(panelWindow) != 0) XPLMSetWindowPositioningMode(panelWindow, xplm_WindowPositionFree, 0);
+    }
+}
+
+void destroyPanelWindow()
+{
+    if (panelWindow == nullptr) return;
+    XPLMDestroyWindow(panelWindow);
+    // Forgotten at once so no later call can reach a window the host has freed.
+    panelWindow = nullptr;
+}

@@ -1,0 +1,103 @@
+#include "plugin/commands.h"
+
+#include <cstring>
+
+#include "browser/browser.h"
+#include "panel/panel_window.h"
+#include "plugin/settings.h"
+
+namespace {
+
+constexpr char menuItemRef[] = "cmd_vr";
+
+constexpr double zoomStep = 0.05;
+constexpr float zoomUpperLimit = 2.0f;
+constexpr double zoomLowerLimit = 0.1;
+
+// Reapplies and records the zoom once the browser can take it; before that only zoomLevel
+// changes and the controller starts with it.
+void applyZoom()
+{
+    if (!browserControllerReady()) return;
+    setBrowserZoom(static_cast<double>(zoomLevel));
+    storeZoomLevel();
+}
+
+}  // namespace
+
+void createCommands()
+{
+    toggleCommand = XPLMCreateCommand("Corvane/TogglePanel", "Toggle the Corvane Toolbar.");
+    increaseZoomCommand = XPLMCreateCommand("Corvane/IncreaseWebZoom", "Increase zoomlevel of Corvane panel.");
+    decreaseZoomCommand = XPLMCreateCommand("Corvane/DecreaseWebZoom", "Decrease zoomlevel of Corvane panel.");
+    XPLMRegisterCommandHandler(toggleCommand, handleCommand, 0, nullptr);
+    XPLMRegisterCommandHandler(increaseZoomCommand, handleCommand, 0, nullptr);
+    XPLMRegisterCommandHandler(decreaseZoomCommand, handleCommand, 0, nullptr);
+}
+
+void unregisterCommands()
+{
+    XPLMUnregisterCommandHandler(toggleCommand, handleCommand, 0, nullptr);
+    XPLMUnregisterCommandHandler(decreaseZoomCommand, handleCommand, 0, nullptr);
+    XPLMUnregisterCommandHandler(increaseZoomCommand, handleCommand, 0, nullptr);
+}
+
+void createPluginMenu()
+{
+    XPLMMenuID menu = XPLMCreateMenu("Corvane Toolbar", nullptr, 0, handleMenu, nullptr);
+    XPLMAppendMenuItem(menu, "Toggle Panel on/off.", const_cast<char*>(menuItemRef), 1);
+}
+
+int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void*)
+{
+    // Acting on the release only: a held key or button makes one step, not a repeat.
+    if (inPhase != xplm_CommandEnd) return 1;
+    try {
+        if (inCommand == toggleCommand) togglePanel();
+        if (inCommand == increaseZoomCommand) increaseWebZoom();
+        if (inCommand == decreaseZoomCommand) decreaseWebZoom();
+    } catch (...) {
+        XPLMDebugString("CV: command handler failed\n");
+    }
+    return 1;
+}
+
+void handleMenu(void*, void* inItemRef)
+{
+    try {
+        if (inItemRef != nullptr && std::strcmp(static_cast<const char*>(inItemRef), menuItemRef) == 0)
+            togglePanel();
+    } catch (...) {
+        XPLMDebugString("CV: menu handler failed\n");
+    }
+}
+
+int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
+{
+    try {
+        if (clicks > 0) increaseWebZoom();
+        if (clicks < 0) decreaseWebZoom();
+    } catch (...) {
+        XPLMDebugString("CV: mouse wheel handler failed\n");
+    }
+    return 1;
+}
+
+void togglePanel()
+{
+    if (panelWindow == nullptr) return;
+    XPLMSetWindowIsVisible(panelWindow, XPLMGetWindowIsVisible(panelWindow) == 0 ? 1 : 0);
+}
+
+void increaseWebZoom()
+{
+    if (zoomUpperLimit > zoomLevel) zoomLevel = static_cast<float>(static_cast<double>(zoomLevel) + zoomStep);
+    applyZoom();
+}
+
+void decreaseWebZoom()
+{
+    if (static_cast<double>(zoomLevel) > zoomLowerLimit)
+        zoomLevel = static_cast<float>(static_cast<double>(zoomLevel) - zoomStep);
+    applyZoom();
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/xplm.h"
+
+// The three commands, their handler, the menu and the zoom steps. Main thread only.
+extern XPLMCommandRef toggleCommand;
+extern XPLMCommandRef increaseZoomCommand;
+extern XPLMCommandRef decreaseZoomCommand;
+
+// Creates the three commands and registers handleCommand (after the simulator's own handling).
+void createCommands();
+// Unregisters handleCommand from the three commands; the commands themselves stay.
+void unregisterCommands();
+// The plugin's own menu in the menu bar with its one item.
+void createPluginMenu();
+
+int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void* inRefcon);
+void handleMenu(void* inMenuRef, void* inItemRef);
+int handlePanelWheel(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks, void* inRefcon);
+
+void togglePanel();
+void increaseWebZoom();
+void decreaseWebZoom();

@@ -1,0 +1,123 @@
+// The five entry points X-Plane calls, all on its main thread: start-up and shutdown create
+// and release everything in one fixed order. Nothing may throw into the simulator.
+#include <cstdio>
+#include <system_error>
+
+#include "browser/browser.h"
+#include "panel/panel_texture.h"
+#include "panel/panel_window.h"
+#include "pipeline/capture.h"
+#include "pipeline/decode_worker.h"
+#include "platform/xplm.h"
+#include "plugin/commands.h"
+#include "plugin/settings.h"
+
+namespace {
+
+// What start-up has registered so far, so that an early way out releases exactly that.
+bool browserThreadEntered = false;
+bool commandHandlersRegistered = false;
+bool flightLoopRegistered = false;
+
+template <typename Step>
+void guarded(const char* failure, Step step)
+{
+    try {
+        step();
+    } catch (...) {
+        XPLMDebugString(failure);
+    }
+}
+
+// Everything start-up created, released in shutdown order: the decode thread first (it must
+// not outlive what it feeds), the browser and its threading model last.
+void releaseEverything()
+{
+    guarded("CV: could not stop the decode thread\n", stopDecodeThread);
+    if (flightLoopRegistered) {
+        XPLMUnregisterFlightLoopCallback(PanelFlightLoop, nullptr);
+        flightLoopRegistered = false;
+    }
+    if (commandHandlersRegistered) {
+        unregisterCommands();
+        commandHandlersRegistered = false;
+    }
+    destroyPanelWindow();
+    deletePanelTexture();
+    if (browserThreadEntered) {
+        browserThreadEntered = false;
+        guarded("CV: could not stop the browser\n", stopBrowser);
+    }
+}
+
+void copyText(char* out, const char* text)
+{
+    // The host's buffers hold at least 256 bytes.
+    std::snprintf(out, 256, "%s", text);
+}
+
+}  // namespace
+
+PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription)
+{
+    try {
+        XPLMDebugString("Pluginstart: Corvane Toolbar v0.7\n");
+        loadSettings();
+        if (!initBrowserThread()) return 0;
+        browserThreadEntered = true;
+
+        copyText(outName, "CorvaneToolbar");
+        copyText(outSignature, "ai.corvane.plugin");
+        copyText(outDescription, "A plugin that creates a panel for Corvane.");
+
+        createCommands();
+        commandHandlersRegistered = true;
+        createPanelTexture();
+        vrEnabledRef = XPLMFindDataRef("sim/graphics/VR/enabled");
+        createPanelWindow();
+        createPluginMenu();
+        createBrowserHostWindow();
+        setBlankPanelImage();
+        startBrowser();
+
+        try {
+            startDecodeThread();
+        } catch (const std::system_error&) {
+            XPLMDebugString("CV: could not start the decode thread\n");
+            releaseEverything();
+            return 0;
+        }
+        XPLMRegisterFlightLoopCallback(PanelFlightLoop, -1.0f, nullptr);
+        flightLoopRegistered = true;
+
+        if (vrEnabledRef == nullptr) {
+            // X-Plane unloads a plugin whose start fails without calling XPluginStop, so
+            // nothing created above may stay behind. The menu cannot be removed with the
+            // calls we have; the host drops it together with the module.
+            XPLMDebugString("CV: sim/graphics/VR/enabled not found, the plugin does not start\n");
+            releaseEverything();
+            return 0;
+        }
+        return 1;
+    } catch (...) {
+        XPLMDebugString("CV: start-up failed\n");
+        guarded("CV: could not undo the start-up\n", releaseEverything);
+        return 0;
+    }
+}
+
+PLUGIN_EXPORT void XPluginStop(void)
+{
+    guarded("CV: could not save the settings\n", saveSettings);
+    guarded("CV: shutdown failed\n", releaseEverything);
+}
+
+PLUGIN_EXPORT int XPluginEnable(void) { return 1; }
+
+PLUGIN_EXPORT void XPluginDisable(void) {}
+
+PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*)
+{
+    if (inFrom != XPLM_PLUGIN_XPLANE) return;
+    guarded("CV: message handler failed\n", [inMessage] { handleVrMessage(inMessage); });
+}

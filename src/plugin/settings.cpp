@@ -1,0 +1,124 @@
+#include "plugin/settings.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#endif
+
+#include "platform/xplm.h"
+#include "plugin/log.h"
+
+namespace {
+
+constexpr char settingsSection[] = "General";
+constexpr char settingsFileName[] = "cv_settings.ini";
+
+#if defined(_WIN32)
+constexpr char folderSeparator = '\\';
+#else
+// Linux paths separate folders with '/'; a backslash here would name a different file.
+constexpr char folderSeparator = '/';
+#endif
+
+// atof's result truncated toward zero; values beyond int (and NaN) are pinned instead of
+// being converted with undefined behaviour.
+int truncateToInt(double value)
+{
+    if (std::isnan(value)) return 0;
+    if (value >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
+    if (value <= static_cast<double>(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
+    return static_cast<int>(value);
+}
+
+#if !defined(_WIN32)
+// Strict UTF-8 to UTF-32. Any malformed sequence (overlong form, surrogate, beyond U+10FFFF,
+// cut short) fails the whole conversion, as a failed MultiByteToWideChar does on Windows.
+bool decodeUtf8(const unsigned char* text, std::wstring& out)
+{
+    while (*text) {
+        unsigned char lead = *text++;
+        if (lead < 0x80) {
+            out.push_back(static_cast<wchar_t>(lead));
+            continue;
+        }
+        int extra;
+        char32_t code;
+        char32_t minimum;
+        if ((lead & 0xE0) == 0xC0) { extra = 1; code = lead & 0x1F; minimum = 0x80; }
+        else if ((lead & 0xF0) == 0xE0) { extra = 2; code = lead & 0x0F; minimum = 0x800; }
+        else if ((lead & 0xF8) == 0xF0) { extra = 3; code = lead & 0x07; minimum = 0x10000; }
+        else return false;
+        for (int i = 0; i < extra; ++i) {
+            unsigned char next = *text;
+            if ((next & 0xC0) != 0x80) return false;  // also stops at the terminator
+            code = (code << 6) | (next & 0x3F);
+            ++text;
+        }
+        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        out.push_back(static_cast<wchar_t>(code));
+    }
+    return true;
+}
+#endif
+
+}  // namespace
+
+std::string getPluginFolder()
+{
+    char path[2048] = {};
+    XPLMGetPluginInfo(XPLMGetMyID(), nullptr, path, nullptr, nullptr);
+    path[sizeof path - 1] = '\0';
+    const char* fileName = XPLMExtractFileAndPath(path);
+    std::size_t length = std::strlen(path);
+    if (fileName >= path && fileName <= path + sizeof path)
+        length = std::min(length, static_cast<std::size_t>(fileName - path));
+    std::string folder(path, length);
+    folder.push_back(folderSeparator);
+    return folder;
+}
+
+std::string getSettingsPath() { return getPluginFolder() + settingsFileName; }
+
+std::wstring toWideString(const char* text)
+{
+    if (text == nullptr) return std::wstring();
+#if defined(_WIN32)
+    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    std::wstring result(n > 0 ? static_cast<std::size_t>(n - 1) : 0, L'\0');
+    if (n > 1) {
+        if (MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n) == 0) return std::wstring();
+    }
+    return result;
+#else
+    std::wstring result;
+    if (!decodeUtf8(reinterpret_cast<const unsigned char*>(text), result)) return std::wstring();
+    return result;
+#endif
+}
+
+void loadSettings()
+{
+    if (settingsIni.LoadFile(getSettingsPath().c_str()) < 0) {
+        debugLog("Error loading INI from %s. Reverting to defaults..\n", getSettingsPath().c_str());
+        return;
+    }
+    zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, "zoomLevel", "0.5")));
+    refreshWebPageSecs =
+        truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
+    webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
+}
+
+void storeZoomLevel()
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(zoomLevel));
+    settingsIni.SetValue(settingsSection, "zoomLevel", text, "", true);
+}
+
+void saveSettings() { settingsIni.SaveFile(getSettingsPath().c_str()); }
