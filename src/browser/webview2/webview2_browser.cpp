@@ -1,0 +1,200 @@
+// WebView2 bring-up and teardown on the simulator's main thread: COM apartment, loader,
+// environment -> composition controller -> controller and view, then the few calls the
+// rest of the plugin makes through browser.h.
+#include <string>
+
+#include "browser/browser.h"
+#include "browser/webview2/webview2_state.h"
+#include "pipeline/frame.h"
+#include "platform/com_callback.h"
+#include "platform/xplm.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+
+using Microsoft::WRL::ComPtr;
+
+ComPtr<ICoreWebView2Controller> webViewController;
+ComPtr<ICoreWebView2CompositionController> compositionController;
+ComPtr<ICoreWebView2> webView;
+bool browserRunning = false;
+
+namespace {
+
+// Both live only between bring-up and stopBrowser, which releases them before COM goes.
+ComPtr<ICoreWebView2Environment3> webViewEnvironment;
+ComPtr<ICoreWebView2Controller> bringUpController;  // the controller step's own reference
+
+bool comInitialised = false;
+HMODULE loaderModule = nullptr;
+
+// A path LoadLibraryW takes as it is, without searching: "C:\..." or "\\server\...".
+bool isAbsoluteWindowsPath(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return true;
+    return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+}
+
+void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
+
+HRESULT onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
+    if (!browserRunning) return S_OK;
+    // A success without a controller would leave nothing to query; treat it as the failure it is.
+    if (FAILED(result) || controller == nullptr) {
+        XPLMDebugString("CV: CreateCoreWebView2CompositionController failed\n");
+        return S_OK;
+    }
+    compositionController = controller;
+    compositionController->QueryInterface(IID_ICoreWebView2Controller,
+                                          reinterpret_cast<void**>(bringUpController.ReleaseAndGetAddressOf()));
+    webViewController = bringUpController;
+    if (!webViewController) {
+        XPLMDebugString("CV: the composition controller has no ICoreWebView2Controller; running without a browser.\n");
+        compositionController.Reset();
+        return S_OK;
+    }
+
+    webViewController->get_CoreWebView2(webView.ReleaseAndGetAddressOf());
+    // The bring-up size is the page size before any snapshot: 768 x 512.
+    const RECT bounds{0, 0, pageWidth.load(), pageHeight.load()};
+    webViewController->put_Bounds(bounds);
+    webViewController->put_IsVisible(TRUE);
+    webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
+    if (webView) webView->Navigate(webUrl.c_str());
+    return S_OK;
+}
+
+HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
+    if (!browserRunning) return S_OK;
+    if (FAILED(result) || environment == nullptr) {
+        XPLMDebugString("CV: CreateCoreWebView2EnvironmentWithOptions failed\n");
+        return S_OK;
+    }
+    environment->QueryInterface(IID_ICoreWebView2Environment3,
+                                reinterpret_cast<void**>(webViewEnvironment.ReleaseAndGetAddressOf()));
+    if (!webViewEnvironment) {
+        // A runtime too old for windowless hosting: never call the missing interface.
+        XPLMDebugString("CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n");
+        return S_OK;
+    }
+
+    auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
+        [](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
+            try {
+                return onCompositionControllerCreated(controllerResult, controller);
+            } catch (...) {
+                XPLMDebugString("CV: error while bringing up the browser controller\n");
+                return S_OK;
+            }
+        });
+    if (!handler) {
+        XPLMDebugString("CV: out of memory while bringing up the browser\n");
+        return S_OK;
+    }
+    webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    return S_OK;
+}
+
+}  // namespace
+
+bool initBrowserThread() {
+    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(result)) {
+        XPLMDebugString("CV: CoInitializeEx failed\n");
+        return false;
+    }
+    comInitialised = true;
+    return true;
+}
+
+void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHandleW(nullptr)); }
+
+void startBrowser() {
+    browserRunning = true;
+    try {
+        // The loader is taken only from our own folder, by full path, so a missing or
+        // foreign copy elsewhere on the search path is never picked up, and a missing one
+        // costs one log line instead of a module the simulator cannot load.
+        const std::string folder = getPluginFolder();
+        const std::wstring loaderPath = toWideString((folder + "WebView2Loader.dll").c_str());
+        if (isAbsoluteWindowsPath(loaderPath)) loaderModule = LoadLibraryW(loaderPath.c_str());
+        if (loaderModule == nullptr) {
+            logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
+            return;
+        }
+        const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
+            reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
+        if (createEnvironment == nullptr) {
+            logLine("CV: " + folder +
+                    "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; running without a browser.\n");
+            FreeLibrary(loaderModule);
+            loaderModule = nullptr;
+            return;
+        }
+
+        auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+            IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+            [](HRESULT result, ICoreWebView2Environment* environment) {
+                try {
+                    return onEnvironmentCreated(result, environment);
+                } catch (...) {
+                    XPLMDebugString("CV: error while bringing up the browser environment\n");
+                    return S_OK;
+                }
+            });
+        if (!handler) {
+            XPLMDebugString("CV: out of memory while starting the browser\n");
+            return;
+        }
+        const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
+        // A refusal here (no runtime installed, for one) may never reach the handler; say so
+        // rather than leave a panel that stays blank without a word.
+        if (FAILED(result))
+            debugLog("CV: CreateCoreWebView2EnvironmentWithOptions returned 0x%08lX\n",
+                     static_cast<unsigned long>(result));
+    } catch (...) {
+        XPLMDebugString("CV: error while starting the browser\n");
+    }
+}
+
+void stopBrowser() {
+    browserRunning = false;
+    webViewController.Reset();
+    webView.Reset();
+    compositionController.Reset();
+    bringUpController.Reset();
+    webViewEnvironment.Reset();
+    if (hiddenWindow != nullptr) {
+        DestroyWindow(hiddenWindow);
+        hiddenWindow = nullptr;
+    }
+    if (comInitialised) {
+        CoUninitialize();
+        comInitialised = false;
+    }
+    // Last: no reference into the browser is left that could call into the loader.
+    if (loaderModule != nullptr) {
+        FreeLibrary(loaderModule);
+        loaderModule = nullptr;
+    }
+}
+
+bool browserViewReady() { return webView != nullptr; }
+
+bool browserControllerReady() { return webViewController != nullptr; }
+
+void navigateBrowser(const std::wstring& url) {
+    if (webView) webView->Navigate(url.c_str());
+}
+
+void setBrowserZoom(double factor) {
+    if (webViewController) webViewController->put_ZoomFactor(factor);
+}
+
+void sendBrowserClick(int pageX, int pageY) {
+    if (!compositionController) return;
+    const POINT point{pageX, pageY};
+    compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN,
+                                          COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+    compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
+                                          COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+}

@@ -1,0 +1,79 @@
+// A completion-handler COM object made from a callable, for the browser's one-method handler
+// interfaces (IUnknown plus `HRESULT Invoke(...)` in slot 3). The object starts with one
+// reference, which belongs to whoever made it; makeComCallback hands that reference over
+// in a ComPtr, so the creator's reference goes when its ComPtr does. Invoke never lets an
+// exception out: the browser that calls it cannot take one.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+
+#include <atomic>
+#include <functional>
+#include <new>
+#include <utility>
+
+template <class Interface, class... Args>
+class ComCallback final : public Interface {
+public:
+    using Function = std::function<HRESULT(Args...)>;
+
+    ComCallback(const IID& interfaceId, Function function)
+        : interfaceId_(interfaceId), function_(std::move(function)) {}
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID requested, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        if (IsEqualIID(requested, IID_IUnknown) || IsEqualIID(requested, interfaceId_)) {
+            *object = static_cast<Interface*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+
+    ULONG STDMETHODCALLTYPE AddRef() override { return references_.fetch_add(1, std::memory_order_relaxed) + 1; }
+
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = references_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+        if (left == 0) delete this;
+        return left;
+    }
+
+    HRESULT STDMETHODCALLTYPE Invoke(Args... args) override {
+        try {
+            return function_ ? function_(args...) : S_OK;
+        } catch (...) {
+            return E_UNEXPECTED;
+        }
+    }
+
+private:
+    ~ComCallback() = default;  // only Release destroys
+
+    std::atomic<ULONG> references_{1};
+    const IID interfaceId_;
+    Function function_;
+};
+
+namespace com_callback_detail {
+template <class Interface, class Method>
+struct ForMethod;
+template <class Interface, class Owner, class... Args>
+struct ForMethod<Interface, HRESULT (Owner::*)(Args...)> {
+    using Type = ComCallback<Interface, Args...>;
+};
+}  // namespace com_callback_detail
+
+// The handler object for Interface, with Invoke's parameters taken from the interface.
+template <class Interface>
+using ComCallbackFor = typename com_callback_detail::ForMethod<Interface, decltype(&Interface::Invoke)>::Type;
+
+// Makes a handler whose Invoke calls `function`. Null if memory ran out.
+template <class Interface, class Callable>
+Microsoft::WRL::ComPtr<Interface> makeComCallback(const IID& interfaceId, Callable&& function) {
+    Microsoft::WRL::ComPtr<Interface> handler;
+    handler.Attach(new (std::nothrow) ComCallbackFor<Interface>(interfaceId, std::forward<Callable>(function)));
+    return handler;
+}

@@ -1,0 +1,233 @@
+// Our own declarations of the WebView2 COM interfaces, enums and loader function that the
+// Windows backend touches. No SDK is vendored: the interfaces are written here from the
+// published slot tables. The browser calls us through these vtables, so a method in the
+// wrong slot crashes the simulator; each interface is therefore generated from one ordered
+// method list, and the slot of every method we call is checked at compile time below.
+//
+// Rules that keep the layout right: single inheritance from IUnknown (or the previous
+// interface version), no virtual destructor, no overloads, parameters by value exactly as
+// the browser passes them (RECT, POINT and double by value). Methods we never call keep
+// their slot with a simplified parameter list; only their position matters.
+#pragma once
+
+#include <windows.h>
+#include <objidl.h>
+#include <unknwn.h>
+
+#include <cstdint>
+#include <type_traits>
+
+static_assert(sizeof(void*) == 8, "the WebView2 declarations are for 64-bit modules");
+
+// ---- enums (32-bit, as the browser passes them) ----
+
+enum COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT : std::int32_t {
+    COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG = 0,
+    COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_JPEG = 1,
+};
+
+enum COREWEBVIEW2_MOUSE_EVENT_KIND : std::int32_t {
+    COREWEBVIEW2_MOUSE_EVENT_KIND_MOVE = 0x0200,
+    COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN = 0x0201,
+    COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP = 0x0202,
+    COREWEBVIEW2_MOUSE_EVENT_KIND_WHEEL = 0x020A,
+};
+
+enum COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS : std::int32_t {
+    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE = 0,
+    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON = 1,
+};
+
+static_assert(sizeof(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT) == 4);
+static_assert(sizeof(COREWEBVIEW2_MOUSE_EVENT_KIND) == 4);
+static_assert(sizeof(COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS) == 4);
+
+// The token add_* hands back and remove_* takes by value: one 64-bit integer.
+struct WebView2EventToken {
+    std::int64_t value;
+};
+static_assert(sizeof(WebView2EventToken) == 8);
+
+// ---- interface ids ----
+
+inline constexpr IID IID_ICoreWebView2 = {
+    0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
+inline constexpr IID IID_ICoreWebView2Controller = {
+    0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
+inline constexpr IID IID_ICoreWebView2CompositionController = {
+    0x3df9b733, 0xb9ae, 0x4a15, {0x86, 0xb4, 0xeb, 0x9e, 0xe9, 0x82, 0x64, 0x69}};
+inline constexpr IID IID_ICoreWebView2Environment = {
+    0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
+inline constexpr IID IID_ICoreWebView2Environment2 = {
+    0x41f3632b, 0x5ef4, 0x404f, {0xad, 0x82, 0x2d, 0x60, 0x6c, 0x5a, 0x9a, 0x21}};
+inline constexpr IID IID_ICoreWebView2Environment3 = {
+    0x80a22ae3, 0xbe7c, 0x4ce2, {0xaf, 0xe1, 0x5a, 0x50, 0x05, 0x6c, 0xde, 0xeb}};
+inline constexpr IID IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler = {
+    0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
+inline constexpr IID IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler = {
+    0x02fab84b, 0x1428, 0x4fb7, {0xad, 0x45, 0x1b, 0x2e, 0x64, 0x73, 0x61, 0x84}};
+inline constexpr IID IID_ICoreWebView2CapturePreviewCompletedHandler = {
+    0x697e05e9, 0x3d8f, 0x45fa, {0x96, 0xf4, 0x8f, 0xfe, 0x1e, 0xde, 0xda, 0xf5}};
+
+// ---- interface generation ----
+//
+// CV_WEBVIEW2_INTERFACE(Name, Base, METHODS) declares `struct Name : Base` with the methods
+// of METHODS in list order, and `NameSlots`, an enum giving each method's vtable slot
+// (continuing after the base's last slot). Since both come from the same list, a method
+// moved, added or removed in the list moves the enum, and the static_asserts below fail.
+
+#define CV_WEBVIEW2_DECLARE_METHOD(name, params) virtual HRESULT STDMETHODCALLTYPE name params = 0;
+#define CV_WEBVIEW2_SLOT_NAME(name, params) name,
+#define CV_WEBVIEW2_INTERFACE(Name, Base, METHODS)                                 \
+    struct Name : public Base {                                                    \
+        METHODS(CV_WEBVIEW2_DECLARE_METHOD)                                        \
+    };                                                                             \
+    struct Name##Slots {                                                           \
+        enum : int { cvBeforeFirst = Base##Slots::cvEnd - 1, METHODS(CV_WEBVIEW2_SLOT_NAME) cvEnd }; \
+    };
+
+struct IUnknownSlots {
+    enum : int { QueryInterface, AddRef, Release, cvEnd };
+};
+
+// An add_/remove_ event pair: two consecutive slots.
+#define CV_WEBVIEW2_EVENT(M, event)                                      \
+    M(add_##event, (IUnknown * handler, WebView2EventToken * token))     \
+    M(remove_##event, (WebView2EventToken token))
+
+struct ICoreWebView2EnvironmentOptions;  // never implemented by us: we pass null
+struct ICoreWebView2;
+struct ICoreWebView2Environment;
+struct ICoreWebView2CompositionController;
+
+#define CV_ENVIRONMENT_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode, ICoreWebView2Environment * environment))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, IUnknown,
+                      CV_ENVIRONMENT_COMPLETED_METHODS)
+
+#define CV_COMPOSITION_CONTROLLER_COMPLETED_METHODS(M) \
+    M(Invoke, (HRESULT errorCode, ICoreWebView2CompositionController * controller))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler, IUnknown,
+                      CV_COMPOSITION_CONTROLLER_COMPLETED_METHODS)
+
+#define CV_CAPTURE_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2CapturePreviewCompletedHandler, IUnknown, CV_CAPTURE_COMPLETED_METHODS)
+
+#define CV_WEBVIEW_METHODS(M)                                                        \
+    M(get_Settings, (IUnknown * *settings))                                          \
+    M(get_Source, (LPWSTR * uri))                                                    \
+    M(Navigate, (LPCWSTR uri))                                                       \
+    M(NavigateToString, (LPCWSTR htmlContent))                                       \
+    CV_WEBVIEW2_EVENT(M, NavigationStarting)                                         \
+    CV_WEBVIEW2_EVENT(M, ContentLoading)                                             \
+    CV_WEBVIEW2_EVENT(M, SourceChanged)                                              \
+    CV_WEBVIEW2_EVENT(M, HistoryChanged)                                             \
+    CV_WEBVIEW2_EVENT(M, NavigationCompleted)                                        \
+    CV_WEBVIEW2_EVENT(M, FrameNavigationStarting)                                    \
+    CV_WEBVIEW2_EVENT(M, FrameNavigationCompleted)                                   \
+    CV_WEBVIEW2_EVENT(M, ScriptDialogOpening)                                        \
+    CV_WEBVIEW2_EVENT(M, PermissionRequested)                                        \
+    CV_WEBVIEW2_EVENT(M, ProcessFailed)                                              \
+    M(AddScriptToExecuteOnDocumentCreated, (LPCWSTR javaScript, IUnknown * handler)) \
+    M(RemoveScriptToExecuteOnDocumentCreated, (LPCWSTR id))                          \
+    M(ExecuteScript, (LPCWSTR javaScript, IUnknown * handler))                       \
+    M(CapturePreview, (COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT imageFormat, IStream * imageStream, \
+                       ICoreWebView2CapturePreviewCompletedHandler * handler))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2, IUnknown, CV_WEBVIEW_METHODS)
+
+#define CV_CONTROLLER_METHODS(M)                                     \
+    M(get_IsVisible, (BOOL * isVisible))                             \
+    M(put_IsVisible, (BOOL isVisible))                               \
+    M(get_Bounds, (RECT * bounds))                                   \
+    M(put_Bounds, (RECT bounds))                                     \
+    M(get_ZoomFactor, (double* zoomFactor))                          \
+    M(put_ZoomFactor, (double zoomFactor))                           \
+    CV_WEBVIEW2_EVENT(M, ZoomFactorChanged)                          \
+    M(SetBoundsAndZoomFactor, (RECT bounds, double zoomFactor))      \
+    M(MoveFocus, (std::int32_t reason))                              \
+    CV_WEBVIEW2_EVENT(M, MoveFocusRequested)                         \
+    CV_WEBVIEW2_EVENT(M, GotFocus)                                   \
+    CV_WEBVIEW2_EVENT(M, LostFocus)                                  \
+    CV_WEBVIEW2_EVENT(M, AcceleratorKeyPressed)                      \
+    M(get_ParentWindow, (HWND * parentWindow))                       \
+    M(put_ParentWindow, (HWND parentWindow))                         \
+    M(NotifyParentWindowPositionChanged, ())                         \
+    M(Close, ())                                                     \
+    M(get_CoreWebView2, (ICoreWebView2 * *coreWebView2))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Controller, IUnknown, CV_CONTROLLER_METHODS)
+
+#define CV_COMPOSITION_CONTROLLER_METHODS(M)                                                      \
+    M(get_RootVisualTarget, (IUnknown * *target))                                                 \
+    M(put_RootVisualTarget, (IUnknown * target))                                                  \
+    M(SendMouseInput, (COREWEBVIEW2_MOUSE_EVENT_KIND eventKind,                                   \
+                       COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS virtualKeys, UINT32 mouseData, POINT point)) \
+    M(SendPointerInput, (std::int32_t eventKind, IUnknown * pointerInfo))                         \
+    M(get_Cursor, (HCURSOR * cursor))                                                             \
+    M(get_SystemCursorId, (UINT32 * systemCursorId))                                              \
+    CV_WEBVIEW2_EVENT(M, CursorChanged)
+CV_WEBVIEW2_INTERFACE(ICoreWebView2CompositionController, IUnknown, CV_COMPOSITION_CONTROLLER_METHODS)
+
+#define CV_ENVIRONMENT_METHODS(M)                                                               \
+    M(CreateCoreWebView2Controller, (HWND parentWindow, IUnknown * handler))                    \
+    M(CreateWebResourceResponse, (IStream * content, int statusCode, LPCWSTR reasonPhrase,      \
+                                  LPCWSTR headers, IUnknown** response))                        \
+    M(get_BrowserVersionString, (LPWSTR * versionInfo))                                        \
+    CV_WEBVIEW2_EVENT(M, NewBrowserVersionAvailable)
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment, IUnknown, CV_ENVIRONMENT_METHODS)
+
+#define CV_ENVIRONMENT2_METHODS(M)                                                           \
+    M(CreateWebResourceRequest, (LPCWSTR uri, LPCWSTR method, IStream * postData, LPCWSTR headers, \
+                                 IUnknown * *request))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment2, ICoreWebView2Environment, CV_ENVIRONMENT2_METHODS)
+
+#define CV_ENVIRONMENT3_METHODS(M)                                                    \
+    M(CreateCoreWebView2CompositionController,                                        \
+      (HWND parentWindow, ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler * handler)) \
+    M(CreateCoreWebView2PointerInfo, (IUnknown * *pointerInfo))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment3, ICoreWebView2Environment2, CV_ENVIRONMENT3_METHODS)
+
+// ---- slot checks: every method we call, in the slot the browser expects it ----
+
+static_assert(ICoreWebView2Slots::Navigate == 5);
+static_assert(ICoreWebView2Slots::add_NavigationStarting == 7);
+static_assert(ICoreWebView2Slots::remove_ProcessFailed == 26);
+static_assert(ICoreWebView2Slots::CapturePreview == 30);
+static_assert(ICoreWebView2ControllerSlots::put_IsVisible == 4);
+static_assert(ICoreWebView2ControllerSlots::put_Bounds == 6);
+static_assert(ICoreWebView2ControllerSlots::put_ZoomFactor == 8);
+static_assert(ICoreWebView2ControllerSlots::SetBoundsAndZoomFactor == 11);
+static_assert(ICoreWebView2ControllerSlots::get_ParentWindow == 21);
+static_assert(ICoreWebView2ControllerSlots::get_CoreWebView2 == 25);
+static_assert(ICoreWebView2CompositionControllerSlots::SendMouseInput == 5);
+static_assert(ICoreWebView2CompositionControllerSlots::remove_CursorChanged == 10);
+static_assert(ICoreWebView2EnvironmentSlots::remove_NewBrowserVersionAvailable == 7);
+static_assert(ICoreWebView2Environment2Slots::CreateWebResourceRequest == 8);
+static_assert(ICoreWebView2Environment3Slots::CreateCoreWebView2CompositionController == 9);
+static_assert(ICoreWebView2Environment3Slots::CreateCoreWebView2PointerInfo == 10);
+static_assert(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2CapturePreviewCompletedHandlerSlots::Invoke == 3);
+
+// A virtual destructor or a second base would add or shift slots: each interface is one
+// vtable pointer and nothing else.
+#define CV_WEBVIEW2_CHECK_SHAPE(Name)                  \
+    static_assert(sizeof(Name) == sizeof(void*));      \
+    static_assert(std::is_abstract_v<Name>);           \
+    static_assert(!std::has_virtual_destructor_v<Name>);
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Controller)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CompositionController)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Environment3)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CapturePreviewCompletedHandler)
+#undef CV_WEBVIEW2_CHECK_SHAPE
+
+// ---- the loader ----
+
+// Exported undecorated by WebView2Loader.dll, which the backend loads at run time.
+using CreateCoreWebView2EnvironmentWithOptionsFunction = HRESULT(STDAPICALLTYPE*)(
+    PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+
+inline constexpr const char* kCreateEnvironmentExportName = "CreateCoreWebView2EnvironmentWithOptions";
+inline constexpr const wchar_t* kWebView2LoaderFileName = L"WebView2Loader.dll";
