@@ -1,13 +1,311 @@
-// Placeholder until the Chromium backend lands: the plugin runs without a browser.
+// The browser seam on Linux: headless Chromium, driven over its DevTools pipe.
+//
+// Main-thread state only. The I/O thread of cdp::Connection turns replies into completions;
+// BrowserFlightLoop, run every frame, hands them to the rest of the plugin here, so every
+// completion (bring-up steps and snapshots alike) happens on the simulator's main thread.
+#include <chrono>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+
+
 #include "browser/browser.h"
+#include "browser/chromium/cdp_connection.h"
+#include "browser/chromium/cdp_wire.h"
+#include "browser/chromium/chromium_process.h"
+#include "pipeline/capture_completion.h"
+#include "pipeline/frame.h"
+#include "platform/xplm.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+
+namespace {
+
+enum class Stage {
+    Off,       // not started, or stopped
+    Starting,  // the process runs; the page session is being set up
+    Ready,     // attached to the page; bring-up commands sent
+    Gone,      // bring-up failed or the browser was lost: the plugin carries on without it
+};
+
+Stage stage = Stage::Off;
+std::unique_ptr<chromium::BrowserProcess> browserProcess;
+std::unique_ptr<cdp::Connection> connection;
+std::string pageSession;
+bool flightLoopRegistered = false;
+// The page's confirmed bring-up: until both the viewport and the first navigation have been
+// accepted, a refusal is a failed bring-up rather than a passing error.
+int bringUpRepliesOutstanding = 0;
+// The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
+int viewportWidth = 768;
+int viewportHeight = 512;
+// The zoom the page is shown at; a refused factor leaves it as it was.
+double pageZoom = 1.0;
+int framesUntilReapCheck = 0;
+
+constexpr std::chrono::milliseconds closeGrace{2000};
+
+void sendViewport() {
+    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+    connection->send(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
+                     {{"width", v.layoutWidth},
+                      {"height", v.layoutHeight},
+                      {"deviceScaleFactor", v.deviceScale},
+                      {"mobile", false}},
+                     pageSession);
+}
+
+void sendNavigate(const std::wstring& url) {
+    connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
+}
+
+// Gives up on the browser for this run: one log line, the process killed (it is reaped by the
+// flight loop or at stop). Replies still in flight complete as failed through the connection.
+void abandonBrowser(const std::string& line) {
+    if (stage == Stage::Gone || stage == Stage::Off) return;
+    stage = Stage::Gone;
+    pageSession.clear();
+    debugLog("%s", line.c_str());
+    if (browserProcess) browserProcess->kill();
+}
+
+void bringUpFailed(const char* step, const std::string& why) {
+    abandonBrowser(std::string("CV: the browser could not be brought up (") + step + ": " + why +
+                   "); carrying on without it.\n");
+}
+
+void attachTo(const std::string& targetId) {
+    connection->send(cdp::Request::Attach, "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}});
+}
+
+void onAttached(const std::string& sessionId) {
+    pageSession = sessionId;
+    viewportWidth = pageWidth.load();
+    viewportHeight = pageHeight.load();
+    // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now.
+    // A factor the page would refuse leaves it at 100 %.
+    pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
+    sendViewport();
+    sendNavigate(webUrl);
+    bringUpRepliesOutstanding = 2;
+    stage = Stage::Ready;
+}
+
+void dispatch(cdp::Completion& c) {
+    if (c.type == cdp::Completion::Type::Lost) {
+        abandonBrowser("CV: lost the browser (" + c.text + "); carrying on without it.\n");
+        return;
+    }
+    if (c.request == cdp::Request::Snapshot) {
+        // Exactly once per started snapshot, whatever became of the browser meanwhile.
+        OnCaptureCompleted(c.ok, std::move(c.snapshot));
+        return;
+    }
+    if (stage != Stage::Starting && stage != Stage::Ready) return;
+    switch (c.request) {
+    case cdp::Request::ListTargets:
+        if (!c.ok) return bringUpFailed("Target.getTargets", c.text);
+        if (c.value.empty()) {
+            connection->send(cdp::Request::CreateTarget, "Target.createTarget", {{"url", "about:blank"}});
+        } else {
+            attachTo(c.value);
+        }
+        break;
+    case cdp::Request::CreateTarget:
+        if (!c.ok) return bringUpFailed("Target.createTarget", c.text);
+        attachTo(c.value);
+        break;
+    case cdp::Request::Attach:
+        if (!c.ok) return bringUpFailed("Target.attachToTarget", c.text);
+        onAttached(c.value);
+        break;
+    case cdp::Request::SetViewport:
+        if (bringUpRepliesOutstanding > 0) {
+            --bringUpRepliesOutstanding;
+            if (!c.ok) return bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
+        } else if (!c.ok) {
+            debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
+        }
+        break;
+    case cdp::Request::Navigate:
+        if (bringUpRepliesOutstanding > 0) {
+            --bringUpRepliesOutstanding;
+            if (!c.ok) return bringUpFailed("Page.navigate", c.text);
+        }
+        if (!c.ok) {
+            debugLog("CV: navigation failed: %s\n", c.text.c_str());
+        } else if (!c.text.empty()) {
+            // The browser shows its error page; the next reload tries again.
+            debugLog("CV: the page could not be loaded: %s\n", c.text.c_str());
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+float BrowserFlightLoop(float, float, int, void*) {
+    try {
+        if (connection && connection->hasCompletions()) {
+            for (auto& completion : connection->takeCompletions()) dispatch(completion);
+        }
+        // A browser that exits is noticed by its closed pipe; reaping it is checked here
+        // about once a second so no zombie lingers.
+        if (browserProcess && --framesUntilReapCheck <= 0) {
+            framesUntilReapCheck = 60;
+            browserProcess->reapIfExited();
+        }
+    } catch (const std::exception& e) {
+        debugLog("CV: browser backend error: %s\n", e.what());
+    } catch (...) {
+        debugLog("CV: browser backend error\n");
+    }
+    return -1.0f;
+}
+
+// The executable named by "BrowserPath", else the first known browser on PATH.
+std::string locateBrowser() {
+    const char* configured = settingsIni.GetValue("General", "BrowserPath", nullptr);
+    if (configured != nullptr && *configured != '\0') {
+        if (chromium::isExecutableFile(configured)) return configured;
+        debugLog("CV: BrowserPath %s is not an executable file; carrying on without a browser.\n", configured);
+        return {};
+    }
+    const char* path = std::getenv("PATH");
+    const std::string searchPath = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (const char* name : chromium::browserNames) {
+        if (auto found = chromium::findOnPath(name, searchPath)) return *found;
+    }
+    debugLog("CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, google-chrome on "
+             "PATH); set BrowserPath in cv_settings.ini.\n");
+    return {};
+}
+
+void release() {
+    if (connection && browserProcess && !browserProcess->reaped() && stage != Stage::Gone) {
+        connection->send(cdp::Request::Close, "Browser.close", nlohmann::json::object());
+    }
+    if (browserProcess) browserProcess->terminate(stage == Stage::Gone ? std::chrono::milliseconds(0) : closeGrace);
+    // Joined after the browser is gone; completions not yet dispatched are dropped, the
+    // plugin is stopping.
+    connection.reset();
+    browserProcess.reset();
+    if (flightLoopRegistered) {
+        XPLMUnregisterFlightLoopCallback(BrowserFlightLoop, nullptr);
+        flightLoopRegistered = false;
+    }
+    pageSession.clear();
+    stage = Stage::Off;
+}
+
+}  // namespace
 
 bool initBrowserThread() { return true; }
+
 void createBrowserHostWindow() {}
-void startBrowser() {}
-void stopBrowser() {}
-bool browserViewReady() { return false; }
-bool browserControllerReady() { return false; }
-void navigateBrowser(const std::wstring&) {}
-void setBrowserZoom(double) {}
-void sendBrowserClick(int, int) {}
-bool startBrowserSnapshot() { return false; }
+
+void startBrowser() {
+    try {
+        if (stage != Stage::Off) return;
+        const std::string executable = locateBrowser();
+        if (executable.empty()) {
+            stage = Stage::Gone;
+            return;
+        }
+        int toBrowser = -1, fromBrowser = -1;
+        std::string error;
+        browserProcess = chromium::BrowserProcess::launch(executable, toBrowser, fromBrowser, error);
+        if (!browserProcess) {
+            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", executable.c_str(),
+                     error.c_str());
+            stage = Stage::Gone;
+            return;
+        }
+        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+        XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
+        flightLoopRegistered = true;
+        framesUntilReapCheck = 60;
+        stage = Stage::Starting;
+        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+    } catch (const std::exception& e) {
+        debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
+        release();
+        stage = Stage::Gone;
+    } catch (...) {
+        debugLog("CV: could not start the browser; carrying on without it.\n");
+        release();
+        stage = Stage::Gone;
+    }
+}
+
+void stopBrowser() {
+    try {
+        release();
+    } catch (const std::exception& e) {
+        debugLog("CV: error while stopping the browser: %s\n", e.what());
+    } catch (...) {
+        debugLog("CV: error while stopping the browser\n");
+    }
+}
+
+bool browserViewReady() { return stage == Stage::Ready; }
+
+bool browserControllerReady() { return stage == Stage::Ready; }
+
+void navigateBrowser(const std::wstring& url) {
+    if (stage != Stage::Ready) return;
+    try {
+        sendNavigate(url);
+    } catch (const std::exception& e) {
+        debugLog("CV: could not navigate: %s\n", e.what());
+    }
+}
+
+void setBrowserZoom(double factor) {
+    // Refused like the controller refuses it: the page keeps its zoom.
+    if (stage != Stage::Ready || !cdp::usableZoom(factor)) return;
+    try {
+        pageZoom = factor;
+        sendViewport();
+    } catch (const std::exception& e) {
+        debugLog("CV: could not zoom: %s\n", e.what());
+    }
+}
+
+void sendBrowserClick(int pageX, int pageY) {
+    if (stage != Stage::Ready) return;
+    try {
+        const double x = cdp::pageToCss(pageX, pageZoom);
+        const double y = cdp::pageToCss(pageY, pageZoom);
+        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
+                         {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 1},
+                          {"clickCount", 1}, {"modifiers", 0}},
+                         pageSession);
+        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
+                         {{"type", "mouseReleased"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 0},
+                          {"clickCount", 1}, {"modifiers", 0}},
+                         pageSession);
+    } catch (const std::exception& e) {
+        debugLog("CV: could not send a click: %s\n", e.what());
+    }
+}
+
+bool startBrowserSnapshot() {
+    if (stage != Stage::Ready) return false;
+    try {
+        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+        // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
+        // zoom, whatever rounding the layout size needed.
+        connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
+                         {{"format", "png"},
+                          {"fromSurface", true},
+                          {"captureBeyondViewport", false},
+                          {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
+                         pageSession);
+        return true;
+    } catch (const std::exception& e) {
+        debugLog("CV: could not request a snapshot: %s\n", e.what());
+        return false;
+    }
+}

@@ -1,0 +1,347 @@
+#include "browser/chromium/cdp_connection.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <system_error>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include "browser/chromium/cdp_wire.h"
+
+namespace cdp {
+
+namespace {
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+void setNonBlocking(int fd) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+}
+
+bool repliesAreReported(Request request) { return request != Request::Input && request != Request::Close; }
+
+std::string errorText(const nlohmann::json& reply) {
+    const auto& error = reply["error"];
+    if (error.is_object() && error.contains("message") && error["message"].is_string())
+        return error["message"].get<std::string>();
+    return "the browser reported an error";
+}
+
+std::string stringAt(const nlohmann::json& object, const char* key) {
+    if (!object.is_object()) return {};
+    auto it = object.find(key);
+    if (it == object.end() || !it->is_string()) return {};
+    return it->get<std::string>();
+}
+
+}  // namespace
+
+Connection::Connection(int toBrowser, int fromBrowser) : toBrowser_(toBrowser), fromBrowser_(fromBrowser) {
+    wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeFd_ < 0) {
+        const int error = errno;
+        closeFd(toBrowser_);
+        closeFd(fromBrowser_);
+        throw std::system_error(error, std::generic_category(), "eventfd");
+    }
+    // Our ends only: the browser's ends of the pipes are separate descriptions and stay
+    // blocking. A full pipe must never hold the I/O thread where stop cannot reach it.
+    setNonBlocking(toBrowser_);
+    setNonBlocking(fromBrowser_);
+    try {
+        thread_ = std::thread(&Connection::run, this);
+    } catch (...) {
+        closeFd(wakeFd_);
+        closeFd(toBrowser_);
+        closeFd(fromBrowser_);
+        throw;
+    }
+}
+
+Connection::~Connection() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake();
+    if (thread_.joinable()) thread_.join();
+    closeFd(wakeFd_);
+    closeFd(toBrowser_);
+    closeFd(fromBrowser_);
+}
+
+void Connection::wake() {
+    const std::uint64_t one = 1;
+    // A full counter still leaves the descriptor readable, which is all the thread needs.
+    [[maybe_unused]] auto n = ::write(wakeFd_, &one, sizeof one);
+}
+
+void Connection::send(Request request, const std::string& method, const nlohmann::json& params,
+                      const std::string& sessionId) {
+    nlohmann::json message = {{"method", method}, {"params", params}};
+    if (!sessionId.empty()) message["sessionId"] = sessionId;
+    {
+        std::lock_guard lock(mutex_);
+        const int id = nextId_++;
+        if (lost_) {
+            // The I/O thread has already failed everything it knew of; fail this one here so
+            // the caller still gets its one completion.
+            if (repliesAreReported(request)) {
+                Completion failed;
+                failed.request = request;
+                failed.text = "the browser is gone";
+                completions_.push_back(std::move(failed));
+                completionsWaiting_.store(true, std::memory_order_release);
+            }
+            return;
+        }
+        message["id"] = id;
+        // Dump with replacement: a stray invalid byte in a caller's text must not throw here.
+        outbound_.push_back({id, request, message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
+    }
+    wake();
+}
+
+std::deque<Completion> Connection::takeCompletions() {
+    std::lock_guard lock(mutex_);
+    completionsWaiting_.store(false, std::memory_order_release);
+    return std::exchange(completions_, {});
+}
+
+void Connection::complete(Completion completion) {
+    std::lock_guard lock(mutex_);
+    completions_.push_back(std::move(completion));
+    completionsWaiting_.store(true, std::memory_order_release);
+}
+
+void Connection::lose(const std::string& reason) {
+    std::lock_guard lock(mutex_);
+    if (lost_) return;
+    lost_ = true;
+    // Every command still owed an answer, written or not, fails now, in the order sent.
+    for (const auto& out : outbound_) pending_.emplace(out.id, out.request);
+    outbound_.clear();
+    for (const auto& [id, request] : pending_) {
+        if (!repliesAreReported(request)) continue;
+        Completion failed;
+        failed.request = request;
+        failed.text = reason;
+        completions_.push_back(std::move(failed));
+    }
+    pending_.clear();
+    Completion lost;
+    lost.type = Completion::Type::Lost;
+    lost.text = reason;
+    completions_.push_back(std::move(lost));
+    completionsWaiting_.store(true, std::memory_order_release);
+    writeBuffer_.clear();
+    written_ = 0;
+}
+
+void Connection::run() {
+    // A write to a pipe whose reader has died raises SIGPIPE in the writing thread; blocked
+    // here, the write fails with EPIPE instead of taking the simulator down.
+    sigset_t pipeSignal;
+    sigemptyset(&pipeSignal);
+    sigaddset(&pipeSignal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+    try {
+        serve();
+    } catch (const std::exception& e) {
+        lose(std::string("internal error: ") + e.what());
+    } catch (...) {
+        lose("internal error");
+    }
+}
+
+void Connection::serve() {
+    bool lost = false;
+    for (;;) {
+        pollfd fds[3] = {{wakeFd_, POLLIN, 0}, {-1, POLLIN, 0}, {-1, POLLOUT, 0}};
+        if (!lost) {
+            fds[1].fd = fromBrowser_;
+            if (written_ < writeBuffer_.size()) fds[2].fd = toBrowser_;
+        }
+        if (::poll(fds, 3, -1) < 0) {
+            if (errno == EINTR) continue;
+            lose(std::string("poll failed: ") + std::strerror(errno));
+            lost = true;
+            continue;
+        }
+        if (fds[0].revents != 0) {
+            std::uint64_t count;
+            [[maybe_unused]] auto n = ::read(wakeFd_, &count, sizeof count);
+            std::lock_guard lock(mutex_);
+            if (stopping_) return;
+            for (auto& out : outbound_) {
+                if (repliesAreReported(out.request)) pending_.emplace(out.id, out.request);
+                writeBuffer_ += out.text;
+                writeBuffer_ += '\0';
+            }
+            outbound_.clear();
+        }
+        if (lost) continue;
+        std::string reason;
+        if (fds[1].revents != 0) {
+            // Replies that arrived before the pipe closed are still delivered.
+            const bool open = readAvailable(reason);
+            while (auto message = reader_.next()) {
+                if (!handleMessage(*message, reason)) {
+                    lose(reason);
+                    lost = true;
+                    break;
+                }
+            }
+            if (lost) continue;
+            if (reader_.failed()) {
+                lose("the browser sent a message larger than 64 MiB");
+                lost = true;
+                continue;
+            }
+            if (!open) {
+                lose(reason);
+                lost = true;
+                continue;
+            }
+        }
+        if (fds[2].fd >= 0 || written_ < writeBuffer_.size()) {
+            if (!writeAvailable(reason)) {
+                lose(reason);
+                lost = true;
+            }
+        }
+    }
+}
+
+bool Connection::readAvailable(std::string& lostReason) {
+    // Reads what is there now; the next poll brings the rest.
+    static constexpr std::size_t chunk = 1 << 16;
+    char buffer[chunk];
+    for (int rounds = 0; rounds < 64; ++rounds) {
+        const ssize_t n = ::read(fromBrowser_, buffer, chunk);
+        if (n > 0) {
+            reader_.feed(buffer, static_cast<std::size_t>(n));
+            if (static_cast<std::size_t>(n) < chunk) return true;
+            continue;
+        }
+        if (n == 0) {
+            lostReason = "the browser has closed its pipe";
+            return false;
+        }
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return true;
+        lostReason = std::string("reading from the browser failed: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool Connection::writeAvailable(std::string& lostReason) {
+    while (written_ < writeBuffer_.size()) {
+        const ssize_t n = ::write(toBrowser_, writeBuffer_.data() + written_, writeBuffer_.size() - written_);
+        if (n > 0) {
+            written_ += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        lostReason = n < 0 ? std::string("writing to the browser failed: ") + std::strerror(errno)
+                           : std::string("writing to the browser failed");
+        return false;
+    }
+    writeBuffer_.clear();
+    written_ = 0;
+    return true;
+}
+
+bool Connection::handleMessage(const std::string& message, std::string& lostReason) {
+    nlohmann::json parsed = nlohmann::json::parse(message, nullptr, false);
+    if (parsed.is_discarded() || !parsed.is_object()) {
+        lostReason = "the browser sent a message that is not JSON";
+        return false;
+    }
+    if (auto method = stringAt(parsed, "method"); !method.empty()) {
+        // We attach to exactly one page; losing it leaves nothing to show.
+        if (method == "Target.detachedFromTarget" || method == "Inspector.detached") {
+            lostReason = "the page was detached";
+            return false;
+        }
+        if (method == "Inspector.targetCrashed") {
+            lostReason = "the page has crashed";
+            return false;
+        }
+        return true;
+    }
+    auto idIt = parsed.find("id");
+    if (idIt == parsed.end() || !idIt->is_number_integer()) return true;
+    auto pendingIt = pending_.find(idIt->get<int>());
+    if (pendingIt == pending_.end()) return true;
+    const Request request = pendingIt->second;
+    pending_.erase(pendingIt);
+
+    Completion completion;
+    completion.request = request;
+    completion.ok = !parsed.contains("error");
+    const nlohmann::json empty = nlohmann::json::object();
+    const nlohmann::json& result = parsed.contains("result") ? parsed["result"] : empty;
+    if (!completion.ok) {
+        completion.text = errorText(parsed);
+    } else {
+        switch (request) {
+        case Request::ListTargets:
+            if (auto infos = result.find("targetInfos"); infos != result.end() && infos->is_array()) {
+                for (const auto& info : *infos) {
+                    if (stringAt(info, "type") == "page" && !stringAt(info, "targetId").empty()) {
+                        completion.value = stringAt(info, "targetId");
+                        break;
+                    }
+                }
+            }
+            break;
+        case Request::CreateTarget:
+            completion.value = stringAt(result, "targetId");
+            if (completion.value.empty()) {
+                completion.ok = false;
+                completion.text = "no target id in the reply";
+            }
+            break;
+        case Request::Attach:
+            completion.value = stringAt(result, "sessionId");
+            if (completion.value.empty()) {
+                completion.ok = false;
+                completion.text = "no session id in the reply";
+            }
+            break;
+        case Request::Navigate:
+            completion.text = stringAt(result, "errorText");
+            break;
+        case Request::Snapshot: {
+            auto data = result.find("data");
+            std::vector<std::uint8_t> bytes;
+            if (data == result.end() || !data->is_string() ||
+                !decodeBase64(data->get_ref<const std::string&>(), bytes) || bytes.empty()) {
+                completion.ok = false;
+                completion.text = "the snapshot reply holds no image data";
+            } else {
+                completion.snapshot = PngBuffer(std::move(bytes));
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    complete(std::move(completion));
+    return true;
+}
+
+}  // namespace cdp

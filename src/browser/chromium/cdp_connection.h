@@ -1,0 +1,97 @@
+// The DevTools pipe to the browser, served by a thread of its own. The main thread only
+// queues small commands and collects finished replies; reading the pipe, JSON parsing and
+// the base64 decoding of snapshots all happen on the I/O thread, so a slow or misbehaving
+// browser can never stall the simulator.
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#include "browser/chromium/cdp_wire.h"
+#include "pipeline/png_buffer.h"
+
+namespace cdp {
+
+// What a command was sent for; decides what the I/O thread extracts from its reply.
+enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
+
+struct Completion {
+    enum class Type {
+        Reply,  // the reply to one command
+        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+    };
+    Type type = Type::Reply;
+    Request request = Request::Input;
+    bool ok = false;
+    std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
+    std::string value;  // ListTargets: a page's targetId ("" when there is none);
+                        // CreateTarget: the targetId; Attach: the sessionId
+    PngBuffer snapshot; // Snapshot: the decoded PNG bytes
+};
+
+// Largest message accepted from the browser. A snapshot of a large page is a few MiB of
+// base64; anything beyond this is a broken stream.
+inline constexpr std::size_t maxMessageBytes = 64u << 20;
+
+class Connection {
+public:
+    // Takes ownership of both pipe ends and starts the I/O thread. Throws std::system_error
+    // when the thread or its wake-up descriptor cannot be created (the ends are closed then).
+    Connection(int toBrowser, int fromBrowser);
+    // Stops and joins the I/O thread and closes both ends. Unfinished commands are dropped.
+    ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Queues one command. Replies of Input and Close are not reported; every other command
+    // yields exactly one Completion, a failed one if the connection is lost first.
+    void send(Request request, const std::string& method, const nlohmann::json& params,
+              const std::string& sessionId = {});
+
+    // Cheap check for the per-frame poll on the main thread.
+    bool hasCompletions() const { return completionsWaiting_.load(std::memory_order_acquire); }
+    std::deque<Completion> takeCompletions();
+
+private:
+    struct Outbound {
+        int id;
+        Request request;
+        std::string text;
+    };
+
+    void run();
+    void serve();
+    void wake();
+    bool readAvailable(std::string& lostReason);
+    bool writeAvailable(std::string& lostReason);
+    bool handleMessage(const std::string& message, std::string& lostReason);
+    void complete(Completion completion);
+    void lose(const std::string& reason);
+
+    // Owned by the I/O thread once started.
+    int toBrowser_;
+    int fromBrowser_;
+    int wakeFd_ = -1;
+    MessageReader reader_{maxMessageBytes};
+    std::map<int, Request> pending_;
+    std::string writeBuffer_;
+    std::size_t written_ = 0;
+
+    mutable std::mutex mutex_;  // guards everything below
+    std::deque<Outbound> outbound_;
+    std::deque<Completion> completions_;
+    int nextId_ = 1;
+    bool stopping_ = false;
+    bool lost_ = false;
+    std::atomic<bool> completionsWaiting_{false};
+
+    std::thread thread_;
+};
+
+}  // namespace cdp

@@ -1,0 +1,66 @@
+// Pieces of the DevTools pipe protocol that need no browser: splitting the byte stream into
+// messages, decoding the base64 a snapshot arrives in, and turning the panel's zoom into the
+// viewport the page is laid out in.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace cdp {
+
+// Messages on the pipe are JSON texts, each ended by one NUL byte. The reader collects bytes
+// as they arrive and yields whole messages. A message longer than the cap means the peer is
+// not speaking the protocol (or is feeding us garbage): the reader then fails for good rather
+// than grow without bound.
+class MessageReader {
+public:
+    explicit MessageReader(std::size_t maxMessageBytes) : maxMessageBytes_(maxMessageBytes) {}
+
+    // Appends received bytes. False once a message has exceeded the cap.
+    bool feed(const char* data, std::size_t size);
+    // The next complete message, if any.
+    std::optional<std::string> next();
+    bool failed() const { return failed_; }
+
+private:
+    std::size_t maxMessageBytes_;
+    std::string buffer_;
+    std::size_t consumed_ = 0;   // bytes of buffer_ already handed out
+    std::size_t scanned_ = 0;    // bytes of buffer_ known to hold no NUL
+    bool failed_ = false;
+};
+
+// Standard base64 (RFC 4648, with padding), as the DevTools protocol sends binary data.
+// False, with `out` unspecified, for anything that is not well-formed base64.
+bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
+
+// UTF-8 of a wide string (UTF-32 on Linux). Unpaired surrogates and values beyond U+10FFFF
+// become U+FFFD so the browser never receives malformed JSON text.
+std::string toUtf8(const std::wstring& text);
+
+// The zoom factor z shows the page at z times its natural size while a snapshot keeps the
+// panel's pixel size: the page is laid out in a viewport of width/z × height/z CSS pixels
+// rendered at device scale z.
+struct Viewport {
+    int layoutWidth;    // CSS pixels, rounded up so the layout covers the whole snapshot
+    int layoutHeight;
+    double clipWidth;   // CSS pixels of the snapshot: exactly width × height device pixels
+    double clipHeight;
+    double deviceScale;
+};
+
+// True for a zoom factor the page accepts: finite and above 0.
+bool usableZoom(double factor);
+// The factor the page is actually shown at. Like any browser's zoom it has limits: a factor
+// near 0 would ask for a layout millions of pixels wide, so it is held within [0.05, 10].
+double effectiveZoom(double factor);
+// The viewport for a snapshot of width × height pixels at zoom `factor` (usableZoom).
+Viewport viewportFor(int width, int height, double factor);
+// A snapshot pixel as a position in CSS pixels, where input events are aimed.
+double pageToCss(int pixel, double factor);
+
+}  // namespace cdp

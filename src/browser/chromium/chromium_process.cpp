@@ -1,0 +1,220 @@
+#include "browser/chromium/chromium_process.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace chromium {
+
+bool isExecutableFile(const std::string& path) {
+    struct stat info{};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           ::access(path.c_str(), X_OK) == 0;
+}
+
+std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = searchPath.find(':', start);
+        const std::string folder = searchPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        if (isExecutableFile(candidate)) return candidate;
+        if (end == std::string::npos) return std::nullopt;
+        start = end + 1;
+    }
+}
+
+std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot) {
+    std::vector<std::string> args = {
+        "--headless",
+        "--remote-debugging-pipe",
+        "--user-data-dir=" + profileFolder,
+        "--no-first-run",
+        "--no-default-browser-check",
+        "--disable-background-networking",
+        "--disable-component-update",
+        "--disable-sync",
+        "--disable-gpu",
+        "--hide-scrollbars",
+        "--mute-audio",
+    };
+    // The sandbox cannot start as root; everywhere else it stays on.
+    if (runningAsRoot) args.push_back("--no-sandbox");
+    // A plain first page, so the first navigation does not start from the new-tab page.
+    args.push_back("about:blank");
+    return args;
+}
+
+namespace {
+
+void closeQuietly(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+// Runs in the forked child: only async-signal-safe calls until exec.
+[[noreturn]] void becomeBrowser(const char* executable, char* const* argv, int commandsIn, int repliesOut,
+                                pid_t parent) {
+    // A process group of its own, so teardown reaches the browser's helper processes too.
+    ::setpgid(0, 0);
+    // Killed when the thread that forked us ends: the simulator's main thread, i.e. when the
+    // simulator exits or is killed. The parent may already be gone before this took effect.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    struct sigaction defaultAction{};
+    defaultAction.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &defaultAction, nullptr);
+
+    // The browser's chatter stays out of the simulator's console.
+    const int devNull = ::open("/dev/null", O_RDWR);
+    if (devNull < 0) ::_exit(127);
+    ::dup2(devNull, 0);
+    ::dup2(devNull, 1);
+    ::dup2(devNull, 2);
+    // Both pipe ends sit at 10 or above, so these never overwrite each other.
+    if (::dup2(commandsIn, 3) != 3 || ::dup2(repliesOut, 4) != 4) ::_exit(127);
+    if (::close_range(5, ~0U, 0) != 0) {
+        for (int fd = 5; fd < 65536; ++fd) ::close(fd);
+    }
+    ::execv(executable, argv);
+    ::_exit(127);
+}
+
+}  // namespace
+
+std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, int& toBrowser,
+                                                       int& fromBrowser, std::string& error) {
+    std::string profileTemplate = std::string(P_tmpdir) + "/cv-chromium-XXXXXX";
+    // mkdtemp creates the folder with mode 0700: the profile is ours alone.
+    if (::mkdtemp(profileTemplate.data()) == nullptr) {
+        error = std::string("cannot create a profile folder: ") + std::strerror(errno);
+        return nullptr;
+    }
+    const std::string profile = profileTemplate;
+    auto removeProfile = [&] {
+        std::error_code ignored;
+        std::filesystem::remove_all(profile, ignored);
+    };
+
+    int commands[2] = {-1, -1};  // we write [1], the browser reads [0]
+    int replies[2] = {-1, -1};   // the browser writes [1], we read [0]
+    int commandsIn = -1, repliesOut = -1;
+    auto closeAll = [&] {
+        for (int fd : {commands[0], commands[1], replies[0], replies[1], commandsIn, repliesOut}) closeQuietly(fd);
+    };
+    if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
+        error = std::string("cannot create the pipes: ") + std::strerror(errno);
+        closeAll();
+        removeProfile();
+        return nullptr;
+    }
+    commandsIn = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
+    repliesOut = ::fcntl(replies[1], F_DUPFD_CLOEXEC, 10);
+    if (commandsIn < 0 || repliesOut < 0) {
+        error = std::string("cannot arrange the pipes: ") + std::strerror(errno);
+        closeAll();
+        removeProfile();
+        return nullptr;
+    }
+
+    // Everything the child needs is prepared before fork: after it, the child may only make
+    // async-signal-safe calls (the simulator has other threads).
+    std::vector<std::string> args = browserArguments(profile, ::geteuid() == 0);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(executable.c_str()));
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        error = std::string("cannot start a process: ") + std::strerror(errno);
+        closeAll();
+        removeProfile();
+        return nullptr;
+    }
+    if (pid == 0) becomeBrowser(executable.c_str(), argv.data(), commandsIn, repliesOut, parent);
+
+    // Also from this side, so a kill of the group cannot miss a child that has not run yet.
+    ::setpgid(pid, pid);
+    closeQuietly(commands[0]);
+    closeQuietly(replies[1]);
+    closeQuietly(commandsIn);
+    closeQuietly(repliesOut);
+    toBrowser = commands[1];
+    fromBrowser = replies[0];
+    return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile));
+}
+
+BrowserProcess::~BrowserProcess() {
+    if (!reaped_) {
+        killGroup();
+        reapBlocking();
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(profileFolder_, ignored);
+}
+
+bool BrowserProcess::exitedUnreaped() {
+    siginfo_t info{};
+    // WNOWAIT leaves the child a zombie, which keeps its process group id reserved until the
+    // group has been killed: no unrelated process can have taken that id meanwhile.
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) {
+        // ECHILD: someone else reaped it (or SIGCHLD is ignored in this process).
+        if (errno == ECHILD) reaped_ = true;
+        return errno == ECHILD;
+    }
+    return info.si_pid == pid_;
+}
+
+void BrowserProcess::killGroup() {
+    if (reaped_) return;
+    ::kill(-pid_, SIGKILL);
+    ::kill(pid_, SIGKILL);
+}
+
+void BrowserProcess::reapBlocking() {
+    if (reaped_) return;
+    int status = 0;
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    }
+    reaped_ = true;
+}
+
+bool BrowserProcess::reapIfExited() {
+    if (reaped_) return true;
+    if (!exitedUnreaped()) return false;
+    // Helpers left behind by a browser that died are cleared with it.
+    killGroup();
+    reapBlocking();
+    return true;
+}
+
+void BrowserProcess::kill() { killGroup(); }
+
+bool BrowserProcess::terminate(std::chrono::milliseconds grace) {
+    if (reaped_) return true;
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    bool exited = exitedUnreaped();
+    while (!exited && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        exited = exitedUnreaped();
+    }
+    killGroup();
+    reapBlocking();
+    return exited;
+}
+
+}  // namespace chromium
