@@ -3,7 +3,19 @@
 // it in-process the same way.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#  if defined(XPSIM_BUILDING_HOST)
+#    define XPSIM_API __declspec(dllexport)
+#  else
+#    define XPSIM_API __declspec(dllimport)
+#  endif
+#else
+#  define XPSIM_API __attribute__((visibility("default")))
+#endif
 
 namespace xpsim {
 
@@ -18,7 +30,7 @@ struct Options {
     bool comMta = false;        // Windows only: put the main thread into COM's MTA before loading
 };
 
-class Host {
+class XPSIM_API Host {
 public:
     explicit Host(const Options& options);
     ~Host();  // unloads a module still loaded (Disable, Stop, unload)
@@ -37,6 +49,15 @@ public:
     bool pluginLoaded() const;      // a module is loaded and started
     std::string log() const;        // everything written to the log so far
     std::string stateJson() const;  // what `state FILE` writes
+
+    // Runs n frames (flight loops, then the draw callbacks of visible windows), paced or not
+    // as the options say. Also drives windows that test code created by calling XPLM directly.
+    void runFrames(int n);
+    double elapsedTime() const;  // the simulated clock, as XPLMGetElapsedTime reports it
+    // The desktop as last drawn, RGBA rows top first (see docs/xpsim.md for the mapping);
+    // false when there is no OpenGL context.
+    bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) const;
+    bool screenshot(const std::string& pngPath, std::string& error) const;
 
 private:
     struct Impl;

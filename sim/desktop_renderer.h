@@ -1,0 +1,56 @@
+// The host's own drawing: the desktop background, window decorations, the GL state a draw
+// callback starts from, the offscreen target of windows in VR, and reading the desktop back.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace xpsim {
+
+class GlContext;
+
+class DesktopRenderer {
+public:
+    // The desktop spans global boxels [left, right) x [bottom, top), one boxel per pixel.
+    DesktopRenderer(const GlContext& context, int left, int top, int right, int bottom);
+    ~DesktopRenderer();
+    DesktopRenderer(const DesktopRenderer&) = delete;
+    DesktopRenderer& operator=(const DesktopRenderer&) = delete;
+
+    void beginDesktop();  // clears the desktop; projection in global boxels, y up
+    // A plain frame and a title strip drawn outside the window rectangle (above its top edge),
+    // so every pixel inside the rectangle is the window's own.
+    void drawDecoration(int left, int top, int right, int bottom, bool inFront);
+    // The state every draw callback starts from: texture unit 0 active with no texture bound,
+    // texturing, blending, lighting, fog, alpha and depth tests off, colour white, and the
+    // current target's projection.
+    void resetCallbackState();
+
+    // Renders into an offscreen target of width x height with the projection (0, width, 0,
+    // height), for a window in VR; endVr() returns to the desktop.
+    void beginVr(int width, int height);
+    void endVr();
+
+    void activeTexture(int unit);
+    // The desktop as RGBA rows, top row first.
+    bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height);
+
+private:
+    void setProjection(double left, double right, double bottom, double top, int width, int height);
+
+    int left_, top_, right_, bottom_;
+    // Entry points beyond OpenGL 1.1, taken from the context.
+    void (*activeTexture_)(unsigned) = nullptr;
+    void (*genFramebuffers_)(int, unsigned*) = nullptr;
+    void (*deleteFramebuffers_)(int, const unsigned*) = nullptr;
+    void (*bindFramebuffer_)(unsigned, unsigned) = nullptr;
+    void (*framebufferTexture2D_)(unsigned, unsigned, unsigned, unsigned, int) = nullptr;
+    unsigned vrFramebuffer_ = 0;
+    unsigned vrColour_ = 0;
+    int vrWidth_ = 0, vrHeight_ = 0;
+    // The projection a draw callback gets.
+    double projLeft_ = 0, projRight_ = 0, projBottom_ = 0, projTop_ = 0;
+    int viewWidth_ = 0, viewHeight_ = 0;
+};
+
+}  // namespace xpsim

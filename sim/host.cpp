@@ -1,0 +1,68 @@
+#include "host.h"
+
+#include "host_state.h"
+#include "script.h"
+
+#include <stdexcept>
+
+namespace xpsim {
+
+struct Host::Impl : HostState {
+    explicit Impl(const Options& options) : HostState(options) {}
+};
+
+namespace {
+bool g_hostAlive = false;
+}
+
+Host::Host(const Options& options) {
+    if (g_hostAlive) throw std::logic_error("xpsim: only one Host may exist at a time");
+    setCurrentHostState(nullptr);  // the default host, if test code made one, gives way first
+    impl_ = new Impl(options);
+    g_hostAlive = true;
+    setCurrentHostState(impl_);
+}
+
+Host::~Host() {
+    delete impl_;
+    setCurrentHostState(nullptr);
+    g_hostAlive = false;
+}
+
+bool Host::load(const std::string& modulePath, std::string& error) {
+    return impl_->loadModule(modulePath, error);
+}
+
+bool Host::run(const std::string& script, std::string& error) {
+    return runScript(*impl_, script, error);
+}
+
+bool Host::pluginLoaded() const {
+    return impl_->moduleLoaded() && impl_->plugin().started;
+}
+
+std::string Host::log() const {
+    return impl_->logText();
+}
+
+std::string Host::stateJson() const {
+    return impl_->stateJson();
+}
+
+void Host::runFrames(int n) {
+    if (n > 0) impl_->runFrames(n);
+}
+
+double Host::elapsedTime() const {
+    return impl_->elapsedTime();
+}
+
+bool Host::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) const {
+    return impl_->readDesktop(rgba, width, height);
+}
+
+bool Host::screenshot(const std::string& pngPath, std::string& error) const {
+    return impl_->screenshot(pngPath, error);
+}
+
+}  // namespace xpsim

@@ -1,0 +1,79 @@
+// Texture names and the graphics state, on the host's real GL context.
+#include "host_state.h"
+
+#include "desktop_renderer.h"
+
+#if defined(_WIN32)
+#  include <windows.h>
+#endif
+#include <GL/gl.h>
+
+#include <algorithm>
+
+namespace xpsim {
+namespace {
+constexpr int kFixedFunctionUnits = 4;  // the units XPLMSetGraphicsState switches
+}
+
+bool textureExists(int name) {
+    return name > 0 && glIsTexture(static_cast<GLuint>(name)) == GL_TRUE;
+}
+
+void HostState::generateTextures(int* out, int count) {
+    if (out == nullptr || count <= 0) {
+        hostLine("XPLMGenerateTextureNumbers with no room for names ignored");
+        return;
+    }
+    std::vector<GLuint> names(static_cast<std::size_t>(count));
+    if (renderer_ != nullptr) {
+        glGenTextures(count, names.data());
+    } else {
+        // No context: names are only numbers, and none of them counts as a live texture.
+        for (auto& name : names) name = static_cast<GLuint>(++fallbackTextureName_);
+    }
+    for (int i = 0; i < count; ++i) {
+        out[i] = static_cast<int>(names[static_cast<std::size_t>(i)]);
+        textures_.push_back(TextureRecord{out[i], currentPlugin_});
+    }
+    // A fresh name may be one just deleted behind the cache's back.
+    boundTexture_.fill(-1);
+}
+
+void HostState::bindTexture(int name, int unit) {
+    if (unit < 0 || unit >= static_cast<int>(boundTexture_.size())) {
+        hostLine("XPLMBindTexture2d with texture unit " + std::to_string(unit) + " ignored");
+        return;
+    }
+    if (renderer_ == nullptr) return;
+    renderer_->activeTexture(unit);
+    auto& cached = boundTexture_[static_cast<std::size_t>(unit)];
+    if (cached != name) {
+        glBindTexture(GL_TEXTURE_2D, static_cast<GLuint>(name));
+        cached = name;
+    }
+}
+
+void HostState::setGraphicsState(int fog, int texUnits, int lighting, int alphaTest, int blend, int depthTest,
+                                 int depthWrite) {
+    if (renderer_ == nullptr) return;
+    auto set = [](GLenum capability, int on) { on ? glEnable(capability) : glDisable(capability); };
+    set(GL_FOG, fog);
+    // Texturing on for the first texUnits units, off for the rest; unit 0 stays active.
+    for (int unit = kFixedFunctionUnits - 1; unit >= 0; --unit) {
+        renderer_->activeTexture(unit);
+        set(GL_TEXTURE_2D, unit < texUnits);
+    }
+    set(GL_LIGHTING, lighting);
+    set(GL_ALPHA_TEST, alphaTest);
+    set(GL_BLEND, blend);
+    set(GL_DEPTH_TEST, depthTest);
+    glDepthMask(depthWrite ? GL_TRUE : GL_FALSE);
+}
+
+int HostState::liveTextureCount() const {
+    if (renderer_ == nullptr) return 0;
+    return static_cast<int>(
+        std::count_if(textures_.begin(), textures_.end(), [](const TextureRecord& t) { return textureExists(t.name); }));
+}
+
+}  // namespace xpsim

@@ -1,0 +1,262 @@
+// What the stand-in simulator holds: plugins, windows, commands, menus, flight loops and
+// textures, plus the clock and the log. One HostState exists per process; the XPLM functions
+// reach it through currentHostState(). Everything here is touched on the main thread only,
+// except the log, which a module's worker threads may write to by mistake and which must not
+// tear.
+#pragma once
+
+#include "platform/xplm.h"
+#include "host.h"
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace xpsim {
+
+class GlContext;
+class DesktopRenderer;
+
+constexpr XPLMPluginID kInProcessPluginId = 1;  // XPLM calls made by test code, no module loaded
+constexpr int kLayerCount = 4;
+
+struct PluginRecord {
+    XPLMPluginID id = XPLM_NO_PLUGIN_ID;
+    std::string path;  // absolute path the module was loaded from
+    std::string name, signature, description;
+    bool started = false;
+    bool enabled = false;
+};
+
+struct WindowRecord {
+    XPLMPluginID owner = XPLM_NO_PLUGIN_ID;
+    XPLMCreateWindow_t params{};  // callbacks and refcon as created
+    std::string title;
+    int left = 0, top = 0, right = 0, bottom = 0;  // desktop geometry, kept while in VR
+    bool visible = false;
+    int positioningMode = xplm_WindowPositionFree;
+    int monitor = -1;
+    std::array<float, 4> gravity{0.0f, 1.0f, 0.0f, 1.0f};
+    int layer = xplm_WindowLayerFloatingWindows;
+    int decoration = xplm_WindowDecorationNone;
+    std::uint64_t creationOrder = 0;
+};
+
+struct CommandHandler {
+    XPLMCommandCallback_f callback = nullptr;
+    bool before = false;
+    void* refcon = nullptr;
+    XPLMPluginID owner = XPLM_NO_PLUGIN_ID;
+};
+
+struct CommandRecord {
+    std::string name, description;
+    std::vector<CommandHandler> handlers;  // in registration order
+};
+
+struct MenuItem {
+    std::string title;
+    void* itemRef = nullptr;
+};
+
+struct MenuRecord {
+    XPLMPluginID owner = XPLM_NO_PLUGIN_ID;
+    std::string title;
+    XPLMMenuID parent = nullptr;
+    int parentItem = 0;
+    XPLMMenuHandler_f handler = nullptr;
+    void* menuRef = nullptr;
+    std::vector<MenuItem> items;
+};
+
+struct FlightLoopRecord {
+    XPLMFlightLoop_f callback = nullptr;
+    void* refcon = nullptr;
+    XPLMPluginID owner = XPLM_NO_PLUGIN_ID;
+    float interval = 0.0f;      // as last set: < 0 frames, > 0 seconds, 0 paused
+    std::int64_t dueFrame = 0;  // for a frame interval
+    double dueTime = 0.0;       // for a seconds interval
+    double lastCallTime = 0.0;  // elapsed time of the last call (or of registration)
+    bool alive = true;          // cleared on unregister; swept after the dispatch
+};
+
+struct TextureRecord {
+    int name = 0;
+    XPLMPluginID owner = XPLM_NO_PLUGIN_ID;
+};
+
+// Puts a plugin's id in place as "the plugin whose code is running" for the length of one
+// call into it, and restores the previous one afterwards (calls nest: a window draw can run
+// a command).
+class PluginScope {
+public:
+    PluginScope(XPLMPluginID& current, XPLMPluginID id) : current_(current), saved_(current) { current_ = id; }
+    ~PluginScope() { current_ = saved_; }
+    PluginScope(const PluginScope&) = delete;
+    PluginScope& operator=(const PluginScope&) = delete;
+
+private:
+    XPLMPluginID& current_;
+    XPLMPluginID saved_;
+};
+
+class HostState {
+public:
+    explicit HostState(const Options& options);
+    virtual ~HostState();
+    HostState(const HostState&) = delete;
+    HostState& operator=(const HostState&) = delete;
+
+    // --- log
+    void writeLog(const std::string& text);  // verbatim
+    void hostLine(const std::string& text);  // "xpsim: " + text + "\n"
+    std::string logText() const;
+
+    // --- module lifecycle
+    bool loadModule(const std::string& path, std::string& error);
+    void unloadModule();  // Disable, Stop, leak check, unload; nothing when no module
+    bool moduleLoaded() const { return module_ != nullptr; }
+    const PluginRecord& plugin() const { return plugin_; }
+    void sendMessage(XPLMPluginID from, int message);
+    std::string stateJson() const;
+
+    // --- frames
+    void runFrames(std::int64_t count);
+    double elapsedTime() const { return options_.startTime + static_cast<double>(frame_) / options_.fps; }
+    int fps() const { return options_.fps; }
+
+    // --- commands, menus
+    XPLMCommandRef findCommand(const std::string& name);
+    void runCommand(XPLMCommandRef ref, XPLMCommandPhase phase);
+    bool runMenuItem(const std::string& title);  // false: no such item
+
+    // --- pointer and windows
+    void pointer(int x, int y, XPLMMouseStatus status);
+    void wheel(int x, int y, int clicks, int axis);
+    WindowRecord* panelWindow();  // first existing window of the loaded plugin
+    void setVr(bool on);
+    bool vrOn() const { return vr_; }
+
+    // --- screenshots
+    bool screenshot(const std::string& path, std::string& error);
+    bool readDesktop(std::vector<std::uint8_t>& rgbaTopRowFirst, int& width, int& height);
+
+    // --- what the XPLM functions call (xplm_api.cpp)
+    bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
+    XPLMPluginID currentPlugin() const { return currentPlugin_; }
+    const PluginRecord* pluginById(XPLMPluginID id) const;
+    void registerFlightLoop(XPLMFlightLoop_f cb, float interval, void* refcon);
+    void unregisterFlightLoop(XPLMFlightLoop_f cb, void* refcon);
+    XPLMCommandRef createCommand(const char* name, const char* description);
+    void registerCommandHandler(XPLMCommandRef ref, XPLMCommandCallback_f cb, int before, void* refcon);
+    void unregisterCommandHandler(XPLMCommandRef ref, XPLMCommandCallback_f cb, int before, void* refcon);
+    XPLMMenuID createMenu(const char* name, XPLMMenuID parent, int parentItem, XPLMMenuHandler_f handler,
+                          void* menuRef);
+    int appendMenuItem(XPLMMenuID menu, const char* name, void* itemRef);
+    XPLMDataRef findDataRef(const char* name);
+    int getDatai(XPLMDataRef ref);
+    XPLMWindowID createWindow(const XPLMCreateWindow_t* params);
+    void destroyWindow(XPLMWindowID id);
+    WindowRecord* window(XPLMWindowID id, const char* caller);  // null (and a log line) if unknown
+    bool windowInVr(const WindowRecord& w) const;
+    void windowGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b) const;
+    void setPositioningMode(WindowRecord& w, int mode, int monitor);
+    bool windowInFront(const WindowRecord& w) const;
+    void bringToFront(WindowRecord& w);
+    void screenBounds(int& l, int& t, int& r, int& b) const;
+    void generateTextures(int* out, int count);
+    void bindTexture(int name, int unit);
+    void setGraphicsState(int fog, int texUnits, int lighting, int alphaTest, int blend, int depthTest,
+                          int depthWrite);
+    int liveTextureCount() const;
+    const Options& options() const { return options_; }
+
+    // Calls into the module with its id as the current plugin. An exception escaping the
+    // module is a fault of the module: it is logged and the call yields a default value, so
+    // the host (like X-Plane) is not torn down by it.
+    template <typename F>
+    auto intoModule(XPLMPluginID id, const char* what, F&& call) -> decltype(call()) {
+        PluginScope scope(currentPlugin_, id);
+        try {
+            return call();
+        } catch (...) {
+            hostLine(std::string("error: an exception escaped ") + what);
+            if constexpr (!std::is_void_v<decltype(call())>) return decltype(call()){};
+        }
+    }
+
+private:
+    using WindowMap = std::map<XPLMWindowID, std::unique_ptr<WindowRecord>>;
+
+    void runOneFrame();
+    void runFlightLoops();
+    void drawWindows();
+    void pace();
+    void leakCheckAndRemove(XPLMPluginID owner, const std::string& who);
+    std::vector<WindowRecord*> frontOrder(int layer) const;  // back to front, visible or not
+    WindowRecord* hitTest(int x, int y);
+    int vrDataRefValue() const { return vr_ ? 1 : 0; }
+
+    Options options_;
+    std::thread::id mainThread_;
+
+    mutable std::mutex logMutex_;
+    std::string log_;
+    std::ofstream logFile_;
+
+    void* module_ = nullptr;
+    PluginRecord plugin_;
+    PluginRecord inProcess_;
+    XPLMPluginID nextPluginId_ = 2;
+    XPLMPluginID currentPlugin_ = kInProcessPluginId;
+    struct EntryPoints {
+        int (*start)(char*, char*, char*) = nullptr;
+        void (*stop)() = nullptr;
+        int (*enable)() = nullptr;
+        void (*disable)() = nullptr;
+        void (*receiveMessage)(XPLMPluginID, int, void*) = nullptr;
+    } entry_;
+
+    std::int64_t frame_ = 0;
+    int flightLoopCounter_ = 0;
+    double lastFlightLoopTime_ = 0.0;
+    bool pacingStarted_ = false;
+    std::chrono::steady_clock::time_point paceBase_;
+    std::int64_t paceBaseFrame_ = 0;
+
+    WindowMap windows_;
+    std::uint64_t windowSerial_ = 0;
+    std::array<std::vector<XPLMWindowID>, kLayerCount> zOrder_;  // back to front per layer
+    XPLMWindowID captured_ = nullptr;  // the window that got the press, until release
+
+    std::vector<std::unique_ptr<CommandRecord>> commands_;
+    std::vector<std::unique_ptr<MenuRecord>> menus_;
+    std::vector<std::unique_ptr<FlightLoopRecord>> flightLoops_;
+    bool dispatchingFlightLoops_ = false;
+    std::vector<TextureRecord> textures_;
+    int fallbackTextureName_ = 0;  // names handed out when there is no GL context
+
+    bool vr_ = false;
+    int vrDataRef_ = 0;  // its address is the dataref handle
+
+    std::unique_ptr<GlContext> gl_;
+    std::unique_ptr<DesktopRenderer> renderer_;
+    std::array<int, 8> boundTexture_{};  // XPLMBindTexture2d's cache, per unit
+};
+
+// The host the XPLM functions talk to. With no Host alive, test code calling XPLM functions
+// directly gets a default one, made on first use.
+HostState& currentHostState();
+// True when the GL context holds a texture of this name (host_graphics.cpp).
+bool textureExists(int name);
+void setCurrentHostState(HostState* state);
+
+}  // namespace xpsim

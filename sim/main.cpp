@@ -1,0 +1,126 @@
+// xpsim: loads one plugin module as X-Plane does and runs a script of simulator and user
+// actions against it. See docs/xpsim.md.
+#include "host.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+constexpr int kExitLoadError = 1;
+constexpr int kExitScriptError = 2;
+constexpr int kExitUsage = 64;
+
+const char* const kUsage =
+    "usage: xpsim [--screen L,T,R,B] [--start-time S] [--fps N] [--unpaced] [--vr] [--no-vr-dataref]\n"
+    "             [--log FILE] PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
+
+int usage(const std::string& problem) {
+    std::cerr << "xpsim: " << problem << "\n" << kUsage;
+    return kExitUsage;
+}
+
+bool parseDouble(const char* text, double& value) {
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0';
+}
+
+bool parseScreen(const std::string& text, xpsim::Options& options) {
+    int values[4];
+    std::istringstream in(text);
+    char comma = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (!(in >> values[i])) return false;
+        if (i < 3 && (!(in >> comma) || comma != ',')) return false;
+    }
+    if (in >> comma) return false;
+    if (values[2] <= values[0] || values[1] <= values[3]) return false;
+    options.screenLeft = values[0];
+    options.screenTop = values[1];
+    options.screenRight = values[2];
+    options.screenBottom = values[3];
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    xpsim::Options options;
+    std::string modulePath, script;
+    bool haveScript = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--screen") {
+            const char* v = value();
+            if (v == nullptr || !parseScreen(v, options)) return usage("--screen needs L,T,R,B with R > L and T > B");
+        } else if (arg == "--start-time") {
+            const char* v = value();
+            if (v == nullptr || !parseDouble(v, options.startTime)) return usage("--start-time needs seconds");
+        } else if (arg == "--fps") {
+            const char* v = value();
+            double fps = 0;
+            if (v == nullptr || !parseDouble(v, fps) || fps < 1 || fps > 1000 || fps != static_cast<int>(fps)) {
+                return usage("--fps needs a whole number from 1 to 1000");
+            }
+            options.fps = static_cast<int>(fps);
+        } else if (arg == "--unpaced") {
+            options.paced = false;
+        } else if (arg == "--vr") {
+            options.vr = true;
+        } else if (arg == "--no-vr-dataref") {
+            options.vrDataref = false;
+        } else if (arg == "--log") {
+            const char* v = value();
+            if (v == nullptr) return usage("--log needs a file");
+            options.logFile = v;
+        } else if (arg == "--com-mta") {
+            options.comMta = true;
+        } else if (arg == "-e") {
+            const char* v = value();
+            if (v == nullptr || haveScript || modulePath.empty()) return usage("-e needs a script after the module");
+            script = v;
+            haveScript = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return usage("unknown option " + arg);
+        } else if (modulePath.empty()) {
+            modulePath = arg;
+        } else if (!haveScript) {
+            std::ifstream in(arg, std::ios::binary);
+            if (!in) {
+                std::cerr << "xpsim: error: cannot read script file " << arg << "\n";
+                return kExitScriptError;
+            }
+            std::ostringstream text;
+            text << in.rdbuf();
+            script = text.str();
+            haveScript = true;
+        } else {
+            return usage("unexpected argument " + arg);
+        }
+    }
+    if (modulePath.empty()) return usage("no plugin module given");
+
+    try {
+        xpsim::Host host(options);
+        std::string error;
+        if (!host.load(modulePath, error)) {
+            std::cerr << "xpsim: error: " << error << "\n";
+            return kExitLoadError;
+        }
+        if (!host.run(script, error)) {
+            std::cerr << "xpsim: error: " << error << "\n";
+            return kExitScriptError;
+        }
+        // The host's destructor unloads a module still loaded (Disable, Stop, leak check).
+    } catch (const std::exception& e) {
+        std::cerr << "xpsim: error: " << e.what() << "\n";
+        return kExitScriptError;
+    }
+    return 0;
+}

@@ -1,0 +1,25 @@
+// The few operating-system services the host needs, one implementation per platform
+// (os_posix.cpp, and a Win32 one for the Windows build).
+#pragma once
+
+#include <chrono>
+#include <string>
+
+namespace xpsim::os {
+
+// Loads a module so that its undefined symbols resolve against the host's exports.
+// Null with a message on failure.
+void* loadModule(const std::string& path, std::string& error);
+void* findSymbol(void* module, const char* name);
+void unloadModule(void* module);
+// True when the file at this path is still mapped into the process (e.g. after an unload
+// the system refused to carry out).
+bool moduleStillMapped(const std::string& path);
+
+std::string absolutePath(const std::string& path);
+char pathSeparator();
+
+// Sleeps until the given instant; never spins.
+void sleepUntil(std::chrono::steady_clock::time_point when);
+
+}  // namespace xpsim::os

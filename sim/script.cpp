@@ -1,0 +1,281 @@
+#include "script.h"
+
+#include "host_state.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace xpsim {
+namespace {
+
+struct Line {
+    int number = 0;
+    std::string text;
+};
+
+std::string trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string::npos) return "";
+    const auto last = s.find_last_not_of(" \t\r");
+    return s.substr(first, last - first + 1);
+}
+
+std::vector<Line> splitScript(const std::string& script) {
+    std::vector<Line> lines;
+    std::istringstream in(script);
+    std::string physical;
+    int number = 0;
+    while (std::getline(in, physical)) {
+        ++number;
+        const auto hash = physical.find('#');
+        if (hash != std::string::npos && trim(physical.substr(0, hash)).empty()) continue;  // comment line
+        std::size_t start = 0;
+        while (start <= physical.size()) {
+            const auto semicolon = physical.find(';', start);
+            const auto end = semicolon == std::string::npos ? physical.size() : semicolon;
+            std::string command = trim(physical.substr(start, end - start));
+            if (!command.empty()) lines.push_back(Line{number, command});
+            if (semicolon == std::string::npos) break;
+            start = semicolon + 1;
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> result;
+    std::string word;
+    while (in >> word) result.push_back(word);
+    return result;
+}
+
+// Everything after the command word, as one argument (titles and paths may hold spaces).
+std::string restAfterFirstWord(const std::string& text) {
+    const auto space = text.find_first_of(" \t");
+    return space == std::string::npos ? "" : trim(text.substr(space));
+}
+
+bool parseNumber(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    value = std::strtod(text.c_str(), &end);
+    return errno == 0 && end == text.c_str() + text.size() && std::isfinite(value);
+}
+
+bool parseInt(const std::string& text, int& value) {
+    double d = 0;
+    if (!parseNumber(text, d) || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) return false;
+    value = static_cast<int>(d);
+    return true;
+}
+
+class Runner {
+public:
+    explicit Runner(HostState& host) : host_(host) {}
+
+    // False with a message (without the line prefix) on error.
+    bool execute(const std::string& text, std::string& error) {
+        const auto w = words(text);
+        const std::string& verb = w[0];
+        auto needArgs = [&](std::size_t min, std::size_t max, const char* usage) {
+            if (w.size() - 1 < min || w.size() - 1 > max) {
+                error = std::string("usage: ") + usage;
+                return false;
+            }
+            return true;
+        };
+        auto intArg = [&](std::size_t i, int& out) {
+            if (parseInt(w[i], out)) return true;
+            error = "'" + w[i] + "' is not a whole number";
+            return false;
+        };
+
+        if (verb == "wait") {
+            double seconds = 0;
+            if (!needArgs(1, 1, "wait SECONDS")) return false;
+            if (!parseNumber(w[1], seconds) || seconds < 0) {
+                error = "'" + w[1] + "' is not a number of seconds";
+                return false;
+            }
+            host_.runFrames(std::llround(seconds * host_.fps()));
+            return true;
+        }
+        if (verb == "frames") {
+            int n = 0;
+            if (!needArgs(1, 1, "frames N") || !intArg(1, n)) return false;
+            if (n < 0) {
+                error = "frames needs a count of 0 or more";
+                return false;
+            }
+            host_.runFrames(n);
+            return true;
+        }
+        if (verb == "command") {
+            if (!needArgs(1, 2, "command NAME [begin|continue|end|once]")) return false;
+            const std::string phase = w.size() > 2 ? w[2] : "once";
+            XPLMCommandRef ref = host_.findCommand(w[1]);
+            if (phase != "begin" && phase != "continue" && phase != "end" && phase != "once") {
+                error = "unknown command phase '" + phase + "'";
+                return false;
+            }
+            if (ref == nullptr) {
+                host_.hostLine("no command named " + w[1] + "; nothing to run");
+                return true;
+            }
+            if (phase == "begin" || phase == "once") host_.runCommand(ref, xplm_CommandBegin);
+            if (phase == "continue") host_.runCommand(ref, xplm_CommandContinue);
+            if (phase == "end" || phase == "once") host_.runCommand(ref, xplm_CommandEnd);
+            return true;
+        }
+        if (verb == "hold") {
+            double seconds = 0;
+            if (!needArgs(2, 2, "hold NAME SECONDS")) return false;
+            if (!parseNumber(w[2], seconds) || seconds < 0) {
+                error = "'" + w[2] + "' is not a number of seconds";
+                return false;
+            }
+            XPLMCommandRef ref = host_.findCommand(w[1]);
+            if (ref == nullptr) {
+                host_.hostLine("no command named " + w[1] + "; nothing to hold");
+                host_.runFrames(std::llround(seconds * host_.fps()));
+                return true;
+            }
+            // The key goes down, stays down frame after frame, and comes up.
+            host_.runCommand(ref, xplm_CommandBegin);
+            const long long frames = std::llround(seconds * host_.fps());
+            for (long long i = 0; i < frames; ++i) {
+                host_.runFrames(1);
+                host_.runCommand(ref, xplm_CommandContinue);
+            }
+            host_.runCommand(ref, xplm_CommandEnd);
+            return true;
+        }
+        if (verb == "menu") {
+            const std::string title = restAfterFirstWord(text);
+            if (title.empty()) {
+                error = "usage: menu ITEM_TITLE";
+                return false;
+            }
+            if (!host_.runMenuItem(title)) host_.hostLine("no menu item titled \"" + title + "\"");
+            return true;
+        }
+        if (verb == "press" || verb == "drag" || verb == "release" || verb == "click") {
+            int x = 0, y = 0;
+            if (!needArgs(2, 2, (verb + " X Y").c_str()) || !intArg(1, x) || !intArg(2, y)) return false;
+            if (verb == "press" || verb == "click") host_.pointer(x, y, xplm_MouseDown);
+            if (verb == "drag") host_.pointer(x, y, xplm_MouseDrag);
+            if (verb == "release" || verb == "click") host_.pointer(x, y, xplm_MouseUp);
+            return true;
+        }
+        if (verb == "wheel") {
+            int x = 0, y = 0, clicks = 0;
+            if (!needArgs(3, 4, "wheel X Y CLICKS [horizontal]") || !intArg(1, x) || !intArg(2, y) ||
+                !intArg(3, clicks)) {
+                return false;
+            }
+            if (w.size() == 5 && w[4] != "horizontal") {
+                error = "usage: wheel X Y CLICKS [horizontal]";
+                return false;
+            }
+            host_.wheel(x, y, clicks, w.size() == 5 ? 1 : 0);
+            return true;
+        }
+        if (verb == "message") {
+            int message = 0, sender = XPLM_PLUGIN_XPLANE;
+            if (!needArgs(1, 2, "message NUMBER [SENDER]") || !intArg(1, message)) return false;
+            if (w.size() == 3 && !intArg(2, sender)) return false;
+            host_.sendMessage(sender, message);
+            return true;
+        }
+        if (verb == "vr") {
+            if (!needArgs(1, 1, "vr on|off") || (w[1] != "on" && w[1] != "off")) {
+                error = "usage: vr on|off";
+                return false;
+            }
+            host_.setVr(w[1] == "on");
+            return true;
+        }
+        if (verb == "geometry") {
+            int l = 0, t = 0, r = 0, b = 0;
+            if (!needArgs(4, 4, "geometry L T R B") || !intArg(1, l) || !intArg(2, t) || !intArg(3, r) ||
+                !intArg(4, b)) {
+                return false;
+            }
+            WindowRecord* panel = host_.panelWindow();
+            if (panel == nullptr) {
+                host_.hostLine("geometry: the plugin has no window");
+                return true;
+            }
+            panel->left = l;
+            panel->top = t;
+            panel->right = r;
+            panel->bottom = b;
+            return true;
+        }
+        if (verb == "state") {
+            const std::string path = restAfterFirstWord(text);
+            if (path.empty()) {
+                error = "usage: state FILE";
+                return false;
+            }
+            std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+            out << host_.stateJson() << "\n";
+            out.close();
+            if (!out) {
+                error = "cannot write " + path;
+                return false;
+            }
+            return true;
+        }
+        if (verb == "screenshot") {
+            const std::string path = restAfterFirstWord(text);
+            if (path.empty()) {
+                error = "usage: screenshot FILE";
+                return false;
+            }
+            return host_.screenshot(path, error);
+        }
+        if (verb == "reload") {
+            if (!needArgs(0, 0, "reload")) return false;
+            const std::string path = host_.plugin().path;
+            if (path.empty()) {
+                error = "reload: no module was loaded";
+                return false;
+            }
+            host_.unloadModule();
+            return host_.loadModule(path, error);
+        }
+        if (verb == "quit") {
+            if (!needArgs(0, 0, "quit")) return false;
+            host_.unloadModule();
+            return true;
+        }
+        error = "unknown command '" + verb + "'";
+        return false;
+    }
+
+private:
+    HostState& host_;
+};
+
+}  // namespace
+
+bool runScript(HostState& host, const std::string& script, std::string& error) {
+    Runner runner(host);
+    for (const Line& line : splitScript(script)) {
+        std::string why;
+        if (!runner.execute(line.text, why)) {
+            error = "script line " + std::to_string(line.number) + " (" + line.text + "): " + why;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace xpsim

@@ -1,0 +1,250 @@
+// The XPLM functions a module imports, each routed to the host. Nothing may throw into the
+// module, and a call from a thread other than the simulator's main thread is a fault of the
+// caller: it is logged and answered with a neutral value, never acted on.
+#include "host_state.h"
+
+#include "os.h"
+
+#include <cstring>
+
+namespace xpsim {
+namespace {
+
+template <typename R, typename F>
+R guarded(const char* name, R fallback, F&& body) {
+    try {
+        HostState& host = currentHostState();
+        if (!host.onMainThread()) {
+            host.hostLine(std::string("error: ") + name + " called off the main thread; ignored");
+            return fallback;
+        }
+        return body(host);
+    } catch (...) {
+        return fallback;
+    }
+}
+
+template <typename F>
+void guardedVoid(const char* name, F&& body) {
+    guarded(name, 0, [&](HostState& host) {
+        body(host);
+        return 0;
+    });
+}
+
+void copyOut(char* out, const std::string& text) {
+    if (out == nullptr) return;
+    std::memcpy(out, text.c_str(), text.size() + 1);
+}
+
+}  // namespace
+}  // namespace xpsim
+
+using xpsim::HostState;
+using xpsim::guarded;
+using xpsim::guardedVoid;
+
+XPLM_API void XPLMDebugString(const char* inString) {
+    // The log is the one service a worker thread may reach safely.
+    try {
+        if (inString != nullptr) xpsim::currentHostState().writeLog(inString);
+    } catch (...) {
+    }
+}
+
+XPLM_API XPLMPluginID XPLMGetMyID(void) {
+    return guarded("XPLMGetMyID", XPLM_NO_PLUGIN_ID, [](HostState& host) { return host.currentPlugin(); });
+}
+
+XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char* outName, char* outFilePath, char* outSignature,
+                                char* outDescription) {
+    guardedVoid("XPLMGetPluginInfo", [&](HostState& host) {
+        const xpsim::PluginRecord* plugin = host.pluginById(inPlugin);
+        if (plugin == nullptr) {
+            host.hostLine("XPLMGetPluginInfo for unknown plugin id " + std::to_string(inPlugin));
+            for (char* out : {outName, outFilePath, outSignature, outDescription}) xpsim::copyOut(out, "");
+            return;
+        }
+        xpsim::copyOut(outName, plugin->name);
+        xpsim::copyOut(outFilePath, plugin->path);
+        xpsim::copyOut(outSignature, plugin->signature);
+        xpsim::copyOut(outDescription, plugin->description);
+    });
+}
+
+XPLM_API char* XPLMExtractFileAndPath(char* inFullPath) {
+    if (inFullPath == nullptr) return nullptr;
+    char* cut = std::strrchr(inFullPath, xpsim::os::pathSeparator());
+    if (xpsim::os::pathSeparator() != '/') {
+        // Windows accepts either separator.
+        char* slash = std::strrchr(inFullPath, '/');
+        if (slash != nullptr && (cut == nullptr || slash > cut)) cut = slash;
+    }
+    if (cut == nullptr) return inFullPath;
+    *cut = '\0';
+    return cut + 1;
+}
+
+XPLM_API float XPLMGetElapsedTime(void) {
+    return guarded("XPLMGetElapsedTime", 0.0f,
+                   [](HostState& host) { return static_cast<float>(host.elapsedTime()); });
+}
+
+XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval, void* inRefcon) {
+    guardedVoid("XPLMRegisterFlightLoopCallback",
+                [&](HostState& host) { host.registerFlightLoop(inFlightLoop, inInterval, inRefcon); });
+}
+
+XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void* inRefcon) {
+    guardedVoid("XPLMUnregisterFlightLoopCallback",
+                [&](HostState& host) { host.unregisterFlightLoop(inFlightLoop, inRefcon); });
+}
+
+XPLM_API XPLMCommandRef XPLMCreateCommand(const char* inName, const char* inDescription) {
+    return guarded("XPLMCreateCommand", XPLMCommandRef{nullptr},
+                   [&](HostState& host) { return host.createCommand(inName, inDescription); });
+}
+
+XPLM_API void XPLMRegisterCommandHandler(XPLMCommandRef inComand, XPLMCommandCallback_f inHandler, int inBefore,
+                                         void* inRefcon) {
+    guardedVoid("XPLMRegisterCommandHandler",
+                [&](HostState& host) { host.registerCommandHandler(inComand, inHandler, inBefore, inRefcon); });
+}
+
+XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inComand, XPLMCommandCallback_f inHandler, int inBefore,
+                                           void* inRefcon) {
+    guardedVoid("XPLMUnregisterCommandHandler",
+                [&](HostState& host) { host.unregisterCommandHandler(inComand, inHandler, inBefore, inRefcon); });
+}
+
+XPLM_API XPLMMenuID XPLMCreateMenu(const char* inName, XPLMMenuID inParentMenu, int inParentItem,
+                                   XPLMMenuHandler_f inHandler, void* inMenuRef) {
+    return guarded("XPLMCreateMenu", XPLMMenuID{nullptr}, [&](HostState& host) {
+        return host.createMenu(inName, inParentMenu, inParentItem, inHandler, inMenuRef);
+    });
+}
+
+XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void* inItemRef,
+                                int /*inDeprecatedAndIgnored*/) {
+    return guarded("XPLMAppendMenuItem", -1,
+                   [&](HostState& host) { return host.appendMenuItem(inMenu, inItemName, inItemRef); });
+}
+
+XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName) {
+    return guarded("XPLMFindDataRef", XPLMDataRef{nullptr},
+                   [&](HostState& host) { return host.findDataRef(inDataRefName); });
+}
+
+XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef) {
+    return guarded("XPLMGetDatai", 0, [&](HostState& host) { return host.getDatai(inDataRef); });
+}
+
+XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams) {
+    return guarded("XPLMCreateWindowEx", XPLMWindowID{nullptr},
+                   [&](HostState& host) { return host.createWindow(inParams); });
+}
+
+XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID) {
+    guardedVoid("XPLMDestroyWindow", [&](HostState& host) { host.destroyWindow(inWindowID); });
+}
+
+XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID) {
+    return guarded("XPLMGetWindowIsVisible", 0, [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMGetWindowIsVisible");
+        return w != nullptr && w->visible ? 1 : 0;
+    });
+}
+
+XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
+    guardedVoid("XPLMSetWindowIsVisible", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowIsVisible")) w->visible = inIsVisible != 0;
+    });
+}
+
+XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight,
+                                    int* outBottom) {
+    guardedVoid("XPLMGetWindowGeometry", [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMGetWindowGeometry");
+        if (w == nullptr) return;
+        int l = 0, t = 0, r = 0, b = 0;
+        host.windowGeometry(*w, l, t, r, b);
+        if (outLeft != nullptr) *outLeft = l;
+        if (outTop != nullptr) *outTop = t;
+        if (outRight != nullptr) *outRight = r;
+        if (outBottom != nullptr) *outBottom = b;
+    });
+}
+
+XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight, int* outBottom) {
+    guardedVoid("XPLMGetScreenBoundsGlobal", [&](HostState& host) {
+        int l = 0, t = 0, r = 0, b = 0;
+        host.screenBounds(l, t, r, b);
+        if (outLeft != nullptr) *outLeft = l;
+        if (outTop != nullptr) *outTop = t;
+        if (outRight != nullptr) *outRight = r;
+        if (outBottom != nullptr) *outBottom = b;
+    });
+}
+
+XPLM_API void XPLMSetWindowPositioningMode(XPLMWindowID inWindowID, XPLMWindowPositioningMode inPositioningMode,
+                                          int inMonitorIndex) {
+    guardedVoid("XPLMSetWindowPositioningMode", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowPositioningMode")) {
+            host.setPositioningMode(*w, inPositioningMode, inMonitorIndex);
+        }
+    });
+}
+
+XPLM_API void XPLMSetWindowGravity(XPLMWindowID inWindowID, float inLeftGravity, float inTopGravity,
+                                   float inRightGravity, float inBottomGravity) {
+    guardedVoid("XPLMSetWindowGravity", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowGravity")) {
+            w->gravity = {inLeftGravity, inTopGravity, inRightGravity, inBottomGravity};
+        }
+    });
+}
+
+XPLM_API void XPLMSetWindowTitle(XPLMWindowID inWindowID, const char* inWindowTitle) {
+    guardedVoid("XPLMSetWindowTitle", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowTitle")) {
+            w->title = inWindowTitle != nullptr ? inWindowTitle : "";
+        }
+    });
+}
+
+XPLM_API int XPLMWindowIsInVR(XPLMWindowID inWindowID) {
+    return guarded("XPLMWindowIsInVR", 0, [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMWindowIsInVR");
+        return w != nullptr && host.windowInVr(*w) ? 1 : 0;
+    });
+}
+
+XPLM_API int XPLMIsWindowInFront(XPLMWindowID inWindowID) {
+    return guarded("XPLMIsWindowInFront", 0, [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMIsWindowInFront");
+        return w != nullptr && host.windowInFront(*w) ? 1 : 0;
+    });
+}
+
+XPLM_API void XPLMBringWindowToFront(XPLMWindowID inWindowID) {
+    guardedVoid("XPLMBringWindowToFront", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMBringWindowToFront")) host.bringToFront(*w);
+    });
+}
+
+XPLM_API void XPLMGenerateTextureNumbers(int* outTextureIDs, int inCount) {
+    guardedVoid("XPLMGenerateTextureNumbers", [&](HostState& host) { host.generateTextures(outTextureIDs, inCount); });
+}
+
+XPLM_API void XPLMBindTexture2d(int inTextureNum, int inTextureUnit) {
+    guardedVoid("XPLMBindTexture2d", [&](HostState& host) { host.bindTexture(inTextureNum, inTextureUnit); });
+}
+
+XPLM_API void XPLMSetGraphicsState(int inEnableFog, int inNumberTexUnits, int inEnableLighting,
+                                   int inEnableAlphaTesting, int inEnableAlphaBlending, int inEnableDepthTesting,
+                                   int inEnableDepthWriting) {
+    guardedVoid("XPLMSetGraphicsState", [&](HostState& host) {
+        host.setGraphicsState(inEnableFog, inNumberTexUnits, inEnableLighting, inEnableAlphaTesting,
+                              inEnableAlphaBlending, inEnableDepthTesting, inEnableDepthWriting);
+    });
+}
