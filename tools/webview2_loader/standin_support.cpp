@@ -1,0 +1,149 @@
+#include "standin_support.h"
+
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <sstream>
+
+#include "snapshot_pattern.h"
+
+using Microsoft::WRL::ComPtr;
+
+extern HINSTANCE standinInstance;
+
+namespace standin {
+
+std::atomic<int> liveObjects{0};
+
+namespace {
+
+constexpr wchar_t kTaskWindowClass[] = L"StandInWebView2Tasks";
+constexpr UINT kRunTask = WM_APP + 0x2A;
+
+HWND taskWindow = nullptr;
+std::deque<std::function<void()>> pendingTasks;
+
+LRESULT CALLBACK taskWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kRunTask) return DefWindowProcW(window, message, wParam, lParam);
+    if (pendingTasks.empty()) return 0;
+    std::function<void()> task = std::move(pendingTasks.front());
+    pendingTasks.pop_front();
+    task();
+    return 0;
+}
+
+bool ensureTaskWindow() {
+    if (taskWindow != nullptr) return true;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = taskWindowProc;
+    windowClass.hInstance = standinInstance;
+    windowClass.lpszClassName = kTaskWindowClass;
+    RegisterClassW(&windowClass);
+    taskWindow = CreateWindowExW(0, kTaskWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, standinInstance,
+                                 nullptr);
+    if (taskWindow == nullptr) record("error no-task-window");
+    return taskWindow != nullptr;
+}
+
+}  // namespace
+
+void record(const std::string& line) {
+    const char* path = std::getenv("CV_WEBVIEW2_RECORD");
+    if (path == nullptr || *path == '\0') return;
+    if (FILE* file = std::fopen(path, "ab")) {
+        std::fprintf(file, "%s\n", line.c_str());
+        std::fclose(file);
+    }
+}
+
+bool cue(const char* name) {
+    const char* cues = std::getenv("CV_WEBVIEW2_CUES");
+    if (cues == nullptr) return false;
+    std::stringstream list(cues);
+    std::string item;
+    while (std::getline(list, item, ','))
+        if (item == name) return true;
+    return false;
+}
+
+void snapshotSize(int& width, int& height) {
+    width = 768;
+    height = 512;
+    const char* size = std::getenv("CV_WEBVIEW2_SNAPSHOT_SIZE");
+    int w = 0, h = 0;
+    if (size != nullptr && std::sscanf(size, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+        width = w;
+        height = h;
+    }
+}
+
+void post(std::function<void()> task) {
+    if (!ensureTaskWindow()) return;
+    pendingTasks.push_back(std::move(task));
+    PostMessageW(taskWindow, kRunTask, 0, 0);
+}
+
+void dropPendingTasks() {
+    // Moved out first: releasing a task's handler may run code that posts again.
+    while (!pendingTasks.empty()) {
+        std::deque<std::function<void()>> dropped;
+        dropped.swap(pendingTasks);
+    }
+    if (taskWindow != nullptr) {
+        DestroyWindow(taskWindow);
+        taskWindow = nullptr;
+    }
+    UnregisterClassW(kTaskWindowClass, standinInstance);
+}
+
+std::string apartment() {
+    APTTYPE type{};
+    APTTYPEQUALIFIER qualifier{};
+    if (FAILED(CoGetApartmentType(&type, &qualifier))) return "none";
+    switch (type) {
+    case APTTYPE_STA:
+    case APTTYPE_MAINSTA:
+        return "sta";
+    case APTTYPE_MTA:
+        return "mta";
+    default:
+        return "other";
+    }
+}
+
+HRESULT writeSnapshotPng(IStream* stream, int width, int height) {
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  reinterpret_cast<void**>(factory.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    ComPtr<IWICBitmapEncoder> encoder;
+    if (FAILED(hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf()))) return hr;
+    if (FAILED(hr = encoder->Initialize(stream, WICBitmapEncoderNoCache))) return hr;
+    ComPtr<IWICBitmapFrameEncode> frame;
+    ComPtr<IPropertyBag2> options;
+    if (FAILED(hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf()))) return hr;
+    if (FAILED(hr = frame->Initialize(options.Get()))) return hr;
+    if (FAILED(hr = frame->SetSize(width, height))) return hr;
+    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
+    if (FAILED(hr = frame->SetPixelFormat(&format))) return hr;
+    if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) return E_UNEXPECTED;
+    std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height);
+    if (FAILED(hr = frame->WritePixels(height, width * 4, static_cast<UINT>(pixels.size()), pixels.data())))
+        return hr;
+    if (FAILED(hr = frame->Commit())) return hr;
+    return encoder->Commit();
+}
+
+std::string narrow(const wchar_t* text) {
+    if (text == nullptr) return "(null)";
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1) return "";
+    std::string out(static_cast<std::size_t>(size - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+}  // namespace standin
