@@ -102,10 +102,12 @@ std::wstring toWideString(const char* text)
 #endif
 }
 
-void loadSettings()
+void loadSettings() { loadSettingsFrom(getSettingsPath()); }
+
+void loadSettingsFrom(const std::string& path)
 {
-    if (settingsIni.LoadFile(getSettingsPath().c_str()) < 0) {
-        debugLog("Error loading INI from %s. Reverting to defaults..\n", getSettingsPath().c_str());
+    if (settingsIni.LoadFile(path.c_str()) < 0) {
+        debugLog("Error loading INI from %s. Reverting to defaults..\n", path.c_str());
         return;
     }
     zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, "zoomLevel", "0.5")));
@@ -121,4 +123,6 @@ void storeZoomLevel()
     settingsIni.SetValue(settingsSection, "zoomLevel", text, "", true);
 }
 
-void saveSettings() { settingsIni.SaveFile(getSettingsPath().c_str()); }
+void saveSettings() { saveSettingsTo(getSettingsPath()); }
+
+void saveSettingsTo(const std::string& path) { settingsIni.SaveFile(path.c_str()); }

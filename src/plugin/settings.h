@@ -33,6 +33,9 @@ std::string getSettingsPath();
 // Narrow text to wide: the ANSI code page on Windows, UTF-8 on Linux. Null gives "".
 std::wstring toWideString(const char* text);
 void loadSettings();
+// loadSettings and saveSettings on a given file.
+void loadSettingsFrom(const std::string& path);
+void saveSettingsTo(const std::string& path);
 // Records the current zoomLevel in the settings document (not the file).
 void storeZoomLevel();
 void saveSettings();
