@@ -39,6 +39,7 @@ public:
     BrowserProcess& operator=(const BrowserProcess&) = delete;
 
     pid_t pid() const { return pid_; }
+    const std::string& profileFolder() const { return profileFolder_; }
     bool reaped() const { return reaped_; }
 
     // Reaps the child if it has exited; never waits. True once it is reaped.

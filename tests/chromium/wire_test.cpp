@@ -1,0 +1,135 @@
+// Message framing, base64 and the zoom geometry of the DevTools backend.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "browser/chromium/cdp_wire.h"
+
+namespace {
+
+std::vector<std::string> drain(cdp::MessageReader& reader) {
+    std::vector<std::string> out;
+    while (auto m = reader.next()) out.push_back(*m);
+    return out;
+}
+
+TEST(MessageReader, SplitsOnNulAcrossArbitraryChunks) {
+    const std::string stream = std::string("{\"id\":1}") + '\0' + "{\"id\":2}" + '\0' + '\0' + "{\"id\":3";
+    // Every split point, so a NUL at a chunk edge or a message spread over chunks is covered.
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        cdp::MessageReader reader(1024);
+        std::vector<std::string> got;
+        reader.feed(stream.data(), cut);
+        for (auto& m : drain(reader)) got.push_back(m);
+        reader.feed(stream.data() + cut, stream.size() - cut);
+        for (auto& m : drain(reader)) got.push_back(m);
+        ASSERT_EQ(got, (std::vector<std::string>{"{\"id\":1}", "{\"id\":2}", ""})) << "cut at " << cut;
+        // The unterminated tail is held back until its NUL arrives.
+        reader.feed("}\0", 2);
+        EXPECT_EQ(drain(reader), std::vector<std::string>{"{\"id\":3}"});
+    }
+}
+
+TEST(MessageReader, FailsForGoodOnAnOversizedMessage) {
+    cdp::MessageReader reader(16);
+    const std::string ok = std::string(16, 'a') + '\0';
+    reader.feed(ok.data(), ok.size());
+    EXPECT_EQ(drain(reader).size(), 1u);  // exactly the cap is still a message
+
+    const std::string endless(1000, 'x');
+    reader.feed(endless.data(), endless.size());
+    EXPECT_FALSE(reader.next());
+    EXPECT_TRUE(reader.failed());
+    // A NUL arriving later does not revive the stream.
+    reader.feed("\0{}\0", 4);
+    EXPECT_FALSE(reader.next());
+
+    cdp::MessageReader terminated(16);
+    const std::string tooLong = std::string(17, 'b') + '\0';
+    terminated.feed(tooLong.data(), tooLong.size());
+    EXPECT_FALSE(terminated.next());
+    EXPECT_TRUE(terminated.failed());
+}
+
+TEST(Base64, DecodesAllPaddingForms) {
+    std::vector<std::uint8_t> out;
+    ASSERT_TRUE(cdp::decodeBase64("", out));
+    EXPECT_TRUE(out.empty());
+    ASSERT_TRUE(cdp::decodeBase64("TQ==", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M'}));
+    ASSERT_TRUE(cdp::decodeBase64("TWE=", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M', 'a'}));
+    ASSERT_TRUE(cdp::decodeBase64("TWFu", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M', 'a', 'n'}));
+    // The PNG signature, as every snapshot starts.
+    ASSERT_TRUE(cdp::decodeBase64("iVBORw0KGgo=", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', 0x0d, 0x0a, 0x1a, 0x0a}));
+    ASSERT_TRUE(cdp::decodeBase64("+/+/", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{0xfb, 0xff, 0xbf}));
+}
+
+TEST(Base64, RejectsMalformedText) {
+    std::vector<std::uint8_t> out;
+    for (const char* bad : {"TWF", "TW=u", "=WFu", "TWFu=", "TQ==TWFu", "TW\nu", "T*Fu", "===="}) {
+        EXPECT_FALSE(cdp::decodeBase64(bad, out)) << bad;
+    }
+    EXPECT_FALSE(cdp::decodeBase64(std::string_view("TW\0u", 4), out));
+    EXPECT_FALSE(cdp::decodeBase64(std::string_view("TWFu\0\0\0\0", 8), out));
+}
+
+TEST(Utf8, EncodesEveryRangeAndReplacesInvalidCodePoints) {
+    EXPECT_EQ(cdp::toUtf8(L"file:///tmp/a b.html"), "file:///tmp/a b.html");
+    EXPECT_EQ(cdp::toUtf8(L"\u00e9\u20ac\U0001F600"), "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+    std::wstring bad;
+    bad += static_cast<wchar_t>(0xD800);
+    bad += static_cast<wchar_t>(0x110000);
+    EXPECT_EQ(cdp::toUtf8(bad), "\xef\xbf\xbd\xef\xbf\xbd");
+}
+
+TEST(Zoom, RefusesWhatThePageCannotTake) {
+    EXPECT_TRUE(cdp::usableZoom(0.55));
+    EXPECT_TRUE(cdp::usableZoom(1e-9));
+    EXPECT_FALSE(cdp::usableZoom(0.0));
+    EXPECT_FALSE(cdp::usableZoom(-0.5));
+    EXPECT_FALSE(cdp::usableZoom(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(cdp::usableZoom(std::numeric_limits<double>::infinity()));
+}
+
+TEST(Zoom, ViewportCoversTheSnapshotExactly) {
+    // The clip is the snapshot in CSS pixels; the layout must cover it whole.
+    for (double z : {0.1, 0.45, 0.5, 0.55, 0.75, 1.0, 1.25, 2.0499992}) {
+        const cdp::Viewport v = cdp::viewportFor(768, 512, z);
+        EXPECT_DOUBLE_EQ(v.deviceScale, z);
+        EXPECT_NEAR(v.clipWidth * z, 768.0, 1e-9) << z;
+        EXPECT_NEAR(v.clipHeight * z, 512.0, 1e-9) << z;
+        EXPECT_GE(v.layoutWidth, v.clipWidth) << z;
+        EXPECT_LT(v.layoutWidth - v.clipWidth, 1.0) << z;
+        EXPECT_GE(v.layoutHeight, v.clipHeight) << z;
+    }
+    const cdp::Viewport half = cdp::viewportFor(768, 512, 0.5);
+    EXPECT_EQ(half.layoutWidth, 1536);
+    EXPECT_EQ(half.layoutHeight, 1024);
+    const cdp::Viewport big = cdp::viewportFor(768, 512, 1.25);
+    EXPECT_EQ(big.layoutWidth, 615);  // 614.4 rounded down would leave the snapshot a pixel short
+    EXPECT_EQ(big.layoutHeight, 410);
+}
+
+TEST(Zoom, ExtremeFactorsStayWithinALayoutTheBrowserCanMake) {
+    const cdp::Viewport tiny = cdp::viewportFor(768, 512, 1e-30);
+    EXPECT_EQ(tiny.deviceScale, 0.05);
+    EXPECT_EQ(tiny.layoutWidth, 15360);
+    const cdp::Viewport huge = cdp::viewportFor(768, 512, 1e30);
+    EXPECT_EQ(huge.deviceScale, 10.0);
+    EXPECT_GE(huge.layoutWidth, 1);
+}
+
+TEST(Zoom, ClicksLandOnTheSameCssPixelTheSnapshotShows) {
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1.0), 100.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 0.5), 200.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(767, 0.5), 1534.0);
+    EXPECT_NEAR(cdp::pageToCss(550, 0.55), 1000.0, 1e-9);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(0, 1.25), 0.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1e-30), 2000.0);
+}
+
+}  // namespace

@@ -1,0 +1,244 @@
+// fake_cdp: answers the DevTools commands the Linux backend sends, over the same pipe a real
+// browser uses (commands on fd 3, replies on fd 4, each JSON message ended by a NUL byte).
+// Tests name it as "BrowserPath".
+//
+// It is told what to do through two files named in the environment it inherits:
+//   CV_FAKE_CDP_LOG   every command received is appended as one line: "<method> <params>"
+//                     (plus " session=<id>" for page commands), flushed at once;
+//   CV_FAKE_CDP_CUES  optional lines of cues; N counts snapshot requests from 1, "N+" means
+//                     that snapshot and every later one:
+//     size W H            snapshots are W x H pixels (768 x 512 otherwise)
+//     fail N[+]           the snapshot gets an error reply
+//     hang N[+]           the snapshot is never answered
+//     garbage-png N[+]    the snapshot's data is valid base64 of bytes that are no PNG
+//     garbage-frame N     instead of the reply, bytes that are not JSON
+//     exit N              the process exits when the snapshot is requested
+//     no-page             Target.getTargets lists no page (the backend must create one)
+//     refuse METHOD       every METHOD command gets an error reply
+//     ignore-close        Browser.close is logged but not obeyed
+//
+// Snapshots show a grey background whose level is 40 * n mod 256 for the n-th snapshot,
+// with solid marks in the corners: red top-left, green top-right, blue bottom-left,
+// yellow bottom-right, each 32 x 32 pixels.
+#include <cerrno>
+#include <csignal>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <png.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+struct Cue {
+    int from = 0;      // 0: not set
+    bool onward = false;
+    bool matches(int n) const { return from > 0 && (onward ? n >= from : n == from); }
+};
+
+struct Cues {
+    int width = 768, height = 512;
+    Cue fail, hang, garbagePng, garbageFrame, exitAt;
+    bool noPage = false;
+    bool ignoreClose = false;
+    std::set<std::string> refused;
+};
+
+Cue parseCue(const std::string& text) {
+    Cue cue;
+    cue.onward = !text.empty() && text.back() == '+';
+    cue.from = std::atoi(text.c_str());
+    return cue;
+}
+
+Cues readCues() {
+    Cues cues;
+    const char* path = std::getenv("CV_FAKE_CDP_CUES");
+    if (path == nullptr) return cues;
+    std::ifstream in(path);
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        std::string key, value;
+        words >> key >> value;
+        if (key == "size") {
+            cues.width = std::atoi(value.c_str());
+            words >> cues.height;
+        } else if (key == "fail") {
+            cues.fail = parseCue(value);
+        } else if (key == "hang") {
+            cues.hang = parseCue(value);
+        } else if (key == "garbage-png") {
+            cues.garbagePng = parseCue(value);
+        } else if (key == "garbage-frame") {
+            cues.garbageFrame = parseCue(value);
+        } else if (key == "exit") {
+            cues.exitAt = parseCue(value);
+        } else if (key == "no-page") {
+            cues.noPage = true;
+        } else if (key == "refuse") {
+            cues.refused.insert(value);
+        } else if (key == "ignore-close") {
+            cues.ignoreClose = true;
+        }
+    }
+    return cues;
+}
+
+int logFd = -1;
+
+void logLine(const std::string& line) {
+    if (logFd < 0) return;
+    std::string text = line + "\n";
+    // One write per line on an O_APPEND file: a reader never sees half a line.
+    [[maybe_unused]] auto n = ::write(logFd, text.data(), text.size());
+}
+
+void writeAll(const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(4, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) std::_Exit(1);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+void sendMessage(const nlohmann::json& message) { writeAll(message.dump() + std::string(1, '\0')); }
+
+std::vector<std::uint8_t> makePng(int width, int height, int n) {
+    const auto grey = static_cast<std::uint8_t>((40 * n) % 256);
+    std::vector<std::uint8_t> rgba(static_cast<std::size_t>(width) * height * 4);
+    const int mark = 32;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
+            const bool left = x < mark, right = x >= width - mark, top = y < mark, bottom = y >= height - mark;
+            std::uint8_t r = grey, g = grey, b = grey;
+            if (top && left) r = 255, g = 0, b = 0;
+            else if (top && right) r = 0, g = 255, b = 0;
+            else if (bottom && left) r = 0, g = 0, b = 255;
+            else if (bottom && right) r = 255, g = 255, b = 0;
+            p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = static_cast<png_uint_32>(width);
+    image.height = static_cast<png_uint_32>(height);
+    image.format = PNG_FORMAT_RGBA;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, rgba.data(), 0, nullptr);
+    std::vector<std::uint8_t> png(size);
+    if (!png_image_write_to_memory(&image, png.data(), &size, 0, rgba.data(), 0, nullptr)) return {};
+    png.resize(size);
+    return png;
+}
+
+std::string base64(const std::vector<std::uint8_t>& bytes) {
+    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
+        if (i + 2 < bytes.size()) v |= bytes[i + 2];
+        out += alphabet[(v >> 18) & 63];
+        out += alphabet[(v >> 12) & 63];
+        out += i + 1 < bytes.size() ? alphabet[(v >> 6) & 63] : '=';
+        out += i + 2 < bytes.size() ? alphabet[v & 63] : '=';
+    }
+    return out;
+}
+
+}  // namespace
+
+int main() {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (const char* path = std::getenv("CV_FAKE_CDP_LOG")) logFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const Cues cues = readCues();
+    const std::string targetId = "FAKE-TARGET-1";
+    const std::string sessionId = "FAKE-SESSION-1";
+    int snapshots = 0;
+
+    std::string buffer;
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(3, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return 0;  // the backend closed its end
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        std::size_t end;
+        while ((end = buffer.find('\0')) != std::string::npos) {
+            const std::string text = buffer.substr(0, end);
+            buffer.erase(0, end + 1);
+            const auto command = nlohmann::json::parse(text, nullptr, false);
+            if (command.is_discarded() || !command.contains("id") || !command.contains("method")) {
+                logLine("unparsable " + text);
+                continue;
+            }
+            const std::string method = command["method"].get<std::string>();
+            const nlohmann::json params = command.value("params", nlohmann::json::object());
+            std::string line = method + " " + params.dump();
+            if (command.contains("sessionId")) line += " session=" + command["sessionId"].get<std::string>();
+            logLine(line);
+
+            nlohmann::json reply = {{"id", command["id"]}};
+            if (command.contains("sessionId")) reply["sessionId"] = command["sessionId"];
+            if (cues.refused.count(method) != 0) {
+                reply["error"] = {{"code", -32000}, {"message", "refused by the fake"}};
+                sendMessage(reply);
+                continue;
+            }
+            if (method == "Target.getTargets") {
+                nlohmann::json infos = nlohmann::json::array();
+                infos.push_back({{"targetId", "FAKE-BROWSER"}, {"type", "browser"}, {"url", ""}});
+                if (!cues.noPage) infos.push_back({{"targetId", targetId}, {"type", "page"}, {"url", "about:blank"}});
+                reply["result"] = {{"targetInfos", infos}};
+            } else if (method == "Target.createTarget") {
+                reply["result"] = {{"targetId", targetId}};
+            } else if (method == "Target.attachToTarget") {
+                sendMessage({{"method", "Target.attachedToTarget"},
+                             {"params", {{"sessionId", sessionId}, {"waitingForDebugger", false}}}});
+                reply["result"] = {{"sessionId", sessionId}};
+            } else if (method == "Page.navigate") {
+                reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", "FAKE-LOADER"}};
+            } else if (method == "Page.captureScreenshot") {
+                ++snapshots;
+                if (cues.exitAt.matches(snapshots)) return 0;
+                if (cues.hang.matches(snapshots)) continue;
+                if (cues.garbageFrame.matches(snapshots)) {
+                    writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));
+                    continue;
+                }
+                if (cues.fail.matches(snapshots)) {
+                    reply["error"] = {{"code", -32000}, {"message", "Unable to capture screenshot"}};
+                } else if (cues.garbagePng.matches(snapshots)) {
+                    const std::vector<std::uint8_t> junk(4096, 0x5a);
+                    reply["result"] = {{"data", base64(junk)}};
+                } else {
+                    reply["result"] = {{"data", base64(makePng(cues.width, cues.height, snapshots))}};
+                }
+            } else if (method == "Browser.close") {
+                if (cues.ignoreClose) continue;
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                return 0;
+            } else {
+                reply["result"] = nlohmann::json::object();
+            }
+            sendMessage(reply);
+        }
+    }
+}
