@@ -51,6 +51,9 @@ HostState::HostState(const Options& options) : options_(options), mainThread_(st
         logFile_.open(options_.logFile, std::ios::out | std::ios::trunc | std::ios::binary);
         if (!logFile_) std::cerr << "xpsim: cannot open log file " << options_.logFile << "; logging to stdout\n";
     }
+#if defined(_WIN32)
+    if (options_.comMta && !os::enterMultithreadedApartment()) hostLine("could not enter COM's multithreaded apartment");
+#endif
     inProcess_.id = kInProcessPluginId;
     inProcess_.name = "in-process caller";
     inProcess_.started = true;
@@ -76,6 +79,9 @@ HostState::HostState(const Options& options) : options_(options), mainThread_(st
 
 HostState::~HostState() {
     unloadModule();
+#if defined(_WIN32)
+    if (options_.comMta) os::leaveMultithreadedApartment();
+#endif
     // Whatever test code created directly is dropped with the host.
     windows_.clear();
     renderer_.reset();

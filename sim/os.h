@@ -22,4 +22,11 @@ char pathSeparator();
 // Sleeps until the given instant; never spins.
 void sleepUntil(std::chrono::steady_clock::time_point when);
 
+#if defined(_WIN32)
+// --com-mta: the main thread joins COM's multithreaded apartment before a module is loaded,
+// as another plugin could have made it; left again when the host goes.
+bool enterMultithreadedApartment();
+void leaveMultithreadedApartment();
+#endif
+
 }  // namespace xpsim::os

@@ -97,17 +97,15 @@ bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels
     GlobalUnlock(memory);
 
     // From here the stream owns the block and frees it with its last reference.
-    IStream* rawStream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, &rawStream))) {
-        // A stream handed back despite the failure owns the block already: release it
+    ComPtr<IStream> stream;
+    if (FAILED(CreateStreamOnHGlobal(memory, TRUE, stream.GetAddressOf()))) {
+        // A stream handed back despite the failure owns the block already: let it go
         // instead of freeing the block twice.
-        if (rawStream != nullptr)
-            rawStream->Release();
+        if (stream)
+            stream.Reset();
         else
             GlobalFree(memory);
         return false;
     }
-    ComPtr<IStream> stream;
-    stream.Attach(rawStream);
     return DecodePng(stream.Get(), pixels, width, height);
 }

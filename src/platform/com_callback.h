@@ -70,10 +70,18 @@ struct ForMethod<Interface, HRESULT (Owner::*)(Args...)> {
 template <class Interface>
 using ComCallbackFor = typename com_callback_detail::ForMethod<Interface, decltype(&Interface::Invoke)>::Type;
 
+// Takes over the one reference a freshly made COM object starts with. ComPtr::Attach is not
+// used for this: MinGW-w64's version adds a reference of its own, and the object would leak.
+template <class Interface>
+Microsoft::WRL::ComPtr<Interface> adoptComReference(Interface* object) {
+    Microsoft::WRL::ComPtr<Interface> owner(object);  // adds a reference on every toolchain
+    if (object != nullptr) object->Release();
+    return owner;
+}
+
 // Makes a handler whose Invoke calls `function`. Null if memory ran out.
 template <class Interface, class Callable>
 Microsoft::WRL::ComPtr<Interface> makeComCallback(const IID& interfaceId, Callable&& function) {
-    Microsoft::WRL::ComPtr<Interface> handler;
-    handler.Attach(new (std::nothrow) ComCallbackFor<Interface>(interfaceId, std::forward<Callable>(function)));
-    return handler;
+    return adoptComReference<Interface>(
+        new (std::nothrow) ComCallbackFor<Interface>(interfaceId, std::forward<Callable>(function)));
 }

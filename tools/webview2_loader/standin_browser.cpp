@@ -182,7 +182,7 @@ public:
             record("view none");
             return S_OK;
         }
-        if (!view_) view_.Attach(new WebView());
+        if (!view_) view_ = adoptComReference<ICoreWebView2>(new WebView());
         *coreWebView2 = view_.Get();
         view_->AddRef();
         return S_OK;
@@ -245,10 +245,10 @@ public:
                 completion->Invoke(E_FAIL, nullptr);
                 return;
             }
-            ComPtr<Controller> controller;
-            controller.Attach(new Controller());
+            ComPtr<ICoreWebView2CompositionController> controller =
+                adoptComReference<ICoreWebView2CompositionController>(new Controller());
             record("controller ready");
-            completion->Invoke(S_OK, static_cast<ICoreWebView2CompositionController*>(controller.Get()));
+            completion->Invoke(S_OK, controller.Get());
         });
         return S_OK;
     }

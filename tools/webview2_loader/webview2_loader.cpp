@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include "platform/com_callback.h"
 #include "platform/webview2.h"
 #include "standin_browser.h"
 #include "standin_support.h"
@@ -47,8 +48,7 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
             completion->Invoke(E_FAIL, nullptr);
             return;
         }
-        ComPtr<ICoreWebView2Environment3> environment;
-        environment.Attach(newEnvironment());
+        ComPtr<ICoreWebView2Environment3> environment = adoptComReference(newEnvironment());
         record("environment ready");
         completion->Invoke(S_OK, environment.Get());
     });
