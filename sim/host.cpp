@@ -29,12 +29,17 @@ Host::~Host() {
     g_hostAlive = false;
 }
 
+// Load and script errors go to the log too, so a log read on its own tells the whole story.
 bool Host::load(const std::string& modulePath, std::string& error) {
-    return impl_->loadModule(modulePath, error);
+    if (impl_->loadModule(modulePath, error)) return true;
+    impl_->hostLine("error: " + error);
+    return false;
 }
 
 bool Host::run(const std::string& script, std::string& error) {
-    return runScript(*impl_, script, error);
+    if (runScript(*impl_, script, error)) return true;
+    impl_->hostLine("error: " + error);
+    return false;
 }
 
 bool Host::pluginLoaded() const {

@@ -113,10 +113,20 @@ std::string HostState::logText() const {
 
 // ---------------------------------------------------------------- modules
 
-const PluginRecord* HostState::pluginById(XPLMPluginID id) const {
-    if (id == kInProcessPluginId) return &inProcess_;
-    if (module_ != nullptr && id == plugin_.id) return &plugin_;
-    return nullptr;
+PluginRecord HostState::pluginById(XPLMPluginID id, bool& found) const {
+    found = true;
+    if (id == kInProcessPluginId) return inProcess_;
+    if (module_ != nullptr && id == plugin_.id) {
+        PluginRecord record = plugin_;
+        if (startBuffers_[0] != nullptr) {
+            record.name = startBuffers_[0];
+            record.signature = startBuffers_[1];
+            record.description = startBuffers_[2];
+        }
+        return record;
+    }
+    found = false;
+    return PluginRecord{};
 }
 
 bool HostState::loadModule(const std::string& path, std::string& error) {
@@ -159,8 +169,12 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
 
     std::vector<char> name(kInfoBufferSize, '\0'), signature(kInfoBufferSize, '\0'),
         description(kInfoBufferSize, '\0');
+    startBuffers_[0] = name.data();
+    startBuffers_[1] = signature.data();
+    startBuffers_[2] = description.data();
     const int started = intoModule(plugin_.id, "XPluginStart",
                                    [&] { return entry_.start(name.data(), signature.data(), description.data()); });
+    startBuffers_[0] = startBuffers_[1] = startBuffers_[2] = nullptr;
     name.back() = signature.back() = description.back() = '\0';
     plugin_.name = name.data();
     plugin_.signature = signature.data();

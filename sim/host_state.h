@@ -152,7 +152,9 @@ public:
     // --- what the XPLM functions call (xplm_api.cpp)
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
     XPLMPluginID currentPlugin() const { return currentPlugin_; }
-    const PluginRecord* pluginById(XPLMPluginID id) const;
+    // The plugin's record; during XPluginStart its name, signature and description are read
+    // from the buffers the plugin is filling.
+    PluginRecord pluginById(XPLMPluginID id, bool& found) const;
     void registerFlightLoop(XPLMFlightLoop_f cb, float interval, void* refcon);
     void unregisterFlightLoop(XPLMFlightLoop_f cb, void* refcon);
     XPLMCommandRef createCommand(const char* name, const char* description);
@@ -214,6 +216,7 @@ private:
 
     void* module_ = nullptr;
     PluginRecord plugin_;
+    const char* startBuffers_[3] = {nullptr, nullptr, nullptr};  // name, signature, description
     PluginRecord inProcess_;
     XPLMPluginID nextPluginId_ = 2;
     XPLMPluginID currentPlugin_ = kInProcessPluginId;

@@ -5,6 +5,7 @@
 
 #include "os.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace xpsim {
@@ -32,9 +33,15 @@ void guardedVoid(const char* name, F&& body) {
     });
 }
 
-void copyOut(char* out, const std::string& text) {
-    if (out == nullptr) return;
-    std::memcpy(out, text.c_str(), text.size() + 1);
+// The SDK's buffers are 256 bytes; never write past that.
+constexpr std::size_t kInfoBufferBytes = 256;
+
+bool copyOut(char* out, const std::string& text) {
+    if (out == nullptr) return true;
+    const std::size_t n = std::min(text.size(), kInfoBufferBytes - 1);
+    std::memcpy(out, text.data(), n);
+    out[n] = '\0';
+    return n == text.size();
 }
 
 }  // namespace
@@ -59,16 +66,19 @@ XPLM_API XPLMPluginID XPLMGetMyID(void) {
 XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char* outName, char* outFilePath, char* outSignature,
                                 char* outDescription) {
     guardedVoid("XPLMGetPluginInfo", [&](HostState& host) {
-        const xpsim::PluginRecord* plugin = host.pluginById(inPlugin);
-        if (plugin == nullptr) {
+        bool found = false;
+        const xpsim::PluginRecord plugin = host.pluginById(inPlugin, found);
+        if (!found) {
             host.hostLine("XPLMGetPluginInfo for unknown plugin id " + std::to_string(inPlugin));
             for (char* out : {outName, outFilePath, outSignature, outDescription}) xpsim::copyOut(out, "");
             return;
         }
-        xpsim::copyOut(outName, plugin->name);
-        xpsim::copyOut(outFilePath, plugin->path);
-        xpsim::copyOut(outSignature, plugin->signature);
-        xpsim::copyOut(outDescription, plugin->description);
+        xpsim::copyOut(outName, plugin.name);
+        if (!xpsim::copyOut(outFilePath, plugin.path)) {
+            host.hostLine("XPLMGetPluginInfo: the module's path is longer than 255 bytes and was cut");
+        }
+        xpsim::copyOut(outSignature, plugin.signature);
+        xpsim::copyOut(outDescription, plugin.description);
     });
 }
 
