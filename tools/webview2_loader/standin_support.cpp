@@ -4,7 +4,6 @@
 #include <wrl/client.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 #include <sstream>
 
@@ -50,19 +49,25 @@ bool ensureTaskWindow() {
 
 }  // namespace
 
+// The process environment itself, not the C runtime's copy of it: a test that sets a variable
+// with SetEnvironmentVariable in this process is seen at once.
+std::string environmentVariable(const char* name) {
+    char value[1024];
+    const DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
+}
+
 void record(const std::string& line) {
-    const char* path = std::getenv("CV_WEBVIEW2_RECORD");
-    if (path == nullptr || *path == '\0') return;
-    if (FILE* file = std::fopen(path, "ab")) {
+    const std::string path = environmentVariable("CV_WEBVIEW2_RECORD");
+    if (path.empty()) return;
+    if (FILE* file = std::fopen(path.c_str(), "ab")) {
         std::fprintf(file, "%s\n", line.c_str());
         std::fclose(file);
     }
 }
 
 bool cue(const char* name) {
-    const char* cues = std::getenv("CV_WEBVIEW2_CUES");
-    if (cues == nullptr) return false;
-    std::stringstream list(cues);
+    std::stringstream list(environmentVariable("CV_WEBVIEW2_CUES"));
     std::string item;
     while (std::getline(list, item, ','))
         if (item == name) return true;
@@ -72,9 +77,9 @@ bool cue(const char* name) {
 void snapshotSize(int& width, int& height) {
     width = 768;
     height = 512;
-    const char* size = std::getenv("CV_WEBVIEW2_SNAPSHOT_SIZE");
+    const std::string size = environmentVariable("CV_WEBVIEW2_SNAPSHOT_SIZE");
     int w = 0, h = 0;
-    if (size != nullptr && std::sscanf(size, "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+    if (std::sscanf(size.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
         width = w;
         height = h;
     }
