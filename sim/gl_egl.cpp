@@ -7,6 +7,7 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace xpsim {
 namespace {
@@ -24,10 +25,16 @@ public:
         eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
         if (context_ != EGL_NO_CONTEXT) eglDestroyContext(display_, context_);
         if (surface_ != EGL_NO_SURFACE) eglDestroySurface(display_, surface_);
-        eglTerminate(display_);
+        // The display stays initialised: the next host in this process reuses it, and the
+        // driver stays mapped, so the sanitizers can tell its allocations from ours.
     }
 
     bool create(int width, int height, std::string& error) {
+#if defined(__SANITIZE_THREAD__)
+        // llvmpipe's rendering threads synchronise inside the uninstrumented driver, which
+        // ThreadSanitizer reports as races; rendering on the calling thread avoids them.
+        setenv("LP_NUM_THREADS", "0", 0);
+#endif
         auto getPlatformDisplay =
             reinterpret_cast<PFNEGLGETPLATFORMDISPLAYEXTPROC>(eglGetProcAddress("eglGetPlatformDisplayEXT"));
         if (getPlatformDisplay == nullptr) {
@@ -42,7 +49,6 @@ public:
         EGLint major = 0, minor = 0;
         if (!eglInitialize(display_, &major, &minor)) {
             error = eglErrorText("eglInitialize");
-            display_ = EGL_NO_DISPLAY;
             return false;
         }
         if (!eglBindAPI(EGL_OPENGL_API)) {
