@@ -191,6 +191,17 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartAndTearsItDownAtStop) {
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
 }
 
+TEST_F(WindowsModule, AStopBeforeTheBrowserAnswersReleasesItAll) {
+    withLoader();
+    // No frame runs, so the environment's completion is still queued when the plugin stops.
+    const Outcome run = this->run("");
+    ASSERT_TRUE(run.started);
+    EXPECT_EQ(run.record,
+              (std::vector<std::string>{"create-environment folder=(null) user-data=(null) options=null apartment=sta",
+                                        kCleanUnload}));
+    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+}
+
 TEST_F(WindowsModule, StoredSettingsReachTheBrowserAndThePageIsReloadedOnTime) {
     withLoader();
     withSettings("[General]\r\nzoomLevel = 1.25\r\nrefreshWebPageSecs = 2\r\nWebURL = http://example.test/panel\r\n");
