@@ -3,8 +3,9 @@
 // Tests name it as "BrowserPath".
 //
 // It is told what to do through two files named in the environment it inherits:
-//   CV_FAKE_CDP_LOG   every command received is appended as one line: "<method> <params>"
-//                     (plus " session=<id>" for page commands), flushed at once;
+//   CV_FAKE_CDP_LOG   first a line "argv <arguments...>", then every command received as one
+//                     line: "<method> <params>" (plus " session=<id>" for page commands),
+//                     each written at once;
 //   CV_FAKE_CDP_CUES  optional lines of cues; N counts snapshot requests from 1, "N+" means
 //                     that snapshot and every later one:
 //     size W H            snapshots are W x H pixels (768 x 512 otherwise)
@@ -164,9 +165,12 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     if (const char* path = std::getenv("CV_FAKE_CDP_LOG")) logFd = ::open(path, O_WRONLY | O_CREAT | O_APPEND, 0644);
+    std::string args = "argv";
+    for (int i = 1; i < argc; ++i) args += std::string(" ") + argv[i];
+    logLine(args);
     const Cues cues = readCues();
     const std::string targetId = "FAKE-TARGET-1";
     const std::string sessionId = "FAKE-SESSION-1";

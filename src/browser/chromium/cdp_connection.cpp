@@ -148,6 +148,8 @@ void Connection::lose(const std::string& reason) {
 }
 
 void Connection::run() {
+    // Named so it can be told apart in a debugger or in /proc.
+    pthread_setname_np(pthread_self(), "cv-devtools");
     // A write to a pipe whose reader has died raises SIGPIPE in the writing thread; blocked
     // here, the write fails with EPIPE instead of taking the simulator down.
     sigset_t pipeSignal;
