@@ -301,6 +301,17 @@ TEST_F(WindowsModule, ALoaderThatRefusesAtOnceIsReported) {
     EXPECT_EQ(run.record.back(), kCleanUnload) << join(run.record);
 }
 
+TEST_F(WindowsModule, ARuntimeWithoutWindowlessHostingIsReportedAndNeverUsed) {
+    withLoader();
+    cue("no-environment3");
+    const Outcome run = this->run("frames 5");
+    EXPECT_EQ(countOf(run.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"),
+              1)
+        << run.log;
+    EXPECT_EQ(countLinesStartingWith(run.record, "create-controller"), 0) << join(run.record);
+    EXPECT_EQ(run.record.back(), kCleanUnload) << join(run.record);
+}
+
 TEST_F(WindowsModule, AFailedControllerIsOneLogLineAndNothingIsApplied) {
     withLoader();
     cue("fail-controller");
@@ -345,7 +356,10 @@ TEST_F(WindowsModule, FailedSnapshotsAreRequestedAgainAndDrawNothing) {
 }
 
 TEST_F(WindowsModule, AMissingLoaderIsOneLogLineAndThePluginRunsWithoutABrowser) {
+    // A loader on the DLL search path is not ours to take: only the module's folder counts.
+    SetDllDirectoryA((buildFolder() + "tools\\webview2_loader").c_str());
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
+    SetDllDirectoryA(nullptr);
     EXPECT_TRUE(run.started);
     EXPECT_EQ(countOf(run.log, "CV: WebView2Loader.dll not found in " + folder_ + "; running without a browser.\n"), 1)
         << run.log;
