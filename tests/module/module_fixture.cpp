@@ -120,10 +120,17 @@ bool ModuleTest::runUntilBrowserLogged(const std::string& text, int maxFrames)
 {
     for (int i = 0; i < maxFrames; ++i) {
         if (browserLog().find(text) != std::string::npos) return true;
-        host->runFrames(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        settle(1);
     }
     return browserLog().find(text) != std::string::npos;
+}
+
+void ModuleTest::settle(int frames)
+{
+    for (int i = 0; i < frames; ++i) {
+        host->runFrames(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
 }
 
 int threadCount()

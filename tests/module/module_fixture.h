@@ -43,6 +43,8 @@ protected:
     // Runs frames (a little real time apart, so the browser's own process can answer) until
     // the fake peer has logged `text`, or gives up after a bounded number of frames.
     bool runUntilBrowserLogged(const std::string& text, int maxFrames = 2000);
+    // Frames a little real time apart, so the browser's answers come back in between.
+    void settle(int frames);
 
     std::string folder;        // the test's temporary folder
     std::string pluginFolder;  // <folder>/Corvane_Toolbar/lin_x64

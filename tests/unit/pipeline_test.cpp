@@ -12,79 +12,61 @@
 #include "pipeline/decode_worker.h"
 #include "pipeline/frame.h"
 #include "pipeline/png_decode_libpng.h"
-#include "plugin/settings.h"
 #include "png_maker.h"
 #include "test_host.h"
 
 namespace {
 
-// A picture whose every pixel is (r, g, b, a).
-std::vector<std::uint8_t> solidRgba(std::uint32_t w, std::uint32_t h, std::uint8_t r, std::uint8_t g, std::uint8_t b,
-                                    std::uint8_t a = 255)
+using Bytes = std::vector<std::uint8_t>;
+
+// A PNG of w x h pixels all of one red level.
+PngBuffer redPng(std::uint32_t w, std::uint32_t h, std::uint8_t red)
 {
-    std::vector<std::uint8_t> px;
-    for (std::uint32_t i = 0; i < w * h; ++i) px.insert(px.end(), {r, g, b, a});
-    return px;
+    Bytes rgba;
+    for (std::uint32_t i = 0; i < w * h; ++i) rgba.insert(rgba.end(), {red, 0, 0, 255});
+    return PngBuffer(makePng(w, h, rgba));
 }
 
-PngBuffer pngOf(std::vector<std::uint8_t> bytes) { return PngBuffer(std::move(bytes)); }
+bool decodes(const Bytes& png, Bytes& pixels, std::uint32_t& w, std::uint32_t& h)
+{
+    return DecodePng(png.data(), png.size(), pixels, w, h);
+}
 
 TEST(DecodePng, GivesStraightBgraTopRowFirst)
 {
     // Row 0: red, half-transparent green; row 1: blue, white.
-    const std::vector<std::uint8_t> rgba = {255, 0, 0, 255, 0, 200, 0, 128, 0, 0, 255, 255, 255, 255, 255, 255};
-    const std::vector<std::uint8_t> png = makeRgbaPng(2, 2, rgba);
-    std::vector<std::uint8_t> pixels;
+    const Bytes png = makePng(2, 2, {255, 0, 0, 255, 0, 200, 0, 128, 0, 0, 255, 255, 255, 255, 255, 255});
+    Bytes pixels;
     std::uint32_t w = 0, h = 0;
-    ASSERT_TRUE(DecodePng(png.data(), png.size(), pixels, w, h));
+    ASSERT_TRUE(decodes(png, pixels, w, h));
     EXPECT_EQ(w, 2u);
     EXPECT_EQ(h, 2u);
-    const std::vector<std::uint8_t> bgra = {0, 0, 255, 255, 0, 200, 0, 128, 255, 0, 0, 255, 255, 255, 255, 255};
-    EXPECT_EQ(pixels, bgra);
+    EXPECT_EQ(pixels, (Bytes{0, 0, 255, 255, 0, 200, 0, 128, 255, 0, 0, 255, 255, 255, 255, 255}));
 }
 
-TEST(DecodePng, RefusesAnythingButAWholePngAndLeavesTheOutputsAlone)
+TEST(DecodePng, RefusesDamagedDataAndOversizedHeadersLeavingTheOutputsAlone)
 {
-    const std::vector<std::uint8_t> good = makeRgbaPng(4, 3, solidRgba(4, 3, 1, 2, 3));
-    std::vector<std::uint8_t> truncated(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
-    std::vector<std::uint8_t> garbage(500, 0x5A);
-    std::vector<std::uint8_t> headerOnly(good.begin(), good.begin() + 8);
-
-    for (const std::vector<std::uint8_t>* bytes : {&truncated, &garbage, &headerOnly}) {
-        std::vector<std::uint8_t> pixels = {9, 9};
+    const Bytes good = redPng(4, 3, 9).bytes;
+    const Bytes cases[] = {
+        Bytes(good.begin(), good.begin() + static_cast<long>(good.size() / 2)),  // truncated
+        Bytes(500, 0x5A),                                                       // garbage
+        Bytes(),                                                                // empty
+        makePng(16385, 1),
+        makePng(1, 16385),
+        makePng(8192, 8193),  // each side allowed, but over 256 MiB of pixels
+    };
+    for (const Bytes& bytes : cases) {
+        Bytes pixels = {7};
         std::uint32_t w = 77, h = 88;
-        EXPECT_FALSE(DecodePng(bytes->data(), bytes->size(), pixels, w, h));
-        EXPECT_EQ(pixels, (std::vector<std::uint8_t>{9, 9}));
+        EXPECT_FALSE(decodes(bytes, pixels, w, h)) << bytes.size();
+        EXPECT_EQ(pixels, Bytes{7});
         EXPECT_EQ(w, 77u);
         EXPECT_EQ(h, 88u);
     }
-    std::vector<std::uint8_t> pixels;
-    std::uint32_t w = 77, h = 88;
-    EXPECT_FALSE(DecodePng(good.data(), 0, pixels, w, h));
-    EXPECT_FALSE(DecodePng(nullptr, 0, pixels, w, h));
-    EXPECT_EQ(w, 77u);
-}
-
-TEST(DecodePng, RefusesDeclaredSizesBeyondTheLimits)
-{
-    std::vector<std::uint8_t> pixels;
+    // The widest allowed picture still decodes.
+    Bytes pixels;
     std::uint32_t w = 0, h = 0;
-
-    const std::vector<std::uint8_t> widest = makeBlackGreyPng(16384, 1);
-    EXPECT_TRUE(DecodePng(widest.data(), widest.size(), pixels, w, h));
-    EXPECT_EQ(w, 16384u);
-
-    pixels.clear();
-    w = h = 0;
-    const std::vector<std::uint8_t> tooWide = makeBlackGreyPng(16385, 1);
-    EXPECT_FALSE(DecodePng(tooWide.data(), tooWide.size(), pixels, w, h));
-    const std::vector<std::uint8_t> tooHigh = makeBlackGreyPng(1, 16385);
-    EXPECT_FALSE(DecodePng(tooHigh.data(), tooHigh.size(), pixels, w, h));
-    // Each side within limits, but 8192 x 8193 x 4 bytes is over 256 MiB of pixels.
-    const std::vector<std::uint8_t> tooMany = makeBlackGreyPng(8192, 8193);
-    EXPECT_FALSE(DecodePng(tooMany.data(), tooMany.size(), pixels, w, h));
-    EXPECT_TRUE(pixels.empty());
-    EXPECT_EQ(w, 0u);
+    EXPECT_TRUE(decodes(makePng(16384, 1), pixels, w, h));
 }
 
 class PipelineTest : public ::testing::Test {
@@ -92,150 +74,97 @@ protected:
     void SetUp() override
     {
         testHost();
-        {
-            std::lock_guard<std::mutex> lock(frameMutex);
-            framePixels = {1, 2, 3, 4};
-            pageWidth = 1;
-            pageHeight = 1;
-        }
+        setFrame({1, 2, 3, 4}, 1, 1);
         frameUpdated = false;
-        captureInFlight = false;
         pngQueue.clear();
     }
     void TearDown() override
     {
         stopDecodeThread();
         pngQueue.clear();
+        setFrame({}, 768, 512);
+    }
+    static void setFrame(Bytes pixels, int w, int h)
+    {
         std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels.clear();
-        pageWidth = 768;
-        pageHeight = 512;
+        framePixels = std::move(pixels);
+        pageWidth = w;
+        pageHeight = h;
     }
 };
 
 TEST_F(PipelineTest, CompletionQueuesGoodSnapshotsAndAlwaysReenablesCapture)
 {
+    for (bool succeeded : {false, true}) {
+        captureInFlight = true;
+        OnCaptureCompleted(succeeded, succeeded ? PngBuffer() : PngBuffer(Bytes{1, 2}));
+        EXPECT_FALSE(captureInFlight);
+        EXPECT_TRUE(pngQueue.empty());
+    }
     captureInFlight = true;
-    OnCaptureCompleted(false, pngOf({1, 2, 3}));
-    EXPECT_FALSE(captureInFlight);
-    EXPECT_TRUE(pngQueue.empty());
-
-    captureInFlight = true;
-    OnCaptureCompleted(true, PngBuffer());
-    EXPECT_FALSE(captureInFlight);
-    EXPECT_TRUE(pngQueue.empty());
-
-    captureInFlight = true;
-    OnCaptureCompleted(true, pngOf({1, 2, 3}));
+    OnCaptureCompleted(true, PngBuffer(Bytes{1, 2, 3}));
     EXPECT_FALSE(captureInFlight);
     ASSERT_EQ(pngQueue.size(), 1u);
-    EXPECT_EQ(pngQueue.front().bytes, (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_EQ(pngQueue.front().bytes, (Bytes{1, 2, 3}));
 }
 
-TEST_F(PipelineTest, QueuedSnapshotsAreAllDecodedInOrderBeforeStopReturns)
+TEST_F(PipelineTest, QueuedSnapshotsAreDecodedInOrderBeforeStopReturns)
 {
-    OnCaptureCompleted(true, pngOf(makeRgbaPng(3, 1, solidRgba(3, 1, 10, 0, 0))));
-    OnCaptureCompleted(true, pngOf(makeRgbaPng(2, 5, solidRgba(2, 5, 20, 0, 0))));
-    OnCaptureCompleted(true, pngOf(makeRgbaPng(4, 2, solidRgba(4, 2, 30, 0, 0))));
+    OnCaptureCompleted(true, redPng(3, 1, 10));
+    OnCaptureCompleted(true, redPng(2, 5, 20));
+    OnCaptureCompleted(true, redPng(4, 2, 30));
     startDecodeThread();
     stopDecodeThread();
-
     EXPECT_TRUE(pngQueue.empty());
     EXPECT_TRUE(frameUpdated);
-    std::lock_guard<std::mutex> lock(frameMutex);
     EXPECT_EQ(pageWidth, 4);
     EXPECT_EQ(pageHeight, 2);
     ASSERT_EQ(framePixels.size(), 4u * 2u * 4u);
-    EXPECT_EQ(framePixels[2], 30);  // red lands in the third byte of BGRA
+    EXPECT_EQ(framePixels[2], 30);  // red is the third byte of BGRA
+
+    // A worker that is already waiting picks snapshots up, and a second start works too.
+    startDecodeThread();
+    OnCaptureCompleted(true, redPng(5, 3, 0));
+    stopDecodeThread();
+    EXPECT_FALSE(decodeThread.joinable());
+    EXPECT_EQ(pageWidth, 5);
 }
 
 TEST_F(PipelineTest, BadSnapshotsKeepTheFrameButStillRaiseTheFlag)
 {
-    const std::vector<std::uint8_t> good = makeRgbaPng(4, 4, solidRgba(4, 4, 1, 2, 3));
-    OnCaptureCompleted(true, pngOf(std::vector<std::uint8_t>(good.begin(), good.begin() + 40)));
-    OnCaptureCompleted(true, pngOf(std::vector<std::uint8_t>(64, 0xEE)));
-    OnCaptureCompleted(true, pngOf(makeBlackGreyPng(16385, 1)));
+    const Bytes good = redPng(4, 4, 1).bytes;
+    OnCaptureCompleted(true, PngBuffer(Bytes(good.begin(), good.begin() + 40)));
+    OnCaptureCompleted(true, PngBuffer(Bytes(64, 0xEE)));
     startDecodeThread();
     stopDecodeThread();
-
     EXPECT_TRUE(frameUpdated);
-    std::lock_guard<std::mutex> lock(frameMutex);
-    EXPECT_EQ(framePixels, (std::vector<std::uint8_t>{1, 2, 3, 4}));
+    EXPECT_EQ(framePixels, (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(pageWidth, 1);
     EXPECT_EQ(pageHeight, 1);
 }
 
-TEST_F(PipelineTest, AWaitingWorkerPicksUpEachSnapshotAndStopsWhenIdle)
+TEST(Capture, AShownPanelWithoutBrowserLogsOncePerDueCheck)
 {
-    startDecodeThread();
-    OnCaptureCompleted(true, pngOf(makeRgbaPng(6, 2, solidRgba(6, 2, 0, 0, 0))));
-    OnCaptureCompleted(true, pngOf(makeRgbaPng(5, 3, solidRgba(5, 3, 0, 0, 0))));
-    stopDecodeThread();
-    EXPECT_FALSE(decodeThread.joinable());
-    EXPECT_EQ(pageWidth, 5);
-    EXPECT_EQ(pageHeight, 3);
-
-    // A second start after a stop works the same way (reload in one process).
-    startDecodeThread();
-    stopDecodeThread();
-    EXPECT_FALSE(decodeThread.joinable());
-}
-
-class CaptureTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        testHost();
-        vrEnabledRef = nullptr;
-        createPanelWindow();
-        captureInFlight = false;
-        newLogText();
-    }
-    void TearDown() override
-    {
-        destroyPanelWindow();
-        refreshWebPageSecs = 60;
-    }
-};
-
-TEST_F(CaptureTest, AHiddenPanelAsksForNothingAndSaysNothing)
-{
-    RequestCapture();
-    EXPECT_FALSE(captureInFlight);
-    EXPECT_EQ(newLogText(), "");
-}
-
-TEST_F(CaptureTest, AShownPanelWithoutBrowserLogsOncePerDueCheck)
-{
-    XPLMSetWindowIsVisible(panelWindow, 1);
+    testHost();
+    vrEnabledRef = nullptr;
+    createPanelWindow();
+    captureInFlight = false;
+    newLogText();
     const double now = XPLMGetElapsedTime();
+    lastCaptureTime = now - 0.75;
+    PanelFlightLoop(0, 0, 0, nullptr);  // hidden: nothing asked, nothing said
+    EXPECT_EQ(newLogText(), "");
+    EXPECT_EQ(lastCaptureTime, now);
+
+    XPLMSetWindowIsVisible(panelWindow, 1);
     lastCaptureTime = now - 0.5;  // exactly half a second is not yet due
     PanelFlightLoop(0, 0, 0, nullptr);
     EXPECT_EQ(newLogText(), "");
     lastCaptureTime = now - 0.75;
     EXPECT_EQ(PanelFlightLoop(0, 0, 0, nullptr), -1.0f);
     EXPECT_EQ(newLogText(), "CV: error, could not lookup our Webview.\n");
-    EXPECT_EQ(lastCaptureTime, now);
-    PanelFlightLoop(0, 0, 0, nullptr);
-    EXPECT_EQ(newLogText(), "");
     EXPECT_FALSE(captureInFlight);
-}
-
-TEST_F(CaptureTest, ReloadClockRunsOnlyWithAPositivePeriod)
-{
-    const double now = XPLMGetElapsedTime();
-    refreshWebPageSecs = 0;
-    lastRefreshTime = now - 1000.0;
-    PanelFlightLoop(0, 0, 0, nullptr);
-    EXPECT_EQ(lastRefreshTime, now - 1000.0);
-
-    refreshWebPageSecs = 10;
-    lastRefreshTime = now - 10.0;
-    PanelFlightLoop(0, 0, 0, nullptr);
-    EXPECT_EQ(lastRefreshTime, now - 10.0);
-    lastRefreshTime = now - 10.5;
-    PanelFlightLoop(0, 0, 0, nullptr);
-    EXPECT_EQ(lastRefreshTime, now);  // due reloads advance the clock even without a browser
+    destroyPanelWindow();
 }
 
 }  // namespace

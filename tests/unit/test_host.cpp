@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -38,8 +38,6 @@ std::string newLogText()
 
 std::string makeTempFolder()
 {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/cv_unit_XXXXXX";
-    char* made = mkdtemp(pattern.data());
-    return made != nullptr ? std::string(made) : std::string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "cv_unit_XXXXXX").string();
+    return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
