@@ -56,7 +56,10 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
         XPLMGetWindowGeometry(inWindowID, &left, &top, &right, &bottom);
         XPLMBindTexture2d(panelTexture, 0);
 
-        if (frameUpdated.load()) {
+        // The flag is taken before the copy, not cleared after the upload: a frame the decode
+        // thread publishes while this draw uploads keeps its flag and is shown by the next draw.
+        const bool copied = frameUpdated.exchange(false);
+        if (copied) {
             // Only the copy happens under the lock; GL work waits until it is released.
             std::lock_guard<std::mutex> lock(frameMutex);
             uploadPixels.assign(framePixels.begin(), framePixels.end());
@@ -71,7 +74,9 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
             glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                          uploadPixels.data());
-            frameUpdated.store(false);
+        } else if (copied) {
+            // Nothing could be shown from this copy; keep asking for it on the next draw.
+            frameUpdated.store(true);
         }
 
         XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
