@@ -65,6 +65,7 @@ struct Image {
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
     Pixel at(int x, int y) const;
+    bool empty() const { return rgba.empty(); }
 };
 Image readPng(const fs::path& path);
 bool near(Pixel p, int r, int g, int b, int tolerance = 24);
