@@ -18,6 +18,7 @@ bool g_hostAlive = false;
 Host::Host(const Options& options) {
     if (g_hostAlive) throw std::logic_error("xpsim: only one Host may exist at a time");
     setCurrentHostState(nullptr);  // the default host, if test code made one, gives way first
+    resetHostInterrupt();
     impl_ = new Impl(options);
     g_hostAlive = true;
     setCurrentHostState(impl_);
@@ -56,6 +57,10 @@ std::string Host::stateJson() const {
 
 void Host::runFrames(int n) {
     if (n > 0) impl_->runFrames(n);
+}
+
+void Host::requestInterrupt() {
+    requestHostInterrupt();
 }
 
 double Host::elapsedTime() const {

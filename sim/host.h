@@ -59,6 +59,11 @@ public:
     bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) const;
     bool screenshot(const std::string& pngPath, std::string& error) const;
 
+    // Asks the running script to stop after the current frame (safe to call from a signal
+    // handler). run() then fails with "interrupted", and the module can still be unloaded
+    // cleanly, so a Ctrl-C leaves no plugin thread or child process behind.
+    static void requestInterrupt();
+
 private:
     struct Impl;
     Impl* impl_;

@@ -8,6 +8,7 @@
 #include "platform_pump.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -21,10 +22,25 @@ HostState* g_current = nullptr;
 // unless a Host takes over: tearing GL down during static destruction is not safe.
 HostState* g_default = nullptr;
 
+std::atomic<bool> g_interrupt{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
 constexpr const char* kVrDataRefName = "sim/graphics/VR/enabled";
 constexpr std::size_t kInfoBufferSize = 512;  // the SDK promises at least 256 bytes
 
 }  // namespace
+
+void requestHostInterrupt() {
+    g_interrupt.store(true);
+}
+
+bool hostInterruptRequested() {
+    return g_interrupt.load();
+}
+
+void resetHostInterrupt() {
+    g_interrupt.store(false);
+}
 
 HostState& currentHostState() {
     if (g_current == nullptr) {
@@ -272,7 +288,7 @@ void HostState::sendMessage(XPLMPluginID from, int message) {
 // ---------------------------------------------------------------- frames
 
 void HostState::runFrames(std::int64_t count) {
-    for (std::int64_t i = 0; i < count; ++i) runOneFrame();
+    for (std::int64_t i = 0; i < count && !hostInterruptRequested(); ++i) runOneFrame();
 }
 
 void HostState::pace() {

@@ -258,6 +258,11 @@ private:
 // The host the XPLM functions talk to. With no Host alive, test code calling XPLM functions
 // directly gets a default one, made on first use.
 HostState& currentHostState();
+// Set from a signal handler; the frame loop and the script runner stop at the next check.
+void requestHostInterrupt();
+bool hostInterruptRequested();
+void resetHostInterrupt();
+
 // True when the GL context holds a texture of this name (host_graphics.cpp).
 bool textureExists(int name);
 void setCurrentHostState(HostState* state);

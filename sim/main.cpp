@@ -2,6 +2,7 @@
 // actions against it. See docs/xpsim.md.
 #include "host.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -18,6 +19,10 @@ constexpr int kExitUsage = 64;
 const char* const kUsage =
     "usage: xpsim [--screen L,T,R,B] [--start-time S] [--fps N] [--unpaced] [--vr] [--no-vr-dataref]\n"
     "             [--log FILE] PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
+
+extern "C" void onInterrupt(int) {
+    xpsim::Host::requestInterrupt();
+}
 
 int usage(const std::string& problem) {
     std::cerr << "xpsim: " << problem << "\n" << kUsage;
@@ -106,6 +111,10 @@ int main(int argc, char** argv) {
     }
     if (modulePath.empty()) return usage("no plugin module given");
 
+    // Ctrl-C or a polite kill ends the script after the current frame; the plugin is still
+    // disabled, stopped and unloaded, so its threads and child processes go with it.
+    std::signal(SIGINT, onInterrupt);
+    std::signal(SIGTERM, onInterrupt);
     try {
         xpsim::Host host(options);
         std::string error;

@@ -149,7 +149,7 @@ public:
             // The key goes down, stays down frame after frame, and comes up.
             host_.runCommand(ref, xplm_CommandBegin);
             const long long frames = std::llround(seconds * host_.fps());
-            for (long long i = 0; i < frames; ++i) {
+            for (long long i = 0; i < frames && !hostInterruptRequested(); ++i) {
                 host_.runFrames(1);
                 host_.runCommand(ref, xplm_CommandContinue);
             }
@@ -269,11 +269,19 @@ private:
 bool runScript(HostState& host, const std::string& script, std::string& error) {
     Runner runner(host);
     for (const Line& line : splitScript(script)) {
+        if (hostInterruptRequested()) {
+            error = "interrupted before script line " + std::to_string(line.number);
+            return false;
+        }
         std::string why;
         if (!runner.execute(line.text, why)) {
             error = "script line " + std::to_string(line.number) + " (" + line.text + "): " + why;
             return false;
         }
+    }
+    if (hostInterruptRequested()) {
+        error = "interrupted";
+        return false;
     }
     return true;
 }

@@ -323,6 +323,17 @@ TEST_F(HostTest, ScriptErrorsNameTheLine) {
     }
 }
 
+TEST_F(HostTest, AnInterruptEndsTheScriptButNotTheCleanShutdown) {
+    xpsim::Host& host = start();
+    xpsim::Host::requestInterrupt();
+    std::string error;
+    EXPECT_FALSE(host.run("frames 10; command fixture/report", error));
+    EXPECT_EQ(error, "interrupted before script line 1");
+    EXPECT_EQ(host.elapsedTime(), 0.0);
+    host_.reset();
+    EXPECT_TRUE(start().run("frames 1", error)) << "a new host must not inherit the interrupt";
+}
+
 // --- drawing
 
 struct Desktop {
@@ -473,6 +484,31 @@ TEST(XpsimCommandLine, ExitStatusTellsScriptAndLoadErrorsFromSuccess) {
     CliRun usage = runXpsim("--fps zero " + fixture);
     EXPECT_NE(usage.status, 0);
     EXPECT_NE(usage.output.find("usage: xpsim"), std::string::npos);
+}
+
+TEST(XpsimCommandLine, TerminationSignalStillStopsAndUnloadsThePlugin) {
+    const std::string log = ::testing::TempDir() + "xpsim_term.log";
+    std::remove(log.c_str());
+    // Paced: the script would run for a minute. The signal goes once the plugin is enabled.
+    const std::string script = "(" + std::string(XPSIM_BINARY_PATH) + " --log " + log + " " + XPSIM_FIXTURE_PATH +
+                               " -e 'wait 60' 2>&1 & pid=$!; "
+                               "for i in $(seq 100); do grep -q 'fixture: enable' " + log +
+                               " 2>/dev/null && break; sleep 0.1; done; "
+                               "kill -TERM $pid; wait $pid; echo status=$?)";
+    FILE* pipe = popen(script.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char buffer[4096];
+    std::string output;
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+    pclose(pipe);
+    EXPECT_NE(output.find("status=2"), std::string::npos) << output;
+    EXPECT_NE(output.find("interrupted"), std::string::npos) << output;
+    std::ifstream in(log);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("fixture: disable\nfixture: stop\n"), std::string::npos) << text.str();
+    std::remove(log.c_str());
 }
 
 TEST(XpsimCommandLine, LogFileGetsEveryLine) {
