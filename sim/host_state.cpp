@@ -17,7 +17,8 @@
 namespace xpsim {
 namespace {
 
-HostState* g_current = nullptr;
+// Atomic because a module's worker thread may log while the main thread swaps hosts.
+std::atomic<HostState*> g_current{nullptr};
 // Made on first use when no Host is alive, and kept (reachable) to the end of the process
 // unless a Host takes over: tearing GL down during static destruction is not safe.
 HostState* g_default = nullptr;
@@ -43,22 +44,27 @@ void resetHostInterrupt() {
 }
 
 HostState& currentHostState() {
-    if (g_current == nullptr) {
+    if (g_current.load() == nullptr) {
         Options options;
         options.paced = false;
         g_default = new HostState(options);
-        g_current = g_default;
+        g_current.store(g_default);
     }
-    return *g_current;
+    return *g_current.load();
+}
+
+HostState* existingHostState() {
+    return g_current.load();
 }
 
 void setCurrentHostState(HostState* state) {
     if (g_default != nullptr) {
         // Whatever test code made in the default host goes with it.
+        g_current.store(nullptr);
         delete g_default;
         g_default = nullptr;
     }
-    g_current = state;
+    g_current.store(state);
 }
 
 HostState::HostState(const Options& options) : options_(options), mainThread_(std::this_thread::get_id()) {

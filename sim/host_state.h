@@ -266,5 +266,6 @@ void resetHostInterrupt();
 // True when the GL context holds a texture of this name (host_graphics.cpp).
 bool textureExists(int name);
 void setCurrentHostState(HostState* state);
+HostState* existingHostState();  // null when no host exists; never makes one
 
 }  // namespace xpsim

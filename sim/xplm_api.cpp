@@ -6,6 +6,7 @@
 #include "os.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace xpsim {
@@ -52,9 +53,16 @@ using xpsim::guarded;
 using xpsim::guardedVoid;
 
 XPLM_API void XPLMDebugString(const char* inString) {
-    // The log is the one service a worker thread may reach safely.
+    // The log is the one service a worker thread may reach safely; it never makes a host
+    // (that would put a GL context on the calling thread).
     try {
-        if (inString != nullptr) xpsim::currentHostState().writeLog(inString);
+        if (inString == nullptr) return;
+        if (HostState* host = xpsim::existingHostState()) {
+            host->writeLog(inString);
+        } else {
+            std::fputs(inString, stdout);
+            std::fflush(stdout);
+        }
     } catch (...) {
     }
 }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/wait.h>
@@ -435,6 +436,19 @@ TEST(HostDirect, CallsWithoutAModuleBelongToTheInProcessCaller) {
     XPLMDestroyWindow(id);
     XPLMDestroyWindow(id);  // a stale id is refused, not a crash
     EXPECT_NE(host.log().find("xpsim: XPLMDestroyWindow with an unknown window ignored"), std::string::npos);
+
+    // Off the main thread only the log works; anything else is refused and reported.
+    XPLMCommandRef fromWorker = reinterpret_cast<XPLMCommandRef>(1);
+    std::thread worker([&] {
+        XPLMDebugString("from a worker\n");
+        fromWorker = XPLMCreateCommand("worker/command", "");
+    });
+    worker.join();
+    EXPECT_EQ(fromWorker, nullptr);
+    EXPECT_NE(host.log().find("from a worker\n"), std::string::npos);
+    EXPECT_NE(host.log().find("xpsim: error: XPLMCreateCommand called off the main thread; ignored"),
+              std::string::npos);
+    EXPECT_EQ(host.stateJson().find("worker/command"), std::string::npos);
 
     char path[] = "/a/b/c.xpl";
     EXPECT_STREQ(XPLMExtractFileAndPath(path), "c.xpl");
