@@ -3,11 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <stdexcept>
 #include <chrono>
 #include <csignal>
 #include <fstream>
 #include <iostream>
 #include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "harness.h"
 
@@ -202,6 +210,88 @@ TEST_F(RealChromium, TheBrowserDiesWithAKilledSimulator) {
     sim.wait();
     const auto left = waitUntilNoneTagged(tag_, 10);
     EXPECT_TRUE(left.empty()) << left.size() << " browser processes outlived the killed simulator";
+}
+
+// A page server on 127.0.0.1 that counts the requests for its page.
+class PageServer {
+public:
+    PageServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(listener_, 16) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot listen on 127.0.0.1");
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~PageServer() {
+        stop_ = true;
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/panel"; }
+    int pageRequests() const { return pageRequests_.load(); }
+
+private:
+    void serve() {
+        while (!stop_) {
+            pollfd p{listener_, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0) continue;
+            std::string request;
+            char buffer[4096];
+            while (request.find("\r\n\r\n") == std::string::npos) {
+                pollfd c{client, POLLIN, 0};
+                if (::poll(&c, 1, 2000) <= 0) break;
+                const ssize_t n = ::read(client, buffer, sizeof buffer);
+                if (n <= 0) break;
+                request.append(buffer, static_cast<std::size_t>(n));
+            }
+            const bool page = request.rfind("GET /panel ", 0) == 0;
+            if (page) ++pageRequests_;
+            const std::string body = page ? "<html><body style='background:#123'>panel</body></html>" : "";
+            const std::string response = std::string(page ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+                                         "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                                         "Connection: close\r\nContent-Length: " +
+                                         std::to_string(body.size()) + "\r\n\r\n" + body;
+            [[maybe_unused]] auto n = ::write(client, response.data(), response.size());
+            ::close(client);
+        }
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> pageRequests_{0};
+    std::thread thread_;
+};
+
+TEST_F(RealChromium, ThePageIsNavigatedAgainEachPeriodAndNeverWithPeriodZero) {
+    {
+        PageServer server;
+        folder_.writeSettings("0.5", 2, server.url(), "");
+        int status = -1;
+        const std::string log = runToEnd(folder_, "wait 9\nquit\n", env_, &status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+        // The bring-up's load, then one each time more than 2 s have passed once the browser
+        // is up (it needs a second or two to start, so the first period may pass unseen).
+        EXPECT_GE(server.pageRequests(), 4);
+        EXPECT_LE(server.pageRequests(), 5);
+    }
+    {
+        PageServer server;
+        folder_.writeSettings("0.5", 0, server.url(), "");
+        int status = -1;
+        const std::string log = runToEnd(folder_, "wait 7\nquit\n", env_, &status);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
+        EXPECT_EQ(server.pageRequests(), 1);
+    }
 }
 
 }  // namespace
