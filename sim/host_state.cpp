@@ -523,6 +523,7 @@ bool HostState::runMenuItem(const std::string& title) {
 
 XPLMDataRef HostState::findDataRef(const char* name) {
     if (name != nullptr && options_.vrDataref && std::strcmp(name, kVrDataRefName) == 0) return &vrDataRef_;
+    hostLine(std::string("dataref ") + (name != nullptr ? name : "(null)") + " is not published here");
     return nullptr;
 }
 
