@@ -41,7 +41,9 @@ struct WindowRecord {
     XPLMCreateWindow_t params{};  // callbacks and refcon as created
     std::string title;
     int left = 0, top = 0, right = 0, bottom = 0;  // desktop geometry, kept while in VR
-    bool visible = false;
+    bool visible = false;      // what the plugin last set, and what XPLMGetWindowIsVisible says
+    bool closedByUser = false;  // closed with its close box: off screen while `visible` stays set
+    bool shown() const { return visible && !closedByUser; }
     int positioningMode = xplm_WindowPositionFree;
     int monitor = -1;
     std::array<float, 4> gravity{0.0f, 1.0f, 0.0f, 1.0f};

@@ -113,10 +113,10 @@ std::vector<WindowRecord*> HostState::frontOrder(int layer) const {
 }
 
 bool HostState::windowInFront(const WindowRecord& w) const {
-    if (!w.visible) return false;
+    if (!w.shown()) return false;
     const auto order = frontOrder(w.layer);
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        if ((*it)->visible) return *it == &w;
+        if ((*it)->shown()) return *it == &w;
     }
     return false;
 }
@@ -142,14 +142,14 @@ WindowRecord* HostState::hitTest(int x, int y) {
     for (int layer = kLayerCount - 1; layer >= 0; --layer) {
         const auto order = frontOrder(layer);
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
-            if ((*it)->visible && windowInVr(**it)) return *it;
+            if ((*it)->shown() && windowInVr(**it)) return *it;
         }
     }
     for (int layer = kLayerCount - 1; layer >= 0; --layer) {
         const auto order = frontOrder(layer);
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
             const WindowRecord& w = **it;
-            if (w.visible && w.left <= x && x < w.right && w.bottom < y && y <= w.top) return *it;
+            if (w.shown() && w.left <= x && x < w.right && w.bottom < y && y <= w.top) return *it;
         }
     }
     return nullptr;
@@ -217,7 +217,7 @@ void HostState::drawWindows() {
     // Windows in VR first, each into its own offscreen target.
     for (XPLMWindowID id : ids) {
         auto it = windows_.find(id);
-        if (it == windows_.end() || !it->second->visible || !windowInVr(*it->second)) continue;
+        if (it == windows_.end() || !it->second->shown() || !windowInVr(*it->second)) continue;
         WindowRecord& w = *it->second;
         const int width = std::max(1, w.right - w.left), height = std::max(1, w.top - w.bottom);
         renderer_->beginVr(width, height);
@@ -227,7 +227,7 @@ void HostState::drawWindows() {
     renderer_->beginDesktop();
     for (XPLMWindowID id : ids) {
         auto it = windows_.find(id);
-        if (it == windows_.end() || !it->second->visible || windowInVr(*it->second)) continue;
+        if (it == windows_.end() || !it->second->shown() || windowInVr(*it->second)) continue;
         WindowRecord& w = *it->second;
         if (w.decoration == xplm_WindowDecorationRoundRectangle) {
             renderer_->drawDecoration(w.left, w.top, w.right, w.bottom, windowInFront(w));

@@ -218,6 +218,18 @@ public:
             panel->bottom = b;
             return true;
         }
+        if (verb == "close") {
+            if (!needArgs(0, 0, "close")) return false;
+            WindowRecord* panel = host_.panelWindow();
+            if (panel == nullptr || !panel->shown() ||
+                panel->decoration != xplm_WindowDecorationRoundRectangle) {
+                host_.hostLine("close: the plugin has no shown window with a close box");
+                return true;
+            }
+            // As in X-Plane, the window leaves the screen but its visibility flag stays set.
+            panel->closedByUser = true;
+            return true;
+        }
         if (verb == "state") {
             const std::string path = restAfterFirstWord(text);
             if (path.empty()) {

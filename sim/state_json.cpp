@@ -65,7 +65,8 @@ std::string HostState::stateJson() const {
             << ",\"positioning_mode\":" << w->positioningMode << ",\"monitor\":" << w->monitor << ",\"gravity\":["
             << number(w->gravity[0]) << "," << number(w->gravity[1]) << "," << number(w->gravity[2]) << ","
             << number(w->gravity[3]) << "],\"in_vr\":" << boolean(windowInVr(*w)) << ",\"layer\":" << w->layer
-            << ",\"decoration\":" << w->decoration << ",\"in_front\":" << boolean(windowInFront(*w)) << "}";
+            << ",\"decoration\":" << w->decoration << ",\"in_front\":" << boolean(windowInFront(*w))
+            << ",\"closed_by_user\":" << boolean(w->closedByUser) << "}";
         separator = ",";
     }
     out << "],\n\"commands\":[";

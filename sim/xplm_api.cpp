@@ -175,7 +175,10 @@ XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID) {
 
 XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
     guardedVoid("XPLMSetWindowIsVisible", [&](HostState& host) {
-        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowIsVisible")) w->visible = inIsVisible != 0;
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowIsVisible")) {
+            w->visible = inIsVisible != 0;
+            w->closedByUser = false;
+        }
     });
 }
 

@@ -135,7 +135,15 @@ int frontHandler(XPLMCommandRef, XPLMCommandPhase phase, void*) {
     return 1;
 }
 
-XPLMCommandRef reportCommand = nullptr, blockCommand = nullptr, frontCommand = nullptr;
+int showHandler(XPLMCommandRef, XPLMCommandPhase phase, void*) {
+    if (phase == xplm_CommandBegin) {
+        say("show: A visible was %d", XPLMGetWindowIsVisible(windowA));
+        XPLMSetWindowIsVisible(windowA, 1);
+    }
+    return 1;
+}
+
+XPLMCommandRef reportCommand = nullptr, blockCommand = nullptr, frontCommand = nullptr, showCommand = nullptr;
 
 XPLMWindowID makeWindow(int left, int top, int right, int bottom, XPLMDrawWindow_f draw) {
     XPLMCreateWindow_t params{};
@@ -163,6 +171,7 @@ void cleanUp() {
     XPLMUnregisterCommandHandler(reportCommand, reportHandler, 1, nullptr);
     XPLMUnregisterCommandHandler(blockCommand, blockHandler, 1, nullptr);
     XPLMUnregisterCommandHandler(frontCommand, frontHandler, 1, nullptr);
+    XPLMUnregisterCommandHandler(showCommand, showHandler, 1, nullptr);
     if (windowA != nullptr) XPLMDestroyWindow(windowA);
     if (windowB != nullptr) XPLMDestroyWindow(windowB);
     windowA = windowB = nullptr;
@@ -208,6 +217,8 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     XPLMRegisterCommandHandler(blockCommand, blockHandler, 1, nullptr);
     frontCommand = XPLMCreateCommand("fixture/front", "Brings window A to the front");
     XPLMRegisterCommandHandler(frontCommand, frontHandler, 1, nullptr);
+    showCommand = XPLMCreateCommand("fixture/show", "Shows window A");
+    XPLMRegisterCommandHandler(showCommand, showHandler, 1, nullptr);
 
     XPLMGenerateTextureNumbers(&texture, 1);
     XPLMBindTexture2d(texture, 0);

@@ -390,6 +390,27 @@ TEST_F(HostTest, WindowsAreDrawnInFrontOrderWhereTheMappingSays) {
     }
 }
 
+TEST_F(HostTest, ClosedWithItsCloseBoxAWindowLeavesTheScreenButStillReportsVisible) {
+    start();
+    run("close; frames 1; click 120 950");
+    json a = window("fixture A");
+    EXPECT_EQ(a["visible"], true);
+    EXPECT_EQ(a["closed_by_user"], true);
+    EXPECT_EQ(a["in_front"], false);
+    EXPECT_NE(host_->log().find("xpsim: press at (120, 950) hits no window"), std::string::npos);
+    Desktop d;
+    d.top = 1080;
+    ASSERT_TRUE(host_->readDesktop(d.rgba, d.width, d.height));
+    EXPECT_NE(d.at(120, 950), kRed);
+
+    run("command fixture/show; frames 1");
+    EXPECT_TRUE(contains(fixtureLines(), "show: A visible was 1"));
+    a = window("fixture A");
+    EXPECT_EQ(a["closed_by_user"], false);
+    ASSERT_TRUE(host_->readDesktop(d.rgba, d.width, d.height));
+    EXPECT_EQ(d.at(120, 950), kRed);
+}
+
 TEST_F(HostTest, ScreenshotFileMatchesTheDesktop) {
     start();
     const std::string path = ::testing::TempDir() + "xpsim_shot.png";
