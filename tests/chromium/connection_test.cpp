@@ -5,7 +5,10 @@
 #include <string>
 #include <thread>
 
+#include <csignal>
+
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -193,6 +196,11 @@ TEST_F(ConnectionTest, AnEndlessMessageIsCutOffAtTheCap) {
     readCommand();
     // More than the cap without a NUL, written from a thread because the pipe fills.
     std::thread writer([fd = replies_[1]] {
+        // The connection stops reading and closes its end; the write then fails with EPIPE.
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
         const std::string block(1 << 20, 'x');
         for (std::size_t sent = 0; sent <= cdp::maxMessageBytes + block.size(); sent += block.size()) {
             if (::write(fd, block.data(), block.size()) <= 0) return;
