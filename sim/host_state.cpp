@@ -27,7 +27,8 @@ std::atomic<bool> g_interrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 constexpr const char* kVrDataRefName = "sim/graphics/VR/enabled";
-constexpr std::size_t kInfoBufferSize = 512;  // the SDK promises at least 256 bytes
+constexpr std::size_t kSdkInfoBytes = 256;     // what the SDK promises for name, signature, description
+constexpr std::size_t kInfoBufferSize = 512;  // what the stand-in hands out
 
 }  // namespace
 
@@ -96,6 +97,7 @@ HostState::HostState(const Options& options) : options_(options), mainThread_(st
                                                       options_.screenRight, options_.screenBottom);
         renderer_->beginDesktop();
         boundTexture_.fill(-1);
+        hostLine("drawing with " + gl_->description());
     }
 }
 
@@ -141,9 +143,13 @@ PluginRecord HostState::pluginById(XPLMPluginID id, bool& found) const {
     if (module_ != nullptr && id == plugin_.id) {
         PluginRecord record = plugin_;
         if (startBuffers_[0] != nullptr) {
-            record.name = startBuffers_[0];
-            record.signature = startBuffers_[1];
-            record.description = startBuffers_[2];
+            // Bounded: the plugin may not have terminated what it has written so far.
+            auto text = [](const char* buffer) {
+                return std::string(buffer, std::find(buffer, buffer + kInfoBufferSize - 1, '\0'));
+            };
+            record.name = text(startBuffers_[0]);
+            record.signature = text(startBuffers_[1]);
+            record.description = text(startBuffers_[2]);
         }
         return record;
     }
@@ -201,6 +207,14 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
     plugin_.name = name.data();
     plugin_.signature = signature.data();
     plugin_.description = description.data();
+    // The buffers here are larger than the SDK promises, so an overrun shows up as text
+    // rather than as a corrupted simulator.
+    for (const std::string* text : {&plugin_.name, &plugin_.signature, &plugin_.description}) {
+        if (text->size() >= kSdkInfoBytes) {
+            hostLine("error: XPluginStart wrote " + std::to_string(text->size() + 1) +
+                     " bytes into a buffer X-Plane makes 256 bytes long");
+        }
+    }
 
     if (started == 0) {
         // X-Plane gives a plugin whose start failed no further call, not even Stop.

@@ -2,7 +2,7 @@
 // windows, a menu and a texture, and writes what it sees to the log as "fixture: ..." lines.
 // XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "fail-start" (Start returns 0
 // after cleaning up), "fail-start-leaky" (Start returns 0 and leaves its things behind),
-// "leak" (Stop cleans nothing up).
+// "leak" (Stop cleans nothing up), "long-name" (writes a name longer than the SDK allows).
 #include "platform/xplm.h"
 
 #include <GL/gl.h>
@@ -188,6 +188,10 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     const char* env = std::getenv("XPSIM_FIXTURE_MODE");
     mode = env != nullptr ? env : "normal";
     std::strcpy(outName, "Fixture");
+    if (mode == "long-name") {  // overruns the 256 bytes the SDK promises
+        std::memset(outName, 'x', 300);
+        outName[300] = '\0';
+    }
     std::strcpy(outSig, "xpsim.fixture");
     std::strcpy(outDesc, "Records what the host does.");
     framesTwoCalls = secondsCalls = onceCalls = selfRemoveCalls = 0;

@@ -120,6 +120,12 @@ TEST_F(HostTest, LifecycleRunsEntryPointsInOrderAndReportsIdentity) {
     for (const auto& command : after["commands"]) EXPECT_EQ(command["handlers"], 0);
 }
 
+TEST_F(HostTest, ANameOverrunningTheSdkBufferIsReported) {
+    start("long-name");
+    EXPECT_NE(host_->log().find("xpsim: error: XPluginStart wrote 301 bytes into a buffer X-Plane makes 256 bytes long"),
+              std::string::npos);
+}
+
 TEST_F(HostTest, ReloadRunsTheWholeSequenceAgain) {
     start();
     run("reload; reload");
