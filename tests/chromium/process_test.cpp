@@ -126,21 +126,6 @@ TEST(BrowserProcess, AnExitedBrowserIsReapedWithoutWaiting) {
     EXPECT_NE(::kill(pid, 0), 0);
 }
 
-TEST(BrowserProcess, LaunchArgumentsKeepTheBrowserPrivateAndQuiet) {
-    const auto asUser = chromium::browserArguments("/tmp/p", false);
-    const auto asRoot = chromium::browserArguments("/tmp/p", true);
-    auto has = [](const std::vector<std::string>& args, const std::string& a) {
-        return std::find(args.begin(), args.end(), a) != args.end();
-    };
-    for (const char* required : {"--headless", "--remote-debugging-pipe", "--user-data-dir=/tmp/p",
-                                 "--disable-background-networking", "--disable-component-update", "--disable-sync"}) {
-        EXPECT_TRUE(has(asUser, required)) << required;
-    }
-    EXPECT_FALSE(has(asUser, "--no-sandbox"));
-    EXPECT_TRUE(has(asRoot, "--no-sandbox"));
-    for (const auto& arg : asRoot) EXPECT_EQ(arg.find("--remote-debugging-port"), std::string::npos);
-}
-
 TEST(FindOnPath, TakesTheFirstExecutableRegularFile) {
     const fs::path root = fs::temp_directory_path() / ("cv-find-" + std::to_string(::getpid()));
     fs::remove_all(root);
