@@ -129,7 +129,7 @@ void ModuleTest::settle(int frames)
 {
     for (int i = 0; i < frames; ++i) {
         host->runFrames(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 

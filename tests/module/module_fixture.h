@@ -42,7 +42,7 @@ protected:
     std::string browserLog() const;
     // Runs frames (a little real time apart, so the browser's own process can answer) until
     // the fake peer has logged `text`, or gives up after a bounded number of frames.
-    bool runUntilBrowserLogged(const std::string& text, int maxFrames = 2000);
+    bool runUntilBrowserLogged(const std::string& text, int maxFrames = 1500);
     // Frames a little real time apart, so the browser's answers come back in between.
     void settle(int frames);
 
