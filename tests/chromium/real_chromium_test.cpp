@@ -280,8 +280,9 @@ TEST_F(RealChromium, ThePageIsNavigatedAgainEachPeriodAndNeverWithPeriodZero) {
         const std::string log = runToEnd(folder_, "wait 9\nquit\n", env_, &status);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
         // The bring-up's load, then one each time more than 2 s have passed once the browser
-        // is up (it needs a second or two to start, so the first period may pass unseen).
-        EXPECT_GE(server.pageRequests(), 4);
+        // is up: at most one per period in 9 s, and at least two more even if the browser
+        // took several seconds to start (as it does in sanitizer builds).
+        EXPECT_GE(server.pageRequests(), 3);
         EXPECT_LE(server.pageRequests(), 5);
     }
     {
