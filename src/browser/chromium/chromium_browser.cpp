@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-
 #include "browser/browser.h"
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
