@@ -61,6 +61,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        if (arg == "--help" || arg == "-h") {
+            std::cout << kUsage << "See docs/xpsim.md for the script commands.\n";
+            return 0;
+        }
         if (arg == "--screen") {
             const char* v = value();
             if (v == nullptr || !parseScreen(v, options)) return usage("--screen needs L,T,R,B with R > L and T > B");
