@@ -482,6 +482,49 @@ TEST(HostDirect, CallsWithoutAModuleBelongToTheInProcessCaller) {
     EXPECT_STREQ(path, "/a/b");
 }
 
+TEST(HostDirect, PositioningModesAndFrontOrderOfHiddenWindows) {
+    xpsim::Options options;
+    options.paced = false;
+    options.screenLeft = -1000;
+    xpsim::Host host(options);  // desktop -1000..1920 x 0..1080
+    auto make = [](int layer) {
+        XPLMCreateWindow_t params{};
+        params.structSize = sizeof params;
+        params.left = 0;
+        params.top = 300;
+        params.right = 400;
+        params.bottom = 100;
+        params.visible = 1;
+        params.layer = layer;
+        return XPLMCreateWindowEx(&params);
+    };
+    auto geometry = [](XPLMWindowID id) {
+        int l = 0, t = 0, r = 0, b = 0;
+        XPLMGetWindowGeometry(id, &l, &t, &r, &b);
+        return std::vector<int>{l, t, r, b};
+    };
+    XPLMWindowID back = make(xplm_WindowLayerFloatingWindows);
+    XPLMWindowID front = make(xplm_WindowLayerFloatingWindows);
+    XPLMWindowID modal = make(xplm_WindowLayerModal);
+    EXPECT_EQ(XPLMIsWindowInFront(front), 1);
+    EXPECT_EQ(XPLMIsWindowInFront(modal), 1);  // front order is per layer
+    EXPECT_EQ(XPLMIsWindowInFront(back), 0);
+    XPLMSetWindowIsVisible(front, 0);
+    EXPECT_EQ(XPLMIsWindowInFront(front), 0);
+    EXPECT_EQ(XPLMIsWindowInFront(back), 1);
+
+    XPLMSetWindowPositioningMode(back, xplm_WindowCenterOnMonitor, 0);
+    EXPECT_EQ(geometry(back), (std::vector<int>{260, 640, 660, 440}));
+    XPLMSetWindowPositioningMode(back, xplm_WindowFullScreenOnMonitor, 0);
+    EXPECT_EQ(geometry(back), (std::vector<int>{-1000, 1080, 1920, 0}));
+    XPLMSetWindowPositioningMode(back, xplm_WindowVR, -1);  // VR is off: stays on the desktop
+    EXPECT_EQ(XPLMWindowIsInVR(back), 0);
+    EXPECT_EQ(geometry(back), (std::vector<int>{-1000, 1080, 1920, 0}));
+    XPLMSetWindowPositioningMode(back, 42, 0);
+    EXPECT_NE(host.log().find("XPLMSetWindowPositioningMode with unknown mode 42 ignored"), std::string::npos);
+    EXPECT_EQ(json::parse(host.stateJson())["windows"][0]["positioning_mode"], xplm_WindowVR);
+}
+
 // --- the command line
 
 struct CliRun {
