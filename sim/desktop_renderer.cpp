@@ -130,6 +130,14 @@ void DesktopRenderer::endVr() {
     resetCallbackState();
 }
 
+unsigned DesktopRenderer::takeGlError() {
+    const GLenum first = glGetError();
+    if (first == GL_NO_ERROR) return 0;
+    for (int i = 0; i < 16 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+    return first;
+}
+
 bool DesktopRenderer::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) {
     width = right_ - left_;
     height = top_ - bottom_;

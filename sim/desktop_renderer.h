@@ -32,6 +32,8 @@ public:
     void endVr();
 
     void activeTexture(int unit);
+    // The first pending GL error, clearing all pending ones; 0 when there is none.
+    unsigned takeGlError();
     // The desktop as RGBA rows, top row first.
     bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height);
 

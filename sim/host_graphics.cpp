@@ -9,6 +9,7 @@
 #include <GL/gl.h>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace xpsim {
 namespace {
@@ -68,6 +69,17 @@ void HostState::setGraphicsState(int fog, int texUnits, int lighting, int alphaT
     set(GL_BLEND, blend);
     set(GL_DEPTH_TEST, depthTest);
     glDepthMask(depthWrite ? GL_TRUE : GL_FALSE);
+}
+
+void HostState::reportGlError(XPLMPluginID owner, const std::string& where) {
+    if (renderer_ == nullptr) return;
+    const unsigned error = renderer_->takeGlError();
+    if (error == 0) return;
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%04X", error);
+    const std::string line = std::string("error: GL error ") + code + " after " + where;
+    if (!reportedGlErrors_.insert(std::to_string(owner) + line).second) return;
+    hostLine(line);
 }
 
 int HostState::liveTextureCount() const {

@@ -200,8 +200,10 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
     startBuffers_[0] = name.data();
     startBuffers_[1] = signature.data();
     startBuffers_[2] = description.data();
+    if (renderer_ != nullptr) renderer_->takeGlError();
     const int started = intoModule(plugin_.id, "XPluginStart",
                                    [&] { return entry_.start(name.data(), signature.data(), description.data()); });
+    reportGlError(plugin_.id, "XPluginStart");
     startBuffers_[0] = startBuffers_[1] = startBuffers_[2] = nullptr;
     name.back() = signature.back() = description.back() = '\0';
     plugin_.name = name.data();
@@ -238,7 +240,9 @@ void HostState::unloadModule() {
     if (module_ == nullptr) return;
     if (plugin_.enabled) intoModule(plugin_.id, "XPluginDisable", [&] { entry_.disable(); });
     plugin_.enabled = false;
+    if (renderer_ != nullptr) renderer_->takeGlError();
     intoModule(plugin_.id, "XPluginStop", [&] { entry_.stop(); });
+    reportGlError(plugin_.id, "XPluginStop");
     plugin_.started = false;
     leakCheckAndRemove(plugin_.id, plugin_.name);
     os::unloadModule(module_);

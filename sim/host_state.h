@@ -15,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -205,6 +206,9 @@ private:
     void drawWindows();
     void pace();
     void leakCheckAndRemove(XPLMPluginID owner, const std::string& who);
+    // Logs a GL error the module's code left pending, once per place and error code, so a
+    // faulty draw does not flood the log sixty times a second.
+    void reportGlError(XPLMPluginID owner, const std::string& where);
     std::vector<WindowRecord*> frontOrder(int layer) const;  // back to front, visible or not
     WindowRecord* hitTest(int x, int y);
     int vrDataRefValue() const { return vr_ ? 1 : 0; }
@@ -255,6 +259,7 @@ private:
     std::unique_ptr<GlContext> gl_;
     std::unique_ptr<DesktopRenderer> renderer_;
     std::array<int, 8> boundTexture_{};  // XPLMBindTexture2d's cache, per unit
+    std::set<std::string> reportedGlErrors_;
 };
 
 // The host the XPLM functions talk to. With no Host alive, test code calling XPLM functions

@@ -212,7 +212,9 @@ void HostState::drawWindows() {
         if (draw == nullptr) return;
         boundTexture_.fill(-1);
         void* refcon = w.params.refcon;
+        renderer_->takeGlError();
         intoModule(w.owner, "a draw callback", [&] { draw(&w, refcon); });
+        reportGlError(w.owner, "the draw callback of window \"" + w.title + "\"");
     };
     // Windows in VR first, each into its own offscreen target.
     for (XPLMWindowID id : ids) {

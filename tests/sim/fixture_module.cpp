@@ -93,8 +93,11 @@ void drawA(XPLMWindowID window, void*) {
     drawSolid(window, 1.0f, 0.0f, 0.0f);
 }
 
+bool misuseGl = false;
+
 void drawB(XPLMWindowID window, void*) {
     drawSolid(window, 0.0f, 1.0f, 0.0f);
+    if (misuseGl) glEnable(0x1234);  // not a capability: GL_INVALID_ENUM
 }
 
 const char* titleOf(XPLMWindowID window) {
@@ -143,7 +146,13 @@ int showHandler(XPLMCommandRef, XPLMCommandPhase phase, void*) {
     return 1;
 }
 
-XPLMCommandRef reportCommand = nullptr, blockCommand = nullptr, frontCommand = nullptr, showCommand = nullptr;
+int misuseGlHandler(XPLMCommandRef, XPLMCommandPhase phase, void*) {
+    if (phase == xplm_CommandBegin) misuseGl = true;
+    return 1;
+}
+
+XPLMCommandRef reportCommand = nullptr, blockCommand = nullptr, frontCommand = nullptr, showCommand = nullptr,
+               misuseGlCommand = nullptr;
 
 XPLMWindowID makeWindow(int left, int top, int right, int bottom, XPLMDrawWindow_f draw) {
     XPLMCreateWindow_t params{};
@@ -172,6 +181,7 @@ void cleanUp() {
     XPLMUnregisterCommandHandler(blockCommand, blockHandler, 1, nullptr);
     XPLMUnregisterCommandHandler(frontCommand, frontHandler, 1, nullptr);
     XPLMUnregisterCommandHandler(showCommand, showHandler, 1, nullptr);
+    XPLMUnregisterCommandHandler(misuseGlCommand, misuseGlHandler, 1, nullptr);
     if (windowA != nullptr) XPLMDestroyWindow(windowA);
     if (windowB != nullptr) XPLMDestroyWindow(windowB);
     windowA = windowB = nullptr;
@@ -195,7 +205,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     std::strcpy(outSig, "xpsim.fixture");
     std::strcpy(outDesc, "Records what the host does.");
     framesTwoCalls = secondsCalls = onceCalls = selfRemoveCalls = 0;
-    blockInBefore = glReported = false;
+    blockInBefore = glReported = misuseGl = false;
     say("start mode=%s", mode.c_str());
 
     char path[1024] = {}, name[256] = {}, sig[256] = {}, desc[256] = {};
@@ -223,6 +233,8 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     XPLMRegisterCommandHandler(frontCommand, frontHandler, 1, nullptr);
     showCommand = XPLMCreateCommand("fixture/show", "Shows window A");
     XPLMRegisterCommandHandler(showCommand, showHandler, 1, nullptr);
+    misuseGlCommand = XPLMCreateCommand("fixture/misuse-gl", "Makes window B's draw leave a GL error");
+    XPLMRegisterCommandHandler(misuseGlCommand, misuseGlHandler, 1, nullptr);
 
     XPLMGenerateTextureNumbers(&texture, 1);
     XPLMBindTexture2d(texture, 0);

@@ -417,6 +417,15 @@ TEST_F(HostTest, ClosedWithItsCloseBoxAWindowLeavesTheScreenButStillReportsVisib
     EXPECT_EQ(d.at(120, 950), kRed);
 }
 
+TEST_F(HostTest, AGlErrorLeftByADrawCallbackIsReportedOnce) {
+    start();
+    run("frames 2");
+    EXPECT_TRUE(linesStartingWith(host_->log(), "xpsim: error:").empty()) << host_->log();
+    run("command fixture/misuse-gl; frames 3");
+    const auto errors = linesStartingWith(host_->log(), "xpsim: error: ");
+    EXPECT_EQ(errors, (std::vector<std::string>{"GL error 0x0500 after the draw callback of window \"fixture B\""}));
+}
+
 TEST_F(HostTest, ScreenshotFileMatchesTheDesktop) {
     start();
     const std::string path = ::testing::TempDir() + "xpsim_shot.png";
