@@ -214,6 +214,11 @@ bool BrowserProcess::terminate(std::chrono::milliseconds grace) {
     }
     killGroup();
     reapBlocking();
+    // The helpers are not our children and die on their own time after SIGKILL; a short,
+    // bounded wait lets shutdown end with them gone from the process table too.
+    const auto helpersDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+    while (::kill(-pid_, 0) == 0 && std::chrono::steady_clock::now() < helpersDeadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return exited;
 }
 
