@@ -75,6 +75,12 @@ TEST_F(FakePeer, BringsUpThePageAndShowsItUprightWithItsCorners) {
     ASSERT_EQ(navigations.size(), 1u);
     EXPECT_EQ(params(navigations[0])["url"], "https://panel.example/");
     EXPECT_EQ(received("Browser.close").size(), 1u);
+    // A snapshot is the panel's 768 x 512 pixels: at zoom 0.5 that is 1536 x 1024 CSS pixels.
+    const auto snapshots = received("Page.captureScreenshot");
+    ASSERT_FALSE(snapshots.empty());
+    EXPECT_EQ(params(snapshots[0])["format"], "png");
+    EXPECT_EQ(params(snapshots[0])["clip"],
+              nlohmann::json::parse(R"({"x":0,"y":0,"width":1536.0,"height":1024.0,"scale":1})"));
 
     const Image shot = screenshot("s.png");
     ASSERT_EQ(shot.width, 1920);
@@ -201,7 +207,6 @@ TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachThePage
     EXPECT_EQ(params(metrics[1])["height"], 931);
     EXPECT_NE(folder_.readFile("cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos)
         << folder_.readFile("cv_settings.ini");
-    // Snapshots clip to exactly the panel's size at that zoom.
 }
 
 TEST_F(FakePeer, AZoomThePageCannotTakeLeavesItAtFullSize) {
