@@ -11,6 +11,7 @@
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "browser/chromium/chromium_process.h"
@@ -124,6 +125,28 @@ TEST(BrowserProcess, AnExitedBrowserIsReapedWithoutWaiting) {
     }
     EXPECT_TRUE(reaped);
     EXPECT_NE(::kill(pid, 0), 0);
+}
+
+TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemoved) {
+    const fs::path root = fs::temp_directory_path() / ("cv-stale-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    // A process id that is certainly free: a child that has exited and been reaped.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const fs::path stale = root / ("cv-chromium-" + std::to_string(gone) + "-abc123");
+    const fs::path live = root / ("cv-chromium-" + std::to_string(::getpid()) + "-def456");
+    const fs::path unrelated = root / ("cv-chromium-" + std::to_string(gone) + "x-ghi789");
+    for (const auto& dir : {stale, live, unrelated}) {
+        fs::create_directories(dir / "Default");
+        std::ofstream(dir / "Default" / "Preferences") << "{}";
+    }
+    chromium::removeStaleProfiles(root.string());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live / "Default" / "Preferences"));
+    EXPECT_TRUE(fs::exists(unrelated));
+    fs::remove_all(root);
 }
 
 TEST(FindOnPath, TakesTheFirstExecutableRegularFile) {

@@ -277,13 +277,13 @@ TEST_F(RealChromium, ThePageIsNavigatedAgainEachPeriodAndNeverWithPeriodZero) {
         PageServer server;
         folder_.writeSettings("0.5", 2, server.url(), "");
         int status = -1;
-        const std::string log = runToEnd(folder_, "wait 9\nquit\n", env_, &status);
+        const std::string log = runToEnd(folder_, "wait 12\nquit\n", env_, &status);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << log;
         // The bring-up's load, then one each time more than 2 s have passed once the browser
-        // is up: at most one per period in 9 s, and at least two more even if the browser
-        // took several seconds to start (as it does in sanitizer builds).
+        // is up: at most one per period in 12 s, and at least two more even if the browser
+        // took several seconds to start (as under sanitizers or a loaded machine).
         EXPECT_GE(server.pageRequests(), 3);
-        EXPECT_LE(server.pageRequests(), 5);
+        EXPECT_LE(server.pageRequests(), 7);
     }
     {
         PageServer server;

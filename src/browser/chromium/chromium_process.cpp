@@ -94,9 +94,31 @@ void closeQuietly(int fd) {
 
 }  // namespace
 
+void removeStaleProfiles(const std::string& folder) {
+    // Profiles are named after the simulator process that made them. One whose process is
+    // gone was left by a simulator that crashed or was killed before it could clean up.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const std::string prefix = "cv-chromium-";
+        if (name.rfind(prefix, 0) != 0) continue;
+        const std::size_t dash = name.find('-', prefix.size());
+        if (dash == std::string::npos) continue;
+        const std::string pidText = name.substr(prefix.size(), dash - prefix.size());
+        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
+        struct stat info{};
+        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
+        const pid_t owner = static_cast<pid_t>(std::stol(pidText));
+        if (owner <= 0 || !(::kill(owner, 0) != 0 && errno == ESRCH)) continue;
+        std::error_code ignored;
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
+}
+
 std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, int& toBrowser,
                                                        int& fromBrowser, std::string& error) {
-    std::string profileTemplate = std::string(P_tmpdir) + "/cv-chromium-XXXXXX";
+    removeStaleProfiles(P_tmpdir);
+    std::string profileTemplate = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
     // mkdtemp creates the folder with mode 0700: the profile is ours alone.
     if (::mkdtemp(profileTemplate.data()) == nullptr) {
         error = std::string("cannot create a profile folder: ") + std::strerror(errno);

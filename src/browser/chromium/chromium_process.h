@@ -22,6 +22,9 @@ inline constexpr const char* browserNames[] = {"chromium", "chromium-browser", "
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath);
 bool isExecutableFile(const std::string& path);
 
+// Removes the profile folders in `folder` that simulators no longer running left behind.
+void removeStaleProfiles(const std::string& folder);
+
 // The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
 
