@@ -232,6 +232,7 @@ public:
     ~PageServer() {
         stop_ = true;
         thread_.join();
+        for (auto& client : clients_) client.join();
         ::close(listener_);
     }
     std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/panel"; }
@@ -243,26 +244,36 @@ private:
             pollfd p{listener_, POLLIN, 0};
             if (::poll(&p, 1, 100) <= 0) continue;
             const int client = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-            if (client < 0) continue;
-            std::string request;
-            char buffer[4096];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                pollfd c{client, POLLIN, 0};
-                if (::poll(&c, 1, 2000) <= 0) break;
-                const ssize_t n = ::read(client, buffer, sizeof buffer);
-                if (n <= 0) break;
-                request.append(buffer, static_cast<std::size_t>(n));
-            }
-            const bool page = request.rfind("GET /panel ", 0) == 0;
-            if (page) ++pageRequests_;
-            const std::string body = page ? "<html><body style='background:#123'>panel</body></html>" : "";
-            const std::string response = std::string(page ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
-                                         "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
-                                         "Connection: close\r\nContent-Length: " +
-                                         std::to_string(body.size()) + "\r\n\r\n" + body;
-            [[maybe_unused]] auto n = ::write(client, response.data(), response.size());
-            ::close(client);
+            // Each connection on its own: the browser opens spare connections that send
+            // nothing, and they must not hold up the real requests.
+            if (client >= 0) clients_.emplace_back([this, client] { answer(client); });
         }
+    }
+    void answer(int client) {
+        std::string request;
+        char buffer[4096];
+        while (request.find("\r\n\r\n") == std::string::npos && !stop_) {
+            pollfd c{client, POLLIN, 0};
+            const int ready = ::poll(&c, 1, 100);
+            if (ready == 0) continue;
+            if (ready < 0) break;
+            const ssize_t n = ::read(client, buffer, sizeof buffer);
+            if (n <= 0) break;
+            request.append(buffer, static_cast<std::size_t>(n));
+        }
+        if (request.empty()) {
+            ::close(client);
+            return;
+        }
+        const bool page = request.rfind("GET /panel ", 0) == 0;
+        if (page) ++pageRequests_;
+        const std::string body = page ? "<html><body style='background:#123'>panel</body></html>" : "";
+        const std::string response = std::string(page ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
+                                     "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
+                                     "Connection: close\r\nContent-Length: " +
+                                     std::to_string(body.size()) + "\r\n\r\n" + body;
+        [[maybe_unused]] auto n = ::write(client, response.data(), response.size());
+        ::close(client);
     }
 
     int listener_ = -1;
@@ -270,6 +281,7 @@ private:
     std::atomic<bool> stop_{false};
     std::atomic<int> pageRequests_{0};
     std::thread thread_;
+    std::vector<std::thread> clients_;  // only touched by thread_ until it has been joined
 };
 
 TEST_F(RealChromium, ThePageIsNavigatedAgainEachPeriodAndNeverWithPeriodZero) {
