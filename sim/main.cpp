@@ -18,7 +18,7 @@ constexpr int kExitUsage = 64;
 
 const char* const kUsage =
     "usage: xpsim [--screen L,T,R,B] [--start-time S] [--fps N] [--unpaced] [--vr] [--no-vr-dataref]\n"
-    "             [--log FILE] PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
+    "             [--log FILE] [--com-mta (Windows)] PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
 
 extern "C" void onInterrupt(int) {
     xpsim::Host::requestInterrupt();
