@@ -5,58 +5,39 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 
 namespace harness {
 
 namespace fs = std::filesystem;
+using Environment = std::map<std::string, std::string>;  // added to, or replacing in, ours
 
-// A fresh plugin folder holding a copy of the module; removed with the object.
-class PluginFolder {
-public:
-    explicit PluginFolder(const std::string& name);
-    ~PluginFolder();
-    const fs::path& path() const { return path_; }
-    fs::path module() const { return path_ / "Corvane_Toolbar.xpl"; }
-    fs::path file(const std::string& name) const { return path_ / name; }
-    // Writes cv_settings.ini; an empty browserPath leaves the key out.
-    void writeSettings(const std::string& zoom, int refreshSecs, const std::string& url,
-                       const std::string& browserPath) const;
-    std::string readFile(const std::string& name) const;
+// Polls `done` until it holds or the time is up (so a fault fails instead of hanging).
+bool eventually(const std::function<bool()>& done, int timeoutSecs);
 
-private:
-    fs::path path_;
-};
-
-struct Environment {
-    std::map<std::string, std::string> set;  // added to (or replacing in) the test's environment
-};
-
-// xpsim with a script, started as a child process.
+// xpsim with a script, started as a child process; killed with the object if still running.
 class Xpsim {
 public:
-    Xpsim(const PluginFolder& folder, const std::string& script, const Environment& env);
-    ~Xpsim();  // kills it if still running
+    Xpsim(const fs::path& folder, const std::string& script, const Environment& env);
+    ~Xpsim();
     pid_t pid() const { return pid_; }
-    // Waits for the exit (bounded: a hang fails the test instead of blocking the suite).
-    // Returns the exit status as waitpid reports it, or -1 when it had to be killed.
+    // The exit status as waitpid reports it, or -1 when it had to be killed.
     int wait(int timeoutSecs = 120);
     void kill(int signal);
     std::string log() const;
 
 private:
     pid_t pid_ = -1;
-    fs::path logPath_;
+    fs::path folder_;
 };
-
-// Runs a script to its end and returns the simulator log. The exit status must be 0.
-std::string runToEnd(const PluginFolder& folder, const std::string& script, const Environment& env,
-                     int* status = nullptr);
 
 struct Pixel {
     int r, g, b;
@@ -64,22 +45,37 @@ struct Pixel {
 struct Image {
     int width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
-    Pixel at(int x, int y) const;
-    bool empty() const { return rgba.empty(); }
+    // The panel opens with its top-left at desktop (100, 980), one boxel per page pixel; in
+    // a 1920 x 1080 screenshot page pixel (x, y) is at (100 + x, 100 + y). Outside: (-1, -1, -1).
+    Pixel page(int x, int y) const;
 };
 Image readPng(const fs::path& path);
 bool near(Pixel p, int r, int g, int b, int tolerance = 24);
 
-// Processes (other than this one) whose environment holds CV_TEST_TAG=tag: everything the
-// simulator started, helpers of the browser included.
-std::vector<pid_t> taggedProcesses(const std::string& tag);
-// Polls, bounded, until no tagged process is left; returns those that remained.
-std::vector<pid_t> waitUntilNoneTagged(const std::string& tag, int timeoutSecs);
-std::string uniqueTag(const std::string& testName);
+// Processes (other than this one and `except`) whose environment holds CV_TEST_TAG=tag:
+// everything the simulator started, helpers of the browser included.
+std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except = 0);
 // Direct children of a process with their state letter ('Z' for a zombie).
 std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent);
-
 int countOccurrences(const std::string& text, const std::string& needle);
-std::vector<std::string> linesStartingWith(const std::string& text, const std::string& prefix);
+std::string slurp(const fs::path& path);
+
+// A fresh plugin folder holding a copy of the module, removed afterwards; no process the
+// test started may outlive it.
+class ModuleTest : public ::testing::Test {
+protected:
+    ModuleTest();
+    ~ModuleTest() override;
+    // Writes cv_settings.ini; an empty browserPath leaves the key out.
+    void settings(const std::string& zoom, int refreshSecs, const std::string& url,
+                  const std::string& browserPath) const;
+    std::string file(const std::string& name) const { return (folder_ / name).string(); }
+    // Runs a script to its end; xpsim must exit 0 having unloaded the module without leaks.
+    std::string run(const std::string& script);
+
+    fs::path folder_;
+    std::string tag_;
+    Environment env_;
+};
 
 }  // namespace harness

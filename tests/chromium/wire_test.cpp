@@ -1,8 +1,15 @@
-// Message framing, base64 and the zoom geometry of the DevTools backend.
+// Message framing, base64 and the zoom geometry of the DevTools backend, and its pipe
+// connection to a peer that went away.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 
 namespace {
@@ -18,9 +25,8 @@ TEST(MessageReader, SplitsOnNulAcrossArbitraryChunks) {
     // Every split point, so a NUL at a chunk edge or a message spread over chunks is covered.
     for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
         cdp::MessageReader reader(1024);
-        std::vector<std::string> got;
         reader.feed(stream.data(), cut);
-        for (auto& m : drain(reader)) got.push_back(m);
+        std::vector<std::string> got = drain(reader);
         reader.feed(stream.data() + cut, stream.size() - cut);
         for (auto& m : drain(reader)) got.push_back(m);
         ASSERT_EQ(got, (std::vector<std::string>{"{\"id\":1}", "{\"id\":2}", ""})) << "cut at " << cut;
@@ -51,25 +57,14 @@ TEST(MessageReader, FailsForGoodOnAnOversizedMessage) {
     EXPECT_TRUE(terminated.failed());
 }
 
-TEST(Base64, DecodesAllPaddingForms) {
+TEST(Base64, DecodesEveryPaddingAndRejectsMalformedText) {
     std::vector<std::uint8_t> out;
-    ASSERT_TRUE(cdp::decodeBase64("", out));
-    EXPECT_TRUE(out.empty());
     ASSERT_TRUE(cdp::decodeBase64("TQ==", out));
     EXPECT_EQ(out, (std::vector<std::uint8_t>{'M'}));
-    ASSERT_TRUE(cdp::decodeBase64("TWE=", out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M', 'a'}));
-    ASSERT_TRUE(cdp::decodeBase64("TWFu", out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M', 'a', 'n'}));
-    // The PNG signature, as every snapshot starts.
-    ASSERT_TRUE(cdp::decodeBase64("iVBORw0KGgo=", out));
+    ASSERT_TRUE(cdp::decodeBase64("TWFu+/+/", out));
+    EXPECT_EQ(out, (std::vector<std::uint8_t>{'M', 'a', 'n', 0xfb, 0xff, 0xbf}));
+    ASSERT_TRUE(cdp::decodeBase64("iVBORw0KGgo=", out));  // the PNG signature
     EXPECT_EQ(out, (std::vector<std::uint8_t>{0x89, 'P', 'N', 'G', 0x0d, 0x0a, 0x1a, 0x0a}));
-    ASSERT_TRUE(cdp::decodeBase64("+/+/", out));
-    EXPECT_EQ(out, (std::vector<std::uint8_t>{0xfb, 0xff, 0xbf}));
-}
-
-TEST(Base64, RejectsMalformedText) {
-    std::vector<std::uint8_t> out;
     for (const char* bad : {"TWF", "TW=u", "=WFu", "TWFu=", "TQ==TWFu", "TW\nu", "T*Fu", "===="}) {
         EXPECT_FALSE(cdp::decodeBase64(bad, out)) << bad;
     }
@@ -77,16 +72,7 @@ TEST(Base64, RejectsMalformedText) {
     EXPECT_FALSE(cdp::decodeBase64(std::string_view("TWFu\0\0\0\0", 8), out));
 }
 
-TEST(Utf8, EncodesEveryRangeAndReplacesInvalidCodePoints) {
-    EXPECT_EQ(cdp::toUtf8(L"file:///tmp/a b.html"), "file:///tmp/a b.html");
-    EXPECT_EQ(cdp::toUtf8(L"\u00e9\u20ac\U0001F600"), "\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
-    std::wstring bad;
-    bad += static_cast<wchar_t>(0xD800);
-    bad += static_cast<wchar_t>(0x110000);
-    EXPECT_EQ(cdp::toUtf8(bad), "\xef\xbf\xbd\xef\xbf\xbd");
-}
-
-TEST(Zoom, ViewportCoversTheSnapshotExactly) {
+TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     // The clip is the snapshot in CSS pixels; the layout must cover it whole.
     for (double z : {0.1, 0.45, 0.5, 0.55, 0.75, 1.0, 1.25, 2.0499992}) {
         const cdp::Viewport v = cdp::viewportFor(768, 512, z);
@@ -97,24 +83,43 @@ TEST(Zoom, ViewportCoversTheSnapshotExactly) {
         EXPECT_LT(v.layoutWidth - v.clipWidth, 1.0) << z;
         EXPECT_GE(v.layoutHeight, v.clipHeight) << z;
     }
-    const cdp::Viewport half = cdp::viewportFor(768, 512, 0.5);
-    EXPECT_EQ(half.layoutWidth, 1536);
-    EXPECT_EQ(half.layoutHeight, 1024);
     const cdp::Viewport big = cdp::viewportFor(768, 512, 1.25);
     EXPECT_EQ(big.layoutWidth, 615);  // 614.4 rounded down would leave the snapshot a pixel short
     EXPECT_EQ(big.layoutHeight, 410);
-}
-
-TEST(Zoom, ExtremeFactorsStayWithinALayoutTheBrowserCanMake) {
+    // Extreme factors are held within a layout the browser can make, clicks included.
     const cdp::Viewport tiny = cdp::viewportFor(768, 512, 1e-30);
     EXPECT_EQ(tiny.deviceScale, 0.05);
     EXPECT_EQ(tiny.layoutWidth, 15360);
-    const cdp::Viewport huge = cdp::viewportFor(768, 512, 1e30);
-    EXPECT_EQ(huge.deviceScale, 10.0);
-    EXPECT_GE(huge.layoutWidth, 1);
-    // Clicks use the same held factor, so they still land where the snapshot shows.
     EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1e-30), 2000.0);
+    EXPECT_EQ(cdp::viewportFor(768, 512, 1e30).deviceScale, 10.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 0.5), 1400.0);
 }
 
+TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFail) {
+    int commands[2], replies[2];
+    ASSERT_EQ(::pipe2(commands, O_CLOEXEC), 0);
+    ASSERT_EQ(::pipe2(replies, O_CLOEXEC), 0);
+    ::close(commands[0]);  // writing now raises SIGPIPE, which would kill this process
+    cdp::Connection connection(commands[1], replies[0]);
+    std::vector<cdp::Completion> got;
+    auto collect = [&](std::size_t count) {
+        for (int i = 0; i < 2000 && got.size() < count; ++i) {
+            for (auto& c : connection.takeCompletions()) got.push_back(std::move(c));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+    connection.send(cdp::Request::Snapshot, "Page.captureScreenshot", nlohmann::json::object(), "S");
+    collect(2);
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_FALSE(got[0].ok);
+    EXPECT_EQ(got[0].request, cdp::Request::Snapshot);
+    EXPECT_EQ(got[1].type, cdp::Completion::Type::Lost);
+    // A snapshot asked for after the loss still completes, so capturing is not stuck on it.
+    connection.send(cdp::Request::Snapshot, "Page.captureScreenshot", nlohmann::json::object(), "S");
+    collect(3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_FALSE(got[2].ok);
+    ::close(replies[1]);
+}
 
 }  // namespace
