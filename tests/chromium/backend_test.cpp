@@ -1,16 +1,20 @@
-// Message framing, base64 and the zoom geometry of the DevTools backend, and its pipe
-// connection to a peer that went away.
+// Message framing, base64 and the zoom geometry of the DevTools backend, its pipe
+// connection to a peer that went away, and the clean-up of abandoned browser profiles.
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
+#include "browser/chromium/chromium_process.h"
 
 namespace {
 
@@ -120,6 +124,28 @@ TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFai
     ASSERT_EQ(got.size(), 3u);
     EXPECT_FALSE(got[2].ok);
     ::close(replies[1]);
+}
+
+TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemovedOthersKept) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-stale-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    // A process id that is certainly free: a child that has exited and been reaped.
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const fs::path stale = root / ("cv-chromium-" + std::to_string(gone) + "-abc123");
+    const fs::path live = root / ("cv-chromium-" + std::to_string(::getpid()) + "-def456");
+    const fs::path unrelated = root / ("cv-chromium-" + std::to_string(gone) + "x-ghi789");
+    for (const auto& dir : {stale, live, unrelated}) {
+        fs::create_directories(dir / "Default");
+        std::ofstream(dir / "Default" / "Preferences") << "{}";
+    }
+    chromium::removeStaleProfiles(root.string());
+    EXPECT_FALSE(fs::exists(stale));
+    EXPECT_TRUE(fs::exists(live / "Default" / "Preferences"));
+    EXPECT_TRUE(fs::exists(unrelated));
+    fs::remove_all(root);
 }
 
 }  // namespace
