@@ -1,15 +1,10 @@
 #include "test_host.h"
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
 #include <memory>
 
-namespace {
-
-std::size_t logSeen = 0;
-
-}  // namespace
+#include "panel/mouse_input.h"
+#include "panel/panel_texture.h"
+#include "panel/panel_window.h"
 
 xpsim::Host& testHost()
 {
@@ -22,22 +17,27 @@ xpsim::Host& testHost()
     return *host;
 }
 
-void hostRun(const std::string& script)
-{
-    std::string error;
-    ASSERT_TRUE(testHost().run(script, error)) << script << ": " << error;
-}
-
 std::string newLogText()
 {
+    static std::size_t logSeen = 0;
     const std::string log = testHost().log();
     const std::string added = log.size() > logSeen ? log.substr(logSeen) : std::string();
     logSeen = log.size();
     return added;
 }
 
-std::string makeTempFolder()
+void makePanelLikeWindow(int left, int top, int right, int bottom)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "cv_unit_XXXXXX").string();
-    return mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
+    XPLMCreateWindow_t params{};
+    params.structSize = sizeof params;
+    params.left = left;
+    params.top = top;
+    params.right = right;
+    params.bottom = bottom;
+    params.visible = 1;
+    params.drawWindowFunc = drawPanelWindow;
+    params.handleMouseClickFunc = handlePanelMouseClick;
+    params.layer = xplm_WindowLayerFloatingWindows;
+    destroyPanelWindow();
+    panelWindow = XPLMCreateWindowEx(&params);
 }

@@ -8,11 +8,8 @@
 // calls made by the code under test and by the tests go to it.
 xpsim::Host& testHost();
 
-// Runs host script commands; fails the current test on a script error.
-void hostRun(const std::string& script);
-
 // What the host's log gained since the last call.
 std::string newLogText();
 
-// A fresh empty folder under the system's temporary folder.
-std::string makeTempFolder();
+// A visible floating window that draws and takes clicks as the panel does, made the panel.
+void makePanelLikeWindow(int left, int top, int right, int bottom);
