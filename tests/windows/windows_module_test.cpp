@@ -181,11 +181,22 @@ TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
     // A window larger than the page; (1100, 200) is page pixel (1000, 700), beyond 768 x 512
     // but inside 1152 x 768. Before the first snapshot it is out of range, after it in.
     SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
-    // The decode thread publishes the new size in its own time, which the second click waits for.
+    // The decode thread publishes the new size in its own time. It does so before the frame
+    // can be drawn, so the second click waits until the first frame's red corner is on screen.
     run = this->run("command Corvane/TogglePanel; geometry 100 900 1300 100; click 1100 200; wait 1.5",
-                    [](xpsim::Host& host) {
-                        Sleep(1000);
+                    [this](xpsim::Host& host) {
+                        std::vector<std::uint8_t> desktop;
+                        int width = 0, height = 0;
                         std::string error;
+                        const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - 890) * 1280 + 110) * 4;
+                        for (int attempt = 0; attempt < 1000; ++attempt) {
+                            host.readDesktop(desktop, width, height);
+                            if (desktop.size() > at + 2 && desktop[at] == 0xFF && desktop[at + 1] == 0 &&
+                                desktop[at + 2] == 0)
+                                break;
+                            Sleep(10);
+                            ASSERT_TRUE(host.run("frames 1", error)) << error;
+                        }
                         EXPECT_TRUE(host.run("click 1100 200", error)) << error;
                     });
     EXPECT_GE(linesStartingWith(run.record, "capture done 1152x768").size(), 1u) << run.recordText;
