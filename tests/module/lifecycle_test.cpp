@@ -102,6 +102,22 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     EXPECT_EQ(kept.str(), settings);
 }
 
+TEST_F(ModuleTest, ASettingsFileIsReadWithoutErrorAndWrittenBackWhole)
+{
+    // Lower-case section, upper-case key, an empty address and someone else's section: the
+    // shutdown write keeps all of it, since nothing here changed the document.
+    std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary)
+        << "[Other]\nkeep = me\n\n[general]\nZOOMLEVEL = 1.25\nrefreshWebPageSecs = 30.9\nWebURL =\n";
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 30; quit");
+    EXPECT_EQ(host->log().find("Error loading INI"), std::string::npos) << host->log();
+    std::stringstream text;
+    text << std::ifstream(pluginFolder + "/cv_settings.ini", std::ios::binary).rdbuf();
+    for (const char* kept : {"[Other]", "keep = me", "[general]", "ZOOMLEVEL = 1.25", "refreshWebPageSecs = 30.9",
+                             "WebURL ="})
+        EXPECT_NE(text.str().find(kept), std::string::npos) << kept << " in\n" << text.str();
+}
+
 TEST_F(ModuleTest, ReloadTwiceInARowStartsCleanEachTime)
 {
     ASSERT_TRUE(start());
