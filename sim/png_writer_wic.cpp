@@ -5,6 +5,8 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include "wic_png_encoder.h"
+
 using Microsoft::WRL::ComPtr;
 
 namespace xpsim {
@@ -26,22 +28,7 @@ HRESULT encode(const std::wstring& path, const std::vector<std::uint8_t>& bgra, 
     ComPtr<IWICStream> stream;
     if (FAILED(hr = factory->CreateStream(stream.GetAddressOf()))) return hr;
     if (FAILED(hr = stream->InitializeFromFilename(path.c_str(), GENERIC_WRITE))) return hr;
-    ComPtr<IWICBitmapEncoder> encoder;
-    if (FAILED(hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf()))) return hr;
-    if (FAILED(hr = encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache))) return hr;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    ComPtr<IPropertyBag2> options;
-    if (FAILED(hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf()))) return hr;
-    if (FAILED(hr = frame->Initialize(options.Get()))) return hr;
-    if (FAILED(hr = frame->SetSize(width, height))) return hr;
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    if (FAILED(hr = frame->SetPixelFormat(&format))) return hr;
-    if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) return E_UNEXPECTED;
-    if (FAILED(hr = frame->WritePixels(height, width * 4, static_cast<UINT>(bgra.size()),
-                                       const_cast<BYTE*>(bgra.data()))))
-        return hr;
-    if (FAILED(hr = frame->Commit())) return hr;
-    return encoder->Commit();
+    return wic_png::encodeBgra(factory.Get(), stream.Get(), bgra.data(), bgra.size(), width, height);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "snapshot_pattern.h"
+#include "wic_png_encoder.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -124,22 +125,8 @@ HRESULT writeSnapshotPng(IStream* stream, int width, int height) {
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                   reinterpret_cast<void**>(factory.GetAddressOf()));
     if (FAILED(hr)) return hr;
-    ComPtr<IWICBitmapEncoder> encoder;
-    if (FAILED(hr = factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, encoder.GetAddressOf()))) return hr;
-    if (FAILED(hr = encoder->Initialize(stream, WICBitmapEncoderNoCache))) return hr;
-    ComPtr<IWICBitmapFrameEncode> frame;
-    ComPtr<IPropertyBag2> options;
-    if (FAILED(hr = encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf()))) return hr;
-    if (FAILED(hr = frame->Initialize(options.Get()))) return hr;
-    if (FAILED(hr = frame->SetSize(width, height))) return hr;
-    WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
-    if (FAILED(hr = frame->SetPixelFormat(&format))) return hr;
-    if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) return E_UNEXPECTED;
-    std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height);
-    if (FAILED(hr = frame->WritePixels(height, width * 4, static_cast<UINT>(pixels.size()), pixels.data())))
-        return hr;
-    if (FAILED(hr = frame->Commit())) return hr;
-    return encoder->Commit();
+    const std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height);
+    return wic_png::encodeBgra(factory.Get(), stream, pixels.data(), pixels.size(), width, height);
 }
 
 std::string narrow(const wchar_t* text) {
