@@ -67,10 +67,11 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
 
     const auto clicks = received("Input.dispatchMouseEvent");
     ASSERT_EQ(clicks.size(), 4u);
-    // 2-D: page (700, 500) at zoom 0.5 is CSS (1400, 1000).
-    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":1400.0,"y":1000.0,
+    // 2-D: the window point (700, 500) boxels from the top-left corner is page (1050, 750) of
+    // the stretched 1152 x 768 picture, at zoom 0.5 CSS (2100, 1500).
+    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":2100.0,"y":1500.0,
         "button":"left","buttons":1,"clickCount":1,"modifiers":0})"));
-    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":1400.0,"y":1000.0,
+    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":2100.0,"y":1500.0,
         "button":"left","buttons":0,"clickCount":1,"modifiers":0})"));
     // VR: the middle of the window is the middle of the 1152 x 768 page, (576, 384).
     EXPECT_DOUBLE_EQ(params(clicks[2])["x"].get<double>(), 1152.0);

@@ -48,6 +48,8 @@ struct Image {
     // The panel opens with its top-left at desktop (100, 980), one boxel per page pixel; in
     // a 1920 x 1080 screenshot page pixel (x, y) is at (100 + x, 100 + y). Outside: (-1, -1, -1).
     Pixel page(int x, int y) const;
+    // The pixel at column x, row y of the screenshot; outside: (-1, -1, -1).
+    Pixel at(int x, int y) const;
 };
 Image readPng(const fs::path& path);
 bool near(Pixel p, int r, int g, int b, int tolerance = 24);

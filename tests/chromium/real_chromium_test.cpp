@@ -83,6 +83,23 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
     EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
 }
 
+TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderIt) {
+    // The window is 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
+    // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
+    // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
+    // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
+    const std::string log = run("wait 6\ngeometry 100 1060 1636 36\ncommand Corvane/TogglePanel once\nwait 3\n"
+                                "click 660 943\nwait 2\nclick 514 826\nwait 3\n"
+                                "screenshot " + file("big.png") + "\nquit\n");
+    EXPECT_EQ(log.find("Bounds invalid"), std::string::npos) << log;
+    const Image shot = readPng(file("big.png"));
+    auto page = [&](int x, int y) { return shot.at(100 + 2 * x, 20 + 2 * y); };
+    EXPECT_TRUE(near(page(4, 4), 255, 0, 0)) << "the page is stretched over the window";
+    EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
+    EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
+    EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
+}
+
 std::vector<std::string> threadNames(pid_t pid) {
     std::vector<std::string> names;
     std::error_code ec;
