@@ -152,6 +152,17 @@ TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHidd
     EXPECT_FALSE(fs::exists(argv.substr(at + 16, argv.find(' ', at) - at - 16))) << argv;
 }
 
+TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
+    settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
+    cues("refuse Page.navigate\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nquit");
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    // Told when it starts, not at every reload.
+    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: refused by the fake\n"), 1) << log;
+    EXPECT_GE(received("Page.navigate").size(), 3u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 4u);
+}
+
 TEST_F(FakePeer, ShutdownLeavesNothingBehindRightAfterStartOrWhenCloseIsIgnored) {
     // The fixture checks that no process outlives either run.
     const std::string log = run("quit");

@@ -100,6 +100,18 @@ TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderI
     EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
 }
 
+TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
+    settings("0.5", 2, "", "");
+    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") +
+                                "\nquit\n");
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    // Each reload tries again; the refusal is told once.
+    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
+    // The browser's blank page, white, where the panel is black until a snapshot arrives.
+    EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
+}
+
 std::vector<std::string> threadNames(pid_t pid) {
     std::vector<std::string> names;
     std::error_code ec;

@@ -33,9 +33,11 @@ std::unique_ptr<chromium::BrowserProcess> browserProcess;
 std::unique_ptr<cdp::Connection> connection;
 std::string pageSession;
 bool flightLoopRegistered = false;
-// The page's confirmed bring-up: until both the viewport and the first navigation have been
-// accepted, a refusal is a failed bring-up rather than a passing error.
-int bringUpRepliesOutstanding = 0;
+// Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
+// than a zoom step the page did not take.
+bool bringUpViewportPending = false;
+// Navigation trouble (a refused address, a page that does not load) comes back at every reload.
+RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
 int viewportWidth = 768;
 int viewportHeight = 512;
@@ -87,8 +89,12 @@ void onAttached(const std::string& sessionId) {
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
     sendNavigate(webUrl);
-    bringUpRepliesOutstanding = 2;
+    bringUpViewportPending = true;
     stage = Stage::Ready;
+}
+
+void tellNavigationTrouble(const char* what, const std::string& why) {
+    if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
 void dispatch(cdp::Completion& c) {
@@ -120,23 +126,23 @@ void dispatch(cdp::Completion& c) {
         onAttached(c.value);
         break;
     case cdp::Request::SetViewport:
-        if (bringUpRepliesOutstanding > 0) {
-            --bringUpRepliesOutstanding;
+        if (bringUpViewportPending) {
+            bringUpViewportPending = false;
             if (!c.ok) return bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
         } else if (!c.ok) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
         }
         break;
     case cdp::Request::Navigate:
-        if (bringUpRepliesOutstanding > 0) {
-            --bringUpRepliesOutstanding;
-            if (!c.ok) return bringUpFailed("Page.navigate", c.text);
-        }
+        // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
+        // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
-            debugLog("CV: navigation failed: %s\n", c.text.c_str());
+            tellNavigationTrouble("navigation failed", c.text);
         } else if (!c.text.empty()) {
-            // The browser shows its error page; the next reload tries again.
-            debugLog("CV: the page could not be loaded: %s\n", c.text.c_str());
+            // The browser shows its error page.
+            tellNavigationTrouble("the page could not be loaded", c.text);
+        } else {
+            navigationTrouble.clear();
         }
         break;
     default:
@@ -195,6 +201,7 @@ void release() {
         flightLoopRegistered = false;
     }
     pageSession.clear();
+    navigationTrouble.clear();
     stage = Stage::Off;
 }
 
@@ -292,19 +299,15 @@ void sendBrowserClick(int pageX, int pageY) {
 
 bool startBrowserSnapshot() {
     if (stage != Stage::Ready) return false;
-    try {
-        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
-        // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
-        // zoom, whatever rounding the layout size needed.
-        connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
-                         {{"format", "png"},
-                          {"fromSurface", true},
-                          {"captureBeyondViewport", false},
-                          {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
-                         pageSession);
-        return true;
-    } catch (const std::exception& e) {
-        debugLog("CV: could not request a snapshot: %s\n", e.what());
-        return false;
-    }
+    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+    // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
+    // zoom, whatever rounding the layout size needed. A failure to send it throws to the
+    // capture schedule, which reports it.
+    connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
+                     {{"format", "png"},
+                      {"fromSurface", true},
+                      {"captureBeyondViewport", false},
+                      {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
+                     pageSession);
+    return true;
 }
