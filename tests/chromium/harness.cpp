@@ -156,6 +156,8 @@ ModuleTest::ModuleTest() {
     fs::copy_file(CV_MODULE_PATH, folder_ / "Corvane_Toolbar.xpl");
     tag_ = name + "-" + std::to_string(::getpid());
     env_["CV_TEST_TAG"] = tag_;
+    // The browser's lasting profile goes here, never into the real ~/.local/share.
+    env_["XDG_DATA_HOME"] = (folder_ / "data").string();
 }
 
 ModuleTest::~ModuleTest() {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -98,6 +99,52 @@ TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderI
     EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
     EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
     EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
+}
+
+TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
+    // Red until the page finds the value it keeps in localStorage, green from then on.
+    std::ofstream(file("storage.html"))
+        << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0;background:#f00'></div>"
+           "<script>if (localStorage.getItem('cv-test') === 'kept')"
+           " document.getElementById('box').style.background = '#0f0';"
+           " else localStorage.setItem('cv-test', 'kept');</script></body></html>";
+    settings("0.5", 0, "file://" + file("storage.html"), "");
+    const std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot ";
+    run(script + file("first.png") + "\nquit\n");
+    EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
+    EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
+    run(script + file("second.png") + "\nquit\n");
+    EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
+}
+
+TEST_F(RealChromium, ASecondSimulatorAtTheSameTimeRunsOnAPrivateProfile) {
+    Xpsim first(folder_, "wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("first.png") +
+                             "\nwait 120\n", env_);
+    // Chromium's lock in the profile: the first simulator's browser has it.
+    ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
+    fs::path secondFolder = folder_ / "second";
+    fs::create_directories(secondFolder);
+    fs::copy_file(folder_ / "Corvane_Toolbar.xpl", secondFolder / "Corvane_Toolbar.xpl");
+    fs::copy_file(folder_ / "cv_settings.ini", secondFolder / "cv_settings.ini");
+    Xpsim second(secondFolder, "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " +
+                                   (secondFolder / "second.png").string() + "\nquit\n", env_);
+    const int secondStatus = second.wait();
+    const std::string secondLog = second.log();
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << secondLog;
+    EXPECT_EQ(countOccurrences(secondLog, "CV: the browser profile " + profile().string() +
+                                              " is in use by another simulator; this session uses a private one.\n"),
+              1)
+        << secondLog;
+    expectCorners(readPng(secondFolder / "second.png"), "the second simulator");
+
+    // The first one showed its page meanwhile, on the lasting profile; a polite kill ends its
+    // script, and it unloads the plugin.
+    ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
+    first.kill(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(first.wait()));
+    EXPECT_NE(first.log().find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << first.log();
+    EXPECT_EQ(first.log().find("in use by another simulator"), std::string::npos) << first.log();
+    expectCorners(readPng(file("first.png")), "the first simulator");
 }
 
 TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {

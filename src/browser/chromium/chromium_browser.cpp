@@ -3,6 +3,7 @@
 // Main-thread state only. The I/O thread of cdp::Connection turns replies into completions;
 // BrowserFlightLoop, run every frame, hands them to the rest of the plugin here, so every
 // completion (bring-up steps and snapshots alike) happens on the simulator's main thread.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -25,10 +26,12 @@ enum class Stage {
     Off,       // not started, or stopped
     Starting,  // the process runs; the page session is being set up
     Ready,     // attached to the page; bring-up commands sent
+    Ending,    // it closed its pipe while starting on the pilot's profile: is the profile taken?
     Gone,      // bring-up failed or the browser was lost: the plugin carries on without it
 };
 
 Stage stage = Stage::Off;
+std::string browserExecutable;
 std::unique_ptr<chromium::BrowserProcess> browserProcess;
 std::unique_ptr<cdp::Connection> connection;
 std::string pageSession;
@@ -44,8 +47,14 @@ int viewportHeight = 512;
 // The zoom the page is shown at; a refused factor leaves it as it was.
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
+// While Ending: why the pipe closed, and how long its exit status is waited for.
+std::string endingReason;
+std::chrono::steady_clock::time_point endingDeadline;
 
 constexpr std::chrono::milliseconds closeGrace{2000};
+constexpr std::chrono::seconds endingWait{5};
+
+float BrowserFlightLoop(float, float, int, void*);
 
 void sendViewport() {
     const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
@@ -69,6 +78,10 @@ void abandonBrowser(const std::string& line) {
     pageSession.clear();
     debugLog("%s", line.c_str());
     if (browserProcess) browserProcess->kill();
+}
+
+void browserLost(const std::string& why) {
+    abandonBrowser("CV: lost the browser (" + why + "); carrying on without it.\n");
 }
 
 void bringUpFailed(const char* step, const std::string& why) {
@@ -99,7 +112,7 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
-        abandonBrowser("CV: lost the browser (" + c.text + "); carrying on without it.\n");
+        if (stage != Stage::Ending) browserLost(c.text);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -150,14 +163,81 @@ void dispatch(cdp::Completion& c) {
     }
 }
 
+// Starts the browser on `profile` ("" for a private temporary one) and asks for its pages.
+void launchBrowser(const std::string& profile) {
+    try {
+        int toBrowser = -1, fromBrowser = -1;
+        std::string error;
+        browserProcess = chromium::BrowserProcess::launch(browserExecutable, profile, toBrowser, fromBrowser, error);
+        if (!browserProcess) {
+            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", browserExecutable.c_str(),
+                     error.c_str());
+            stage = Stage::Gone;
+            return;
+        }
+        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+        if (!flightLoopRegistered) {
+            XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
+            flightLoopRegistered = true;
+        }
+        framesUntilReapCheck = 60;
+        stage = Stage::Starting;
+        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+    } catch (const std::exception& e) {
+        debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
+        connection.reset();
+        browserProcess.reset();  // killed and reaped
+        stage = Stage::Gone;
+    }
+}
+
+// The pilot's own profile, so logins and site storage last from one session to the next;
+// "" (a private temporary profile) when it cannot be had.
+std::string profileForThisSession() {
+    const std::string folder = chromium::persistentProfileFolder();
+    std::string error = "there is no home folder";
+    if (!folder.empty() && chromium::prepareProfileFolder(folder, error)) return folder;
+    debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
+             folder.empty() ? "the home folder" : folder.c_str(), error.c_str());
+    return {};
+}
+
+// The browser closed its pipe while starting on the pilot's profile. If it exits with
+// Chromium's "profile in use" status, another simulator's browser holds that profile, and
+// this session runs on a private one; any other end is a lost browser.
+void watchEnding() {
+    if (browserProcess->reapIfExited()) {
+        if (!browserProcess->exitedWith(chromium::profileInUseExitCode)) return browserLost(endingReason);
+        const std::string taken = browserProcess->profileFolder();
+        connection.reset();
+        browserProcess.reset();
+        debugLog("CV: the browser profile %s is in use by another simulator; this session uses a private one.\n",
+                 taken.c_str());
+        launchBrowser({});
+    } else if (std::chrono::steady_clock::now() > endingDeadline) {
+        browserLost(endingReason);
+    }
+}
+
 float BrowserFlightLoop(float, float, int, void*) {
     try {
         if (connection && connection->hasCompletions()) {
-            for (auto& completion : connection->takeCompletions()) dispatch(completion);
+            auto completions = connection->takeCompletions();
+            // A connection reports its loss together with the requests it fails, in one batch.
+            const auto lost = std::find_if(completions.begin(), completions.end(),
+                                           [](const auto& c) { return c.type == cdp::Completion::Type::Lost; });
+            if (lost != completions.end() && stage == Stage::Starting && !browserProcess->privateProfile()) {
+                stage = Stage::Ending;
+                endingReason = lost->text;
+                endingDeadline = std::chrono::steady_clock::now() + endingWait;
+            }
+            for (auto& completion : completions) dispatch(completion);
         }
-        // A browser that exits is noticed by its closed pipe; reaping it is checked here
-        // about once a second so no zombie lingers.
-        if (browserProcess && --framesUntilReapCheck <= 0) {
+        if (stage == Stage::Ending) {
+            watchEnding();
+        } else if (browserProcess && --framesUntilReapCheck <= 0) {
+            // A browser that exits is noticed by its closed pipe; reaping it is checked here
+            // about once a second so no zombie lingers.
             framesUntilReapCheck = 60;
             browserProcess->reapIfExited();
         }
@@ -188,10 +268,13 @@ std::string locateBrowser() {
 }
 
 void release() {
-    if (connection && browserProcess && !browserProcess->reaped() && stage != Stage::Gone) {
+    // Asked to close, the browser writes the profile's storage before it exits; one that is
+    // gone or ending is not waited for.
+    const bool running = stage == Stage::Starting || stage == Stage::Ready;
+    if (connection && browserProcess && !browserProcess->reaped() && running) {
         connection->send(cdp::Request::Close, "Browser.close", nlohmann::json::object());
     }
-    if (browserProcess) browserProcess->terminate(stage == Stage::Gone ? std::chrono::milliseconds(0) : closeGrace);
+    if (browserProcess) browserProcess->terminate(running ? closeGrace : std::chrono::milliseconds(0));
     // Joined after the browser is gone; completions not yet dispatched are dropped, the
     // plugin is stopping.
     connection.reset();
@@ -214,26 +297,12 @@ void createBrowserHostWindow() {}
 void startBrowser() {
     try {
         if (stage != Stage::Off) return;
-        const std::string executable = locateBrowser();
-        if (executable.empty()) {
+        browserExecutable = locateBrowser();
+        if (browserExecutable.empty()) {
             stage = Stage::Gone;
             return;
         }
-        int toBrowser = -1, fromBrowser = -1;
-        std::string error;
-        browserProcess = chromium::BrowserProcess::launch(executable, toBrowser, fromBrowser, error);
-        if (!browserProcess) {
-            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", executable.c_str(),
-                     error.c_str());
-            stage = Stage::Gone;
-            return;
-        }
-        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
-        XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
-        flightLoopRegistered = true;
-        framesUntilReapCheck = 60;
-        stage = Stage::Starting;
-        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+        launchBrowser(profileForThisSession());
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
         release();
