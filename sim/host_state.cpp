@@ -287,10 +287,11 @@ void HostState::leakCheckAndRemove(XPLMPluginID owner, const std::string& who) {
                                       [owner](const CommandHandler& h) { return h.owner == owner; }),
                        handlers.end());
     }
-    // A plugin has no way to remove its menus; they go with it, silently.
-    menus_.erase(std::remove_if(menus_.begin(), menus_.end(),
-                                [owner](const auto& menu) { return menu->owner == owner; }),
-                 menus_.end());
+    // Menus are not taken away with their plugin: what it did not destroy stays listed (its
+    // items no longer run) and is told, so a leak shows.
+    const auto menusLeft =
+        std::count_if(menus_.begin(), menus_.end(), [owner](const auto& menu) { return menu->owner == owner; });
+    if (menusLeft > 0) hostLine(who + " left " + std::to_string(menusLeft) + " menu(s) behind");
     for (const auto& texture : textures_) {
         if (texture.owner == owner && gl_ != nullptr && textureExists(texture.name)) {
             hostLine("leak: texture " + std::to_string(texture.name) + by);
@@ -519,10 +520,33 @@ int HostState::appendMenuItem(XPLMMenuID id, const char* name, void* itemRef) {
     return -1;
 }
 
+void HostState::destroyMenu(XPLMMenuID id) {
+    if (std::none_of(menus_.begin(), menus_.end(), [id](const auto& m) { return m.get() == id; })) {
+        hostLine("XPLMDestroyMenu on an unknown menu ignored");
+        return;
+    }
+    // Submenus hang from the menu's items and go with it.
+    std::vector<XPLMMenuID> doomed{id};
+    for (std::size_t i = 0; i < doomed.size(); ++i) {
+        for (const auto& menu : menus_) {
+            if (menu->parent == doomed[i]) doomed.push_back(menu.get());
+        }
+    }
+    std::erase_if(menus_, [&doomed](const auto& menu) {
+        return std::find(doomed.begin(), doomed.end(), menu.get()) != doomed.end();
+    });
+}
+
 bool HostState::runMenuItem(const std::string& title) {
+    bool leftBehind = false;
     for (auto& menu : menus_) {
         for (const auto& item : menu->items) {
             if (item.title != title) continue;
+            // Its handler lived in a module that is gone.
+            if (menu->owner != kInProcessPluginId && (module_ == nullptr || menu->owner != plugin_.id)) {
+                leftBehind = true;
+                continue;
+            }
             if (menu->handler == nullptr) {
                 hostLine("menu item \"" + title + "\" has no handler");
                 return true;
@@ -534,7 +558,8 @@ bool HostState::runMenuItem(const std::string& title) {
             return true;
         }
     }
-    return false;
+    if (leftBehind) hostLine("menu item \"" + title + "\" belongs to a plugin that is no longer loaded; not run");
+    return leftBehind;
 }
 
 // ---------------------------------------------------------------- datarefs

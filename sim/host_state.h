@@ -166,6 +166,7 @@ public:
     XPLMMenuID createMenu(const char* name, XPLMMenuID parent, int parentItem, XPLMMenuHandler_f handler,
                           void* menuRef);
     int appendMenuItem(XPLMMenuID menu, const char* name, void* itemRef);
+    void destroyMenu(XPLMMenuID menu);  // with its submenus
     XPLMDataRef findDataRef(const char* name);
     int getDatai(XPLMDataRef ref);
     XPLMWindowID createWindow(const XPLMCreateWindow_t* params);

@@ -148,6 +148,10 @@ XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void*
                    [&](HostState& host) { return host.appendMenuItem(inMenu, inItemName, inItemRef); });
 }
 
+XPLM_API void XPLMDestroyMenu(XPLMMenuID inMenuID) {
+    guardedVoid("XPLMDestroyMenu", [&](HostState& host) { host.destroyMenu(inMenuID); });
+}
+
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName) {
     return guarded("XPLMFindDataRef", XPLMDataRef{nullptr},
                    [&](HostState& host) { return host.findDataRef(inDataRefName); });

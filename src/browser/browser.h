@@ -39,6 +39,7 @@ void setBrowserZoom(double factor);
 void sendBrowserClick(int pageX, int pageY);
 
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has
-// logged what it reports). On true, OnCaptureCompleted() runs exactly once later, on the main
-// thread, with the snapshot's bytes or with a failure.
+// logged what it reports); an exception also means it was not started, and the caller
+// reports it. On true, OnCaptureCompleted() runs exactly once later, on the main thread, with
+// the snapshot's bytes or with a failure.
 bool startBrowserSnapshot();

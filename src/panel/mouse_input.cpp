@@ -1,5 +1,6 @@
 #include "panel/mouse_input.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "browser/browser.h"
@@ -45,11 +46,19 @@ bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& p
 {
     int left = 0, top = 0, right = 0, bottom = 0;
     XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
-    const std::int64_t px = static_cast<std::int64_t>(x) - left;
-    const std::int64_t py = static_cast<std::int64_t>(top) - y;
-    if (!onPage(px, py)) return false;
-    pageX = static_cast<int>(px);
-    pageY = static_cast<int>(py);
+    // The image is stretched over the whole window, so the click is scaled the same way:
+    // whatever the window's size, it lands on the page element drawn under the pointer.
+    const std::int64_t width = static_cast<std::int64_t>(right) - left;
+    const std::int64_t height = static_cast<std::int64_t>(top) - bottom;
+    const std::int64_t intoX = static_cast<std::int64_t>(x) - left;
+    const std::int64_t downY = static_cast<std::int64_t>(top) - y;
+    if (width <= 0 || height <= 0 || intoX < 0 || intoX > width || downY < 0 || downY > height) return false;
+    // Exact integer arithmetic (each factor is below 2^32, so the product fits). The right
+    // and bottom edges land one pixel past the page and are clamped onto it.
+    const std::int64_t w = pageWidth.load(), h = pageHeight.load();
+    if (w <= 0 || h <= 0) return false;
+    pageX = static_cast<int>(std::min(intoX * w / width, w - 1));
+    pageY = static_cast<int>(std::min(downY * h / height, h - 1));
     return true;
 }
 

@@ -9,5 +9,7 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
 // position lies on the page; the outputs stay untouched for a window of zero width or height.
 bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY);
 
-// Desktop mapping: one boxel is one page pixel from the window's top-left corner.
+// Desktop mapping: scales the panel window's rectangle onto the whole page, as the image is
+// drawn, clamping its edges onto the page. False for a point off the window or a window or
+// page without area.
 bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY);

@@ -1,12 +1,23 @@
 #include "pipeline/capture.h"
 
+#include <exception>
+
 #include "browser/browser.h"
 #include "panel/panel_window.h"
+#include "plugin/log.h"
 #include "plugin/settings.h"
 
 namespace {
 
 constexpr double captureCheckPeriod = 0.5;  // seconds of simulator time
+
+// Failing to start snapshots (out of memory, for one) would otherwise be told twice a second.
+RepeatingLine snapshotStartTrouble;
+
+void tellSnapshotStartTrouble(const char* why)
+{
+    if (snapshotStartTrouble.due()) debugLog("CV: could not start a snapshot (%s); trying again.\n", why);
+}
 
 bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
 
@@ -40,5 +51,16 @@ void RequestCapture()
     }
     bool expected = false;
     if (!captureInFlight.compare_exchange_strong(expected, true)) return;
-    if (!startBrowserSnapshot()) captureInFlight.store(false);
+    bool started = false;
+    try {
+        started = startBrowserSnapshot();
+        if (started) snapshotStartTrouble.clear();
+    } catch (const std::exception& e) {
+        tellSnapshotStartTrouble(e.what());
+    } catch (...) {
+        tellSnapshotStartTrouble("unknown error");
+    }
+    // A request that never got under way has no completion to clear the flag, and a flag left
+    // set would stop snapshots for the rest of the session.
+    if (!started) captureInFlight.store(false);
 }

@@ -144,6 +144,7 @@ XPLM_API XPLMMenuID XPLMCreateMenu(const char* inName, XPLMMenuID inParentMenu, 
                                    XPLMMenuHandler_f inHandler, void* inMenuRef);
 XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void* inItemRef,
                                 int inDeprecatedAndIgnored);
+XPLM_API void XPLMDestroyMenu(XPLMMenuID inMenuID);
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName);
 XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef);
 XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams);

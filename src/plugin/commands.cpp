@@ -9,6 +9,7 @@
 namespace {
 
 constexpr char menuItemRef[] = "cmd_vr";
+XPLMMenuID pluginMenu = nullptr;
 
 constexpr double zoomStep = 0.05;
 constexpr float zoomUpperLimit = 2.0f;
@@ -44,8 +45,15 @@ void unregisterCommands()
 
 void createPluginMenu()
 {
-    XPLMMenuID menu = XPLMCreateMenu("Corvane Toolbar", nullptr, 0, handleMenu, nullptr);
-    XPLMAppendMenuItem(menu, "Toggle Panel on/off.", const_cast<char*>(menuItemRef), 1);
+    pluginMenu = XPLMCreateMenu("Corvane Toolbar", nullptr, 0, handleMenu, nullptr);
+    XPLMAppendMenuItem(pluginMenu, "Toggle Panel on/off.", const_cast<char*>(menuItemRef), 1);
+}
+
+void destroyPluginMenu()
+{
+    if (pluginMenu == nullptr) return;
+    XPLMDestroyMenu(pluginMenu);
+    pluginMenu = nullptr;
 }
 
 int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void*)

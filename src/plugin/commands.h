@@ -13,6 +13,9 @@ void createCommands();
 void unregisterCommands();
 // The plugin's own menu in the menu bar with its one item.
 void createPluginMenu();
+// Removes that menu, if it was made. Only a start that fails does this: after a normal stop
+// the menu stays with the simulator.
+void destroyPluginMenu();
 
 int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void* inRefcon);
 void handleMenu(void* inMenuRef, void* inItemRef);

@@ -14,3 +14,11 @@ void debugLog(const char* format, ...)
     va_end(args);
     XPLMDebugString(buffer);
 }
+
+bool RepeatingLine::due()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (told_ && now - *told_ < std::chrono::minutes(1)) return false;
+    told_ = now;
+    return true;
+}

@@ -50,6 +50,14 @@ void releaseEverything()
     }
 }
 
+// X-Plane gives a plugin whose start fails no stop and unloads it, so nothing start-up made
+// may stay behind: the menu, which a normal stop leaves in place, goes too.
+void undoStart()
+{
+    releaseEverything();
+    destroyPluginMenu();
+}
+
 void copyText(char* out, const char* text)
 {
     // The host's buffers hold at least 256 bytes.
@@ -84,24 +92,21 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
             startDecodeThread();
         } catch (const std::system_error&) {
             XPLMDebugString("CV: could not start the decode thread\n");
-            releaseEverything();
+            undoStart();
             return 0;
         }
         XPLMRegisterFlightLoopCallback(PanelFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
 
         if (vrEnabledRef == nullptr) {
-            // X-Plane unloads a plugin whose start fails without calling XPluginStop, so
-            // nothing created above may stay behind. The menu cannot be removed with the
-            // calls we have; the host drops it together with the module.
             XPLMDebugString("CV: sim/graphics/VR/enabled not found, the plugin does not start\n");
-            releaseEverything();
+            undoStart();
             return 0;
         }
         return 1;
     } catch (...) {
         XPLMDebugString("CV: start-up failed\n");
-        guarded("CV: could not undo the start-up\n", releaseEverything);
+        guarded("CV: could not undo the start-up\n", undoStart);
         return 0;
     }
 }

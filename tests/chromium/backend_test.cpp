@@ -1,5 +1,6 @@
 // Message framing, base64 and the zoom geometry of the DevTools backend, its pipe
-// connection to a peer that went away, and the clean-up of abandoned browser profiles.
+// connection to a peer that went away, where the lasting browser profile lives, and the
+// clean-up of abandoned private ones.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -124,6 +125,39 @@ TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFai
     ASSERT_EQ(got.size(), 3u);
     EXPECT_FALSE(got[2].ok);
     ::close(replies[1]);
+}
+
+TEST(BrowserProcess, TheLastingProfileFollowsTheBaseDirectorySpecification) {
+    const std::string tail = "/corvane-toolbar/chromium";
+    EXPECT_EQ(chromium::profileFolderFor("/data", "/home/pilot"), "/data" + tail);
+    // Unset, empty or relative: the default under the home folder.
+    for (const char* ignored : {static_cast<const char*>(nullptr), "", "data"}) {
+        EXPECT_EQ(chromium::profileFolderFor(ignored, "/home/pilot"), "/home/pilot/.local/share" + tail);
+    }
+    EXPECT_EQ(chromium::profileFolderFor(nullptr, nullptr), "");
+    EXPECT_EQ(chromium::profileFolderFor("", "relative"), "");
+}
+
+TEST(BrowserProcess, TheLastingProfileFolderIsMadePrivate) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-profile-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    std::string error;
+    // Every missing level is made for the owner only.
+    ASSERT_TRUE(chromium::prepareProfileFolder((root / "share/corvane-toolbar/chromium").string(), error)) << error;
+    for (const fs::path& level : {root, root / "share", root / "share/corvane-toolbar/chromium"}) {
+        EXPECT_EQ(fs::status(level).permissions(), fs::perms::owner_all) << level;
+    }
+    // An existing folder open to others is narrowed; a file in its place is refused.
+    fs::create_directories(root / "open");
+    fs::permissions(root / "open", fs::perms::owner_all | fs::perms::group_read | fs::perms::others_exec);
+    EXPECT_TRUE(chromium::prepareProfileFolder((root / "open").string(), error)) << error;
+    EXPECT_EQ(fs::status(root / "open").permissions(), fs::perms::owner_all);
+    std::ofstream(root / "file") << "x";
+    EXPECT_FALSE(chromium::prepareProfileFolder((root / "file").string(), error));
+    EXPECT_EQ(error, "it is not a folder");
+    EXPECT_FALSE(chromium::prepareProfileFolder((root / "file/chromium").string(), error));
+    fs::remove_all(root);
 }
 
 TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemovedOthersKept) {

@@ -1,7 +1,10 @@
 // The module in the stand-in simulator with the fake DevTools peer as its browser: the
 // faults a real browser shows only now and then, made to happen on cue.
+#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -67,10 +70,11 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
 
     const auto clicks = received("Input.dispatchMouseEvent");
     ASSERT_EQ(clicks.size(), 4u);
-    // 2-D: page (700, 500) at zoom 0.5 is CSS (1400, 1000).
-    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":1400.0,"y":1000.0,
+    // 2-D: the window point (700, 500) boxels from the top-left corner is page (1050, 750) of
+    // the stretched 1152 x 768 picture, at zoom 0.5 CSS (2100, 1500).
+    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":2100.0,"y":1500.0,
         "button":"left","buttons":1,"clickCount":1,"modifiers":0})"));
-    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":1400.0,"y":1000.0,
+    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":2100.0,"y":1500.0,
         "button":"left","buttons":0,"clickCount":1,"modifiers":0})"));
     // VR: the middle of the window is the middle of the 1152 x 768 page, (576, 384).
     EXPECT_DOUBLE_EQ(params(clicks[2])["x"].get<double>(), 1152.0);
@@ -143,12 +147,56 @@ TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHidd
     ASSERT_EQ(received("Page.navigate").size(), 1u);
     EXPECT_EQ(params(received("Page.navigate")[0])["url"], "https://panel.example/");
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
-    // Closed on the way out, and its private profile folder removed.
+    // Closed on the way out, so it could write the pilot's lasting profile, which stays, for
+    // the owner only.
     EXPECT_EQ(received("Browser.close").size(), 1u);
-    const std::string argv = received("argv").at(0);
-    const std::size_t at = argv.find("--user-data-dir=");
-    ASSERT_NE(at, std::string::npos) << argv;
-    EXPECT_FALSE(fs::exists(argv.substr(at + 16, argv.find(' ', at) - at - 16))) << argv;
+    EXPECT_NE(received("argv").at(0).find(" --user-data-dir=" + profile().string() + " "), std::string::npos);
+    EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
+}
+
+TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneAndOtherEarlyExitsAreALoss) {
+    // Chromium's own lock names a running process on this host: the profile is in use.
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    fs::create_directories(profile());
+    fs::create_symlink(std::string(host) + "-" + std::to_string(::getpid()), profile() / "SingletonLock");
+    std::string log = run("command Corvane/TogglePanel once\nwait 2\nquit");
+    EXPECT_EQ(countOccurrences(log, "CV: the browser profile " + profile().string() +
+                                        " is in use by another simulator; this session uses a private one.\n"),
+              1)
+        << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    EXPECT_GE(received("Page.captureScreenshot").size(), 1u);
+    // The private folder went with the session; the held profile was left as it was.
+    const auto launches = received("argv");
+    ASSERT_EQ(launches.size(), 2u);
+    const std::string privateFlag = " --user-data-dir=" P_tmpdir "/cv-chromium-";
+    const std::size_t at = launches[1].find(privateFlag);
+    ASSERT_NE(at, std::string::npos) << launches[1];
+    const std::size_t from = at + std::string(" --user-data-dir=").size();
+    EXPECT_FALSE(fs::exists(launches[1].substr(from, launches[1].find(' ', from) - from))) << launches[1];
+    EXPECT_TRUE(fs::is_symlink(profile() / "SingletonLock"));
+
+    // A browser that dies at start for another reason is lost, not tried again elsewhere.
+    fs::remove(profile() / "SingletonLock");
+    fs::remove(file("fake.log"));
+    cues("exit-at-start 3\n");
+    log = run("command Corvane/TogglePanel once\nwait 1\nquit");
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser ("), 1) << log;
+    EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
+    EXPECT_EQ(received("argv").size(), 1u);
+}
+
+TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
+    settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
+    cues("refuse Page.navigate\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nquit");
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    // Told when it starts, not at every reload.
+    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: refused by the fake\n"), 1) << log;
+    EXPECT_GE(received("Page.navigate").size(), 3u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 4u);
 }
 
 TEST_F(FakePeer, ShutdownLeavesNothingBehindRightAfterStartOrWhenCloseIsIgnored) {

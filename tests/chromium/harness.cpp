@@ -88,9 +88,9 @@ void Xpsim::kill(int signal) {
 
 std::string Xpsim::log() const { return slurp(folder_ / "Log.txt"); }
 
-Pixel Image::page(int x, int y) const {
-    x += 100;
-    y += 100;
+Pixel Image::page(int x, int y) const { return at(100 + x, 100 + y); }
+
+Pixel Image::at(int x, int y) const {
     if (x < 0 || y < 0 || x >= width || y >= height) return {-1, -1, -1};
     const std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
     return {p[0], p[1], p[2]};
@@ -156,6 +156,8 @@ ModuleTest::ModuleTest() {
     fs::copy_file(CV_MODULE_PATH, folder_ / "Corvane_Toolbar.xpl");
     tag_ = name + "-" + std::to_string(::getpid());
     env_["CV_TEST_TAG"] = tag_;
+    // The browser's lasting profile goes here, never into the real ~/.local/share.
+    env_["XDG_DATA_HOME"] = (folder_ / "data").string();
 }
 
 ModuleTest::~ModuleTest() {

@@ -48,6 +48,8 @@ struct Image {
     // The panel opens with its top-left at desktop (100, 980), one boxel per page pixel; in
     // a 1920 x 1080 screenshot page pixel (x, y) is at (100 + x, 100 + y). Outside: (-1, -1, -1).
     Pixel page(int x, int y) const;
+    // The pixel at column x, row y of the screenshot; outside: (-1, -1, -1).
+    Pixel at(int x, int y) const;
 };
 Image readPng(const fs::path& path);
 bool near(Pixel p, int r, int g, int b, int tolerance = 24);
@@ -61,7 +63,8 @@ int countOccurrences(const std::string& text, const std::string& needle);
 std::string slurp(const fs::path& path);
 
 // A fresh plugin folder holding a copy of the module, removed afterwards; no process the
-// test started may outlive it.
+// test started may outlive it. The simulator's XDG_DATA_HOME is <folder>/data, so the
+// browser's lasting profile is <folder>/data/corvane-toolbar/chromium.
 class ModuleTest : public ::testing::Test {
 protected:
     ModuleTest();
@@ -70,6 +73,7 @@ protected:
     void settings(const std::string& zoom, int refreshSecs, const std::string& url,
                   const std::string& browserPath) const;
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
+    fs::path profile() const { return folder_ / "data/corvane-toolbar/chromium"; }
     // Runs a script to its end; xpsim must exit 0 having unloaded the module without leaks.
     std::string run(const std::string& script);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <csignal>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -81,6 +82,81 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
 
     EXPECT_TRUE(isButton(readPng(file("5-zoomed-clicked.png")).page(60, 191), true)) << "2-D click on ATC at 0.55";
     EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
+}
+
+TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderIt) {
+    // The window is 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
+    // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
+    // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
+    // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
+    const std::string log = run("wait 6\ngeometry 100 1060 1636 36\ncommand Corvane/TogglePanel once\nwait 3\n"
+                                "click 660 943\nwait 2\nclick 514 826\nwait 3\n"
+                                "screenshot " + file("big.png") + "\nquit\n");
+    EXPECT_EQ(log.find("Bounds invalid"), std::string::npos) << log;
+    const Image shot = readPng(file("big.png"));
+    auto page = [&](int x, int y) { return shot.at(100 + 2 * x, 20 + 2 * y); };
+    EXPECT_TRUE(near(page(4, 4), 255, 0, 0)) << "the page is stretched over the window";
+    EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
+    EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
+    EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
+}
+
+TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
+    // Red until the page finds the value it keeps in localStorage, green from then on.
+    std::ofstream(file("storage.html"))
+        << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0;background:#f00'></div>"
+           "<script>if (localStorage.getItem('cv-test') === 'kept')"
+           " document.getElementById('box').style.background = '#0f0';"
+           " else localStorage.setItem('cv-test', 'kept');</script></body></html>";
+    settings("0.5", 0, "file://" + file("storage.html"), "");
+    const std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot ";
+    run(script + file("first.png") + "\nquit\n");
+    EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
+    EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
+    run(script + file("second.png") + "\nquit\n");
+    EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
+}
+
+TEST_F(RealChromium, ASecondSimulatorAtTheSameTimeRunsOnAPrivateProfile) {
+    Xpsim first(folder_, "wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("first.png") +
+                             "\nwait 120\n", env_);
+    // Chromium's lock in the profile: the first simulator's browser has it.
+    ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
+    fs::path secondFolder = folder_ / "second";
+    fs::create_directories(secondFolder);
+    fs::copy_file(folder_ / "Corvane_Toolbar.xpl", secondFolder / "Corvane_Toolbar.xpl");
+    fs::copy_file(folder_ / "cv_settings.ini", secondFolder / "cv_settings.ini");
+    Xpsim second(secondFolder, "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " +
+                                   (secondFolder / "second.png").string() + "\nquit\n", env_);
+    const int secondStatus = second.wait();
+    const std::string secondLog = second.log();
+    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << secondLog;
+    EXPECT_EQ(countOccurrences(secondLog, "CV: the browser profile " + profile().string() +
+                                              " is in use by another simulator; this session uses a private one.\n"),
+              1)
+        << secondLog;
+    expectCorners(readPng(secondFolder / "second.png"), "the second simulator");
+
+    // The first one showed its page meanwhile, on the lasting profile; a polite kill ends its
+    // script, and it unloads the plugin.
+    ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
+    first.kill(SIGTERM);
+    EXPECT_TRUE(WIFEXITED(first.wait()));
+    EXPECT_NE(first.log().find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << first.log();
+    EXPECT_EQ(first.log().find("in use by another simulator"), std::string::npos) << first.log();
+    expectCorners(readPng(file("first.png")), "the first simulator");
+}
+
+TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
+    settings("0.5", 2, "", "");
+    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") +
+                                "\nquit\n");
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    // Each reload tries again; the refusal is told once.
+    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
+    // The browser's blank page, white, where the panel is black until a snapshot arrives.
+    EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
 std::vector<std::string> threadNames(pid_t pid) {

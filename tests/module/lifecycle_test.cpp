@@ -90,9 +90,11 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     const std::string text = host->log();
     EXPECT_NE(text.find("returned 0"), std::string::npos) << text;
     EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("menu(s) behind"), std::string::npos) << text;
     EXPECT_EQ(threadCount(), threadsBefore);
     const nlohmann::json s = state();
     EXPECT_TRUE(s["windows"].empty());
+    EXPECT_TRUE(s["menus"].empty());
     EXPECT_EQ(s["flight_loops"], 0);
     EXPECT_EQ(s["textures"], 0);
     for (const auto& c : s["commands"]) EXPECT_EQ(c["handlers"], 0) << c;

@@ -9,10 +9,13 @@ namespace fs = std::filesystem;
 void ModuleTest::SetUp()
 {
     if (const char* path = std::getenv("PATH")) savedPath = path;
+    if (const char* data = std::getenv("XDG_DATA_HOME")) savedDataHome = data;
     std::string pattern = (fs::temp_directory_path() / "cv_module_XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder = pattern;
     setenv("PATH", folder.c_str(), 1);
+    // A browser's lasting profile goes here, never into the real ~/.local/share.
+    setenv("XDG_DATA_HOME", (folder + "/data").c_str(), 1);
     pluginFolder = folder + "/Corvane_Toolbar/lin_x64";
     fs::create_directories(pluginFolder);
     fs::copy_file(CV_MODULE_PATH, pluginFolder + "/Corvane_Toolbar.xpl");
@@ -22,6 +25,11 @@ void ModuleTest::TearDown()
 {
     host.reset();
     setenv("PATH", savedPath.c_str(), 1);
+    if (savedDataHome) {
+        setenv("XDG_DATA_HOME", savedDataHome->c_str(), 1);
+    } else {
+        unsetenv("XDG_DATA_HOME");
+    }
     std::error_code ignored;
     if (!folder.empty()) fs::remove_all(folder, ignored);
 }

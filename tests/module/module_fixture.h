@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -11,7 +12,7 @@
 
 // One plugin folder per test, with its own copy of the module, loaded into a stand-in
 // simulator (unpaced) in this process. Browsers on PATH are hidden for the test, so a run
-// stays browserless unless its settings name one.
+// stays browserless unless its settings name one; XDG_DATA_HOME points into the test's folder.
 class ModuleTest : public ::testing::Test {
 protected:
     void SetUp() override;
@@ -37,6 +38,7 @@ protected:
 
 private:
     std::string savedPath;
+    std::optional<std::string> savedDataHome;
 };
 
 // The number of threads of this process.

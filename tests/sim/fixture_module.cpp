@@ -1,5 +1,5 @@
-// A small plugin module for testing the stand-in host. It registers flight loops, commands and
-// two windows, and writes what it sees to the log as "fixture: ..." lines.
+// A small plugin module for testing the stand-in host. It registers flight loops, commands, a
+// menu and two windows, and writes what it sees to the log as "fixture: ..." lines.
 // XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "fail-start" (Start returns 0
 // after cleaning up) or "leak" (Stop cleans nothing up).
 #include "platform/xplm.h"
@@ -17,6 +17,7 @@ namespace {
 std::string mode;
 XPLMWindowID windowA = nullptr, windowB = nullptr;
 XPLMCommandRef command = nullptr, blocked = nullptr;
+XPLMMenuID menu = nullptr;
 
 __attribute__((format(printf, 1, 2))) void say(const char* format, ...) {
     char line[512] = "fixture: ";
@@ -69,6 +70,10 @@ int click(XPLMWindowID, int x, int y, XPLMMouseStatus status, void* refcon) {
     return 1;
 }
 
+void menuChosen(void*, void* itemRef) {
+    say("menu %s", static_cast<const char*>(itemRef));
+}
+
 XPLMWindowID makeWindow(const char* name, int left, int top, int right, int bottom) {
     XPLMCreateWindow_t params{};
     params.structSize = sizeof params;
@@ -96,6 +101,8 @@ void cleanUp() {
     XPLMDestroyWindow(windowA);
     XPLMDestroyWindow(windowB);
     windowA = windowB = nullptr;
+    XPLMDestroyMenu(menu);
+    menu = nullptr;
 }
 
 }  // namespace
@@ -116,6 +123,9 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     blocked = XPLMCreateCommand("fixture/blocked", "A command whose before handler stops the chain");
     XPLMRegisterCommandHandler(blocked, handle, 1, &blocker);
     XPLMRegisterCommandHandler(blocked, handle, 0, &after);
+
+    menu = XPLMCreateMenu("Fixture", nullptr, 0, menuChosen, nullptr);
+    XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 0);
 
     windowA = makeWindow("A", 100, 980, 868, 468);
     windowB = makeWindow("B", 500, 700, 900, 300);

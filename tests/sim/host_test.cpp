@@ -72,15 +72,19 @@ protected:
 TEST_F(HostTest, CleanUnloadRunsEntryPointsInOrderWithoutLeaks) {
     start();
     EXPECT_TRUE(logged("fixture: start mode=normal gl=current")) << "the module's GL calls must reach the host";
-    run("frames 2; quit");
+    run("frames 2; menu Fixture item; quit");
     EXPECT_FALSE(host_->pluginLoaded());
     std::vector<std::string> order;
     for (const auto& line : lines()) {
         if (line.rfind("start", 0) == 0 || line == "enable" || line == "disable" || line == "stop") order.push_back(line);
     }
     EXPECT_EQ(order, (std::vector<std::string>{"start mode=normal gl=current", "enable", "disable", "stop"}));
+    EXPECT_TRUE(logged("fixture: menu item"));
     EXPECT_TRUE(lines("xpsim: leak: ").empty()) << host_->log();
-    EXPECT_TRUE(json::parse(host_->stateJson())["windows"].empty());
+    EXPECT_TRUE(lines("xpsim: ", "Fixture left").empty()) << host_->log();
+    const json s = json::parse(host_->stateJson());
+    EXPECT_TRUE(s["windows"].empty());
+    EXPECT_TRUE(s["menus"].empty());
 }
 
 TEST_F(HostTest, WhatTheModuleLeavesBehindIsReportedAndRemoved) {
@@ -91,11 +95,18 @@ TEST_F(HostTest, WhatTheModuleLeavesBehindIsReportedAndRemoved) {
                              "flight loop left by Fixture"}) {
         EXPECT_NE(std::find(leaks.begin(), leaks.end(), leak), leaks.end()) << leak;
     }
+    // Its menu stays listed, as the simulator keeps it, but no longer runs.
+    EXPECT_TRUE(logged("xpsim: Fixture left 1 menu(s) behind")) << host_->log();
     const json s = json::parse(host_->stateJson());
     EXPECT_TRUE(s["windows"].empty());
     EXPECT_EQ(s["flight_loops"], 0);
     for (const auto& command : s["commands"]) EXPECT_EQ(command["handlers"], 0);
-    run("frames 2; command fixture/cmd; click 600 600");  // nothing left that calls into the unloaded module
+    ASSERT_EQ(s["menus"].size(), 1u);
+    EXPECT_EQ(s["menus"][0]["title"], "Fixture");
+    // Nothing left calls into the unloaded module.
+    run("frames 2; command fixture/cmd; click 600 600; menu Fixture item");
+    EXPECT_TRUE(logged("xpsim: menu item \"Fixture item\" belongs to a plugin that is no longer loaded; not run"));
+    EXPECT_FALSE(logged("fixture: menu item"));
 }
 
 TEST_F(HostTest, FailedStartGetsNoFurtherCallAndIsUnloaded) {
@@ -106,6 +117,8 @@ TEST_F(HostTest, FailedStartGetsNoFurtherCallAndIsUnloaded) {
     ASSERT_EQ(all.size(), 1u) << host_->log();
     EXPECT_EQ(all[0].rfind("start mode=fail-start", 0), 0u);
     EXPECT_TRUE(lines("xpsim: leak: ").empty()) << host_->log();
+    EXPECT_TRUE(lines("xpsim: ", "Fixture left").empty()) << host_->log();
+    EXPECT_TRUE(json::parse(host_->stateJson())["menus"].empty());
 }
 
 TEST_F(HostTest, FlightLoopsFollowFrameAndSecondIntervalsAndTheirResults) {

@@ -35,23 +35,37 @@ protected:
     }
 };
 
-TEST_F(ClickTest, OnTheDesktopOneBoxelIsOnePagePixelFromTheTopLeft)
+TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn)
 {
+    // At the page's own size a boxel is a page pixel; the far edges are clamped onto the page.
     EXPECT_EQ(desktop(100, 980), Page(0, 0));
     EXPECT_EQ(desktop(867, 469), Page(767, 511));
-    EXPECT_EQ(desktop(868, 500), Page(-1, -1));
-    EXPECT_EQ(desktop(500, 468), Page(-1, -1));
+    EXPECT_EQ(desktop(868, 468), Page(767, 511));
+    EXPECT_EQ(desktop(869, 500), Page(-1, -1));
+    EXPECT_EQ(desktop(500, 467), Page(-1, -1));
+    EXPECT_EQ(desktop(99, 981), Page(-1, -1));
     EXPECT_EQ(desktop(INT_MIN, INT_MAX), Page(-1, -1));
 
-    EXPECT_EQ(handlePanelMouseClick(panelWindow, 868, 500, xplm_MouseUp, nullptr), 0);
+    EXPECT_EQ(handlePanelMouseClick(panelWindow, 869, 500, xplm_MouseUp, nullptr), 0);
     EXPECT_EQ(newLogText(), "CV: Bounds invalid.\n");
     // On the page but no browser yet: consumed, nothing sent, nothing logged.
     EXPECT_EQ(handlePanelMouseClick(panelWindow, 500, 500, xplm_MouseUp, nullptr), 1);
     EXPECT_EQ(newLogText(), "");
 
-    // A window larger than the page: only the page's part maps.
-    makePanelLikeWindow(100, 980, 1100, 380);
-    EXPECT_EQ(desktop(900, 500), Page(-1, -1));
+    // A window resized to 1.5 times the page: the pixel drawn under the pointer, not the
+    // pixel one boxel per pixel from the corner would give.
+    makePanelLikeWindow(100, 980, 1252, 212);
+    EXPECT_EQ(desktop(100 + 300, 980 - 150), Page(200, 100));
+    EXPECT_EQ(desktop(1251, 213), Page(767, 511));
+    // A larger snapshot with the window at the page's old size; a window with no area.
+    pageWidth = 1152;
+    pageHeight = 768;
+    makePanelLikeWindow(100, 980, 868, 468);
+    EXPECT_EQ(desktop(100 + 400, 980 - 200), Page(600, 300));
+    pageWidth = 768;
+    pageHeight = 512;
+    makePanelLikeWindow(100, 980, 100, 468);
+    EXPECT_EQ(desktop(100, 700), Page(-1, -1));
 
     // The scaled mapping, as VR uses it: the window is stretched over the page.
     makePanelLikeWindow(0, 512, 384, 0);

@@ -17,6 +17,11 @@
 //     no-page             Target.getTargets lists no page (the backend must create one)
 //     refuse METHOD       every METHOD command gets an error reply
 //     ignore-close        Browser.close is logged but not obeyed
+//     exit-at-start CODE  the process exits with CODE before reading any command
+//
+// Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
+// holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
+// in use. (It takes no lock of its own.)
 //
 // Snapshots show a grey background whose level is 40 * n mod 256 for the n-th snapshot,
 // with solid marks in the corners: red top-left, green top-right, blue bottom-left,
@@ -53,6 +58,7 @@ struct Cues {
     Cue fail, hang, garbagePng, garbageFrame, exitAt;
     bool noPage = false;
     bool ignoreClose = false;
+    int exitAtStart = -1;
     std::set<std::string> refused;
 };
 
@@ -92,6 +98,8 @@ Cues readCues() {
             cues.refused.insert(value);
         } else if (key == "ignore-close") {
             cues.ignoreClose = true;
+        } else if (key == "exit-at-start") {
+            cues.exitAtStart = std::atoi(value.c_str());
         }
     }
     return cues;
@@ -163,6 +171,26 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+// Chromium's own profile lock, read only: a link "<host>-<pid>" naming a live process here.
+bool profileInUse(int argc, char** argv) {
+    const std::string option = "--user-data-dir=";
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.rfind(option, 0) != 0) continue;
+        char target[512] = {};
+        const std::string lock = arg.substr(option.size()) + "/SingletonLock";
+        if (::readlink(lock.c_str(), target, sizeof target - 1) <= 0) return false;
+        char host[256] = {};
+        ::gethostname(host, sizeof host - 1);
+        const std::string holder = target;
+        const std::size_t dash = holder.rfind('-');
+        if (dash == std::string::npos || holder.substr(0, dash) != host) return false;
+        const int pid = std::atoi(holder.c_str() + dash + 1);
+        return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+    }
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -171,7 +199,9 @@ int main(int argc, char** argv) {
     std::string args = "argv";
     for (int i = 1; i < argc; ++i) args += std::string(" ") + argv[i];
     logLine(args);
+    if (profileInUse(argc, argv)) return 21;
     const Cues cues = readCues();
+    if (cues.exitAtStart >= 0) return cues.exitAtStart;
     const std::string targetId = "FAKE-TARGET-1";
     const std::string sessionId = "FAKE-SESSION-1";
     int snapshots = 0;

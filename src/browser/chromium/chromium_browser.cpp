@@ -3,6 +3,7 @@
 // Main-thread state only. The I/O thread of cdp::Connection turns replies into completions;
 // BrowserFlightLoop, run every frame, hands them to the rest of the plugin here, so every
 // completion (bring-up steps and snapshots alike) happens on the simulator's main thread.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
@@ -25,25 +26,35 @@ enum class Stage {
     Off,       // not started, or stopped
     Starting,  // the process runs; the page session is being set up
     Ready,     // attached to the page; bring-up commands sent
+    Ending,    // it closed its pipe while starting on the pilot's profile: is the profile taken?
     Gone,      // bring-up failed or the browser was lost: the plugin carries on without it
 };
 
 Stage stage = Stage::Off;
+std::string browserExecutable;
 std::unique_ptr<chromium::BrowserProcess> browserProcess;
 std::unique_ptr<cdp::Connection> connection;
 std::string pageSession;
 bool flightLoopRegistered = false;
-// The page's confirmed bring-up: until both the viewport and the first navigation have been
-// accepted, a refusal is a failed bring-up rather than a passing error.
-int bringUpRepliesOutstanding = 0;
+// Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
+// than a zoom step the page did not take.
+bool bringUpViewportPending = false;
+// Navigation trouble (a refused address, a page that does not load) comes back at every reload.
+RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
 int viewportWidth = 768;
 int viewportHeight = 512;
 // The zoom the page is shown at; a refused factor leaves it as it was.
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
+// While Ending: why the pipe closed, and how long its exit status is waited for.
+std::string endingReason;
+std::chrono::steady_clock::time_point endingDeadline;
 
 constexpr std::chrono::milliseconds closeGrace{2000};
+constexpr std::chrono::seconds endingWait{5};
+
+float BrowserFlightLoop(float, float, int, void*);
 
 void sendViewport() {
     const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
@@ -69,6 +80,10 @@ void abandonBrowser(const std::string& line) {
     if (browserProcess) browserProcess->kill();
 }
 
+void browserLost(const std::string& why) {
+    abandonBrowser("CV: lost the browser (" + why + "); carrying on without it.\n");
+}
+
 void bringUpFailed(const char* step, const std::string& why) {
     abandonBrowser(std::string("CV: the browser could not be brought up (") + step + ": " + why +
                    "); carrying on without it.\n");
@@ -87,13 +102,17 @@ void onAttached(const std::string& sessionId) {
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
     sendNavigate(webUrl);
-    bringUpRepliesOutstanding = 2;
+    bringUpViewportPending = true;
     stage = Stage::Ready;
+}
+
+void tellNavigationTrouble(const char* what, const std::string& why) {
+    if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
-        abandonBrowser("CV: lost the browser (" + c.text + "); carrying on without it.\n");
+        if (stage != Stage::Ending) browserLost(c.text);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -120,23 +139,23 @@ void dispatch(cdp::Completion& c) {
         onAttached(c.value);
         break;
     case cdp::Request::SetViewport:
-        if (bringUpRepliesOutstanding > 0) {
-            --bringUpRepliesOutstanding;
+        if (bringUpViewportPending) {
+            bringUpViewportPending = false;
             if (!c.ok) return bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
         } else if (!c.ok) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
         }
         break;
     case cdp::Request::Navigate:
-        if (bringUpRepliesOutstanding > 0) {
-            --bringUpRepliesOutstanding;
-            if (!c.ok) return bringUpFailed("Page.navigate", c.text);
-        }
+        // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
+        // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
-            debugLog("CV: navigation failed: %s\n", c.text.c_str());
+            tellNavigationTrouble("navigation failed", c.text);
         } else if (!c.text.empty()) {
-            // The browser shows its error page; the next reload tries again.
-            debugLog("CV: the page could not be loaded: %s\n", c.text.c_str());
+            // The browser shows its error page.
+            tellNavigationTrouble("the page could not be loaded", c.text);
+        } else {
+            navigationTrouble.clear();
         }
         break;
     default:
@@ -144,14 +163,81 @@ void dispatch(cdp::Completion& c) {
     }
 }
 
+// Starts the browser on `profile` ("" for a private temporary one) and asks for its pages.
+void launchBrowser(const std::string& profile) {
+    try {
+        int toBrowser = -1, fromBrowser = -1;
+        std::string error;
+        browserProcess = chromium::BrowserProcess::launch(browserExecutable, profile, toBrowser, fromBrowser, error);
+        if (!browserProcess) {
+            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", browserExecutable.c_str(),
+                     error.c_str());
+            stage = Stage::Gone;
+            return;
+        }
+        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+        if (!flightLoopRegistered) {
+            XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
+            flightLoopRegistered = true;
+        }
+        framesUntilReapCheck = 60;
+        stage = Stage::Starting;
+        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+    } catch (const std::exception& e) {
+        debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
+        connection.reset();
+        browserProcess.reset();  // killed and reaped
+        stage = Stage::Gone;
+    }
+}
+
+// The pilot's own profile, so logins and site storage last from one session to the next;
+// "" (a private temporary profile) when it cannot be had.
+std::string profileForThisSession() {
+    const std::string folder = chromium::persistentProfileFolder();
+    std::string error = "there is no home folder";
+    if (!folder.empty() && chromium::prepareProfileFolder(folder, error)) return folder;
+    debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
+             folder.empty() ? "the home folder" : folder.c_str(), error.c_str());
+    return {};
+}
+
+// The browser closed its pipe while starting on the pilot's profile. If it exits with
+// Chromium's "profile in use" status, another simulator's browser holds that profile, and
+// this session runs on a private one; any other end is a lost browser.
+void watchEnding() {
+    if (browserProcess->reapIfExited()) {
+        if (!browserProcess->exitedWith(chromium::profileInUseExitCode)) return browserLost(endingReason);
+        const std::string taken = browserProcess->profileFolder();
+        connection.reset();
+        browserProcess.reset();
+        debugLog("CV: the browser profile %s is in use by another simulator; this session uses a private one.\n",
+                 taken.c_str());
+        launchBrowser({});
+    } else if (std::chrono::steady_clock::now() > endingDeadline) {
+        browserLost(endingReason);
+    }
+}
+
 float BrowserFlightLoop(float, float, int, void*) {
     try {
         if (connection && connection->hasCompletions()) {
-            for (auto& completion : connection->takeCompletions()) dispatch(completion);
+            auto completions = connection->takeCompletions();
+            // A connection reports its loss together with the requests it fails, in one batch.
+            const auto lost = std::find_if(completions.begin(), completions.end(),
+                                           [](const auto& c) { return c.type == cdp::Completion::Type::Lost; });
+            if (lost != completions.end() && stage == Stage::Starting && !browserProcess->privateProfile()) {
+                stage = Stage::Ending;
+                endingReason = lost->text;
+                endingDeadline = std::chrono::steady_clock::now() + endingWait;
+            }
+            for (auto& completion : completions) dispatch(completion);
         }
-        // A browser that exits is noticed by its closed pipe; reaping it is checked here
-        // about once a second so no zombie lingers.
-        if (browserProcess && --framesUntilReapCheck <= 0) {
+        if (stage == Stage::Ending) {
+            watchEnding();
+        } else if (browserProcess && --framesUntilReapCheck <= 0) {
+            // A browser that exits is noticed by its closed pipe; reaping it is checked here
+            // about once a second so no zombie lingers.
             framesUntilReapCheck = 60;
             browserProcess->reapIfExited();
         }
@@ -182,10 +268,13 @@ std::string locateBrowser() {
 }
 
 void release() {
-    if (connection && browserProcess && !browserProcess->reaped() && stage != Stage::Gone) {
+    // Asked to close, the browser writes the profile's storage before it exits; one that is
+    // gone or ending is not waited for.
+    const bool running = stage == Stage::Starting || stage == Stage::Ready;
+    if (connection && browserProcess && !browserProcess->reaped() && running) {
         connection->send(cdp::Request::Close, "Browser.close", nlohmann::json::object());
     }
-    if (browserProcess) browserProcess->terminate(stage == Stage::Gone ? std::chrono::milliseconds(0) : closeGrace);
+    if (browserProcess) browserProcess->terminate(running ? closeGrace : std::chrono::milliseconds(0));
     // Joined after the browser is gone; completions not yet dispatched are dropped, the
     // plugin is stopping.
     connection.reset();
@@ -195,6 +284,7 @@ void release() {
         flightLoopRegistered = false;
     }
     pageSession.clear();
+    navigationTrouble.clear();
     stage = Stage::Off;
 }
 
@@ -207,26 +297,12 @@ void createBrowserHostWindow() {}
 void startBrowser() {
     try {
         if (stage != Stage::Off) return;
-        const std::string executable = locateBrowser();
-        if (executable.empty()) {
+        browserExecutable = locateBrowser();
+        if (browserExecutable.empty()) {
             stage = Stage::Gone;
             return;
         }
-        int toBrowser = -1, fromBrowser = -1;
-        std::string error;
-        browserProcess = chromium::BrowserProcess::launch(executable, toBrowser, fromBrowser, error);
-        if (!browserProcess) {
-            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", executable.c_str(),
-                     error.c_str());
-            stage = Stage::Gone;
-            return;
-        }
-        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
-        XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
-        flightLoopRegistered = true;
-        framesUntilReapCheck = 60;
-        stage = Stage::Starting;
-        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+        launchBrowser(profileForThisSession());
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
         release();
@@ -292,19 +368,15 @@ void sendBrowserClick(int pageX, int pageY) {
 
 bool startBrowserSnapshot() {
     if (stage != Stage::Ready) return false;
-    try {
-        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
-        // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
-        // zoom, whatever rounding the layout size needed.
-        connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
-                         {{"format", "png"},
-                          {"fromSurface", true},
-                          {"captureBeyondViewport", false},
-                          {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
-                         pageSession);
-        return true;
-    } catch (const std::exception& e) {
-        debugLog("CV: could not request a snapshot: %s\n", e.what());
-        return false;
-    }
+    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+    // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
+    // zoom, whatever rounding the layout size needed. A failure to send it throws to the
+    // capture schedule, which reports it.
+    connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
+                     {{"format", "png"},
+                      {"fromSurface", true},
+                      {"captureBeyondViewport", false},
+                      {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
+                     pageSession);
+    return true;
 }

@@ -3,11 +3,13 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,6 +96,59 @@ void closeQuietly(int fd) {
 
 }  // namespace
 
+std::string profileFolderFor(const char* xdgDataHome, const char* home) {
+    const std::string tail = "/corvane-toolbar/chromium";
+    // The base directory specification ignores a relative value.
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return xdgDataHome + tail;
+    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share" + tail;
+    return {};
+}
+
+std::string persistentProfileFolder() {
+    const char* home = std::getenv("HOME");
+    std::string passwdHome;
+    if (home == nullptr || home[0] == '\0') {
+        struct passwd entry{};
+        struct passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+            found->pw_dir != nullptr)
+            passwdHome = found->pw_dir;
+        home = passwdHome.c_str();
+    }
+    return profileFolderFor(std::getenv("XDG_DATA_HOME"), home);
+}
+
+bool prepareProfileFolder(const std::string& folder, std::string& error) {
+    // Each missing level is made 0700, as the base directory specification asks.
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string level = folder.substr(0, slash);
+        if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
+            error = "cannot create " + level + ": " + std::strerror(errno);
+            return false;
+        }
+        if (slash == std::string::npos) break;
+    }
+    struct stat info{};
+    if (::stat(folder.c_str(), &info) != 0) {
+        error = std::string("cannot use it: ") + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        error = "it is not a folder";
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        error = "it belongs to another user";
+        return false;
+    }
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
+        error = std::string("cannot make it private: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 void removeStaleProfiles(const std::string& folder) {
     // Profiles are named after the simulator process that made them. One whose process is
     // gone was left by a simulator that crashed or was killed before it could clean up.
@@ -115,17 +170,21 @@ void removeStaleProfiles(const std::string& folder) {
     }
 }
 
-std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, int& toBrowser,
-                                                       int& fromBrowser, std::string& error) {
-    removeStaleProfiles(P_tmpdir);
-    std::string profileTemplate = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
-    // mkdtemp creates the folder with mode 0700: the profile is ours alone.
-    if (::mkdtemp(profileTemplate.data()) == nullptr) {
-        error = std::string("cannot create a profile folder: ") + std::strerror(errno);
-        return nullptr;
+std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, const std::string& sharedProfile,
+                                                       int& toBrowser, int& fromBrowser, std::string& error) {
+    const bool privateProfile = sharedProfile.empty();
+    std::string profile = sharedProfile;
+    if (privateProfile) {
+        removeStaleProfiles(P_tmpdir);
+        profile = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
+        // mkdtemp creates the folder with mode 0700: the profile is ours alone.
+        if (::mkdtemp(profile.data()) == nullptr) {
+            error = std::string("cannot create a profile folder: ") + std::strerror(errno);
+            return nullptr;
+        }
     }
-    const std::string profile = profileTemplate;
     auto removeProfile = [&] {
+        if (!privateProfile) return;
         std::error_code ignored;
         std::filesystem::remove_all(profile, ignored);
     };
@@ -177,7 +236,7 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     closeQuietly(repliesOut);
     toBrowser = commands[1];
     fromBrowser = replies[0];
-    return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile));
+    return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile, privateProfile));
 }
 
 BrowserProcess::~BrowserProcess() {
@@ -185,8 +244,14 @@ BrowserProcess::~BrowserProcess() {
         killGroup();
         reapBlocking();
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(profileFolder_, ignored);
+    if (privateProfile_) {
+        std::error_code ignored;
+        std::filesystem::remove_all(profileFolder_, ignored);
+    }
+}
+
+bool BrowserProcess::exitedWith(int code) const {
+    return waitStatus_ != -1 && WIFEXITED(waitStatus_) && WEXITSTATUS(waitStatus_) == code;
 }
 
 bool BrowserProcess::exitedUnreaped() {
@@ -210,8 +275,10 @@ void BrowserProcess::killGroup() {
 void BrowserProcess::reapBlocking() {
     if (reaped_) return;
     int status = 0;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
+    pid_t result;
+    while ((result = ::waitpid(pid_, &status, 0)) < 0 && errno == EINTR) {
     }
+    if (result == pid_) waitStatus_ = status;
     reaped_ = true;
 }
 

@@ -22,7 +22,23 @@ inline constexpr const char* browserNames[] = {"chromium", "chromium-browser", "
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath);
 bool isExecutableFile(const std::string& path);
 
-// Removes the profile folders in `folder` that simulators no longer running left behind.
+// Where the browser keeps the pilot's logins and site storage from one session to the next,
+// as WebView2 does in its user data folder: <xdgDataHome>/corvane-toolbar/chromium, or
+// <home>/.local/share/corvane-toolbar/chromium when xdgDataHome is unset, empty or not an
+// absolute path. Empty when there is no absolute home either.
+std::string profileFolderFor(const char* xdgDataHome, const char* home);
+// The same for this process: $XDG_DATA_HOME, else $HOME, else the user's home in passwd.
+std::string persistentProfileFolder();
+// Makes `folder` ready to hold a profile: created with its missing parents (mode 0700), and an
+// existing one of ours narrowed to 0700, as it holds cookies. False with `error` set when it
+// is not a folder this user owns or cannot be made.
+bool prepareProfileFolder(const std::string& folder, std::string& error);
+// What Chromium exits with when another browser holds the profile folder (its own lock, the
+// SingletonLock link in the folder, taken atomically, so whoever comes second learns it).
+inline constexpr int profileInUseExitCode = 21;
+
+// Removes the private profile folders in `folder` that simulators no longer running left
+// behind.
 void removeStaleProfiles(const std::string& folder);
 
 // The command line the browser is started with (without the executable).
@@ -30,20 +46,25 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
 
 class BrowserProcess {
 public:
-    // Starts `executable` with a fresh private profile folder. On success the caller gets
-    // the pipe ends it talks through: commands go to `toBrowser`, replies come from
-    // `fromBrowser` (both close-on-exec, owned by the caller). Null with `error` set on failure.
-    static std::unique_ptr<BrowserProcess> launch(const std::string& executable, int& toBrowser, int& fromBrowser,
-                                                  std::string& error);
+    // Starts `executable` on the profile folder `profile` (prepared by the caller and kept),
+    // or, when it is empty, on a fresh private folder that goes with this object. On success
+    // the caller gets the pipe ends it talks through: commands go to `toBrowser`, replies come
+    // from `fromBrowser` (both close-on-exec, owned by the caller). Null with `error` set on
+    // failure.
+    static std::unique_ptr<BrowserProcess> launch(const std::string& executable, const std::string& profile,
+                                                  int& toBrowser, int& fromBrowser, std::string& error);
 
-    // Kills and reaps the child if still needed and removes the profile folder.
+    // Kills and reaps the child if still needed and removes a private profile folder.
     ~BrowserProcess();
     BrowserProcess(const BrowserProcess&) = delete;
     BrowserProcess& operator=(const BrowserProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     const std::string& profileFolder() const { return profileFolder_; }
+    bool privateProfile() const { return privateProfile_; }
     bool reaped() const { return reaped_; }
+    // True once reaped after exiting by itself with this status.
+    bool exitedWith(int code) const;
 
     // Reaps the child if it has exited; never waits. True once it is reaped.
     bool reapIfExited();
@@ -55,14 +76,17 @@ public:
     bool terminate(std::chrono::milliseconds grace);
 
 private:
-    BrowserProcess(pid_t pid, std::string profileFolder) : pid_(pid), profileFolder_(std::move(profileFolder)) {}
+    BrowserProcess(pid_t pid, std::string profileFolder, bool privateProfile)
+        : pid_(pid), profileFolder_(std::move(profileFolder)), privateProfile_(privateProfile) {}
     bool exitedUnreaped();
     void killGroup();
     void reapBlocking();
 
     pid_t pid_;
     std::string profileFolder_;
+    bool privateProfile_;
     bool reaped_ = false;
+    int waitStatus_ = -1;  // as waitpid reported it; -1 until reaped here
 };
 
 }  // namespace chromium

@@ -1,0 +1,91 @@
+// The capture schedule when starting a snapshot throws: the request is dropped, told once,
+// and capturing goes on. The Linux backend runs in-process against the fake DevTools peer;
+// the failure is an allocation made to fail while the snapshot request is being built.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "allocation_failure.h"
+#include "browser/browser.h"
+#include "panel/panel_window.h"
+#include "pipeline/capture.h"
+#include "plugin/settings.h"
+#include "test_host.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class CaptureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        testHost();
+        std::string pattern = (fs::temp_directory_path() / "cv_capture_XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        folder_ = pattern;
+        setenv("XDG_DATA_HOME", (folder_ / "data").c_str(), 1);
+        setenv("CV_FAKE_CDP_LOG", (folder_ / "fake.log").c_str(), 1);
+        settingsIni.SetValue("General", "BrowserPath", CV_FAKE_CDP_PATH);
+        makePanelLikeWindow(100, 980, 868, 468);
+        newLogText();
+    }
+    void TearDown() override
+    {
+        stopBrowser();
+        destroyPanelWindow();
+        settingsIni.Reset();
+        captureInFlight = false;
+        unsetenv("XDG_DATA_HOME");
+        unsetenv("CV_FAKE_CDP_LOG");
+        std::error_code ignored;
+        fs::remove_all(folder_, ignored);
+    }
+    // Runs frames until `done` holds, for at most 20 s.
+    bool framesUntil(bool (*done)())
+    {
+        std::string error;
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() > giveUp || !testHost().run("frames 1", error)) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return true;
+    }
+    int snapshotsAskedFor() const
+    {
+        std::ifstream in(folder_ / "fake.log");
+        int count = 0;
+        for (std::string line; std::getline(in, line);) count += line.rfind("Page.captureScreenshot ", 0) == 0;
+        return count;
+    }
+
+    fs::path folder_;
+};
+
+TEST_F(CaptureTest, AnExceptionWhileASnapshotIsStartedIsToldOnceAndCapturingGoesOn)
+{
+    startBrowser();
+    ASSERT_TRUE(framesUntil(browserViewReady)) << newLogText();
+
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        failNextAllocationOnThisThread();
+        RequestCapture();
+        allowAllocationsOnThisThread();
+        EXPECT_FALSE(captureInFlight) << "attempt " << attempt;
+    }
+    EXPECT_EQ(newLogText(), "CV: could not start a snapshot (std::bad_alloc); trying again.\n");
+
+    RequestCapture();
+    EXPECT_TRUE(captureInFlight);
+    EXPECT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    EXPECT_EQ(snapshotsAskedFor(), 1);
+    EXPECT_EQ(newLogText(), "");
+}
+
+}  // namespace
