@@ -9,6 +9,7 @@
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
+#include "plugin/paths.h"
 #include "plugin/settings.h"
 
 using Microsoft::WRL::ComPtr;
@@ -27,9 +28,9 @@ ComPtr<ICoreWebView2Controller> bringUpController;  // the controller step's own
 bool comInitialised = false;
 HMODULE loaderModule = nullptr;
 
-// A path LoadLibraryW takes as it is, without searching: "C:\..." or "\\server\...".
+// A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
 bool isAbsoluteWindowsPath(const std::wstring& path) {
-    if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return true;
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
     return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
 }
 
@@ -113,10 +114,14 @@ void startBrowser() {
     try {
         // The loader is taken only from our own folder, by full path, so a missing or
         // foreign copy elsewhere on the search path is never picked up, and a missing one
-        // costs one log line instead of a module the simulator cannot load.
+        // costs one log line instead of a module the simulator cannot load. Its own
+        // dependencies come from its folder and System32, never from the simulator's current
+        // folder or PATH.
         const std::string folder = getPluginFolder();
-        const std::wstring loaderPath = toWideString((folder + "WebView2Loader.dll").c_str());
-        if (isAbsoluteWindowsPath(loaderPath)) loaderModule = LoadLibraryW(loaderPath.c_str());
+        const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
+        if (isAbsoluteWindowsPath(loaderPath))
+            loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
+                                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (loaderModule == nullptr) {
             logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
             return;
