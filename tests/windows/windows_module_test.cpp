@@ -370,6 +370,8 @@ TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
          {"create-controller", "mouse"}},
         {"fail-controller", "CV: CreateCoreWebView2CompositionController failed\n",
          {"bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
+        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578\n",
+         {"controller ready", "bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
         {"no-view", "", {"navigate", "mouse"}},
     };
     for (const Case& c : cases) {
@@ -410,6 +412,15 @@ TEST_F(WindowsModule, AMissingLoaderIsOneLogLineAndThePluginRunsWithoutABrowser)
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
+
+    // A file that is there but is no loader for this process (the 32-bit one, say) is named
+    // as such, with the system's error.
+    std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
+    const Outcome wrong = this->run("frames 5");
+    EXPECT_EQ(countOf(wrong.log, "CV: " + nativeFolder + "WebView2Loader.dll could not be loaded (error " +
+                                     std::to_string(ERROR_BAD_EXE_FORMAT) + "); running without a browser.\n"),
+              1)
+        << wrong.log;
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {

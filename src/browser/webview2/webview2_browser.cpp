@@ -91,7 +91,12 @@ HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environme
         XPLMDebugString("CV: out of memory while bringing up the browser\n");
         return S_OK;
     }
-    webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    const HRESULT requested = webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    // A refusal here never reaches the handler: without this line the panel would stay blank
+    // without a word.
+    if (FAILED(requested))
+        debugLog("CV: CreateCoreWebView2CompositionController returned 0x%08lX\n",
+                 static_cast<unsigned long>(requested));
     return S_OK;
 }
 
@@ -119,11 +124,18 @@ void startBrowser() {
         // folder or PATH.
         const std::string folder = getPluginFolder();
         const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
-        if (isAbsoluteWindowsPath(loaderPath))
+        DWORD loadError = ERROR_MOD_NOT_FOUND;
+        if (isAbsoluteWindowsPath(loaderPath)) {
             loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
                                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+            if (loaderModule == nullptr) loadError = GetLastError();
+        }
         if (loaderModule == nullptr) {
-            logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
+            if (loadError == ERROR_MOD_NOT_FOUND || loadError == ERROR_FILE_NOT_FOUND || loadError == ERROR_PATH_NOT_FOUND)
+                logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
+            else  // there, but not a loader we can use: the 32-bit one, for instance
+                logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
+                        "); running without a browser.\n");
             return;
         }
         const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
