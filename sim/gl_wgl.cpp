@@ -18,6 +18,14 @@ std::string lastError(const char* step) {
     return std::string(step) + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
+// Under Wine a window needs an X display, and the first Wine process of a prefix fixes the
+// display for every later one until its Wine server ends: a server left over from a command
+// run without a display (winepath, say) makes every window fail for seconds.
+constexpr const char* kWineDisplayHint =
+    "; under Wine check that DISPLAY names a running X server with a 24-bit screen "
+    "(xvfb-run -a -s \"-screen 0 1920x1080x24\"), and that no Wine server of this prefix was started "
+    "without a display (wait for it with wineserver -w); scripts/xpsim-wine does all of this";
+
 class WglContext final : public GlContext {
 public:
     ~WglContext() override {
@@ -41,7 +49,7 @@ public:
         window_ = CreateWindowExW(0, kWindowClass, L"xpsim", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
                                   instance, nullptr);
         if (window_ == nullptr) {
-            error = lastError("CreateWindowExW (is there an X display?)");
+            error = lastError("CreateWindowExW") + kWineDisplayHint;
             return false;
         }
         dc_ = GetDC(window_);
@@ -56,7 +64,7 @@ public:
         format.iLayerType = PFD_MAIN_PLANE;
         const int chosen = ChoosePixelFormat(dc_, &format);
         if (chosen == 0 || !SetPixelFormat(dc_, chosen, &format)) {
-            error = lastError("ChoosePixelFormat/SetPixelFormat");
+            error = lastError("ChoosePixelFormat/SetPixelFormat") + kWineDisplayHint;
             return false;
         }
         context_ = wglCreateContext(dc_);

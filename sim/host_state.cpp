@@ -6,6 +6,7 @@
 #include "gl_context.h"
 #include "os.h"
 #include "platform_pump.h"
+#include "utf8_path.h"
 
 #include <algorithm>
 #include <atomic>
@@ -71,7 +72,7 @@ void setCurrentHostState(HostState* state) {
 HostState::HostState(const Options& options) : options_(options), mainThread_(std::this_thread::get_id()) {
     if (options_.fps <= 0) options_.fps = 60;
     if (!options_.logFile.empty()) {
-        logFile_.open(options_.logFile, std::ios::out | std::ios::trunc | std::ios::binary);
+        logFile_.open(utf8Path(options_.logFile), std::ios::out | std::ios::trunc | std::ios::binary);
         if (!logFile_) std::cerr << "xpsim: cannot open log file " << options_.logFile << "; logging to stdout\n";
     }
 #if defined(_WIN32)

@@ -31,10 +31,11 @@ constexpr int kLayerCount = 4;
 
 struct PluginRecord {
     XPLMPluginID id = XPLM_NO_PLUGIN_ID;
-    std::string path;  // absolute path the module was loaded from
+    std::string path;  // absolute path the module was loaded from (UTF-8, the system's separators)
     std::string name, signature, description;
     bool started = false;
     bool enabled = false;
+    bool nativePaths = false;  // XPLM_USE_NATIVE_PATHS, which each plugin enables for itself
 };
 
 struct WindowRecord {
@@ -158,6 +159,12 @@ public:
     // The plugin's record; during XPluginStart its name, signature and description are read
     // from the buffers the plugin is filling.
     PluginRecord pluginById(XPLMPluginID id, bool& found) const;
+    // Plugin features (host_features.cpp): the host has XPLM_USE_NATIVE_PATHS only.
+    bool hasFeature(const char* name) const;
+    void enableFeature(const char* name, bool enable);
+    // A path the host keeps, in the form the calling plugin has asked for (os::nativePath or
+    // os::legacyPath).
+    std::string pathForCaller(const std::string& path) const;
     void registerFlightLoop(XPLMFlightLoop_f cb, float interval, void* refcon);
     void unregisterFlightLoop(XPLMFlightLoop_f cb, void* refcon);
     XPLMCommandRef createCommand(const char* name, const char* description);

@@ -1,6 +1,7 @@
 // xpsim: loads one plugin module as X-Plane does and runs a script of simulator and user
 // actions against it. See docs/xpsim.md.
 #include "host.h"
+#include "utf8_path.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -9,6 +10,12 @@
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#  include <shellapi.h>
+#endif
 
 namespace {
 
@@ -52,9 +59,36 @@ bool parseScreen(const std::string& text, xpsim::Options& options) {
     return true;
 }
 
+// The arguments as UTF-8, which the host takes for every path. Windows hands main() its
+// arguments in the ANSI code page, which cannot spell every folder name (a pilot's user name
+// in Cyrillic or Chinese, say), so there they come from the wide command line.
+std::vector<std::string> utf8Arguments(int argc, char** argv) {
+#if defined(_WIN32)
+    int count = 0;
+    if (wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        std::vector<std::string> arguments;
+        for (int i = 0; i < count; ++i) {
+            const int size = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
+            std::string text(size > 1 ? static_cast<std::size_t>(size - 1) : 0, '\0');
+            if (size > 1) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, text.data(), size, nullptr, nullptr);
+            arguments.push_back(text);
+        }
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const std::vector<std::string> arguments = utf8Arguments(argc, argv);
+    std::vector<char*> utf8Argv;
+    for (const std::string& argument : arguments) utf8Argv.push_back(const_cast<char*>(argument.c_str()));
+    argc = static_cast<int>(utf8Argv.size());
+    argv = utf8Argv.data();
+
     xpsim::Options options;
     std::string modulePath, script;
     bool haveScript = false;
@@ -100,7 +134,7 @@ int main(int argc, char** argv) {
         } else if (modulePath.empty()) {
             modulePath = arg;
         } else if (!haveScript) {
-            std::ifstream in(arg, std::ios::binary);
+            std::ifstream in(xpsim::utf8Path(arg), std::ios::binary);
             if (!in) {
                 std::cerr << "xpsim: error: cannot read script file " << arg << "\n";
                 return kExitScriptError;

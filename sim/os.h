@@ -16,8 +16,15 @@ void unloadModule(void* module);
 // the system refused to carry out).
 bool moduleStillMapped(const std::string& path);
 
+// Paths the host keeps are UTF-8 with the system's separators (on Windows too, where the
+// conversions to UTF-16 happen in here).
 std::string absolutePath(const std::string& path);
 char pathSeparator();
+// What a plugin is handed: native paths (UTF-8, '/') once it has enabled them, else the SDK's
+// legacy form (on Windows the ANSI code page, which turns what it cannot spell into '?', and
+// '\'). On Linux the two forms agree.
+std::string nativePath(const std::string& path);
+std::string legacyPath(const std::string& path);
 
 // Sleeps until the given instant; never spins.
 void sleepUntil(std::chrono::steady_clock::time_point when);

@@ -44,6 +44,14 @@ char pathSeparator() {
     return '/';
 }
 
+std::string nativePath(const std::string& path) {
+    return path;
+}
+
+std::string legacyPath(const std::string& path) {
+    return path;
+}
+
 void sleepUntil(std::chrono::steady_clock::time_point when) {
     std::this_thread::sleep_until(when);
 }

@@ -9,22 +9,22 @@
 namespace xpsim::os {
 namespace {
 
-// Paths reach the host as the command line gave them: in the system's ANSI code page.
+// The host's text is UTF-8; Windows takes UTF-16.
 std::wstring wide(const std::string& text) {
     if (text.empty()) return {};
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 1) return {};
     std::wstring out(static_cast<std::size_t>(size - 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), size);
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
     return out;
 }
 
-std::string narrow(const std::wstring& text) {
+std::string narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
     if (text.empty()) return {};
-    const int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    const int size = WideCharToMultiByte(codePage, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
     if (size <= 1) return {};
     std::string out(static_cast<std::size_t>(size - 1), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    WideCharToMultiByte(codePage, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
     return out;
 }
 
@@ -78,6 +78,17 @@ std::string absolutePath(const std::string& path) {
 
 char pathSeparator() {
     return '\\';
+}
+
+std::string nativePath(const std::string& path) {
+    std::string native = path;
+    for (char& c : native)
+        if (c == '\\') c = '/';
+    return native;
+}
+
+std::string legacyPath(const std::string& path) {
+    return narrow(wide(path), CP_ACP);
 }
 
 void sleepUntil(std::chrono::steady_clock::time_point when) {

@@ -13,10 +13,10 @@ namespace xpsim {
 namespace {
 
 std::wstring wide(const std::string& text) {
-    const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
     if (size <= 1) return {};
     std::wstring out(static_cast<std::size_t>(size - 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, out.data(), size);
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
     return out;
 }
 

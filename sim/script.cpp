@@ -1,6 +1,7 @@
 #include "script.h"
 
 #include "host_state.h"
+#include "utf8_path.h"
 
 #include <cerrno>
 #include <cmath>
@@ -236,7 +237,7 @@ public:
                 error = "usage: state FILE";
                 return false;
             }
-            std::ofstream out(path, std::ios::out | std::ios::trunc | std::ios::binary);
+            std::ofstream out(utf8Path(path), std::ios::out | std::ios::trunc | std::ios::binary);
             out << host_.stateJson() << "\n";
             out.close();
             if (!out) {

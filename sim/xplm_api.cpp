@@ -82,7 +82,7 @@ XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char* outName, char* outF
             return;
         }
         xpsim::copyOut(outName, plugin.name);
-        if (!xpsim::copyOut(outFilePath, plugin.path)) {
+        if (!xpsim::copyOut(outFilePath, host.pathForCaller(plugin.path))) {
             host.hostLine("XPLMGetPluginInfo: the module's path is longer than 255 bytes and was cut");
         }
         xpsim::copyOut(outSignature, plugin.signature);
@@ -101,6 +101,14 @@ XPLM_API char* XPLMExtractFileAndPath(char* inFullPath) {
     if (cut == nullptr) return inFullPath;
     *cut = '\0';
     return cut + 1;
+}
+
+XPLM_API int XPLMHasFeature(const char* inFeature) {
+    return guarded("XPLMHasFeature", 0, [&](HostState& host) { return host.hasFeature(inFeature) ? 1 : 0; });
+}
+
+XPLM_API void XPLMEnableFeature(const char* inFeature, int inEnable) {
+    guardedVoid("XPLMEnableFeature", [&](HostState& host) { host.enableFeature(inFeature, inEnable != 0); });
 }
 
 XPLM_API float XPLMGetElapsedTime(void) {

@@ -23,7 +23,7 @@ void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPix
 
 void DecodeThreadMain()
 {
-    enterDecoderThread();
+    const bool entered = enterDecoderThread();
     std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {
         queueCondition.wait(lock, [] { return stopDecoder.load() || !pngQueue.empty(); });
@@ -48,7 +48,7 @@ void DecodeThreadMain()
         lock.lock();
     }
     lock.unlock();
-    leaveDecoderThread();
+    leaveDecoderThread(entered);
 }
 
 void startDecodeThread()

@@ -7,8 +7,9 @@
 #include "pipeline/png_buffer.h"
 
 // Called first and last on the decode thread (COM's multithreaded apartment on Windows).
-void enterDecoderThread();
-void leaveDecoderThread();
+// leaveDecoderThread undoes only what enterDecoderThread did: pass it what that returned.
+bool enterDecoderThread();
+void leaveDecoderThread(bool entered);
 
 // Decodes one snapshot to 32-bit BGRA, straight alpha, top row first, stride width * 4.
 // False (outputs untouched) for anything that is not a PNG of a size we accept.

@@ -49,8 +49,8 @@ bool DecodePng(const std::uint8_t* data, std::size_t size, std::vector<std::uint
     return true;
 }
 
-void enterDecoderThread() {}
-void leaveDecoderThread() {}
+bool enterDecoderThread() { return true; }
+void leaveDecoderThread(bool) {}
 
 bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
                     std::uint32_t& height)

@@ -74,13 +74,16 @@ bool DecodePng(IStream* stream, std::vector<std::uint8_t>& pixels, std::uint32_t
 
 }  // namespace
 
-void enterDecoderThread() {
-    // WIC objects are free-threaded; the result does not matter (an apartment the thread
-    // already has serves as well).
-    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+bool enterDecoderThread() {
+    // WIC objects are free-threaded, so an apartment the thread already has serves as well
+    // when this fails; but only a successful call may be balanced, or the thread's own
+    // apartment would be torn down under it.
+    return SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
 }
 
-void leaveDecoderThread() { CoUninitialize(); }
+void leaveDecoderThread(bool entered) {
+    if (entered) CoUninitialize();
+}
 
 bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
                     std::uint32_t& height) {

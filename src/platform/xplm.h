@@ -132,6 +132,8 @@ XPLM_API XPLMPluginID XPLMGetMyID(void);
 XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char* outName, char* outFilePath, char* outSignature,
                                 char* outDescription);
 XPLM_API char* XPLMExtractFileAndPath(char* inFullPath);
+XPLM_API int XPLMHasFeature(const char* inFeature);
+XPLM_API void XPLMEnableFeature(const char* inFeature, int inEnable);
 XPLM_API float XPLMGetElapsedTime(void);
 XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval, void* inRefcon);
 XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, void* inRefcon);

@@ -10,6 +10,7 @@
 #include "pipeline/decode_worker.h"
 #include "platform/xplm.h"
 #include "plugin/commands.h"
+#include "plugin/paths.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -70,6 +71,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
 {
     try {
         XPLMDebugString("Pluginstart: Corvane Toolbar v0.7\n");
+        enableNativePaths();
         loadSettings();
         if (!initBrowserThread()) return 0;
         browserThreadEntered = true;

@@ -1,11 +1,10 @@
 #include "plugin/settings.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
+#include <new>
 
 #if defined(_WIN32)
 #  include <windows.h>
@@ -13,18 +12,20 @@
 
 #include "platform/xplm.h"
 #include "plugin/log.h"
+#include "plugin/paths.h"
+#include "plugin/settings_file.h"
 
 namespace {
 
 constexpr char settingsSection[] = "General";
 constexpr char settingsFileName[] = "cv_settings.ini";
 
-#if defined(_WIN32)
-constexpr char folderSeparator = '\\';
-#else
-// Linux paths separate folders with '/'; a backslash here would name a different file.
-constexpr char folderSeparator = '/';
-#endif
+// Set when the settings file exists but could not be read. The document then lacks what the
+// file holds, and saving it would wipe the pilot's settings, so the file is left as it is.
+bool keepSettingsFile = false;
+std::string settingsReadError;
+
+void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
 // atof's result truncated toward zero; values beyond int (and NaN) are pinned instead of
 // being converted with undefined behaviour.
@@ -69,20 +70,6 @@ bool decodeUtf8(const unsigned char* text, std::wstring& out)
 
 }  // namespace
 
-std::string getPluginFolder()
-{
-    char path[2048] = {};
-    XPLMGetPluginInfo(XPLMGetMyID(), nullptr, path, nullptr, nullptr);
-    path[sizeof path - 1] = '\0';
-    const char* fileName = XPLMExtractFileAndPath(path);
-    std::size_t length = std::strlen(path);
-    if (fileName >= path && fileName <= path + sizeof path)
-        length = std::min(length, static_cast<std::size_t>(fileName - path));
-    std::string folder(path, length);
-    folder.push_back(folderSeparator);
-    return folder;
-}
-
 std::string getSettingsPath() { return getPluginFolder() + settingsFileName; }
 
 std::wstring toWideString(const char* text)
@@ -106,8 +93,24 @@ void loadSettings() { loadSettingsFrom(getSettingsPath()); }
 
 void loadSettingsFrom(const std::string& path)
 {
-    if (settingsIni.LoadFile(path.c_str()) < 0) {
+    keepSettingsFile = false;
+    std::string text, error;
+    const FileRead read = readWholeFile(path, text, error);
+    SI_Error loaded = SI_FILE;
+    if (read == FileRead::done) {
+        try {
+            loaded = settingsIni.LoadData(text);
+        } catch (const std::bad_alloc&) {
+            loaded = SI_NOMEM;
+        }
+        if (loaded < 0) error = loaded == SI_NOMEM ? "out of memory" : "the text could not be parsed";
+    }
+    if (loaded < 0) {
         debugLog("Error loading INI from %s. Reverting to defaults..\n", path.c_str());
+        if (read != FileRead::missing) {
+            keepSettingsFile = true;
+            settingsReadError = error;
+        }
         return;
     }
     zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, "zoomLevel", "0.5")));
@@ -125,4 +128,25 @@ void storeZoomLevel()
 
 void saveSettings() { saveSettingsTo(getSettingsPath()); }
 
-void saveSettingsTo(const std::string& path) { settingsIni.SaveFile(path.c_str()); }
+void saveSettingsTo(const std::string& path)
+{
+    if (keepSettingsFile) {
+        logLine("CV: " + path + " could not be read at start-up (" + settingsReadError +
+                "), so it is kept as it was and the settings are not saved\n");
+        return;
+    }
+    std::string text;
+    SI_Error saved = SI_FAIL;
+    try {
+        // As SaveFile by default: a file read with a UTF-8 byte-order mark is written with one.
+        saved = settingsIni.Save(text, true);
+    } catch (const std::bad_alloc&) {
+        saved = SI_NOMEM;
+    }
+    std::string error;
+    if (saved < 0)
+        error = saved == SI_NOMEM ? "out of memory" : "the settings could not be formatted";
+    else if (replaceFileAtomically(path, text, error))
+        return;
+    logLine("CV: could not save the settings to " + path + " (" + error + "); the file on disk is as it was\n");
+}

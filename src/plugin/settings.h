@@ -26,14 +26,13 @@ extern std::wstring webUrl;
 inline constexpr char defaultWebUrl[] = "https://panel.corvane.ai/";
 inline constexpr wchar_t defaultWebUrlWide[] = L"https://panel.corvane.ai/";
 
-// The module's folder with a trailing separator.
-std::string getPluginFolder();
 // The settings file beside the module: getPluginFolder() + "cv_settings.ini".
 std::string getSettingsPath();
 // Narrow text to wide: the ANSI code page on Windows, UTF-8 on Linux. Null gives "".
 std::wstring toWideString(const char* text);
 void loadSettings();
-// loadSettings and saveSettings on a given file.
+// loadSettings and saveSettings on a given file. A file that exists but could not be read is
+// never written over: saveSettingsTo then leaves it as it is and says so in the log.
 void loadSettingsFrom(const std::string& path);
 void saveSettingsTo(const std::string& path);
 // Records the current zoomLevel in the settings document (not the file).

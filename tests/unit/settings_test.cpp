@@ -51,6 +51,13 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     text << std::ifstream(path, std::ios::binary).rdbuf();
     for (const char* kept : {"[Other]", "keep = me", "mine = 42", "weburl =", "0.450000"})
         EXPECT_NE(text.str().find(kept), std::string::npos) << kept << " in\n" << text.str();
+
+    // A file saved with a UTF-8 byte-order mark keeps it.
+    load("\xEF\xBB\xBF[General]\nzoomLevel = 1\n");
+    saveSettingsTo(path);
+    text.str("");
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    EXPECT_EQ(text.str().rfind("\xEF\xBB\xBF[General]\n", 0), 0u) << text.str();
     std::filesystem::remove(path);
 
     // Addresses are strict UTF-8 (malformed input gives an empty text, as a failed conversion
@@ -62,6 +69,13 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), "CV: 42 x\n");
     debugLog("%s", std::string(400, 'a').c_str());
     EXPECT_EQ(newLogText(), std::string(255, 'a'));
+    // A cut never splits a character of a UTF-8 path: the whole character goes.
+    debugLog("%s", (std::string(254, 'a') + "\xD0\x96").c_str());
+    EXPECT_EQ(newLogText(), std::string(254, 'a'));
+    debugLog("%s", (std::string(253, 'a') + "\xE9\xA3\x9B").c_str());
+    EXPECT_EQ(newLogText(), std::string(253, 'a'));
+    debugLog("%s", (std::string(252, 'a') + "\xE9\xA3\x9B" + "b").c_str());
+    EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
 }
 
 }  // namespace

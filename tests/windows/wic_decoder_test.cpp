@@ -1,5 +1,7 @@
 // The Windows decoder on the decode thread's terms: its own thread in COM's multithreaded
 // apartment, a PNG in, exact BGRA out, and nothing published for anything else.
+#include <objbase.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -71,9 +73,9 @@ Bytes encodePng(std::uint32_t width, std::uint32_t height, const Bytes& rgba) {
 template <typename Work>
 void onDecoderThread(Work work) {
     std::thread thread([&] {
-        enterDecoderThread();
+        const bool entered = enterDecoderThread();
         work();
-        leaveDecoderThread();
+        leaveDecoderThread(entered);
     });
     thread.join();
 }
@@ -148,6 +150,27 @@ TEST(WicDecoder, RejectsWhatIsNotAWholePngAndTheSharedFrameKeepsItsPicture) {
     EXPECT_EQ(framePixels, kValidBgra);
     EXPECT_EQ(pageWidth.load(), 3);
     EXPECT_EQ(pageHeight.load(), 2);
+}
+
+// A thread that is already in a single-threaded apartment cannot join the multithreaded one.
+// It decodes in the apartment it has, and leaving must not tear that apartment down.
+TEST(WicDecoder, AThreadInAnotherApartmentDecodesAndKeepsItsApartment) {
+    std::thread thread([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+        const bool entered = enterDecoderThread();
+        EXPECT_FALSE(entered);
+        Decoded d;
+        d.ok = decodeSnapshot(PngBuffer(Bytes(kValidPng)), d.pixels, d.width, d.height);
+        EXPECT_TRUE(d.ok);
+        EXPECT_EQ(d.pixels, kValidBgra);
+        leaveDecoderThread(entered);
+        APTTYPE type{};
+        APTTYPEQUALIFIER qualifier{};
+        ASSERT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+        EXPECT_TRUE(type == APTTYPE_STA || type == APTTYPE_MAINSTA) << type;
+        CoUninitialize();
+    });
+    thread.join();
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +18,7 @@
 #include <vector>
 
 #include "host.h"
+#include "platform/xplm.h"
 #include "snapshot_pattern.h"
 
 namespace {
@@ -147,6 +151,151 @@ TEST_F(WindowsModule, StoredSettingsReachTheBrowserAndThePageIsReloadedOnTime) {
         << run.recordText;
 }
 
+// Wide text to UTF-8, the form the host takes paths in and the log is written in.
+std::string utf8(const std::wstring& text) {
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string out(size > 1 ? static_cast<std::size_t>(size - 1) : 0, '\0');
+    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
+    return out;
+}
+
+std::string withSlashes(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+std::string fileBytes(const fs::path& path) {
+    std::ostringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+// Points one entry of a loaded module's import table at `replacement`, as a hooking library
+// would, so that a test can make a system call fail for that module only. The entry goes
+// with the module when it is unloaded.
+bool replaceImport(HMODULE module, const char* dll, const char* function, const void* replacement) {
+    auto* base = reinterpret_cast<BYTE*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + table.VirtualAddress); entry->Name != 0;
+         ++entry) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + entry->Name), dll) != 0) continue;
+        auto* name = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->OriginalFirstThunk);
+        auto* slot = reinterpret_cast<IMAGE_THUNK_DATA*>(base + entry->FirstThunk);
+        for (; name->u1.AddressOfData != 0; ++name, ++slot) {
+            if (IMAGE_SNAP_BY_ORDINAL(name->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
+            if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
+            DWORD protection = 0;
+            if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection)) return false;
+            slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
+            VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The disk fills up while the settings are written: the first write to a file named
+// cv_settings.ini* takes a few bytes, the next fails. Every other write goes through.
+int settingsWrites = 0;
+BOOL WINAPI writeUntilTheDiskIsFull(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped) {
+    wchar_t name[MAX_PATH] = {};
+    if (GetFinalPathNameByHandleW(file, name, MAX_PATH, 0) == 0 || std::wcsstr(name, L"cv_settings.ini") == nullptr)
+        return WriteFile(file, data, size, written, overlapped);
+    if (settingsWrites++ == 0) return WriteFile(file, data, std::min<DWORD>(size, 8), written, overlapped);
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+// The pilot's file is never lost: not when it cannot be read at start (another program holds
+// it), nor when the save cannot be finished (the disk is full). In both cases it is left byte
+// for byte, with no temporary file beside it and one line in the log.
+TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
+    const std::string settingsPath = folder_ + "cv_settings.ini";
+    const std::string pilotsFile = "; mine\r\n[General]\r\nzoomLevel=1.25\r\nWebURL = http://example.test/\r\n\r\n[Other]\r\nkeep=me\r\n";
+    std::ofstream(settingsPath, std::ios::binary) << pilotsFile;
+
+    // Held open without sharing (an editor, a virus scan) while the simulator starts, and let
+    // go before it quits.
+    HANDLE held = CreateFileA(settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { CloseHandle(held); });
+    EXPECT_EQ(countOf(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"), 1)
+        << run.log;
+    EXPECT_EQ(countOf(run.log, "could not be read at start-up (CreateFileW failed: "), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "), so it is kept as it was and the settings are not saved\n"), 1) << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+
+    // Read well, but the disk fills up while the zoom step is saved.
+    settingsWrites = 0;
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
+        const HMODULE module = GetModuleHandleA((folder_ + "Corvane_Toolbar.xpl").c_str());
+        ASSERT_TRUE(replaceImport(module, "kernel32.dll", "WriteFile", reinterpret_cast<const void*>(writeUntilTheDiskIsFull)));
+    });
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 1.250000", "zoom 1.300000"})) << run.recordText;
+    EXPECT_EQ(settingsWrites, 2);
+    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                   " (WriteFile failed: "),
+              1)
+        << run.log;
+    EXPECT_EQ(countOf(run.log, "(error 112)); the file on disk is as it was\n"), 1) << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+
+    // With room on the disk the same run saves the step and keeps the rest of the file.
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    const std::string saved = fileBytes(settingsPath);
+    for (const char* kept : {"; mine\r\n", "zoomLevel = 1.300000\r\n", "WebURL = http://example.test/\r\n", "[Other]\r\n",
+                             "keep = me\r\n"})
+        EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+}
+
+// A pilot whose user folder is named in Cyrillic or Chinese: no ANSI code page spells such a
+// path, so the plugin works with the simulator's native paths (UTF-8) and wide file calls.
+TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndItsLoader) {
+    const std::wstring wideFolder = fs::path(root_).wstring() + L"\u041F\u043E\u043B\u0451\u0442 \u98DB\u884C\\Corvane_Toolbar\\win_x64\\";  // "Полёт 飛行"
+    fs::create_directories(wideFolder);
+    fs::copy_file(folder_ + "Corvane_Toolbar.xpl", fs::path(wideFolder + L"Corvane_Toolbar.xpl"));
+    fs::copy_file(folder_ + "WebView2Loader.dll", fs::path(wideFolder + L"WebView2Loader.dll"));
+    folder_ = utf8(wideFolder);  // the host takes UTF-8, as xpsim.exe's command line gives it
+    const std::string nativeFolder = withSlashes(folder_);
+
+    // First run, no settings yet: the load error names the folder in UTF-8, the loader is
+    // found beside the module, and the zoom step is saved.
+    std::string legacyPath, nativePath;
+    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
+        // As X-Plane does, each plugin gets the path form it asked for: this test code (the
+        // in-process caller) has legacy paths until it enables native ones. The module was
+        // the first load of this host, id 2.
+        char path[512] = {};
+        XPLMGetPluginInfo(2, nullptr, path, nullptr, nullptr);
+        legacyPath = path;
+        XPLMEnableFeature("XPLM_USE_NATIVE_PATHS", 1);
+        XPLMGetPluginInfo(2, nullptr, path, nullptr, nullptr);
+        nativePath = path;
+    });
+    EXPECT_EQ(nativePath, nativeFolder + "Corvane_Toolbar.xpl");
+    EXPECT_EQ(legacyPath.find('/'), std::string::npos) << legacyPath;
+    if (GetACP() != CP_UTF8) {
+        EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl");
+    }
+    EXPECT_EQ(countOf(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"), 1)
+        << run.log;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
+
+    // Second run: the saved zoom reaches the browser, and the next step is written back.
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.550000", "zoom 0.600000"})) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.600000"), std::string::npos);
+}
+
 TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
     std::vector<std::uint8_t> desktop;
     int width = 0, height = 0;
@@ -223,6 +372,8 @@ TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
          {"create-controller", "mouse"}},
         {"fail-controller", "CV: CreateCoreWebView2CompositionController failed\n",
          {"bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
+        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578\n",
+         {"controller ready", "bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
         {"no-view", "", {"navigate", "mouse"}},
     };
     for (const Case& c : cases) {
@@ -254,11 +405,24 @@ TEST_F(WindowsModule, AMissingLoaderIsOneLogLineAndThePluginRunsWithoutABrowser)
     SetDllDirectoryA((buildFolder() + "tools\\webview2_loader").c_str());
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
     SetDllDirectoryA(nullptr);
-    EXPECT_EQ(countOf(run.log, "CV: WebView2Loader.dll not found in " + folder_ + "; running without a browser.\n"), 1)
+    // The folder as the simulator hands it out with native paths: '/' between folders.
+    std::string nativeFolder = folder_;
+    std::replace(nativeFolder.begin(), nativeFolder.end(), '\\', '/');
+    EXPECT_EQ(countOf(run.log, "CV: WebView2Loader.dll not found in " + nativeFolder + "; running without a browser.\n"),
+              1)
         << run.log;
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
+
+    // A file that is there but is no loader for this process (the 32-bit one, say) is named
+    // as such, with the system's error.
+    std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
+    const Outcome wrong = this->run("frames 5");
+    EXPECT_EQ(countOf(wrong.log, "CV: " + nativeFolder + "WebView2Loader.dll could not be loaded (error " +
+                                     std::to_string(ERROR_BAD_EXE_FORMAT) + "); running without a browser.\n"),
+              1)
+        << wrong.log;
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {

@@ -238,6 +238,10 @@ public:
         checkThread("create-controller");
         if (handler == nullptr) return E_INVALIDARG;
         record("create-controller " + describeWindow(parentWindow) + " apartment=" + apartment());
+        if (cue("refuse-controller")) {
+            record("controller refused");
+            return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
+        }
         ComPtr<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler> completion(handler);
         post([completion] {
             if (cue("fail-controller")) {

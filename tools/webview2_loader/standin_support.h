@@ -5,8 +5,8 @@
 // Environment variables (read by the stand-in only; the plugin reads none):
 //   CV_WEBVIEW2_RECORD         file the stand-in appends one line per event to
 //   CV_WEBVIEW2_CUES           comma-separated: fail-environment, refuse-environment,
-//                              no-environment3, fail-controller, no-view, fail-snapshot,
-//                              refuse-snapshot
+//                              no-environment3, fail-controller, refuse-controller, no-view,
+//                              fail-snapshot, refuse-snapshot
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 #pragma once
 

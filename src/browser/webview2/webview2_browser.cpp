@@ -9,6 +9,7 @@
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
+#include "plugin/paths.h"
 #include "plugin/settings.h"
 
 using Microsoft::WRL::ComPtr;
@@ -27,9 +28,9 @@ ComPtr<ICoreWebView2Controller> bringUpController;  // the controller step's own
 bool comInitialised = false;
 HMODULE loaderModule = nullptr;
 
-// A path LoadLibraryW takes as it is, without searching: "C:\..." or "\\server\...".
+// A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
 bool isAbsoluteWindowsPath(const std::wstring& path) {
-    if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return true;
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
     return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
 }
 
@@ -90,7 +91,12 @@ HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environme
         XPLMDebugString("CV: out of memory while bringing up the browser\n");
         return S_OK;
     }
-    webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    const HRESULT requested = webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    // A refusal here never reaches the handler: without this line the panel would stay blank
+    // without a word.
+    if (FAILED(requested))
+        debugLog("CV: CreateCoreWebView2CompositionController returned 0x%08lX\n",
+                 static_cast<unsigned long>(requested));
     return S_OK;
 }
 
@@ -113,12 +119,23 @@ void startBrowser() {
     try {
         // The loader is taken only from our own folder, by full path, so a missing or
         // foreign copy elsewhere on the search path is never picked up, and a missing one
-        // costs one log line instead of a module the simulator cannot load.
+        // costs one log line instead of a module the simulator cannot load. Its own
+        // dependencies come from its folder and System32, never from the simulator's current
+        // folder or PATH.
         const std::string folder = getPluginFolder();
-        const std::wstring loaderPath = toWideString((folder + "WebView2Loader.dll").c_str());
-        if (isAbsoluteWindowsPath(loaderPath)) loaderModule = LoadLibraryW(loaderPath.c_str());
+        const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
+        DWORD loadError = ERROR_MOD_NOT_FOUND;
+        if (isAbsoluteWindowsPath(loaderPath)) {
+            loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
+                                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+            if (loaderModule == nullptr) loadError = GetLastError();
+        }
         if (loaderModule == nullptr) {
-            logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
+            if (loadError == ERROR_MOD_NOT_FOUND || loadError == ERROR_FILE_NOT_FOUND || loadError == ERROR_PATH_NOT_FOUND)
+                logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
+            else  // there, but not a loader we can use: the 32-bit one, for instance
+                logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
+                        "); running without a browser.\n");
             return;
         }
         const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(

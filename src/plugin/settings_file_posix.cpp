@@ -1,0 +1,122 @@
+#include "plugin/settings_file.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <system_error>
+
+namespace {
+
+std::string describe(const std::string& step, int code)
+{
+    return step + " failed: " + std::generic_category().message(code);
+}
+
+// Closed on every way out; close() reports the error a final close can bring.
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return fd_; }
+    bool close()
+    {
+        if (fd_ < 0) return true;
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::string folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
+{
+    contents.clear();
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (file.get() < 0) {
+        if (errno == ENOENT) return FileRead::missing;
+        error = describe("open", errno);
+        return FileRead::failed;
+    }
+    try {
+        char buffer[16384];
+        for (;;) {
+            const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+            if (n == 0) return FileRead::done;
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                error = describe("read", errno);
+                break;
+            }
+            contents.append(buffer, static_cast<std::size_t>(n));
+        }
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    contents.clear();
+    return FileRead::failed;
+}
+
+bool replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+{
+    // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
+    // one replaced.
+    std::string target = path;
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
+    const std::string temporary = target + ".tmp";
+
+    // O_NOFOLLOW: nothing is written through a link left under the temporary name.
+    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (file.get() < 0) {
+        error = describe("creating " + temporary, errno);
+        return false;
+    }
+    auto fail = [&](const char* step, int code) {
+        file.close();
+        ::unlink(temporary.c_str());
+        error = describe(step, code);
+        return false;
+    };
+
+    // The replaced file keeps the permissions the pilot gave it.
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0) ::fchmod(file.get(), old.st_mode & 07777);
+
+    std::size_t written = 0;
+    while (written < contents.size()) {
+        const ssize_t n = ::write(file.get(), contents.data() + written, contents.size() - written);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return fail("write", n < 0 ? errno : EIO);
+        written += static_cast<std::size_t>(n);
+    }
+    if (::fsync(file.get()) != 0) return fail("fsync", errno);
+    if (!file.close()) return fail("close", errno);
+    if (::rename(temporary.c_str(), target.c_str()) != 0) return fail("rename", errno);
+
+    // The new name reaches the disk with its folder.
+    FileDescriptor folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() >= 0) ::fsync(folder.get());
+    return true;
+}

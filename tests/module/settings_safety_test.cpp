@@ -1,0 +1,126 @@
+// The pilot's settings file is never lost: not when it cannot be read at start-up, nor when
+// the save at quit cannot be finished. The failures come from the module's own system calls,
+// made to fail for files named cv_settings.ini* only (tests run as root, so permissions
+// cannot make them fail).
+#include "import_hook.h"
+#include "module_fixture.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+bool namesSettingsFile(int fd)
+{
+    char link[64];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char target[PATH_MAX];
+    const ssize_t n = readlink(link, target, sizeof target - 1);
+    if (n <= 0) return false;
+    target[n] = '\0';
+    const char* name = std::strrchr(target, '/');
+    return name != nullptr && std::strncmp(name + 1, "cv_settings.ini", 15) == 0;
+}
+
+ssize_t readFailsWithAnIoError(int fd, void* buffer, size_t size)
+{
+    if (!namesSettingsFile(fd)) return read(fd, buffer, size);
+    errno = EIO;
+    return -1;
+}
+
+// The disk fills up while the settings are written: the first write takes a few bytes, the
+// next fails.
+int settingsWrites = 0;
+ssize_t writeUntilTheDiskIsFull(int fd, const void* data, size_t size)
+{
+    if (!namesSettingsFile(fd)) return write(fd, data, size);
+    if (settingsWrites++ == 0) return write(fd, data, std::min<size_t>(size, 8));
+    errno = ENOSPC;
+    return -1;
+}
+
+std::string fileBytes(const std::string& path)
+{
+    std::stringstream bytes;
+    bytes << std::ifstream(path, std::ios::binary).rdbuf();
+    return bytes.str();
+}
+
+int countOf(const std::string& text, const std::string& piece)
+{
+    int count = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) ++count;
+    return count;
+}
+
+class SettingsSafety : public ModuleTest {
+protected:
+    // The module is mapped before the host loads it, so that its system calls can be swapped
+    // before XPluginStart reads the settings; the host's load then shares this mapping.
+    void loadWithFailing(const char* function, void* replacement)
+    {
+        early = dlopen(modulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(early, nullptr) << dlerror();
+        ASSERT_TRUE(replaceImport(modulePath(), function, replacement));
+        ASSERT_TRUE(start());
+    }
+    void TearDown() override
+    {
+        host.reset();
+        if (early != nullptr) dlclose(early);
+        ModuleTest::TearDown();
+    }
+
+    std::string modulePath() const { return pluginFolder + "/Corvane_Toolbar.xpl"; }
+    std::string settingsPath() const { return pluginFolder + "/cv_settings.ini"; }
+
+    void* early = nullptr;
+    const std::string pilotsFile = "; mine\n[General]\nzoomLevel=1.25\n\n[Other]\nkeep=me\n";
+};
+
+TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte)
+{
+    std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
+    loadWithFailing("read", reinterpret_cast<void*>(readFailsWithAnIoError));
+    run("frames 5; quit");
+    const std::string log = host->log();
+    EXPECT_EQ(countOf(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1) << log;
+    EXPECT_EQ(countOf(log, "CV: " + settingsPath() +
+                               " could not be read at start-up (read failed: Input/output error), so it is kept as it "
+                               "was and the settings are not saved\n"),
+              1)
+        << log;
+    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
+    EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
+}
+
+TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFile)
+{
+    // Written back, the document's text differs ("zoomLevel = 1.25"), so a save that got
+    // through would show.
+    std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
+    settingsWrites = 0;
+    loadWithFailing("write", reinterpret_cast<void*>(writeUntilTheDiskIsFull));
+    run("frames 5; quit");
+    EXPECT_EQ(settingsWrites, 2);
+    const std::string log = host->log();
+    EXPECT_EQ(countOf(log, "CV: could not save the settings to " + settingsPath() +
+                               " (write failed: No space left on device); the file on disk is as it was\n"),
+              1)
+        << log;
+    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
+    EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
+}
+
+}  // namespace
