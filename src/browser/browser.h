@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include "pipeline/capture.h"
+
 // Puts the main thread into the browser's threading model (a COM single-threaded apartment
 // on Windows). On false the backend has logged the failure and start-up must stop at once.
 bool initBrowserThread();
@@ -40,6 +42,7 @@ void sendBrowserClick(int pageX, int pageY);
 
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has
 // logged what it reports); an exception also means it was not started, and the caller
-// reports it. On true, OnCaptureCompleted() runs exactly once later, on the main thread, with
-// the snapshot's bytes or with a failure.
-bool startBrowserSnapshot();
+// reports it. On true, onBrowserSnapshot() runs at most once later, on the main
+// thread, with this ticket and the snapshot's bytes or a failure; a backend whose browser is
+// gone answers every snapshot it still owes as failed.
+bool startBrowserSnapshot(CaptureTicket ticket);

@@ -1,18 +1,34 @@
 #include "pipeline/capture.h"
 
+#include <chrono>
 #include <exception>
+#include <utility>
 
 #include "browser/browser.h"
 #include "panel/panel_window.h"
+#include "pipeline/capture_completion.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
 namespace {
 
-constexpr double captureCheckPeriod = 0.5;  // seconds of simulator time
+using Clock = std::chrono::steady_clock;
 
-// Failing to start snapshots (out of memory, for one) would otherwise be told twice a second.
+constexpr double captureCheckPeriod = 0.5;  // seconds of simulator time
+// A browser that has not answered a snapshot by then is hung or has lost it; the schedule
+// must not wait for it forever. Wall-clock time: it measures the browser, not the simulator.
+constexpr auto captureTimeout = std::chrono::seconds(10);
+
+CaptureTicket lastTicket = 0;
+CaptureTicket ticketInFlight = 0;
+Clock::time_point captureStartedAt;
+
+// Lines that could otherwise come twice a second: a browser coming up or lost, snapshots
+// that cannot be started (out of memory, for one) or that time out.
+RepeatingLine viewMissingLine;
 RepeatingLine snapshotStartTrouble;
+RepeatingLine timedOutLine;
+RepeatingLine lateAnswerLine;
 
 void tellSnapshotStartTrouble(const char* why)
 {
@@ -21,6 +37,20 @@ void tellSnapshotStartTrouble(const char* why)
 
 bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
 
+void endCapture()
+{
+    ticketInFlight = 0;
+    captureInFlight.store(false);
+}
+
+// Gives up on a snapshot the browser has not answered in time, so the schedule can ask again.
+void expireCapture()
+{
+    if (!captureInFlight.load() || Clock::now() - captureStartedAt < captureTimeout) return;
+    endCapture();
+    if (timedOutLine.due()) XPLMDebugString("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
+}
+
 }  // namespace
 
 float PanelFlightLoop(float, float, int, void*)
@@ -28,6 +58,7 @@ float PanelFlightLoop(float, float, int, void*)
     try {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         if (now - lastCaptureTime > captureCheckPeriod) {
+            expireCapture();
             if (panelVisible()) RequestCapture();
             lastCaptureTime = now;
         }
@@ -46,14 +77,17 @@ void RequestCapture()
 {
     if (!panelVisible()) return;
     if (!browserViewReady()) {
-        XPLMDebugString("CV: error, could not lookup our Webview.\n");
+        if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
         return;
     }
+    viewMissingLine.clear();
     bool expected = false;
     if (!captureInFlight.compare_exchange_strong(expected, true)) return;
+    ticketInFlight = ++lastTicket;
+    captureStartedAt = Clock::now();
     bool started = false;
     try {
-        started = startBrowserSnapshot();
+        started = startBrowserSnapshot(ticketInFlight);
         if (started) snapshotStartTrouble.clear();
     } catch (const std::exception& e) {
         tellSnapshotStartTrouble(e.what());
@@ -62,5 +96,16 @@ void RequestCapture()
     }
     // A request that never got under way has no completion to clear the flag, and a flag left
     // set would stop snapshots for the rest of the session.
-    if (!started) captureInFlight.store(false);
+    if (!started) endCapture();
+}
+
+void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot)
+{
+    if (ticket == 0 || ticket != ticketInFlight) {
+        if (lateAnswerLine.due()) XPLMDebugString("CV: dropped a snapshot that arrived after its time-out.\n");
+        return;
+    }
+    ticketInFlight = 0;
+    timedOutLine.clear();
+    OnCaptureCompleted(succeeded, std::move(snapshot));
 }

@@ -11,6 +11,8 @@
 //     size W H            snapshots are W x H pixels (768 x 512 otherwise)
 //     fail N[+]           the snapshot gets an error reply
 //     hang N[+]           the snapshot is never answered
+//     late N[+] SECONDS   the snapshot is answered SECONDS after it was asked for; the fake
+//                         goes on answering everything else meanwhile
 //     garbage-png N[+]    the snapshot's data is valid base64 of bytes that are no PNG
 //     garbage-frame N     instead of the reply, bytes that are not JSON
 //     exit N              the process exits when the snapshot is requested
@@ -39,8 +41,11 @@
 #include <string>
 #include <vector>
 
+#include <chrono>
+
 #include <fcntl.h>
 #include <png.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <nlohmann/json.hpp>
@@ -55,7 +60,8 @@ struct Cue {
 
 struct Cues {
     int width = 768, height = 512;
-    Cue fail, hang, garbagePng, garbageFrame, exitAt;
+    Cue fail, hang, late, garbagePng, garbageFrame, exitAt;
+    double lateSeconds = 0;
     bool noPage = false;
     bool ignoreClose = false;
     int exitAtStart = -1;
@@ -86,6 +92,9 @@ Cues readCues() {
             cues.fail = parseCue(value);
         } else if (key == "hang") {
             cues.hang = parseCue(value);
+        } else if (key == "late") {
+            cues.late = parseCue(value);
+            words >> cues.lateSeconds;
         } else if (key == "garbage-png") {
             cues.garbagePng = parseCue(value);
         } else if (key == "garbage-frame") {
@@ -206,9 +215,29 @@ int main(int argc, char** argv) {
     const std::string sessionId = "FAKE-SESSION-1";
     int snapshots = 0;
 
+    using Clock = std::chrono::steady_clock;
+    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;  // replies held back by "late"
+
     std::string buffer;
     char chunk[65536];
     for (;;) {
+        // Held-back replies go out when due, between reads.
+        int timeoutMs = -1;
+        for (auto it = delayed.begin(); it != delayed.end();) {
+            const auto now = Clock::now();
+            if (it->first <= now) {
+                sendMessage(it->second);
+                it = delayed.erase(it);
+                continue;
+            }
+            const auto wait = std::chrono::ceil<std::chrono::milliseconds>(it->first - now).count();
+            if (timeoutMs < 0 || wait < timeoutMs) timeoutMs = static_cast<int>(wait);
+            ++it;
+        }
+        pollfd commands{3, POLLIN, 0};
+        const int ready = ::poll(&commands, 1, timeoutMs);
+        if (ready < 0 && errno != EINTR) return 1;
+        if (ready <= 0) continue;
         const ssize_t n = ::read(3, chunk, sizeof chunk);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return 0;  // the backend closed its end
@@ -263,6 +292,12 @@ int main(int argc, char** argv) {
                     reply["result"] = {{"data", base64(junk)}};
                 } else {
                     reply["result"] = {{"data", base64(makePng(cues.width, cues.height, snapshots))}};
+                }
+                if (cues.late.matches(snapshots)) {
+                    const auto after = std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(cues.lateSeconds));
+                    delayed.emplace_back(Clock::now() + after, reply);
+                    continue;
                 }
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;

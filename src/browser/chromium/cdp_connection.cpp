@@ -86,7 +86,7 @@ void Connection::wake() {
 }
 
 void Connection::send(Request request, const std::string& method, const nlohmann::json& params,
-                      const std::string& sessionId) {
+                      const std::string& sessionId, std::uint64_t tag) {
     nlohmann::json message = {{"method", method}, {"params", params}};
     if (!sessionId.empty()) message["sessionId"] = sessionId;
     {
@@ -98,6 +98,7 @@ void Connection::send(Request request, const std::string& method, const nlohmann
             if (repliesAreReported(request)) {
                 Completion failed;
                 failed.request = request;
+                failed.tag = tag;
                 failed.text = "the browser is gone";
                 completions_.push_back(std::move(failed));
                 completionsWaiting_.store(true, std::memory_order_release);
@@ -106,7 +107,8 @@ void Connection::send(Request request, const std::string& method, const nlohmann
         }
         message["id"] = id;
         // Dump with replacement: a stray invalid byte in a caller's text must not throw here.
-        outbound_.push_back({id, request, message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
+        outbound_.push_back(
+            {id, {request, tag}, message.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace)});
     }
     wake();
 }
@@ -128,12 +130,13 @@ void Connection::lose(const std::string& reason) {
     if (lost_) return;
     lost_ = true;
     // Every command still owed an answer, written or not, fails now, in the order sent.
-    for (const auto& out : outbound_) pending_.emplace(out.id, out.request);
+    for (const auto& out : outbound_) pending_.emplace(out.id, out.pending);
     outbound_.clear();
-    for (const auto& [id, request] : pending_) {
-        if (!repliesAreReported(request)) continue;
+    for (const auto& [id, pending] : pending_) {
+        if (!repliesAreReported(pending.request)) continue;
         Completion failed;
-        failed.request = request;
+        failed.request = pending.request;
+        failed.tag = pending.tag;
         failed.text = reason;
         completions_.push_back(std::move(failed));
     }
@@ -185,7 +188,7 @@ void Connection::serve() {
             std::lock_guard lock(mutex_);
             if (stopping_) return;
             for (auto& out : outbound_) {
-                if (repliesAreReported(out.request)) pending_.emplace(out.id, out.request);
+                if (repliesAreReported(out.pending.request)) pending_.emplace(out.id, out.pending);
                 writeBuffer_ += out.text;
                 writeBuffer_ += '\0';
             }
@@ -287,11 +290,11 @@ bool Connection::handleMessage(const std::string& message, std::string& lostReas
     if (idIt == parsed.end() || !idIt->is_number_integer()) return true;
     auto pendingIt = pending_.find(idIt->get<int>());
     if (pendingIt == pending_.end()) return true;
-    const Request request = pendingIt->second;
-    pending_.erase(pendingIt);
-
+    const Request request = pendingIt->second.request;
     Completion completion;
     completion.request = request;
+    completion.tag = pendingIt->second.tag;
+    pending_.erase(pendingIt);
     completion.ok = !parsed.contains("error");
     const nlohmann::json empty = nlohmann::json::object();
     const nlohmann::json& result = parsed.contains("result") ? parsed["result"] : empty;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -28,6 +29,7 @@ struct Completion {
     };
     Type type = Type::Reply;
     Request request = Request::Input;
+    std::uint64_t tag = 0;  // what the caller passed with the command
     bool ok = false;
     std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
     std::string value;  // ListTargets: a page's targetId ("" when there is none);
@@ -50,18 +52,22 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     // Queues one command. Replies of Input and Close are not reported; every other command
-    // yields exactly one Completion, a failed one if the connection is lost first.
+    // yields exactly one Completion carrying `tag`, a failed one if the connection is lost first.
     void send(Request request, const std::string& method, const nlohmann::json& params,
-              const std::string& sessionId = {});
+              const std::string& sessionId = {}, std::uint64_t tag = 0);
 
     // Cheap check for the per-frame poll on the main thread.
     bool hasCompletions() const { return completionsWaiting_.load(std::memory_order_acquire); }
     std::deque<Completion> takeCompletions();
 
 private:
+    struct Pending {
+        Request request;
+        std::uint64_t tag;
+    };
     struct Outbound {
         int id;
-        Request request;
+        Pending pending;
         std::string text;
     };
 
@@ -79,7 +85,7 @@ private:
     int fromBrowser_;
     int wakeFd_ = -1;
     MessageReader reader_{maxMessageBytes};
-    std::map<int, Request> pending_;
+    std::map<int, Pending> pending_;
     std::string writeBuffer_;
     std::size_t written_ = 0;
 

@@ -14,7 +14,7 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
-#include "pipeline/capture_completion.h"
+#include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
@@ -117,7 +117,7 @@ void dispatch(cdp::Completion& c) {
     }
     if (c.request == cdp::Request::Snapshot) {
         // Exactly once per started snapshot, whatever became of the browser meanwhile.
-        OnCaptureCompleted(c.ok, std::move(c.snapshot));
+        onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
     }
     if (stage != Stage::Starting && stage != Stage::Ready) return;
@@ -366,7 +366,7 @@ void sendBrowserClick(int pageX, int pageY) {
     }
 }
 
-bool startBrowserSnapshot() {
+bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
     const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
     // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
@@ -377,6 +377,6 @@ bool startBrowserSnapshot() {
                       {"fromSurface", true},
                       {"captureBeyondViewport", false},
                       {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
-                     pageSession);
+                     pageSession, ticket);
     return true;
 }

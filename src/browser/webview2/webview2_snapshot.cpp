@@ -5,7 +5,7 @@
 
 #include "browser/browser.h"
 #include "browser/webview2/webview2_state.h"
-#include "pipeline/capture_completion.h"
+#include "pipeline/capture.h"
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 
@@ -33,18 +33,18 @@ PngBuffer copySnapshotBlock(IStream* stream) {
     return snapshot;
 }
 
-HRESULT onSnapshotWritten(HRESULT errorCode, IStream* stream) {
+HRESULT onSnapshotWritten(CaptureTicket ticket, HRESULT errorCode, IStream* stream) {
     if (!browserRunning) return S_OK;
     PngBuffer snapshot;
     if (SUCCEEDED(errorCode)) snapshot = copySnapshotBlock(stream);
     const bool succeeded = !snapshot.empty();
-    OnCaptureCompleted(succeeded, std::move(snapshot));
+    onBrowserSnapshot(ticket, succeeded, std::move(snapshot));
     return S_OK;
 }
 
 }  // namespace
 
-bool startBrowserSnapshot() {
+bool startBrowserSnapshot(CaptureTicket ticket) {
     if (!webView) return false;
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf()))) {
@@ -54,14 +54,14 @@ bool startBrowserSnapshot() {
     // The handler keeps its own reference to the stream until the browser lets it go; the
     // memory block goes with the stream's last reference.
     auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
-        IID_ICoreWebView2CapturePreviewCompletedHandler, [stream](HRESULT errorCode) {
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [stream, ticket](HRESULT errorCode) {
             try {
-                return onSnapshotWritten(errorCode, stream.Get());
+                return onSnapshotWritten(ticket, errorCode, stream.Get());
             } catch (...) {
                 XPLMDebugString("CV: error while handing a snapshot over\n");
                 // Snapshot requests must resume whatever went wrong above.
                 try {
-                    OnCaptureCompleted(false, PngBuffer{});
+                    onBrowserSnapshot(ticket, false, PngBuffer{});
                 } catch (...) {
                 }
                 return S_OK;
