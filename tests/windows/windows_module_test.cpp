@@ -14,6 +14,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -417,12 +418,18 @@ TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     }
 
-    // A failed or refused snapshot clears the in-flight flag: one request per due check.
-    for (const auto& [cue, line] : {std::pair{"fail-snapshot", "capture failed"}, {"refuse-snapshot", "capture refused"}}) {
+    // A failed or refused snapshot clears the in-flight flag: one request per due check. A
+    // refusal, which repeats for as long as the view is unusable, is told once.
+    for (const auto& [cue, line, told] :
+         {std::tuple{"fail-snapshot", "capture failed", ""},
+          {"refuse-snapshot", "capture refused",
+           "CV: WebView2 refused a snapshot (0x80004005); the panel keeps its last picture.\n"}}) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
         const Outcome run = this->run("command Corvane/TogglePanel; wait 2.2");
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+        EXPECT_EQ(countOf(run.log, "CV: "), *told == '\0' ? 0 : 1) << run.log;
+        if (*told != '\0') EXPECT_EQ(countOf(run.log, told), 1) << run.log;
     }
 }
 

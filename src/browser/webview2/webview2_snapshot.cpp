@@ -9,6 +9,7 @@
 #include "pipeline/capture.h"
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
+#include "plugin/log.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -38,6 +39,10 @@ PngBuffer copySnapshotBlock(IStream* stream) {
 // handler holds only the ticket, so what a snapshot costs is let go as soon as its answer comes
 // (late or not) or at stop, even if the browser never lets go of the handler.
 std::map<CaptureTicket, ComPtr<IStream>> owedSnapshots;
+
+// A view whose browser process has gone refuses every snapshot at once, twice a second, and
+// the panel keeps its last picture: told when it starts, then once a minute.
+RepeatingLine refusedLine;
 
 HRESULT onSnapshotWritten(BrowserSession session, CaptureTicket ticket, HRESULT errorCode) {
     if (session != browserSession) return S_OK;  // after stop: its stream went then
@@ -84,7 +89,14 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     owedSnapshots[ticket] = stream;
     const HRESULT started =
         webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(), handler.Get());
+    if (SUCCEEDED(started)) {
+        refusedLine.clear();
+        return true;
+    }
     // Refused at once: the handler is never called, so nothing is owed.
-    if (FAILED(started)) owedSnapshots.erase(ticket);
-    return SUCCEEDED(started);
+    owedSnapshots.erase(ticket);
+    if (refusedLine.due())
+        debugLog("CV: WebView2 refused a snapshot (0x%08lX); the panel keeps its last picture.\n",
+                 static_cast<unsigned long>(started));
+    return false;
 }
