@@ -429,7 +429,9 @@ TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
         EXPECT_EQ(countOf(run.log, "CV: "), *told == '\0' ? 0 : 1) << run.log;
-        if (*told != '\0') EXPECT_EQ(countOf(run.log, told), 1) << run.log;
+        if (*told != '\0') {
+            EXPECT_EQ(countOf(run.log, told), 1) << run.log;
+        }
     }
 }
 

@@ -5,7 +5,6 @@
 // unloaded the module, that code is gone and the simulator crashes.
 #include "browser/webview2/webview2_state.h"
 #include "platform/com_callback.h"
-#include "platform/xplm.h"
 #include "plugin/log.h"
 
 namespace {
