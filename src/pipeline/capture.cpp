@@ -109,3 +109,5 @@ void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot)
     timedOutLine.clear();
     OnCaptureCompleted(succeeded, std::move(snapshot));
 }
+
+void abandonCapture() { endCapture(); }

@@ -21,3 +21,8 @@ void RequestCapture();
 // The answer to the snapshot in flight goes on to OnCaptureCompleted; a late answer to one
 // that timed out is dropped: never queued, never decoded.
 void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot);
+
+// At stop, once the browser is gone: a snapshot still in flight is given up, so that a start in
+// a module that stayed loaded asks for its first snapshot at once, and its answer, if it
+// still comes, is dropped.
+void abandonCapture();

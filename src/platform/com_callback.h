@@ -3,6 +3,9 @@
 // reference, which belongs to whoever made it; makeComCallback hands that reference over
 // in a ComPtr, so the creator's reference goes when its ComPtr does. Invoke never lets an
 // exception out: the browser that calls it cannot take one.
+//
+// Every such object runs this module's code until it is gone, its final Release included, so
+// the module counts them: while one is alive, whoever holds it can still call into us.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +16,9 @@
 #include <functional>
 #include <new>
 #include <utility>
+
+// Handler objects of this module alive right now.
+inline std::atomic<long> liveComCallbacks{0};
 
 template <class Interface, class... Args>
 class ComCallback final : public Interface {
@@ -52,6 +58,17 @@ public:
 private:
     ~ComCallback() = default;  // only Release destroys
 
+    // Counts the object from before its callable exists until after that and what it captured
+    // are destroyed (the first member is the last to go), so a count of 0 means no code of
+    // this module is left to run for it.
+    struct LiveCount {
+        LiveCount() { liveComCallbacks.fetch_add(1, std::memory_order_relaxed); }
+        ~LiveCount() { liveComCallbacks.fetch_sub(1, std::memory_order_release); }
+        LiveCount(const LiveCount&) = delete;
+        LiveCount& operator=(const LiveCount&) = delete;
+    };
+
+    LiveCount live_;
     std::atomic<ULONG> references_{1};
     const IID interfaceId_;
     Function function_;

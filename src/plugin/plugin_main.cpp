@@ -49,6 +49,7 @@ void releaseEverything()
         browserThreadEntered = false;
         guarded("CV: could not stop the browser\n", stopBrowser);
     }
+    abandonCapture();
 }
 
 // X-Plane gives a plugin whose start fails no stop and unloads it, so nothing start-up made

@@ -93,4 +93,26 @@ TEST(ComCallback, AnswersItsOwnInterfacesCountsReferencesAndKeepsExceptionsIn) {
     EXPECT_EQ(throwing->Invoke(S_OK, nullptr), E_UNEXPECTED);
 }
 
+// Stop waits while the browser holds a handler: the count must cover a handler the browser
+// still holds after its creator let go, and last until what the handler captured is destroyed
+// (that runs this module's code too).
+TEST(ComCallback, CountsItselfAliveUntilItAndWhatItCapturedAreGone) {
+    const long before = liveComCallbacks.load();
+    static int token;
+    long countWhileCapturedStateWent = -1;
+    std::shared_ptr<int> captured(&token, [&](int*) { countWhileCapturedStateWent = liveComCallbacks.load(); });
+    auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [captured](HRESULT) { return S_OK; });
+    captured.reset();
+    EXPECT_EQ(liveComCallbacks.load(), before + 1);
+
+    ICoreWebView2CapturePreviewCompletedHandler* browsersReference = handler.Get();
+    browsersReference->AddRef();
+    handler.Reset();
+    EXPECT_EQ(liveComCallbacks.load(), before + 1);
+    browsersReference->Release();
+    EXPECT_EQ(liveComCallbacks.load(), before);
+    EXPECT_EQ(countWhileCapturedStateWent, before + 1);
+}
+
 }  // namespace

@@ -14,6 +14,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,9 @@ const std::string kHiddenParent =
     "parent-visible=0 apartment=sta";
 const std::string kCleanUnload = "unload live=0 hidden-windows=0 apartment=none";
 const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
+const std::string kKeptLoaded = "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
+                                "memory until the simulator quits, so a late call is safely ignored.\n";
+const std::string kStaysMapped = "stays mapped after unload";
 
 class WindowsModule : public ::testing::Test {
 protected:
@@ -81,6 +85,9 @@ protected:
         fs::copy_file(buildFolder() + "Corvane_Toolbar\\win_x64\\Corvane_Toolbar.xpl", folder_ + "Corvane_Toolbar.xpl");
         fs::copy_file(buildFolder() + "tools\\webview2_loader\\WebView2Loader.dll", folder_ + "WebView2Loader.dll");
         SetEnvironmentVariableA("CV_WEBVIEW2_RECORD", (root_ + "record.txt").c_str());
+        // One runtime for the whole process, outside the plugin's folder, as the real one is.
+        SetEnvironmentVariableA("CV_WEBVIEW2_RUNTIME",
+                                (buildFolder() + "tools\\webview2_loader\\WebView2StandInRuntime.dll").c_str());
         options_.paced = false;
         options_.fps = 30;
         options_.screenTop = 1024;
@@ -89,7 +96,8 @@ protected:
     }
 
     void TearDown() override {
-        for (const char* name : {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE"})
+        for (const char* name :
+             {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE", "CV_WEBVIEW2_RUNTIME"})
             SetEnvironmentVariableA(name, nullptr);
         std::error_code ignored;
         if (!HasFailure()) fs::remove_all(root_, ignored);  // a failure's folder is kept for a look
@@ -107,6 +115,7 @@ protected:
         EXPECT_TRUE(host.run(script, error)) << error;
         if (inspect) inspect(host);
         EXPECT_TRUE(host.run("quit", error)) << error;
+        settleRuntime();
         outcome.log = host.log();
         std::ifstream in(root_ + "record.txt");
         for (std::string line; std::getline(in, line);) outcome.record.push_back(line);
@@ -116,6 +125,25 @@ protected:
 
     xpsim::Options options_;
     std::string root_, folder_;
+
+private:
+    // What the stand-in runtime still owes a stopped plugin reaches it through the thread's
+    // message queue, which a simulator goes on pumping after the plugin has gone; so does this,
+    // for at most 5 s, until the runtime owes nothing more.
+    static void settleRuntime() {
+        const HMODULE runtime = GetModuleHandleW(L"WebView2StandInRuntime.dll");
+        if (runtime == nullptr) return;
+        const auto owed = reinterpret_cast<int(WINAPI*)()>(
+            reinterpret_cast<void*>(GetProcAddress(runtime, "StandInOwedCompletions")));
+        ASSERT_NE(owed, nullptr);
+        const ULONGLONG giveUp = GetTickCount64() + 5000;
+        while (owed() > 0 && GetTickCount64() < giveUp) {
+            MSG message;
+            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+            Sleep(10);
+        }
+        EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
+    }
 };
 
 TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
@@ -390,12 +418,20 @@ TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     }
 
-    // A failed or refused snapshot clears the in-flight flag: one request per due check.
-    for (const auto& [cue, line] : {std::pair{"fail-snapshot", "capture failed"}, {"refuse-snapshot", "capture refused"}}) {
+    // A failed or refused snapshot clears the in-flight flag: one request per due check. A
+    // refusal, which repeats for as long as the view is unusable, is told once.
+    for (const auto& [cue, line, told] :
+         {std::tuple{"fail-snapshot", "capture failed", ""},
+          {"refuse-snapshot", "capture refused",
+           "CV: WebView2 refused a snapshot (0x80004005); the panel keeps its last picture.\n"}}) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
         const Outcome run = this->run("command Corvane/TogglePanel; wait 2.2");
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+        EXPECT_EQ(countOf(run.log, "CV: "), *told == '\0' ? 0 : 1) << run.log;
+        if (*told != '\0') {
+            EXPECT_EQ(countOf(run.log, told), 1) << run.log;
+        }
     }
 }
 
@@ -440,14 +476,20 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
 
 TEST_F(WindowsModule, ReloadingTwiceBringsTheBrowserUpAgainAndLeavesNothingBehind) {
     // The first load stops before the browser answers (no frame runs), with the environment's
-    // completion still queued; each later load makes its own hidden window, the third with the
+    // completion still queued: its stop takes the answer in and drops it, keeping nothing of
+    // it, so the module can go. Each later load makes its own hidden window, the third with the
     // class the second registered.
     const Outcome run = this->run("reload; frames 5; reload; frames 5");
+    EXPECT_TRUE(inOrder(run.record, {"environment ready", "environment answered returned=0x00000000 handler-left=0 object-left=0",
+                                     "client-left live=0 held=0", kCleanUnload,
+                                     "create-environment folder=(null) user-data=(null) options=null apartment=sta"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
     EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 2u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 2u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, kCleanUnload).size(), 3u) << run.recordText;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find("stays mapped"), std::string::npos) << run.log;
+    EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos) << run.log;
     // The class outlives the module (its procedure is DefWindowProcW, its instance the
     // simulator's): a registration now fails as the third load's did.
     WNDCLASSW windowClass{};
@@ -456,6 +498,92 @@ TEST_F(WindowsModule, ReloadingTwiceBringsTheBrowserUpAgainAndLeavesNothingBehin
     windowClass.lpszClassName = L"WebView2HiddenForXPlane";
     EXPECT_EQ(RegisterClassW(&windowClass), 0);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+}
+
+// The runtime may hold a handler of ours after XPluginStop. Here a snapshot it never answers
+// while the plugin runs: stop waits 1 s for it in vain, keeps the module loaded and says so;
+// once the simulator has unloaded the plugin, the runtime calls the handler, and then releases
+// it, in the simulator's own loop. Unmapped, the module would take the simulator down there.
+TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAndIsIgnored) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    Outcome run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_EQ(linesStartingWith(run.record, "capture requested").size(), 1u) << run.recordText;
+    // Answered late and ignored: the plugin had let go of the stream at stop, and keeps
+    // nothing of the answer.
+    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
+                                     "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, kStaysMapped), 1) << run.log;
+    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+
+    // Never answered at all: the runtime lets go of the handler after the plugin has gone. The
+    // module that stayed loaded remembers the first run's capture times, so this simulator's
+    // clock starts later, as a real one's goes on across a plugin reload.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "hold-snapshots");
+    options_.startTime = 30.0;
+    run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
+                                     "capture dropped unanswered handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+}
+
+// A reload while the runtime still owes the first load something, first the environment, then
+// a snapshot: the late answer comes into the second load, which tells it from its own and
+// drops it, and the second load's browser and snapshots work as if nothing had happened.
+TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
+    // Under this cue an answer due once the plugin's host window is gone waits until the
+    // plugin has stopped: the environment, asked for at start, is still owed at the reload.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions");
+    Outcome run = this->run("reload; frames 5");
+    EXPECT_TRUE(inOrder(run.record, {"environment held: the client's window is gone", "client-left live=0 held=1",
+                                     "late environment answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 1u) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_EQ(run.record.back(), "client-left live=0 held=0") << run.recordText;
+
+    // A snapshot outstanding at the reload; the second load shows the panel at once, with
+    // snapshots answered as usual, and gets them without waiting for the first load's.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    run = this->run("command Corvane/TogglePanel; wait 1.2; reload; frames 2", [](xpsim::Host& host) {
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
+        std::string error;
+        EXPECT_TRUE(host.run("command Corvane/TogglePanel; wait 1.2", error)) << error;
+    });
+    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
+                                     "late capture answered returned=0x00000000 handler-left=0 object-left=0",
+                                     "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: the browser did not answer"), 0) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
+}
+
+// A snapshot the browser answers 12 s late: one time-out line after 10 s, a new request that
+// is answered at once, and the late answer dropped with its stream let go; the panel shows the
+// page. The time-out counts wall-clock time, so this run keeps to it.
+TEST_F(WindowsModule, ASnapshotAnsweredAfterItsTimeOutIsDroppedAndSnapshotsGoOn) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-first-snapshot");
+    options_.paced = true;
+    std::vector<std::uint8_t> desktop;
+    int width = 0, height = 0;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 13.5",
+                                  [&](xpsim::Host& host) { host.readDesktop(desktop, width, height); });
+    EXPECT_EQ(countOf(run.log, "CV: the browser did not answer a snapshot within 10 s; asking again.\n"), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot that arrived after its time-out.\n"), 1) << run.log;
+    EXPECT_EQ(linesStartingWith(run.record, "capture delayed 12 s").size(), 1u) << run.recordText;
+    EXPECT_TRUE(inOrder(run.record, {"capture requested format=0", "capture delayed 12 s", "capture requested format=0",
+                                     "capture answered returned=0x00000000 handler-left=0 object-left=0",
+                                     "delayed capture answered returned=0x00000000 handler-left=0 object-left=0",
+                                     "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
+    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * width + 108) * 4;
+    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
+              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
 }
 
 }  // namespace

@@ -4,9 +4,9 @@
 # screenshot. The corner marks
 # and the grey of the stand-in browser's page must be on it, upright. Then a module that does
 # not exist: xpsim.exe's exit status 1 comes through.
-#   xpsim_wine_test.sh XPSIM_EXE MODULE STANDIN_LOADER PNG_PIXELS_EXE
+#   xpsim_wine_test.sh XPSIM_EXE MODULE STANDIN_LOADER PNG_PIXELS_EXE STANDIN_RUNTIME
 set -uo pipefail
-xpsim=$1 module=$2 loader=$3 pixels=$4
+xpsim=$1 module=$2 loader=$3 pixels=$4 runtime=$5
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$HOME/.wine} WINEDEBUG=-all LC_ALL=C.UTF-8
 
@@ -14,7 +14,8 @@ work=$(mktemp -d /tmp/cv-xpsim-wine.XXXXXX)
 plugin="$work/Полёт 飛行/Corvane_Toolbar/win_x64"
 shot="$work/Полёт 飛行/панель.png"
 mkdir -p "$plugin"
-cp "$module" "$loader" "$plugin/"
+# The stand-in loader finds its runtime beside itself.
+cp "$module" "$loader" "$runtime" "$plugin/"
 
 failed=0
 check() {  # what, condition...

@@ -1,13 +1,17 @@
 #include "standin_browser.h"
 
+#include <wincodec.h>
 #include <wrl/client.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/com_callback.h"
+#include "snapshot_pattern.h"
+#include "standin_completions.h"
 #include "standin_support.h"
+#include "wic_png_encoder.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -17,6 +21,9 @@ using Microsoft::WRL::ComPtr;
 #endif
 
 namespace standin {
+
+std::atomic<int> liveObjects{0};
+
 namespace {
 
 #define STANDIN_NOT_IMPLEMENTED(name, params) \
@@ -37,16 +44,6 @@ struct EnvironmentBase : ICoreWebView2Environment3 {
     CV_ENVIRONMENT2_METHODS(STANDIN_NOT_IMPLEMENTED)
     CV_ENVIRONMENT3_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
-
-std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
-std::string format(const char* pattern, ...) {
-    char text[512];
-    va_list arguments;
-    va_start(arguments, pattern);
-    std::vsnprintf(text, sizeof text, pattern, arguments);
-    va_end(arguments);
-    return text;
-}
 
 // Reference counting and the live-object count shared by the stand-in objects.
 class Counted {
@@ -74,8 +71,34 @@ void checkThread(const char* what) {
     if (GetCurrentThreadId() != *creatorThread()) record(std::string("wrong-thread ") + what);
 }
 
+// WIDTHxHEIGHT from CV_WEBVIEW2_SNAPSHOT_SIZE, 768 x 512 without it.
+void snapshotSize(int& width, int& height) {
+    width = 768;
+    height = 512;
+    const std::string size = environmentVariable("CV_WEBVIEW2_SNAPSHOT_SIZE");
+    int w = 0, h = 0;
+    if (std::sscanf(size.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
+        width = w;
+        height = h;
+    }
+}
+
+// The corner-mark picture as a PNG into the stream; needs COM on this thread.
+HRESULT writeSnapshotPng(IStream* stream, int width, int height) {
+    ComPtr<IWICImagingFactory> factory;
+    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                  reinterpret_cast<void**>(factory.GetAddressOf()));
+    if (FAILED(hr)) return hr;
+    const std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height);
+    return wic_png::encodeBgra(factory.Get(), stream, pixels.data(), pixels.size(), width, height);
+}
+
+constexpr DWORD kLateSnapshotMs = 12000;  // past the plugin's 10 s time-out
+
 class WebView final : public WebViewBase, public Counted {
 public:
+    explicit WebView(HWND client) : client_(client) {}
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -103,9 +126,12 @@ public:
             return E_FAIL;
         }
         record(format("capture requested format=%d", static_cast<int>(imageFormat)));
-        ComPtr<IStream> stream(imageStream);
-        ComPtr<ICoreWebView2CapturePreviewCompletedHandler> completion(handler);
-        post([stream, completion, imageFormat] {
+        Completion completion;
+        completion.what = "capture";
+        completion.client = client_;
+        completion.handler = handler;
+        completion.object = imageStream;
+        completion.answer = [imageFormat](Completion& c) {
             HRESULT result = E_FAIL;
             int width = 0, height = 0;
             snapshotSize(width, height);
@@ -114,17 +140,32 @@ public:
             } else if (imageFormat != COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG) {
                 record("capture failed: only PNG is served");
             } else {
-                result = writeSnapshotPng(stream.Get(), width, height);
+                result = writeSnapshotPng(static_cast<IStream*>(c.object.Get()), width, height);
                 record(format("capture done %dx%d hr=0x%08lX", width, height, static_cast<unsigned long>(result)));
             }
-            completion->Invoke(result);
-        });
+            return handlerOf<ICoreWebView2CapturePreviewCompletedHandler>(c)->Invoke(result);
+        };
+        if (cue("hold-snapshots")) {
+            oweHeld(std::move(completion));
+        } else if (cue("late-first-snapshot") && ++captures_ == 1) {
+            record(format("capture delayed %lu s", kLateSnapshotMs / 1000));
+            completion.what = "delayed capture";
+            owe(std::move(completion), kLateSnapshotMs);
+        } else {
+            owe(std::move(completion));
+        }
         return S_OK;
     }
+
+private:
+    HWND client_;
+    int captures_ = 0;
 };
 
 class Controller final : public ControllerBase, public CompositionControllerBase, public Counted {
 public:
+    explicit Controller(HWND client) : client_(client) {}
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -182,7 +223,7 @@ public:
             record("view none");
             return S_OK;
         }
-        if (!view_) view_ = adoptComReference<ICoreWebView2>(new WebView());
+        if (!view_) view_ = adoptComReference<ICoreWebView2>(new WebView(client_));
         *coreWebView2 = view_.Get();
         view_->AddRef();
         return S_OK;
@@ -198,6 +239,7 @@ public:
     }
 
 private:
+    HWND client_;
     BOOL visible_ = FALSE;
     RECT bounds_{};
     double zoom_ = 1.0;
@@ -242,27 +284,49 @@ public:
             record("controller refused");
             return HRESULT_FROM_WIN32(ERROR_INVALID_WINDOW_HANDLE);
         }
-        ComPtr<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler> completion(handler);
-        post([completion] {
+        Completion completion;
+        completion.what = "controller";
+        completion.client = parentWindow;
+        completion.handler = handler;
+        completion.answer = [parentWindow](Completion& c) {
+            auto* handler = handlerOf<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(c);
             if (cue("fail-controller")) {
                 record("controller failed");
-                completion->Invoke(E_FAIL, nullptr);
-                return;
+                return handler->Invoke(E_FAIL, nullptr);
             }
-            ComPtr<ICoreWebView2CompositionController> controller =
-                adoptComReference<ICoreWebView2CompositionController>(new Controller());
+            c.object = adoptComReference<IUnknown>(static_cast<ICoreWebView2Controller*>(new Controller(parentWindow)));
+            ComPtr<ICoreWebView2CompositionController> controller;
+            c.object->QueryInterface(IID_ICoreWebView2CompositionController,
+                                     reinterpret_cast<void**>(controller.GetAddressOf()));
             record("controller ready");
-            completion->Invoke(S_OK, controller.Get());
-        });
+            return handler->Invoke(S_OK, controller.Get());
+        };
+        owe(std::move(completion));
         return S_OK;
     }
 };
 
 }  // namespace
 
-ICoreWebView2Environment3* newEnvironment() {
+HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     creatorThread();
-    return new Environment();
+    watchClient();
+    Completion completion;
+    completion.what = "environment";
+    completion.client = firstHostWindowOfThisThread();
+    completion.handler = handler;
+    completion.answer = [](Completion& c) {
+        auto* handler = handlerOf<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(c);
+        if (cue("fail-environment")) {
+            record("environment failed");
+            return handler->Invoke(E_FAIL, nullptr);
+        }
+        c.object = adoptComReference<IUnknown>(static_cast<ICoreWebView2Environment3*>(new Environment()));
+        record("environment ready");
+        return handler->Invoke(S_OK, static_cast<ICoreWebView2Environment3*>(c.object.Get()));
+    };
+    owe(std::move(completion));
+    return S_OK;
 }
 
 }  // namespace standin

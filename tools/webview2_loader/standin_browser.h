@@ -1,13 +1,19 @@
-// The stand-in browser's objects: an environment that makes composition controllers, a
+// The stand-in runtime's objects: an environment that makes composition controllers, a
 // controller (both controller interfaces on one object, as in the real browser) and its
 // view. Every call the plugin makes is recorded; unused methods answer E_NOTIMPL.
 #pragma once
+
+#include <atomic>
 
 #include "platform/webview2.h"
 
 namespace standin {
 
-// A new environment with one reference, owned by the caller.
-ICoreWebView2Environment3* newEnvironment();
+// Asks for an environment on behalf of the loader function; the answer comes later through
+// the handler, as the real runtime gives it.
+HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+
+// Objects alive right now; a clean stop brings this to 0.
+extern std::atomic<int> liveObjects;
 
 }  // namespace standin

@@ -1,43 +1,36 @@
-// What the stand-in browser needs around its objects: the record the tests read, the cues
-// that make it fail, delivery of completions through the main thread's message queue, and
-// the snapshot encoder.
+// What both stand-in DLLs need: the record the tests read and the cues that make the stand-in
+// fail or dawdle.
 //
 // Environment variables (read by the stand-in only; the plugin reads none):
 //   CV_WEBVIEW2_RECORD         file the stand-in appends one line per event to
 //   CV_WEBVIEW2_CUES           comma-separated: fail-environment, refuse-environment,
 //                              no-environment3, fail-controller, refuse-controller, no-view,
-//                              fail-snapshot, refuse-snapshot
+//                              fail-snapshot, refuse-snapshot, hold-snapshots,
+//                              late-first-snapshot, late-completions (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
+//   CV_WEBVIEW2_RUNTIME        full path of the stand-in runtime DLL the loader loads;
+//                              WebView2StandInRuntime.dll beside the loader when unset
 #pragma once
 
 #include <windows.h>
-#include <objidl.h>
 
-#include <atomic>
-#include <functional>
 #include <string>
 
 namespace standin {
 
+std::string environmentVariable(const char* name);
 void record(const std::string& line);
 bool cue(const char* name);
-void snapshotSize(int& width, int& height);
 
-// Runs `task` later on this thread, from its message loop, as the browser delivers its
-// completions. Tasks still waiting when the loader is unloaded are dropped (and whatever they
-// hold released) without running.
-void post(std::function<void()> task);
-void dropPendingTasks();
-
-// Objects alive right now; a clean shutdown brings this to 0 before the loader is unloaded.
-extern std::atomic<int> liveObjects;
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
+std::string narrow(const wchar_t* text);
 
 // Whether the calling thread's COM apartment is "sta", "mta" or "none".
 std::string apartment();
 
-// Encodes the corner-mark picture as a PNG into the stream. An HRESULT failure otherwise.
-HRESULT writeSnapshotPng(IStream* stream, int width, int height);
-
-std::string narrow(const wchar_t* text);
+// The plugin's hidden host windows on the calling thread (the stand-in's way of telling
+// whether the plugin that asked for something is still running), how many, and the first.
+int hostWindowsOfThisThread();
+HWND firstHostWindowOfThisThread();
 
 }  // namespace standin

@@ -1,30 +1,38 @@
-// The loader function of the stand-in WebView2Loader.dll, and its unload bookkeeping.
+// The stand-in WebView2Loader.dll: the loader function only, as Microsoft's is. It finds the
+// stand-in runtime, loads it and never frees it (the real runtime's client library may stay
+// loaded too), and hands it the request. At unload it records what the plugin left behind.
 #include <windows.h>
-#include <wrl/client.h>
 
-#include "platform/com_callback.h"
+#include <string>
+
 #include "platform/webview2.h"
-#include "standin_browser.h"
+#include "standin_runtime.h"
 #include "standin_support.h"
-
-using Microsoft::WRL::ComPtr;
-
-HINSTANCE standinInstance = nullptr;
 
 namespace {
 
-int hiddenWindowsOfThisThread() {
-    int count = 0;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM counter) -> BOOL {
-            wchar_t className[64] = {};
-            GetClassNameW(window, className, 64);
-            if (lstrcmpW(className, L"WebView2HiddenForXPlane") == 0) ++*reinterpret_cast<int*>(counter);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count;
+HINSTANCE loaderInstance = nullptr;
+HMODULE runtime = nullptr;  // never freed
+
+// CV_WEBVIEW2_RUNTIME, or the runtime beside this DLL.
+std::wstring runtimePath() {
+    const std::string configured = standin::environmentVariable("CV_WEBVIEW2_RUNTIME");
+    if (!configured.empty()) {
+        const int size = MultiByteToWideChar(CP_UTF8, 0, configured.c_str(), -1, nullptr, 0);
+        std::wstring wide(size > 1 ? static_cast<std::size_t>(size - 1) : 0, L'\0');
+        if (size > 1) MultiByteToWideChar(CP_UTF8, 0, configured.c_str(), -1, wide.data(), size);
+        return wide;
+    }
+    wchar_t own[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(loaderInstance, own, MAX_PATH);
+    std::wstring path(own, length);
+    return path.substr(0, path.find_last_of(L'\\') + 1) + standin::kRuntimeFileName;
+}
+
+template <class Function>
+Function runtimeExport(const char* name) {
+    return runtime == nullptr ? nullptr
+                              : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(runtime, name)));
 }
 
 }  // namespace
@@ -41,31 +49,28 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
         record("environment refused");
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
-    ComPtr<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler> completion(environmentCreatedHandler);
-    post([completion] {
-        if (cue("fail-environment")) {
-            record("environment failed");
-            completion->Invoke(E_FAIL, nullptr);
-            return;
+    if (runtime == nullptr) {
+        const std::wstring path = runtimePath();
+        runtime = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        if (runtime == nullptr) {
+            record("error no runtime at " + narrow(path.c_str()));
+            return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         }
-        ComPtr<ICoreWebView2Environment3> environment = adoptComReference(newEnvironment());
-        record("environment ready");
-        completion->Invoke(S_OK, environment.Get());
-    });
-    return S_OK;
+    }
+    const auto create = runtimeExport<CreateEnvironmentFunction>(kCreateEnvironmentExport);
+    return create != nullptr ? create(environmentCreatedHandler) : E_NOINTERFACE;
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
-        standinInstance = instance;
+        loaderInstance = instance;
         DisableThreadLibraryCalls(instance);
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        // FreeLibrary, not process exit: report what the plugin left behind, then drop
-        // undelivered completions so nothing calls into an unloaded module later.
+        // FreeLibrary, not process exit: what the plugin left behind when it let go of us.
         using namespace standin;
-        record("unload live=" + std::to_string(liveObjects.load()) +
-               " hidden-windows=" + std::to_string(hiddenWindowsOfThisThread()) + " apartment=" + apartment());
-        dropPendingTasks();
+        const auto liveObjects = runtimeExport<CountFunction>(kLiveObjectsExport);
+        record("unload live=" + std::to_string(liveObjects != nullptr ? liveObjects() : 0) +
+               " hidden-windows=" + std::to_string(hostWindowsOfThisThread()) + " apartment=" + apartment());
     }
     return TRUE;
 }

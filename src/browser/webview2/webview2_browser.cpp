@@ -17,7 +17,7 @@ using Microsoft::WRL::ComPtr;
 ComPtr<ICoreWebView2Controller> webViewController;
 ComPtr<ICoreWebView2CompositionController> compositionController;
 ComPtr<ICoreWebView2> webView;
-bool browserRunning = false;
+BrowserSession browserSession = 0;
 
 namespace {
 
@@ -27,6 +27,9 @@ ComPtr<ICoreWebView2Controller> bringUpController;  // the controller step's own
 
 bool comInitialised = false;
 HMODULE loaderModule = nullptr;
+// Only grows, and survives a stop when the module stays loaded, so a session number is never
+// used twice in this process.
+BrowserSession lastBrowserSession = 0;
 
 // A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
 bool isAbsoluteWindowsPath(const std::wstring& path) {
@@ -37,7 +40,6 @@ bool isAbsoluteWindowsPath(const std::wstring& path) {
 void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
 HRESULT onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
-    if (!browserRunning) return S_OK;
     // A success without a controller would leave nothing to query; treat it as the failure it is.
     if (FAILED(result) || controller == nullptr) {
         XPLMDebugString("CV: CreateCoreWebView2CompositionController failed\n");
@@ -64,7 +66,6 @@ HRESULT onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionC
 }
 
 HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
-    if (!browserRunning) return S_OK;
     if (FAILED(result) || environment == nullptr) {
         XPLMDebugString("CV: CreateCoreWebView2EnvironmentWithOptions failed\n");
         return S_OK;
@@ -79,7 +80,9 @@ HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environme
 
     auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(
         IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
-        [](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
+        [session = browserSession](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
+            // A late call after stop must not even log: the plugin is no longer running.
+            if (session != browserSession) return S_OK;
             try {
                 return onCompositionControllerCreated(controllerResult, controller);
             } catch (...) {
@@ -115,7 +118,7 @@ bool initBrowserThread() {
 void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHandleW(nullptr)); }
 
 void startBrowser() {
-    browserRunning = true;
+    browserSession = ++lastBrowserSession;
     try {
         // The loader is taken only from our own folder, by full path, so a missing or
         // foreign copy elsewhere on the search path is never picked up, and a missing one
@@ -150,7 +153,8 @@ void startBrowser() {
 
         auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
             IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
-            [](HRESULT result, ICoreWebView2Environment* environment) {
+            [session = browserSession](HRESULT result, ICoreWebView2Environment* environment) {
+                if (session != browserSession) return S_OK;
                 try {
                     return onEnvironmentCreated(result, environment);
                 } catch (...) {
@@ -174,23 +178,28 @@ void startBrowser() {
 }
 
 void stopBrowser() {
-    browserRunning = false;
+    browserSession = 0;
     webViewController.Reset();
     webView.Reset();
     compositionController.Reset();
     bringUpController.Reset();
     webViewEnvironment.Reset();
+    releaseOwedSnapshots();
     if (hiddenWindow != nullptr) {
         DestroyWindow(hiddenWindow);
         hiddenWindow = nullptr;
     }
+    // Before COM goes: the browser completes or releases what it still holds through this
+    // thread's messages.
+    const bool pinned = waitForBrowserHandlers();
     if (comInitialised) {
         CoUninitialize();
         comInitialised = false;
     }
-    // Last: no reference into the browser is left that could call into the loader.
+    // Last, and only when nothing of ours is left in the browser's hands: a late call may pass
+    // through the loader's code, so with handlers still held it stays loaded as we do.
     if (loaderModule != nullptr) {
-        FreeLibrary(loaderModule);
+        if (!pinned) FreeLibrary(loaderModule);
         loaderModule = nullptr;
     }
 }

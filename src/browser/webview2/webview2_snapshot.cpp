@@ -1,6 +1,7 @@
 // PNG snapshots: CapturePreview into a fresh memory stream, and on completion the copy of
 // the stream's memory block that goes to the decode queue.
 #include <cstdint>
+#include <map>
 #include <utility>
 
 #include "browser/browser.h"
@@ -8,6 +9,7 @@
 #include "pipeline/capture.h"
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
+#include "plugin/log.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -33,16 +35,31 @@ PngBuffer copySnapshotBlock(IStream* stream) {
     return snapshot;
 }
 
-HRESULT onSnapshotWritten(CaptureTicket ticket, HRESULT errorCode, IStream* stream) {
-    if (!browserRunning) return S_OK;
+// Our references to the streams of the snapshots the browser still owes, by ticket. The
+// handler holds only the ticket, so what a snapshot costs is let go as soon as its answer comes
+// (late or not) or at stop, even if the browser never lets go of the handler.
+std::map<CaptureTicket, ComPtr<IStream>> owedSnapshots;
+
+// A view whose browser process has gone refuses every snapshot at once, twice a second, and
+// the panel keeps its last picture: told when it starts, then once a minute.
+RepeatingLine refusedLine;
+
+HRESULT onSnapshotWritten(BrowserSession session, CaptureTicket ticket, HRESULT errorCode) {
+    if (session != browserSession) return S_OK;  // after stop: its stream went then
+    const auto owed = owedSnapshots.find(ticket);
+    if (owed == owedSnapshots.end()) return S_OK;
+    const ComPtr<IStream> stream = std::move(owed->second);
+    owedSnapshots.erase(owed);
     PngBuffer snapshot;
-    if (SUCCEEDED(errorCode)) snapshot = copySnapshotBlock(stream);
+    if (SUCCEEDED(errorCode)) snapshot = copySnapshotBlock(stream.Get());
     const bool succeeded = !snapshot.empty();
     onBrowserSnapshot(ticket, succeeded, std::move(snapshot));
     return S_OK;
 }
 
 }  // namespace
+
+void releaseOwedSnapshots() { owedSnapshots.clear(); }
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (!webView) return false;
@@ -51,13 +68,14 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         XPLMDebugString("CV: Createstream failed.\n");
         return false;
     }
-    // The handler keeps its own reference to the stream until the browser lets it go; the
-    // memory block goes with the stream's last reference.
+    // The memory block goes with the stream's last reference: ours in owedSnapshots, and the
+    // browser's while it writes.
     auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
-        IID_ICoreWebView2CapturePreviewCompletedHandler, [stream, ticket](HRESULT errorCode) {
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [session = browserSession, ticket](HRESULT errorCode) {
             try {
-                return onSnapshotWritten(ticket, errorCode, stream.Get());
+                return onSnapshotWritten(session, ticket, errorCode);
             } catch (...) {
+                if (session != browserSession) return S_OK;
                 XPLMDebugString("CV: error while handing a snapshot over\n");
                 // Snapshot requests must resume whatever went wrong above.
                 try {
@@ -68,6 +86,17 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
             }
         });
     if (!handler) return false;
-    return SUCCEEDED(webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(),
-                                             handler.Get()));
+    owedSnapshots[ticket] = stream;
+    const HRESULT started =
+        webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(), handler.Get());
+    if (SUCCEEDED(started)) {
+        refusedLine.clear();
+        return true;
+    }
+    // Refused at once: the handler is never called, so nothing is owed.
+    owedSnapshots.erase(ticket);
+    if (refusedLine.due())
+        debugLog("CV: WebView2 refused a snapshot (0x%08lX); the panel keeps its last picture.\n",
+                 static_cast<unsigned long>(started));
+    return false;
 }

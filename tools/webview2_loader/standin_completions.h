@@ -1,0 +1,48 @@
+// How the stand-in runtime owes its client completions and pays them: later, through the
+// message queue of the thread that asked, as the real runtime does; at once, after a delay,
+// or not while the client runs. It watches the client's thread leave COM (the plugin has
+// stopped) and then answers, or drops, what it still owes, which the real runtime may also
+// do long after the plugin is gone.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+#include <wrl/client.h>
+
+#include <functional>
+#include <string>
+
+namespace standin {
+
+struct Completion {
+    std::string what;       // its name in the record: "environment", "controller", "capture"
+    HWND client = nullptr;  // the host window of the client that asked
+    Microsoft::WRL::ComPtr<IUnknown> handler;  // the client's completion handler
+    Microsoft::WRL::ComPtr<IUnknown> object;   // what the answer hands over or writes into, if any
+    // Makes the answer and calls the handler; returns what the handler returned. May set `object`.
+    std::function<HRESULT(Completion&)> answer;
+
+    // The ledger's own.
+    unsigned long clientSession = 0;
+    enum class Fate { Due, Late, Dropped } fate = Fate::Due;
+};
+
+template <class Handler>
+Handler* handlerOf(Completion& completion) {
+    return static_cast<Handler*>(completion.handler.Get());
+}
+
+// Pays at the client thread's next message pump, or `delayMs` later.
+void owe(Completion completion, DWORD delayMs = 0);
+// Pays nothing while the client runs; once it has left, answers late (cue late-completions)
+// or drops the completion unanswered.
+void oweHeld(Completion completion);
+
+// At each request for an environment: the client's thread leaving COM next tells the ledger
+// that this client has stopped.
+void watchClient();
+
+// Completions owed and not yet paid or dropped.
+int owedCompletions();
+
+}  // namespace standin
