@@ -23,7 +23,7 @@ TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
 
     const nlohmann::json s = state();
     EXPECT_EQ(s["plugin"], nlohmann::json::parse(R"({"name":"CorvaneToolbar","signature":"ai.corvane.plugin",
-        "description":"A plugin that creates a panel for Corvane.","started":true})"));
+        "description":"A plugin that creates a panel for Corvane.","started":true,"enabled":true})"));
     const nlohmann::json w = panel();
     EXPECT_EQ(rectangle(w), std::vector<int>({100, 980, 868, 468}));
     for (const char* key : {"visible", "positioning_mode", "gravity", "layer", "decoration"})
