@@ -89,6 +89,11 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     EXPECT_FALSE(host->pluginLoaded());
     const std::string text = host->log();
     EXPECT_NE(text.find("returned 0"), std::string::npos) << text;
+    // Plugin Admin shows the reason, from the description.
+    EXPECT_NE(text.find("xpsim: the failed plugin's description: Not started: the simulator does not publish "
+                        "sim/graphics/VR/enabled.\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
     EXPECT_EQ(threadCount(), threadsBefore);
     const nlohmann::json s = state();

@@ -265,6 +265,10 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
     const Outcome run = this->run("", [&](xpsim::Host& host) { state = host.stateJson(); });
     EXPECT_FALSE(run.started);
     EXPECT_EQ(countOf(run.log, "CV: CoInitializeEx failed\n"), 1) << run.log;
+    EXPECT_NE(run.log.find("xpsim: the failed plugin's description: Not started: the simulator's main thread could "
+                           "not be prepared for the browser (see Log.txt).\n"),
+              std::string::npos)
+        << run.log;
     EXPECT_NE(run.log.find("returned 0"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     for (const char* nothing : {"\"windows\":[]", "\"commands\":[]", "\"menus\":[]", "\"flight_loops\":0"})
