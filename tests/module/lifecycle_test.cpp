@@ -75,6 +75,73 @@ TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly)
     EXPECT_EQ(panel()["visible"], false);
 }
 
+TEST_F(ModuleTest, EnteringVrKeepsThePanelDrawnThereAndLeavingBringsItBackToTheDesktop)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2");
+    EXPECT_EQ(panel()["drawn"], true);
+    // In VR only windows in VR are seen: the panel is one of them.
+    run("vr on; frames 2");
+    EXPECT_EQ(panel()["in_vr"], true);
+    EXPECT_EQ(panel()["drawn"], true);
+    run("vr off; frames 2");
+    EXPECT_EQ(panel()["in_vr"], false);
+    EXPECT_EQ(panel()["drawn"], true);
+    EXPECT_EQ(rectangle(panel()), std::vector<int>({100, 980, 868, 468}));
+}
+
+TEST_F(ModuleTest, HoverKeysAndRightClicksOnThePanelAreTakenQuietly)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2; press 400 600; release 400 600; hover 400 600; key a; "
+        "key space; rightclick 400 600; frames 2");
+    const std::string text = host->log();
+    EXPECT_EQ(panel()["keyboard_focus"], true) << "the press gave the panel the keys";
+    EXPECT_EQ(state()["cursor"], "default");
+    // Every slot has a callback, and the right click stops at the panel.
+    EXPECT_EQ(text.find("callback\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("passed on by every window"), std::string::npos) << text;
+    EXPECT_EQ(text.find("goes to the simulator"), std::string::npos) << text;
+}
+
+TEST_F(ModuleTest, TheCloseBoxHidesThePanelAndOneToggleShowsItAgain)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2; close; frames 2");
+    EXPECT_EQ(panel()["visible"], false);
+    EXPECT_EQ(panel()["drawn"], false);
+    run("command Corvane/TogglePanel once; frames 2");
+    EXPECT_EQ(panel()["visible"], true);
+    EXPECT_EQ(panel()["drawn"], true);
+}
+
+TEST_F(ModuleTest, WhileDisabledThePluginIsNeitherCalledNorDrawnAndEnablingResumesIt)
+{
+    ASSERT_TRUE(start());
+    // Without a browser, every snapshot the flight loop asks for is one line in the log.
+    const std::string noView = "CV: error, could not lookup our Webview.\n";
+    auto count = [&] {
+        const std::string text = host->log();
+        int n = 0;
+        for (auto at = text.find(noView); at != std::string::npos; at = text.find(noView, at + 1)) ++n;
+        return n;
+    };
+    run("command Corvane/TogglePanel once; wait 1.1");
+    const int shown = count();
+    EXPECT_GE(shown, 2);
+    for (int round = 0; round < 5; ++round) {
+        run(std::string("disable; wait 1; ") +
+            (round % 2 == 0 ? "command Corvane/TogglePanel once" : "menu Toggle Panel on/off."));
+        EXPECT_EQ(panel()["drawn"], false);
+        EXPECT_EQ(panel()["visible"], true) << "the toggle ran while disabled";
+        EXPECT_EQ(count(), shown + 2 * round) << "the flight loop ran while disabled";
+        run("enable; wait 0.55");
+        EXPECT_EQ(panel()["drawn"], true);
+        EXPECT_EQ(count(), shown + 2 * round + 2) << "the flight loop is back";
+    }
+    EXPECT_EQ(state()["plugin"]["enabled"], true);
+}
+
 TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
 {
     // A browser is configured, so a start that got as far as launching it would show here.

@@ -104,6 +104,9 @@ protected:
         if (inspect) inspect(host);
         EXPECT_TRUE(host.run("quit", error)) << error;
         outcome.log = host.log();
+        // No rule of the host broken: no null callback slot, no XPLM call off the main thread,
+        // no GL error left behind, no exception escaping.
+        EXPECT_EQ(outcome.log.find("xpsim: error:"), std::string::npos) << outcome.log;
         std::ifstream in(root_ + "record.txt");
         for (std::string line; std::getline(in, line);) outcome.record.push_back(line);
         for (const std::string& line : outcome.record) outcome.recordText += line + "\n";
@@ -204,6 +207,39 @@ TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
               (Lines{"mouse kind=0x201 keys=0 data=0 x=1000 y=700", "mouse kind=0x202 keys=0 data=0 x=1000 y=700"}))
         << run.recordText;
+}
+
+TEST_F(WindowsModule, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
+    // The press gives the panel the keyboard; only the click's own pair reaches the page.
+    const Outcome run = this->run(
+        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; hover 500 500; key a; "
+        "key space; rightclick 500 500; hover 120 880; wait 0.3");
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+        << run.recordText;
+    EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
+}
+
+TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
+    auto captures = [this] {
+        std::ifstream in(root_ + "record.txt");
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line.rfind("capture requested", 0) == 0 ? 1 : 0;
+        return n;
+    };
+    int whenDisabled = 0, whenEnabled = 0;
+    const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2; disable", [&](xpsim::Host& host) {
+        std::string error;
+        whenDisabled = captures();
+        EXPECT_TRUE(host.run("wait 2; command Corvane/TogglePanel", error)) << error;
+        whenEnabled = captures();
+        EXPECT_TRUE(host.run("enable; wait 1.2", error)) << error;
+    });
+    EXPECT_GE(whenDisabled, 2) << run.recordText;
+    EXPECT_EQ(whenEnabled, whenDisabled) << run.recordText;
+    EXPECT_GE(linesStartingWith(run.record, "capture requested").size(), static_cast<std::size_t>(whenDisabled + 2))
+        << run.recordText;
+    EXPECT_NE(run.log.find("xpsim: enabled CorvaneToolbar"), std::string::npos) << run.log;
 }
 
 TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
