@@ -135,6 +135,7 @@ TEST_F(FakePeer, TheBrowserExitingMidRunIsOneLineAndThePluginCarriesOn) {
     EXPECT_NE(log.find("CV: error, could not lookup our Webview.", log.find("CV: lost")), std::string::npos);
     EXPECT_EQ(received("Page.captureScreenshot").size(), 3u);
     EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
+    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;  // the loss was logged on the main thread
 }
 
 TEST_F(FakePeer, GarbageOnThePipeEndsTheBrowserOnce) {
