@@ -212,6 +212,7 @@ void HostState::pointer(int x, int y, XPLMMouseStatus status) {
         const auto under = windowsUnder(x, y);
         if (under.empty()) {
             hostLine("press" + where + " hits no window");
+            moveKeyboardFocus(nullptr);
             return;
         }
         // Front to back until a window takes the press (returns 1); it then gets the drag and
@@ -227,14 +228,16 @@ void HostState::pointer(int x, int y, XPLMMouseStatus status) {
             const XPLMPluginID owner = target->owner;
             void* refcon = target->params.refcon;
             const int taken = intoModule(owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
-            if (taken != 0 && liveWindow(id) != nullptr) {
+            if (taken == 0) continue;
+            if (liveWindow(id) != nullptr) {  // it may have destroyed itself meanwhile
                 captured_ = id;
                 moveKeyboardFocus(id);
-                return;
             }
+            return;
         }
         pressTakenBySimulator_ = true;
         hostLine("press" + where + " passed on by every window; the simulator takes it");
+        moveKeyboardFocus(nullptr);
         return;
     }
     // Drag and release go to the window that took the press, wherever the pointer is.

@@ -55,6 +55,7 @@ void say(const char* format, ...) {
 }
 
 const char* nameOf(XPLMWindowID window) {
+    if (window == nullptr) return "none";
     return window == windowA ? "A" : window == windowB ? "B" : window == windowC ? "C" : "?";
 }
 

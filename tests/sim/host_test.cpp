@@ -235,9 +235,9 @@ TEST_F(HostTest, AZeroFromAWindowPassesTheEventToTheWindowBelow) {
     EXPECT_EQ(since(0, "cursor"), (std::vector<std::string>{"cursor B 600 600", "cursor B 600 600", "cursor A 600 600"}));
     EXPECT_EQ(json::parse(host_->stateJson())["cursor"], "arrow");
     // Passed on by every window, a press goes to the simulator, and so do its drag and release.
-    const std::size_t before = lines().size();
+    const std::size_t before = lines("fixture: ", "click").size();
     run("click 800 400");
-    EXPECT_EQ(since(before), (std::vector<std::string>{"click B 800 400 status=1"}));
+    EXPECT_EQ(since(before, "click"), (std::vector<std::string>{"click B 800 400 status=1"}));
     EXPECT_TRUE(logged("xpsim: press at (800, 400) passed on by every window; the simulator takes it"));
     EXPECT_FALSE(logged("xpsim: release at (800, 400) without a press ignored"));
 }
@@ -255,6 +255,11 @@ TEST_F(HostTest, KeysGoToTheWindowThatTookThePressAndTheOneLosingTheFocusHearsOf
                                    "key B char=32 flags=16 vk=32 losing=0 to=B"}));
     EXPECT_EQ(window("B")["keyboard_focus"], true);
     EXPECT_EQ(window("A")["keyboard_focus"], false);
+    // A press no window takes gives the keys back to the simulator.
+    run("click 1500 100; key y");
+    EXPECT_EQ(since(7, "key"), (std::vector<std::string>{"key B char=0 flags=0 vk=0 losing=1 to=none"}));
+    EXPECT_EQ(window("B")["keyboard_focus"], false);
+    EXPECT_EQ(lines("xpsim: ", "key 'y' goes to the simulator").size(), 1u);
 }
 
 TEST_F(HostTest, NullCallbackSlotsAreErrorsAndTheirEventsGoNowhere) {
