@@ -115,29 +115,20 @@ TEST_F(ModuleTest, TheCloseBoxHidesThePanelAndOneToggleShowsItAgain)
     EXPECT_EQ(panel()["drawn"], true);
 }
 
-TEST_F(ModuleTest, WhileDisabledThePluginIsNeitherCalledNorDrawnAndEnablingResumesIt)
+TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledAndEnablingBringsItBack)
 {
+    // Whether the flight loop rests too is seen in the snapshots the browser is asked for
+    // (the fake peer's and the Windows suites).
     ASSERT_TRUE(start());
-    // Without a browser, every snapshot the flight loop asks for is one line in the log.
-    const std::string noView = "CV: error, could not lookup our Webview.\n";
-    auto count = [&] {
-        const std::string text = host->log();
-        int n = 0;
-        for (auto at = text.find(noView); at != std::string::npos; at = text.find(noView, at + 1)) ++n;
-        return n;
-    };
-    run("command Corvane/TogglePanel once; wait 1.1");
-    const int shown = count();
-    EXPECT_GE(shown, 2);
+    run("command Corvane/TogglePanel once; frames 2");
     for (int round = 0; round < 5; ++round) {
-        run(std::string("disable; wait 1; ") +
+        run(std::string("disable; frames 30; ") +
             (round % 2 == 0 ? "command Corvane/TogglePanel once" : "menu Toggle Panel on/off."));
+        EXPECT_EQ(state()["plugin"]["enabled"], false);
         EXPECT_EQ(panel()["drawn"], false);
         EXPECT_EQ(panel()["visible"], true) << "the toggle ran while disabled";
-        EXPECT_EQ(count(), shown + 2 * round) << "the flight loop ran while disabled";
-        run("enable; wait 0.55");
+        run("enable; frames 2");
         EXPECT_EQ(panel()["drawn"], true);
-        EXPECT_EQ(count(), shown + 2 * round + 2) << "the flight loop is back";
     }
     EXPECT_EQ(state()["plugin"]["enabled"], true);
 }
