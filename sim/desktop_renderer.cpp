@@ -1,6 +1,7 @@
 #include "desktop_renderer.h"
 
 #include "gl_context.h"
+#include "hostile_gl.h"
 
 #include <algorithm>
 
@@ -16,6 +17,12 @@ namespace {
 constexpr GLenum kTexture0 = 0x84C0;
 constexpr GLenum kFramebuffer = 0x8D40;
 constexpr GLenum kColorAttachment0 = 0x8CE0;
+constexpr GLenum kPixelPackBuffer = 0x88EB;
+constexpr GLenum kPixelUnpackBuffer = 0x88EC;
+constexpr GLenum kStaticDraw = 0x88E4;
+
+constexpr int kFixedFunctionUnits = 4;      // the units XPLMSetGraphicsState switches
+constexpr std::intptr_t kUnpackBufferBytes = 64 * 1024;
 
 constexpr int kTitleStripHeight = 18;
 
@@ -33,11 +40,35 @@ DesktopRenderer::DesktopRenderer(const GlContext& context, int left, int top, in
     loadProc(context, deleteFramebuffers_, "glDeleteFramebuffers");
     loadProc(context, bindFramebuffer_, "glBindFramebuffer");
     loadProc(context, framebufferTexture2D_, "glFramebufferTexture2D");
+    loadProc(context, genBuffers_, "glGenBuffers");
+    loadProc(context, deleteBuffers_, "glDeleteBuffers");
+    loadProc(context, bindBuffer_, "glBindBuffer");
+    loadProc(context, bufferData_, "glBufferData");
+
+    // What the hostile state leaves bound: a buffer full of magenta-ish bytes, so pixels read
+    // from it by mistake show, and a 2 x 2 texture of loud colours.
+    if (genBuffers_ != nullptr && bindBuffer_ != nullptr && bufferData_ != nullptr) {
+        genBuffers_(1, &unpackBuffer_);
+        const std::vector<std::uint8_t> fill(static_cast<std::size_t>(kUnpackBufferBytes), 0xE0);
+        bindBuffer_(kPixelUnpackBuffer, unpackBuffer_);
+        bufferData_(kPixelUnpackBuffer, kUnpackBufferBytes, fill.data(), kStaticDraw);
+        bindBuffer_(kPixelUnpackBuffer, 0);
+    }
+    const std::uint8_t decoy[] = {255, 0, 255, 255, 255, 255, 0, 255, 0, 255, 255, 255, 255, 128, 0, 255};
+    glGenTextures(1, &decoyTexture_);
+    glBindTexture(GL_TEXTURE_2D, decoyTexture_);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, decoy);
+    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
 DesktopRenderer::~DesktopRenderer() {
     if (vrFramebuffer_ != 0 && deleteFramebuffers_ != nullptr) deleteFramebuffers_(1, &vrFramebuffer_);
     if (vrColour_ != 0) glDeleteTextures(1, &vrColour_);
+    if (unpackBuffer_ != 0 && deleteBuffers_ != nullptr) deleteBuffers_(1, &unpackBuffer_);
+    if (decoyTexture_ != 0) glDeleteTextures(1, &decoyTexture_);
 }
 
 void DesktopRenderer::setProjection(double left, double right, double bottom, double top, int width, int height) {
@@ -50,6 +81,7 @@ void DesktopRenderer::setProjection(double left, double right, double bottom, do
 }
 
 void DesktopRenderer::beginDesktop() {
+    target_ = 0;
     setProjection(left_, right_, bottom_, top_, right_ - left_, top_ - bottom_);
     resetCallbackState();
     glClearColor(0.10f, 0.12f, 0.15f, 1.0f);
@@ -61,15 +93,29 @@ void DesktopRenderer::activeTexture(int unit) {
 }
 
 void DesktopRenderer::resetCallbackState() {
+    if (bindFramebuffer_ != nullptr) bindFramebuffer_(kFramebuffer, target_);
     glViewport(0, 0, viewWidth_, viewHeight_);
     glMatrixMode(GL_PROJECTION);
     glLoadIdentity();
     glOrtho(projLeft_, projRight_, projBottom_, projTop_, -1.0, 1.0);
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    activeTexture(0);
+    for (int unit = kFixedFunctionUnits - 1; unit >= 0; --unit) {
+        activeTexture(unit);
+        glDisable(GL_TEXTURE_2D);
+    }
     glBindTexture(GL_TEXTURE_2D, 0);
-    glDisable(GL_TEXTURE_2D);
+    if (bindBuffer_ != nullptr) {
+        bindBuffer_(kPixelUnpackBuffer, 0);
+        bindBuffer_(kPixelPackBuffer, 0);
+    }
+    for (GLenum parameter : {GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS, GL_PACK_ROW_LENGTH,
+                             GL_PACK_SKIP_ROWS, GL_PACK_SKIP_PIXELS}) {
+        glPixelStorei(parameter, 0);
+    }
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glBlendFunc(GL_ONE, GL_ZERO);
     glDisable(GL_BLEND);
     glDisable(GL_LIGHTING);
     glDisable(GL_FOG);
@@ -80,7 +126,24 @@ void DesktopRenderer::resetCallbackState() {
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
+void DesktopRenderer::applyHostile(const HostileGl& state) {
+    if (bindBuffer_ != nullptr && unpackBuffer_ != 0) bindBuffer_(kPixelUnpackBuffer, unpackBuffer_);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, state.rowLength);
+    glPixelStorei(GL_UNPACK_SKIP_ROWS, state.skipRows);
+    glPixelStorei(GL_UNPACK_SKIP_PIXELS, state.skipPixels);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, state.alignment);
+    glBlendFunc(state.blendSource, state.blendDestination);
+    glEnable(GL_BLEND);
+    activeTexture(state.activeUnit);
+}
+
+void DesktopRenderer::bindTextureOnUnit(int unit, unsigned texture) {
+    activeTexture(unit);
+    glBindTexture(GL_TEXTURE_2D, texture);
+}
+
 void DesktopRenderer::drawDecoration(int left, int top, int right, int bottom, bool inFront) {
+    resetCallbackState();
     // Title strip above the window, then a one-boxel frame around window and strip.
     const float shade = inFront ? 0.32f : 0.24f;
     glColor3f(shade, shade, shade + 0.04f);
@@ -108,9 +171,9 @@ void DesktopRenderer::beginVr(int width, int height) {
             genFramebuffers_(1, &vrFramebuffer_);
             glGenTextures(1, &vrColour_);
         }
-        bindFramebuffer_(kFramebuffer, vrFramebuffer_);
+        target_ = vrFramebuffer_;
+        resetCallbackState();  // no unpack buffer bound for the image below
         if (width != vrWidth_ || height != vrHeight_) {
-            activeTexture(0);
             glBindTexture(GL_TEXTURE_2D, vrColour_);
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
             framebufferTexture2D_(kFramebuffer, kColorAttachment0, GL_TEXTURE_2D, vrColour_, 0);
@@ -125,7 +188,7 @@ void DesktopRenderer::beginVr(int width, int height) {
 }
 
 void DesktopRenderer::endVr() {
-    if (bindFramebuffer_ != nullptr) bindFramebuffer_(kFramebuffer, 0);
+    target_ = 0;
     setProjection(left_, right_, bottom_, top_, right_ - left_, top_ - bottom_);
     resetCallbackState();
 }
@@ -144,6 +207,8 @@ bool DesktopRenderer::readDesktop(std::vector<std::uint8_t>& rgba, int& width, i
     if (width <= 0 || height <= 0) return false;
     const std::size_t row = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(height));
+    target_ = 0;
+    resetCallbackState();  // the desktop bound, no pack buffer, rows packed as read below
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
     rgba.resize(bottomUp.size());

@@ -8,6 +8,7 @@
 namespace xpsim {
 
 class GlContext;
+struct HostileGl;
 
 class DesktopRenderer {
 public:
@@ -21,10 +22,21 @@ public:
     // A plain frame and a title strip drawn outside the window rectangle (above its top edge),
     // so every pixel inside the rectangle is the window's own.
     void drawDecoration(int left, int top, int right, int bottom, bool inFront);
-    // The state every draw callback starts from: texture unit 0 active with no texture bound,
-    // texturing, blending, lighting, fog, alpha and depth tests off, colour white, and the
-    // current target's projection.
+    // The host's own state, which its drawing relies on, whatever a callback left behind; with
+    // --clean-gl also the state every draw callback starts from: the current target bound with
+    // its projection, texture unit 0 active with no texture bound, texturing (units 0-3),
+    // blending, lighting, fog, alpha, depth and scissor tests off, colour white, no pixel
+    // buffer bound and the pixel-store defaults.
     void resetCallbackState();
+    // On top of that, the hostile state of one draw callback: the unpack buffer bound, the
+    // unpack parameters and blending set, and another texture unit made active.
+    void applyHostile(const HostileGl& state);
+    // A small loud texture of the host's, which the hostile state leaves bound.
+    unsigned decoyTexture() const { return decoyTexture_; }
+    void bindTextureOnUnit(int unit, unsigned texture);
+    // False when the context has no buffer objects (OpenGL before 1.5): no unpack buffer can
+    // be bound in it, by the host or by anyone else.
+    bool hasUnpackBuffer() const { return unpackBuffer_ != 0; }
 
     // Renders into an offscreen target of width x height with the projection (0, width, 0,
     // height), for a window in VR; endVr() returns to the desktop.
@@ -47,6 +59,13 @@ private:
     void (*deleteFramebuffers_)(int, const unsigned*) = nullptr;
     void (*bindFramebuffer_)(unsigned, unsigned) = nullptr;
     void (*framebufferTexture2D_)(unsigned, unsigned, unsigned, unsigned, int) = nullptr;
+    void (*genBuffers_)(int, unsigned*) = nullptr;
+    void (*deleteBuffers_)(int, const unsigned*) = nullptr;
+    void (*bindBuffer_)(unsigned, unsigned) = nullptr;
+    void (*bufferData_)(unsigned, std::intptr_t, const void*, unsigned) = nullptr;
+    unsigned unpackBuffer_ = 0;
+    unsigned decoyTexture_ = 0;
+    unsigned target_ = 0;  // the framebuffer being drawn: 0 (the desktop) or the VR one
     unsigned vrFramebuffer_ = 0;
     unsigned vrColour_ = 0;
     int vrWidth_ = 0, vrHeight_ = 0;

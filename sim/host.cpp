@@ -30,20 +30,24 @@ Host::~Host() {
     g_hostAlive = false;
 }
 
+// Every entry into the host takes its lock, which a module's stray worker threads take too.
 // Load and script errors go to the log too, so a log read on its own tells the whole story.
 bool Host::load(const std::string& modulePath, std::string& error) {
+    std::lock_guard<HostLock> lock(impl_->lock());
     if (impl_->loadModule(modulePath, error)) return true;
     impl_->hostLine("error: " + error);
     return false;
 }
 
 bool Host::run(const std::string& script, std::string& error) {
+    std::lock_guard<HostLock> lock(impl_->lock());
     if (runScript(*impl_, script, error)) return true;
     impl_->hostLine("error: " + error);
     return false;
 }
 
 bool Host::pluginLoaded() const {
+    std::lock_guard<HostLock> lock(impl_->lock());
     return impl_->moduleLoaded() && impl_->plugin().started;
 }
 
@@ -52,10 +56,12 @@ std::string Host::log() const {
 }
 
 std::string Host::stateJson() const {
+    std::lock_guard<HostLock> lock(impl_->lock());
     return impl_->stateJson();
 }
 
 void Host::runFrames(int n) {
+    std::lock_guard<HostLock> lock(impl_->lock());
     if (n > 0) impl_->runFrames(n);
 }
 
@@ -64,14 +70,17 @@ void Host::requestInterrupt() {
 }
 
 double Host::elapsedTime() const {
+    std::lock_guard<HostLock> lock(impl_->lock());
     return impl_->elapsedTime();
 }
 
 bool Host::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) const {
+    std::lock_guard<HostLock> lock(impl_->lock());
     return impl_->readDesktop(rgba, width, height);
 }
 
 bool Host::screenshot(const std::string& pngPath, std::string& error) const {
+    std::lock_guard<HostLock> lock(impl_->lock());
     return impl_->screenshot(pngPath, error);
 }
 

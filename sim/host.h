@@ -27,6 +27,8 @@ struct Options {
     bool vr = false;            // VR on at start
     bool vrDataref = true;      // publish "sim/graphics/VR/enabled"
     std::string logFile;        // empty: the log goes to standard output
+    bool hostileGl = true;      // draw callbacks start from a hostile GL state (false: --clean-gl)
+    std::uint32_t glSeed = 1;   // the seed those states are drawn from (--gl-seed)
     bool comMta = false;        // Windows only: put the main thread into COM's MTA before loading
 };
 

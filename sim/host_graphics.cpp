@@ -1,7 +1,13 @@
-// Texture names and the graphics state, on the host's real GL context.
+// Texture names and the graphics state, on the host's real GL context, and the state each
+// draw callback starts from.
+//
+// The context is current on the main thread only. On any other thread these calls find no
+// context, as they would in X-Plane: they change nothing in GL and hand out no names (the
+// caller has already been told it broke the one-thread rule).
 #include "host_state.h"
 
 #include "desktop_renderer.h"
+#include "hostile_gl.h"
 
 #if defined(_WIN32)
 #  include <windows.h>
@@ -25,6 +31,10 @@ void HostState::generateTextures(int* out, int count) {
         hostLine("XPLMGenerateTextureNumbers with no room for names ignored");
         return;
     }
+    if (!onMainThread()) {
+        std::fill(out, out + count, 0);
+        return;
+    }
     std::vector<GLuint> names(static_cast<std::size_t>(count));
     if (renderer_ != nullptr) {
         glGenTextures(count, names.data());
@@ -45,7 +55,7 @@ void HostState::bindTexture(int name, int unit) {
         hostLine("XPLMBindTexture2d with texture unit " + std::to_string(unit) + " ignored");
         return;
     }
-    if (renderer_ == nullptr) return;
+    if (renderer_ == nullptr || !onMainThread()) return;
     renderer_->activeTexture(unit);
     auto& cached = boundTexture_[static_cast<std::size_t>(unit)];
     if (cached != name) {
@@ -56,7 +66,7 @@ void HostState::bindTexture(int name, int unit) {
 
 void HostState::setGraphicsState(int fog, int texUnits, int lighting, int alphaTest, int blend, int depthTest,
                                  int depthWrite) {
-    if (renderer_ == nullptr) return;
+    if (renderer_ == nullptr || !onMainThread()) return;
     auto set = [](GLenum capability, int on) { on ? glEnable(capability) : glDisable(capability); };
     set(GL_FOG, fog);
     // Texturing on for the first texUnits units, off for the rest; unit 0 stays active.
@@ -69,6 +79,26 @@ void HostState::setGraphicsState(int fog, int texUnits, int lighting, int alphaT
     set(GL_BLEND, blend);
     set(GL_DEPTH_TEST, depthTest);
     glDepthMask(depthWrite ? GL_TRUE : GL_FALSE);
+}
+
+void HostState::prepareDrawCallbackGl() {
+    renderer_->resetCallbackState();
+    if (!options_.hostileGl) {
+        // Unit 0 is bound to no texture, the other units to whatever was left: the cache
+        // knows nothing, so XPLMBindTexture2d binds on its first call.
+        boundTexture_.fill(-1);
+        return;
+    }
+    const HostileGl state = nextHostileGl(glRandom_);
+    // Another texture on unit 0 and on the active unit, the other units empty, bound as
+    // XPLMBindTexture2d binds: the cache knows it, so a bind of the same name is skipped.
+    const int decoy = static_cast<int>(renderer_->decoyTexture());
+    for (std::size_t unit = 0; unit < boundTexture_.size(); ++unit) {
+        const bool loaded = unit == 0 || static_cast<int>(unit) == state.activeUnit;
+        boundTexture_[unit] = loaded ? decoy : 0;
+        renderer_->bindTextureOnUnit(static_cast<int>(unit), static_cast<unsigned>(boundTexture_[unit]));
+    }
+    renderer_->applyHostile(state);
 }
 
 void HostState::reportGlError(XPLMPluginID owner, const std::string& where) {

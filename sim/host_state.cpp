@@ -69,7 +69,8 @@ void setCurrentHostState(HostState* state) {
     g_current.store(state);
 }
 
-HostState::HostState(const Options& options) : options_(options), mainThread_(std::this_thread::get_id()) {
+HostState::HostState(const Options& options)
+    : options_(options), mainThread_(std::this_thread::get_id()), glRandom_(options.glSeed) {
     if (options_.fps <= 0) options_.fps = 60;
     if (!options_.logFile.empty()) {
         logFile_.open(utf8Path(options_.logFile), std::ios::out | std::ios::trunc | std::ios::binary);
@@ -99,10 +100,17 @@ HostState::HostState(const Options& options) : options_(options), mainThread_(st
         renderer_->beginDesktop();
         boundTexture_.fill(-1);
         hostLine("drawing with " + gl_->description());
+        if (!options_.hostileGl) {
+            hostLine("draw callbacks start from a clean GL state (--clean-gl)");
+        } else {
+            hostLine("draw callbacks start from a hostile GL state drawn from seed " + std::to_string(options_.glSeed) +
+                     (renderer_->hasUnpackBuffer() ? "" : "; this context has no buffer objects, so none is bound"));
+        }
     }
 }
 
 HostState::~HostState() {
+    std::lock_guard<HostLock> guard(lock_);
     unloadModule();
 #if defined(_WIN32)
     if (options_.comMta) os::leaveMultithreadedApartment();
@@ -136,6 +144,26 @@ std::string HostState::logText() const {
     return log_;
 }
 
+void HostState::reportOffMainThread(const char* function) {
+    const auto now = std::chrono::steady_clock::now();
+    long suppressed = 0;
+    {
+        std::lock_guard<std::mutex> lock(offThreadMutex_);
+        auto [it, first] = offThreadReports_.try_emplace(function);
+        OffThreadReport& report = it->second;
+        if (!first && now - report.last < std::chrono::minutes(1)) {
+            ++report.suppressed;
+            return;
+        }
+        suppressed = report.suppressed;
+        report.last = now;
+        report.suppressed = 0;
+    }
+    std::string line = std::string("error: ") + function + " called off the main thread";
+    if (suppressed > 0) line += " (and " + std::to_string(suppressed) + " more times since the last report)";
+    hostLine(line);
+}
+
 // ---------------------------------------------------------------- modules
 
 PluginRecord HostState::pluginById(XPLMPluginID id, bool& found) const {
@@ -165,7 +193,12 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
     }
     const std::string absolute = os::absolutePath(path);
     std::string why;
-    void* module = os::loadModule(absolute, why);
+    void* module = nullptr;
+    {
+        // The module's static initialisation is its code, run without the host lock.
+        HostLock::Released released(lock_);
+        module = os::loadModule(absolute, why);
+    }
     if (module == nullptr) {
         error = "cannot load " + absolute + ": " + why;
         return false;
@@ -222,8 +255,11 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
     if (started == 0) {
         // X-Plane gives a plugin whose start failed no further call, not even Stop.
         hostLine("XPluginStart of " + plugin_.name + " returned 0; the plugin is unloaded without a stop");
+        // Plugin Admin shows the description of a plugin that failed: the place for the reason.
+        hostLine(plugin_.description.empty() ? std::string("the failed plugin gave no reason in its description")
+                                             : "the failed plugin's description: " + plugin_.description);
         leakCheckAndRemove(plugin_.id, plugin_.name);
-        os::unloadModule(module_);
+        unloadLibrary(module_);
         module_ = nullptr;
         entry_ = EntryPoints{};
         plugin_.started = false;
@@ -246,7 +282,7 @@ void HostState::unloadModule() {
     reportGlError(plugin_.id, "XPluginStop");
     plugin_.started = false;
     leakCheckAndRemove(plugin_.id, plugin_.name);
-    os::unloadModule(module_);
+    unloadLibrary(module_);
     module_ = nullptr;
     entry_ = EntryPoints{};
     hostLine("unloaded " + plugin_.name);
@@ -254,6 +290,38 @@ void HostState::unloadModule() {
         hostLine("note: " + plugin_.path +
                  " stays mapped after unload, so a reload keeps its global variables' values");
     }
+}
+
+void HostState::unloadLibrary(void* module) {
+    // The module's static destructors are its code, run without the host lock.
+    HostLock::Released released(lock_);
+    os::unloadModule(module);
+}
+
+void HostState::disablePlugin() {
+    if (module_ == nullptr || !plugin_.enabled) {
+        hostLine("disable: no enabled plugin");
+        return;
+    }
+    intoModule(plugin_.id, "XPluginDisable", [&] { entry_.disable(); });
+    plugin_.enabled = false;
+    hostLine("disabled " + plugin_.name);
+}
+
+void HostState::enablePlugin() {
+    if (module_ == nullptr || plugin_.enabled) {
+        hostLine("enable: no disabled plugin");
+        return;
+    }
+    const int enabled = intoModule(plugin_.id, "XPluginEnable", [&] { return entry_.enable(); });
+    plugin_.enabled = enabled != 0;
+    hostLine(plugin_.enabled ? "enabled " + plugin_.name
+                             : "XPluginEnable of " + plugin_.name + " returned 0; the plugin stays disabled");
+}
+
+bool HostState::ownerEnabled(XPLMPluginID owner) const {
+    if (owner == kInProcessPluginId) return true;
+    return module_ != nullptr && owner == plugin_.id && plugin_.enabled;
 }
 
 void HostState::leakCheckAndRemove(XPLMPluginID owner, const std::string& who) {
@@ -336,14 +404,21 @@ void HostState::pace() {
         paceBaseFrame_ = frame_;
         return;
     }
-    if (now < slot) os::sleepUntil(slot);
+    if (now < slot) {
+        HostLock::Released released(lock_);
+        os::sleepUntil(slot);
+    }
 }
 
 void HostState::runOneFrame() {
     if (options_.paced) pace();
     ++frame_;
     runFlightLoops();
-    pumpPlatformMessages();
+    {
+        // On Windows this runs the module's completion handlers: its code, without the lock.
+        HostLock::Released released(lock_);
+        pumpPlatformMessages();
+    }
     drawWindows();
 }
 
@@ -358,7 +433,7 @@ void HostState::runFlightLoops() {
     const std::size_t count = flightLoops_.size();
     for (std::size_t i = 0; i < count; ++i) {
         FlightLoopRecord* loop = flightLoops_[i].get();
-        if (!loop->alive || loop->interval == 0.0f) continue;
+        if (!loop->alive || loop->interval == 0.0f || !ownerEnabled(loop->owner)) continue;
         const bool due = loop->interval < 0.0f ? frame_ >= loop->dueFrame : now + 1e-9 >= loop->dueTime;
         if (!due) continue;
         const float sinceLastCall = static_cast<float>(now - loop->lastCallTime);
@@ -484,7 +559,7 @@ void HostState::runCommand(XPLMCommandRef ref, XPLMCommandPhase phase) {
             command != nullptr && std::any_of(command->handlers.begin(), command->handlers.end(), [&](const auto& c) {
                 return c.callback == h.callback && c.before == h.before && c.refcon == h.refcon;
             });
-        if (!stillRegistered) continue;
+        if (!stillRegistered || !ownerEnabled(h.owner)) continue;
         const int goOn = intoModule(h.owner, "a command handler", [&] { return h.callback(ref, phase, h.refcon); });
         if (goOn == 0) break;
     }
@@ -550,6 +625,10 @@ bool HostState::runMenuItem(const std::string& title) {
             }
             if (menu->handler == nullptr) {
                 hostLine("menu item \"" + title + "\" has no handler");
+                return true;
+            }
+            if (!ownerEnabled(menu->owner)) {
+                hostLine("menu item \"" + title + "\" belongs to a disabled plugin; nothing runs");
                 return true;
             }
             XPLMMenuHandler_f handler = menu->handler;

@@ -1,12 +1,14 @@
 // What the stand-in simulator holds: plugins, windows, commands, menus, flight loops and
 // textures, plus the clock and the log. One HostState exists per process; the XPLM functions
-// reach it through currentHostState(). Everything here is touched on the main thread only,
-// except the log, which a module's worker threads may write to by mistake and which must not
-// tear.
+// reach it through currentHostState(). It belongs to the main thread: a module's worker
+// thread that calls XPLM by mistake gets an error line and waits for the host lock (see
+// HostLock), so its call is carried out without tearing the host's state. The log has a
+// lock of its own and never waits for the host.
 #pragma once
 
 #include "platform/xplm.h"
 #include "host.h"
+#include "host_lock.h"
 
 #include <array>
 #include <chrono>
@@ -15,6 +17,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <string>
 #include <thread>
@@ -43,9 +46,8 @@ struct WindowRecord {
     XPLMCreateWindow_t params{};  // callbacks and refcon as created
     std::string title;
     int left = 0, top = 0, right = 0, bottom = 0;  // desktop geometry, kept while in VR
-    bool visible = false;      // what the plugin last set, and what XPLMGetWindowIsVisible says
-    bool closedByUser = false;  // closed with its close box: off screen while `visible` stays set
-    bool shown() const { return visible && !closedByUser; }
+    bool visible = false;  // what XPLMGetWindowIsVisible says; the close box clears it
+    bool drawn = false;    // its draw callback ran in the last frame
     int positioningMode = xplm_WindowPositionFree;
     int monitor = -1;
     std::array<float, 4> gravity{0.0f, 1.0f, 0.0f, 1.0f};
@@ -119,16 +121,27 @@ public:
     HostState(const HostState&) = delete;
     HostState& operator=(const HostState&) = delete;
 
+    // Held by whoever works on the state below; see host_lock.h.
+    HostLock& lock() { return lock_; }
+
     // --- log
     void writeLog(const std::string& text);  // verbatim
     void hostLine(const std::string& text);  // "xpsim: " + text + "\n"
     std::string logText() const;
+    // "error: FUNCTION called off the main thread", the first time for each function and then
+    // at most once a minute, so a worker calling it for every snapshot does not flood the log.
+    void reportOffMainThread(const char* function);
 
     // --- module lifecycle
     bool loadModule(const std::string& path, std::string& error);
     void unloadModule();  // Disable, Stop, leak check, unload; nothing when no module
     bool moduleLoaded() const { return module_ != nullptr; }
     const PluginRecord& plugin() const { return plugin_; }
+    // As Plugin Admin does: XPluginDisable / XPluginEnable of the loaded plugin.
+    void disablePlugin();
+    void enablePlugin();
+    // A disabled plugin gets no callback of any kind; test code's calls are always enabled.
+    bool ownerEnabled(XPLMPluginID owner) const;
     void sendMessage(XPLMPluginID from, int message);
     std::string stateJson() const;
 
@@ -142,9 +155,13 @@ public:
     void runCommand(XPLMCommandRef ref, XPLMCommandPhase phase);
     bool runMenuItem(const std::string& title);  // false: no such item
 
-    // --- pointer and windows
+    // --- pointer, keyboard and windows
     void pointer(int x, int y, XPLMMouseStatus status);
+    void rightClick(int x, int y);  // right press then release
     void wheel(int x, int y, int clicks, int axis);
+    void hover(int x, int y);   // the cursor callback of the window under the point
+    void key(char character);   // key down then up, to the window with the keyboard focus
+    void closeBox(WindowRecord& w);
     WindowRecord* panelWindow();  // first existing window of the loaded plugin
     void setVr(bool on);
     bool vrOn() const { return vr_; }
@@ -195,9 +212,12 @@ public:
     // Calls into the module with its id as the current plugin. An exception escaping the
     // module is a fault of the module: it is logged and the call yields a default value, so
     // the host (like X-Plane) is not torn down by it.
+    // The host lock is free for the length of the call, so the module may wait for its own
+    // threads even when they (wrongly) call XPLM.
     template <typename F>
     auto intoModule(XPLMPluginID id, const char* what, F&& call) -> decltype(call()) {
         PluginScope scope(currentPlugin_, id);
+        HostLock::Released released(lock_);
         try {
             return call();
         } catch (...) {
@@ -214,19 +234,37 @@ private:
     void drawWindows();
     void pace();
     void leakCheckAndRemove(XPLMPluginID owner, const std::string& who);
+    void unloadLibrary(void* module);
     // Logs a GL error the module's code left pending, once per place and error code, so a
     // faulty draw does not flood the log sixty times a second.
     void reportGlError(XPLMPluginID owner, const std::string& where);
+    // The GL state the next draw callback starts from: the hostile one drawn from the seed,
+    // or the host's own clean state with --clean-gl.
+    void prepareDrawCallbackGl();
     std::vector<WindowRecord*> frontOrder(int layer) const;  // back to front, visible or not
-    WindowRecord* hitTest(int x, int y);
+    // The windows under a point, front-most first: those an event there may go to, each
+    // passing it on to the next by returning 0.
+    std::vector<XPLMWindowID> windowsUnder(int x, int y) const;
+    // Whether the pointer can reach the window and it is drawn: shown, its plugin enabled,
+    // and in VR exactly when the headset is on.
+    bool onScreen(const WindowRecord& w) const;
+    WindowRecord* liveWindow(XPLMWindowID id);  // null when it has been destroyed meanwhile
+    void moveKeyboardFocus(XPLMWindowID to);
     int vrDataRefValue() const { return vr_ ? 1 : 0; }
 
     Options options_;
     std::thread::id mainThread_;
+    HostLock lock_;
 
     mutable std::mutex logMutex_;
     std::string log_;
     std::ofstream logFile_;
+    struct OffThreadReport {
+        std::chrono::steady_clock::time_point last;
+        long suppressed = 0;
+    };
+    std::mutex offThreadMutex_;
+    std::map<std::string, OffThreadReport> offThreadReports_;
 
     void* module_ = nullptr;
     PluginRecord plugin_;
@@ -252,7 +290,10 @@ private:
     WindowMap windows_;
     std::uint64_t windowSerial_ = 0;
     std::array<std::vector<XPLMWindowID>, kLayerCount> zOrder_;  // back to front per layer
-    XPLMWindowID captured_ = nullptr;  // the window that got the press, until release
+    XPLMWindowID captured_ = nullptr;  // the window that took the press, until release
+    bool pressTakenBySimulator_ = false;  // every window passed the press on
+    XPLMWindowID focused_ = nullptr;   // the window keys go to: the last one to take a press
+    int lastCursor_ = -1;              // what the last `hover` got back, -1 before any
 
     std::vector<std::unique_ptr<CommandRecord>> commands_;
     std::vector<std::unique_ptr<MenuRecord>> menus_;
@@ -267,6 +308,7 @@ private:
     std::unique_ptr<GlContext> gl_;
     std::unique_ptr<DesktopRenderer> renderer_;
     std::array<int, 8> boundTexture_{};  // XPLMBindTexture2d's cache, per unit
+    std::mt19937 glRandom_;              // the hostile GL states, reproducible from --gl-seed
     std::set<std::string> reportedGlErrors_;
 };
 

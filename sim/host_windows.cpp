@@ -1,14 +1,34 @@
-// Windows: geometry, positioning modes, VR, front order per layer, pointer routing with
-// capture from press to release, and drawing them each frame.
+// Windows: geometry, positioning modes, VR, front order per layer, pointer and keyboard
+// routing (capture from press to release, events passed down by a 0 result), and drawing
+// them each frame.
 #include "host_state.h"
 
 #include "desktop_renderer.h"
 #include "png_writer.h"
 
 #include <algorithm>
+#include <cctype>
+#include <cstddef>
 #include <cstring>
 
 namespace xpsim {
+namespace {
+
+// The callback slots of XPLMCreateWindow_t, for the check that none is null.
+struct CallbackSlot {
+    const char* name;
+    std::size_t offset;
+};
+constexpr CallbackSlot kCallbackSlots[] = {
+    {"drawWindowFunc", offsetof(XPLMCreateWindow_t, drawWindowFunc)},
+    {"handleMouseClickFunc", offsetof(XPLMCreateWindow_t, handleMouseClickFunc)},
+    {"handleKeyFunc", offsetof(XPLMCreateWindow_t, handleKeyFunc)},
+    {"handleCursorFunc", offsetof(XPLMCreateWindow_t, handleCursorFunc)},
+    {"handleMouseWheelFunc", offsetof(XPLMCreateWindow_t, handleMouseWheelFunc)},
+    {"handleRightClickFunc", offsetof(XPLMCreateWindow_t, handleRightClickFunc)},
+};
+
+}  // namespace
 
 XPLMWindowID HostState::createWindow(const XPLMCreateWindow_t* params) {
     if (params == nullptr || params->structSize <= 0) {
@@ -20,6 +40,17 @@ XPLMWindowID HostState::createWindow(const XPLMCreateWindow_t* params) {
     record->params.layer = xplm_WindowLayerFloatingWindows;
     const std::size_t size = std::min<std::size_t>(static_cast<std::size_t>(params->structSize), sizeof *params);
     std::memcpy(&record->params, params, size);
+    // X-Plane calls every slot it has without checking; the window is made all the same, so
+    // the events that would crash the simulator can be shown to go nowhere here.
+    for (const CallbackSlot& slot : kCallbackSlots) {
+        if (slot.offset + sizeof(void*) > size) continue;
+        void* callback = nullptr;
+        std::memcpy(&callback, reinterpret_cast<const char*>(params) + slot.offset, sizeof callback);
+        if (callback == nullptr) {
+            hostLine(std::string("error: XPLMCreateWindowEx with a null ") + slot.name +
+                     "; X-Plane requires a function in every callback slot");
+        }
+    }
     record->params.structSize = static_cast<int>(sizeof *params);
     record->owner = currentPlugin_;
     record->left = params->left;
@@ -54,11 +85,23 @@ void HostState::destroyWindow(XPLMWindowID id) {
     if (window(id, "XPLMDestroyWindow") == nullptr) return;
     for (auto& layer : zOrder_) layer.erase(std::remove(layer.begin(), layer.end(), id), layer.end());
     if (captured_ == id) captured_ = nullptr;
+    if (focused_ == id) focused_ = nullptr;
     windows_.erase(id);
 }
 
+WindowRecord* HostState::liveWindow(XPLMWindowID id) {
+    auto it = windows_.find(id);
+    return it == windows_.end() ? nullptr : it->second.get();
+}
+
 bool HostState::windowInVr(const WindowRecord& w) const {
-    return vr_ && w.positioningMode == xplm_WindowVR;
+    // As the header says: in VR if and only if its positioning mode is VR, headset on or not.
+    return w.positioningMode == xplm_WindowVR;
+}
+
+bool HostState::onScreen(const WindowRecord& w) const {
+    // With the headset on only VR windows are seen; with it off, a VR window has nowhere to be.
+    return w.visible && ownerEnabled(w.owner) && windowInVr(w) == vr_;
 }
 
 void HostState::windowGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b) const {
@@ -113,10 +156,10 @@ std::vector<WindowRecord*> HostState::frontOrder(int layer) const {
 }
 
 bool HostState::windowInFront(const WindowRecord& w) const {
-    if (!w.shown()) return false;
+    if (!onScreen(w)) return false;
     const auto order = frontOrder(w.layer);
     for (auto it = order.rbegin(); it != order.rend(); ++it) {
-        if ((*it)->shown()) return *it == &w;
+        if (onScreen(**it)) return *it == &w;
     }
     return false;
 }
@@ -136,68 +179,182 @@ WindowRecord* HostState::panelWindow() {
     return first;
 }
 
-WindowRecord* HostState::hitTest(int x, int y) {
-    // While any visible window is in VR, the pointer is the VR controller: it aims at the
-    // front-most visible VR window, in that window's own space.
-    for (int layer = kLayerCount - 1; layer >= 0; --layer) {
-        const auto order = frontOrder(layer);
-        for (auto it = order.rbegin(); it != order.rend(); ++it) {
-            if ((*it)->shown() && windowInVr(**it)) return *it;
-        }
-    }
+std::vector<XPLMWindowID> HostState::windowsUnder(int x, int y) const {
+    // With the headset on, the pointer is the VR controller: it aims at the VR windows, front
+    // to back, each in its own space. Otherwise the desktop windows that contain the point.
+    std::vector<XPLMWindowID> under;
     for (int layer = kLayerCount - 1; layer >= 0; --layer) {
         const auto order = frontOrder(layer);
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
             const WindowRecord& w = **it;
-            if (w.shown() && w.left <= x && x < w.right && w.bottom < y && y <= w.top) return *it;
+            if (!onScreen(w)) continue;
+            if (vr_ || (w.left <= x && x < w.right && w.bottom < y && y <= w.top)) under.push_back(*it);
         }
     }
-    return nullptr;
+    return under;
+}
+
+void HostState::moveKeyboardFocus(XPLMWindowID to) {
+    WindowRecord* from = focused_ == to ? nullptr : liveWindow(focused_);
+    focused_ = to;
+    if (from == nullptr || from->params.handleKeyFunc == nullptr || !ownerEnabled(from->owner)) return;
+    // The window losing the focus hears of it, with the window that takes it.
+    XPLMHandleKey_f keyFunc = from->params.handleKeyFunc;
+    void* refcon = from->params.refcon;
+    intoModule(from->owner, "a key callback", [&] { keyFunc(to, 0, 0, 0, refcon, 1); });
 }
 
 void HostState::pointer(int x, int y, XPLMMouseStatus status) {
     const std::string where = " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
-    WindowRecord* target = nullptr;
     if (status == xplm_MouseDown) {
-        target = hitTest(x, y);
-        captured_ = target;
-        if (target == nullptr) {
+        captured_ = nullptr;
+        pressTakenBySimulator_ = false;
+        const auto under = windowsUnder(x, y);
+        if (under.empty()) {
             hostLine("press" + where + " hits no window");
+            moveKeyboardFocus(nullptr);
             return;
         }
-    } else {
-        // Drag and release go to the window that got the press, wherever the pointer is.
-        auto it = windows_.find(captured_);
-        if (captured_ == nullptr || it == windows_.end()) {
-            hostLine(std::string(status == xplm_MouseDrag ? "drag" : "release") + where + " without a press ignored");
-            captured_ = nullptr;
+        // Front to back until a window takes the press (returns 1); it then gets the drag and
+        // the release, and the keyboard focus.
+        for (XPLMWindowID id : under) {
+            WindowRecord* target = liveWindow(id);
+            if (target == nullptr || !onScreen(*target)) continue;
+            XPLMHandleMouseClick_f click = target->params.handleMouseClickFunc;
+            if (click == nullptr) {
+                hostLine("window \"" + target->title + "\" has no click callback");
+                return;
+            }
+            const XPLMPluginID owner = target->owner;
+            void* refcon = target->params.refcon;
+            const int taken = intoModule(owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
+            if (taken == 0) continue;
+            if (liveWindow(id) != nullptr) {  // it may have destroyed itself meanwhile
+                captured_ = id;
+                moveKeyboardFocus(id);
+            }
             return;
         }
-        target = it->second.get();
-        if (status == xplm_MouseUp) captured_ = nullptr;
-    }
-    XPLMHandleMouseClick_f click = target->params.handleMouseClickFunc;
-    if (click == nullptr) {
-        hostLine("window \"" + target->title + "\" has no click callback");
+        pressTakenBySimulator_ = true;
+        hostLine("press" + where + " passed on by every window; the simulator takes it");
+        moveKeyboardFocus(nullptr);
         return;
     }
+    // Drag and release go to the window that took the press, wherever the pointer is.
+    const char* what = status == xplm_MouseDrag ? "drag" : "release";
+    WindowRecord* target = liveWindow(captured_);
+    if (target == nullptr) {
+        if (!pressTakenBySimulator_) hostLine(what + where + " without a press ignored");
+        if (status == xplm_MouseUp) pressTakenBySimulator_ = false;
+        captured_ = nullptr;
+        return;
+    }
+    const XPLMWindowID id = captured_;
+    if (status == xplm_MouseUp) captured_ = nullptr;
+    if (!ownerEnabled(target->owner)) return;  // its plugin was disabled since the press
+    XPLMHandleMouseClick_f click = target->params.handleMouseClickFunc;
     void* refcon = target->params.refcon;
-    intoModule(target->owner, "a mouse click callback", [&] { return click(target, x, y, status, refcon); });
+    intoModule(target->owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
+}
+
+void HostState::rightClick(int x, int y) {
+    const std::string where = " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    const auto under = windowsUnder(x, y);
+    if (under.empty()) {
+        hostLine("right press" + where + " hits no window");
+        return;
+    }
+    for (XPLMWindowID id : under) {
+        WindowRecord* target = liveWindow(id);
+        if (target == nullptr || !onScreen(*target)) continue;
+        XPLMHandleMouseClick_f click = target->params.handleRightClickFunc;
+        if (click == nullptr) {
+            hostLine("window \"" + target->title + "\" has no right-click callback");
+            return;
+        }
+        const XPLMPluginID owner = target->owner;
+        void* refcon = target->params.refcon;
+        const int taken =
+            intoModule(owner, "a right-click callback", [&] { return click(id, x, y, xplm_MouseDown, refcon); });
+        if (taken == 0) continue;
+        if (liveWindow(id) != nullptr && ownerEnabled(owner)) {
+            intoModule(owner, "a right-click callback", [&] { return click(id, x, y, xplm_MouseUp, refcon); });
+        }
+        return;
+    }
+    hostLine("right press" + where + " passed on by every window; the simulator takes it");
 }
 
 void HostState::wheel(int x, int y, int clicks, int axis) {
-    WindowRecord* target = hitTest(x, y);
-    if (target == nullptr) {
-        hostLine("wheel at (" + std::to_string(x) + ", " + std::to_string(y) + ") hits no window");
+    const std::string where = " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    const auto under = windowsUnder(x, y);
+    if (under.empty()) {
+        hostLine("wheel" + where + " hits no window");
         return;
     }
-    XPLMHandleMouseWheel_f wheelFunc = target->params.handleMouseWheelFunc;
-    if (wheelFunc == nullptr) {
-        hostLine("window \"" + target->title + "\" has no mouse wheel callback");
+    for (XPLMWindowID id : under) {
+        WindowRecord* target = liveWindow(id);
+        if (target == nullptr || !onScreen(*target)) continue;
+        XPLMHandleMouseWheel_f wheelFunc = target->params.handleMouseWheelFunc;
+        if (wheelFunc == nullptr) {
+            hostLine("window \"" + target->title + "\" has no mouse wheel callback");
+            return;
+        }
+        void* refcon = target->params.refcon;
+        const int taken = intoModule(target->owner, "a mouse wheel callback",
+                                     [&] { return wheelFunc(id, x, y, axis, clicks, refcon); });
+        if (taken != 0) return;
+    }
+    hostLine("wheel" + where + " passed on by every window; the simulator takes it");
+}
+
+void HostState::hover(int x, int y) {
+    // Front to back until a window asks for a cursor of its own; xplm_CursorDefault leaves
+    // the choice to the windows below, then to the simulator.
+    lastCursor_ = xplm_CursorDefault;
+    for (XPLMWindowID id : windowsUnder(x, y)) {
+        WindowRecord* target = liveWindow(id);
+        if (target == nullptr || !onScreen(*target)) continue;
+        XPLMHandleCursor_f cursorFunc = target->params.handleCursorFunc;
+        if (cursorFunc == nullptr) {
+            hostLine("window \"" + target->title + "\" has no cursor callback");
+            return;
+        }
+        void* refcon = target->params.refcon;
+        const int status =
+            intoModule(target->owner, "a cursor callback", [&] { return cursorFunc(id, x, y, refcon); });
+        if (status == xplm_CursorDefault) continue;
+        lastCursor_ = status;
         return;
     }
+}
+
+void HostState::key(char character) {
+    WindowRecord* target = liveWindow(focused_);
+    if (target == nullptr || !ownerEnabled(target->owner)) {
+        hostLine(std::string("key '") + character + "' goes to the simulator: no window has the keyboard focus");
+        return;
+    }
+    XPLMHandleKey_f keyFunc = target->params.handleKeyFunc;
+    if (keyFunc == nullptr) {
+        hostLine("window \"" + target->title + "\" has no key callback");
+        return;
+    }
+    // Letters and digits have virtual-key codes equal to their upper-case character, as do
+    // the space bar; other characters are sent without one.
+    const unsigned char c = static_cast<unsigned char>(character);
+    const char virtualKey = std::isalnum(c) != 0 || c == ' ' ? static_cast<char>(std::toupper(c)) : 0;
+    const XPLMWindowID id = focused_;
     void* refcon = target->params.refcon;
-    intoModule(target->owner, "a mouse wheel callback", [&] { return wheelFunc(target, x, y, axis, clicks, refcon); });
+    const XPLMPluginID owner = target->owner;
+    intoModule(owner, "a key callback", [&] { keyFunc(id, character, xplm_DownFlag, virtualKey, refcon, 0); });
+    if (liveWindow(id) == nullptr || !ownerEnabled(owner)) return;
+    intoModule(owner, "a key callback", [&] { keyFunc(id, character, xplm_UpFlag, virtualKey, refcon, 0); });
+}
+
+void HostState::closeBox(WindowRecord& w) {
+    // The window is hidden as if the plugin had hidden it: XPLMGetWindowIsVisible says 0.
+    w.visible = false;
 }
 
 void HostState::drawWindows() {
@@ -207,35 +364,42 @@ void HostState::drawWindows() {
     for (int layer = 0; layer < kLayerCount; ++layer) {
         for (XPLMWindowID id : zOrder_[static_cast<std::size_t>(layer)]) ids.push_back(id);
     }
-    auto drawOne = [this](WindowRecord& w) {
+    for (auto& [id, w] : windows_) w->drawn = false;
+    // The callback may destroy its own window: what is needed afterwards is taken first.
+    auto drawOne = [this](XPLMWindowID id, WindowRecord& w) {
         XPLMDrawWindow_f draw = w.params.drawWindowFunc;
         if (draw == nullptr) return;
-        boundTexture_.fill(-1);
+        w.drawn = true;
         void* refcon = w.params.refcon;
+        const XPLMPluginID owner = w.owner;
+        const std::string where = "the draw callback of window \"" + w.title + "\"";
+        prepareDrawCallbackGl();
         renderer_->takeGlError();
-        intoModule(w.owner, "a draw callback", [&] { draw(&w, refcon); });
-        reportGlError(w.owner, "the draw callback of window \"" + w.title + "\"");
+        intoModule(owner, "a draw callback", [&] { draw(id, refcon); });
+        reportGlError(owner, where);
     };
-    // Windows in VR first, each into its own offscreen target.
-    for (XPLMWindowID id : ids) {
-        auto it = windows_.find(id);
-        if (it == windows_.end() || !it->second->shown() || !windowInVr(*it->second)) continue;
-        WindowRecord& w = *it->second;
-        const int width = std::max(1, w.right - w.left), height = std::max(1, w.top - w.bottom);
-        renderer_->beginVr(width, height);
-        drawOne(w);
-        renderer_->endVr();
+    // With the headset on, the VR windows, each into its own offscreen target; with it off,
+    // the desktop windows. The other kind is neither drawn nor reachable.
+    if (vr_) {
+        for (XPLMWindowID id : ids) {
+            WindowRecord* w = liveWindow(id);
+            if (w == nullptr || !onScreen(*w)) continue;
+            const int width = std::max(1, w->right - w->left), height = std::max(1, w->top - w->bottom);
+            renderer_->beginVr(width, height);
+            drawOne(id, *w);
+            renderer_->endVr();
+        }
     }
     renderer_->beginDesktop();
-    for (XPLMWindowID id : ids) {
-        auto it = windows_.find(id);
-        if (it == windows_.end() || !it->second->shown() || windowInVr(*it->second)) continue;
-        WindowRecord& w = *it->second;
-        if (w.decoration == xplm_WindowDecorationRoundRectangle) {
-            renderer_->drawDecoration(w.left, w.top, w.right, w.bottom, windowInFront(w));
+    if (!vr_) {
+        for (XPLMWindowID id : ids) {
+            WindowRecord* w = liveWindow(id);
+            if (w == nullptr || !onScreen(*w)) continue;
+            if (w->decoration == xplm_WindowDecorationRoundRectangle) {
+                renderer_->drawDecoration(w->left, w->top, w->right, w->bottom, windowInFront(*w));
+            }
+            drawOne(id, *w);
         }
-        renderer_->resetCallbackState();
-        drawOne(w);
     }
     renderer_->resetCallbackState();
     boundTexture_.fill(-1);

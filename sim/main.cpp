@@ -4,6 +4,7 @@
 #include "utf8_path.h"
 
 #include <csignal>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -25,7 +26,8 @@ constexpr int kExitUsage = 64;
 
 const char* const kUsage =
     "usage: xpsim [--screen L,T,R,B] [--start-time S] [--fps N] [--unpaced] [--vr] [--no-vr-dataref]\n"
-    "             [--log FILE] [--com-mta (Windows)] PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
+    "             [--clean-gl | --gl-seed N] [--log FILE] [--com-mta (Windows)]\n"
+    "             PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
 
 extern "C" void onInterrupt(int) {
     xpsim::Host::requestInterrupt();
@@ -118,6 +120,16 @@ int main(int argc, char** argv) {
             options.vr = true;
         } else if (arg == "--no-vr-dataref") {
             options.vrDataref = false;
+        } else if (arg == "--clean-gl") {
+            options.hostileGl = false;
+        } else if (arg == "--gl-seed") {
+            const char* v = value();
+            double seed = 0;
+            if (v == nullptr || !parseDouble(v, seed) || seed < 0 || seed > 4294967295.0 ||
+                seed != static_cast<double>(static_cast<std::uint32_t>(seed))) {
+                return usage("--gl-seed needs a whole number from 0 to 4294967295");
+            }
+            options.glSeed = static_cast<std::uint32_t>(seed);
         } else if (arg == "--log") {
             const char* v = value();
             if (v == nullptr) return usage("--log needs a file");

@@ -174,6 +174,30 @@ public:
             if (verb == "release" || verb == "click") host_.pointer(x, y, xplm_MouseUp);
             return true;
         }
+        if (verb == "rightclick" || verb == "hover") {
+            int x = 0, y = 0;
+            if (!needArgs(2, 2, (verb + " X Y").c_str()) || !intArg(1, x) || !intArg(2, y)) return false;
+            verb == "hover" ? host_.hover(x, y) : host_.rightClick(x, y);
+            return true;
+        }
+        if (verb == "key") {
+            // One printable character; the space bar (which the script's words cannot hold) is
+            // written as "space".
+            std::string character = restAfterFirstWord(text);
+            if (character == "space") character = " ";
+            if (character.size() != 1 || static_cast<unsigned char>(character[0]) < 0x20 ||
+                static_cast<unsigned char>(character[0]) > 0x7E) {
+                error = "usage: key CHAR (one printable ASCII character, or space)";
+                return false;
+            }
+            host_.key(character[0]);
+            return true;
+        }
+        if (verb == "disable" || verb == "enable") {
+            if (!needArgs(0, 0, verb.c_str())) return false;
+            verb == "disable" ? host_.disablePlugin() : host_.enablePlugin();
+            return true;
+        }
         if (verb == "wheel") {
             int x = 0, y = 0, clicks = 0;
             if (!needArgs(3, 4, "wheel X Y CLICKS [horizontal]") || !intArg(1, x) || !intArg(2, y) ||
@@ -222,13 +246,11 @@ public:
         if (verb == "close") {
             if (!needArgs(0, 0, "close")) return false;
             WindowRecord* panel = host_.panelWindow();
-            if (panel == nullptr || !panel->shown() ||
-                panel->decoration != xplm_WindowDecorationRoundRectangle) {
+            if (panel == nullptr || !panel->visible || panel->decoration != xplm_WindowDecorationRoundRectangle) {
                 host_.hostLine("close: the plugin has no shown window with a close box");
                 return true;
             }
-            // As in X-Plane, the window leaves the screen but its visibility flag stays set.
-            panel->closedByUser = true;
+            host_.closeBox(*panel);
             return true;
         }
         if (verb == "state") {

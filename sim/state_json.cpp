@@ -40,6 +40,16 @@ const char* boolean(bool value) {
     return value ? "true" : "false";
 }
 
+const char* cursorName(int status) {
+    switch (status) {
+        case xplm_CursorDefault: return "default";
+        case xplm_CursorHidden: return "hidden";
+        case xplm_CursorArrow: return "arrow";
+        case xplm_CursorCustom: return "custom";
+        default: return "other";
+    }
+}
+
 }  // namespace
 
 std::string HostState::stateJson() const {
@@ -48,7 +58,8 @@ std::string HostState::stateJson() const {
     out << "{\"plugin\":{\"name\":" << quoted(loaded ? plugin_.name : "")
         << ",\"signature\":" << quoted(loaded ? plugin_.signature : "")
         << ",\"description\":" << quoted(loaded ? plugin_.description : "")
-        << ",\"started\":" << boolean(loaded && plugin_.started) << "},\n";
+        << ",\"started\":" << boolean(loaded && plugin_.started)
+        << ",\"enabled\":" << boolean(loaded && plugin_.enabled) << "},\n";
 
     // Windows in creation order.
     std::vector<const WindowRecord*> windows;
@@ -66,7 +77,7 @@ std::string HostState::stateJson() const {
             << number(w->gravity[0]) << "," << number(w->gravity[1]) << "," << number(w->gravity[2]) << ","
             << number(w->gravity[3]) << "],\"in_vr\":" << boolean(windowInVr(*w)) << ",\"layer\":" << w->layer
             << ",\"decoration\":" << w->decoration << ",\"in_front\":" << boolean(windowInFront(*w))
-            << ",\"closed_by_user\":" << boolean(w->closedByUser) << "}";
+            << ",\"drawn\":" << boolean(w->drawn) << ",\"keyboard_focus\":" << boolean(focused_ == w) << "}";
         separator = ",";
     }
     out << "],\n\"commands\":[";
@@ -92,7 +103,8 @@ std::string HostState::stateJson() const {
     }
     std::size_t loops = 0;
     for (const auto& loop : flightLoops_) loops += loop->alive ? 1 : 0;
-    out << "],\n\"flight_loops\":" << loops << ",\n\"textures\":" << liveTextureCount() << "}";
+    out << "],\n\"flight_loops\":" << loops << ",\n\"textures\":" << liveTextureCount() << ",\n\"cursor\":"
+        << (lastCursor_ < 0 ? std::string("null") : quoted(cursorName(lastCursor_))) << "}";
     return out.str();
 }
 

@@ -1,6 +1,7 @@
 // The XPLM functions a module imports, each routed to the host. Nothing may throw into the
-// module, and a call from a thread other than the simulator's main thread is a fault of the
-// caller: it is logged and answered with a neutral value, never acted on.
+// module. A call from a thread other than the simulator's main thread is a fault of the
+// caller: it is logged, then carried out under the host lock so that it cannot tear the
+// host's state (X-Plane has no such lock, and the same call there may crash the simulator).
 #include "host_state.h"
 
 #include "os.h"
@@ -16,10 +17,8 @@ template <typename R, typename F>
 R guarded(const char* name, R fallback, F&& body) {
     try {
         HostState& host = currentHostState();
-        if (!host.onMainThread()) {
-            host.hostLine(std::string("error: ") + name + " called off the main thread; ignored");
-            return fallback;
-        }
+        if (!host.onMainThread()) host.reportOffMainThread(name);
+        std::lock_guard<xpsim::HostLock> lock(host.lock());
         return body(host);
     } catch (...) {
         return fallback;
@@ -53,11 +52,12 @@ using xpsim::guarded;
 using xpsim::guardedVoid;
 
 XPLM_API void XPLMDebugString(const char* inString) {
-    // The log is the one service a worker thread may reach safely; it never makes a host
-    // (that would put a GL context on the calling thread).
+    // The log has a lock of its own, so this never waits for the host; and it never makes a
+    // host (that would put a GL context on the calling thread).
     try {
         if (inString == nullptr) return;
         if (HostState* host = xpsim::existingHostState()) {
+            if (!host->onMainThread()) host->reportOffMainThread("XPLMDebugString");
             host->writeLog(inString);
         } else {
             std::fputs(inString, stdout);
@@ -91,6 +91,10 @@ XPLM_API void XPLMGetPluginInfo(XPLMPluginID inPlugin, char* outName, char* outF
 }
 
 XPLM_API char* XPLMExtractFileAndPath(char* inFullPath) {
+    // Works on the caller's buffer alone, but is an XPLM call all the same.
+    if (HostState* host = xpsim::existingHostState(); host != nullptr && !host->onMainThread()) {
+        host->reportOffMainThread("XPLMExtractFileAndPath");
+    }
     if (inFullPath == nullptr) return nullptr;
     char* cut = std::strrchr(inFullPath, xpsim::os::pathSeparator());
     if (xpsim::os::pathSeparator() != '/') {
@@ -187,10 +191,7 @@ XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID) {
 
 XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
     guardedVoid("XPLMSetWindowIsVisible", [&](HostState& host) {
-        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowIsVisible")) {
-            w->visible = inIsVisible != 0;
-            w->closedByUser = false;
-        }
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowIsVisible")) w->visible = inIsVisible != 0;
     });
 }
 

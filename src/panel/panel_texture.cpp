@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "panel/panel_window.h"
+#include "panel/unpack_state.h"
 #include "pipeline/frame.h"
 #include "platform/gl.h"
 
@@ -36,6 +37,7 @@ void setBlankPanelImage()
 {
     const std::vector<std::uint8_t>& blank = blankPixels();
     if (blank.empty()) return;
+    const ClientMemoryUnpack unpack;
     glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), panelWidth.load(), panelHeight.load(), 0, GL_RGBA,
                  GL_UNSIGNED_BYTE, blank.data());
 }
@@ -71,7 +73,7 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
                                      static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
         if (!uploadPixels.empty() && panelTexture != 0 && uploadPixels.size() >= expected) {
             XPLMBindTexture2d(panelTexture, 0);
-            glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+            const ClientMemoryUnpack unpack;
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
                          uploadPixels.data());
         } else if (copied) {

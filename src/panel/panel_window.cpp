@@ -1,5 +1,6 @@
 #include "panel/panel_window.h"
 
+#include "panel/ignored_input.h"
 #include "panel/mouse_input.h"
 #include "panel/panel_texture.h"
 #include "plugin/commands.h"
@@ -27,13 +28,13 @@ void createPanelWindow()
     params.visible = 0;
     params.drawWindowFunc = drawPanelWindow;
     params.handleMouseClickFunc = handlePanelMouseClick;
-    params.handleKeyFunc = nullptr;
-    params.handleCursorFunc = nullptr;
+    params.handleKeyFunc = handlePanelKey;
+    params.handleCursorFunc = handlePanelCursor;
     params.handleMouseWheelFunc = handlePanelWheel;
     params.refcon = nullptr;
     params.decorateAsFloatingWindow = xplm_WindowDecorationRoundRectangle;
     params.layer = xplm_WindowLayerFloatingWindows;
-    params.handleRightClickFunc = nullptr;
+    params.handleRightClickFunc = handlePanelRightClick;
 
     panelWindow = XPLMCreateWindowEx(&params);
     if (panelWindow == nullptr) {

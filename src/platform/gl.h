@@ -1,6 +1,7 @@
-// The few OpenGL 1.x calls and constants the panel uses, declared here so the plugin needs
-// no GL headers (Windows' gl.h stops at 1.1 and lacks GL_BGRA). The simulator's context is
-// current whenever we call them.
+// The few OpenGL calls and constants the panel uses, declared here so the plugin needs no GL
+// headers (Windows' gl.h stops at 1.1 and lacks GL_BGRA). The simulator's context is current
+// whenever we call them. The calls are OpenGL 1.1, which every platform's GL library exports,
+// except glBindBuffer below.
 #pragma once
 
 #if defined(_WIN32)
@@ -25,7 +26,12 @@ constexpr GLenum GL_RGBA = 0x1908;
 constexpr GLint GL_RGBA8 = 0x8058;
 constexpr GLenum GL_BGRA = 0x80E1;
 constexpr GLenum GL_UNSIGNED_BYTE = 0x1401;
+constexpr GLenum GL_UNPACK_ROW_LENGTH = 0x0CF2;
+constexpr GLenum GL_UNPACK_SKIP_ROWS = 0x0CF3;
+constexpr GLenum GL_UNPACK_SKIP_PIXELS = 0x0CF4;
 constexpr GLenum GL_UNPACK_ALIGNMENT = 0x0CF5;
+constexpr GLenum GL_PIXEL_UNPACK_BUFFER = 0x88EC;
+constexpr GLenum GL_PIXEL_UNPACK_BUFFER_BINDING = 0x88EF;
 constexpr GLenum GL_QUADS = 0x0007;
 
 CV_GLAPI void CV_GLCALL glTexParameteri(GLenum target, GLenum pname, GLint param);
@@ -33,9 +39,18 @@ CV_GLAPI void CV_GLCALL glTexImage2D(GLenum target, GLint level, GLint internalf
                                      GLsizei height, GLint border, GLenum format, GLenum type,
                                      const void* pixels);
 CV_GLAPI void CV_GLCALL glPixelStorei(GLenum pname, GLint param);
+CV_GLAPI void CV_GLCALL glGetIntegerv(GLenum pname, GLint* data);
 CV_GLAPI void CV_GLCALL glColor3f(GLfloat red, GLfloat green, GLfloat blue);
 CV_GLAPI void CV_GLCALL glBegin(GLenum mode);
 CV_GLAPI void CV_GLCALL glEnd(void);
 CV_GLAPI void CV_GLCALL glTexCoord2i(GLint s, GLint t);
 CV_GLAPI void CV_GLCALL glVertex2i(GLint x, GLint y);
 CV_GLAPI void CV_GLCALL glDeleteTextures(GLsizei n, const GLuint* textures);
+
+// OpenGL 1.5. Linux's GL library (GLVND's libOpenGL) exports it like the 1.1 calls, and
+// dispatches to whichever context is current; Windows' opengl32.dll stops at 1.1, so there it
+// is asked of the context with wglGetProcAddress.
+using GLBindBufferFunction = void(CV_GLCALL*)(GLenum target, GLuint buffer);
+#if !defined(_WIN32)
+CV_GLAPI void CV_GLCALL glBindBuffer(GLenum target, GLuint buffer);
+#endif

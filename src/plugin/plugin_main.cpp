@@ -66,6 +66,13 @@ void copyText(char* out, const char* text)
     std::snprintf(out, 256, "%s", text);
 }
 
+// A start that fails says why in the description, which Plugin Admin shows beside the plugin.
+int startFailed(char* outDescription, const char* reason)
+{
+    copyText(outDescription, reason);
+    return 0;
+}
+
 }  // namespace
 
 PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription)
@@ -74,7 +81,11 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         XPLMDebugString("Pluginstart: Corvane Toolbar v0.7\n");
         enableNativePaths();
         loadSettings();
-        if (!initBrowserThread()) return 0;
+        if (!initBrowserThread()) {
+            return startFailed(outDescription,
+                               "Not started: the simulator's main thread could not be prepared for the browser "
+                               "(see Log.txt).");
+        }
         browserThreadEntered = true;
 
         copyText(outName, "CorvaneToolbar");
@@ -96,7 +107,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         } catch (const std::system_error&) {
             XPLMDebugString("CV: could not start the decode thread\n");
             undoStart();
-            return 0;
+            return startFailed(outDescription, "Not started: the decode thread could not be started.");
         }
         XPLMRegisterFlightLoopCallback(PanelFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
@@ -104,13 +115,14 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         if (vrEnabledRef == nullptr) {
             XPLMDebugString("CV: sim/graphics/VR/enabled not found, the plugin does not start\n");
             undoStart();
-            return 0;
+            return startFailed(outDescription,
+                               "Not started: the simulator does not publish sim/graphics/VR/enabled.");
         }
         return 1;
     } catch (...) {
         XPLMDebugString("CV: start-up failed\n");
         guarded("CV: could not undo the start-up\n", undoStart);
-        return 0;
+        return startFailed(outDescription, "Not started: start-up failed (see Log.txt).");
     }
 }
 

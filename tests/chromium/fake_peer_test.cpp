@@ -1,8 +1,10 @@
 // The module in the stand-in simulator with the fake DevTools peer as its browser: the
 // faults a real browser shows only now and then, made to happen on cue.
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include <unistd.h>
 
@@ -101,6 +103,35 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
     EXPECT_EQ(params(clicks[3])["type"], "mouseReleased");
 }
 
+TEST_F(FakePeer, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
+    // The press gives the panel the keyboard; only the click's own press and release reach
+    // the page.
+    run("command Corvane/TogglePanel once\nwait 1\nclick 400 600\nhover 400 600\nkey a\nkey space\n"
+        "rightclick 400 600\nhover 700 500\nwait 0.5\nquit");
+    std::vector<std::string> input;
+    std::istringstream in(slurp(file("fake.log")));
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("Input.", 0) == 0) input.push_back(line.substr(0, line.find(' ')));
+    EXPECT_EQ(input, (std::vector<std::string>{"Input.dispatchMouseEvent", "Input.dispatchMouseEvent"}));
+}
+
+TEST_F(FakePeer, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
+    // Paced, the disabled stretch lasts at least 5 s of wall time from the "disabled" line.
+    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 2\ndisable\nwait 5\nenable\nwait 2\nquit", env_);
+    ASSERT_TRUE(eventually([&] { return sim.log().find("xpsim: disabled CorvaneToolbar") != std::string::npos; }, 30));
+    // A request on its way when the flight loop stopped may still arrive.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    const std::size_t whenDisabled = received("Page.captureScreenshot").size();
+    EXPECT_GE(whenDisabled, 2u);
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    ASSERT_EQ(sim.log().find("xpsim: enabled CorvaneToolbar"), std::string::npos) << "the test fell behind the script";
+    EXPECT_EQ(received("Page.captureScreenshot").size(), whenDisabled) << "a snapshot was asked for while disabled";
+    const int status = sim.wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GE(received("Page.captureScreenshot").size(), whenDisabled + 2) << "snapshots resume once enabled";
+    EXPECT_EQ(sim.log().find("xpsim: error:"), std::string::npos) << sim.log();
+}
+
 TEST_F(FakePeer, TheBrowserExitingMidRunIsOneLineAndThePluginCarriesOn) {
     cues("exit 3\n");
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 4\ncommand Corvane/TogglePanel once\n"
@@ -127,6 +158,7 @@ TEST_F(FakePeer, TheBrowserExitingMidRunIsOneLineAndThePluginCarriesOn) {
     EXPECT_NE(log.find("CV: error, could not lookup our Webview.", log.find("CV: lost")), std::string::npos);
     EXPECT_EQ(received("Page.captureScreenshot").size(), 3u);
     EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
+    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;  // the loss was logged on the main thread
 }
 
 TEST_F(FakePeer, GarbageOnThePipeEndsTheBrowserOnce) {

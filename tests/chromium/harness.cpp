@@ -181,6 +181,9 @@ std::string ModuleTest::run(const std::string& script) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xpsim status " << status << "\n" << log;
     EXPECT_NE(log.find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << log;
     EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
+    // No rule of the host broken: no XPLM call off the main thread (the backend's I/O thread
+    // and the decode thread never log), no null callback slot, no GL error left behind.
+    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
     return log;
 }
 

@@ -74,7 +74,8 @@ protected:
                   const std::string& browserPath) const;
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
     fs::path profile() const { return folder_ / "data/corvane-toolbar/chromium"; }
-    // Runs a script to its end; xpsim must exit 0 having unloaded the module without leaks.
+    // Runs a script to its end; xpsim must exit 0 having unloaded the module without leaks or
+    // an error line of the host.
     std::string run(const std::string& script);
 
     fs::path folder_;

@@ -84,6 +84,25 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
     EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
 }
 
+TEST_F(RealChromium, DisabledFiveTimesThePanelIsGoneEachTimeAndThePageIsBackAfterEachEnable) {
+    std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\n";
+    for (int round = 1; round <= 5; ++round) {
+        const std::string n = std::to_string(round);
+        script += "disable\nwait 1\nscreenshot " + file("disabled-" + n + ".png") + "\nenable\nwait 2\nscreenshot " +
+                  file("enabled-" + n + ".png") + "\n";
+    }
+    const std::string log = run(script + "quit\n");
+    EXPECT_EQ(countOccurrences(log, "xpsim: disabled CorvaneToolbar"), 5) << log;
+    EXPECT_EQ(countOccurrences(log, "xpsim: enabled CorvaneToolbar"), 5) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    for (int round = 1; round <= 5; ++round) {
+        const std::string n = std::to_string(round);
+        // Disabled, the panel is not drawn at all: the desktop shows where its corner was.
+        EXPECT_FALSE(near(readPng(file("disabled-" + n + ".png")).page(4, 4), 255, 0, 0)) << "round " << n;
+        expectCorners(readPng(file("enabled-" + n + ".png")), "enabled again, round " + n);
+    }
+}
+
 TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderIt) {
     // The window is 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
     // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.

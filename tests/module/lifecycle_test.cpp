@@ -23,7 +23,7 @@ TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
 
     const nlohmann::json s = state();
     EXPECT_EQ(s["plugin"], nlohmann::json::parse(R"({"name":"CorvaneToolbar","signature":"ai.corvane.plugin",
-        "description":"A plugin that creates a panel for Corvane.","started":true})"));
+        "description":"A plugin that creates a panel for Corvane.","started":true,"enabled":true})"));
     const nlohmann::json w = panel();
     EXPECT_EQ(rectangle(w), std::vector<int>({100, 980, 868, 468}));
     for (const char* key : {"visible", "positioning_mode", "gravity", "layer", "decoration"})
@@ -75,6 +75,64 @@ TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly)
     EXPECT_EQ(panel()["visible"], false);
 }
 
+TEST_F(ModuleTest, EnteringVrKeepsThePanelDrawnThereAndLeavingBringsItBackToTheDesktop)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2");
+    EXPECT_EQ(panel()["drawn"], true);
+    // In VR only windows in VR are seen: the panel is one of them.
+    run("vr on; frames 2");
+    EXPECT_EQ(panel()["in_vr"], true);
+    EXPECT_EQ(panel()["drawn"], true);
+    run("vr off; frames 2");
+    EXPECT_EQ(panel()["in_vr"], false);
+    EXPECT_EQ(panel()["drawn"], true);
+    EXPECT_EQ(rectangle(panel()), std::vector<int>({100, 980, 868, 468}));
+}
+
+TEST_F(ModuleTest, HoverKeysAndRightClicksOnThePanelAreTakenQuietly)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2; press 400 600; release 400 600; hover 400 600; key a; "
+        "key space; rightclick 400 600; frames 2");
+    const std::string text = host->log();
+    EXPECT_EQ(panel()["keyboard_focus"], true) << "the press gave the panel the keys";
+    EXPECT_EQ(state()["cursor"], "default");
+    // Every slot has a callback, and the right click stops at the panel.
+    EXPECT_EQ(text.find("callback\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("passed on by every window"), std::string::npos) << text;
+    EXPECT_EQ(text.find("goes to the simulator"), std::string::npos) << text;
+}
+
+TEST_F(ModuleTest, TheCloseBoxHidesThePanelAndOneToggleShowsItAgain)
+{
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2; close; frames 2");
+    EXPECT_EQ(panel()["visible"], false);
+    EXPECT_EQ(panel()["drawn"], false);
+    run("command Corvane/TogglePanel once; frames 2");
+    EXPECT_EQ(panel()["visible"], true);
+    EXPECT_EQ(panel()["drawn"], true);
+}
+
+TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledAndEnablingBringsItBack)
+{
+    // Whether the flight loop rests too is seen in the snapshots the browser is asked for
+    // (the fake peer's and the Windows suites).
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once; frames 2");
+    for (int round = 0; round < 5; ++round) {
+        run(std::string("disable; frames 30; ") +
+            (round % 2 == 0 ? "command Corvane/TogglePanel once" : "menu Toggle Panel on/off."));
+        EXPECT_EQ(state()["plugin"]["enabled"], false);
+        EXPECT_EQ(panel()["drawn"], false);
+        EXPECT_EQ(panel()["visible"], true) << "the toggle ran while disabled";
+        run("enable; frames 2");
+        EXPECT_EQ(panel()["drawn"], true);
+    }
+    EXPECT_EQ(state()["plugin"]["enabled"], true);
+}
+
 TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
 {
     // A browser is configured, so a start that got as far as launching it would show here.
@@ -89,6 +147,11 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     EXPECT_FALSE(host->pluginLoaded());
     const std::string text = host->log();
     EXPECT_NE(text.find("returned 0"), std::string::npos) << text;
+    // Plugin Admin shows the reason, from the description.
+    EXPECT_NE(text.find("xpsim: the failed plugin's description: Not started: the simulator does not publish "
+                        "sim/graphics/VR/enabled.\n"),
+              std::string::npos)
+        << text;
     EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
     EXPECT_EQ(text.find("menu(s) behind"), std::string::npos) << text;
     EXPECT_EQ(threadCount(), threadsBefore);

@@ -23,6 +23,11 @@ void ModuleTest::SetUp()
 
 void ModuleTest::TearDown()
 {
+    // The host finds no rule broken: no null callback slot, no XPLM call off the main thread,
+    // no GL error left behind, no exception escaping.
+    if (host) {
+        EXPECT_EQ(host->log().find("xpsim: error:"), std::string::npos) << host->log();
+    }
     host.reset();
     setenv("PATH", savedPath.c_str(), 1);
     if (savedDataHome) {

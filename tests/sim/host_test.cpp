@@ -1,36 +1,67 @@
 // The stand-in host driven in-process with the fixture module, plus the xpsim command line.
+// Built for Linux and for Windows (run under Wine), so both hosts keep the same rules.
 #include "host.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
-#include <png.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
+#if defined(_WIN32)
+#  include <windows.h>
+#else
+#  include <png.h>
+#  include <sys/wait.h>
+#endif
 
 namespace {
 
 using nlohmann::json;
+namespace fs = std::filesystem;
+
+#if defined(_WIN32)
+// The fixture and xpsim.exe lie beside this test in the build folder's top.
+std::string besideTest(const std::string& name) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    return (fs::path(path).parent_path() / name).string();
+}
+const std::string kFixturePath = besideTest("fixture\\fixture.xpl");
+const std::string kXpsimPath = besideTest("xpsim.exe");
+void setFixtureMode(const char* mode) { _putenv_s("XPSIM_FIXTURE_MODE", mode); }
+#else
+const std::string kFixturePath = XPSIM_FIXTURE_PATH;
+const std::string kXpsimPath = XPSIM_BINARY_PATH;
+void setFixtureMode(const char* mode) { setenv("XPSIM_FIXTURE_MODE", mode, 1); }
+#endif
+
+using Rgba = std::vector<int>;
+const Rgba kRed{255, 0, 0, 255}, kGreen{0, 255, 0, 255};
 
 class HostTest : public ::testing::Test {
 protected:
-    void TearDown() override { unsetenv("XPSIM_FIXTURE_MODE"); }
+    void TearDown() override {
+        host_.reset();
+        setFixtureMode("normal");
+    }
 
-    void start(const std::string& mode = "normal") {
-        setenv("XPSIM_FIXTURE_MODE", mode.c_str(), 1);
-        xpsim::Options options;
+    void start(const std::string& mode = "normal", xpsim::Options options = {}) {
+        setFixtureMode(mode.c_str());
         options.paced = false;
+        host_.reset();  // one host at a time
+        desktop_.clear();
         host_ = std::make_unique<xpsim::Host>(options);
         std::string error;
-        EXPECT_TRUE(host_->load(XPSIM_FIXTURE_PATH, error)) << error;
+        EXPECT_TRUE(host_->load(kFixturePath, error)) << error;
     }
 
     void run(const std::string& script) {
@@ -43,6 +74,7 @@ protected:
         std::vector<std::string> result;
         std::istringstream in(host_->log());
         for (std::string line; std::getline(in, line);) {
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             if (line.rfind(prefix + filter, 0) == 0) result.push_back(line.substr(prefix.size()));
         }
         return result;
@@ -51,6 +83,13 @@ protected:
     bool logged(const std::string& line) const {
         const auto all = lines("");
         return std::find(all.begin(), all.end(), line) != all.end();
+    }
+
+    // The fixture's lines that start with `filter`, from the n-th on.
+    std::vector<std::string> since(std::size_t n, const std::string& filter = "") const {
+        auto all = lines("fixture: ", filter);
+        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(n, all.size())));
+        return all;
     }
 
     json window(const std::string& title) const {
@@ -66,7 +105,24 @@ protected:
         return {w["left"], w["top"], w["right"], w["bottom"]};
     }
 
+    // The desktop as last drawn; the colour of the pixel covering boxel (x, y) of the default
+    // 1920 x 1080 desktop.
+    Rgba at(int x, int y) {
+        if (desktop_.empty()) {
+            int width = 0, height = 0;
+            EXPECT_TRUE(host_->readDesktop(desktop_, width, height));
+            EXPECT_TRUE(width == 1920 && height == 1080);
+        }
+        const std::size_t i = (static_cast<std::size_t>(1079 - y) * 1920 + static_cast<std::size_t>(x)) * 4;
+        return {desktop_[i], desktop_[i + 1], desktop_[i + 2], desktop_[i + 3]};
+    }
+    void drawAgain(const std::string& script = "frames 1") {
+        run(script);
+        desktop_.clear();
+    }
+
     std::unique_ptr<xpsim::Host> host_;
+    std::vector<std::uint8_t> desktop_;
 };
 
 TEST_F(HostTest, CleanUnloadRunsEntryPointsInOrderWithoutLeaks) {
@@ -81,6 +137,7 @@ TEST_F(HostTest, CleanUnloadRunsEntryPointsInOrderWithoutLeaks) {
     EXPECT_EQ(order, (std::vector<std::string>{"start mode=normal gl=current", "enable", "disable", "stop"}));
     EXPECT_TRUE(logged("fixture: menu item"));
     EXPECT_TRUE(lines("xpsim: leak: ").empty()) << host_->log();
+    EXPECT_TRUE(lines("xpsim: error: ").empty()) << host_->log();
     EXPECT_TRUE(lines("xpsim: ", "Fixture left").empty()) << host_->log();
     const json s = json::parse(host_->stateJson());
     EXPECT_TRUE(s["windows"].empty());
@@ -109,7 +166,7 @@ TEST_F(HostTest, WhatTheModuleLeavesBehindIsReportedAndRemoved) {
     EXPECT_FALSE(logged("fixture: menu item"));
 }
 
-TEST_F(HostTest, FailedStartGetsNoFurtherCallAndIsUnloaded) {
+TEST_F(HostTest, FailedStartGetsNoFurtherCallAndIsUnloadedWithItsReasonLogged) {
     start("fail-start");
     EXPECT_FALSE(host_->pluginLoaded());
     run("frames 3; command fixture/cmd; click 600 600; vr on");
@@ -119,6 +176,7 @@ TEST_F(HostTest, FailedStartGetsNoFurtherCallAndIsUnloaded) {
     EXPECT_TRUE(lines("xpsim: leak: ").empty()) << host_->log();
     EXPECT_TRUE(lines("xpsim: ", "Fixture left").empty()) << host_->log();
     EXPECT_TRUE(json::parse(host_->stateJson())["menus"].empty());
+    EXPECT_TRUE(logged("xpsim: the failed plugin's description: Failed on purpose.")) << host_->log();
 }
 
 TEST_F(HostTest, FlightLoopsFollowFrameAndSecondIntervalsAndTheirResults) {
@@ -155,7 +213,7 @@ TEST_F(HostTest, CommandPhasesRunBeforeHandlersFirstAndAZeroStopsTheChain) {
     EXPECT_EQ(std::count(held.begin(), held.end(), "after phase=1"), 30);
 }
 
-TEST_F(HostTest, PointerGoesToTheFrontWindowAndStaysCapturedUntilReleaseAndVrHasItsOwnSpace) {
+TEST_F(HostTest, PointerGoesToTheFrontWindowAndStaysCapturedUntilRelease) {
     start();
     EXPECT_EQ(window("B")["in_front"], true);  // created last
     EXPECT_EQ(window("A")["in_front"], false);
@@ -168,19 +226,149 @@ TEST_F(HostTest, PointerGoesToTheFrontWindowAndStaysCapturedUntilReleaseAndVrHas
                                                 "click B 868 600 status=3"}));
     EXPECT_TRUE(logged("xpsim: press at (100, 468) hits no window"));
     EXPECT_EQ(window("A")["in_front"], false);  // the host does not raise a clicked window by itself
-
-    run("vr on");
-    EXPECT_EQ(geometry("A"), (std::vector<int>{0, 512, 768, 0}));
-    run("click 600 300");  // in VR the pointer aims at the VR window, even where B is on the desktop
-    EXPECT_EQ(lines("fixture: ", "click").back(), "click A 600 300 status=3");
-    run("vr off");
-    EXPECT_EQ(geometry("A"), (std::vector<int>{100, 980, 868, 468}));
 }
 
-TEST_F(HostTest, ScreenshotHasTheWindowsWhereTheMappingSays) {
+TEST_F(HostTest, AZeroFromAWindowPassesTheEventToTheWindowBelow) {
     start();
-    const std::string path = ::testing::TempDir() + "xpsim_shot.png";
-    run("frames 1; screenshot " + path);
+    // B is in front of A at (600, 600). Taking the event, B keeps it; passing it (fixture/pass),
+    // A below gets it, and the press's drag and release follow A.
+    run("wheel 600 600 1; rightclick 600 600; hover 600 600");
+    EXPECT_EQ(json::parse(host_->stateJson())["cursor"], "hidden");
+    run("command fixture/pass; click 600 600; wheel 600 600 -2 horizontal; rightclick 600 600; hover 600 600");
+    EXPECT_EQ(since(0, "click"), (std::vector<std::string>{"click B 600 600 status=1", "click A 600 600 status=1",
+                                                           "click A 600 600 status=3"}));
+    EXPECT_EQ(since(0, "wheel"), (std::vector<std::string>{"wheel B 600 600 axis=0 clicks=1",
+                                                           "wheel B 600 600 axis=1 clicks=-2",
+                                                           "wheel A 600 600 axis=1 clicks=-2"}));
+    EXPECT_EQ(since(0, "rightclick"),
+              (std::vector<std::string>{"rightclick B 600 600 status=1", "rightclick B 600 600 status=3",
+                                        "rightclick B 600 600 status=1", "rightclick A 600 600 status=1",
+                                        "rightclick A 600 600 status=3"}));
+    // The default cursor leaves the choice to the window below, which asks for the arrow.
+    EXPECT_EQ(since(0, "cursor"), (std::vector<std::string>{"cursor B 600 600", "cursor B 600 600", "cursor A 600 600"}));
+    EXPECT_EQ(json::parse(host_->stateJson())["cursor"], "arrow");
+    // Passed on by every window, a press goes to the simulator, and so do its drag and release.
+    const std::size_t before = lines("fixture: ", "click").size();
+    run("click 800 400");
+    EXPECT_EQ(since(before, "click"), (std::vector<std::string>{"click B 800 400 status=1"}));
+    EXPECT_TRUE(logged("xpsim: press at (800, 400) passed on by every window; the simulator takes it"));
+    EXPECT_FALSE(logged("xpsim: release at (800, 400) without a press ignored"));
+}
+
+TEST_F(HostTest, KeysGoToTheWindowThatTookThePressAndTheOneLosingTheFocusHearsOfIt) {
+    start();
+    run("key x");
+    EXPECT_TRUE(logged("xpsim: key 'x' goes to the simulator: no window has the keyboard focus"));
+    run("click 300 900; key x; key 7; click 600 600; key space");
+    // Down then up; virtual keys of letters and digits are their upper-case characters.
+    EXPECT_EQ(since(0, "key"), (std::vector<std::string>{
+                                   "key A char=120 flags=8 vk=88 losing=0 to=A", "key A char=120 flags=16 vk=88 losing=0 to=A",
+                                   "key A char=55 flags=8 vk=55 losing=0 to=A", "key A char=55 flags=16 vk=55 losing=0 to=A",
+                                   "key A char=0 flags=0 vk=0 losing=1 to=B", "key B char=32 flags=8 vk=32 losing=0 to=B",
+                                   "key B char=32 flags=16 vk=32 losing=0 to=B"}));
+    EXPECT_EQ(window("B")["keyboard_focus"], true);
+    EXPECT_EQ(window("A")["keyboard_focus"], false);
+    // A press no window takes gives the keys back to the simulator.
+    run("click 1500 100; key y");
+    EXPECT_EQ(since(7, "key"), (std::vector<std::string>{"key B char=0 flags=0 vk=0 losing=1 to=none"}));
+    EXPECT_EQ(window("B")["keyboard_focus"], false);
+    EXPECT_EQ(lines("xpsim: ", "key 'y' goes to the simulator").size(), 1u);
+}
+
+TEST_F(HostTest, NullCallbackSlotsAreErrorsAndTheirEventsGoNowhere) {
+    start("rude");
+    for (const char* slot : {"handleKeyFunc", "handleCursorFunc", "handleMouseWheelFunc", "handleRightClickFunc"}) {
+        EXPECT_TRUE(logged(std::string("xpsim: error: XPLMCreateWindowEx with a null ") + slot +
+                           "; X-Plane requires a function in every callback slot"))
+            << slot << "\n" << host_->log();
+    }
+    EXPECT_FALSE(logged("xpsim: error: XPLMCreateWindowEx with a null drawWindowFunc; X-Plane requires a function in "
+                        "every callback slot"));
+    // C at (1000, 300)-(1200, 100) takes the press, and with it the keyboard focus.
+    run("click 1100 200; key k; hover 1100 200; rightclick 1100 200; wheel 1100 200 1; frames 2");
+    for (const char* missing : {"key", "cursor", "right-click", "mouse wheel"}) {
+        EXPECT_TRUE(logged(std::string("xpsim: window \"C\" has no ") + missing + " callback")) << missing;
+    }
+    EXPECT_EQ(since(0, "click C"), (std::vector<std::string>{"click C 1100 200 status=1", "click C 1100 200 status=3"}));
+}
+
+TEST_F(HostTest, ADisabledPluginGetsNoCallbackUntilEnabledAgain) {
+    start();
+    run("click 300 900; frames 2; disable");
+    EXPECT_TRUE(logged("xpsim: disabled Fixture"));
+    EXPECT_EQ(json::parse(host_->stateJson())["plugin"]["enabled"], false);
+    const std::size_t before = lines().size();
+    drawAgain("frames 30; command fixture/cmd; menu Fixture item; click 600 600; wheel 600 600 1; hover 600 600; "
+              "key x; rightclick 600 600; message 109; frames 1");
+    EXPECT_EQ(since(before), std::vector<std::string>{}) << host_->log();
+    EXPECT_EQ(window("A")["drawn"], false);
+    EXPECT_NE(at(300, 900), kRed);  // not drawn: the desktop shows through
+    EXPECT_TRUE(logged("xpsim: menu item \"Fixture item\" belongs to a disabled plugin; nothing runs"));
+    run("disable");
+    EXPECT_TRUE(logged("xpsim: disable: no enabled plugin"));
+
+    drawAgain("enable; frames 2; command fixture/cmd; menu Fixture item; click 600 600");
+    EXPECT_TRUE(logged("xpsim: enabled Fixture"));
+    const auto after = since(before);
+    for (const char* expected : {"enable", "loop frames2 since=0.533", "before phase=2", "menu item",
+                                 "click B 600 600 status=3"}) {
+        EXPECT_NE(std::find(after.begin(), after.end(), expected), after.end()) << expected << "\n" << host_->log();
+    }
+    EXPECT_EQ(at(300, 900), kRed);
+}
+
+TEST_F(HostTest, InVrOnlyVrWindowsAreDrawnAndHitAndInVrFollowsThePositioningModeAlone) {
+    start();
+    // VR messages without the headset: A is in VR by its mode, B is not.
+    run("message 109");
+    EXPECT_TRUE(logged("fixture: message 109 in-vr A=1 B=0"));
+    EXPECT_EQ(window("A")["in_vr"], true);
+    EXPECT_EQ(geometry("A"), (std::vector<int>{0, 512, 768, 0}));
+    drawAgain("frames 1; click 300 900");  // A has nowhere to be seen: its desktop place is empty
+    EXPECT_EQ(window("A")["drawn"], false);
+    EXPECT_NE(at(300, 900), kRed);
+    EXPECT_TRUE(logged("xpsim: press at (300, 900) hits no window"));
+    run("message 110");
+    EXPECT_TRUE(logged("fixture: message 110 in-vr A=0 B=0"));
+
+    // With the headset on, A is drawn into its VR target and takes the pointer in its own
+    // space, even where B stands on the desktop; B is neither drawn nor hit.
+    drawAgain("vr on; frames 1; click 600 300");
+    EXPECT_EQ(window("A")["drawn"], true);
+    EXPECT_EQ(window("B")["drawn"], false);
+    EXPECT_NE(at(700, 500), kGreen);
+    EXPECT_EQ(lines("fixture: ", "click").back(), "click A 600 300 status=3");
+    run("vr off; frames 1");
+    EXPECT_EQ(geometry("A"), (std::vector<int>{100, 980, 868, 468}));
+    EXPECT_EQ(window("B")["drawn"], true);
+}
+
+TEST_F(HostTest, TheCloseBoxHidesTheWindowAsThePluginWould) {
+    start();
+    drawAgain("close; frames 1");
+    EXPECT_EQ(window("A")["visible"], false);  // what XPLMGetWindowIsVisible says
+    EXPECT_EQ(window("A")["drawn"], false);
+    EXPECT_NE(at(300, 900), kRed);
+    run("close");
+    EXPECT_TRUE(logged("xpsim: close: the plugin has no shown window with a close box"));
+}
+
+TEST_F(HostTest, ScreenshotHasTheWindowsWhereTheMappingSaysWhateverAPluginLeftBehind) {
+    start();
+    const std::string path = (fs::temp_directory_path() / "xpsim_shot.png").string();
+    drawAgain("frames 1; screenshot " + path);
+    // A at (100, 980)-(868, 468) red, B at (500, 700)-(900, 300) green in front. The pixel
+    // covering boxel (x, y) is at column x, row 1079 - y.
+    EXPECT_EQ(at(100, 979), kRed);    // top-left pixel of A: column 100, row 100
+    EXPECT_EQ(at(100, 468), kRed);    // bottom-left pixel of A
+    EXPECT_EQ(at(899, 300), kGreen);  // bottom-right pixel of B
+    EXPECT_EQ(at(600, 600), kGreen);
+    EXPECT_NE(at(100, 980), kRed);  // title strip above A
+    EXPECT_NE(at(99, 700), kRed);
+    EXPECT_NE(at(100, 467), kRed);
+    const Rgba titleOfB = at(700, 705), frameOfB = at(499, 500), background = at(1500, 1000);
+#if !defined(_WIN32)
+    // The file holds the same picture.
     png_image image;
     std::memset(&image, 0, sizeof image);
     image.version = PNG_IMAGE_VERSION;
@@ -188,38 +376,131 @@ TEST_F(HostTest, ScreenshotHasTheWindowsWhereTheMappingSays) {
     image.format = PNG_FORMAT_RGBA;
     std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
     ASSERT_TRUE(png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr));
-    std::remove(path.c_str());
     ASSERT_EQ(image.width, 1920u);
     ASSERT_EQ(image.height, 1080u);
-    // The pixel covering boxel (x, y) is at column x, row 1079 - y.
-    auto at = [&](int x, int y) {
-        const std::size_t i = (static_cast<std::size_t>(1079 - y) * 1920 + x) * 4;
-        return std::vector<int>{pixels[i], pixels[i + 1], pixels[i + 2], pixels[i + 3]};
+    int width = 0, height = 0;
+    std::vector<std::uint8_t> desktop;
+    ASSERT_TRUE(host_->readDesktop(desktop, width, height));
+    EXPECT_EQ(pixels, desktop);
+#else
+    std::ifstream file(path, std::ios::binary);
+    char signature[8] = {};
+    file.read(signature, sizeof signature);
+    EXPECT_EQ(std::string(signature, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+#endif
+    std::remove(path.c_str());
+
+    // A leaves blending, texturing, a colour and pixel-store settings behind: the host's own
+    // drawing (B's decoration, the background, the read-back) is untouched by them.
+    drawAgain("command fixture/mess; frames 2");
+    EXPECT_EQ(at(700, 705), titleOfB);
+    EXPECT_EQ(at(499, 500), frameOfB);
+    EXPECT_EQ(at(1500, 1000), background);
+    EXPECT_EQ(at(300, 900), kRed);
+}
+
+TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
+    auto probe = [this](std::uint32_t seed, bool hostile) {
+        xpsim::Options options;
+        options.glSeed = seed;
+        options.hostileGl = hostile;
+        start("normal", options);
+        run("frames 3; command fixture/probe-gl; frames 1; command fixture/probe-gl; frames 1");
+        return lines("fixture: ", "gl ");
     };
-    const std::vector<int> red{255, 0, 0, 255}, green{0, 255, 0, 255};
-    // A at (100, 980)-(868, 468) red, B at (500, 700)-(900, 300) green in front.
-    EXPECT_EQ(at(100, 979), red);  // top-left pixel of A: column 100, row 100
-    EXPECT_EQ(at(100, 468), red);  // bottom-left pixel of A
-    EXPECT_EQ(at(899, 300), green);  // bottom-right pixel of B
-    EXPECT_EQ(at(600, 600), green);
-    EXPECT_NE(at(100, 980), red);  // title strip above A
-    EXPECT_NE(at(99, 700), red);
-    EXPECT_NE(at(100, 467), red);
+    const auto first = probe(7, true);
+    ASSERT_EQ(first.size(), 2u) << host_->log();
+    EXPECT_TRUE(logged("xpsim: draw callbacks start from a hostile GL state drawn from seed 7"));
+    for (const std::string& state : first) {
+        // A pixel buffer bound, every unpack parameter off its default, another unit active,
+        // blending on, and another texture bound as XPLMBindTexture2d's cache knows it.
+        EXPECT_EQ(state.rfind("gl unpack-buffer=bound row-length=", 0), 0u) << state;
+        EXPECT_EQ(state.find("row-length=0 "), std::string::npos) << state;
+        EXPECT_EQ(state.find("skip-rows=0 "), std::string::npos) << state;
+        EXPECT_EQ(state.find("skip-pixels=0 "), std::string::npos) << state;
+        EXPECT_EQ(state.find("alignment=1 "), std::string::npos) << state;
+        EXPECT_EQ(state.find("unit=0 "), std::string::npos) << state;
+        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same"), std::string::npos) << state;
+    }
+    EXPECT_NE(first[0], first[1]) << "each draw gets a state of its own";
+    EXPECT_EQ(probe(7, true), first) << "the same seed repeats the same states";
+    EXPECT_NE(probe(8, true), first);
+    EXPECT_EQ(probe(7, false),
+              (std::vector<std::string>(2, "gl unpack-buffer=none row-length=0 skip-rows=0 skip-pixels=0 alignment=4 "
+                                           "unit=0 texture=none blend=0 unit0-after-bind=same")));
+    EXPECT_TRUE(logged("xpsim: draw callbacks start from a clean GL state (--clean-gl)"));
+}
+
+TEST_F(HostTest, AnUploadTrustingTheGlStateItFindsGoesWrongVisiblyAndTheErrorIsLogged) {
+    start("naive-gl");
+    drawAgain("frames 2");
+    // The red image is taken for an offset into the bound pixel buffer, which it overruns.
+    EXPECT_NE(at(300, 900), kRed);
+    EXPECT_TRUE(logged("xpsim: error: GL error 0x0502 after the draw callback of window \"A\"")) << host_->log();
+
+    xpsim::Options clean;
+    clean.hostileGl = false;
+    start("naive-gl", clean);
+    drawAgain("frames 2");
+    EXPECT_EQ(at(300, 900), kRed);
+    EXPECT_TRUE(lines("xpsim: error: ").empty()) << host_->log();
+}
+
+TEST_F(HostTest, XplmCallsFromAnotherThreadAreReportedAndStillCarriedOut) {
+    start();
+    run("wait 0.5; command fixture/thread; command fixture/thread");
+    for (const char* function : {"XPLMDebugString", "XPLMGetElapsedTime", "XPLMFindDataRef", "XPLMGetDatai"}) {
+        // Once each: a repeat within a minute is counted, not logged.
+        EXPECT_EQ(lines("xpsim: ", std::string("error: ") + function + " called off the main thread").size(), 1u)
+            << function << "\n" << host_->log();
+    }
+    EXPECT_EQ(lines("fixture: ", "hello from a thread").size(), 2u);
+    EXPECT_EQ(lines("fixture: ", "thread elapsed=0.500 vr=0").size(), 2u) << host_->log();
+
+    // A thread that works the host while frames run: every call waits for the host lock, so
+    // nothing tears (the sanitizer builds would see it) and the frames go on.
+    run("command fixture/busy-start; frames 120; command fixture/busy-stop; frames 2");
+    const auto busy = lines("fixture: ", "busy thread made ");
+    ASSERT_EQ(busy.size(), 1u) << host_->log();
+    EXPECT_NE(busy[0], "busy thread made 0 calls");
+    EXPECT_EQ(json::parse(host_->stateJson())["flight_loops"], 3);
+    run("quit");
+    EXPECT_TRUE(lines("xpsim: leak: ").empty()) << host_->log();
+}
+
+// The command line as a child process; the output is what it wrote to both streams. (The
+// paths of the build and the temporary folder hold no spaces, so nothing is quoted.)
+int runXpsim(const std::string& arguments, std::string& output) {
+    const std::string command = kXpsimPath + " " + arguments + " 2>&1";
+#if defined(_WIN32)
+    FILE* pipe = _popen(command.c_str(), "r");
+#else
+    FILE* pipe = popen(command.c_str(), "r");
+#endif
+    if (pipe == nullptr) return -1;
+    char buffer[4096];
+    for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+#if defined(_WIN32)
+    return _pclose(pipe);
+#else
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
 }
 
 TEST(XpsimCommandLine, AScriptErrorEndsWithANonZeroStatusNamingTheLine) {
-    const std::string command = std::string(XPSIM_BINARY_PATH) + " --unpaced " + XPSIM_FIXTURE_PATH +
-                                " -e 'frames 1\nfrobnicate' 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
+    const std::string script = (fs::temp_directory_path() / "xpsim_script.txt").string();
+    std::ofstream(script) << "frames 1\nfrobnicate\n";
     std::string output;
-    char buffer[4096];
-    for (std::size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
-    const int status = pclose(pipe);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_NE(WEXITSTATUS(status), 0);
+    const int status = runXpsim("--unpaced --gl-seed 3 " + kFixturePath + " " + script, output);
+    std::remove(script.c_str());
+    EXPECT_EQ(status, 2) << output;
     EXPECT_NE(output.find("script line 2 (frobnicate): unknown command 'frobnicate'"), std::string::npos) << output;
     EXPECT_NE(output.find("fixture: stop"), std::string::npos);  // still shut down cleanly
+
+    output.clear();
+    EXPECT_EQ(runXpsim("--gl-seed -1 " + kFixturePath, output), 64) << output;
+    EXPECT_NE(output.find("--gl-seed needs a whole number"), std::string::npos) << output;
 }
 
 }  // namespace

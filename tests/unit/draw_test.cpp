@@ -13,7 +13,17 @@
 #include "platform/gl.h"
 #include "test_host.h"
 
+// What another plugin would use to leave a pixel buffer bound (GLVND exports them on Linux).
+extern "C" void glGenBuffers(GLsizei n, GLuint* buffers);
+extern "C" void glDeleteBuffers(GLsizei n, const GLuint* buffers);
+extern "C" void glBufferData(GLenum target, long size, const void* data, GLenum usage);
+extern "C" void glGetTexImage(GLenum target, GLint level, GLenum format, GLenum type, void* pixels);
+extern "C" GLenum glGetError(void);
+
 namespace {
+
+constexpr GLenum kStaticDraw = 0x88E4;
+constexpr GLenum kPackAlignment = 0x0D05;
 
 using Rgb = std::array<int, 3>;
 constexpr Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255}, black{0, 0, 0};
@@ -111,6 +121,80 @@ TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryD
     frameUpdated = true;
     drawFrame();
     EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
+}
+
+}  // namespace
+
+namespace {
+
+// Another plugin's leftovers: a pixel buffer full of grey bytes, and unpack settings that would
+// shear any image read from memory.
+struct LeftBehind {
+    GLuint buffer = 0;
+    LeftBehind()
+    {
+        const std::vector<std::uint8_t> grey(8 * 1024 * 1024, 0x40);
+        glGenBuffers(1, &buffer);
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffer);
+        glBufferData(GL_PIXEL_UNPACK_BUFFER, static_cast<long>(grey.size()), grey.data(), kStaticDraw);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
+        glPixelStorei(GL_UNPACK_SKIP_ROWS, 3);
+        glPixelStorei(GL_UNPACK_SKIP_PIXELS, 5);
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
+    }
+    ~LeftBehind()
+    {
+        glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
+        glDeleteBuffers(1, &buffer);
+        for (GLenum parameter : {GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS})
+            glPixelStorei(parameter, 0);
+    }
+    // Everything left behind is as it was, except the alignment, which the upload leaves at 1.
+    void expectRestored() const
+    {
+        GLint bound = 0, rowLength = 0, skipRows = 0, skipPixels = 0, alignment = 0;
+        glGetIntegerv(GL_PIXEL_UNPACK_BUFFER_BINDING, &bound);
+        glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength);
+        glGetIntegerv(GL_UNPACK_SKIP_ROWS, &skipRows);
+        glGetIntegerv(GL_UNPACK_SKIP_PIXELS, &skipPixels);
+        glGetIntegerv(GL_UNPACK_ALIGNMENT, &alignment);
+        EXPECT_EQ(bound, static_cast<GLint>(buffer));
+        EXPECT_EQ(std::vector<GLint>({rowLength, skipRows, skipPixels, alignment}), std::vector<GLint>({7, 3, 5, 1}));
+    }
+};
+
+// The panel texture's image, BGRA, read straight from GL.
+std::vector<std::uint8_t> textureImage(std::size_t bytes)
+{
+    std::vector<std::uint8_t> image(bytes, 0xAA);
+    XPLMBindTexture2d(panelTexture, 0);
+    glPixelStorei(kPackAlignment, 1);
+    glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, image.data());
+    return image;
+}
+
+TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutThemBack)
+{
+    // A frame whose rows differ, so a sheared or offset read shows.
+    std::vector<std::uint8_t> page;
+    for (int i = 0; i < 4 * 3 * 4; ++i) page.push_back(static_cast<std::uint8_t>(i * 5));
+    publish(page, 4, 3);
+    XPLMSetWindowIsVisible(panelWindow, 1);
+    {
+        const LeftBehind left;
+        drawPanelWindow(panelWindow, nullptr);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(0));
+        left.expectRestored();
+    }
+    EXPECT_EQ(textureImage(page.size()), page);
+
+    {
+        const LeftBehind left;
+        setBlankPanelImage();
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(0));
+        left.expectRestored();
+    }
+    EXPECT_EQ(textureImage(768 * 512 * 4), std::vector<std::uint8_t>(768 * 512 * 4, 0));
 }
 
 }  // namespace

@@ -2,9 +2,11 @@
 
 #include <memory>
 
+#include "panel/ignored_input.h"
 #include "panel/mouse_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
+#include "plugin/commands.h"
 
 xpsim::Host& testHost()
 {
@@ -37,6 +39,10 @@ void makePanelLikeWindow(int left, int top, int right, int bottom)
     params.visible = 1;
     params.drawWindowFunc = drawPanelWindow;
     params.handleMouseClickFunc = handlePanelMouseClick;
+    params.handleKeyFunc = handlePanelKey;
+    params.handleCursorFunc = handlePanelCursor;
+    params.handleMouseWheelFunc = handlePanelWheel;
+    params.handleRightClickFunc = handlePanelRightClick;
     params.layer = xplm_WindowLayerFloatingWindows;
     destroyPanelWindow();
     panelWindow = XPLMCreateWindowEx(&params);

@@ -117,6 +117,9 @@ protected:
         EXPECT_TRUE(host.run("quit", error)) << error;
         settleRuntime();
         outcome.log = host.log();
+        // No rule of the host broken: no null callback slot, no XPLM call off the main thread,
+        // no GL error left behind, no exception escaping.
+        EXPECT_EQ(outcome.log.find("xpsim: error:"), std::string::npos) << outcome.log;
         std::ifstream in(root_ + "record.txt");
         for (std::string line; std::getline(in, line);) outcome.record.push_back(line);
         for (const std::string& line : outcome.record) outcome.recordText += line + "\n";
@@ -327,17 +330,27 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
 TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
     std::vector<std::uint8_t> desktop;
     int width = 0, height = 0;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.5",
-                                  [&](xpsim::Host& host) { host.readDesktop(desktop, width, height); });
-    EXPECT_GE(linesStartingWith(run.record, "capture done 768x512 hr=0x00000000").size(), 2u) << run.recordText;
-    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
-
     // Desktop pixel under a point of the global desktop (y up), 8 pixels inside the window.
     auto colourAt = [&](int x, int y) {
         const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - y) * width + x) * 4;
+        if (desktop.size() < at + 3) return std::vector<int>{};
         return std::vector<int>{desktop[at], desktop[at + 1], desktop[at + 2]};
     };
     auto rgb = [](snapshot_pattern::Rgb c) { return std::vector<int>{c.r, c.g, c.b}; };
+    // The decode thread takes its own time: the frames run on until a decoded snapshot is on
+    // screen, rather than for a fixed number that a loaded machine may outrun.
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.5",
+                                  [&](xpsim::Host& host) {
+                                      std::string error;
+                                      for (int attempt = 0; attempt < 1000; ++attempt) {
+                                          host.readDesktop(desktop, width, height);
+                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft)) break;
+                                          Sleep(10);
+                                          ASSERT_TRUE(host.run("frames 1", error)) << error;
+                                      }
+                                  });
+    EXPECT_GE(linesStartingWith(run.record, "capture done 768x512 hr=0x00000000").size(), 2u) << run.recordText;
+    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
     EXPECT_EQ(colourAt(108, 891), rgb(snapshot_pattern::kTopLeft));
     EXPECT_EQ(colourAt(859, 891), rgb(snapshot_pattern::kTopRight));
     EXPECT_EQ(colourAt(108, 396), rgb(snapshot_pattern::kBottomLeft));
@@ -383,6 +396,39 @@ TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
               (Lines{"mouse kind=0x201 keys=0 data=0 x=640 y=448", "mouse kind=0x202 keys=0 data=0 x=640 y=448",
                      "mouse kind=0x201 keys=0 data=0 x=960 y=672", "mouse kind=0x202 keys=0 data=0 x=960 y=672"}))
         << run.recordText;
+}
+
+TEST_F(WindowsModule, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
+    // The press gives the panel the keyboard; only the click's own pair reaches the page.
+    const Outcome run = this->run(
+        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; hover 500 500; key a; "
+        "key space; rightclick 500 500; hover 120 880; wait 0.3");
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+        << run.recordText;
+    EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
+}
+
+TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
+    auto captures = [this] {
+        std::ifstream in(root_ + "record.txt");
+        int n = 0;
+        for (std::string line; std::getline(in, line);) n += line.rfind("capture requested", 0) == 0 ? 1 : 0;
+        return n;
+    };
+    int whenDisabled = 0, whenEnabled = 0;
+    const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2; disable", [&](xpsim::Host& host) {
+        std::string error;
+        whenDisabled = captures();
+        EXPECT_TRUE(host.run("wait 2; command Corvane/TogglePanel", error)) << error;
+        whenEnabled = captures();
+        EXPECT_TRUE(host.run("enable; wait 1.2", error)) << error;
+    });
+    EXPECT_GE(whenDisabled, 2) << run.recordText;
+    EXPECT_EQ(whenEnabled, whenDisabled) << run.recordText;
+    EXPECT_GE(linesStartingWith(run.record, "capture requested").size(), static_cast<std::size_t>(whenDisabled + 2))
+        << run.recordText;
+    EXPECT_NE(run.log.find("xpsim: enabled CorvaneToolbar"), std::string::npos) << run.log;
 }
 
 TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
@@ -467,6 +513,10 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
     const Outcome run = this->run("", [&](xpsim::Host& host) { state = host.stateJson(); });
     EXPECT_FALSE(run.started);
     EXPECT_EQ(countOf(run.log, "CV: CoInitializeEx failed\n"), 1) << run.log;
+    EXPECT_NE(run.log.find("xpsim: the failed plugin's description: Not started: the simulator's main thread could "
+                           "not be prepared for the browser (see Log.txt).\n"),
+              std::string::npos)
+        << run.log;
     EXPECT_NE(run.log.find("returned 0"), std::string::npos) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     for (const char* nothing : {"\"windows\":[]", "\"commands\":[]", "\"menus\":[]", "\"flight_loops\":0"})
