@@ -14,6 +14,7 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/snapshot_request.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -368,15 +369,9 @@ void sendBrowserClick(int pageX, int pageY) {
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
-    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
-    // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
-    // zoom, whatever rounding the layout size needed. A failure to send it throws to the
-    // capture schedule, which reports it.
+    // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
-                     {{"format", "png"},
-                      {"fromSurface", true},
-                      {"captureBeyondViewport", false},
-                      {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
-                     pageSession, ticket);
+                     cdp::snapshotParams(cdp::viewportFor(viewportWidth, viewportHeight, pageZoom)), pageSession,
+                     ticket);
     return true;
 }
