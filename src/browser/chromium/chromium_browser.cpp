@@ -52,7 +52,9 @@ int framesUntilReapCheck = 0;
 std::string endingReason;
 std::chrono::steady_clock::time_point endingDeadline;
 
-constexpr std::chrono::milliseconds closeGrace{2000};
+// Asked to close, Chromium writes the profile and exits in a few tenths of a second; past this
+// it is killed, so a stop never stalls the simulator for more than 2 s in all.
+constexpr std::chrono::milliseconds closeGrace{1500};
 constexpr std::chrono::seconds endingWait{5};
 
 float BrowserFlightLoop(float, float, int, void*);
