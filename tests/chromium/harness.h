@@ -61,6 +61,9 @@ std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except = 0);
 std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent);
 int countOccurrences(const std::string& text, const std::string& needle);
 std::string slurp(const fs::path& path);
+// When the file was last written, in seconds of the system clock (as `date +%s.%N` prints).
+double modifiedAt(const fs::path& path);
+double wallClockNow();
 
 // A fresh plugin folder holding a copy of the module, removed afterwards; no process the
 // test started may outlive it. The simulator's XDG_DATA_HOME is <folder>/data, so the

@@ -20,10 +20,13 @@
 //     refuse METHOD       every METHOD command gets an error reply
 //     ignore-close        Browser.close is logged but not obeyed
 //     exit-at-start CODE  the process exits with CODE before reading any command
+//     silent              commands are read and logged, and none is answered
+//     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
+//                         up when it is closed
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
-// in use. (It takes no lock of its own.)
+// in use. It takes that lock itself only on the "lock-profile" cue.
 //
 // Snapshots show a grey background whose level is 40 * n mod 256 for the n-th snapshot,
 // with solid marks in the corners: red top-left, green top-right, blue bottom-left,
@@ -64,6 +67,8 @@ struct Cues {
     double lateSeconds = 0;
     bool noPage = false;
     bool ignoreClose = false;
+    bool silent = false;
+    bool lockProfile = false;
     int exitAtStart = -1;
     std::set<std::string> refused;
 };
@@ -107,6 +112,10 @@ Cues readCues() {
             cues.refused.insert(value);
         } else if (key == "ignore-close") {
             cues.ignoreClose = true;
+        } else if (key == "silent") {
+            cues.silent = true;
+        } else if (key == "lock-profile") {
+            cues.lockProfile = true;
         } else if (key == "exit-at-start") {
             cues.exitAtStart = std::atoi(value.c_str());
         }
@@ -180,24 +189,38 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-// Chromium's own profile lock, read only: a link "<host>-<pid>" naming a live process here.
-bool profileInUse(int argc, char** argv) {
+std::string profileFolder(int argc, char** argv) {
     const std::string option = "--user-data-dir=";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind(option, 0) != 0) continue;
-        char target[512] = {};
-        const std::string lock = arg.substr(option.size()) + "/SingletonLock";
-        if (::readlink(lock.c_str(), target, sizeof target - 1) <= 0) return false;
-        char host[256] = {};
-        ::gethostname(host, sizeof host - 1);
-        const std::string holder = target;
-        const std::size_t dash = holder.rfind('-');
-        if (dash == std::string::npos || holder.substr(0, dash) != host) return false;
-        const int pid = std::atoi(holder.c_str() + dash + 1);
-        return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+        if (arg.rfind(option, 0) == 0) return arg.substr(option.size());
     }
-    return false;
+    return {};
+}
+
+std::string hostName() {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return host;
+}
+
+// Chromium's own profile lock: a link "<host>-<pid>" naming a live process here.
+bool profileInUse(const std::string& profile) {
+    if (profile.empty()) return false;
+    char target[512] = {};
+    if (::readlink((profile + "/SingletonLock").c_str(), target, sizeof target - 1) <= 0) return false;
+    const std::string holder = target;
+    const std::size_t dash = holder.rfind('-');
+    if (dash == std::string::npos || holder.substr(0, dash) != hostName()) return false;
+    const int pid = std::atoi(holder.c_str() + dash + 1);
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// Takes the lock over, as Chromium does when its holder is gone.
+void lockProfile(const std::string& profile) {
+    const std::string lock = profile + "/SingletonLock";
+    ::unlink(lock.c_str());
+    [[maybe_unused]] int made = ::symlink((hostName() + "-" + std::to_string(::getpid())).c_str(), lock.c_str());
 }
 
 }  // namespace
@@ -208,9 +231,11 @@ int main(int argc, char** argv) {
     std::string args = "argv";
     for (int i = 1; i < argc; ++i) args += std::string(" ") + argv[i];
     logLine(args);
-    if (profileInUse(argc, argv)) return 21;
+    const std::string profile = profileFolder(argc, argv);
+    if (profileInUse(profile)) return 21;
     const Cues cues = readCues();
     if (cues.exitAtStart >= 0) return cues.exitAtStart;
+    if (cues.lockProfile && !profile.empty()) lockProfile(profile);
     const std::string targetId = "FAKE-TARGET-1";
     const std::string sessionId = "FAKE-SESSION-1";
     int snapshots = 0;
@@ -256,6 +281,7 @@ int main(int argc, char** argv) {
             std::string line = method + " " + params.dump();
             if (command.contains("sessionId")) line += " session=" + command["sessionId"].get<std::string>();
             logLine(line);
+            if (cues.silent) continue;
 
             nlohmann::json reply = {{"id", command["id"]}};
             if (command.contains("sessionId")) reply["sessionId"] = command["sessionId"];
@@ -301,6 +327,7 @@ int main(int argc, char** argv) {
                 }
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;
+                if (cues.lockProfile && !profile.empty()) ::unlink((profile + "/SingletonLock").c_str());
                 reply["result"] = nlohmann::json::object();
                 sendMessage(reply);
                 return 0;
