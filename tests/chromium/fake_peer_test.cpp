@@ -212,6 +212,17 @@ TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
 }
 
+TEST_F(FakePeer, NoSnapshotIsAskedForWhileANavigationIsUnansweredSoNoneIsLostToIt) {
+    // As Chromium does, the fake never answers a snapshot asked for before a navigation has
+    // committed; here each one takes 0.8 s, at bring-up and at each reload.
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    cues("navigate-takes 0.8\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 12\nquit");
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_GE(received("Page.navigate").size(), 5u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 10u);
+}
+
 TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHiddenPage) {
     settings("0.45", 60, "https://panel.example/", CV_FAKE_CDP);
     // The first step comes before any frame has run, so before the browser is up.

@@ -21,6 +21,8 @@
 //     ignore-close        Browser.close is logged but not obeyed
 //     exit-at-start CODE  the process exits with CODE before reading any command
 //     silent              commands are read and logged, and none is answered
+//     navigate-takes SECONDS  Page.navigate is answered SECONDS after it was asked for, and,
+//                         as in Chromium, a snapshot asked for meanwhile is never answered
 //     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
 //                         up when it is closed
 //
@@ -65,6 +67,7 @@ struct Cues {
     int width = 768, height = 512;
     Cue fail, hang, late, garbagePng, garbageFrame, exitAt;
     double lateSeconds = 0;
+    double navigateSeconds = 0;
     bool noPage = false;
     bool ignoreClose = false;
     bool silent = false;
@@ -112,6 +115,8 @@ Cues readCues() {
             cues.refused.insert(value);
         } else if (key == "ignore-close") {
             cues.ignoreClose = true;
+        } else if (key == "navigate-takes") {
+            cues.navigateSeconds = std::atof(value.c_str());
         } else if (key == "silent") {
             cues.silent = true;
         } else if (key == "lock-profile") {
@@ -241,7 +246,9 @@ int main(int argc, char** argv) {
     int snapshots = 0;
 
     using Clock = std::chrono::steady_clock;
-    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;  // replies held back by "late"
+    // Replies held back by "late" and "navigate-takes".
+    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;
+    Clock::time_point navigatingUntil;
 
     std::string buffer;
     char chunk[65536];
@@ -303,9 +310,16 @@ int main(int argc, char** argv) {
                 reply["result"] = {{"sessionId", sessionId}};
             } else if (method == "Page.navigate") {
                 reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", "FAKE-LOADER"}};
+                if (cues.navigateSeconds > 0) {
+                    navigatingUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(cues.navigateSeconds));
+                    delayed.emplace_back(navigatingUntil, reply);
+                    continue;
+                }
             } else if (method == "Page.captureScreenshot") {
                 ++snapshots;
                 if (cues.exitAt.matches(snapshots)) return 0;
+                if (Clock::now() < navigatingUntil) continue;
                 if (cues.hang.matches(snapshots)) continue;
                 if (cues.garbageFrame.matches(snapshots)) {
                     writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));

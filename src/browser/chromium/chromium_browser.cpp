@@ -67,6 +67,10 @@ bool flightLoopRegistered = false;
 // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
 // than a zoom step the page did not take.
 bool bringUpViewportPending = false;
+// Chromium never answers a snapshot asked for while a navigation has not yet committed, so
+// none is started while one we sent is unanswered, for at most navigationCommitWait.
+int navigationsUnanswered = 0;
+Clock::time_point lastNavigationSent;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
@@ -84,6 +88,9 @@ constexpr std::chrono::seconds endingWait{5};
 // Chromium is up in a few seconds even on a busy machine; one that has not attached to its
 // page by then never will.
 constexpr std::chrono::seconds bringUpWait{30};
+// Beyond this a navigation's answer is not waited for: snapshots go ahead, and if they are not
+// answered the browser counts as hung.
+constexpr std::chrono::seconds navigationCommitWait{10};
 // Snapshots the schedule gave up on in a row before the browser counts as hung.
 constexpr int hungAfterTimeouts = 3;
 // A killed browser is reaped within milliseconds; one stuck in the kernel must not hold the
@@ -104,6 +111,8 @@ void sendViewport() {
 
 void sendNavigate(const std::wstring& url) {
     connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
+    ++navigationsUnanswered;
+    lastNavigationSent = Clock::now();
 }
 
 // Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
@@ -111,6 +120,7 @@ void sendNavigate(const std::wstring& url) {
 void retireBrowser() {
     pageSession.clear();
     bringUpViewportPending = false;
+    navigationsUnanswered = 0;
     if (browserProcess) browserProcess->kill();
     if (browserProcess || connection)
         retired.push_back({std::move(connection), std::move(browserProcess), Clock::now()});
@@ -201,6 +211,7 @@ void dispatch(cdp::Completion& c) {
         }
         break;
     case cdp::Request::Navigate:
+        if (navigationsUnanswered > 0) --navigationsUnanswered;
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
@@ -385,6 +396,7 @@ void release() {
         flightLoopRegistered = false;
     }
     owedSnapshots.clear();
+    navigationsUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
     usePrivateProfile = false;
@@ -468,6 +480,8 @@ void sendBrowserClick(int pageX, int pageY) {
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
+    // Asked again at the next due check, when the page has committed.
+    if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
     const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
     // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
     // zoom, whatever rounding the layout size needed. A failure to send it throws to the
