@@ -46,6 +46,17 @@ std::string slurp(const fs::path& path) {
     return text.str();
 }
 
+std::string interrupt(Xpsim& sim) {
+    sim.kill(SIGTERM);
+    const int status = sim.wait();
+    const std::string log = sim.log();
+    EXPECT_TRUE(WIFEXITED(status)) << "xpsim status " << status << "\n" << log;
+    EXPECT_NE(log.find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << log;
+    EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "xpsim: error:"), countOccurrences(log, "xpsim: error: interrupted")) << log;
+    return log;
+}
+
 double modifiedAt(const fs::path& path) {
     struct stat info{};
     if (::stat(path.c_str(), &info) != 0) return -1;
