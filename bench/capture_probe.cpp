@@ -83,7 +83,9 @@ public:
     {
         int toBrowser = -1, fromBrowser = -1;
         std::string error;
-        process_ = chromium::BrowserProcess::launch(executable, {}, toBrowser, fromBrowser, error);
+        profile_ = chromium::PrivateProfile::create(error);
+        if (!profile_) throw std::runtime_error("cannot make a profile: " + error);
+        process_ = chromium::BrowserProcess::launch(executable, profile_->folder(), toBrowser, fromBrowser, error);
         if (!process_) throw std::runtime_error("cannot start the browser: " + error);
         connection_ = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
 
@@ -148,6 +150,7 @@ private:
     }
 
     double zoom_;
+    std::unique_ptr<chromium::PrivateProfile> profile_;  // outlives the browser that runs on it
     std::unique_ptr<chromium::BrowserProcess> process_;
     std::unique_ptr<cdp::Connection> connection_;
     std::deque<cdp::Completion> waiting_;
