@@ -1,5 +1,6 @@
 #include "browser/chromium/cdp_message.h"
 
+#include <climits>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -22,6 +23,22 @@ std::string stringAt(const nlohmann::json& object, const char* key) {
     auto it = object.find(key);
     if (it == object.end() || !it->is_string()) return {};
     return it->get<std::string>();
+}
+
+// The command id a reply names. Ours count up from 1 as int; a number beyond int names none of
+// them, rather than the one it equals modulo 2^32.
+std::optional<int> commandId(const nlohmann::json& id) {
+    if (id.is_number_unsigned()) {
+        const auto value = id.get<std::uint64_t>();
+        if (value > static_cast<std::uint64_t>(INT_MAX)) return std::nullopt;
+        return static_cast<int>(value);
+    }
+    if (id.is_number_integer()) {
+        const auto value = id.get<std::int64_t>();
+        if (value < INT_MIN || value > INT_MAX) return std::nullopt;
+        return static_cast<int>(value);
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -47,8 +64,10 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
         return true;
     }
     auto idIt = parsed.find("id");
-    if (idIt == parsed.end() || !idIt->is_number_integer()) return true;
-    auto pendingIt = pending.find(idIt->get<int>());
+    if (idIt == parsed.end()) return true;
+    const auto id = commandId(*idIt);
+    if (!id) return true;
+    auto pendingIt = pending.find(*id);
     if (pendingIt == pending.end()) return true;
     const Request request = pendingIt->second.request;
     Completion completion;
