@@ -46,3 +46,8 @@ void sendBrowserClick(int pageX, int pageY);
 // thread, with this ticket and the snapshot's bytes or a failure; a backend whose browser is
 // gone answers every snapshot it still owes as failed.
 bool startBrowserSnapshot(CaptureTicket ticket);
+
+// The capture schedule gave up waiting for the snapshot started with `ticket`; the backend
+// owes it nothing more, and an answer that still comes is dropped. Several in a row tell a
+// backend that can restart its browser that the browser hangs.
+void browserSnapshotTimedOut(CaptureTicket ticket);

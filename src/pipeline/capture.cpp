@@ -47,8 +47,10 @@ void endCapture()
 void expireCapture()
 {
     if (!captureInFlight.load() || Clock::now() - captureStartedAt < captureTimeout) return;
+    const CaptureTicket expired = ticketInFlight;
     endCapture();
     if (timedOutLine.due()) XPLMDebugString("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
+    browserSnapshotTimedOut(expired);
 }
 
 }  // namespace

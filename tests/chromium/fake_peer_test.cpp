@@ -1,5 +1,6 @@
 // The module in the stand-in simulator with the fake DevTools peer as its browser: the
 // faults a real browser shows only now and then, made to happen on cue.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -31,6 +32,29 @@ protected:
         for (std::string line; std::getline(in, line);)
             if (line.rfind(method + " ", 0) == 0) lines.push_back(line);
         return lines;
+    }
+    // The fake's log per browser started, each opening with its "argv" line. Browsers run one
+    // after another: the next starts only once the last is gone.
+    std::vector<std::vector<std::string>> launches() {
+        std::vector<std::vector<std::string>> groups;
+        std::istringstream in(slurp(file("fake.log")));
+        for (std::string line; std::getline(in, line);) {
+            if (line.rfind("argv ", 0) == 0) groups.emplace_back();
+            if (!groups.empty()) groups.back().push_back(line);
+        }
+        return groups;
+    }
+    static std::vector<std::string> linesOf(const std::vector<std::string>& launch, const std::string& method) {
+        std::vector<std::string> lines;
+        for (const auto& line : launch)
+            if (line.rfind(method + " ", 0) == 0) lines.push_back(line);
+        return lines;
+    }
+    // The profile folder an "argv" line names.
+    static std::string profileIn(const std::string& argv) {
+        const std::string flag = " --user-data-dir=";
+        const std::size_t from = argv.find(flag) + flag.size();
+        return argv.substr(from, argv.find(' ', from) - from);
     }
     static nlohmann::json params(const std::string& line) {
         const std::size_t open = line.find('{');
@@ -132,53 +156,96 @@ TEST_F(FakePeer, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesT
     EXPECT_EQ(sim.log().find("xpsim: error:"), std::string::npos) << sim.log();
 }
 
-TEST_F(FakePeer, TheBrowserExitingMidRunIsOneLineAndThePluginCarriesOn) {
-    cues("exit 3\n");
-    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 4\ncommand Corvane/TogglePanel once\n"
-                       "command Corvane/TogglePanel once\nwait 1\nquit", env_);
-    // Once the loss is noticed the exited browser is reaped while the simulator runs on
-    // (other children, such as a sanitizer's symbolizer, are not ours to judge).
-    ASSERT_TRUE(eventually([&] { return sim.log().find("CV: lost the browser") != std::string::npos; }, 30));
-    const std::string fake = fs::canonical(CV_FAKE_CDP).string();
+TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTheZoomOfTheMoment) {
+    // Each browser exits at its third snapshot and holds Chromium's lock on the pilot's
+    // profile while its process exists. The zoom step reaches the first one.
+    cues("exit 3\nlock-profile\n");
+    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 1.2\ncommand Corvane/IncreaseWebZoom once\nwait 60\n",
+              env_);
+    ASSERT_TRUE(eventually([&] { return sim.log().find("(attempt 3).\n") != std::string::npos; }, 60)) << sim.log();
+    // Every exited browser is reaped while the simulator runs (other children, such as a
+    // sanitizer's symbolizer, are not ours to judge, but none may be left a zombie).
     EXPECT_TRUE(eventually([&] {
-        for (const auto& [pid, state] : childrenOf(sim.pid())) {
-            std::error_code ec;
-            if (state == 'Z' || fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec).string() == fake)
-                return false;
-        }
+        for (const auto& [pid, state] : childrenOf(sim.pid()))
+            if (state == 'Z') return false;
         return true;
-    }, 5)) << "the exited browser was not reaped";
+    }, 5)) << "an exited browser was not reaped";
+    const std::string log = interrupt(sim);
+
+    // One line per attempt, the pause doubling while no browser lasts.
+    const std::string lost = "CV: lost the browser (the browser has closed its pipe); trying again in ";
+    const std::size_t first = log.find(lost + "1 s (attempt 1).\n");
+    const std::size_t second = log.find(lost + "2 s (attempt 2).\n");
+    const std::size_t third = log.find(lost + "4 s (attempt 3).\n");
+    ASSERT_NE(third, std::string::npos) << log;
+    EXPECT_TRUE(first < second && second < third) << log;
+    const auto started = launches();
+    // Stopped before a fourth browser was due: each of the three was lost once.
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), static_cast<int>(started.size())) << log;
+    // The killed browser's own lock never sent its successor to a private profile.
+    EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
+
+    ASSERT_EQ(started.size(), 3u);
+    for (std::size_t n = 0; n < started.size(); ++n) {
+        EXPECT_EQ(profileIn(started[n][0]), profile().string()) << "browser " << n;
+        EXPECT_EQ(linesOf(started[n], "Page.captureScreenshot").size(), 3u) << "browser " << n;
+        if (n == 0) continue;
+        // Each new browser comes up at the zoom the pilot chose and on the configured page.
+        const auto metrics = linesOf(started[n], "Emulation.setDeviceMetricsOverride");
+        ASSERT_FALSE(metrics.empty()) << "browser " << n;
+        EXPECT_NEAR(params(metrics[0])["deviceScaleFactor"].get<double>(), 0.55, 1e-6) << "browser " << n;
+        EXPECT_EQ(params(metrics[0])["width"], 1397);
+        const auto navigations = linesOf(started[n], "Page.navigate");
+        ASSERT_EQ(navigations.size(), 1u) << "browser " << n;
+        EXPECT_EQ(params(navigations[0])["url"], "https://panel.example/");
+    }
+}
+
+TEST_F(FakePeer, GarbageOnThePipeIsALossAndTheNextBrowserFillsThePanelAgain) {
+    cues("garbage-frame 2\n");
+    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 4\nscreenshot " + file("s.png") + "\nquit", env_);
+    ASSERT_TRUE(eventually([&] { return sim.log().find("CV: lost the browser") != std::string::npos; }, 30));
+    cues("");  // the next browser behaves; it reads its cues when it starts, a second from now
     const int status = sim.wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const std::string log = sim.log();
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
-    EXPECT_NE(log.find("CV: lost the browser (the browser has closed its pipe); carrying on without it.\n"),
-              std::string::npos);
-    // Afterwards the panel still opens; it just has no page.
-    EXPECT_NE(log.find("CV: error, could not lookup our Webview.", log.find("CV: lost")), std::string::npos);
-    EXPECT_EQ(received("Page.captureScreenshot").size(), 3u);
-    EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
-    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;  // the loss was logged on the main thread
-}
-
-TEST_F(FakePeer, GarbageOnThePipeEndsTheBrowserOnce) {
-    cues("garbage-frame 2\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 3\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser sent a message that is not JSON)"), 1) << log;
-    EXPECT_EQ(received("Page.captureScreenshot").size(), 2u);
-    EXPECT_EQ(received("Browser.close").size(), 0u) << "it was killed, not asked to close";
-}
-
-TEST_F(FakePeer, ATabLessBrowserIsAskedForAPageAndAFailedBringUpIsOneLine) {
-    cues("no-page\nrefuse Target.createTarget\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nquit");
-    EXPECT_EQ(received("Target.createTarget").size(), 1u);
-    EXPECT_EQ(countOccurrences(log, "CV: the browser could not be brought up (Target.createTarget: refused by the "
-                                    "fake); carrying on without it.\n"),
+    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser sent a message that is not JSON); trying "
+                                    "again in 1 s (attempt 1).\n"),
               1)
         << log;
-    EXPECT_NE(log.find("CV: error, could not lookup our Webview."), std::string::npos);
+    const auto started = launches();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(linesOf(started[0], "Browser.close").size(), 0u) << "it was killed, not asked to close";
+    EXPECT_EQ(linesOf(started[1], "Browser.close").size(), 1u);
+    // The first browser served one good snapshot; a later one on the panel is the new browser's.
+    EXPECT_GE(frameShown("s.png"), 2);
+}
+
+TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
+    cues("no-page\nrefuse Target.createTarget\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nquit");
+    // Started at once, after 1 s and after 2 s more; each asked for a page and refused it.
+    const std::string failed = "CV: the browser could not be brought up (Target.createTarget: refused by the fake); ";
+    EXPECT_EQ(countOccurrences(log, failed + "trying again in 1 s (attempt 1).\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, failed + "trying again in 2 s (attempt 2).\n"), 1) << log;
+    const int attempts = countOccurrences(log, failed);
+    EXPECT_EQ(static_cast<int>(launches().size()), attempts);
+    EXPECT_EQ(static_cast<int>(received("Target.createTarget").size()), attempts);
+    // Written when the view goes missing, not at every due snapshot or attempt.
+    EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
+}
+
+TEST_F(FakePeer, NoSnapshotIsAskedForWhileANavigationIsUnansweredSoNoneIsLostToIt) {
+    // As Chromium does, the fake never answers a snapshot asked for before a navigation has
+    // committed; here each one takes 0.8 s, at bring-up and at each reload.
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    cues("navigate-takes 0.8\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 12\nquit");
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_GE(received("Page.navigate").size(), 5u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 10u);
 }
 
 TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHiddenPage) {
@@ -205,38 +272,45 @@ TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHidd
     EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
 }
 
-TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneAndOtherEarlyExitsAreALoss) {
+TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOtherEarlyExitsAreALoss) {
     // Chromium's own lock names a running process on this host: the profile is in use.
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     fs::create_directories(profile());
     fs::create_symlink(std::string(host) + "-" + std::to_string(::getpid()), profile() / "SingletonLock");
-    std::string log = run("command Corvane/TogglePanel once\nwait 2\nquit");
+    // The browser on the private profile exits at its second snapshot; the next one runs there too.
+    cues("exit 2\n");
+    std::string log = run("command Corvane/TogglePanel once\nwait 2.8\nquit");
     EXPECT_EQ(countOccurrences(log, "CV: the browser profile " + profile().string() +
                                         " is in use by another simulator; this session uses a private one.\n"),
               1)
         << log;
-    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
+                                    "(attempt 1).\n"),
+              1)
+        << log;
     EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
-    EXPECT_GE(received("Page.captureScreenshot").size(), 1u);
+    auto started = launches();
+    ASSERT_EQ(started.size(), 3u);
+    const std::string privateProfile = profileIn(started[1][0]);
+    EXPECT_EQ(privateProfile.rfind(P_tmpdir "/cv-chromium-", 0), 0u) << privateProfile;
+    EXPECT_EQ(profileIn(started[2][0]), privateProfile);
+    EXPECT_EQ(linesOf(started[1], "Page.captureScreenshot").size(), 2u);
     // The private folder went with the session; the held profile was left as it was.
-    const auto launches = received("argv");
-    ASSERT_EQ(launches.size(), 2u);
-    const std::string privateFlag = " --user-data-dir=" P_tmpdir "/cv-chromium-";
-    const std::size_t at = launches[1].find(privateFlag);
-    ASSERT_NE(at, std::string::npos) << launches[1];
-    const std::size_t from = at + std::string(" --user-data-dir=").size();
-    EXPECT_FALSE(fs::exists(launches[1].substr(from, launches[1].find(' ', from) - from))) << launches[1];
+    EXPECT_FALSE(fs::exists(privateProfile));
     EXPECT_TRUE(fs::is_symlink(profile() / "SingletonLock"));
 
-    // A browser that dies at start for another reason is lost, not tried again elsewhere.
+    // A browser that dies at start for another reason is lost, and tried again on the pilot's
+    // profile.
     fs::remove(profile() / "SingletonLock");
     fs::remove(file("fake.log"));
     cues("exit-at-start 3\n");
-    log = run("command Corvane/TogglePanel once\nwait 1\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser ("), 1) << log;
+    log = run("command Corvane/TogglePanel once\nwait 1.6\nquit");
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser ("), 2) << log;
     EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
-    EXPECT_EQ(received("argv").size(), 1u);
+    started = launches();
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(profileIn(started[1][0]), profile().string());
 }
 
 TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
@@ -260,24 +334,128 @@ TEST_F(FakePeer, ShutdownLeavesNothingBehindRightAfterStartOrWhenCloseIsIgnored)
     EXPECT_EQ(received("Browser.close").size(), 1u);
 }
 
-TEST_F(FakePeer, NoBrowserFoundOrNoProgramAtBrowserPathIsOneClearLine) {
+TEST_F(FakePeer, StopInTheMiddleOfABackOffOrOfABringUpThatNeverEndsLeavesNothingBehind) {
+    // The fixture checks that no process outlives either run.
+    cues("exit 2\n");
+    {
+        Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 60\n", env_);
+        ASSERT_TRUE(eventually([&] { return sim.log().find("(attempt 1).\n") != std::string::npos; }, 30));
+        interrupt(sim);  // within the second before the next browser is due
+    }
+
+    // A browser that never answers is given up after 30 s and the next one started; the stop
+    // comes while that one is coming up.
+    fs::remove(file("fake.log"));
+    cues("silent\n");
+    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 120\n", env_);
+    ASSERT_TRUE(eventually([&] { return launches().size() >= 2; }, 60)) << sim.log();
+    const std::string log = interrupt(sim);
+    EXPECT_EQ(countOccurrences(log, "CV: the browser could not be brought up (no page within 30 s); trying again in "
+                                    "1 s (attempt 1).\n"),
+              1)
+        << log;
+    const auto started = launches();
+    EXPECT_EQ(linesOf(started[0], "Browser.close").size(), 0u) << "given up on, it was killed";
+    EXPECT_EQ(linesOf(started[1], "Browser.close").size(), 1u) << "at stop it was asked to close first";
+}
+
+TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     settings("0.5", 60, "https://panel.example/", "");
     fs::create_directories(file("empty-bin"));
     env_["PATH"] = file("empty-bin");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: no Chromium found (looked for chromium, chromium-browser, "
-                                    "google-chrome-stable, google-chrome on PATH); set BrowserPath in "
-                                    "cv_settings.ini.\n"),
-              1)
-        << log;
-    // Written when the view goes missing, not at every due snapshot.
-    EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
+    const std::string notFound = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, "
+                                 "google-chrome on PATH); set BrowserPath in cv_settings.ini; trying again in 60 s "
+                                 "(attempt ";
+    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 600\n", env_);
+    ASSERT_TRUE(eventually([&] { return sim.log().find("xpsim: started") != std::string::npos; }, 30));
+    const auto started = std::chrono::steady_clock::now();
+    // The first attempt was made during the start; the second comes a minute later.
+    ASSERT_TRUE(eventually([&] { return countOccurrences(sim.log(), notFound) >= 2; }, 120)) << sim.log();
+    EXPECT_GT(std::chrono::steady_clock::now() - started, std::chrono::seconds(50));
+    const std::string minute = sim.log();
+    EXPECT_NE(minute.find(notFound + "1).\n"), std::string::npos) << minute;
+    EXPECT_NE(minute.find(notFound + "2).\n"), std::string::npos) << minute;
+    // The panel was shown all that minute: the missing view was told when it started, and at
+    // most once more.
+    EXPECT_LE(countOccurrences(minute, "CV: error, could not lookup our Webview.\n"), 2) << minute;
+    EXPECT_GE(countOccurrences(minute, "CV: error, could not lookup our Webview.\n"), 1) << minute;
+    interrupt(sim);
     // The key is read, never written.
     EXPECT_EQ(slurp(file("cv_settings.ini")).find("BrowserPath"), std::string::npos);
 
+    // A "BrowserPath" that is no program is treated alike.
     settings("0.5", 60, "https://panel.example/", file("cv_settings.ini"));
-    EXPECT_EQ(countOccurrences(run("wait 0.5\nquit"), "is not an executable file; carrying on without a browser.\n"),
+    EXPECT_EQ(countOccurrences(run("wait 0.5\nquit"), "CV: BrowserPath " + file("cv_settings.ini") +
+                                                          " is not an executable file; trying again in 60 s "
+                                                          "(attempt 1).\n"),
               1);
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+TEST_F(FakePeer, AProgramThatIsNotABrowserIsTriedAgainAndAgainWhileTheSimulatorKeepsItsPace) {
+    // It notes when it was started, closes the pipe and lingers until it is killed.
+    const std::string program = file("not-a-browser");
+    std::ofstream(program) << "#!/bin/sh\ndate +%s.%N >> " << file("starts.txt") << "\nexec 3<&- 4>&-\nexec sleep 600\n";
+    fs::permissions(program, fs::perms::owner_all);
+    settings("0.5", 60, "https://panel.example/", program);
+
+    // The host's own frame clock: a state file after every 0.5 s of frames. Paced, each takes
+    // about 0.5 s of wall time; a main thread held up by a start or a kill would stretch the
+    // one it falls in.
+    const int marks = 80;
+    std::string script = "command Corvane/TogglePanel once\n";
+    for (int i = 0; i < marks; ++i) script += "wait 0.5\nstate " + file("mark" + std::to_string(i)) + "\n";
+    Xpsim sim(folder_, script + "quit\n", env_);
+    // When the lines about lost browsers appear (each within 20 ms plus a read of the log).
+    std::vector<double> losses;
+    ASSERT_TRUE(eventually([&] {
+        const std::string log = sim.log();
+        while (countOccurrences(log, "CV: lost the browser") > static_cast<int>(losses.size()))
+            losses.push_back(wallClockNow());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return log.find("xpsim: unloaded CorvaneToolbar") != std::string::npos;
+    }, 300));
+    const int status = sim.wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string log = sim.log();
+    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
+
+    std::vector<double> starts;
+    std::istringstream startLines(slurp(file("starts.txt")));
+    for (double at; startLines >> at;) starts.push_back(at);
+    // Started at once, then 1, 2 and 4 s after the first three were given up on (each 5 s
+    // after its pipe closed, when it had not exited). One line per attempt.
+    ASSERT_GE(starts.size(), 4u) << log;
+    const std::string lost = "CV: lost the browser (the browser has closed its pipe); trying again in ";
+    EXPECT_NE(log.find(lost + "1 s (attempt 1).\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(lost + "2 s (attempt 2).\n"), std::string::npos) << log;
+    EXPECT_NE(log.find(lost + "4 s (attempt 3).\n"), std::string::npos) << log;
+    const int lines = countOccurrences(log, "CV: lost the browser");
+    EXPECT_TRUE(lines == static_cast<int>(starts.size()) || lines == static_cast<int>(starts.size()) - 1)
+        << lines << " lines for " << starts.size() << " starts\n" << log;
+    EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
+
+    // Stretches of 0.5 s of frames in which a browser was started or killed against the rest,
+    // median against median, so a machine busy with other work does not count against us.
+    std::vector<double> during, others;
+    double previous = modifiedAt(file("mark0"));
+    for (int i = 1; i < marks; ++i) {
+        const double at = modifiedAt(file("mark" + std::to_string(i)));
+        auto within = [&](double from, double to) { return from < at && to > previous; };
+        bool eventful = false;
+        for (double s : starts) eventful = eventful || within(s - 0.05, s);
+        for (double l : losses) eventful = eventful || within(l - 0.1, l);
+        (eventful ? during : others).push_back(at - previous);
+        previous = at;
+    }
+    ASSERT_GE(during.size(), 6u);
+    EXPECT_LT(median(during), median(others) + 0.25)
+        << "0.5 s of frames took " << median(during) << " s of wall time around a start or kill, "
+        << median(others) << " s elsewhere";
 }
 
 }  // namespace

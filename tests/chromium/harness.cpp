@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -43,6 +44,27 @@ std::string slurp(const fs::path& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string interrupt(Xpsim& sim) {
+    sim.kill(SIGTERM);
+    const int status = sim.wait();
+    const std::string log = sim.log();
+    EXPECT_TRUE(WIFEXITED(status)) << "xpsim status " << status << "\n" << log;
+    EXPECT_NE(log.find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << log;
+    EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "xpsim: error:"), countOccurrences(log, "xpsim: error: interrupted")) << log;
+    return log;
+}
+
+double modifiedAt(const fs::path& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0) return -1;
+    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) * 1e-9;
+}
+
+double wallClockNow() {
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environment& env) : folder_(folder) {

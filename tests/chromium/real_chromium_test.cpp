@@ -314,4 +314,119 @@ TEST_F(RealChromium, WithPeriodZeroThePageLoadsOnceAndTheBrowserDiesWithAKilledS
         << "browser processes outlived the killed simulator";
 }
 
+// The panel on a page whose colour changes all the time, with a screenshot every second: two
+// screenshots that differ show the panel getting fresh snapshots between them.
+class LivePanel : public RealChromium {
+protected:
+    LivePanel() {
+        std::ofstream(file("live.html"))
+            << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0'></div><script>"
+               "setInterval(() => document.getElementById('box').style.background ="
+               " 'hsl(' + (Date.now() / 7 % 360) + ', 80%, 50%)', 40);</script></body></html>";
+        settings("0.5", 0, "file://" + file("live.html"), "");
+    }
+    std::string script() const {
+        std::string text = "command Corvane/TogglePanel once\n";
+        for (int i = 0; i < 150; ++i) text += "wait 1\nscreenshot " + (folder_ / shotName(i)).string() + "\n";
+        return text;
+    }
+    static std::string shotName(int i) { return "shot" + std::to_string(i) + ".png"; }
+    // Screenshot i once it is complete, that is once the next one has been started.
+    bool taken(int i) const { return fs::exists(folder_ / shotName(i + 1)); }
+    Pixel shown(int i) const { return readPng(folder_ / shotName(i)).page(400, 300); }
+    double takenAt(int i) const { return modifiedAt(folder_ / shotName(i)); }
+    bool differ(int a, int b) const {
+        const Pixel p = shown(a), q = shown(b);
+        return !near(p, q.r, q.g, q.b, 6);
+    }
+    // Waits for two screenshots in a row that differ: the page is up and snapshots flow.
+    bool waitUntilLive() {
+        int i = 1;
+        return eventually([&] {
+            if (!taken(i)) return false;
+            const bool live = differ(i - 1, i) && !near(shown(i), 0, 0, 0, 6);
+            ++i;
+            return live;
+        }, 90);
+    }
+    // Waits for the screenshots taken up to `until` (wall clock), then stops the script.
+    int finishAfter(Xpsim& sim, double until) {
+        int last = 0;
+        EXPECT_TRUE(eventually([&] {
+            while (taken(last + 1)) ++last;
+            return takenAt(last) > until;
+        }, 90));
+        interrupt(sim);
+        return last;
+    }
+    // Pairs of screenshots in a row, both taken within [from, to], that differ / are the same.
+    std::pair<int, int> changesWithin(int last, double from, double to) const {
+        int changed = 0, same = 0;
+        for (int i = 1; i <= last; ++i) {
+            if (takenAt(i - 1) < from || takenAt(i) > to) continue;
+            (differ(i - 1, i) ? changed : same) += 1;
+        }
+        return {changed, same};
+    }
+    // The browser the simulator started (its helpers are the browser's children).
+    pid_t browserOf(const Xpsim& sim) const {
+        for (const auto& [pid, state] : childrenOf(sim.pid())) {
+            if (state != 'Z' && slurp("/proc/" + std::to_string(pid) + "/cmdline").find("--remote-debugging-pipe") !=
+                                    std::string::npos)
+                return pid;
+        }
+        return 0;
+    }
+};
+
+TEST_F(LivePanel, AKilledBrowserIsReplacedOnTheLastingProfileAndThePanelLivesAgainWithin10Seconds) {
+    Xpsim sim(folder_, script(), env_);
+    ASSERT_TRUE(waitUntilLive()) << sim.log();
+    const pid_t killed = browserOf(sim);
+    ASSERT_GT(killed, 0);
+    ::kill(killed, SIGKILL);
+    const double killedAt = wallClockNow();
+    pid_t successor = 0;
+    EXPECT_TRUE(eventually([&] { return (successor = browserOf(sim)) != 0 && successor != killed; }, 30));
+    const std::string successorLine = slurp("/proc/" + std::to_string(successor) + "/cmdline");
+    const int last = finishAfter(sim, killedAt + 12);
+
+    // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
+    EXPECT_GT(changesWithin(last, killedAt + 1.5, killedAt + 10).first, 0) << "the panel stayed frozen";
+    const std::string log = sim.log();
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
+                                    "(attempt 1).\n"),
+              1)
+        << log;
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
+    // The killed browser's lock on the pilot's profile did not keep the new one off it.
+    EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
+    EXPECT_NE(successorLine.find(std::string("--user-data-dir=") + profile().string() + '\0'), std::string::npos);
+}
+
+TEST_F(LivePanel, AStoppedBrowserTimesOutIsReplacedAndThePanelLivesAgain) {
+    Xpsim sim(folder_, script(), env_);
+    ASSERT_TRUE(waitUntilLive()) << sim.log();
+    const pid_t stopped = browserOf(sim);
+    ASSERT_GT(stopped, 0);
+    ::kill(stopped, SIGSTOP);
+    const double stoppedAt = wallClockNow();
+    const std::string restart = "CV: the browser did not answer 3 snapshots in a row; trying again in 1 s (attempt 1).\n";
+    ASSERT_TRUE(eventually([&] { return sim.log().find(restart) != std::string::npos; }, 90)) << sim.log();
+    const double restartedAt = wallClockNow();
+    // Killed, stopped as it was, and reaped.
+    EXPECT_TRUE(eventually([&] { return ::kill(stopped, 0) != 0; }, 10));
+    const int last = finishAfter(sim, restartedAt + 15);
+
+    const std::string log = sim.log();
+    const std::size_t timedOut = log.find("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
+    EXPECT_LT(timedOut, log.find(restart)) << log;
+    EXPECT_EQ(countOccurrences(log, restart), 1) << log;
+    // Frozen while the browser hung (some 30 s), alive again after the restart.
+    const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5, restartedAt - 0.5);
+    EXPECT_EQ(changedWhileStopped, 0);
+    EXPECT_GE(sameWhileStopped, 3);
+    EXPECT_GT(changesWithin(last, restartedAt, restartedAt + 15).first, 0) << "the panel stayed frozen";
+}
+
 }  // namespace

@@ -20,10 +20,15 @@
 //     refuse METHOD       every METHOD command gets an error reply
 //     ignore-close        Browser.close is logged but not obeyed
 //     exit-at-start CODE  the process exits with CODE before reading any command
+//     silent              commands are read and logged, and none is answered
+//     navigate-takes SECONDS  Page.navigate is answered SECONDS after it was asked for, and,
+//                         as in Chromium, a snapshot asked for meanwhile is never answered
+//     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
+//                         up when it is closed
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
-// in use. (It takes no lock of its own.)
+// in use. It takes that lock itself only on the "lock-profile" cue.
 //
 // Snapshots show a grey background whose level is 40 * n mod 256 for the n-th snapshot,
 // with solid marks in the corners: red top-left, green top-right, blue bottom-left,
@@ -62,8 +67,11 @@ struct Cues {
     int width = 768, height = 512;
     Cue fail, hang, late, garbagePng, garbageFrame, exitAt;
     double lateSeconds = 0;
+    double navigateSeconds = 0;
     bool noPage = false;
     bool ignoreClose = false;
+    bool silent = false;
+    bool lockProfile = false;
     int exitAtStart = -1;
     std::set<std::string> refused;
 };
@@ -107,6 +115,12 @@ Cues readCues() {
             cues.refused.insert(value);
         } else if (key == "ignore-close") {
             cues.ignoreClose = true;
+        } else if (key == "navigate-takes") {
+            cues.navigateSeconds = std::atof(value.c_str());
+        } else if (key == "silent") {
+            cues.silent = true;
+        } else if (key == "lock-profile") {
+            cues.lockProfile = true;
         } else if (key == "exit-at-start") {
             cues.exitAtStart = std::atoi(value.c_str());
         }
@@ -180,24 +194,38 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-// Chromium's own profile lock, read only: a link "<host>-<pid>" naming a live process here.
-bool profileInUse(int argc, char** argv) {
+std::string profileFolder(int argc, char** argv) {
     const std::string option = "--user-data-dir=";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg.rfind(option, 0) != 0) continue;
-        char target[512] = {};
-        const std::string lock = arg.substr(option.size()) + "/SingletonLock";
-        if (::readlink(lock.c_str(), target, sizeof target - 1) <= 0) return false;
-        char host[256] = {};
-        ::gethostname(host, sizeof host - 1);
-        const std::string holder = target;
-        const std::size_t dash = holder.rfind('-');
-        if (dash == std::string::npos || holder.substr(0, dash) != host) return false;
-        const int pid = std::atoi(holder.c_str() + dash + 1);
-        return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+        if (arg.rfind(option, 0) == 0) return arg.substr(option.size());
     }
-    return false;
+    return {};
+}
+
+std::string hostName() {
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    return host;
+}
+
+// Chromium's own profile lock: a link "<host>-<pid>" naming a live process here.
+bool profileInUse(const std::string& profile) {
+    if (profile.empty()) return false;
+    char target[512] = {};
+    if (::readlink((profile + "/SingletonLock").c_str(), target, sizeof target - 1) <= 0) return false;
+    const std::string holder = target;
+    const std::size_t dash = holder.rfind('-');
+    if (dash == std::string::npos || holder.substr(0, dash) != hostName()) return false;
+    const int pid = std::atoi(holder.c_str() + dash + 1);
+    return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM);
+}
+
+// Takes the lock over, as Chromium does when its holder is gone.
+void lockProfile(const std::string& profile) {
+    const std::string lock = profile + "/SingletonLock";
+    ::unlink(lock.c_str());
+    [[maybe_unused]] int made = ::symlink((hostName() + "-" + std::to_string(::getpid())).c_str(), lock.c_str());
 }
 
 }  // namespace
@@ -208,15 +236,19 @@ int main(int argc, char** argv) {
     std::string args = "argv";
     for (int i = 1; i < argc; ++i) args += std::string(" ") + argv[i];
     logLine(args);
-    if (profileInUse(argc, argv)) return 21;
+    const std::string profile = profileFolder(argc, argv);
+    if (profileInUse(profile)) return 21;
     const Cues cues = readCues();
     if (cues.exitAtStart >= 0) return cues.exitAtStart;
+    if (cues.lockProfile && !profile.empty()) lockProfile(profile);
     const std::string targetId = "FAKE-TARGET-1";
     const std::string sessionId = "FAKE-SESSION-1";
     int snapshots = 0;
 
     using Clock = std::chrono::steady_clock;
-    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;  // replies held back by "late"
+    // Replies held back by "late" and "navigate-takes".
+    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;
+    Clock::time_point navigatingUntil;
 
     std::string buffer;
     char chunk[65536];
@@ -256,6 +288,7 @@ int main(int argc, char** argv) {
             std::string line = method + " " + params.dump();
             if (command.contains("sessionId")) line += " session=" + command["sessionId"].get<std::string>();
             logLine(line);
+            if (cues.silent) continue;
 
             nlohmann::json reply = {{"id", command["id"]}};
             if (command.contains("sessionId")) reply["sessionId"] = command["sessionId"];
@@ -277,9 +310,16 @@ int main(int argc, char** argv) {
                 reply["result"] = {{"sessionId", sessionId}};
             } else if (method == "Page.navigate") {
                 reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", "FAKE-LOADER"}};
+                if (cues.navigateSeconds > 0) {
+                    navigatingUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                         std::chrono::duration<double>(cues.navigateSeconds));
+                    delayed.emplace_back(navigatingUntil, reply);
+                    continue;
+                }
             } else if (method == "Page.captureScreenshot") {
                 ++snapshots;
                 if (cues.exitAt.matches(snapshots)) return 0;
+                if (Clock::now() < navigatingUntil) continue;
                 if (cues.hang.matches(snapshots)) continue;
                 if (cues.garbageFrame.matches(snapshots)) {
                     writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));
@@ -301,6 +341,7 @@ int main(int argc, char** argv) {
                 }
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;
+                if (cues.lockProfile && !profile.empty()) ::unlink((profile + "/SingletonLock").c_str());
                 reply["result"] = nlohmann::json::object();
                 sendMessage(reply);
                 return 0;

@@ -106,6 +106,11 @@ std::deque<Completion> Connection::takeCompletions() {
     return std::exchange(completions_, {});
 }
 
+bool Connection::lost() const {
+    std::lock_guard lock(mutex_);
+    return lost_;
+}
+
 void Connection::complete(Completion completion) {
     std::lock_guard lock(mutex_);
     completions_.push_back(std::move(completion));

@@ -40,6 +40,9 @@ public:
     // Cheap check for the per-frame poll on the main thread.
     bool hasCompletions() const { return completionsWaiting_.load(std::memory_order_acquire); }
     std::deque<Completion> takeCompletions();
+    // True once the pipe has broken or the peer stopped speaking the protocol. The I/O thread
+    // then only waits to be stopped, so destroying the connection cannot keep its caller.
+    bool lost() const;
 
 private:
     struct Outbound {

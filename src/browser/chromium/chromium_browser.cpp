@@ -3,17 +3,24 @@
 // Main-thread state only. The I/O thread of cdp::Connection turns replies into completions;
 // BrowserFlightLoop, run every frame, hands them to the rest of the plugin here, so every
 // completion (bring-up steps and snapshots alike) happens on the simulator's main thread.
+//
+// A browser that is lost, cannot be brought up or hangs is killed, and a new one is started
+// after a back-off, so the panel comes back by itself. None of that waits on the browser: a
+// killed browser is reaped, and its pipe thread joined, from the flight loop once each is done.
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "browser/browser.h"
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/restart_backoff.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -22,23 +29,48 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 enum class Stage {
     Off,       // not started, or stopped
     Starting,  // the process runs; the page session is being set up
     Ready,     // attached to the page; bring-up commands sent
     Ending,    // it closed its pipe while starting on the pilot's profile: is the profile taken?
-    Gone,      // bring-up failed or the browser was lost: the plugin carries on without it
+    Waiting,   // lost, or it could not start: the next browser is due at restartAt
+};
+
+// A browser given up on: killed, and kept until it is reaped and its pipe thread is idle, so
+// neither has to be waited for.
+struct Retired {
+    std::unique_ptr<cdp::Connection> connection;
+    std::unique_ptr<chromium::BrowserProcess> process;  // declared last, so destroyed first
+    Clock::time_point since;
 };
 
 Stage stage = Stage::Off;
-std::string browserExecutable;
 std::unique_ptr<chromium::BrowserProcess> browserProcess;
 std::unique_ptr<cdp::Connection> connection;
+std::vector<Retired> retired;
+// Every browser of the session runs on the pilot's lasting profile, or on a private one made
+// for the session when that cannot be had (it is removed at stop, after the last browser).
+std::string lastingProfile;
+bool usePrivateProfile = false;
+std::unique_ptr<chromium::PrivateProfile> privateProfile;
+chromium::RestartBackoff backoff;
+Clock::time_point restartAt;
+Clock::time_point bringUpDeadline;
+// Snapshots started and neither answered nor given up on by the capture schedule.
+std::set<CaptureTicket> owedSnapshots;
+int snapshotsTimedOutInARow = 0;
 std::string pageSession;
 bool flightLoopRegistered = false;
 // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
 // than a zoom step the page did not take.
 bool bringUpViewportPending = false;
+// Chromium never answers a snapshot asked for while a navigation has not yet committed, so
+// none is started while one we sent is unanswered, for at most navigationCommitWait.
+int navigationsUnanswered = 0;
+Clock::time_point lastNavigationSent;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
@@ -49,10 +81,21 @@ double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
 // While Ending: why the pipe closed, and how long its exit status is waited for.
 std::string endingReason;
-std::chrono::steady_clock::time_point endingDeadline;
+Clock::time_point endingDeadline;
 
 constexpr std::chrono::milliseconds closeGrace{2000};
 constexpr std::chrono::seconds endingWait{5};
+// Chromium is up in a few seconds even on a busy machine; one that has not attached to its
+// page by then never will.
+constexpr std::chrono::seconds bringUpWait{30};
+// Beyond this a navigation's answer is not waited for: snapshots go ahead, and if they are not
+// answered the browser counts as hung.
+constexpr std::chrono::seconds navigationCommitWait{10};
+// Snapshots the schedule gave up on in a row before the browser counts as hung.
+constexpr int hungAfterTimeouts = 3;
+// A killed browser is reaped within milliseconds; one stuck in the kernel must not hold the
+// next one back for ever.
+constexpr std::chrono::seconds retiredWait{10};
 
 float BrowserFlightLoop(float, float, int, void*);
 
@@ -68,25 +111,41 @@ void sendViewport() {
 
 void sendNavigate(const std::wstring& url) {
     connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
+    ++navigationsUnanswered;
+    lastNavigationSent = Clock::now();
 }
 
-// Gives up on the browser for this run: one log line, the process killed (it is reaped by the
-// flight loop or at stop). Replies still in flight complete as failed through the connection.
-void abandonBrowser(const std::string& line) {
-    if (stage == Stage::Gone || stage == Stage::Off) return;
-    stage = Stage::Gone;
+// Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
+// failed answer for every snapshot it still waits for.
+void retireBrowser() {
     pageSession.clear();
-    debugLog("%s", line.c_str());
+    bringUpViewportPending = false;
+    navigationsUnanswered = 0;
     if (browserProcess) browserProcess->kill();
+    if (browserProcess || connection)
+        retired.push_back({std::move(connection), std::move(browserProcess), Clock::now()});
+    std::set<CaptureTicket> owed;
+    owed.swap(owedSnapshots);
+    for (CaptureTicket ticket : owed) onBrowserSnapshot(ticket, false, PngBuffer{});
 }
 
-void browserLost(const std::string& why) {
-    abandonBrowser("CV: lost the browser (" + why + "); carrying on without it.\n");
+// The browser is lost or could not start: a new one is due after the back-off. `what` begins
+// the attempt's one log line. A fault no quick retry mends waits the longest delay at once.
+void restartLater(const std::string& what, bool atLongestDelay = false) {
+    stage = Stage::Waiting;
+    retireBrowser();
+    const chromium::RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
+    restartAt = Clock::now() + attempt.delay;
+    // Whole, however long a path in it is: the attempt number and the line's end must stay.
+    const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
+                             std::to_string(attempt.number) + ").\n";
+    XPLMDebugString(line.c_str());
 }
+
+void browserLost(const std::string& why) { restartLater("CV: lost the browser (" + why + ")"); }
 
 void bringUpFailed(const char* step, const std::string& why) {
-    abandonBrowser(std::string("CV: the browser could not be brought up (") + step + ": " + why +
-                   "); carrying on without it.\n");
+    restartLater(std::string("CV: the browser could not be brought up (") + step + ": " + why + ")");
 }
 
 void attachTo(const std::string& targetId) {
@@ -97,7 +156,8 @@ void onAttached(const std::string& sessionId) {
     pageSession = sessionId;
     viewportWidth = pageWidth.load();
     viewportHeight = pageHeight.load();
-    // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now.
+    // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now,
+    // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
@@ -112,11 +172,15 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
-        if (stage != Stage::Ending) browserLost(c.text);
+        if (stage == Stage::Starting || stage == Stage::Ready) browserLost(c.text);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
-        // Exactly once per started snapshot, whatever became of the browser meanwhile.
+        // Any answer shows the browser alive, a late one to a snapshot given up on included.
+        owedSnapshots.erase(c.tag);
+        snapshotsTimedOutInARow = 0;
+        if (c.ok) backoff.served(Clock::now());
+        // Exactly once per started snapshot; the schedule drops one it gave up on.
         onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
     }
@@ -147,6 +211,7 @@ void dispatch(cdp::Completion& c) {
         }
         break;
     case cdp::Request::Navigate:
+        if (navigationsUnanswered > 0) --navigationsUnanswered;
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
@@ -163,43 +228,81 @@ void dispatch(cdp::Completion& c) {
     }
 }
 
-// Starts the browser on `profile` ("" for a private temporary one) and asks for its pages.
-void launchBrowser(const std::string& profile) {
-    try {
-        int toBrowser = -1, fromBrowser = -1;
-        std::string error;
-        browserProcess = chromium::BrowserProcess::launch(browserExecutable, profile, toBrowser, fromBrowser, error);
-        if (!browserProcess) {
-            debugLog("CV: could not start the browser %s: %s; carrying on without it.\n", browserExecutable.c_str(),
-                     error.c_str());
-            stage = Stage::Gone;
-            return;
-        }
-        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
-        if (!flightLoopRegistered) {
-            XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
-            flightLoopRegistered = true;
-        }
-        framesUntilReapCheck = 60;
-        stage = Stage::Starting;
-        connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
-    } catch (const std::exception& e) {
-        debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
-        connection.reset();
-        browserProcess.reset();  // killed and reaped
-        stage = Stage::Gone;
+void dispatchCompletions() {
+    cdp::Connection* const source = connection.get();
+    auto completions = connection->takeCompletions();
+    // A connection reports its loss together with the requests it fails, in one batch. While
+    // starting on the pilot's profile, a loss may mean another simulator's browser holds it.
+    const auto lost = std::find_if(completions.begin(), completions.end(),
+                                   [](const auto& c) { return c.type == cdp::Completion::Type::Lost; });
+    if (lost != completions.end() && stage == Stage::Starting && !usePrivateProfile) {
+        stage = Stage::Ending;
+        endingReason = lost->text;
+        endingDeadline = Clock::now() + endingWait;
+    }
+    for (auto& completion : completions) {
+        // A browser given up on in the middle of the batch owes nothing more.
+        if (connection.get() != source) break;
+        dispatch(completion);
     }
 }
 
-// The pilot's own profile, so logins and site storage last from one session to the next;
-// "" (a private temporary profile) when it cannot be had.
-std::string profileForThisSession() {
-    const std::string folder = chromium::persistentProfileFolder();
-    std::string error = "there is no home folder";
-    if (!folder.empty() && chromium::prepareProfileFolder(folder, error)) return folder;
-    debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
-             folder.empty() ? "the home folder" : folder.c_str(), error.c_str());
+// The executable named by "BrowserPath", else the first known browser on PATH; "" with
+// `problem` set (the start of a log line) when there is none.
+std::string locateBrowser(std::string& problem) {
+    const char* configured = settingsIni.GetValue("General", "BrowserPath", nullptr);
+    if (configured != nullptr && *configured != '\0') {
+        if (chromium::isExecutableFile(configured)) return configured;
+        problem = std::string("CV: BrowserPath ") + configured + " is not an executable file";
+        return {};
+    }
+    const char* path = std::getenv("PATH");
+    const std::string searchPath = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
+    for (const char* name : chromium::browserNames) {
+        if (auto found = chromium::findOnPath(name, searchPath)) return *found;
+    }
+    problem = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, google-chrome on "
+              "PATH); set BrowserPath in cv_settings.ini";
     return {};
+}
+
+// One attempt: the browser found, started on this session's profile and asked for its pages.
+// A failure schedules the next attempt.
+void launchBrowser() {
+    std::string problem;
+    const std::string executable = locateBrowser(problem);
+    // Nothing will change that within seconds: the pilot installs a browser or mends the path.
+    if (executable.empty()) return restartLater(problem, true);
+    if (usePrivateProfile && !privateProfile) {
+        privateProfile = chromium::PrivateProfile::create(problem);
+        if (!privateProfile) return restartLater("CV: could not start the browser: " + problem);
+    }
+    const std::string& profile = usePrivateProfile ? privateProfile->folder() : lastingProfile;
+    int toBrowser = -1, fromBrowser = -1;
+    browserProcess = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
+    if (!browserProcess) return restartLater("CV: could not start the browser " + executable + ": " + problem);
+    try {
+        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+    } catch (const std::exception& e) {
+        return restartLater(std::string("CV: could not start the browser: ") + e.what());
+    }
+    stage = Stage::Starting;
+    bringUpDeadline = Clock::now() + bringUpWait;
+    framesUntilReapCheck = 60;
+    snapshotsTimedOutInARow = 0;
+    backoff.started();
+    connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
+}
+
+// The pilot's own profile, so logins and site storage last from one session to the next;
+// a private one for the session when it cannot be had.
+void chooseProfile() {
+    lastingProfile = chromium::persistentProfileFolder();
+    std::string error = "there is no home folder";
+    usePrivateProfile = lastingProfile.empty() || !chromium::prepareProfileFolder(lastingProfile, error);
+    if (usePrivateProfile)
+        debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
+                 lastingProfile.empty() ? "the home folder" : lastingProfile.c_str(), error.c_str());
 }
 
 // The browser closed its pipe while starting on the pilot's profile. If it exits with
@@ -209,33 +312,54 @@ void watchEnding() {
     if (browserProcess->reapIfExited()) {
         if (!browserProcess->exitedWith(chromium::profileInUseExitCode)) return browserLost(endingReason);
         const std::string taken = browserProcess->profileFolder();
+        // Reaped, and its connection lost: neither can keep us waiting.
         connection.reset();
         browserProcess.reset();
         debugLog("CV: the browser profile %s is in use by another simulator; this session uses a private one.\n",
                  taken.c_str());
-        launchBrowser({});
-    } else if (std::chrono::steady_clock::now() > endingDeadline) {
+        usePrivateProfile = true;
+        launchBrowser();
+    } else if (Clock::now() > endingDeadline) {
         browserLost(endingReason);
     }
 }
 
+// Drops the browsers given up on that are reaped and whose pipe thread has nothing left to do.
+void tendRetired(Clock::time_point now) {
+    std::erase_if(retired, [&](Retired& r) {
+        const bool reaped = !r.process || r.process->reapIfExited();
+        const bool idle = !r.connection || r.connection->lost() || now - r.since > retiredWait;
+        return reaped && idle;
+    });
+}
+
+// While a killed browser's process exists its lock on the profile still counts, and the next
+// browser would take the pilot's profile for held by another simulator.
+bool retiredGone(Clock::time_point now) {
+    return std::all_of(retired.begin(), retired.end(), [&](const Retired& r) {
+        return !r.process || r.process->reaped() || now - r.since > retiredWait;
+    });
+}
+
 float BrowserFlightLoop(float, float, int, void*) {
     try {
-        if (connection && connection->hasCompletions()) {
-            auto completions = connection->takeCompletions();
-            // A connection reports its loss together with the requests it fails, in one batch.
-            const auto lost = std::find_if(completions.begin(), completions.end(),
-                                           [](const auto& c) { return c.type == cdp::Completion::Type::Lost; });
-            if (lost != completions.end() && stage == Stage::Starting && !browserProcess->privateProfile()) {
-                stage = Stage::Ending;
-                endingReason = lost->text;
-                endingDeadline = std::chrono::steady_clock::now() + endingWait;
-            }
-            for (auto& completion : completions) dispatch(completion);
-        }
-        if (stage == Stage::Ending) {
+        const Clock::time_point now = Clock::now();
+        tendRetired(now);
+        if (connection && connection->hasCompletions()) dispatchCompletions();
+        switch (stage) {
+        case Stage::Ending:
             watchEnding();
-        } else if (browserProcess && --framesUntilReapCheck <= 0) {
+            break;
+        case Stage::Starting:
+            if (now > bringUpDeadline) restartLater("CV: the browser could not be brought up (no page within 30 s)");
+            break;
+        case Stage::Waiting:
+            if (now >= restartAt && retiredGone(now)) launchBrowser();
+            break;
+        default:
+            break;
+        }
+        if ((stage == Stage::Starting || stage == Stage::Ready) && --framesUntilReapCheck <= 0) {
             // A browser that exits is noticed by its closed pipe; reaping it is checked here
             // about once a second so no zombie lingers.
             framesUntilReapCheck = 60;
@@ -247,24 +371,6 @@ float BrowserFlightLoop(float, float, int, void*) {
         debugLog("CV: browser backend error\n");
     }
     return -1.0f;
-}
-
-// The executable named by "BrowserPath", else the first known browser on PATH.
-std::string locateBrowser() {
-    const char* configured = settingsIni.GetValue("General", "BrowserPath", nullptr);
-    if (configured != nullptr && *configured != '\0') {
-        if (chromium::isExecutableFile(configured)) return configured;
-        debugLog("CV: BrowserPath %s is not an executable file; carrying on without a browser.\n", configured);
-        return {};
-    }
-    const char* path = std::getenv("PATH");
-    const std::string searchPath = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (const char* name : chromium::browserNames) {
-        if (auto found = chromium::findOnPath(name, searchPath)) return *found;
-    }
-    debugLog("CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, google-chrome on "
-             "PATH); set BrowserPath in cv_settings.ini.\n");
-    return {};
 }
 
 void release() {
@@ -279,12 +385,21 @@ void release() {
     // plugin is stopping.
     connection.reset();
     browserProcess.reset();
+    for (auto& r : retired) {
+        if (r.process) r.process->terminate(std::chrono::milliseconds(0));
+    }
+    retired.clear();
+    // Only now that no browser runs on it.
+    privateProfile.reset();
     if (flightLoopRegistered) {
         XPLMUnregisterFlightLoopCallback(BrowserFlightLoop, nullptr);
         flightLoopRegistered = false;
     }
+    owedSnapshots.clear();
+    navigationsUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
+    usePrivateProfile = false;
     stage = Stage::Off;
 }
 
@@ -297,20 +412,17 @@ void createBrowserHostWindow() {}
 void startBrowser() {
     try {
         if (stage != Stage::Off) return;
-        browserExecutable = locateBrowser();
-        if (browserExecutable.empty()) {
-            stage = Stage::Gone;
-            return;
-        }
-        launchBrowser(profileForThisSession());
+        XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
+        flightLoopRegistered = true;
+        backoff = chromium::RestartBackoff{};
+        chooseProfile();
+        launchBrowser();
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
         release();
-        stage = Stage::Gone;
     } catch (...) {
         debugLog("CV: could not start the browser; carrying on without it.\n");
         release();
-        stage = Stage::Gone;
     }
 }
 
@@ -368,6 +480,8 @@ void sendBrowserClick(int pageX, int pageY) {
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
+    // Asked again at the next due check, when the page has committed.
+    if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
     const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
     // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
     // zoom, whatever rounding the layout size needed. A failure to send it throws to the
@@ -378,5 +492,18 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
                       {"captureBeyondViewport", false},
                       {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
                      pageSession, ticket);
+    owedSnapshots.insert(ticket);
     return true;
+}
+
+void browserSnapshotTimedOut(CaptureTicket ticket) {
+    try {
+        if (owedSnapshots.erase(ticket) == 0 || stage != Stage::Ready) return;
+        if (++snapshotsTimedOutInARow < hungAfterTimeouts) return;
+        restartLater("CV: the browser did not answer 3 snapshots in a row");
+    } catch (const std::exception& e) {
+        debugLog("CV: browser backend error: %s\n", e.what());
+    } catch (...) {
+        debugLog("CV: browser backend error\n");
+    }
 }

@@ -170,25 +170,24 @@ void removeStaleProfiles(const std::string& folder) {
     }
 }
 
-std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, const std::string& sharedProfile,
-                                                       int& toBrowser, int& fromBrowser, std::string& error) {
-    const bool privateProfile = sharedProfile.empty();
-    std::string profile = sharedProfile;
-    if (privateProfile) {
-        removeStaleProfiles(P_tmpdir);
-        profile = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
-        // mkdtemp creates the folder with mode 0700: the profile is ours alone.
-        if (::mkdtemp(profile.data()) == nullptr) {
-            error = std::string("cannot create a profile folder: ") + std::strerror(errno);
-            return nullptr;
-        }
+std::unique_ptr<PrivateProfile> PrivateProfile::create(std::string& error) {
+    removeStaleProfiles(P_tmpdir);
+    std::string folder = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
+    // mkdtemp creates the folder with mode 0700: the profile is ours alone.
+    if (::mkdtemp(folder.data()) == nullptr) {
+        error = std::string("cannot create a profile folder: ") + std::strerror(errno);
+        return nullptr;
     }
-    auto removeProfile = [&] {
-        if (!privateProfile) return;
-        std::error_code ignored;
-        std::filesystem::remove_all(profile, ignored);
-    };
+    return std::unique_ptr<PrivateProfile>(new PrivateProfile(std::move(folder)));
+}
 
+PrivateProfile::~PrivateProfile() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
+std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, const std::string& profile,
+                                                       int& toBrowser, int& fromBrowser, std::string& error) {
     int commands[2] = {-1, -1};  // we write [1], the browser reads [0]
     int replies[2] = {-1, -1};   // the browser writes [1], we read [0]
     int commandsIn = -1, repliesOut = -1;
@@ -198,7 +197,6 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
         error = std::string("cannot create the pipes: ") + std::strerror(errno);
         closeAll();
-        removeProfile();
         return nullptr;
     }
     commandsIn = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
@@ -206,7 +204,6 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     if (commandsIn < 0 || repliesOut < 0) {
         error = std::string("cannot arrange the pipes: ") + std::strerror(errno);
         closeAll();
-        removeProfile();
         return nullptr;
     }
 
@@ -223,7 +220,6 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     if (pid < 0) {
         error = std::string("cannot start a process: ") + std::strerror(errno);
         closeAll();
-        removeProfile();
         return nullptr;
     }
     if (pid == 0) becomeBrowser(executable.c_str(), argv.data(), commandsIn, repliesOut, parent);
@@ -236,17 +232,13 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     closeQuietly(repliesOut);
     toBrowser = commands[1];
     fromBrowser = replies[0];
-    return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile, privateProfile));
+    return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile));
 }
 
 BrowserProcess::~BrowserProcess() {
     if (!reaped_) {
         killGroup();
         reapBlocking();
-    }
-    if (privateProfile_) {
-        std::error_code ignored;
-        std::filesystem::remove_all(profileFolder_, ignored);
     }
 }
 

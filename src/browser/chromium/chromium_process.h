@@ -41,27 +41,44 @@ inline constexpr int profileInUseExitCode = 21;
 // behind.
 void removeStaleProfiles(const std::string& folder);
 
+// A profile folder for this session alone, <tmp>/cv-chromium-<simulator pid>-XXXXXX (mode
+// 0700), used when the lasting one cannot be had. Every browser of the session runs on it;
+// it is removed with this object, so it must outlive them.
+class PrivateProfile {
+public:
+    // Null with `error` set when no folder could be made. Clears out the ones simulators that
+    // died left behind first.
+    static std::unique_ptr<PrivateProfile> create(std::string& error);
+    ~PrivateProfile();
+    PrivateProfile(const PrivateProfile&) = delete;
+    PrivateProfile& operator=(const PrivateProfile&) = delete;
+
+    const std::string& folder() const { return folder_; }
+
+private:
+    explicit PrivateProfile(std::string folder) : folder_(std::move(folder)) {}
+    std::string folder_;
+};
+
 // The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
 
 class BrowserProcess {
 public:
-    // Starts `executable` on the profile folder `profile` (prepared by the caller and kept),
-    // or, when it is empty, on a fresh private folder that goes with this object. On success
-    // the caller gets the pipe ends it talks through: commands go to `toBrowser`, replies come
-    // from `fromBrowser` (both close-on-exec, owned by the caller). Null with `error` set on
-    // failure.
+    // Starts `executable` on the profile folder `profile`, which the caller has prepared and
+    // keeps. On success the caller gets the pipe ends it talks through: commands go to
+    // `toBrowser`, replies come from `fromBrowser` (both close-on-exec, owned by the caller).
+    // Null with `error` set on failure.
     static std::unique_ptr<BrowserProcess> launch(const std::string& executable, const std::string& profile,
                                                   int& toBrowser, int& fromBrowser, std::string& error);
 
-    // Kills and reaps the child if still needed and removes a private profile folder.
+    // Kills and reaps the child if still needed.
     ~BrowserProcess();
     BrowserProcess(const BrowserProcess&) = delete;
     BrowserProcess& operator=(const BrowserProcess&) = delete;
 
     pid_t pid() const { return pid_; }
     const std::string& profileFolder() const { return profileFolder_; }
-    bool privateProfile() const { return privateProfile_; }
     bool reaped() const { return reaped_; }
     // True once reaped after exiting by itself with this status.
     bool exitedWith(int code) const;
@@ -76,15 +93,13 @@ public:
     bool terminate(std::chrono::milliseconds grace);
 
 private:
-    BrowserProcess(pid_t pid, std::string profileFolder, bool privateProfile)
-        : pid_(pid), profileFolder_(std::move(profileFolder)), privateProfile_(privateProfile) {}
+    BrowserProcess(pid_t pid, std::string profileFolder) : pid_(pid), profileFolder_(std::move(profileFolder)) {}
     bool exitedUnreaped();
     void killGroup();
     void reapBlocking();
 
     pid_t pid_;
     std::string profileFolder_;
-    bool privateProfile_;
     bool reaped_ = false;
     int waitStatus_ = -1;  // as waitpid reported it; -1 until reaped here
 };

@@ -100,3 +100,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
                  static_cast<unsigned long>(started));
     return false;
 }
+
+// Nothing to do on Windows: WebView2 runs its browser process itself, and a completion that
+// still comes is dropped by the capture schedule.
+void browserSnapshotTimedOut(CaptureTicket) {}
