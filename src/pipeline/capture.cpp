@@ -83,6 +83,9 @@ void RequestCapture()
         return;
     }
     viewMissingLine.clear();
+    // A decode thread short of processor time is let catch up first: asking on would grow the
+    // queue without end, and the panel would fall further behind the page with each snapshot.
+    if (decodeBacklog()) return;
     bool expected = false;
     if (!captureInFlight.compare_exchange_strong(expected, true)) return;
     ticketInFlight = ++lastTicket;

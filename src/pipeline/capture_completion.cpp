@@ -23,3 +23,9 @@ void OnCaptureCompleted(bool succeeded, PngBuffer snapshot)
     // Every completion, good or bad, lets the next due check ask for a new snapshot.
     captureInFlight.store(false);
 }
+
+bool decodeBacklog()
+{
+    std::lock_guard<std::mutex> lock(queueMutex);
+    return !pngQueue.empty();
+}

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <tuple>
+#include <vector>
 
 #if defined(_WIN32)
 #  include <windows.h>
@@ -35,6 +37,39 @@ int truncateToInt(double value)
     if (value >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
     if (value <= static_cast<double>(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
     return static_cast<int>(value);
+}
+
+// Every section, key and value of a document, in the order they were read. A section before
+// the first header without keys of its own ("[]" names it too) is left out: the file has no
+// way to show it, and nothing is lost with it.
+using Entries = std::vector<std::tuple<std::string, std::string, std::string>>;
+
+Entries entriesOf(const CSimpleIniA& document)
+{
+    Entries entries;
+    CSimpleIniA::TNamesDepend sections;
+    document.GetAllSections(sections);
+    sections.sort(CSimpleIniA::Entry::LoadOrder());
+    for (const auto& section : sections) {
+        CSimpleIniA::TNamesDepend keys;
+        document.GetAllKeys(section.pItem, keys);
+        keys.sort(CSimpleIniA::Entry::LoadOrder());
+        if (keys.empty() && *section.pItem != '\0') entries.emplace_back(section.pItem, "", "");
+        for (const auto& key : keys)
+            entries.emplace_back(section.pItem, key.pItem, document.GetValue(section.pItem, key.pItem, ""));
+    }
+    return entries;
+}
+
+// Some lines come back from the INI text other than they went in: a section header without
+// its "]" makes the library file the keys below it under a name that runs on into the next
+// line, and such a name, written out, reads back as yet another one; each save would add a
+// line to the pilot's file. Text that does not read back as the document it came from is
+// therefore never saved.
+bool readsBackTheSame(const std::string& text)
+{
+    CSimpleIniA check;
+    return check.LoadData(text) >= 0 && entriesOf(check) == entriesOf(settingsIni);
 }
 
 #if !defined(_WIN32)
@@ -137,15 +172,20 @@ void saveSettingsTo(const std::string& path)
     }
     std::string text;
     SI_Error saved = SI_FAIL;
+    bool readsBack = false;
     try {
         // As SaveFile by default: a file read with a UTF-8 byte-order mark is written with one.
         saved = settingsIni.Save(text, true);
+        readsBack = saved >= 0 && readsBackTheSame(text);
     } catch (const std::bad_alloc&) {
         saved = SI_NOMEM;
     }
     std::string error;
     if (saved < 0)
         error = saved == SI_NOMEM ? "out of memory" : "the settings could not be formatted";
+    else if (!readsBack)
+        error = "the file holds a line the settings format cannot write back, such as a section header "
+                "without its ']'";
     else if (replaceFileAtomically(path, text, error))
         return;
     logLine("CV: could not save the settings to " + path + " (" + error + "); the file on disk is as it was\n");

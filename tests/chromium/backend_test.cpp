@@ -123,6 +123,29 @@ TEST(Base64, EveryLengthAndEveryByteComeBackAndAStrayCharacterAnywhereIsRefused)
     EXPECT_EQ(out, bytes);
 }
 
+TEST(Message, AReplyCompletesOnlyTheCommandItsIdNamesExactly) {
+    cdp::PendingRequests pending = {{1, {cdp::Request::ListTargets, 7}}, {2, {cdp::Request::Snapshot, 8}}};
+    std::optional<cdp::Completion> reply;
+    std::string reason;
+    // Numbers that equal a pending id only once cut to 32 bits, and an id that is no integer.
+    for (const char* other : {R"({"id":4294967297,"result":{}})", R"({"id":-4294967295,"result":{}})",
+                              R"({"id":18446744073709551617,"result":{}})", R"({"id":2.0,"result":{}})",
+                              R"({"id":"2","result":{}})"}) {
+        ASSERT_TRUE(cdp::handleMessage(other, pending, reply, reason)) << other;
+        EXPECT_FALSE(reply) << other;
+    }
+    EXPECT_EQ(pending.size(), 2u);
+    ASSERT_TRUE(cdp::handleMessage(R"({"id":2,"result":{"data":"iVBORw0KGgo="}})", pending, reply, reason));
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->request, cdp::Request::Snapshot);
+    EXPECT_EQ(reply->tag, 8u);
+    EXPECT_TRUE(reply->ok);
+    EXPECT_EQ(reply->snapshot.size(), 8u);
+    EXPECT_EQ(pending.count(2), 0u);
+    EXPECT_FALSE(cdp::handleMessage("[1]", pending, reply, reason));
+    EXPECT_EQ(reason, "the browser sent a message that is not JSON");
+}
+
 TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     // The clip is the snapshot in CSS pixels; the layout must cover it whole.
     for (double z : {0.1, 0.45, 0.5, 0.55, 0.75, 1.0, 1.25, 2.0499992}) {

@@ -1,6 +1,7 @@
 // The capture schedule when starting a snapshot throws: the request is dropped, told once,
-// and capturing goes on. The Linux backend runs in-process against the fake DevTools peer;
-// the failure is an allocation made to fail while the snapshot request is being built.
+// and capturing goes on; and while the decode thread is behind, no snapshot is asked for.
+// The Linux backend runs in-process against the fake DevTools peer; the failure is an
+// allocation made to fail while the snapshot request is being built.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -14,6 +15,7 @@
 #include "browser/browser.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
+#include "pipeline/decode_queue.h"
 #include "plugin/settings.h"
 #include "test_host.h"
 
@@ -41,6 +43,7 @@ protected:
         destroyPanelWindow();
         settingsIni.Reset();
         captureInFlight = false;
+        emptyDecodeQueue();
         unsetenv("XDG_DATA_HOME");
         unsetenv("CV_FAKE_CDP_LOG");
         std::error_code ignored;
@@ -56,6 +59,12 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         return true;
+    }
+    // No decode thread runs in these tests; this takes what it would have taken.
+    static void emptyDecodeQueue()
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        pngQueue.clear();
     }
     int snapshotsAskedFor() const
     {
@@ -78,6 +87,7 @@ TEST_F(CaptureTest, AnExceptionWhileASnapshotIsStartedIsToldOnceAndCapturingGoes
         return captureInFlight.load();
     })) << newLogText();
     ASSERT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    emptyDecodeQueue();
     newLogText();
 
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -93,6 +103,30 @@ TEST_F(CaptureTest, AnExceptionWhileASnapshotIsStartedIsToldOnceAndCapturingGoes
     EXPECT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
     EXPECT_EQ(snapshotsAskedFor(), 2);
     EXPECT_EQ(newLogText(), "");
+}
+
+TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehind)
+{
+    startBrowser();
+    ASSERT_TRUE(framesUntil([] {
+        RequestCapture();
+        return captureInFlight.load();
+    })) << newLogText();
+    ASSERT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    // What the completion queued is still waiting for the decode thread.
+    {
+        std::lock_guard<std::mutex> lock(queueMutex);
+        ASSERT_EQ(pngQueue.size(), 1u);
+    }
+    RequestCapture();
+    EXPECT_FALSE(captureInFlight);
+    EXPECT_EQ(snapshotsAskedFor(), 1);
+
+    emptyDecodeQueue();
+    RequestCapture();
+    EXPECT_TRUE(captureInFlight);
+    EXPECT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    EXPECT_EQ(snapshotsAskedFor(), 2);
 }
 
 }  // namespace

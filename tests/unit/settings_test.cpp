@@ -78,4 +78,40 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
 }
 
+TEST(Settings, AFileTheFormatCannotWriteBackIsLeftAsThePilotWroteIt)
+{
+    testHost();
+    const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings_typo.ini").string();
+    auto contents = [&] {
+        std::stringstream text;
+        text << std::ifstream(path, std::ios::binary).rdbuf();
+        return text.str();
+    };
+    // A header missing its "]" files the keys below it under a name running on into the next
+    // line; written out, that name would read back as another, and each save would add a line.
+    const std::string typo = "[General\nzoomLevel = 1.25\nrefreshWebPageSecs = 30\n[Other]\nkeep = me\n";
+    std::ofstream(path, std::ios::binary) << typo;
+    settingsIni.Reset();
+    newLogText();
+    loadSettingsFrom(path);
+    EXPECT_EQ(zoomLevel, 0.5f) << "the keys are not in [General]";
+    zoomLevel = 0.55f;
+    storeZoomLevel();
+    saveSettingsTo(path);
+    EXPECT_EQ(contents(), typo);
+    EXPECT_EQ(newLogText(), "CV: could not save the settings to " + path +
+                                " (the file holds a line the settings format cannot write back, such as a section "
+                                "header without its ']'); the file on disk is as it was\n");
+
+    // Mended by the pilot, it is saved again.
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << "[General]\nzoomLevel = 1.25\n";
+    settingsIni.Reset();
+    loadSettingsFrom(path);
+    storeZoomLevel();
+    saveSettingsTo(path);
+    EXPECT_EQ(newLogText(), "");
+    EXPECT_NE(contents().find("zoomLevel = 1.250000"), std::string::npos) << contents();
+    std::filesystem::remove(path);
+}
+
 }  // namespace

@@ -194,6 +194,16 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
+// Snapshots repeat with their grey level (40 * n mod 256 takes 32 values), so each is encoded
+// once: soaks ask for thousands, and the fake must not be what sets their pace.
+const std::string& snapshotData(int width, int height, int n) {
+    static std::map<int, std::string> encoded;  // by grey level; the size is fixed for the run
+    const int grey = (40 * n) % 256;
+    auto it = encoded.find(grey);
+    if (it == encoded.end()) it = encoded.emplace(grey, base64(makePng(width, height, n))).first;
+    return it->second;
+}
+
 std::string profileFolder(int argc, char** argv) {
     const std::string option = "--user-data-dir=";
     for (int i = 1; i < argc; ++i) {
@@ -331,7 +341,7 @@ int main(int argc, char** argv) {
                     const std::vector<std::uint8_t> junk(4096, 0x5a);
                     reply["result"] = {{"data", base64(junk)}};
                 } else {
-                    reply["result"] = {{"data", base64(makePng(cues.width, cues.height, snapshots))}};
+                    reply["result"] = {{"data", snapshotData(cues.width, cues.height, snapshots)}};
                 }
                 if (cues.late.matches(snapshots)) {
                     const auto after = std::chrono::duration_cast<Clock::duration>(

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <optional>
 #include <system_error>
 
 #include <fcntl.h>
@@ -28,20 +29,6 @@ void setNonBlocking(int fd) {
 }
 
 bool repliesAreReported(Request request) { return request != Request::Input && request != Request::Close; }
-
-std::string errorText(const nlohmann::json& reply) {
-    const auto& error = reply["error"];
-    if (error.is_object() && error.contains("message") && error["message"].is_string())
-        return error["message"].get<std::string>();
-    return "the browser reported an error";
-}
-
-std::string stringAt(const nlohmann::json& object, const char* key) {
-    if (!object.is_object()) return {};
-    auto it = object.find(key);
-    if (it == object.end() || !it->is_string()) return {};
-    return it->get<std::string>();
-}
 
 }  // namespace
 
@@ -205,11 +192,13 @@ void Connection::serve() {
             // Replies that arrived before the pipe closed are still delivered.
             const bool open = readAvailable(reason);
             while (auto message = reader_.next()) {
-                if (!handleMessage(*message, reason)) {
+                std::optional<Completion> reply;
+                if (!handleMessage(*message, pending_, reply, reason)) {
                     lose(reason);
                     lost = true;
                     break;
                 }
+                if (reply) complete(std::move(*reply));
             }
             if (lost) continue;
             if (reader_.failed()) {
@@ -270,87 +259,6 @@ bool Connection::writeAvailable(std::string& lostReason) {
     }
     writeBuffer_.clear();
     written_ = 0;
-    return true;
-}
-
-bool Connection::handleMessage(const std::string& message, std::string& lostReason) {
-    nlohmann::json parsed = nlohmann::json::parse(message, nullptr, false);
-    if (parsed.is_discarded() || !parsed.is_object()) {
-        lostReason = "the browser sent a message that is not JSON";
-        return false;
-    }
-    if (auto method = stringAt(parsed, "method"); !method.empty()) {
-        // We attach to exactly one page; losing it leaves nothing to show.
-        if (method == "Target.detachedFromTarget" || method == "Inspector.detached") {
-            lostReason = "the page was detached";
-            return false;
-        }
-        if (method == "Inspector.targetCrashed") {
-            lostReason = "the page has crashed";
-            return false;
-        }
-        return true;
-    }
-    auto idIt = parsed.find("id");
-    if (idIt == parsed.end() || !idIt->is_number_integer()) return true;
-    auto pendingIt = pending_.find(idIt->get<int>());
-    if (pendingIt == pending_.end()) return true;
-    const Request request = pendingIt->second.request;
-    Completion completion;
-    completion.request = request;
-    completion.tag = pendingIt->second.tag;
-    pending_.erase(pendingIt);
-    completion.ok = !parsed.contains("error");
-    const nlohmann::json empty = nlohmann::json::object();
-    const nlohmann::json& result = parsed.contains("result") ? parsed["result"] : empty;
-    if (!completion.ok) {
-        completion.text = errorText(parsed);
-    } else {
-        switch (request) {
-        case Request::ListTargets:
-            if (auto infos = result.find("targetInfos"); infos != result.end() && infos->is_array()) {
-                for (const auto& info : *infos) {
-                    if (stringAt(info, "type") == "page" && !stringAt(info, "targetId").empty()) {
-                        completion.value = stringAt(info, "targetId");
-                        break;
-                    }
-                }
-            }
-            break;
-        case Request::CreateTarget:
-            completion.value = stringAt(result, "targetId");
-            if (completion.value.empty()) {
-                completion.ok = false;
-                completion.text = "no target id in the reply";
-            }
-            break;
-        case Request::Attach:
-            completion.value = stringAt(result, "sessionId");
-            if (completion.value.empty()) {
-                completion.ok = false;
-                completion.text = "no session id in the reply";
-            }
-            break;
-        case Request::Navigate:
-            completion.text = stringAt(result, "errorText");
-            break;
-        case Request::Snapshot: {
-            auto data = result.find("data");
-            std::vector<std::uint8_t> bytes;
-            if (data == result.end() || !data->is_string() ||
-                !decodeBase64(data->get_ref<const std::string&>(), bytes) || bytes.empty()) {
-                completion.ok = false;
-                completion.text = "the snapshot reply holds no image data";
-            } else {
-                completion.snapshot = PngBuffer(std::move(bytes));
-            }
-            break;
-        }
-        default:
-            break;
-        }
-    }
-    complete(std::move(completion));
     return true;
 }
 

@@ -7,35 +7,16 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
-#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "browser/chromium/cdp_message.h"
 #include "browser/chromium/cdp_wire.h"
-#include "pipeline/png_buffer.h"
 
 namespace cdp {
-
-// What a command was sent for; decides what the I/O thread extracts from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
-
-struct Completion {
-    enum class Type {
-        Reply,  // the reply to one command
-        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
-    };
-    Type type = Type::Reply;
-    Request request = Request::Input;
-    std::uint64_t tag = 0;  // what the caller passed with the command
-    bool ok = false;
-    std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
-    std::string value;  // ListTargets: a page's targetId ("" when there is none);
-                        // CreateTarget: the targetId; Attach: the sessionId
-    PngBuffer snapshot; // Snapshot: the decoded PNG bytes
-};
 
 // Largest message accepted from the browser. A snapshot of a large page is a few MiB of
 // base64; anything beyond this is a broken stream.
@@ -64,13 +45,9 @@ public:
     bool lost() const;
 
 private:
-    struct Pending {
-        Request request;
-        std::uint64_t tag;
-    };
     struct Outbound {
         int id;
-        Pending pending;
+        PendingRequest pending;
         std::string text;
     };
 
@@ -79,7 +56,6 @@ private:
     void wake();
     bool readAvailable(std::string& lostReason);
     bool writeAvailable(std::string& lostReason);
-    bool handleMessage(const std::string& message, std::string& lostReason);
     void complete(Completion completion);
     void lose(const std::string& reason);
 
@@ -88,7 +64,7 @@ private:
     int fromBrowser_;
     int wakeFd_ = -1;
     MessageReader reader_{maxMessageBytes};
-    std::map<int, Pending> pending_;
+    PendingRequests pending_;
     std::string writeBuffer_;
     std::size_t written_ = 0;
 

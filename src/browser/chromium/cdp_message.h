@@ -1,0 +1,47 @@
+// What one message from the browser means: a reply to a command we are waiting for, an event
+// that ends the page, or something we ignore. The I/O thread of cdp::Connection calls this for
+// every message it reads from the pipe; it touches nothing but its arguments.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+#include "pipeline/png_buffer.h"
+
+namespace cdp {
+
+// What a command was sent for; decides what is extracted from its reply.
+enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
+
+struct Completion {
+    enum class Type {
+        Reply,  // the reply to one command
+        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+    };
+    Type type = Type::Reply;
+    Request request = Request::Input;
+    std::uint64_t tag = 0;  // what the caller passed with the command
+    bool ok = false;
+    std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
+    std::string value;  // ListTargets: a page's targetId ("" when there is none);
+                        // CreateTarget: the targetId; Attach: the sessionId
+    PngBuffer snapshot; // Snapshot: the decoded PNG bytes
+};
+
+// A command written to the browser whose reply is still owed, by command id.
+struct PendingRequest {
+    Request request;
+    std::uint64_t tag;
+};
+using PendingRequests = std::map<int, PendingRequest>;
+
+// Handles one message (the JSON text between two NULs). A reply to a pending command is
+// taken out of `pending` and turned into `reply`; events and replies nobody waits for leave
+// `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
+// JSON object, or the page has crashed or been detached.
+bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
+                   std::string& lostReason);
+
+}  // namespace cdp

@@ -1,0 +1,138 @@
+// Long-flight memory soak: snapshot after snapshot through the fake DevTools peer, with the
+// stand-in simulator unpaced, and the heap the process has in use counted by the allocator
+// itself: glibc's mallinfo2, bytes in allocated chunks (uordblks) plus mapped ones (hblkhd).
+// Once the first 1,000 snapshots have brought every buffer to its working size, the heap may
+// grow by at most 64 KiB per 1,000 snapshots.
+//
+// The heap is read every few frames, and each block of 1,000 snapshots counts with the least
+// it held: what stays, without what passes through (a snapshot being decoded, a frame being
+// uploaded) or the 64 KiB blocks the stand-in's GL driver keeps a varying number of.
+//   cv_memory_soak [--snapshots N] [--every N] [--limit BYTES_PER_1000]
+// It prints each block's figure and the growth per 1,000; the exit status says whether the
+// growth is within the limit.
+#include <malloc.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "soak_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::size_t heapInUse()
+{
+    const struct mallinfo2 info = ::mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+// Snapshots the fake peer has been asked for, from the command log it writes line by line.
+class SnapshotCounter {
+public:
+    explicit SnapshotCounter(const std::string& path) : path_(path) {}
+    long count()
+    {
+        std::ifstream in(path_);
+        in.seekg(offset_);
+        std::string line;
+        while (std::getline(in, line)) {
+            if (in.eof()) break;  // half a line: read it whole next time
+            offset_ += static_cast<std::streamoff>(line.size() + 1);
+            if (line.rfind("Page.captureScreenshot", 0) == 0) ++count_;
+        }
+        return count_;
+    }
+
+private:
+    std::string path_;
+    std::streamoff offset_ = 0;
+    long count_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    long snapshots = 10000, every = 1000, limit = 64 * 1024;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (std::strcmp(argv[i], "--snapshots") == 0) snapshots = std::atol(argv[i + 1]);
+        if (std::strcmp(argv[i], "--every") == 0) every = std::atol(argv[i + 1]);
+        if (std::strcmp(argv[i], "--limit") == 0) limit = std::atol(argv[i + 1]);
+    }
+    if (every <= 0 || snapshots < 3 * every) {
+        std::fprintf(stderr, "memory soak: --snapshots must be at least three times --every\n");
+        return 2;
+    }
+
+    soak::PluginFolder folder("memory_soak");
+    // A reload now and then, as in a long flight; the fake peer answers at once.
+    folder.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 300\nWebURL = https://panel.corvane.ai/\n"
+                    "BrowserPath = " CV_FAKE_CDP_PATH "\n");
+    ::setenv("CV_FAKE_CDP_LOG", folder.file("fake.log").c_str(), 1);
+    SnapshotCounter counter(folder.file("fake.log"));
+
+    bool ok = true;
+    std::vector<std::size_t> floors;  // the least heap in use seen in each block of `every` snapshots
+    {
+        // One frame a simulated second: a snapshot is due at every frame, and with frames back
+        // to back the browser's round trip sets the pace.
+        auto host = soak::startHost(folder.file("Log.txt"), 1);
+        soak::load(*host, folder.module());
+        soak::run(*host, "command Corvane/TogglePanel once");
+        if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 10ms, 60s)) {
+            std::fprintf(stderr, "memory soak: no snapshot reached the panel\n%s", host->log().c_str());
+            return 1;
+        }
+        std::printf("memory soak: %ld snapshots through the fake peer; heap in use by glibc's count "
+                    "(mallinfo2: uordblks + hblkhd), the least in each block\n%22s %14s %16s\n",
+                    snapshots, "snapshots", "heap in use", "since the second");
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(snapshots / 4 + 60);
+        for (long done = counter.count(), frame = 0; done < snapshots; ++frame) {
+            host->runFrames(1);
+            if (frame % 4 != 0) continue;
+            done = counter.count();
+            const auto block = static_cast<std::size_t>(done / every);
+            if (block >= floors.size()) {
+                if (floors.size() > 1) {
+                    const std::size_t b = floors.size() - 1;
+                    std::printf("%10ld to %9ld %14zu %+16ld\n", static_cast<long>(b) * every,
+                                static_cast<long>(b + 1) * every, floors[b],
+                                static_cast<long>(floors[b]) - static_cast<long>(floors[1]));
+                    std::fflush(stdout);
+                }
+                floors.resize(block + 1, SIZE_MAX);
+            }
+            floors[block] = std::min(floors[block], heapInUse());
+            if (std::chrono::steady_clock::now() > giveUp) {
+                std::fprintf(stderr, "memory soak: stuck at %ld snapshots\n%s", done, host->log().c_str());
+                return 1;
+            }
+        }
+        soak::run(*host, "quit");
+        const std::string log = host->log();
+        for (const char* bad : {"xpsim: leak", "xpsim: error:", "CV: lost", "did not answer"}) {
+            if (log.find(bad) != std::string::npos) {
+                std::fprintf(stderr, "memory soak: the log has \"%s\":\n%s", bad, log.c_str());
+                ok = false;
+            }
+        }
+    }
+    // Blocks 1 to the last whole one: after the first `every` snapshots, up to `snapshots`.
+    const std::size_t last = static_cast<std::size_t>(snapshots / every) - 1;
+    const double thousands = static_cast<double>((last - 1) * every) / 1000.0;
+    const double growth = (static_cast<double>(floors[last]) - static_cast<double>(floors[1])) / thousands;
+    std::printf("heap growth after the first %ld snapshots: %.0f bytes per 1000 snapshots (at most %ld)\n", every,
+                growth, limit);
+    if (growth > static_cast<double>(limit)) ok = false;
+    std::printf("memory soak: %s\n", ok ? "passed" : "FAILED");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,133 @@
+// Reload soak: the plugin reloaded again and again with real headless Chromium, the panel
+// shown each time until the page is on it. Afterwards nothing of the plugin may be left in
+// this process, the stand-in simulator's: no child process, no thread, no open descriptor
+// (counted in /proc/self/fd before the first load and after the last unload). In the ASan
+// build, LeakSanitizer checks the process when it exits.
+//   cv_reload_soak [--reloads N]      100 by default
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "soak_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string findChromium()
+{
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (const char* name : {"chromium", "chromium-browser"}) {
+        std::size_t start = 0;
+        while (start <= folders.size()) {
+            const std::size_t end = std::min(folders.find(':', start), folders.size());
+            const std::string candidate = folders.substr(start, end - start) + "/" + name;
+            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+            start = end + 1;
+        }
+    }
+    return {};
+}
+
+std::string listDescriptors()
+{
+    std::string list;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        list += "  " + entry.path().filename().string() + " -> " +
+                std::filesystem::read_symlink(entry.path(), ec).string() + "\n";
+    }
+    return list;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int reloads = 100;
+    for (int i = 1; i + 1 < argc; i += 2)
+        if (std::strcmp(argv[i], "--reloads") == 0) reloads = std::atoi(argv[i + 1]);
+
+    const std::string browser = findChromium();
+    if (browser.empty()) {
+        std::fprintf(stderr, "reload soak: no chromium on PATH\n");
+        return 1;
+    }
+    soak::PluginFolder folder("reload_soak");
+    folder.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 0\nWebURL = file://" CV_DEMO_PAGE "\nBrowserPath = " +
+                    browser + "\n");
+    // Every process the browser starts inherits the tag, so any one left behind can be found.
+    const std::string tag = "reload-soak-" + std::to_string(::getpid());
+    ::setenv("CV_TEST_TAG", tag.c_str(), 1);
+
+    bool ok = true;
+    {
+        auto host = soak::startHost(folder.file("Log.txt"), 60);
+        const int descriptorsBefore = soak::openDescriptors();
+        const int threadsBefore = soak::threadCount();
+        const std::string descriptorList = listDescriptors();
+        soak::load(*host, folder.module());
+
+        for (int round = 0; round <= reloads; ++round) {
+            if (round > 0) {
+                soak::run(*host, "reload; frames 2");
+                // Hidden after a start: what the panel showed before is gone from the desktop.
+                if (soak::panelShowsPage(*host)) {
+                    std::fprintf(stderr, "reload soak: the page is still drawn after reload %d\n", round);
+                    return 1;
+                }
+            }
+            soak::run(*host, "command Corvane/TogglePanel once");
+            if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 20ms, 60s)) {
+                std::fprintf(stderr, "reload soak: the page did not reach the panel after reload %d\n%s", round,
+                             host->log().c_str());
+                return 1;
+            }
+            if (round % 10 == 0) std::printf("reload %d: the page is on the panel\n", round);
+            std::fflush(stdout);
+        }
+        soak::run(*host, "quit");
+
+        // The browser's own helpers may take a moment to follow it.
+        const auto giveUp = std::chrono::steady_clock::now() + 10s;
+        while ((!soak::children().empty() || !soak::taggedProcesses(tag).empty()) &&
+               std::chrono::steady_clock::now() < giveUp)
+            std::this_thread::sleep_for(50ms);
+        for (pid_t pid : soak::children()) {
+            std::fprintf(stderr, "reload soak: child process %d left\n", pid);
+            ok = false;
+        }
+        for (pid_t pid : soak::taggedProcesses(tag)) {
+            std::fprintf(stderr, "reload soak: browser process %d left\n", pid);
+            ok = false;
+        }
+        const int descriptorsAfter = soak::openDescriptors();
+        const int threadsAfter = soak::threadCount();
+        std::printf("open descriptors: %d before the first load, %d after the last unload\n", descriptorsBefore,
+                    descriptorsAfter);
+        std::printf("threads: %d before, %d after\n", threadsBefore, threadsAfter);
+        if (descriptorsAfter != descriptorsBefore) {
+            std::fprintf(stderr, "reload soak: descriptors before:\n%safter:\n%s", descriptorList.c_str(),
+                         listDescriptors().c_str());
+            ok = false;
+        }
+        if (threadsAfter != threadsBefore) ok = false;
+
+        const std::string log = host->log();
+        for (const char* bad : {"xpsim: leak", "xpsim: error:", "stays mapped", "CV: lost", "could not be brought up"}) {
+            if (log.find(bad) != std::string::npos) {
+                std::fprintf(stderr, "reload soak: the log has \"%s\":\n%s", bad, log.c_str());
+                ok = false;
+            }
+        }
+    }
+    std::printf("reload soak: %d reloads, %s\n", reloads, ok ? "nothing left behind" : "FAILED");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,148 @@
+#include "soak_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <thread>
+
+#include <unistd.h>
+
+namespace soak {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& message)
+{
+    std::fprintf(stderr, "%s\n", message.c_str());
+    std::exit(1);
+}
+
+std::vector<pid_t> allProcesses()
+{
+    std::vector<pid_t> pids;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") == std::string::npos) pids.push_back(std::stoi(name));
+    }
+    return pids;
+}
+
+int entriesIn(const char* folder)
+{
+    return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+}  // namespace
+
+PluginFolder::PluginFolder(const std::string& name)
+{
+    std::string pattern = (fs::temp_directory_path() / ("cv_" + name + "_XXXXXX")).string();
+    if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary folder");
+    path_ = pattern;
+    fs::copy_file(CV_MODULE_PATH, module());
+    ::setenv("XDG_DATA_HOME", file("data").c_str(), 1);
+}
+
+PluginFolder::~PluginFolder()
+{
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+}
+
+void PluginFolder::settings(const std::string& lines) const
+{
+    std::ofstream(file("cv_settings.ini")) << "[General]\n" << lines;
+}
+
+std::unique_ptr<xpsim::Host> startHost(const std::string& logFile, int fps)
+{
+    xpsim::Options options;
+    options.paced = false;
+    options.fps = fps;
+    options.logFile = logFile;
+    auto host = std::make_unique<xpsim::Host>(options);
+    host->runFrames(2);
+    return host;
+}
+
+void load(xpsim::Host& host, const std::string& modulePath)
+{
+    std::string error;
+    if (!host.load(modulePath, error)) fail("cannot load the module: " + error);
+}
+
+void run(xpsim::Host& host, const std::string& script)
+{
+    std::string error;
+    if (!host.run(script, error)) fail(script + ": " + error);
+}
+
+bool framesUntil(xpsim::Host& host, const std::function<bool()>& done, std::chrono::milliseconds pause,
+                 std::chrono::seconds limit)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        host.runFrames(1);
+        std::this_thread::sleep_for(pause);
+    }
+    return true;
+}
+
+bool panelShowsPage(const xpsim::Host& host)
+{
+    std::vector<std::uint8_t> rgba;
+    int width = 0, height = 0;
+    if (!host.readDesktop(rgba, width, height) || width < 110 || height < 110) return false;
+    // The panel's top-left is at desktop (100, 980): page pixel (4, 4) is column 104, row 104.
+    const std::uint8_t* p = &rgba[(static_cast<std::size_t>(104) * width + 104) * 4];
+    return p[0] > 200 && p[1] < 60 && p[2] < 60;
+}
+
+int openDescriptors() { return entriesIn("/proc/self/fd"); }
+
+int threadCount() { return entriesIn("/proc/self/task"); }
+
+std::vector<pid_t> children()
+{
+    std::vector<pid_t> found;
+    for (pid_t pid : allProcesses()) {
+        const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
+        // "pid (comm) state ppid ...": comm may hold spaces, so read after the last ')'.
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 1));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == ::getpid()) found.push_back(pid);
+    }
+    return found;
+}
+
+std::vector<pid_t> taggedProcesses(const std::string& tag)
+{
+    const std::string needle = std::string(1, '\0') + "CV_TEST_TAG=" + tag + '\0';
+    std::vector<pid_t> found;
+    for (pid_t pid : allProcesses()) {
+        if (pid == ::getpid()) continue;
+        if ((std::string(1, '\0') + slurp("/proc/" + std::to_string(pid) + "/environ")).find(needle) !=
+            std::string::npos)
+            found.push_back(pid);
+    }
+    return found;
+}
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace soak
