@@ -214,7 +214,10 @@ class Bench:
         module = self.plugin_folder("frames", "about:blank", zoom=1.0, refresh=0,
                                     browser=os.path.join(self.build, "tools", "fake_cdp", "fake_cdp"))
         frames_out = os.path.join(folder, "frames.out")
-        self.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + frames_out, "--collect-atstart=no",
+        # --fair-sched: valgrind runs one thread at a time, and by default the unpaced main
+        # thread keeps the pipe and decode threads waiting so long that no snapshot arrives.
+        self.run(["valgrind", "--tool=callgrind", "--fair-sched=yes", "--callgrind-out-file=" + frames_out,
+                  "--collect-atstart=no",
                   "--toggle-collect=PanelFlightLoop*", "--toggle-collect=*BrowserFlightLoop*",
                   # A dump after each draw holds one frame: both flight loops, then the draw.
                   # (Not the same pattern text as the toggle, which callgrind would merge.)
