@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "browser/chromium/cdp_wire.h"
 #include "pipeline/decoder.h"
 
@@ -86,6 +88,22 @@ void BM_Base64Snapshot(benchmark::State& state)
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
 BENCHMARK(BM_Base64Snapshot)->Unit(benchmark::kMicrosecond);
+
+// The whole of a snapshot's reply on the I/O thread: the DevTools message parsed as JSON, then
+// its base64 decoded, as the connection handles it.
+void BM_SnapshotReply(benchmark::State& state)
+{
+    const std::string message = R"({"id":7,"result":{"data":")" + toBase64(pageLikePng()) + R"("},"sessionId":"S"})";
+    std::vector<std::uint8_t> out;
+    for (auto _ : state) {
+        const nlohmann::json parsed = nlohmann::json::parse(message);
+        if (!cdp::decodeBase64(parsed["result"]["data"].get_ref<const std::string&>(), out))
+            state.SkipWithError("base64 failed");
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * message.size()));
+}
+BENCHMARK(BM_SnapshotReply)->Unit(benchmark::kMicrosecond);
 
 // What the draw callback does on the main thread when a new frame is flagged: one copy of
 // the frame into its own buffer, which keeps its capacity between frames.

@@ -221,4 +221,18 @@ bool DesktopRenderer::readDesktop(std::vector<std::uint8_t>& rgba, int& width, i
     return true;
 }
 
+bool DesktopRenderer::readPixel(int x, int y, std::uint8_t rgb[3]) {
+    if (x < left_ || x >= right_ || y < bottom_ || y >= top_) return false;
+    target_ = 0;
+    resetCallbackState();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    std::uint8_t rgba[4] = {};
+    // The framebuffer's rows count from the desktop's bottom edge, as boxels do.
+    glReadPixels(x - left_, y - bottom_, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    rgb[0] = rgba[0];
+    rgb[1] = rgba[1];
+    rgb[2] = rgba[2];
+    return true;
+}
+
 }  // namespace xpsim

@@ -48,6 +48,8 @@ public:
     unsigned takeGlError();
     // The desktop as RGBA rows, top row first.
     bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height);
+    // The colour of the desktop pixel covering global boxel (x, y); false off the desktop.
+    bool readPixel(int x, int y, std::uint8_t rgb[3]);
 
 private:
     void setProjection(double left, double right, double bottom, double top, int width, int height);

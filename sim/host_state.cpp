@@ -420,6 +420,7 @@ void HostState::runOneFrame() {
         pumpPlatformMessages();
     }
     drawWindows();
+    if (watch_ != nullptr) checkWatch();
 }
 
 void HostState::runFlightLoops() {

@@ -170,6 +170,14 @@ public:
     bool screenshot(const std::string& path, std::string& error);
     bool readDesktop(std::vector<std::uint8_t>& rgbaTopRowFirst, int& width, int& height);
 
+    // --- one desktop pixel watched over time (host_watch.cpp)
+    // Appends "<Unix time> R G B" lines to `path`: one at once, for the desktop as last drawn,
+    // then one after each frame's drawing that changed the pixel's colour. Replaces an earlier
+    // watch. False with a message without a GL context, off the desktop, or when the file
+    // cannot be opened.
+    bool watch(int x, int y, const std::string& path, std::string& error);
+    bool unwatch();  // false when nothing was watched
+
     // --- what the XPLM functions call (xplm_api.cpp)
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
     XPLMPluginID currentPlugin() const { return currentPlugin_; }
@@ -230,6 +238,7 @@ private:
     using WindowMap = std::map<XPLMWindowID, std::unique_ptr<WindowRecord>>;
 
     void runOneFrame();
+    void checkWatch();  // after each frame's drawing
     void runFlightLoops();
     void drawWindows();
     void pace();
@@ -304,6 +313,14 @@ private:
 
     bool vr_ = false;
     int vrDataRef_ = 0;  // its address is the dataref handle
+
+    struct PixelWatch {
+        int x = 0, y = 0;
+        std::string path;
+        std::ofstream out;
+        std::array<std::uint8_t, 3> last{};
+    };
+    std::unique_ptr<PixelWatch> watch_;
 
     std::unique_ptr<GlContext> gl_;
     std::unique_ptr<DesktopRenderer> renderer_;

@@ -55,11 +55,18 @@ std::vector<std::string> words(const std::string& text) {
     return result;
 }
 
-// Everything after the command word, as one argument (titles and paths may hold spaces).
-std::string restAfterFirstWord(const std::string& text) {
-    const auto space = text.find_first_of(" \t");
-    return space == std::string::npos ? "" : trim(text.substr(space));
+// Everything after the first `count` words, as one argument (titles and paths may hold spaces).
+std::string restAfterWords(const std::string& text, int count) {
+    std::string rest = trim(text);
+    for (int i = 0; i < count; ++i) {
+        const auto space = rest.find_first_of(" \t");
+        if (space == std::string::npos) return "";
+        rest = trim(rest.substr(space));
+    }
+    return rest;
 }
+
+std::string restAfterFirstWord(const std::string& text) { return restAfterWords(text, 1); }
 
 bool parseNumber(const std::string& text, double& value) {
     if (text.empty()) return false;
@@ -275,6 +282,20 @@ public:
                 return false;
             }
             return host_.screenshot(path, error);
+        }
+        if (verb == "watch") {
+            int x = 0, y = 0;
+            if (w.size() < 4) {
+                error = "usage: watch X Y FILE";
+                return false;
+            }
+            if (!intArg(1, x) || !intArg(2, y)) return false;
+            return host_.watch(x, y, restAfterWords(text, 3), error);
+        }
+        if (verb == "unwatch") {
+            if (!needArgs(0, 0, "unwatch")) return false;
+            if (!host_.unwatch()) host_.hostLine("unwatch: nothing is watched");
+            return true;
         }
         if (verb == "reload") {
             if (!needArgs(0, 0, "reload")) return false;

@@ -105,8 +105,11 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
         "\nclick 800 480\nvr on\nclick 384 256\nvr off\nwait 0.5\nquit");
     // The request clips to the panel's 768 x 512 pixels, at zoom 0.5 that is 1536 x 1024 CSS
     // pixels; the 1152 x 768 picture that comes back is drawn over the window, corners and all.
-    EXPECT_EQ(params(received("Page.captureScreenshot").at(0))["clip"],
-              nlohmann::json::parse(R"({"x":0,"y":0,"width":1536.0,"height":1024.0,"scale":1})"));
+    const nlohmann::json snapshot = params(received("Page.captureScreenshot").at(0));
+    EXPECT_EQ(snapshot["clip"], nlohmann::json::parse(R"({"x":0,"y":0,"width":1536.0,"height":1024.0,"scale":1})"));
+    // A PNG in the browser's faster encoding.
+    EXPECT_EQ(snapshot["format"], "png");
+    EXPECT_EQ(snapshot["optimizeForSpeed"], true);
     const Image shot = readPng(file("s.png"));
     EXPECT_TRUE(near(shot.page(5, 5), 255, 0, 0));
     EXPECT_TRUE(near(shot.page(762, 5), 0, 255, 0));

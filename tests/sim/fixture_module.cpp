@@ -32,10 +32,11 @@ constexpr GLenum kPixelUnpackBufferBinding = 0x88EF;
 std::string mode;
 XPLMWindowID windowA = nullptr, windowB = nullptr, windowC = nullptr;
 XPLMCommandRef command = nullptr, blocked = nullptr, pass = nullptr, probe = nullptr, mess = nullptr,
-               threadCall = nullptr, busyStart = nullptr, busyStop = nullptr;
+               threadCall = nullptr, busyStart = nullptr, busyStop = nullptr, recolour = nullptr;
 bool passThroughB = false;  // fixture/pass: B hands every event on to the window below
 bool probeGl = false;       // fixture/probe-gl: A's next draw reports the GL state it found
 bool leaveMess = false;     // fixture/mess: A's draws leave GL in a state nobody expects
+bool blueA = false;         // fixture/recolour: A is drawn blue instead of red from its next draw
 int textureA = 0;
 XPLMMenuID menu = nullptr;
 
@@ -109,6 +110,7 @@ int handle(XPLMCommandRef which, XPLMCommandPhase phase, void* refcon) {
         if (which == pass) passThroughB = !passThroughB;
         if (which == probe) probeGl = true;
         if (which == mess) leaveMess = true;
+        if (which == recolour) blueA = !blueA;
         if (which == threadCall) std::thread(callFromThread).join();
         if (which == busyStart && !busyThread.joinable()) busyThread = std::thread(busy);
         if (which == busyStop && busyThread.joinable()) {
@@ -162,7 +164,12 @@ void draw(XPLMWindowID window, void*) {
         glColor3f(1.0f, 1.0f, 1.0f);
     } else {
         XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
-        window == windowA ? glColor3f(1.0f, 0.0f, 0.0f) : glColor3f(0.0f, 1.0f, 0.0f);  // A red, B green
+        // A red (blue while recoloured), B green.
+        if (window == windowA) {
+            blueA ? glColor3f(0.0f, 0.0f, 1.0f) : glColor3f(1.0f, 0.0f, 0.0f);
+        } else {
+            glColor3f(0.0f, 1.0f, 0.0f);
+        }
     }
     glBegin(GL_QUADS);
     glTexCoord2i(0, 0);
@@ -253,7 +260,7 @@ void cleanUp() {
     XPLMUnregisterCommandHandler(command, handle, 0, &after);
     XPLMUnregisterCommandHandler(blocked, handle, 1, &blocker);
     XPLMUnregisterCommandHandler(blocked, handle, 0, &after);
-    for (XPLMCommandRef ref : {pass, probe, mess, threadCall, busyStart, busyStop})
+    for (XPLMCommandRef ref : {pass, probe, mess, threadCall, busyStart, busyStop, recolour})
         XPLMUnregisterCommandHandler(ref, handle, 0, &cue);
     XPLMDestroyWindow(windowA);
     XPLMDestroyWindow(windowB);
@@ -292,6 +299,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     threadCall = cueCommand("fixture/thread");
     busyStart = cueCommand("fixture/busy-start");
     busyStop = cueCommand("fixture/busy-stop");
+    recolour = cueCommand("fixture/recolour");
     menu = XPLMCreateMenu("Fixture", nullptr, 0, menuHandler, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
     XPLMGenerateTextureNumbers(&textureA, 1);

@@ -6,12 +6,14 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -397,6 +399,74 @@ TEST_F(HostTest, ScreenshotHasTheWindowsWhereTheMappingSaysWhateverAPluginLeftBe
     EXPECT_EQ(at(499, 500), frameOfB);
     EXPECT_EQ(at(1500, 1000), background);
     EXPECT_EQ(at(300, 900), kRed);
+}
+
+struct WatchLine {
+    long long micros;  // Unix time
+    Rgba rgb;
+};
+
+// The lines of a watch file, each checked for its form: Unix seconds with 6 decimals, R G B.
+std::vector<WatchLine> readWatch(const std::string& path) {
+    std::vector<WatchLine> result;
+    std::ifstream in(path);
+    const std::regex form(R"(^(\d+)\.(\d{6}) (\d{1,3}) (\d{1,3}) (\d{1,3})$)");
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        EXPECT_TRUE(std::regex_match(text, m, form)) << text;
+        if (m.empty()) continue;
+        result.push_back({std::stoll(m[1]) * 1000000 + std::stoll(m[2]), {std::stoi(m[3]), std::stoi(m[4]), std::stoi(m[5])}});
+    }
+    return result;
+}
+
+long long unixMicros() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+TEST_F(HostTest, WatchWritesThePixelAtOnceAndAgainOnTheFrameItsColourChanges) {
+    start();
+    const std::string path = (fs::temp_directory_path() / "xpsim_watch.txt").string();
+    std::remove(path.c_str());
+    const Rgba red{255, 0, 0}, blue{0, 0, 255};
+    run("frames 1; watch 300 900 " + path + "; frames 3");
+    std::vector<WatchLine> seen = readWatch(path);
+    ASSERT_EQ(seen.size(), 1u) << "frames that leave the colour as it is add nothing";
+    EXPECT_EQ(seen[0].rgb, red);
+
+    // A turns blue in the frame after the cue: that very frame writes the line, stamped while
+    // it ran.
+    run("command fixture/recolour");
+    const long long before = unixMicros();
+    run("frames 1");
+    const long long after = unixMicros();
+    seen = readWatch(path);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].rgb, blue);
+    EXPECT_GE(seen[1].micros, before);
+    EXPECT_LE(seen[1].micros, after);
+
+    run("frames 2; unwatch; command fixture/recolour; frames 2");
+    EXPECT_EQ(at(300, 900), kRed);
+    EXPECT_EQ(readWatch(path).size(), 2u) << "unwatch stops the lines";
+    run("unwatch");
+    EXPECT_TRUE(logged("xpsim: unwatch: nothing is watched"));
+
+    // The point maps as for screenshots, y up: A's bottom row is boxel 468, the row below is
+    // not A's. A new watch appends to the file.
+    run("watch 100 468 " + path + "; watch 100 467 " + path + "; unwatch");
+    seen = readWatch(path);
+    ASSERT_EQ(seen.size(), 4u);
+    EXPECT_EQ(seen[2].rgb, red);
+    EXPECT_NE(seen[3].rgb, red);
+
+    std::string error;
+    EXPECT_FALSE(host_->run("watch 1920 500 " + path, error));
+    EXPECT_NE(error.find("watch: (1920, 500) is not on the desktop"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("watch 10 10", error));
+    EXPECT_NE(error.find("usage: watch X Y FILE"), std::string::npos) << error;
+    std::remove(path.c_str());
 }
 
 TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {

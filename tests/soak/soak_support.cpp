@@ -128,13 +128,17 @@ std::vector<pid_t> children()
 
 std::vector<pid_t> taggedProcesses(const std::string& tag)
 {
-    const std::string needle = std::string(1, '\0') + "CV_TEST_TAG=" + tag + '\0';
+    // Each variable in /proc/<pid>/environ ends in a NUL; one put in front matches the first.
+    std::string needle(1, '\0');
+    needle += "CV_TEST_TAG=";
+    needle += tag;
+    needle += '\0';
     std::vector<pid_t> found;
     for (pid_t pid : allProcesses()) {
         if (pid == ::getpid()) continue;
-        if ((std::string(1, '\0') + slurp("/proc/" + std::to_string(pid) + "/environ")).find(needle) !=
-            std::string::npos)
-            found.push_back(pid);
+        std::string variables(1, '\0');
+        variables += slurp("/proc/" + std::to_string(pid) + "/environ");
+        if (variables.find(needle) != std::string::npos) found.push_back(pid);
     }
     return found;
 }

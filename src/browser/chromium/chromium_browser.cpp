@@ -21,6 +21,7 @@
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
 #include "browser/chromium/restart_backoff.h"
+#include "browser/chromium/snapshot_request.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -83,7 +84,9 @@ int framesUntilReapCheck = 0;
 std::string endingReason;
 Clock::time_point endingDeadline;
 
-constexpr std::chrono::milliseconds closeGrace{2000};
+// Asked to close, Chromium writes the profile and exits in a few tenths of a second; past this
+// it is killed, so a stop never stalls the simulator for more than 2 s in all.
+constexpr std::chrono::milliseconds closeGrace{1500};
 constexpr std::chrono::seconds endingWait{5};
 // Chromium is up in a few seconds even on a busy machine; one that has not attached to its
 // page by then never will.
@@ -482,16 +485,10 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
     // Asked again at the next due check, when the page has committed.
     if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
-    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
-    // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
-    // zoom, whatever rounding the layout size needed. A failure to send it throws to the
-    // capture schedule, which reports it.
+    // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
-                     {{"format", "png"},
-                      {"fromSurface", true},
-                      {"captureBeyondViewport", false},
-                      {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}},
-                     pageSession, ticket);
+                     cdp::snapshotParams(cdp::viewportFor(viewportWidth, viewportHeight, pageZoom)), pageSession,
+                     ticket);
     owedSnapshots.insert(ticket);
     return true;
 }

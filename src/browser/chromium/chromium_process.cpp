@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/prctl.h>
@@ -58,6 +59,9 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
 
 namespace {
 
+// How long the browser's helpers get to die after the kill that ends a stop.
+constexpr std::chrono::milliseconds helpersGrace{250};
+
 void closeQuietly(int fd) {
     if (fd >= 0) ::close(fd);
 }
@@ -92,6 +96,38 @@ void closeQuietly(int fd) {
     }
     ::execv(executable, argv);
     ::_exit(127);
+}
+
+// True while a process of the group is alive. A dead helper stays in the process table as a
+// zombie until whoever inherited it reaps it: init at once on a desktop, but a container's
+// first process may take a second or two, and there is nothing left to wait for.
+bool groupHasLiveMember(pid_t group) {
+    if (::kill(-group, 0) != 0) return false;
+    DIR* proc = ::opendir("/proc");
+    if (proc == nullptr) return true;
+    bool alive = false;
+    while (!alive) {
+        const dirent* entry = ::readdir(proc);
+        if (entry == nullptr) break;
+        if (entry->d_name[0] < '1' || entry->d_name[0] > '9') continue;
+        char path[300];
+        std::snprintf(path, sizeof path, "/proc/%s/stat", entry->d_name);
+        const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+        if (fd < 0) continue;
+        char stat[512];
+        const ssize_t n = ::read(fd, stat, sizeof stat - 1);
+        ::close(fd);
+        if (n <= 0) continue;
+        stat[n] = '\0';
+        // "pid (name) state ppid pgrp ...": the name may hold anything, so read after its last ')'.
+        const char* close = std::strrchr(stat, ')');
+        char state = 0;
+        int ppid = 0, pgrp = 0;
+        if (close != nullptr && std::sscanf(close + 1, " %c %d %d", &state, &ppid, &pgrp) == 3)
+            alive = pgrp == group && state != 'Z' && state != 'X';
+    }
+    ::closedir(proc);
+    return alive;
 }
 
 }  // namespace
@@ -287,19 +323,21 @@ void BrowserProcess::kill() { killGroup(); }
 
 bool BrowserProcess::terminate(std::chrono::milliseconds grace) {
     if (reaped_) return true;
+    // Polled finely: the simulator's main thread waits here, so every millisecond after the
+    // browser has exited is a stall for nothing.
     const auto deadline = std::chrono::steady_clock::now() + grace;
     bool exited = exitedUnreaped();
     while (!exited && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
         exited = exitedUnreaped();
     }
     killGroup();
     reapBlocking();
     // The helpers are not our children and die on their own time after SIGKILL; a short,
-    // bounded wait lets shutdown end with them gone from the process table too.
-    const auto helpersDeadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    while (::kill(-pid_, 0) == 0 && std::chrono::steady_clock::now() < helpersDeadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    // bounded wait lets shutdown end with them dead too.
+    const auto helpersDeadline = std::chrono::steady_clock::now() + helpersGrace;
+    while (groupHasLiveMember(pid_) && std::chrono::steady_clock::now() < helpersDeadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
     return exited;
 }
 

@@ -1,0 +1,25 @@
+// The parameters of the backend's Page.captureScreenshot: a PNG of exactly the panel's pixel
+// size at the page's zoom. In a header of its own so the bench's capture probe sends the very
+// request the plugin sends.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include "browser/chromium/cdp_wire.h"
+
+namespace cdp {
+
+inline nlohmann::json snapshotParams(const Viewport& v)
+{
+    // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
+    // zoom, whatever rounding the layout size needed. The speed-optimised PNG encoding makes
+    // a larger file that the browser writes and we decode in less time, with less of the
+    // browser's CPU (docs/performance.md); a browser too old to know it ignores it.
+    return {{"format", "png"},
+            {"fromSurface", true},
+            {"captureBeyondViewport", false},
+            {"optimizeForSpeed", true},
+            {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}};
+}
+
+}  // namespace cdp
