@@ -15,21 +15,6 @@ extern char** environ;
 
 namespace harness {
 
-namespace {
-
-// Numeric entries of /proc.
-std::vector<pid_t> allProcesses() {
-    std::vector<pid_t> pids;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") == std::string::npos) pids.push_back(std::stoi(name));
-    }
-    return pids;
-}
-
-}  // namespace
-
 bool eventually(const std::function<bool()>& done, int timeoutSecs) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSecs);
     while (!done()) {
@@ -37,13 +22,6 @@ bool eventually(const std::function<bool()>& done, int timeoutSecs) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return true;
-}
-
-std::string slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 std::string interrupt(Xpsim& sim) {
@@ -134,34 +112,6 @@ Image readPng(const fs::path& path) {
 
 bool near(Pixel p, int r, int g, int b, int tolerance) {
     return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance && std::abs(p.b - b) <= tolerance;
-}
-
-std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except) {
-    const std::string needle = std::string(1, '\0') + "CV_TEST_TAG=" + tag + '\0';
-    std::vector<pid_t> found;
-    for (pid_t pid : allProcesses()) {
-        if (pid == ::getpid() || pid == except) continue;
-        if ((std::string(1, '\0') + slurp("/proc/" + std::to_string(pid) + "/environ")).find(needle) !=
-            std::string::npos)
-            found.push_back(pid);
-    }
-    return found;
-}
-
-std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent) {
-    std::vector<std::pair<pid_t, char>> children;
-    for (pid_t pid : allProcesses()) {
-        const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-        // "pid (comm) state ppid ...": comm may hold spaces, so parse after the last ')'.
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 1));
-        char state = 0;
-        pid_t ppid = 0;
-        rest >> state >> ppid;
-        if (ppid == parent) children.emplace_back(pid, state);
-    }
-    return children;
 }
 
 int countOccurrences(const std::string& text, const std::string& needle) {

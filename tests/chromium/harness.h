@@ -15,6 +15,8 @@
 #include <sys/types.h>
 #include <sys/wait.h>
 
+#include "processes.h"
+
 namespace harness {
 
 namespace fs = std::filesystem;
@@ -54,13 +56,10 @@ struct Image {
 Image readPng(const fs::path& path);
 bool near(Pixel p, int r, int g, int b, int tolerance = 24);
 
-// Processes (other than this one and `except`) whose environment holds CV_TEST_TAG=tag:
-// everything the simulator started, helpers of the browser included.
-std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except = 0);
-// Direct children of a process with their state letter ('Z' for a zombie).
-std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent);
+using testprocs::childrenOf;
+using testprocs::slurp;
+using testprocs::taggedProcesses;
 int countOccurrences(const std::string& text, const std::string& needle);
-std::string slurp(const fs::path& path);
 // Ends a script still running as Ctrl-C would (SIGTERM), and checks that the host then
 // unloaded the module cleanly: no leak, no error line but the interruption's. Returns the log.
 std::string interrupt(Xpsim& sim);

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 #include <thread>
 
 #include <unistd.h>
@@ -20,17 +19,6 @@ namespace {
 {
     std::fprintf(stderr, "%s\n", message.c_str());
     std::exit(1);
-}
-
-std::vector<pid_t> allProcesses()
-{
-    std::vector<pid_t> pids;
-    std::error_code ec;
-    for (const auto& entry : fs::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") == std::string::npos) pids.push_back(std::stoi(name));
-    }
-    return pids;
 }
 
 int entriesIn(const char* folder)
@@ -112,41 +100,8 @@ int threadCount() { return entriesIn("/proc/self/task"); }
 std::vector<pid_t> children()
 {
     std::vector<pid_t> found;
-    for (pid_t pid : allProcesses()) {
-        const std::string stat = slurp("/proc/" + std::to_string(pid) + "/stat");
-        // "pid (comm) state ppid ...": comm may hold spaces, so read after the last ')'.
-        const std::size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        std::istringstream rest(stat.substr(close + 1));
-        char state = 0;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (parent == ::getpid()) found.push_back(pid);
-    }
+    for (const auto& [pid, state] : testprocs::childrenOf(::getpid())) found.push_back(pid);
     return found;
-}
-
-std::vector<pid_t> taggedProcesses(const std::string& tag)
-{
-    // Each variable in /proc/<pid>/environ ends in a NUL; one put in front matches the first.
-    std::string needle(1, '\0');
-    needle += "CV_TEST_TAG=";
-    needle += tag;
-    needle += '\0';
-    std::vector<pid_t> found;
-    for (pid_t pid : allProcesses()) {
-        if (pid == ::getpid()) continue;
-        std::string variables(1, '\0');
-        variables += slurp("/proc/" + std::to_string(pid) + "/environ");
-        if (variables.find(needle) != std::string::npos) found.push_back(pid);
-    }
-    return found;
-}
-
-std::string slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace soak

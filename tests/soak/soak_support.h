@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include "host.h"
+#include "processes.h"
 
 namespace soak {
 
@@ -55,8 +56,7 @@ int openDescriptors();
 int threadCount();
 // Direct children of this process, and processes whose environment holds CV_TEST_TAG=tag.
 std::vector<pid_t> children();
-std::vector<pid_t> taggedProcesses(const std::string& tag);
-
-std::string slurp(const std::string& path);
+using testprocs::slurp;
+using testprocs::taggedProcesses;
 
 }  // namespace soak
