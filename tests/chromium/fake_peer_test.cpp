@@ -394,37 +394,13 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
               1);
 }
 
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values.empty() ? 0 : values[values.size() / 2];
-}
-
-TEST_F(FakePeer, AProgramThatIsNotABrowserIsTriedAgainAndAgainWhileTheSimulatorKeepsItsPace) {
+TEST_F(FakePeer, AProgramThatIsNotABrowserIsKilledAndTriedAgainAfterDoublingPauses) {
     // It notes when it was started, closes the pipe and lingers until it is killed.
     const std::string program = file("not-a-browser");
     std::ofstream(program) << "#!/bin/sh\ndate +%s.%N >> " << file("starts.txt") << "\nexec 3<&- 4>&-\nexec sleep 600\n";
     fs::permissions(program, fs::perms::owner_all);
     settings("0.5", 60, "https://panel.example/", program);
-
-    // The host's own frame clock: a state file after every 0.5 s of frames. Paced, each takes
-    // about 0.5 s of wall time; a main thread held up by a start or a kill would stretch the
-    // one it falls in.
-    const int marks = 80;
-    std::string script = "command Corvane/TogglePanel once\n";
-    for (int i = 0; i < marks; ++i) script += "wait 0.5\nstate " + file("mark" + std::to_string(i)) + "\n";
-    Xpsim sim(folder_, script + "quit\n", env_);
-    // When the lines about lost browsers appear (each within 20 ms plus a read of the log).
-    std::vector<double> losses;
-    ASSERT_TRUE(eventually([&] {
-        const std::string log = sim.log();
-        while (countOccurrences(log, "CV: lost the browser") > static_cast<int>(losses.size()))
-            losses.push_back(wallClockNow());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        return log.find("xpsim: unloaded CorvaneToolbar") != std::string::npos;
-    }, 300));
-    const int status = sim.wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string log = sim.log();
+    const std::string log = run("command Corvane/TogglePanel once\nwait 25\nquit\n");
     EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
 
     std::vector<double> starts;
@@ -441,24 +417,6 @@ TEST_F(FakePeer, AProgramThatIsNotABrowserIsTriedAgainAndAgainWhileTheSimulatorK
     EXPECT_TRUE(lines == static_cast<int>(starts.size()) || lines == static_cast<int>(starts.size()) - 1)
         << lines << " lines for " << starts.size() << " starts\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
-
-    // Stretches of 0.5 s of frames in which a browser was started or killed against the rest,
-    // median against median, so a machine busy with other work does not count against us.
-    std::vector<double> during, others;
-    double previous = modifiedAt(file("mark0"));
-    for (int i = 1; i < marks; ++i) {
-        const double at = modifiedAt(file("mark" + std::to_string(i)));
-        auto within = [&](double from, double to) { return from < at && to > previous; };
-        bool eventful = false;
-        for (double s : starts) eventful = eventful || within(s - 0.05, s);
-        for (double l : losses) eventful = eventful || within(l - 0.1, l);
-        (eventful ? during : others).push_back(at - previous);
-        previous = at;
-    }
-    ASSERT_GE(during.size(), 6u);
-    EXPECT_LT(median(during), median(others) + 0.25)
-        << "0.5 s of frames took " << median(during) << " s of wall time around a start or kill, "
-        << median(others) << " s elsewhere";
 }
 
 }  // namespace

@@ -180,46 +180,6 @@ TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsRea
     EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
-std::vector<std::string> threadNames(pid_t pid) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
-        std::string name = slurp(task.path() / "comm");
-        names.push_back(name.substr(0, name.find('\n')));
-    }
-    return names;
-}
-
-TEST_F(RealChromium, ReloadAndQuitLeaveNoBrowserProcessOrPluginThread) {
-    Xpsim sim(folder_, "wait 6\nreload\nwait 6\nquit\nwait 4\n", env_);
-    const std::string started = "xpsim: started CorvaneToolbar";
-
-    ASSERT_TRUE(waitForLog(sim, started, 1));
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const auto first = browserProcesses(sim);
-    const auto threadsRunning = threadNames(sim.pid());
-    ASSERT_GE(first.size(), 2u) << "the browser and its helpers";
-    EXPECT_EQ(std::count(threadsRunning.begin(), threadsRunning.end(), "cv-devtools"), 1);
-
-    ASSERT_TRUE(waitForLog(sim, started, 2));
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    const auto second = browserProcesses(sim);
-    ASSERT_FALSE(second.empty());
-    for (pid_t pid : first) {
-        EXPECT_FALSE(std::binary_search(second.begin(), second.end(), pid)) << "process " << pid << " survived reload";
-    }
-    EXPECT_EQ(threadNames(sim.pid()).size(), threadsRunning.size()) << "threads accumulate over reloads";
-
-    ASSERT_TRUE(waitForLog(sim, "xpsim: unloaded CorvaneToolbar", 2));
-    EXPECT_TRUE(browserProcesses(sim).empty()) << "a browser process outlived the plugin";
-    for (const auto& [pid, state] : childrenOf(sim.pid())) ADD_FAILURE() << "child " << pid << " state " << state;
-    const auto threadsAfter = threadNames(sim.pid());
-    // The decode thread and the pipe thread are gone; nothing else of ours was left.
-    EXPECT_EQ(threadsAfter.size(), threadsRunning.size() - 2);
-    EXPECT_EQ(std::count(threadsAfter.begin(), threadsAfter.end(), "cv-devtools"), 0);
-    EXPECT_TRUE(WIFEXITED(sim.wait()));
-}
-
 // A page server on 127.0.0.1 that counts the requests for its page.
 class PageServer {
 public:

@@ -74,19 +74,24 @@ protected:
         return count;
     }
 
+    // The browser up and one snapshot answered: the page is there, as none starts while the
+    // bring-up's navigation is still unanswered.
+    void startWithAFirstSnapshot()
+    {
+        startBrowser();
+        ASSERT_TRUE(framesUntil([] {
+            RequestCapture();
+            return captureInFlight.load();
+        })) << newLogText();
+        ASSERT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    }
+
     fs::path folder_;
 };
 
 TEST_F(CaptureTest, AnExceptionWhileASnapshotIsStartedIsToldOnceAndCapturingGoesOn)
 {
-    startBrowser();
-    // A first snapshot shows the page is there: none starts while the bring-up's navigation
-    // is still unanswered.
-    ASSERT_TRUE(framesUntil([] {
-        RequestCapture();
-        return captureInFlight.load();
-    })) << newLogText();
-    ASSERT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     emptyDecodeQueue();
     newLogText();
 
@@ -107,12 +112,7 @@ TEST_F(CaptureTest, AnExceptionWhileASnapshotIsStartedIsToldOnceAndCapturingGoes
 
 TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehind)
 {
-    startBrowser();
-    ASSERT_TRUE(framesUntil([] {
-        RequestCapture();
-        return captureInFlight.load();
-    })) << newLogText();
-    ASSERT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     // What the completion queued is still waiting for the decode thread.
     {
         std::lock_guard<std::mutex> lock(queueMutex);
