@@ -70,11 +70,11 @@ void pageFailed(const std::string& what) {
         return browserFailed(what + " again after a reload");
     current.pageReloadedAt = time;
     XPLMDebugString((what + "; loading the page again.\n").c_str());
-    // A view that cannot even navigate is of no more use.
-    const HRESULT navigated = current.webView->Navigate(webUrl.c_str());
-    if (FAILED(navigated)) return browserFailed(what + " and the view refuses to load the page");
     keepClicksUntilThePageLoads();
     keptClicksDeadline = time + pageLoadWait;
+    // A view that cannot even navigate is of no more use.
+    if (FAILED(current.webView->Navigate(webUrl.c_str())))
+        browserFailed(what + " and the view refuses to load the page");
 }
 
 }  // namespace
