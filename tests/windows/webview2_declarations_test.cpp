@@ -152,4 +152,23 @@ TEST(ComCallback, CountsItselfAliveUntilItAndWhatItCapturedAreGone) {
     EXPECT_EQ(countWhileCapturedStateWent, before + 1);
 }
 
+// An event handler that removes its own registration lets go of the browser's last reference
+// to it while the browser is still calling it: it must live until that call is over.
+ICoreWebView2CapturePreviewCompletedHandler* handlerBeingCalled = nullptr;
+long aliveAfterItsLastRelease = -1;
+
+TEST(ComCallback, OutlivesTheCallThatLetsGoOfItsLastReference) {
+    const long before = liveComCallbacks.load();
+    auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [](HRESULT) {
+            handlerBeingCalled->Release();
+            aliveAfterItsLastRelease = liveComCallbacks.load();
+            return S_OK;
+        });
+    handlerBeingCalled = handler.Detach();  // the browser's reference, the only one
+    EXPECT_EQ(handlerBeingCalled->Invoke(S_OK), S_OK);
+    EXPECT_EQ(aliveAfterItsLastRelease, before + 1);
+    EXPECT_EQ(liveComCallbacks.load(), before);
+}
+
 }  // namespace

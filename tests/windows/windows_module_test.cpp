@@ -176,13 +176,17 @@ int pictureOnPanel(const xpsim::Host& host, int screenTop = 1024) {
     return serial;
 }
 
+Lines readLines(const std::string& path) {
+    std::ifstream in(path);
+    Lines lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
 // The serial of the last fresh picture the stand-in has served so far, from its record.
 int lastPictureServed(const std::string& recordPath) {
-    std::ifstream in(recordPath);
-    int serial = -1;
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("picture serial=", 0) == 0) serial = std::stoi(line.substr(15));
-    return serial;
+    const Lines pictures = linesStartingWith(readLines(recordPath), "picture serial=");
+    return pictures.empty() ? -1 : std::stoi(pictures.back().substr(15));
 }
 
 // Runs frames until `done`, for at most `seconds` of simulator time; true when done.
@@ -843,13 +847,16 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
         return count != nullptr ? count() : -1;
     };
     options_.fps = 4;
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "browser-exit@3");
     Resources first, last;
     int liveFirst = -1, liveLast = -1;
     const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+        // Measured with a browser up and its picture on the panel, before and after.
         ASSERT_TRUE(runUntil(host, 30, [&] { return pictureOnPanel(host) >= 1; }));
         first = measure();
         liveFirst = liveObjects();
+        // This browser exits after its next snapshot, and every later one after as many.
+        const std::size_t answered = linesStartingWith(readLines(root_ + "record.txt"), "picture serial=").size();
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", ("browser-exit@" + std::to_string(answered + 1)).c_str());
         ASSERT_TRUE(runUntil(host, 1200, [&] { return host.log().find("(attempt 20).\n") != std::string::npos; }));
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
         const int served = lastPictureServed(root_ + "record.txt");
@@ -888,12 +895,6 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
         const char* cue;
         bool kept;  // the runtime still owes the next browser's environment at the reload
     };
-    auto record = [this] {
-        std::ifstream in(root_ + "record.txt");
-        Lines lines;
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    };
     const Case cases[] = {
         {"browser-exit@1", false},
         {"browser-exit@1,slow-bringup=2000", true},
@@ -905,7 +906,7 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
         const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
             // In the back-off, or once the next browser has been asked for.
             ASSERT_TRUE(runUntil(host, 30, [&] {
-                return c.kept ? linesStartingWith(record(), "create-environment").size() == 2
+                return c.kept ? linesStartingWith(readLines(root_ + "record.txt"), "create-environment").size() == 2
                               : host.log().find("(attempt 1).\n") != std::string::npos;
             }));
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
