@@ -152,9 +152,9 @@ private:
     }
 };
 
-// The serial number of the stand-in's picture on the panel, which the tests place at
-// (100, 900)-(868, 388), one desktop pixel per page pixel; -1 while the panel shows no picture
-// of the page (none yet, or the browser's error page).
+// The serial number of the stand-in's picture on the panel, which the tests place with its
+// top-left corner at (100, 900), one desktop pixel per page pixel; -1 while the panel shows no
+// picture of the page (none yet, or the browser's error page).
 int pictureOnPanel(const xpsim::Host& host, int screenTop = 1024) {
     std::vector<std::uint8_t> desktop;
     int width = 0, height = 0;
@@ -741,11 +741,13 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         {"gpu-exit@2", "CV: WebView2's GPU process exited; WebView2 starts a new one itself.\n", false, 1},
     };
     options_.paced = true;  // a hung browser is found by time-outs of the wall clock
+    // Snapshots larger than the page, as at a display scale of 150 %, shown one to one.
+    SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
         int before = -1, after = -1;
-        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
             ASSERT_TRUE(runUntil(host, 60, [&] { return host.log().find(c.line) != std::string::npos; })) << host.log();
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);  // the browsers after it behave
             before = lastPictureServed(root_ + "record.txt");
@@ -789,6 +791,8 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
             EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
         }
         if (c.recreated) {
+            // The new browser's page is laid out as the first one's, whatever the snapshots' size.
+            EXPECT_EQ(linesStartingWith(run.record, "bounds "), Lines(2, "bounds 0,0,768,512")) << run.recordText;
             EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
             // The click on the last picture reaches the new page once it has loaded.
             EXPECT_TRUE(inOrder(run.record, {kHiddenParent, kHiddenParent, "zoom 0.550000",

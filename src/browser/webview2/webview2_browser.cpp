@@ -22,6 +22,10 @@ bool comInitialised = false;
 HMODULE loaderModule = nullptr;
 // Looked up once per start, when the loader is loaded; every bring-up of the session uses it.
 CreateCoreWebView2EnvironmentWithOptionsFunction createEnvironment = nullptr;
+// The page size before any snapshot, 768 x 512, taken at start: every browser of the session is
+// laid out at it. A snapshot's own size (larger at a high display scale) must not grow the next
+// browser's page.
+RECT viewBounds{};
 // Only grows, and survives a stop when the module stays loaded, so a session number is never
 // used twice in this process.
 BrowserSession lastBrowserSession = 0;
@@ -137,10 +141,8 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->get_CoreWebView2(current.webView.ReleaseAndGetAddressOf());
     if (!current.webView) return browserFailed("CV: the WebView2 controller has no view");
 
-    // The bring-up size is the page size before any snapshot: 768 x 512. The zoom is the one
-    // of the moment: steps taken while a browser came back reach it here.
-    const RECT bounds{0, 0, pageWidth.load(), pageHeight.load()};
-    current.webViewController->put_Bounds(bounds);
+    // The zoom is the one of the moment: steps taken while a browser came back reach it here.
+    current.webViewController->put_Bounds(viewBounds);
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
@@ -238,6 +240,7 @@ void startBrowser() {
     try {
         createEnvironment = loadWebView2Loader();
         if (createEnvironment == nullptr) return;
+        viewBounds = RECT{0, 0, pageWidth.load(), pageHeight.load()};
         startRecovery();
         bringUpBrowser();
     } catch (...) {
