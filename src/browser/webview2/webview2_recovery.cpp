@@ -49,7 +49,12 @@ float RecoveryFlightLoop(float, float, int, void*) {
         const double time = now();
         if (restartAt && time >= *restartAt) {
             restartAt.reset();
-            bringUpBrowser();
+            try {
+                bringUpBrowser();
+            } catch (...) {
+                // Out of memory, say: a failed attempt like any other, tried again later.
+                browserFailed("CV: error while bringing up the browser");
+            }
         }
         if (keptClicksDeadline && time >= *keptClicksDeadline) onPageLoaded();
     } catch (...) {
