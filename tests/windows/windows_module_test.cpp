@@ -387,14 +387,18 @@ TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
         return std::vector<int>{desktop[at], desktop[at + 1], desktop[at + 2]};
     };
     auto rgb = [](snapshot_pattern::Rgb c) { return std::vector<int>{c.r, c.g, c.b}; };
-    // The decode thread takes its own time: the frames run on until a decoded snapshot is on
-    // screen, rather than for a fixed number that a loaded machine may outrun.
+    // The decode thread takes its own time, and no snapshot is asked for while one waits for
+    // it: the frames run on until two snapshots were made and one is on screen, rather than for
+    // a fixed number that a loaded machine may outrun.
     const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.5",
                                   [&](xpsim::Host& host) {
                                       std::string error;
                                       for (int attempt = 0; attempt < 1000; ++attempt) {
                                           host.readDesktop(desktop, width, height);
-                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft)) break;
+                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft) &&
+                                              linesStartingWith(readLines(root_ + "record.txt"), "capture done")
+                                                      .size() >= 2)
+                                              break;
                                           Sleep(10);
                                           ASSERT_TRUE(host.run("frames 1", error)) << error;
                                       }
