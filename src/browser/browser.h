@@ -3,7 +3,7 @@
 // whole seam. Everything here is called on the simulator's main thread only.
 //
 // Bring-up is asynchronous: until the view exists browserViewReady() is false, and callers
-// skip reloads and clicks and log that they cannot find the view. Every completion the
+// skip reloads and log that they cannot find the view. Every completion the
 // backend delivers (bring-up steps, snapshots) runs on the main thread.
 #pragma once
 
@@ -37,7 +37,9 @@ void navigateBrowser(const std::wstring& url);
 // Applies a zoom factor (1.0 = 100 %). A factor the browser refuses changes nothing there.
 void setBrowserZoom(double factor);
 
-// Sends a left press and release at a page pixel (top-left origin, y down).
+// Sends a left press and release at a page pixel (top-left origin, y down). Ignored while no
+// page has been shown yet; a backend that brings its browser back after a failure may keep a
+// click taken meanwhile (on the last picture) and pass it on once the page is back.
 void sendBrowserClick(int pageX, int pageY);
 
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has

@@ -78,7 +78,6 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
             debugLog("CV: Bounds invalid.\n");
             return 0;
         }
-        if (!browserViewReady()) return 1;
         sendBrowserClick(pageX, pageY);
         return 1;
     } catch (...) {

@@ -17,7 +17,6 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
-#include "browser/chromium/restart_backoff.h"
 
 namespace {
 
@@ -184,42 +183,6 @@ TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemovedOthersKept) {
     EXPECT_TRUE(fs::exists(live / "Default" / "Preferences"));
     EXPECT_TRUE(fs::exists(unrelated));
     fs::remove_all(root);
-}
-
-TEST(RestartBackoff, DoublesToAMinuteAndStartsOverOnlyAfterABrowserServedForFiveMinutes) {
-    using std::chrono::seconds;
-    chromium::RestartBackoff backoff;
-    std::vector<long> delays;
-    for (int n = 1; n <= 9; ++n) {
-        const auto attempt = backoff.failed();
-        EXPECT_EQ(attempt.number, n);
-        delays.push_back(static_cast<long>(attempt.delay.count()));
-    }
-    EXPECT_EQ(delays, (std::vector<long>{1, 2, 4, 8, 16, 32, 60, 60, 60}));
-
-    // Snapshots served for a moment short of five minutes change nothing.
-    const auto t0 = chromium::RestartBackoff::Clock::now();
-    backoff.started();
-    backoff.served(t0);
-    backoff.served(t0 + std::chrono::minutes(5) - seconds(1));
-    EXPECT_EQ(backoff.failed().delay, seconds(60));
-    // The next browser's time counts from its own first snapshot, not the last one's.
-    backoff.started();
-    backoff.served(t0 + std::chrono::minutes(6));
-    backoff.served(t0 + std::chrono::minutes(10));
-    EXPECT_EQ(backoff.failed().number, 11);
-    backoff.started();
-    backoff.served(t0 + std::chrono::minutes(20));
-    backoff.served(t0 + std::chrono::minutes(25));
-    const auto afresh = backoff.failed();
-    EXPECT_EQ(afresh.number, 1);
-    EXPECT_EQ(afresh.delay, seconds(1));
-    EXPECT_EQ(backoff.failed().delay, seconds(2));
-
-    // No browser program at all: the longest pause at once, and it stays there.
-    chromium::RestartBackoff missing;
-    EXPECT_EQ(missing.failed(true).delay, seconds(60));
-    EXPECT_EQ(missing.failed().delay, seconds(60));
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 // plugin folder, runs a script of simulator and pilot actions, and reads back the
 // simulator's log and the stand-in browser's record of every call the plugin made.
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
@@ -148,6 +151,53 @@ private:
         EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
     }
 };
+
+// The serial number of the stand-in's picture on the panel, which the tests place with its
+// top-left corner at (100, 900), one desktop pixel per page pixel; -1 while the panel shows no
+// picture of the page (none yet, or the browser's error page).
+int pictureOnPanel(const xpsim::Host& host, int screenTop = 1024) {
+    std::vector<std::uint8_t> desktop;
+    int width = 0, height = 0;
+    if (!host.readDesktop(desktop, width, height)) return -1;
+    auto is = [&](int pageX, int pageY, snapshot_pattern::Rgb colour) {
+        const std::size_t at = (static_cast<std::size_t>(screenTop - 1 - (900 - pageY)) * width + 100 + pageX) * 4;
+        return desktop.size() >= at + 3 && desktop[at] == colour.r && desktop[at + 1] == colour.g &&
+               desktop[at + 2] == colour.b;
+    };
+    if (!is(8, 9, snapshot_pattern::kTopLeft)) return -1;
+    int serial = 0;
+    for (int bit = 0; bit < snapshot_pattern::kSerialBits; ++bit) {
+        const int x = snapshot_pattern::serialBitX(bit);
+        if (is(x, snapshot_pattern::kSerialY, snapshot_pattern::kOne))
+            serial |= 1 << bit;
+        else if (!is(x, snapshot_pattern::kSerialY, snapshot_pattern::kZero))
+            return -1;
+    }
+    return serial;
+}
+
+Lines readLines(const std::string& path) {
+    std::ifstream in(path);
+    Lines lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The serial of the last fresh picture the stand-in has served so far, from its record.
+int lastPictureServed(const std::string& recordPath) {
+    const Lines pictures = linesStartingWith(readLines(recordPath), "picture serial=");
+    return pictures.empty() ? -1 : std::stoi(pictures.back().substr(15));
+}
+
+// Runs frames until `done`, for at most `seconds` of simulator time; true when done.
+bool runUntil(xpsim::Host& host, double seconds, const std::function<bool()>& done) {
+    const double until = host.elapsedTime() + seconds;
+    while (!done()) {
+        if (host.elapsedTime() >= until) return false;
+        host.runFrames(1);
+    }
+    return true;
+}
 
 TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
     const Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
@@ -337,14 +387,18 @@ TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
         return std::vector<int>{desktop[at], desktop[at + 1], desktop[at + 2]};
     };
     auto rgb = [](snapshot_pattern::Rgb c) { return std::vector<int>{c.r, c.g, c.b}; };
-    // The decode thread takes its own time: the frames run on until a decoded snapshot is on
-    // screen, rather than for a fixed number that a loaded machine may outrun.
+    // The decode thread takes its own time, and no snapshot is asked for while one waits for
+    // it: the frames run on until two snapshots were made and one is on screen, rather than for
+    // a fixed number that a loaded machine may outrun.
     const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.5",
                                   [&](xpsim::Host& host) {
                                       std::string error;
                                       for (int attempt = 0; attempt < 1000; ++attempt) {
                                           host.readDesktop(desktop, width, height);
-                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft)) break;
+                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft) &&
+                                              linesStartingWith(readLines(root_ + "record.txt"), "capture done")
+                                                      .size() >= 2)
+                                              break;
                                           Sleep(10);
                                           ASSERT_TRUE(host.run("frames 1", error)) << error;
                                       }
@@ -431,53 +485,85 @@ TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingRes
     EXPECT_NE(run.log.find("xpsim: enabled CorvaneToolbar"), std::string::npos) << run.log;
 }
 
-TEST_F(WindowsModule, EachBrowserFailureIsReportedOnceAndThePluginRunsOn) {
+// A bring-up that fails is tried again from the environment request, 1 s later, then 2, 4,
+// 8 s: one line per attempt. A runtime too old for windowless hosting is one line, and the
+// plugin runs without a browser, never asking again.
+TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRuntimeIsTooOld) {
     struct Case {
         const char* cue;
-        std::string line;  // logged exactly once, if any
-        Lines absent;      // calls never made
+        std::string line;         // begins each attempt's line
+        std::vector<int> delays;  // of the attempts in the run's 9 s
+        Lines absent;             // calls never made
     };
     const Case cases[] = {
-        {"fail-environment", "CV: CreateCoreWebView2EnvironmentWithOptions failed\n", {"create-controller", "mouse"}},
-        {"refuse-environment", "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002\n",
+        {"fail-environment", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4, 8},
          {"create-controller", "mouse"}},
-        {"no-environment3",
-         "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n",
+        // No runtime installed: nothing a quick retry mends.
+        {"refuse-environment", "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002", {60},
          {"create-controller", "mouse"}},
-        {"fail-controller", "CV: CreateCoreWebView2CompositionController failed\n",
+        {"fail-controller", "CV: CreateCoreWebView2CompositionController failed (0x80004005)", {1, 2, 4, 8},
          {"bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
-        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578\n",
+        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578", {1, 2, 4, 8},
          {"controller ready", "bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
-        {"no-view", "", {"navigate", "mouse"}},
+        {"no-view", "CV: the WebView2 controller has no view", {1, 2, 4, 8}, {"bounds", "navigate", "mouse"}},
+        // The first three attempts fail, the fourth fills the panel.
+        {"fail-bringup=3", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
-        const Outcome run = this->run(
-            "frames 5; command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.2; click 400 600; "
-            "command Corvane/IncreaseWebZoom");
-        EXPECT_EQ(c.line.empty() ? 1 : countOf(run.log, c.line), 1) << run.log;
-        EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
+        int shown = -1;
+        const Outcome run = this->run("frames 5; command Corvane/TogglePanel; geometry 100 900 868 388; wait 9",
+                                      [&](xpsim::Host& host) {
+                                          if (c.delays.size() == 3)
+                                              runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
+                                          std::string error;
+                                          EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error));
+                                      });
+        for (std::size_t n = 0; n < c.delays.size(); ++n) {
+            EXPECT_EQ(countOf(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
+                                           std::to_string(n + 1) + ").\n"),
+                      1)
+                << run.log;
+        }
+        EXPECT_EQ(countOf(run.log, c.line), static_cast<int>(c.delays.size())) << run.log;
+        const bool comesUp = c.delays.size() == 3;
+        EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.delays.size() + (comesUp ? 1 : 0))
+            << run.recordText;
+        EXPECT_EQ(countOf(run.log, kNoWebview), 1) << run.log;
         for (const std::string& call : c.absent)
             EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n" << run.recordText;
+        if (comesUp) {
+            EXPECT_GE(shown, 1);
+            EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
+        }
         ASSERT_FALSE(run.record.empty());
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     }
 
-    // A failed or refused snapshot clears the in-flight flag: one request per due check. A
-    // refusal, which repeats for as long as the view is unusable, is told once.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "no-environment3");
+    const Outcome old = this->run("frames 5; command Corvane/TogglePanel; wait 9");
+    EXPECT_EQ(countOf(old.log, "CV: "), 2) << old.log;
+    EXPECT_EQ(countOf(old.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"),
+              1)
+        << old.log;
+    EXPECT_EQ(countOf(old.log, kNoWebview), 1) << old.log;
+    EXPECT_EQ(linesStartingWith(old.record, "create-environment").size(), 1u) << old.recordText;
+    EXPECT_EQ(old.record.back(), kCleanUnload) << old.recordText;
+
+    // A failed snapshot is no browser failure: one request per due check, nothing logged. A
+    // refusal is told once; three in a row mean a view that is gone, and a new browser.
     for (const auto& [cue, line, told] :
-         {std::tuple{"fail-snapshot", "capture failed", ""},
+         {std::tuple{"fail-snapshot", "capture failed", Lines{}},
           {"refuse-snapshot", "capture refused",
-           "CV: WebView2 refused a snapshot (0x80004005); the panel keeps its last picture.\n"}}) {
+           Lines{"CV: WebView2 refused a snapshot (0x80004005); the panel keeps its last picture.\n",
+                 "CV: WebView2 refused 3 snapshots in a row; trying again in 1 s (attempt 1).\n", kNoWebview}}}) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
         const Outcome run = this->run("command Corvane/TogglePanel; wait 2.2");
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-        EXPECT_EQ(countOf(run.log, "CV: "), *told == '\0' ? 0 : 1) << run.log;
-        if (*told != '\0') {
-            EXPECT_EQ(countOf(run.log, told), 1) << run.log;
-        }
+        EXPECT_EQ(countOf(run.log, "CV: "), static_cast<int>(told.size())) << run.log;
+        for (const std::string& text : told) EXPECT_EQ(countOf(run.log, text), 1) << run.log;
     }
 }
 
@@ -634,6 +720,223 @@ TEST_F(WindowsModule, ASnapshotAnsweredAfterItsTimeOutIsDroppedAndSnapshotsGoOn)
     const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * width + 108) * 4;
     EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
               (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
+}
+
+// ---- The browser fails, and comes back by itself ----
+
+// Each way WebView2's processes fail, the first time: the panel keeps its last picture, the log
+// has one line, and fresh pictures are on the panel within 10 s. A browser lost or hung is let
+// go of whole (our handlers removed; a hung one's snapshots let go of at their time-outs and
+// its late answers dropped) and brought up again, with the zoom step and the click taken
+// meanwhile.
+TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10Seconds) {
+    struct Case {
+        const char* cue;
+        std::string line;  // what the log says of it
+        bool recreated;    // a new browser, rather than the same one going on
+        int navigations;   // of the configured page in the run
+    };
+    const Case cases[] = {
+        {"browser-exit@2", "CV: WebView2's browser process exited; trying again in 1 s (attempt 1).\n", true, 2},
+        {"stop-answering@2", "CV: the browser did not answer 3 snapshots in a row; trying again in 1 s (attempt 1).\n",
+         true, 2},
+        {"render-exit@2", "CV: WebView2's page process exited; loading the page again.\n", false, 2},
+        {"render-hang@2", "CV: WebView2's page stopped responding; loading the page again.\n", false, 2},
+        {"gpu-exit@2", "CV: WebView2's GPU process exited; WebView2 starts a new one itself.\n", false, 1},
+    };
+    options_.paced = true;  // a hung browser is found by time-outs of the wall clock
+    // Snapshots larger than the page, as at a display scale of 150 %, shown one to one.
+    SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cue);
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
+        int before = -1, after = -1;
+        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
+            ASSERT_TRUE(runUntil(host, 60, [&] { return host.log().find(c.line) != std::string::npos; })) << host.log();
+            SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);  // the browsers after it behave
+            before = lastPictureServed(root_ + "record.txt");
+            std::string error;
+            if (c.recreated) {
+                EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error)) << error;
+            }
+            runUntil(host, 10, [&] { return (after = pictureOnPanel(host)) > before; });
+        });
+        EXPECT_GE(before, 1);
+        EXPECT_GT(after, before) << "no fresh picture within 10 s";
+        EXPECT_EQ(countOf(run.log, c.line), 1) << run.log;
+        EXPECT_EQ(linesStartingWith(run.record, std::string(c.cue).substr(0, std::string(c.cue).find('@')) + " ").size(),
+                  1u)
+            << run.recordText;
+        EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.recreated ? 2u : 1u) << run.recordText;
+        EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), static_cast<std::size_t>(c.navigations))
+            << run.recordText;
+        // Every handler registered is removed with its token, from a closed view too (which
+        // refuses that alone: nothing else is asked of an old browser).
+        std::size_t closedRemovals = 0;
+        for (const std::string& line : linesStartingWith(run.record, "closed ")) {
+            EXPECT_EQ(line.rfind("closed remove_", 0), 0u) << line;
+            ++closedRemovals;
+        }
+        EXPECT_EQ(linesStartingWith(run.record, "add ").size(),
+                  linesStartingWith(run.record, "remove ").size() + closedRemovals)
+            << run.recordText;
+        EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
+        if (c.cue == std::string("stop-answering@2")) {
+            // Each unanswered snapshot's stream was let go of at its time-out; the three came
+            // late, as failed, once a new browser was asked for, and were dropped unheard.
+            EXPECT_EQ(linesStartingWith(run.record, "held-captures "),
+                      (Lines{"held-captures 1 client-stream-refs 0", "held-captures 2 client-stream-refs 0"}))
+                << run.recordText;
+            EXPECT_EQ(linesStartingWith(run.record,
+                                        "abandoned capture answered returned=0x00000000 handler-left=0 object-left=0")
+                          .size(),
+                      3u)
+                << run.recordText;
+            EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
+        }
+        if (c.recreated) {
+            // The new browser's page is laid out as the first one's, whatever the snapshots' size.
+            EXPECT_EQ(linesStartingWith(run.record, "bounds "), Lines(2, "bounds 0,0,768,512")) << run.recordText;
+            EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
+            // The click on the last picture reaches the new page once it has loaded.
+            EXPECT_TRUE(inOrder(run.record, {kHiddenParent, kHiddenParent, "zoom 0.550000",
+                                             "mouse kind=0x201 keys=0 data=0 x=400 y=400",
+                                             "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                                             "navigation-completed answered returned=0x00000000 handler-left=1 "
+                                             "object-left=0"}))
+                << run.recordText;
+        }
+        ASSERT_FALSE(run.record.empty());
+        EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+    }
+}
+
+// Twenty lost browsers in one session give back every handle, thread and window of theirs, and
+// the plugin stops cleanly after. The back-off counts simulator time, so unpaced frames pass
+// the quarter of an hour of pauses in little time.
+TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
+    // Wine answers GetProcessHandleCount and GetGuiResources with 0, so handles are also counted
+    // by probing the handle table, and windows (the USER objects we make) one by one.
+    struct Resources {
+        DWORD handles = 0, probedHandles = 0;
+        int threads = 0;
+        int windows = 0;  // top-level and message-only windows of this process
+        DWORD gdiObjects = 0, userObjects = 0;
+    };
+    auto measure = [] {
+        Resources r;
+        GetProcessHandleCount(GetCurrentProcess(), &r.handles);
+        for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+            DWORD flags = 0;
+            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++r.probedHandles;
+        }
+        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+        THREADENTRY32 entry{};
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+            r.threads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
+        CloseHandle(snapshot);
+        for (HWND parent : {static_cast<HWND>(nullptr), HWND_MESSAGE}) {
+            for (HWND window = FindWindowExW(parent, nullptr, nullptr, nullptr); window != nullptr;
+                 window = FindWindowExW(parent, window, nullptr, nullptr)) {
+                DWORD process = 0;
+                GetWindowThreadProcessId(window, &process);
+                r.windows += process == GetCurrentProcessId() ? 1 : 0;
+            }
+        }
+        r.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+        r.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+        return r;
+    };
+    const auto liveObjects = [] {
+        const auto count = reinterpret_cast<int(WINAPI*)()>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"WebView2StandInRuntime.dll"), "StandInLiveObjects")));
+        return count != nullptr ? count() : -1;
+    };
+    options_.fps = 4;
+    Resources first, last;
+    int liveFirst = -1, liveLast = -1;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+        // Measured with a browser up and its picture on the panel, before and after.
+        ASSERT_TRUE(runUntil(host, 30, [&] { return pictureOnPanel(host) >= 1; }));
+        first = measure();
+        liveFirst = liveObjects();
+        // This browser exits after its next snapshot, and every later one after as many.
+        const std::size_t answered = linesStartingWith(readLines(root_ + "record.txt"), "picture serial=").size();
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", ("browser-exit@" + std::to_string(answered + 1)).c_str());
+        ASSERT_TRUE(runUntil(host, 1200, [&] { return host.log().find("(attempt 20).\n") != std::string::npos; }));
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
+        const int served = lastPictureServed(root_ + "record.txt");
+        ASSERT_TRUE(runUntil(host, 90, [&] { return pictureOnPanel(host) > served; }));
+        last = measure();
+        liveLast = liveObjects();
+    });
+    std::printf("before: %lu (%lu probed) handles, %d threads, %d windows, %lu GDI and %lu USER objects; after 20 "
+                "lost browsers: %lu (%lu), %d, %d, %lu, %lu\n",
+                first.handles, first.probedHandles, first.threads, first.windows, first.gdiObjects, first.userObjects,
+                last.handles, last.probedHandles, last.threads, last.windows, last.gdiObjects, last.userObjects);
+    EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"), 1)
+        << run.log;
+    // What one browser needs stays with it: the bounds allow for what Wine's own threads and
+    // handles come and go with, far below one per lost browser.
+    EXPECT_LE(last.handles, first.handles + 8) << first.handles;
+    EXPECT_GT(first.probedHandles, 0u);
+    EXPECT_LE(last.probedHandles, first.probedHandles + 8) << first.probedHandles;
+    EXPECT_LE(last.threads, first.threads + 2) << first.threads;
+    EXPECT_LE(last.windows, first.windows) << first.windows;
+    EXPECT_LE(last.gdiObjects, first.gdiObjects + 4) << first.gdiObjects;
+    EXPECT_LE(last.userObjects, first.userObjects + 4) << first.userObjects;
+    EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 0) << run.log;
+}
+
+// A reload (Plugin Admin) while a new browser is waited for, and while one is coming up: the
+// stop leaves nothing behind, what the runtime still owes comes late into a module that stayed
+// loaded for it and is dropped there, and the next load fills the panel again.
+TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind) {
+    options_.paced = true;  // the runtime below takes seconds of the wall clock to come up
+    struct Case {
+        const char* cue;
+        bool kept;  // the runtime still owes the next browser's environment at the reload
+    };
+    const Case cases[] = {
+        {"browser-exit@1", false},
+        {"browser-exit@1,slow-bringup=2000", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.cue);
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
+        int shown = -1;
+        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+            // In the back-off, or once the next browser has been asked for.
+            ASSERT_TRUE(runUntil(host, 30, [&] {
+                return c.kept ? linesStartingWith(readLines(root_ + "record.txt"), "create-environment").size() == 2
+                              : host.log().find("(attempt 1).\n") != std::string::npos;
+            }));
+            SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
+            std::string error;
+            ASSERT_TRUE(host.run("reload; command Corvane/TogglePanel; geometry 100 900 868 388", error)) << error;
+            runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
+        });
+        EXPECT_GE(shown, 1) << "the reloaded plugin shows the page";
+        EXPECT_EQ(countOf(run.log, kKeptLoaded), c.kept ? 1 : 0) << run.log;
+        if (c.kept) {
+            // The loader stays loaded with the module, so the second stop is the last one's.
+            EXPECT_TRUE(inOrder(run.record, {"client-left live=0 held=0",
+                                             "late environment answered returned=0x00000000 handler-left=0 object-left=0",
+                                             "client-left live=0 held=0"}))
+                << run.recordText;
+            EXPECT_EQ(run.record.back(), "client-left live=0 held=0") << run.recordText;
+        } else {
+            EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos) << run.log;
+            EXPECT_EQ(linesStartingWith(run.record, kCleanUnload).size(), 2u) << run.recordText;
+        }
+        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+    }
 }
 
 }  // namespace

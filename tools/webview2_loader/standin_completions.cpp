@@ -2,7 +2,9 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -177,6 +179,31 @@ void oweHeld(Completion completion) {
     record(completion.what + " held");
     theLedger.held.push_back(std::move(completion));
 }
+
+void recordHeld(int browser) {
+    int count = 0;
+    ULONG clientReferences = 0;
+    for (Completion& completion : ledger().held) {
+        if (completion.browser != browser || !completion.object) continue;
+        ++count;
+        // The count before this AddRef, less the ledger's own reference.
+        completion.object->AddRef();
+        clientReferences += completion.object->Release() - 1;
+    }
+    if (count > 0) record(format("held-captures %d client-stream-refs %lu", count, clientReferences));
+}
+
+std::vector<Completion> takeHeldUpTo(int browser) {
+    std::vector<Completion>& held = ledger().held;
+    const auto taken = std::stable_partition(held.begin(), held.end(), [browser](const Completion& completion) {
+        return completion.browser == 0 || completion.browser > browser;
+    });
+    std::vector<Completion> out(std::make_move_iterator(taken), std::make_move_iterator(held.end()));
+    held.erase(taken, held.end());
+    return out;
+}
+
+unsigned long clientSession() { return ledger().clientSession; }
 
 void watchClient() {
     ledger().clientAsked = true;

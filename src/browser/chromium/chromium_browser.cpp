@@ -20,8 +20,8 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
-#include "browser/chromium/restart_backoff.h"
 #include "browser/chromium/snapshot_request.h"
+#include "browser/restart_backoff.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -57,7 +57,7 @@ std::vector<Retired> retired;
 std::string lastingProfile;
 bool usePrivateProfile = false;
 std::unique_ptr<chromium::PrivateProfile> privateProfile;
-chromium::RestartBackoff backoff;
+RestartBackoff backoff;
 Clock::time_point restartAt;
 Clock::time_point bringUpDeadline;
 // Snapshots started and neither answered nor given up on by the capture schedule.
@@ -137,7 +137,7 @@ void retireBrowser() {
 void restartLater(const std::string& what, bool atLongestDelay = false) {
     stage = Stage::Waiting;
     retireBrowser();
-    const chromium::RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
+    const RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
     restartAt = Clock::now() + attempt.delay;
     // Whole, however long a path in it is: the attempt number and the line's end must stay.
     const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
@@ -182,7 +182,7 @@ void dispatch(cdp::Completion& c) {
         // Any answer shows the browser alive, a late one to a snapshot given up on included.
         owedSnapshots.erase(c.tag);
         snapshotsTimedOutInARow = 0;
-        if (c.ok) backoff.served(Clock::now());
+        if (c.ok) backoff.served(Clock::now().time_since_epoch());
         // Exactly once per started snapshot; the schedule drops one it gave up on.
         onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
@@ -417,7 +417,7 @@ void startBrowser() {
         if (stage != Stage::Off) return;
         XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
-        backoff = chromium::RestartBackoff{};
+        backoff = RestartBackoff{};
         chooseProfile();
         launchBrowser();
     } catch (const std::exception& e) {
