@@ -1,6 +1,6 @@
-// Message framing, base64 and the zoom geometry of the DevTools backend, its pipe
-// connection to a peer that went away, where the lasting browser profile lives, the clean-up
-// of abandoned private ones, and the pauses before a browser is started again.
+// Message framing, base64 and the zoom geometry of the DevTools backend, the messages that
+// end a connection, its pipe connection to a peer that went away, the lasting profile folder
+// made private, and the clean-up of abandoned private ones.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "browser/chromium/cdp_connection.h"
+#include "browser/chromium/cdp_message.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
 
@@ -112,6 +113,29 @@ TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1e-30), 2000.0);
     EXPECT_EQ(cdp::viewportFor(768, 512, 1e30).deviceScale, 10.0);
     EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 0.5), 1400.0);
+}
+
+// Bytes that are no JSON object, and the events that say our one page is gone, end the
+// connection, so the browser is replaced; other events and stray replies are passed over.
+TEST(CdpMessage, GarbageAndTheEndOfOurPageAreALossOtherMessagesAreNot) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"this is not JSON {{{", "the browser sent a message that is not JSON"},
+        {"[1, 2]", "the browser sent a message that is not JSON"},
+        {R"({"method":"Inspector.targetCrashed","params":{}})", "the page has crashed"},
+        {R"({"method":"Target.detachedFromTarget","params":{"sessionId":"S"}})", "the page was detached"},
+        {R"({"method":"Inspector.detached","params":{}})", "the page was detached"},
+        {R"({"method":"Page.frameNavigated","params":{}})", ""},
+        {R"({"id":7,"result":{}})", ""},
+    };
+    for (const auto& [message, loss] : cases) {
+        cdp::PendingRequests pending{{1, {cdp::Request::Snapshot, 42}}};
+        std::optional<cdp::Completion> reply;
+        std::string reason;
+        EXPECT_EQ(cdp::handleMessage(message, pending, reply, reason), loss.empty()) << message;
+        EXPECT_EQ(reason, loss) << message;
+        EXPECT_FALSE(reply) << message;
+        EXPECT_EQ(pending.size(), 1u) << message;
+    }
 }
 
 TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFail) {

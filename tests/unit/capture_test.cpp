@@ -1,13 +1,15 @@
 // The capture schedule when starting a snapshot throws: the request is dropped, told once,
-// and capturing goes on; and while the decode thread is behind, no snapshot is asked for.
-// The Linux backend runs in-process against the fake DevTools peer; the failure is an
-// allocation made to fail while the snapshot request is being built.
+// and capturing goes on; while the decode thread is behind, no snapshot is asked for; and
+// snapshots the schedule gives up on tell the backend when its browser hangs. The Linux
+// backend runs in-process against the fake DevTools peer; the failure is an allocation made
+// to fail while the snapshot request is being built.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -46,11 +48,12 @@ protected:
         emptyDecodeQueue();
         unsetenv("XDG_DATA_HOME");
         unsetenv("CV_FAKE_CDP_LOG");
+        unsetenv("CV_FAKE_CDP_CUES");
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
     }
     // Runs frames until `done` holds, for at most 20 s.
-    bool framesUntil(bool (*done)())
+    bool framesUntil(const std::function<bool()>& done)
     {
         std::string error;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -65,6 +68,12 @@ protected:
     {
         std::lock_guard<std::mutex> lock(queueMutex);
         pngQueue.clear();
+    }
+    // The fake's cues (see tools/fake_cdp), read when the browser starts.
+    void cues(const std::string& text)
+    {
+        std::ofstream(folder_ / "cues.txt") << text;
+        setenv("CV_FAKE_CDP_CUES", (folder_ / "cues.txt").c_str(), 1);
     }
     int snapshotsAskedFor() const
     {
@@ -127,6 +136,34 @@ TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehind)
     EXPECT_TRUE(captureInFlight);
     EXPECT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
     EXPECT_EQ(snapshotsAskedFor(), 2);
+}
+
+// The schedule's time-outs reach the backend: three in a row are a hung browser, which is
+// replaced; any answer in between, a late one included, shows it alive and starts the count
+// again. The tickets stand for snapshots the schedule asked for and gave up on.
+TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerStartsTheCountAgain)
+{
+    cues("late 2 1\nhang 3+\n");  // the second snapshot is answered a second late, later ones never
+    ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
+    std::string log = newLogText();
+    auto logSoFar = [&log] { return log += newLogText(); };
+    auto askAndGiveUp = [](CaptureTicket ticket) {
+        ASSERT_TRUE(startBrowserSnapshot(ticket));
+        browserSnapshotTimedOut(ticket);
+    };
+    const std::string hung = "CV: the browser did not answer 3 snapshots in a row";
+
+    askAndGiveUp(101);
+    askAndGiveUp(102);
+    ASSERT_TRUE(framesUntil([&] { return logSoFar().find("CV: dropped a snapshot") != std::string::npos; }));
+    askAndGiveUp(103);
+    askAndGiveUp(104);
+    EXPECT_EQ(logSoFar().find(hung), std::string::npos) << log;
+    EXPECT_TRUE(browserViewReady());
+
+    askAndGiveUp(105);
+    EXPECT_NE(logSoFar().find(hung + "; trying again in 1 s (attempt 1).\n"), std::string::npos) << log;
+    EXPECT_FALSE(browserViewReady());
 }
 
 }  // namespace

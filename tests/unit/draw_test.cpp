@@ -1,10 +1,14 @@
 // The draw callback on the host's real GL context, checked on the desktop the host read back.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <array>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "panel/panel_texture.h"
@@ -19,6 +23,18 @@ extern "C" void glDeleteBuffers(GLsizei n, const GLuint* buffers);
 extern "C" void glBufferData(GLenum target, long size, const void* data, GLenum usage);
 extern "C" void glGetTexImage(GLenum target, GLint level, GLenum format, GLenum type, void* pixels);
 extern "C" GLenum glGetError(void);
+
+// Runs once, from inside the next texture upload: what the decode thread does at that moment.
+// Every glTexImage2D of this program (the code under test's too) comes here first.
+std::function<void()> duringUpload;
+extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
+                             GLint border, GLenum format, GLenum type, const void* pixels)
+{
+    using Upload = void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*);
+    static const auto upload = reinterpret_cast<Upload>(dlsym(RTLD_NEXT, "glTexImage2D"));
+    upload(target, level, internalformat, width, height, border, format, type, pixels);
+    if (duringUpload) std::exchange(duringUpload, nullptr)();
+}
 
 namespace {
 
@@ -121,6 +137,21 @@ TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryD
     frameUpdated = true;
     drawFrame();
     EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
+}
+
+TEST_F(DrawTest, AFramePublishedWhileTheLastIsUploadedIsShownByTheNextDraw)
+{
+    XPLMSetWindowIsVisible(panelWindow, 1);
+    publish(quadrants, 2, 2);
+    std::vector<std::uint8_t> greenPage;
+    for (int i = 0; i < 4; ++i) greenPage.insert(greenPage.end(), {0, 255, 0, 255});
+    duringUpload = [&] { publish(greenPage, 2, 2); };
+    drawPanelWindow(panelWindow, nullptr);
+    duringUpload = nullptr;
+    EXPECT_EQ(uploadPixels, quadrants);
+    EXPECT_TRUE(frameUpdated) << "the frame published during the upload lost its flag";
+    drawFrame();
+    EXPECT_TRUE(shows(200, 900, green) && shows(700, 550, green));
 }
 
 }  // namespace
