@@ -2,6 +2,7 @@
 // faults a real browser shows only now and then, made to happen on cue.
 #include <algorithm>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -363,6 +364,14 @@ TEST_F(FakePeer, StopInTheMiddleOfABackOffOrOfABringUpThatNeverEndsLeavesNothing
 }
 
 TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
+    // A "BrowserPath" that is no program: the first attempt waits the full minute, as below;
+    // with that wrong, the minute-long run need not be waited for.
+    settings("0.5", 60, "https://panel.example/", file("cv_settings.ini"));
+    ASSERT_EQ(countOccurrences(run("wait 0.5\nquit"), "CV: BrowserPath " + file("cv_settings.ini") +
+                                                          " is not an executable file; trying again in 60 s "
+                                                          "(attempt 1).\n"),
+              1);
+
     settings("0.5", 60, "https://panel.example/", "");
     fs::create_directories(file("empty-bin"));
     env_["PATH"] = file("empty-bin");
@@ -385,13 +394,6 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     interrupt(sim);
     // The key is read, never written.
     EXPECT_EQ(slurp(file("cv_settings.ini")).find("BrowserPath"), std::string::npos);
-
-    // A "BrowserPath" that is no program is treated alike.
-    settings("0.5", 60, "https://panel.example/", file("cv_settings.ini"));
-    EXPECT_EQ(countOccurrences(run("wait 0.5\nquit"), "CV: BrowserPath " + file("cv_settings.ini") +
-                                                          " is not an executable file; trying again in 60 s "
-                                                          "(attempt 1).\n"),
-              1);
 }
 
 TEST_F(FakePeer, AProgramThatIsNotABrowserIsKilledAndTriedAgainAfterDoublingPauses) {
@@ -417,6 +419,20 @@ TEST_F(FakePeer, AProgramThatIsNotABrowserIsKilledAndTriedAgainAfterDoublingPaus
     EXPECT_TRUE(lines == static_cast<int>(starts.size()) || lines == static_cast<int>(starts.size()) - 1)
         << lines << " lines for " << starts.size() << " starts\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
+}
+
+// A browser that does not notice its pipe closing (hung, or busy with a page) is ended by
+// the system with the simulator that started it, even when the simulator is killed.
+TEST_F(FakePeer, ABrowserDeafToItsPipeDiesWithAKilledSimulator) {
+    const std::string program = file("deaf-browser");
+    std::ofstream(program) << "#!/bin/sh\ntouch " << file("started") << "\nexec sleep 600\n";
+    fs::permissions(program, fs::perms::owner_all);
+    settings("0.5", 60, "https://panel.example/", program);
+    Xpsim sim(folder_, "wait 600\n", env_);
+    ASSERT_TRUE(eventually([&] { return fs::exists(file("started")); }, 30)) << sim.log();
+    sim.kill(SIGKILL);
+    sim.wait();
+    // The fixture checks that nothing of the test outlives it.
 }
 
 }  // namespace

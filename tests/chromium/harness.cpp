@@ -134,6 +134,8 @@ ModuleTest::ModuleTest() {
 
 ModuleTest::~ModuleTest() {
     EXPECT_TRUE(eventually([&] { return taggedProcesses(tag_).empty(); }, 10)) << "a process outlived the simulator";
+    // Nor the test: what outlived it is ended here.
+    for (const pid_t pid : taggedProcesses(tag_)) ::kill(pid, SIGKILL);
     std::error_code ignored;
     fs::remove_all(folder_, ignored);
 }
