@@ -212,8 +212,9 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAt
     EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
     EXPECT_EQ(navigations[0].back(), '/');
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
-    // Stop released every browser object, destroyed the hidden window and left COM before
-    // the loader went.
+    // Stop took our handlers off the view, released every browser object, destroyed the hidden
+    // window and left COM before the loader went.
+    EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
