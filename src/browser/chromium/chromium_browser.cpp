@@ -266,10 +266,9 @@ std::string locateBrowser(std::string& problem) {
     const char* path = std::getenv("PATH");
     const std::string found = chromium::findBrowser(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
     if (found.empty()) {
-        problem = "CV: no Chromium found (looked for ";
-        for (const char* name : chromium::browserCandidates)
-            problem += std::string(name) + (name == std::end(chromium::browserCandidates)[-1] ? "" : ", ");
-        problem += "); set BrowserPath in cv_settings.ini";
+        std::string tried;
+        for (const char* name : chromium::browserCandidates) tried += (tried.empty() ? "" : ", ") + std::string(name);
+        problem = "CV: no Chromium found (looked for " + tried + "); set BrowserPath in cv_settings.ini";
     }
     return found;
 }
