@@ -282,3 +282,34 @@ using CreateCoreWebView2EnvironmentWithOptionsFunction = HRESULT(STDAPICALLTYPE*
 
 inline constexpr const char* kCreateEnvironmentExportName = "CreateCoreWebView2EnvironmentWithOptions";
 inline constexpr const wchar_t* kWebView2LoaderFileName = L"WebView2Loader.dll";
+
+// ---- the installed runtime's client library ----
+
+// What a loader does when it finds the Evergreen runtime itself (docs/windows.md cites the
+// sources): EdgeUpdate's client state key of the stable channel names the runtime's version
+// folder in its value "EBWebView", in the 32-bit registry view for a per-machine install and in
+// HKEY_CURRENT_USER for a per-user one; the client library lies in that folder at
+// EBWebView\x64\EmbeddedBrowserWebView.dll.
+inline constexpr const wchar_t* kEvergreenClientStateKey =
+    L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr const wchar_t* kEvergreenFolderValue = L"EBWebView";
+inline constexpr const wchar_t* kEvergreenClientLibrary = L"EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+
+// How the runtime was found: 0 installed (Evergreen), 1 a fixed version shipped with the app.
+enum WEBVIEW2_RUNTIME_TYPE : std::int32_t {
+    WEBVIEW2_RUNTIME_TYPE_INSTALLED = 0,
+    WEBVIEW2_RUNTIME_TYPE_REDISTRIBUTABLE = 1,
+};
+
+// The client library's export that the loader function forwards to: whether to join a browser
+// process already running on the same user data folder, how the runtime was found, then the
+// loader function's last three arguments.
+using CreateWebViewEnvironmentWithOptionsInternalFunction = HRESULT(STDAPICALLTYPE*)(
+    bool checkRunningInstance, WEBVIEW2_RUNTIME_TYPE runtimeType, PCWSTR userDataFolder,
+    IUnknown* environmentOptions, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+inline constexpr const char* kCreateEnvironmentInternalExportName = "CreateWebViewEnvironmentWithOptionsInternal";
+
+// The library's own word on whether it still runs anything for its callers: S_OK when it may
+// be unloaded.
+using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+inline constexpr const char* kDllCanUnloadNowExportName = "DllCanUnloadNow";

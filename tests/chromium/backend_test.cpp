@@ -185,4 +185,66 @@ TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemovedOthersKept) {
     fs::remove_all(root);
 }
 
+TEST(BrowserDiscovery, TheFirstCandidateThereIsIsTakenAndASnapIsKnownByItsCommand) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-discovery-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "a");
+    fs::create_directories(root / "b");
+    auto program = [&](const fs::path& path, bool executable) {
+        std::ofstream(path) << "#!/bin/sh\n";
+        fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    };
+    const std::string searchPath = (root / "a").string() + ":" + (root / "b").string();
+    program(root / "b" / "chromium-browser", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "chromium-browser").string());
+    program(root / "b" / "chromium", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "chromium").string());
+    // Google's build first; a file that cannot be run does not count.
+    program(root / "a" / "google-chrome", false);
+    program(root / "b" / "google-chrome-stable", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "google-chrome-stable").string());
+    fs::remove_all(root);
+
+    // Snap commands are links to /usr/bin/snap named after the snap (and app) they run.
+    EXPECT_EQ(chromium::snapOf("/snap/bin/chromium", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/home/pilot/bin/chromium", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/snap/bin/chromium.chromedriver", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/usr/bin/chromium", "/usr/lib/chromium/chromium"), "");
+    EXPECT_EQ(chromium::snapOf("/usr/bin/google-chrome", "/opt/google/chrome/google-chrome"), "");
+}
+
+TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder) {
+    using Places = std::pair<std::string, std::string>;
+    auto places = [](const std::string& snap, const char* xdg, const char* home) {
+        const chromium::ProfilePlaces p = chromium::profilePlacesFor(snap, xdg, home);
+        return Places{p.lasting, p.privateParent};
+    };
+    EXPECT_EQ(places("", "/x/data", "/home/p"), (Places{"/x/data/corvane-toolbar/chromium", P_tmpdir}));
+    EXPECT_EQ(places("", "data", "/home/p"), (Places{"/home/p/.local/share/corvane-toolbar/chromium", P_tmpdir}));
+    EXPECT_EQ(places("", nullptr, nullptr), (Places{"", P_tmpdir}));
+    // Neither a hidden folder of the home directory nor the host's /tmp: the snap's own folder.
+    EXPECT_EQ(places("chromium", "/x/data", "/home/p"),
+              (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
+                      "/home/p/snap/chromium/common/corvane-toolbar"}));
+    EXPECT_EQ(places("chromium", nullptr, "relative"), (Places{"", ""}));
+
+    // A private profile is made there, the missing folders with it, and goes with its object.
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-snap-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const std::string parent = (root / "snap/chromium/common/corvane-toolbar").string();
+    std::string error;
+    std::string made;
+    {
+        const auto profile = chromium::PrivateProfile::create(error, parent);
+        ASSERT_TRUE(profile) << error;
+        made = profile->folder();
+        EXPECT_EQ(made.rfind(parent + "/cv-chromium-" + std::to_string(::getpid()) + "-", 0), 0u) << made;
+        EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
+    }
+    EXPECT_FALSE(fs::exists(made));
+    EXPECT_TRUE(fs::is_directory(parent));
+    fs::remove_all(root);
+}
 }  // namespace

@@ -297,6 +297,10 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     ASSERT_EQ(started.size(), 3u);
     const std::string privateProfile = profileIn(started[1][0]);
     EXPECT_EQ(privateProfile.rfind(P_tmpdir "/cv-chromium-", 0), 0u) << privateProfile;
+    // One line names the browser and each profile it ran on, the lasting one first.
+    for (const std::string& used : {profile().string(), privateProfile})
+        EXPECT_EQ(countOccurrences(log, "CV: the panel's browser is " CV_FAKE_CDP ", on the profile " + used + "\n"), 1)
+            << log;
     EXPECT_EQ(profileIn(started[2][0]), privateProfile);
     EXPECT_EQ(linesOf(started[1], "Page.captureScreenshot").size(), 2u);
     // The private folder went with the session; the held profile was left as it was.
@@ -366,9 +370,9 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     settings("0.5", 60, "https://panel.example/", "");
     fs::create_directories(file("empty-bin"));
     env_["PATH"] = file("empty-bin");
-    const std::string notFound = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, "
-                                 "google-chrome on PATH); set BrowserPath in cv_settings.ini; trying again in 60 s "
-                                 "(attempt ";
+    const std::string notFound = "CV: no Chromium found (looked for google-chrome, google-chrome-stable, chromium, "
+                                 "/snap/bin/chromium, chromium-browser); set BrowserPath in cv_settings.ini; trying "
+                                 "again in 60 s (attempt ";
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 600\n", env_);
     ASSERT_TRUE(eventually([&] { return sim.log().find("xpsim: started") != std::string::npos; }, 30));
     const auto started = std::chrono::steady_clock::now();

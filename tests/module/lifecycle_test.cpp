@@ -17,7 +17,7 @@ TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
     ASSERT_TRUE(start());
     const std::string settingsPath = pluginFolder + "/cv_settings.ini";
     const std::string text = host->log();
-    const auto banner = text.find("Pluginstart: Corvane Toolbar v0.7\n");
+    const auto banner = text.find("Pluginstart: Corvane Toolbar v" CV_VERSION "\n");
     ASSERT_NE(banner, std::string::npos) << text;
     EXPECT_LT(banner, text.find("Error loading INI from " + settingsPath + ". Reverting to defaults..\n")) << text;
 

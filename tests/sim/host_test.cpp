@@ -469,6 +469,27 @@ TEST_F(HostTest, WatchWritesThePixelAtOnceAndAgainOnTheFrameItsColourChanges) {
     std::remove(path.c_str());
 }
 
+TEST_F(HostTest, UntilRunsFramesUntilThePixelShowsTheColourAndIsAScriptErrorWhenItNeverDoes) {
+    start();
+    // A turns blue from the frame after the cue; the desktop as last drawn still shows it red.
+    run("frames 1; command fixture/recolour; until 300 900 0000ff 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 1 frame"));
+    // Near enough is enough (each channel within 24), and a colour already there runs no frame.
+    run("until 300 900 1010e8 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 0 frames"));
+
+    std::string error;
+    EXPECT_FALSE(host_->run("until 300 900 00ff00 0.1", error));
+    EXPECT_NE(error.find("until: (300, 900) did not turn 00ff00 within 6 frames; it is 0000ff"), std::string::npos)
+        << error;
+    EXPECT_FALSE(host_->run("until 1920 500 00ff00 1", error));
+    EXPECT_NE(error.find("until: (1920, 500) is not on the desktop"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 blue 1", error));
+    EXPECT_NE(error.find("'blue' is not a colour RRGGBB"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 0000ff", error));
+    EXPECT_NE(error.find("usage: until X Y RRGGBB SECONDS"), std::string::npos) << error;
+}
+
 TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     auto probe = [this](std::uint32_t seed, bool hostile) {
         xpsim::Options options;

@@ -4,6 +4,7 @@
 // simulator's log and the stand-in browser's record of every call the plugin made.
 #include <windows.h>
 #include <tlhelp32.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "evergreen_install.h"
 #include "host.h"
 #include "platform/xplm.h"
 #include "snapshot_pattern.h"
@@ -73,6 +75,10 @@ const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
 const std::string kKeptLoaded = "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
                                 "memory until the simulator quits, so a late call is safely ignored.\n";
 const std::string kStaysMapped = "stays mapped after unload";
+const std::string kInstallAdvice =
+    "install the Evergreen WebView2 Runtime from https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 "
+    "has it) and restart the simulator; running without a browser.\n";
+const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; " + kInstallAdvice;
 
 class WindowsModule : public ::testing::Test {
 protected:
@@ -87,6 +93,8 @@ protected:
         fs::create_directories(folder_);
         fs::copy_file(buildFolder() + "Corvane_Toolbar\\win_x64\\Corvane_Toolbar.xpl", folder_ + "Corvane_Toolbar.xpl");
         fs::copy_file(buildFolder() + "tools\\webview2_loader\\WebView2Loader.dll", folder_ + "WebView2Loader.dll");
+        // No installed runtime but the one a test installs (the Wine tests take turns).
+        evergreen::unregisterRuntimes();
         SetEnvironmentVariableA("CV_WEBVIEW2_RECORD", (root_ + "record.txt").c_str());
         // One runtime for the whole process, outside the plugin's folder, as the real one is.
         SetEnvironmentVariableA("CV_WEBVIEW2_RUNTIME",
@@ -102,6 +110,7 @@ protected:
         for (const char* name :
              {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE", "CV_WEBVIEW2_RUNTIME"})
             SetEnvironmentVariableA(name, nullptr);
+        evergreen::unregisterRuntimes();
         std::error_code ignored;
         if (!HasFailure()) fs::remove_all(root_, ignored);  // a failure's folder is kept for a look
     }
@@ -137,18 +146,34 @@ private:
     // message queue, which a simulator goes on pumping after the plugin has gone; so does this,
     // for at most 5 s, until the runtime owes nothing more.
     static void settleRuntime() {
-        const HMODULE runtime = GetModuleHandleW(L"WebView2StandInRuntime.dll");
-        if (runtime == nullptr) return;
-        const auto owed = reinterpret_cast<int(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(runtime, "StandInOwedCompletions")));
-        ASSERT_NE(owed, nullptr);
-        const ULONGLONG giveUp = GetTickCount64() + 5000;
-        while (owed() > 0 && GetTickCount64() < giveUp) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-            Sleep(10);
+        for (const HMODULE runtime : standInRuntimes()) {
+            const auto owed = reinterpret_cast<int(WINAPI*)()>(
+                reinterpret_cast<void*>(GetProcAddress(runtime, "StandInOwedCompletions")));
+            ASSERT_NE(owed, nullptr);
+            const ULONGLONG giveUp = GetTickCount64() + 5000;
+            while (owed() > 0 && GetTickCount64() < giveUp) {
+                MSG message;
+                while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+                Sleep(10);
+            }
+            EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
         }
-        EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
+    }
+
+    // Every stand-in runtime loaded in this process: the stand-in loader's, and each installed
+    // copy of the client library that is still loaded (one per install folder).
+    static std::vector<HMODULE> standInRuntimes() {
+        HMODULE modules[512];
+        DWORD bytes = 0;
+        std::vector<HMODULE> found;
+        if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return found;
+        for (DWORD i = 0; i < std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE); ++i) {
+            wchar_t name[MAX_PATH] = {};
+            GetModuleBaseNameW(GetCurrentProcess(), modules[i], name, MAX_PATH);
+            if (lstrcmpiW(name, L"WebView2StandInRuntime.dll") == 0 || lstrcmpiW(name, L"EmbeddedBrowserWebView.dll") == 0)
+                found.push_back(modules[i]);
+        }
+        return found;
     }
 };
 
@@ -567,30 +592,30 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
     }
 }
 
-TEST_F(WindowsModule, AMissingLoaderIsOneLogLineAndThePluginRunsWithoutABrowser) {
+// Without WebView2Loader.dll the plugin looks for the installed runtime itself (the tests of
+// the InstalledRuntime fixture below); with none installed, one line says what to install.
+TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsWithoutABrowser) {
     fs::remove(folder_ + "WebView2Loader.dll");
     // A loader on the DLL search path is not ours to take: only the module's folder counts.
     SetDllDirectoryA((buildFolder() + "tools\\webview2_loader").c_str());
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
     SetDllDirectoryA(nullptr);
-    // The folder as the simulator hands it out with native paths: '/' between folders.
-    std::string nativeFolder = folder_;
-    std::replace(nativeFolder.begin(), nativeFolder.end(), '\\', '/');
-    EXPECT_EQ(countOf(run.log, "CV: WebView2Loader.dll not found in " + nativeFolder + "; running without a browser.\n"),
-              1)
-        << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: "), countOf(run.log, kNoRuntime) + countOf(run.log, kNoWebview)) << run.log;
+    EXPECT_EQ(countOf(run.log, kNoRuntime), 1) << run.log;
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
 
     // A file that is there but is no loader for this process (the 32-bit one, say) is named
-    // as such, with the system's error.
+    // as such, with the system's error, and the installed runtime is looked for all the same.
     std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
     const Outcome wrong = this->run("frames 5");
-    EXPECT_EQ(countOf(wrong.log, "CV: " + nativeFolder + "WebView2Loader.dll could not be loaded (error " +
-                                     std::to_string(ERROR_BAD_EXE_FORMAT) + "); running without a browser.\n"),
+    EXPECT_EQ(countOf(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
+                                     std::to_string(ERROR_BAD_EXE_FORMAT) +
+                                     "); looking for the installed runtime instead.\n"),
               1)
         << wrong.log;
+    EXPECT_EQ(countOf(wrong.log, kNoRuntime), 1) << wrong.log;
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {
@@ -937,6 +962,143 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
         }
         EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
+// What a pilot who unpacked the package has: no WebView2Loader.dll anywhere, and the Evergreen
+// runtime installed per machine, per user or both. The plugin finds the newest usable one as
+// the loader would, loads its client library, and lets go of it at stop once the runtime says
+// it may.
+class InstalledRuntime : public WindowsModule {
+protected:
+    void SetUp() override {
+        WindowsModule::SetUp();
+        fs::remove(folder_ + "WebView2Loader.dll");
+    }
+
+    // The stand-in's client library installed as `version` under this test's folder, which
+    // the registry of `scope` names. Returns the version folder.
+    std::wstring install(evergreen::Scope scope, const std::wstring& version) {
+        const std::wstring application = fs::path(root_).wstring() +
+                                         (scope == evergreen::Scope::PerMachine ? L"machine" : L"user") +
+                                         L"\\EdgeWebView\\Application";
+        const std::wstring folder = evergreen::installRuntime(
+            scope, application, version,
+            fs::path(buildFolder()).wstring() + L"tools\\webview2_loader\\EmbeddedBrowserWebView.dll");
+        EXPECT_FALSE(folder.empty()) << GetLastError();
+        return folder;
+    }
+
+    static std::string clientLibraryOf(const std::wstring& versionFolder) {
+        return utf8(versionFolder) + "\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+    }
+
+    // The version the plugin asked for its environment.
+    static std::string versionAskedFor(const Outcome& run) {
+        const Lines asked = linesStartingWith(run.record, "create-environment-internal ");
+        if (asked.size() != 1) return "asked " + std::to_string(asked.size()) + " times";
+        const std::size_t at = asked[0].find(" version=") + 9;
+        return asked[0].substr(at, asked[0].find(' ', at) - at);
+    }
+
+    static std::string usingLine(const std::wstring& versionFolder, const std::string& version) {
+        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(utf8(versionFolder)) + "\n";
+    }
+};
+
+TEST_F(InstalledRuntime, WithNoLoaderBesideTheModuleTheRuntimeIsFoundAndThePanelFillsClicksAndZooms) {
+    const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
+    std::vector<std::uint8_t> desktop;
+    int width = 0, height = 0;
+    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * 1280 + 108) * 4;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5",
+                                  [&](xpsim::Host& host) {
+                                      // Frames run until a decoded snapshot is on screen, for
+                                      // at most 20 s.
+                                      std::string error;
+                                      for (const ULONGLONG giveUp = GetTickCount64() + 20000;
+                                           GetTickCount64() < giveUp;) {
+                                          host.readDesktop(desktop, width, height);
+                                          if (desktop.size() > topLeft + 2 && desktop[topLeft] == 0xFF &&
+                                              desktop[topLeft + 1] == 0 && desktop[topLeft + 2] == 0)
+                                              break;
+                                          ASSERT_TRUE(host.run("frames 1", error)) << error;
+                                      }
+                                      EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error))
+                                          << error;
+                                  });
+    EXPECT_TRUE(inOrder(run.record, {"create-environment-internal check-running=1 runtime-type=0 user-data=(null) "
+                                     "options=null version=120.0.2210.91 apartment=sta",
+                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
+                                     "visible 1", "zoom 0.500000"}))
+        << run.recordText;
+    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
+    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
+              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
+    // One line names the runtime; the client library went at stop, after every object and
+    // COM, as the runtime allowed.
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, usingLine(folder, "120.0.2210.91")), 1) << run.log;
+    ASSERT_FALSE(run.record.empty());
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_EQ(GetModuleHandleA(clientLibraryOf(folder).c_str()), nullptr);
+    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+}
+
+TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
+    // Per user only, as the installer does without administrator rights.
+    const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
+    Outcome run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+    EXPECT_EQ(countOf(run.log, usingLine(user121, "121.0.0.1")), 1) << run.log;
+
+    // Side by side with an older per-machine one: versions compare as numbers, not as text.
+    install(evergreen::Scope::PerMachine, L"99.0.0.5");
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+
+    // And with a newer per-machine one.
+    const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "122.0.0.3") << run.recordText;
+    EXPECT_EQ(countOf(run.log, usingLine(machine122, "122.0.0.3")), 1) << run.log;
+    ASSERT_FALSE(run.record.empty());
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+
+    // The registry names a newer folder that is gone (an update half undone): the next best.
+    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine,
+                                           fs::path(root_).wstring() + L"gone\\130.0.0.1", L"130.0.0.1"));
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+}
+
+TEST_F(InstalledRuntime, OnlyAFolderThatIsGoneOrARuntimeTooOldIsNoRuntimeNamedInTheOneLine) {
+    const std::wstring gone = fs::path(root_).wstring() + L"gone\\130.0.0.1";
+    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine, gone, L"130.0.0.1"));
+    const std::wstring old = install(evergreen::Scope::PerUser, L"85.0.564.0");
+    const Outcome run = this->run("frames 5");
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: no usable WebView2 runtime is installed (missing or too old: " +
+                                   withSlashes(utf8(gone)) + ", " + withSlashes(utf8(old)) + "); " + kInstallAdvice),
+              1)
+        << run.log;
+    EXPECT_TRUE(run.record.empty()) << run.recordText;
+}
+
+// While the runtime holds a handler of ours past stop, its client library stays loaded with the
+// pinned module, and the late answer runs in both after the host has unloaded the plugin.
+TEST_F(InstalledRuntime, TheClientLibraryStaysLoadedWhileTheRuntimeHoldsAHandlerOfOurs) {
+    const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
+                                     "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_TRUE(linesStartingWith(run.record, "unload ").empty()) << run.recordText;
+    EXPECT_NE(GetModuleHandleA(clientLibraryOf(folder).c_str()), nullptr);
 }
 
 }  // namespace

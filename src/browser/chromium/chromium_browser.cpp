@@ -54,9 +54,13 @@ std::unique_ptr<cdp::Connection> connection;
 std::vector<Retired> retired;
 // Every browser of the session runs on the pilot's lasting profile, or on a private one made
 // for the session when that cannot be had (it is removed at stop, after the last browser).
-std::string lastingProfile;
+// Where they lie depends on the browser, so they are chosen once one is found.
+bool profileChosen = false;
+chromium::ProfilePlaces profilePlaces;
 bool usePrivateProfile = false;
 std::unique_ptr<chromium::PrivateProfile> privateProfile;
+// The browser and profile the log last named, so a line is written when either changes.
+std::string announcedBrowser;
 RestartBackoff backoff;
 Clock::time_point restartAt;
 Clock::time_point bringUpDeadline;
@@ -250,7 +254,7 @@ void dispatchCompletions() {
     }
 }
 
-// The executable named by "BrowserPath", else the first known browser on PATH; "" with
+// The executable named by "BrowserPath", else the first known browser there is; "" with
 // `problem` set (the start of a log line) when there is none.
 std::string locateBrowser(std::string& problem) {
     const char* configured = settingsIni.GetValue("General", "BrowserPath", nullptr);
@@ -260,13 +264,25 @@ std::string locateBrowser(std::string& problem) {
         return {};
     }
     const char* path = std::getenv("PATH");
-    const std::string searchPath = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (const char* name : chromium::browserNames) {
-        if (auto found = chromium::findOnPath(name, searchPath)) return *found;
+    const std::string found = chromium::findBrowser(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+    if (found.empty()) {
+        std::string tried;
+        for (const char* name : chromium::browserCandidates) tried += (tried.empty() ? "" : ", ") + std::string(name);
+        problem = "CV: no Chromium found (looked for " + tried + "); set BrowserPath in cv_settings.ini";
     }
-    problem = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, google-chrome on "
-              "PATH); set BrowserPath in cv_settings.ini";
-    return {};
+    return found;
+}
+
+// The pilot's own profile, so logins and site storage last from one session to the next;
+// a private one for the session when it cannot be had. A snap gets both where it may write.
+void chooseProfile(const std::string& executable) {
+    profileChosen = true;
+    profilePlaces = chromium::profilePlaces(chromium::snapOf(executable));
+    std::string error = "there is no home folder";
+    usePrivateProfile = profilePlaces.lasting.empty() || !chromium::prepareProfileFolder(profilePlaces.lasting, error);
+    if (usePrivateProfile)
+        debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
+                 profilePlaces.lasting.empty() ? "the home folder" : profilePlaces.lasting.c_str(), error.c_str());
 }
 
 // One attempt: the browser found, started on this session's profile and asked for its pages.
@@ -276,11 +292,16 @@ void launchBrowser() {
     const std::string executable = locateBrowser(problem);
     // Nothing will change that within seconds: the pilot installs a browser or mends the path.
     if (executable.empty()) return restartLater(problem, true);
+    if (!profileChosen) chooseProfile(executable);
     if (usePrivateProfile && !privateProfile) {
-        privateProfile = chromium::PrivateProfile::create(problem);
+        privateProfile = chromium::PrivateProfile::create(problem, profilePlaces.privateParent);
         if (!privateProfile) return restartLater("CV: could not start the browser: " + problem);
     }
-    const std::string& profile = usePrivateProfile ? privateProfile->folder() : lastingProfile;
+    const std::string& profile = usePrivateProfile ? privateProfile->folder() : profilePlaces.lasting;
+    if (announcedBrowser != executable + '\n' + profile) {
+        announcedBrowser = executable + '\n' + profile;
+        XPLMDebugString(("CV: the panel's browser is " + executable + ", on the profile " + profile + "\n").c_str());
+    }
     int toBrowser = -1, fromBrowser = -1;
     browserProcess = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
     if (!browserProcess) return restartLater("CV: could not start the browser " + executable + ": " + problem);
@@ -295,17 +316,6 @@ void launchBrowser() {
     snapshotsTimedOutInARow = 0;
     backoff.started();
     connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
-}
-
-// The pilot's own profile, so logins and site storage last from one session to the next;
-// a private one for the session when it cannot be had.
-void chooseProfile() {
-    lastingProfile = chromium::persistentProfileFolder();
-    std::string error = "there is no home folder";
-    usePrivateProfile = lastingProfile.empty() || !chromium::prepareProfileFolder(lastingProfile, error);
-    if (usePrivateProfile)
-        debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
-                 lastingProfile.empty() ? "the home folder" : lastingProfile.c_str(), error.c_str());
 }
 
 // The browser closed its pipe while starting on the pilot's profile. If it exits with
@@ -402,7 +412,9 @@ void release() {
     navigationsUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
+    profileChosen = false;
     usePrivateProfile = false;
+    announcedBrowser.clear();
     stage = Stage::Off;
 }
 
@@ -418,7 +430,6 @@ void startBrowser() {
         XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
         backoff = RestartBackoff{};
-        chooseProfile();
         launchBrowser();
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());

@@ -1,6 +1,7 @@
 #include "browser/chromium/chromium_process.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -132,15 +133,45 @@ bool groupHasLiveMember(pid_t group) {
 
 }  // namespace
 
-std::string profileFolderFor(const char* xdgDataHome, const char* home) {
-    const std::string tail = "/corvane-toolbar/chromium";
-    // The base directory specification ignores a relative value.
-    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return xdgDataHome + tail;
-    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share" + tail;
+std::string findBrowser(const std::string& searchPath) {
+    for (const std::string name : browserCandidates) {
+        if (name.find('/') != std::string::npos) {
+            if (isExecutableFile(name)) return name;
+        } else if (auto found = findOnPath(name, searchPath)) {
+            return *found;
+        }
+    }
     return {};
 }
 
-std::string persistentProfileFolder() {
+std::string snapOf(const std::string& executable, const std::string& resolved) {
+    const std::size_t slash = executable.rfind('/');
+    const std::string name = executable.substr(slash == std::string::npos ? 0 : slash + 1);
+    const bool snapCommand = executable.rfind("/snap/bin/", 0) == 0 || resolved == "/usr/bin/snap";
+    // "chromium" runs the snap's app of the same name; "snap.app" an app of the snap.
+    return snapCommand ? name.substr(0, name.find('.')) : std::string();
+}
+
+std::string snapOf(const std::string& executable) {
+    char resolved[PATH_MAX];
+    return snapOf(executable, ::realpath(executable.c_str(), resolved) != nullptr ? resolved : executable);
+}
+
+ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home) {
+    const bool homeKnown = home != nullptr && home[0] == '/';
+    if (!snap.empty()) {
+        if (!homeKnown) return {};
+        const std::string ours = std::string(home) + "/snap/" + snap + "/common/corvane-toolbar";
+        return {ours + "/chromium", ours};
+    }
+    const std::string tail = "/corvane-toolbar/chromium";
+    // The base directory specification ignores a relative value.
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return {xdgDataHome + tail, P_tmpdir};
+    if (homeKnown) return {std::string(home) + "/.local/share" + tail, P_tmpdir};
+    return {std::string(), P_tmpdir};
+}
+
+ProfilePlaces profilePlaces(const std::string& snap) {
     const char* home = std::getenv("HOME");
     std::string passwdHome;
     if (home == nullptr || home[0] == '\0') {
@@ -152,19 +183,27 @@ std::string persistentProfileFolder() {
             passwdHome = found->pw_dir;
         home = passwdHome.c_str();
     }
-    return profileFolderFor(std::getenv("XDG_DATA_HOME"), home);
+    return profilePlacesFor(snap, std::getenv("XDG_DATA_HOME"), home);
 }
 
-bool prepareProfileFolder(const std::string& folder, std::string& error) {
-    // Each missing level is made 0700, as the base directory specification asks.
+namespace {
+
+// Each missing level is made 0700, as the base directory specification asks.
+bool createMissingFolders(const std::string& folder, std::string& error) {
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string level = folder.substr(0, slash);
         if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
             error = "cannot create " + level + ": " + std::strerror(errno);
             return false;
         }
-        if (slash == std::string::npos) break;
+        if (slash == std::string::npos) return true;
     }
+}
+
+}  // namespace
+
+bool prepareProfileFolder(const std::string& folder, std::string& error) {
+    if (!createMissingFolders(folder, error)) return false;
     struct stat info{};
     if (::stat(folder.c_str(), &info) != 0) {
         error = std::string("cannot use it: ") + std::strerror(errno);
@@ -206,9 +245,10 @@ void removeStaleProfiles(const std::string& folder) {
     }
 }
 
-std::unique_ptr<PrivateProfile> PrivateProfile::create(std::string& error) {
-    removeStaleProfiles(P_tmpdir);
-    std::string folder = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
+std::unique_ptr<PrivateProfile> PrivateProfile::create(std::string& error, const std::string& parent) {
+    if (!createMissingFolders(parent, error)) return nullptr;
+    removeStaleProfiles(parent);
+    std::string folder = parent + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
     // mkdtemp creates the folder with mode 0700: the profile is ours alone.
     if (::mkdtemp(folder.data()) == nullptr) {
         error = std::string("cannot create a profile folder: ") + std::strerror(errno);

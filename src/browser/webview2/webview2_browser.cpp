@@ -6,6 +6,7 @@
 #include <string>
 
 #include "browser/browser.h"
+#include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
 #include "pipeline/frame.h"
 #include "platform/com_callback.h"
@@ -42,40 +43,6 @@ std::string hex(HRESULT result) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
     return text;
-}
-
-// Loads WebView2Loader.dll and finds its one function; null, with the reason logged, when
-// there is no usable loader (the plugin then runs without a browser).
-CreateCoreWebView2EnvironmentWithOptionsFunction loadWebView2Loader() {
-    // The loader is taken only from our own folder, by full path, so a missing or foreign
-    // copy elsewhere on the search path is never picked up, and a missing one costs one log
-    // line instead of a module the simulator cannot load. Its own dependencies come from its
-    // folder and System32, never from the simulator's current folder or PATH.
-    const std::string folder = getPluginFolder();
-    const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
-    DWORD loadError = ERROR_MOD_NOT_FOUND;
-    if (isAbsoluteWindowsPath(loaderPath)) {
-        loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
-                                      LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (loaderModule == nullptr) loadError = GetLastError();
-    }
-    if (loaderModule == nullptr) {
-        if (loadError == ERROR_MOD_NOT_FOUND || loadError == ERROR_FILE_NOT_FOUND || loadError == ERROR_PATH_NOT_FOUND)
-            logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
-        else  // there, but not a loader we can use: the 32-bit one, for instance
-            logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
-                    "); running without a browser.\n");
-        return nullptr;
-    }
-    const auto function = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
-        reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
-    if (function == nullptr) {
-        logLine("CV: " + folder +
-                "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; running without a browser.\n");
-        FreeLibrary(loaderModule);
-        loaderModule = nullptr;
-    }
-    return function;
 }
 
 // For a completion handler's catch: what went wrong counts as a failed bring-up.
@@ -184,6 +151,38 @@ void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment)
         browserFailed("CV: CreateCoreWebView2CompositionController returned " + hex(requested));
 }
 
+// Microsoft's loader when it lies beside the module, else the plugin's own lookup of the
+// installed runtime (the package a pilot unpacks has no loader). The loader is taken only from
+// our own folder, by full path, so a foreign copy elsewhere on the search path is never picked
+// up; its own dependencies come from its folder and System32, never from the simulator's
+// current folder or PATH. Null, after one log line, when there is no browser to be had.
+CreateCoreWebView2EnvironmentWithOptionsFunction environmentFunction() {
+    const std::string folder = getPluginFolder();
+    const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
+    DWORD loadError = ERROR_MOD_NOT_FOUND;
+    if (isAbsoluteWindowsPath(loaderPath)) {
+        loaderModule =
+            LoadLibraryExW(loaderPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (loaderModule == nullptr) loadError = GetLastError();
+    }
+    if (loaderModule != nullptr) {
+        const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
+            reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
+        if (createEnvironment != nullptr) return createEnvironment;
+        logLine("CV: " + folder +
+                "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; looking for the installed "
+                "runtime instead.\n");
+        FreeLibrary(loaderModule);
+        loaderModule = nullptr;
+    } else if (loadError != ERROR_MOD_NOT_FOUND && loadError != ERROR_FILE_NOT_FOUND &&
+               loadError != ERROR_PATH_NOT_FOUND) {
+        // There, but not a loader we can use: the 32-bit one, for instance.
+        logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
+                "); looking for the installed runtime instead.\n");
+    }
+    return findInstalledRuntime();
+}
+
 }  // namespace
 
 void bringUpBrowser() {
@@ -238,7 +237,7 @@ void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHand
 
 void startBrowser() {
     try {
-        createEnvironment = loadWebView2Loader();
+        createEnvironment = environmentFunction();
         if (createEnvironment == nullptr) return;
         viewBounds = RECT{0, 0, pageWidth.load(), pageHeight.load()};
         startRecovery();
@@ -273,6 +272,7 @@ void stopBrowser() {
         if (!pinned) FreeLibrary(loaderModule);
         loaderModule = nullptr;
     }
+    releaseInstalledRuntime(pinned);
 }
 
 bool browserViewReady() { return browser && browser->webView; }
