@@ -962,6 +962,8 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
         }
         EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
+}
+
 // What a pilot who unpacked the package has: no WebView2Loader.dll anywhere, and the Evergreen
 // runtime installed per machine, per user or both. The plugin finds the newest usable one as
 // the loader would, loads its client library, and lets go of it at stop once the runtime says
