@@ -110,9 +110,11 @@ TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     const cdp::Viewport tiny = cdp::viewportFor(768, 512, 1e-30);
     EXPECT_EQ(tiny.deviceScale, 0.05);
     EXPECT_EQ(tiny.layoutWidth, 15360);
-    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1e-30), 2000.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 768, tiny.clipWidth), 2000.0);
     EXPECT_EQ(cdp::viewportFor(768, 512, 1e30).deviceScale, 10.0);
-    EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 0.5), 1400.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 768, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
+    // A snapshot the browser made larger than asked still spans the same part of the page.
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(1050, 1152, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
 }
 
 TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFail) {

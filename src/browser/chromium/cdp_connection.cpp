@@ -28,7 +28,9 @@ void setNonBlocking(int fd) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-bool repliesAreReported(Request request) { return request != Request::Input && request != Request::Close; }
+bool repliesAreReported(Request request) {
+    return request != Request::Input && request != Request::Close && request != Request::EnablePage;
+}
 
 }  // namespace
 

@@ -68,10 +68,19 @@ bool flightLoopRegistered = false;
 // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
 // than a zoom step the page did not take.
 bool bringUpViewportPending = false;
-// Chromium never answers a snapshot asked for while a navigation has not yet committed, so
-// none is started while one we sent is unanswered, for at most navigationCommitWait.
+// Chromium never answers a snapshot asked for while a navigation has not yet committed, nor,
+// often, one still out when it commits: the page it was asked of is gone. So none is started
+// while a navigation we sent is unanswered or answered but not yet committed (for at most
+// navigationCommitWait), and every snapshot still out when the page commits a navigation
+// (ours, or one the page began itself, such as a clicked link) is answered as failed there
+// and then; the schedule asks again half a second later.
 int navigationsUnanswered = 0;
+std::set<std::string> loadersUncommitted;  // of our navigations, answered and not yet committed
+std::string lastCommittedLoader;
 Clock::time_point lastNavigationSent;
+// Snapshots answered as failed at a commit: an answer the browser still sends is dropped here.
+std::set<CaptureTicket> failedAtCommit;
+constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
@@ -120,10 +129,17 @@ void sendNavigate(const std::wstring& url) {
 
 // Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
 // failed answer for every snapshot it still waits for.
+void forgetNavigations() {
+    navigationsUnanswered = 0;
+    loadersUncommitted.clear();
+    lastCommittedLoader.clear();
+    failedAtCommit.clear();
+}
+
 void retireBrowser() {
     pageSession.clear();
     bringUpViewportPending = false;
-    navigationsUnanswered = 0;
+    forgetNavigations();
     if (browserProcess) browserProcess->kill();
     if (browserProcess || connection)
         retired.push_back({std::move(connection), std::move(browserProcess), Clock::now()});
@@ -164,6 +180,8 @@ void onAttached(const std::string& sessionId) {
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
+    // For its events: the commits that can take a snapshot with them.
+    connection->send(cdp::Request::EnablePage, "Page.enable", nlohmann::json::object(), pageSession);
     sendNavigate(webUrl);
     bringUpViewportPending = true;
     stage = Stage::Ready;
@@ -173,9 +191,27 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
+// The page committed a navigation: what it showed is gone, and so may be any snapshot of it
+// still out.
+void pageCommitted(const std::string& loader) {
+    lastCommittedLoader = loader;
+    loadersUncommitted.clear();
+    std::set<CaptureTicket> owed;
+    owed.swap(owedSnapshots);
+    for (CaptureTicket ticket : owed) {
+        failedAtCommit.insert(ticket);
+        onBrowserSnapshot(ticket, false, PngBuffer{});
+    }
+    while (failedAtCommit.size() > failedAtCommitKept) failedAtCommit.erase(failedAtCommit.begin());
+}
+
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
         if (stage == Stage::Starting || stage == Stage::Ready) browserLost(c.text);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::Committed) {
+        if (stage == Stage::Ready) pageCommitted(c.value);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -183,7 +219,9 @@ void dispatch(cdp::Completion& c) {
         owedSnapshots.erase(c.tag);
         snapshotsTimedOutInARow = 0;
         if (c.ok) backoff.served(Clock::now());
-        // Exactly once per started snapshot; the schedule drops one it gave up on.
+        // Exactly once per started snapshot: one answered at a commit already was; the
+        // schedule drops one it gave up on.
+        if (failedAtCommit.erase(c.tag) != 0) return;
         onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
     }
@@ -215,6 +253,9 @@ void dispatch(cdp::Completion& c) {
         break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
+        // Accepted, it commits a little later (its commit may also have come first).
+        if (c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
+            loadersUncommitted.insert(c.value);
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
@@ -399,7 +440,7 @@ void release() {
         flightLoopRegistered = false;
     }
     owedSnapshots.clear();
-    navigationsUnanswered = 0;
+    forgetNavigations();
     pageSession.clear();
     navigationTrouble.clear();
     usePrivateProfile = false;
@@ -466,8 +507,10 @@ void setBrowserZoom(double factor) {
 void sendBrowserClick(int pageX, int pageY) {
     if (stage != Stage::Ready) return;
     try {
-        const double x = cdp::pageToCss(pageX, pageZoom);
-        const double y = cdp::pageToCss(pageY, pageZoom);
+        // The pixel of the last snapshot, which the click was mapped onto, on the page.
+        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+        const double x = cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth);
+        const double y = cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight);
         connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
                          {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 1},
                           {"clickCount", 1}, {"modifiers", 0}},
@@ -484,7 +527,12 @@ void sendBrowserClick(int pageX, int pageY) {
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
     // Asked again at the next due check, when the page has committed.
-    if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+    if (navigationsUnanswered > 0 || !loadersUncommitted.empty()) {
+        if (Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+        // A navigation that never commits (an answer that is a download, or no content) is
+        // not waited for any longer.
+        loadersUncommitted.clear();
+    }
     // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
                      cdp::snapshotParams(cdp::viewportFor(viewportWidth, viewportHeight, pageZoom)), pageSession,
