@@ -20,6 +20,7 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/profile_cleanup.h"
 #include "browser/chromium/restart_backoff.h"
 #include "browser/chromium/snapshot_request.h"
 #include "pipeline/capture.h"
@@ -56,7 +57,10 @@ std::vector<Retired> retired;
 // for the session when that cannot be had (it is removed at stop, after the last browser).
 std::string lastingProfile;
 bool usePrivateProfile = false;
-std::unique_ptr<chromium::PrivateProfile> privateProfile;
+std::string privateProfile;
+// Removes private profiles off the main thread: ours at stop, and those left by simulators
+// that died or by sessions whose removal was cut short.
+chromium::ProfileCleanup profileCleanup;
 chromium::RestartBackoff backoff;
 Clock::time_point restartAt;
 Clock::time_point bringUpDeadline;
@@ -96,6 +100,10 @@ Clock::time_point endingDeadline;
 // Asked to close, Chromium writes the profile and exits in a few tenths of a second; past this
 // it is killed, so a stop never stalls the simulator for more than 2 s in all.
 constexpr std::chrono::milliseconds closeGrace{1500};
+constexpr std::chrono::seconds stopBound{2};
+// What a private profile's removal gets at stop, within the stop's bound; the rest is finished
+// by the next clean-up.
+constexpr std::chrono::milliseconds cleanupAtStop{500};
 constexpr std::chrono::seconds endingWait{5};
 // Chromium is up in a few seconds even on a busy machine; one that has not attached to its
 // page by then never will.
@@ -317,11 +325,11 @@ void launchBrowser() {
     const std::string executable = locateBrowser(problem);
     // Nothing will change that within seconds: the pilot installs a browser or mends the path.
     if (executable.empty()) return restartLater(problem, true);
-    if (usePrivateProfile && !privateProfile) {
-        privateProfile = chromium::PrivateProfile::create(problem);
-        if (!privateProfile) return restartLater("CV: could not start the browser: " + problem);
+    if (usePrivateProfile && privateProfile.empty()) {
+        privateProfile = chromium::makePrivateProfile(P_tmpdir, problem);
+        if (privateProfile.empty()) return restartLater("CV: could not start the browser: " + problem);
     }
-    const std::string& profile = usePrivateProfile ? privateProfile->folder() : lastingProfile;
+    const std::string& profile = usePrivateProfile ? privateProfile : lastingProfile;
     int toBrowser = -1, fromBrowser = -1;
     browserProcess = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
     if (!browserProcess) return restartLater("CV: could not start the browser " + executable + ": " + problem);
@@ -418,6 +426,7 @@ float BrowserFlightLoop(float, float, int, void*) {
 }
 
 void release() {
+    const Clock::time_point stopStarted = Clock::now();
     // Asked to close, the browser writes the profile's storage before it exits; one that is
     // gone or ending is not waited for.
     const bool running = stage == Stage::Starting || stage == Stage::Ready;
@@ -434,7 +443,9 @@ void release() {
     }
     retired.clear();
     // Only now that no browser runs on it.
-    privateProfile.reset();
+    if (!privateProfile.empty()) profileCleanup.discard(privateProfile);
+    privateProfile.clear();
+    profileCleanup.stop(std::min(stopStarted + stopBound, Clock::now() + cleanupAtStop));
     if (flightLoopRegistered) {
         XPLMUnregisterFlightLoopCallback(BrowserFlightLoop, nullptr);
         flightLoopRegistered = false;
@@ -459,6 +470,7 @@ void startBrowser() {
         XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
         backoff = chromium::RestartBackoff{};
+        profileCleanup.removeStale(P_tmpdir);
         chooseProfile();
         launchBrowser();
     } catch (const std::exception& e) {

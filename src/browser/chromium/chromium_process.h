@@ -1,6 +1,7 @@
 // The browser as a child process: found, started with the DevTools pipe on fds 3 and 4,
 // and always reaped. The child is tied to the thread that started it (the simulator's main
-// thread) and is killed by the kernel if the simulator dies, however it dies.
+// thread) and is killed by the kernel if the simulator dies, however it dies. Starting it
+// never copies the simulator's address space: the child borrows it until it runs the browser.
 #pragma once
 
 #include <chrono>
@@ -36,29 +37,6 @@ bool prepareProfileFolder(const std::string& folder, std::string& error);
 // What Chromium exits with when another browser holds the profile folder (its own lock, the
 // SingletonLock link in the folder, taken atomically, so whoever comes second learns it).
 inline constexpr int profileInUseExitCode = 21;
-
-// Removes the private profile folders in `folder` that simulators no longer running left
-// behind.
-void removeStaleProfiles(const std::string& folder);
-
-// A profile folder for this session alone, <tmp>/cv-chromium-<simulator pid>-XXXXXX (mode
-// 0700), used when the lasting one cannot be had. Every browser of the session runs on it;
-// it is removed with this object, so it must outlive them.
-class PrivateProfile {
-public:
-    // Null with `error` set when no folder could be made. Clears out the ones simulators that
-    // died left behind first.
-    static std::unique_ptr<PrivateProfile> create(std::string& error);
-    ~PrivateProfile();
-    PrivateProfile(const PrivateProfile&) = delete;
-    PrivateProfile& operator=(const PrivateProfile&) = delete;
-
-    const std::string& folder() const { return folder_; }
-
-private:
-    explicit PrivateProfile(std::string folder) : folder_(std::move(folder)) {}
-    std::string folder_;
-};
 
 // The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
