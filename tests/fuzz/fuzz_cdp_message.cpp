@@ -9,7 +9,7 @@
 // with ids counting from 1. The framing alone is checked against any split of the bytes.
 //
 // Input: a first line naming the commands waiting for a reply, one letter per id from 1
-// (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, N navigate,
+// (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, E Page.enable, N navigate,
 // S captureScreenshot; any other byte: a command whose reply is not waited for), then '\n',
 // then the bytes as the browser sent them. Without a '\n' in the first 256 bytes, no command
 // is sent and the whole input is the stream.
@@ -44,6 +44,7 @@ std::optional<cdp::Request> requestFor(char letter)
     case 'C': return cdp::Request::CreateTarget;
     case 'A': return cdp::Request::Attach;
     case 'V': return cdp::Request::SetViewport;
+    case 'E': return cdp::Request::EnablePage;
     case 'N': return cdp::Request::Navigate;
     case 'S': return cdp::Request::Snapshot;
     default: return std::nullopt;

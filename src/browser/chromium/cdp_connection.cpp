@@ -28,9 +28,7 @@ void setNonBlocking(int fd) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-bool repliesAreReported(Request request) {
-    return request != Request::Input && request != Request::Close && request != Request::EnablePage;
-}
+bool repliesAreReported(Request request) { return request != Request::Input && request != Request::Close; }
 
 }  // namespace
 

@@ -32,7 +32,7 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Queues one command. Replies of Input, Close and EnablePage are not reported; every other command
+    // Queues one command. Replies of Input and Close are not reported; every other command
     // yields exactly one Completion carrying `tag`, a failed one if the connection is lost first.
     void send(Request request, const std::string& method, const nlohmann::json& params,
               const std::string& sessionId = {}, std::uint64_t tag = 0);

@@ -79,6 +79,10 @@ bool bringUpViewportPending = false;
 // (ours, or one the page began itself, such as a clicked link) is answered as failed there
 // and then; the schedule asks again half a second later.
 int navigationsUnanswered = 0;
+// The first navigation waits for the page's events to be on (Page.enable answered): a commit
+// that came before would go untold.
+bool firstNavigationHeld = false;
+bool pageEventsOn = false;
 std::set<std::string> loadersUncommitted;  // of our navigations, answered and not yet committed
 std::string lastCommittedLoader;
 Clock::time_point lastNavigationSent;
@@ -139,6 +143,8 @@ void sendNavigate(const std::wstring& url) {
 // failed answer for every snapshot it still waits for.
 void forgetNavigations() {
     navigationsUnanswered = 0;
+    firstNavigationHeld = false;
+    pageEventsOn = false;
     loadersUncommitted.clear();
     lastCommittedLoader.clear();
     failedAtCommit.clear();
@@ -188,10 +194,12 @@ void onAttached(const std::string& sessionId) {
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
-    // For its events: the commits that can take a snapshot with them.
-    connection->send(cdp::Request::EnablePage, "Page.enable", nlohmann::json::object(), pageSession);
-    sendNavigate(webUrl);
     bringUpViewportPending = true;
+    // For its events: the commits that can take a snapshot with them. The page is navigated
+    // once they are on; until then no snapshot is asked for, as if it were navigating.
+    connection->send(cdp::Request::EnablePage, "Page.enable", nlohmann::json::object(), pageSession);
+    firstNavigationHeld = true;
+    lastNavigationSent = Clock::now();
     stage = Stage::Ready;
 }
 
@@ -259,10 +267,16 @@ void dispatch(cdp::Completion& c) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
         }
         break;
+    case cdp::Request::EnablePage:
+        // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
+        pageEventsOn = c.ok;
+        firstNavigationHeld = false;
+        sendNavigate(webUrl);
+        break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
         // Accepted, it commits a little later (its commit may also have come first).
-        if (c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
+        if (pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
             loadersUncommitted.insert(c.value);
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
@@ -539,7 +553,7 @@ void sendBrowserClick(int pageX, int pageY) {
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
     // Asked again at the next due check, when the page has committed.
-    if (navigationsUnanswered > 0 || !loadersUncommitted.empty()) {
+    if (firstNavigationHeld || navigationsUnanswered > 0 || !loadersUncommitted.empty()) {
         if (Clock::now() - lastNavigationSent < navigationCommitWait) return false;
         // A navigation that never commits (an answer that is a download, or no content) is
         // not waited for any longer.
