@@ -50,46 +50,6 @@ private:
     HANDLE handle_;
 };
 
-}  // namespace
-
-FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
-{
-    contents.clear();
-    const std::wstring widePath = toWidePath(path);
-    if (widePath.empty()) {
-        error = "the path is not valid text";
-        return FileRead::failed;
-    }
-    // Shared as the C library's fopen shares: a file another program holds without sharing
-    // (an editor, a virus scan) fails here, which is not a missing file.
-    FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-        const DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return FileRead::missing;
-        error = describe("CreateFileW", code);
-        return FileRead::failed;
-    }
-    try {
-        char buffer[16384];
-        for (;;) {
-            DWORD n = 0;
-            if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
-                error = describe("ReadFile", GetLastError());
-                break;
-            }
-            if (n == 0) return FileRead::done;
-            contents.append(buffer, n);
-        }
-    } catch (const std::bad_alloc&) {
-        error = "out of memory";
-    }
-    contents.clear();
-    return FileRead::failed;
-}
-
-namespace {
-
 // Antivirus scanners and the search indexer open a new file for a moment as soon as it is
 // written; while they hold it, replacing or removing it is refused. The save tries again for
 // up to this long in all (the simulator is quitting and waits for it).
@@ -135,6 +95,43 @@ std::wstring finalPathOf(const std::wstring& path)
 }
 
 }  // namespace
+
+FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
+{
+    contents.clear();
+    const std::wstring widePath = toWidePath(path);
+    if (widePath.empty()) {
+        error = "the path is not valid text";
+        return FileRead::failed;
+    }
+    // Shared as the C library's fopen shares: a file another program holds without sharing
+    // (an editor, a virus scan) fails here, which is not a missing file.
+    FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return FileRead::missing;
+        error = describe("CreateFileW", code);
+        return FileRead::failed;
+    }
+    try {
+        char buffer[16384];
+        for (;;) {
+            DWORD n = 0;
+            if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
+                error = describe("ReadFile", GetLastError());
+                break;
+            }
+            if (n == 0) return FileRead::done;
+            contents.append(buffer, n);
+        }
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    contents.clear();
+    return FileRead::failed;
+}
+
 
 FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
 {

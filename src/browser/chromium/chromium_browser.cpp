@@ -139,8 +139,7 @@ void sendNavigate(const std::wstring& url) {
     lastNavigationSent = Clock::now();
 }
 
-// Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
-// failed answer for every snapshot it still waits for.
+// What was known of a browser's navigations, which the next browser starts without.
 void forgetNavigations() {
     navigationsUnanswered = 0;
     firstNavigationHeld = false;
@@ -150,6 +149,8 @@ void forgetNavigations() {
     failedAtCommit.clear();
 }
 
+// Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
+// failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
     bringUpViewportPending = false;
