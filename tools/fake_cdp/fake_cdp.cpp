@@ -29,11 +29,11 @@
 //                         commits, and then, as Chromium often does, never
 //     page-navigates N    when the snapshot is asked for, the page commits a navigation of its
 //                         own (a clicked link, say), and the snapshot is never answered
+//     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
+//                         up when it is closed
 //
 // As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
 // has been received, each commit is told with a Page.frameNavigated event for the main frame.
-//     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
-//                         up when it is closed
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
