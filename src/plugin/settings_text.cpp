@@ -33,6 +33,9 @@ struct Layout {
     std::size_t valueBegin = 0, valueEnd = 0;
     bool haveSection = false;
     std::size_t sectionEnd = 0;  // where the line of the section's last entry ends (its line end, if any)
+    // A '[' whose name runs to where the reader stops would take in any line added after it,
+    // across line ends: where its line starts.
+    std::optional<std::size_t> openHeaderLine;
 };
 
 // Walks the text exactly as the settings format's reader does with its default options: blank
@@ -61,10 +64,16 @@ Layout layoutOf(const std::string& text, const char* section, const char* key)
             continue;
         }
         if (text[p] == '[') {
+            const std::size_t bracket = p;
             ++p;
             while (p < n && isSpace(text[p])) ++p;
             const std::size_t nameBegin = p;
             while (p < n && text[p] != ']' && !isNewline(text[p])) ++p;
+            if (p == n) {
+                std::size_t lineStart = bracket;
+                while (lineStart > start && !isNewline(text[lineStart - 1])) --lineStart;
+                layout.openHeaderLine = lineStart;
+            }
             if (p == n || text[p] != ']') {
                 // The reader takes the text from here to its next cut as the section's name,
                 // which then holds a line end: no name we look for.
@@ -169,14 +178,17 @@ std::optional<std::string> withValue(const std::string& text, const char* sectio
         result.insert(at, entry + nl);
         return result;
     }
-    const std::size_t begin = layout.visibleBegin, end = layout.visibleEnd;
-    const bool atLineStart = end == begin || isNewline(text[end - 1]);
-    if (!atLineStart && end < text.size()) return std::nullopt;
-    // A blank line between the pilot's last section and ours, as the format writes sections.
-    const bool written = !isBlank(std::string_view(text).substr(begin, end - begin));
+    // At the end of what the reader sees, or before a '[' that would take the section in.
+    const std::size_t begin = layout.visibleBegin, at = layout.openHeaderLine.value_or(layout.visibleEnd);
+    const bool atLineStart = at == begin || isNewline(text[at - 1]);
+    if (!atLineStart && at < text.size()) return std::nullopt;
+    // A blank line between the pilot's last section and ours, as the format writes sections,
+    // unless its line end would join a lone '\r' before it into one line end.
+    const bool written = !isBlank(std::string_view(text).substr(begin, at - begin)) &&
+                         !(atLineStart && at > begin && text[at - 1] == '\r' && nl[0] == '\n');
     std::string added = (atLineStart ? "" : nl) + (written ? nl : "") + "[" + section + "]" + nl + entry;
     if (atLineStart) added += nl;
-    result.insert(end, added);
+    result.insert(at, added);
     return result;
 }
 

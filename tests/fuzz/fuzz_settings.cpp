@@ -85,13 +85,17 @@ Settings load(const std::string& path)
         CSimpleIniA::TNamesDepend keys;
         settingsIni.GetAllKeys(section.pItem, keys);
         keys.sort(CSimpleIniA::Entry::LoadOrder());
+        bool empty = true;
         for (const auto& key : keys) {
             if (sameLetters(section.pItem, "General") && sameLetters(key.pItem, "zoomLevel")) continue;
             s.document.emplace_back(section.pItem, key.pItem, settingsIni.GetValue(section.pItem, key.pItem, ""));
+            empty = false;
         }
-        // A section without keys is kept, but the one before the first header ("", as
-        // "[]" names it too) has nothing to show for itself in the file.
-        if (keys.empty() && *section.pItem != '\0') s.document.emplace_back(section.pItem, "", "");
+        // A section without keys is kept, but the one before the first header ("", as "[]"
+        // names it too) has nothing to show for itself in the file, and [General] is the
+        // zoom's, which may have to add it.
+        if (empty && *section.pItem != '\0' && !sameLetters(section.pItem, "General"))
+            s.document.emplace_back(section.pItem, "", "");
     }
     return s;
 }
@@ -134,10 +138,15 @@ bool holdsValue(std::string_view line, std::string_view value)
     return equals != std::string_view::npos && trimmed(line.substr(equals + 1)) == value;
 }
 
-// The saved file against the one read: the same non-blank lines but for the zoom's.
+// The saved file against the one read: the same UTF-8 signature, if any, and the same
+// non-blank lines but for the zoom's.
 void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& after, const std::string& zoom)
 {
-    const std::vector<std::string> a = nonBlankLines(before), b = nonBlankLines(after);
+    const std::string signature = "\xEF\xBB\xBF";
+    const bool signed_ = before.rfind(signature, 0) == 0;
+    FUZZ_CHECK(signed_ == (after.rfind(signature, 0) == 0), "the UTF-8 signature came or went");
+    const std::size_t skip = signed_ ? signature.size() : 0;
+    const std::vector<std::string> a = nonBlankLines(before.substr(skip)), b = nonBlankLines(after.substr(skip));
     // A line added after the last one gives it the line end it lacked; its bytes stay.
     auto same = [&](std::size_t i, std::size_t j) {
         if (a[i] == b[j]) return true;

@@ -124,8 +124,12 @@ TEST(Settings, AZoomStepChangesOnlyTheLineTheValueIsReadFromAndEveryOtherByteSta
         {"; notes\n[Other]\nkeep=me", "; notes\n[Other]\nkeep=me\n\n[General]\nzoomLevel = 0.550000"},
         {"", "[General]\nzoomLevel = 0.550000\n"},
         {"\xEF\xBB\xBF", "\xEF\xBB\xBF[General]\nzoomLevel = 0.550000\n"},
-        // A header without its ']' names no section the keys below can be found in.
+        // A header without its ']' names no section the keys below can be found in; one still
+        // open where the reader stops would take in a section added after it.
         {"[General\nzoomLevel = 1.25\n", "[General\nzoomLevel = 1.25\n\n[General]\nzoomLevel = 0.550000\n"},
+        {"a=1\n  [ \n", "a=1\n\n[General]\nzoomLevel = 0.550000\n  [ \n"},
+        // A line end added after a lone '\r' must not join it into "\r\n".
+        {bytes("a=1\nb=2\r\0"), bytes("a=1\nb=2\r[General]\nzoomLevel = 0.550000\n\0")},
         // The reader stops at a NUL byte: what it never saw stays, and nothing goes after it.
         {bytes("[Other]\na=1\n\0[General]\nzoomLevel=9\n"),
          bytes("[Other]\na=1\n\n[General]\nzoomLevel = 0.550000\n\0[General]\nzoomLevel=9\n")},
