@@ -11,9 +11,10 @@ namespace settingstext {
 // `text` with the value of `key` in `section` set to `value` (a single line). The line the
 // settings format takes the value from (the last of that key in that section, names matched
 // without regard to case) gets the new value; a missing key is added after the section's last
-// entry, a missing section at the end. Added lines end as the file's first line does
-// (`newline` in a file without one). Nothing when the addition would have to split a line:
-// the reader stops at a NUL byte, so a line holding one cannot take a line after it.
+// entry, a missing section at the end (before a '[' left open there, which would take it in).
+// Added lines end as the file's first line does (`newline` in a file without one). Nothing
+// when the addition would have to split a line: the reader stops at a NUL byte, so a line
+// holding one cannot take a line after it.
 std::optional<std::string> withValue(const std::string& text, const char* section, const char* key,
                                      const std::string& value, const char* newline);
 
