@@ -504,21 +504,25 @@ TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a hostile GL state drawn from seed 7"));
     for (const std::string& state : first) {
         // A pixel buffer bound, every unpack parameter off its default, another unit active,
-        // blending on, and another texture bound as XPLMBindTexture2d's cache knows it.
+        // blending on, another texture bound as XPLMBindTexture2d's cache knows it, face
+        // culling on, and unit 0 with another texture environment and a texture matrix.
         EXPECT_EQ(state.rfind("gl unpack-buffer=bound row-length=", 0), 0u) << state;
         EXPECT_EQ(state.find("row-length=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-rows=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-pixels=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("alignment=1 "), std::string::npos) << state;
         EXPECT_EQ(state.find("unit=0 "), std::string::npos) << state;
-        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same"), std::string::npos) << state;
+        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same cull=1 tex-env=other tex-matrix=moved"),
+                  std::string::npos)
+            << state;
     }
     EXPECT_NE(first[0], first[1]) << "each draw gets a state of its own";
     EXPECT_EQ(probe(7, true), first) << "the same seed repeats the same states";
     EXPECT_NE(probe(8, true), first);
     EXPECT_EQ(probe(7, false),
               (std::vector<std::string>(2, "gl unpack-buffer=none row-length=0 skip-rows=0 skip-pixels=0 alignment=4 "
-                                           "unit=0 texture=none blend=0 unit0-after-bind=same")));
+                                           "unit=0 texture=none blend=0 unit0-after-bind=same cull=0 "
+                                           "tex-env=modulate tex-matrix=identity")));
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a clean GL state (--clean-gl)"));
 }
 

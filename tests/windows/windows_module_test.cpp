@@ -18,6 +18,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -350,13 +351,62 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
-    // With room on the disk the same run saves the step and keeps the rest of the file.
+    // With room on the disk the same run saves the step, and only the step: the rest of the
+    // file is as the pilot wrote it.
     run = this->run("frames 5; command Corvane/IncreaseWebZoom");
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    const std::string saved = fileBytes(settingsPath);
-    for (const char* kept : {"; mine\r\n", "zoomLevel = 1.300000\r\n", "WebURL = http://example.test/\r\n", "[Other]\r\n",
-                             "keep = me\r\n"})
-        EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+    std::string expected = pilotsFile;
+    expected.replace(expected.find("1.25"), 4, "1.300000");
+    EXPECT_EQ(fileBytes(settingsPath), expected);
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+}
+
+// A read-only settings file is the pilot's lock, as on Linux. A file another program holds for
+// a moment (a virus scan, the indexer) when the save replaces it is waited for, up to a second;
+// one held longer is left whole, with one line.
+TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
+    const std::string settingsPath = folder_ + "cv_settings.ini";
+    const std::string pilotsFile = "[General]\r\nzoomLevel=1.25\r\nkeep=me\r\n";
+    std::ofstream(settingsPath, std::ios::binary) << pilotsFile;
+    ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(countOf(run.log, "CV: " + withSlashes(settingsPath) +
+                                   " is read-only, so it is kept as it was and the settings are not saved\n"),
+              1)
+        << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+
+    // Held without leave to replace it while the simulator quits, and let go once the save has
+    // written its temporary file and found the file held.
+    auto holdSettings = [&] {
+        return CreateFileA(settingsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    std::thread letGo;
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
+        const HANDLE held = holdSettings();
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        letGo = std::thread([&, held] {
+            for (int i = 0; i < 1000 && !fs::exists(settingsPath + ".tmp"); ++i) Sleep(5);
+            Sleep(150);
+            CloseHandle(held);
+        });
+    });
+    letGo.join();
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+
+    // Held for longer than that: the save gives up, and the file is as it was.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { held = holdSettings(); });
+    CloseHandle(held);
+    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                   " (MoveFileExW failed: "),
+              1)
+        << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
 

@@ -13,12 +13,13 @@
 namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
+enum class Request { ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, Close };
 
 struct Completion {
     enum class Type {
-        Reply,  // the reply to one command
-        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        Reply,      // the reply to one command
+        Committed,  // the page's main frame committed a navigation, ours or one the page began
+        Lost,       // the pipe broke or the peer stopped speaking the protocol; nothing follows
     };
     Type type = Type::Reply;
     Request request = Request::Input;
@@ -26,7 +27,8 @@ struct Completion {
     bool ok = false;
     std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
     std::string value;  // ListTargets: a page's targetId ("" when there is none);
-                        // CreateTarget: the targetId; Attach: the sessionId
+                        // CreateTarget: the targetId; Attach: the sessionId;
+                        // Navigate and Committed: the navigation's loaderId
     PngBuffer snapshot; // Snapshot: the decoded PNG bytes
 };
 
@@ -38,8 +40,9 @@ struct PendingRequest {
 using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
-// taken out of `pending` and turned into `reply`; events and replies nobody waits for leave
-// `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
+// taken out of `pending` and turned into `reply`; so is the main frame's commit of a
+// navigation, as a Committed event (no command's reply); other events and replies nobody
+// waits for leave `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
 // JSON object, or the page has crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);

@@ -20,6 +20,7 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/profile_cleanup.h"
 #include "browser/chromium/snapshot_request.h"
 #include "browser/restart_backoff.h"
 #include "pipeline/capture.h"
@@ -58,9 +59,13 @@ std::vector<Retired> retired;
 bool profileChosen = false;
 chromium::ProfilePlaces profilePlaces;
 bool usePrivateProfile = false;
-std::unique_ptr<chromium::PrivateProfile> privateProfile;
+// Made when the session first needs it; removed, off the main thread, at stop.
+std::string privateProfile;
 // The browser and profile the log last named, so a line is written when either changes.
 std::string announcedBrowser;
+// Removes private profiles off the main thread: ours at stop, and those left by simulators
+// that died or by sessions whose removal was cut short.
+chromium::ProfileCleanup profileCleanup;
 RestartBackoff backoff;
 Clock::time_point restartAt;
 Clock::time_point bringUpDeadline;
@@ -72,10 +77,23 @@ bool flightLoopRegistered = false;
 // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
 // than a zoom step the page did not take.
 bool bringUpViewportPending = false;
-// Chromium never answers a snapshot asked for while a navigation has not yet committed, so
-// none is started while one we sent is unanswered, for at most navigationCommitWait.
+// Chromium never answers a snapshot asked for while a navigation has not yet committed, nor,
+// often, one still out when it commits: the page it was asked of is gone. So none is started
+// while a navigation we sent is unanswered or answered but not yet committed (for at most
+// navigationCommitWait), and every snapshot still out when the page commits a navigation
+// (ours, or one the page began itself, such as a clicked link) is answered as failed there
+// and then; the schedule asks again half a second later.
 int navigationsUnanswered = 0;
+// The first navigation waits for the page's events to be on (Page.enable answered): a commit
+// that came before would go untold.
+bool firstNavigationHeld = false;
+bool pageEventsOn = false;
+std::set<std::string> loadersUncommitted;  // of our navigations, answered and not yet committed
+std::string lastCommittedLoader;
 Clock::time_point lastNavigationSent;
+// Snapshots answered as failed at a commit: an answer the browser still sends is dropped here.
+std::set<CaptureTicket> failedAtCommit;
+constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
@@ -91,6 +109,10 @@ Clock::time_point endingDeadline;
 // Asked to close, Chromium writes the profile and exits in a few tenths of a second; past this
 // it is killed, so a stop never stalls the simulator for more than 2 s in all.
 constexpr std::chrono::milliseconds closeGrace{1500};
+constexpr std::chrono::seconds stopBound{2};
+// What a private profile's removal gets at stop, within the stop's bound; the rest is finished
+// by the next clean-up.
+constexpr std::chrono::milliseconds cleanupAtStop{500};
 constexpr std::chrono::seconds endingWait{5};
 // Chromium is up in a few seconds even on a busy machine; one that has not attached to its
 // page by then never will.
@@ -122,12 +144,22 @@ void sendNavigate(const std::wstring& url) {
     lastNavigationSent = Clock::now();
 }
 
+// What was known of a browser's navigations, which the next browser starts without.
+void forgetNavigations() {
+    navigationsUnanswered = 0;
+    firstNavigationHeld = false;
+    pageEventsOn = false;
+    loadersUncommitted.clear();
+    lastCommittedLoader.clear();
+    failedAtCommit.clear();
+}
+
 // Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
 // failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
     bringUpViewportPending = false;
-    navigationsUnanswered = 0;
+    forgetNavigations();
     if (browserProcess) browserProcess->kill();
     if (browserProcess || connection)
         retired.push_back({std::move(connection), std::move(browserProcess), Clock::now()});
@@ -168,8 +200,12 @@ void onAttached(const std::string& sessionId) {
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
-    sendNavigate(webUrl);
     bringUpViewportPending = true;
+    // For its events: the commits that can take a snapshot with them. The page is navigated
+    // once they are on; until then no snapshot is asked for, as if it were navigating.
+    connection->send(cdp::Request::EnablePage, "Page.enable", nlohmann::json::object(), pageSession);
+    firstNavigationHeld = true;
+    lastNavigationSent = Clock::now();
     stage = Stage::Ready;
 }
 
@@ -177,9 +213,27 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
+// The page committed a navigation: what it showed is gone, and so may be any snapshot of it
+// still out.
+void pageCommitted(const std::string& loader) {
+    lastCommittedLoader = loader;
+    loadersUncommitted.clear();
+    std::set<CaptureTicket> owed;
+    owed.swap(owedSnapshots);
+    for (CaptureTicket ticket : owed) {
+        failedAtCommit.insert(ticket);
+        onBrowserSnapshot(ticket, false, PngBuffer{});
+    }
+    while (failedAtCommit.size() > failedAtCommitKept) failedAtCommit.erase(failedAtCommit.begin());
+}
+
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
         if (stage == Stage::Starting || stage == Stage::Ready) browserLost(c.text);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::Committed) {
+        if (stage == Stage::Ready) pageCommitted(c.value);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -187,7 +241,9 @@ void dispatch(cdp::Completion& c) {
         owedSnapshots.erase(c.tag);
         snapshotsTimedOutInARow = 0;
         if (c.ok) backoff.served(Clock::now().time_since_epoch());
-        // Exactly once per started snapshot; the schedule drops one it gave up on.
+        // Exactly once per started snapshot: one answered at a commit already was; the
+        // schedule drops one it gave up on.
+        if (failedAtCommit.erase(c.tag) != 0) return;
         onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
     }
@@ -217,8 +273,17 @@ void dispatch(cdp::Completion& c) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
         }
         break;
+    case cdp::Request::EnablePage:
+        // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
+        pageEventsOn = c.ok;
+        firstNavigationHeld = false;
+        sendNavigate(webUrl);
+        break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
+        // Accepted, it commits a little later (its commit may also have come first).
+        if (pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
+            loadersUncommitted.insert(c.value);
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
@@ -278,6 +343,7 @@ std::string locateBrowser(std::string& problem) {
 void chooseProfile(const std::string& executable) {
     profileChosen = true;
     profilePlaces = chromium::profilePlaces(chromium::snapOf(executable));
+    profileCleanup.removeStale(profilePlaces.privateParent);
     std::string error = "there is no home folder";
     usePrivateProfile = profilePlaces.lasting.empty() || !chromium::prepareProfileFolder(profilePlaces.lasting, error);
     if (usePrivateProfile)
@@ -293,11 +359,12 @@ void launchBrowser() {
     // Nothing will change that within seconds: the pilot installs a browser or mends the path.
     if (executable.empty()) return restartLater(problem, true);
     if (!profileChosen) chooseProfile(executable);
-    if (usePrivateProfile && !privateProfile) {
-        privateProfile = chromium::PrivateProfile::create(problem, profilePlaces.privateParent);
-        if (!privateProfile) return restartLater("CV: could not start the browser: " + problem);
+    if (usePrivateProfile && privateProfile.empty()) {
+        if (chromium::createMissingFolders(profilePlaces.privateParent, problem))
+            privateProfile = chromium::makePrivateProfile(profilePlaces.privateParent, problem);
+        if (privateProfile.empty()) return restartLater("CV: could not start the browser: " + problem);
     }
-    const std::string& profile = usePrivateProfile ? privateProfile->folder() : profilePlaces.lasting;
+    const std::string& profile = usePrivateProfile ? privateProfile : profilePlaces.lasting;
     if (announcedBrowser != executable + '\n' + profile) {
         announcedBrowser = executable + '\n' + profile;
         XPLMDebugString(("CV: the panel's browser is " + executable + ", on the profile " + profile + "\n").c_str());
@@ -387,6 +454,7 @@ float BrowserFlightLoop(float, float, int, void*) {
 }
 
 void release() {
+    const Clock::time_point stopStarted = Clock::now();
     // Asked to close, the browser writes the profile's storage before it exits; one that is
     // gone or ending is not waited for.
     const bool running = stage == Stage::Starting || stage == Stage::Ready;
@@ -403,13 +471,15 @@ void release() {
     }
     retired.clear();
     // Only now that no browser runs on it.
-    privateProfile.reset();
+    if (!privateProfile.empty()) profileCleanup.discard(privateProfile);
+    privateProfile.clear();
+    profileCleanup.stop(std::min(stopStarted + stopBound, Clock::now() + cleanupAtStop));
     if (flightLoopRegistered) {
         XPLMUnregisterFlightLoopCallback(BrowserFlightLoop, nullptr);
         flightLoopRegistered = false;
     }
     owedSnapshots.clear();
-    navigationsUnanswered = 0;
+    forgetNavigations();
     pageSession.clear();
     navigationTrouble.clear();
     profileChosen = false;
@@ -477,8 +547,10 @@ void setBrowserZoom(double factor) {
 void sendBrowserClick(int pageX, int pageY) {
     if (stage != Stage::Ready) return;
     try {
-        const double x = cdp::pageToCss(pageX, pageZoom);
-        const double y = cdp::pageToCss(pageY, pageZoom);
+        // The pixel of the last snapshot, which the click was mapped onto, on the page.
+        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+        const double x = cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth);
+        const double y = cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight);
         connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
                          {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 1},
                           {"clickCount", 1}, {"modifiers", 0}},
@@ -495,7 +567,12 @@ void sendBrowserClick(int pageX, int pageY) {
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
     // Asked again at the next due check, when the page has committed.
-    if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+    if (firstNavigationHeld || navigationsUnanswered > 0 || !loadersUncommitted.empty()) {
+        if (Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+        // A navigation that never commits (an answer that is a download, or no content) is
+        // not waited for any longer.
+        loadersUncommitted.clear();
+    }
     // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
                      cdp::snapshotParams(cdp::viewportFor(viewportWidth, viewportHeight, pageZoom)), pageSession,

@@ -1,21 +1,25 @@
 #include "browser/chromium/chromium_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "browser/chromium/child_start.h"
+
+extern char** environ;
 
 namespace chromium {
 
@@ -65,38 +69,6 @@ constexpr std::chrono::milliseconds helpersGrace{250};
 
 void closeQuietly(int fd) {
     if (fd >= 0) ::close(fd);
-}
-
-// Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void becomeBrowser(const char* executable, char* const* argv, int commandsIn, int repliesOut,
-                                pid_t parent) {
-    // A process group of its own, so teardown reaches the browser's helper processes too.
-    ::setpgid(0, 0);
-    // Killed when the thread that forked us ends: the simulator's main thread, i.e. when the
-    // simulator exits or is killed. The parent may already be gone before this took effect.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction defaultAction{};
-    defaultAction.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &defaultAction, nullptr);
-
-    // The browser's chatter stays out of the simulator's console.
-    const int devNull = ::open("/dev/null", O_RDWR);
-    if (devNull < 0) ::_exit(127);
-    ::dup2(devNull, 0);
-    ::dup2(devNull, 1);
-    ::dup2(devNull, 2);
-    // Both pipe ends sit at 10 or above, so these never overwrite each other.
-    if (::dup2(commandsIn, 3) != 3 || ::dup2(repliesOut, 4) != 4) ::_exit(127);
-    if (::close_range(5, ~0U, 0) != 0) {
-        for (int fd = 5; fd < 65536; ++fd) ::close(fd);
-    }
-    ::execv(executable, argv);
-    ::_exit(127);
 }
 
 // True while a process of the group is alive. A dead helper stays in the process table as a
@@ -186,9 +158,6 @@ ProfilePlaces profilePlaces(const std::string& snap) {
     return profilePlacesFor(snap, std::getenv("XDG_DATA_HOME"), home);
 }
 
-namespace {
-
-// Each missing level is made 0700, as the base directory specification asks.
 bool createMissingFolders(const std::string& folder, std::string& error) {
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string level = folder.substr(0, slash);
@@ -199,8 +168,6 @@ bool createMissingFolders(const std::string& folder, std::string& error) {
         if (slash == std::string::npos) return true;
     }
 }
-
-}  // namespace
 
 bool prepareProfileFolder(const std::string& folder, std::string& error) {
     if (!createMissingFolders(folder, error)) return false;
@@ -224,88 +191,63 @@ bool prepareProfileFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
-void removeStaleProfiles(const std::string& folder) {
-    // Profiles are named after the simulator process that made them. One whose process is
-    // gone was left by a simulator that crashed or was killed before it could clean up.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        const std::string prefix = "cv-chromium-";
-        if (name.rfind(prefix, 0) != 0) continue;
-        const std::size_t dash = name.find('-', prefix.size());
-        if (dash == std::string::npos) continue;
-        const std::string pidText = name.substr(prefix.size(), dash - prefix.size());
-        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
-        struct stat info{};
-        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
-        const pid_t owner = static_cast<pid_t>(std::stol(pidText));
-        if (owner <= 0 || !(::kill(owner, 0) != 0 && errno == ESRCH)) continue;
-        std::error_code ignored;
-        std::filesystem::remove_all(entry.path(), ignored);
-    }
-}
-
-std::unique_ptr<PrivateProfile> PrivateProfile::create(std::string& error, const std::string& parent) {
-    if (!createMissingFolders(parent, error)) return nullptr;
-    removeStaleProfiles(parent);
-    std::string folder = parent + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
-    // mkdtemp creates the folder with mode 0700: the profile is ours alone.
-    if (::mkdtemp(folder.data()) == nullptr) {
-        error = std::string("cannot create a profile folder: ") + std::strerror(errno);
-        return nullptr;
-    }
-    return std::unique_ptr<PrivateProfile>(new PrivateProfile(std::move(folder)));
-}
-
-PrivateProfile::~PrivateProfile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-}
-
 std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, const std::string& profile,
                                                        int& toBrowser, int& fromBrowser, std::string& error) {
     int commands[2] = {-1, -1};  // we write [1], the browser reads [0]
     int replies[2] = {-1, -1};   // the browser writes [1], we read [0]
-    int commandsIn = -1, repliesOut = -1;
+    int commandsIn = -1, repliesOut = -1, devNull = -1;
     auto closeAll = [&] {
-        for (int fd : {commands[0], commands[1], replies[0], replies[1], commandsIn, repliesOut}) closeQuietly(fd);
+        for (int fd : {commands[0], commands[1], replies[0], replies[1], commandsIn, repliesOut, devNull})
+            closeQuietly(fd);
     };
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
         error = std::string("cannot create the pipes: ") + std::strerror(errno);
         closeAll();
         return nullptr;
     }
+    // At 10 or above, clear of the descriptors 0 to 4 the child gets.
     commandsIn = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
     repliesOut = ::fcntl(replies[1], F_DUPFD_CLOEXEC, 10);
-    if (commandsIn < 0 || repliesOut < 0) {
+    const int opened = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (opened >= 0) {
+        devNull = ::fcntl(opened, F_DUPFD_CLOEXEC, 10);
+        ::close(opened);
+    }
+    if (commandsIn < 0 || repliesOut < 0 || devNull < 0) {
         error = std::string("cannot arrange the pipes: ") + std::strerror(errno);
         closeAll();
         return nullptr;
     }
 
-    // Everything the child needs is prepared before fork: after it, the child may only make
-    // async-signal-safe calls (the simulator has other threads).
+    // Everything the child needs is prepared here: it shares our memory until it runs the
+    // browser, and may only read it (the simulator's environment is taken as it is now).
     std::vector<std::string> args = browserArguments(profile, ::geteuid() == 0);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) envp.push_back(*variable);
+    envp.push_back(nullptr);
+    struct rlimit files{};
+    const int highestFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                              ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
+                              : 65535;
 
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        error = std::string("cannot start a process: ") + std::strerror(errno);
-        closeAll();
-        return nullptr;
-    }
-    if (pid == 0) becomeBrowser(executable.c_str(), argv.data(), commandsIn, repliesOut, parent);
-
-    // Also from this side, so a kill of the group cannot miss a child that has not run yet.
-    ::setpgid(pid, pid);
+    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd};
+    int startError = 0;
+    const pid_t pid = startChild(plan, startError);
     closeQuietly(commands[0]);
     closeQuietly(replies[1]);
     closeQuietly(commandsIn);
     closeQuietly(repliesOut);
+    closeQuietly(devNull);
+    if (pid < 0) {
+        error = std::string("cannot start it: ") + std::strerror(startError);
+        closeQuietly(commands[1]);
+        closeQuietly(replies[0]);
+        return nullptr;
+    }
     toBrowser = commands[1];
     fromBrowser = replies[0];
     return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile));

@@ -1,6 +1,7 @@
 // The browser as a child process: found, started with the DevTools pipe on fds 3 and 4,
 // and always reaped. The child is tied to the thread that started it (the simulator's main
-// thread) and is killed by the kernel if the simulator dies, however it dies.
+// thread) and is killed by the kernel if the simulator dies, however it dies. Starting it
+// never copies the simulator's address space: the child borrows it until it runs the browser.
 #pragma once
 
 #include <chrono>
@@ -53,6 +54,9 @@ struct ProfilePlaces {
 ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home);
 // The same for this process: $XDG_DATA_HOME, else $HOME, else the user's home in passwd.
 ProfilePlaces profilePlaces(const std::string& snap);
+// Makes `folder` and its missing parents, each level mode 0700 as the base directory
+// specification asks. False with `error` set when one cannot be made.
+bool createMissingFolders(const std::string& folder, std::string& error);
 // Makes `folder` ready to hold a profile: created with its missing parents (mode 0700), and an
 // existing one of ours narrowed to 0700, as it holds cookies. False with `error` set when it
 // is not a folder this user owns or cannot be made.
@@ -60,29 +64,6 @@ bool prepareProfileFolder(const std::string& folder, std::string& error);
 // What Chromium exits with when another browser holds the profile folder (its own lock, the
 // SingletonLock link in the folder, taken atomically, so whoever comes second learns it).
 inline constexpr int profileInUseExitCode = 21;
-
-// Removes the private profile folders in `folder` that simulators no longer running left
-// behind.
-void removeStaleProfiles(const std::string& folder);
-
-// A profile folder for this session alone, <parent>/cv-chromium-<simulator pid>-XXXXXX (mode
-// 0700), used when the lasting one cannot be had. Every browser of the session runs on it;
-// it is removed with this object, so it must outlive them.
-class PrivateProfile {
-public:
-    // Null with `error` set when no folder could be made. Makes `parent` if it is missing, and
-    // clears out the ones simulators that died left behind there first.
-    static std::unique_ptr<PrivateProfile> create(std::string& error, const std::string& parent = P_tmpdir);
-    ~PrivateProfile();
-    PrivateProfile(const PrivateProfile&) = delete;
-    PrivateProfile& operator=(const PrivateProfile&) = delete;
-
-    const std::string& folder() const { return folder_; }
-
-private:
-    explicit PrivateProfile(std::string folder) : folder_(std::move(folder)) {}
-    std::string folder_;
-};
 
 // The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
