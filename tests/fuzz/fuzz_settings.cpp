@@ -176,7 +176,6 @@ void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& 
     if (added == 2) FUZZ_CHECK(trimmed(b[head]) == "[General]", "a line other than the zoom's section was added");
 }
 
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
