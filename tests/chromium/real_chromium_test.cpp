@@ -352,8 +352,8 @@ TEST_F(LivePanel, AKilledBrowserIsReplacedOnTheLastingProfileAndThePanelLivesAga
     const int last = finishAfter(sim, killedAt + 12);
 
     // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
-    EXPECT_GT(changesWithin(last, killedAt + 1.5, killedAt + 10).first, 0) << "the panel stayed frozen";
     const std::string log = sim.log();
+    EXPECT_GT(changesWithin(last, killedAt + 1.5, killedAt + 10).first, 0) << "the panel stayed frozen\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
                                     "(attempt 1).\n"),
               1)
