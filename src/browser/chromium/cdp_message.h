@@ -1,5 +1,5 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// that ends the page, or something we ignore. The I/O thread of cdp::Connection calls this for
+// that ends the page, the page's report of its text focus, or something we ignore. The I/O thread of cdp::Connection calls this for
 // every message it reads from the pipe; it touches nothing but its arguments.
 #pragma once
 
@@ -13,12 +13,13 @@
 namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
+enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, FocusChannel, Close };
 
 struct Completion {
     enum class Type {
         Reply,  // the reply to one command
         Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        TextFocus,  // the page reports its focus: ok is true when the focused element takes text
     };
     Type type = Type::Reply;
     Request request = Request::Input;
@@ -38,8 +39,8 @@ struct PendingRequest {
 using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
-// taken out of `pending` and turned into `reply`; events and replies nobody waits for leave
-// `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
+// taken out of `pending` and turned into `reply`, and so is the page's report of its text
+// focus; other events and replies nobody waits for leave `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
 // JSON object, or the page has crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);

@@ -22,6 +22,8 @@
 #include "browser/chromium/chromium_process.h"
 #include "browser/chromium/restart_backoff.h"
 #include "browser/chromium/snapshot_request.h"
+#include "browser/devtools/focus_channel.h"
+#include "browser/devtools/input.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -80,6 +82,8 @@ int viewportHeight = 512;
 // The zoom the page is shown at; a refused factor leaves it as it was.
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
+// The page's focus reports could not be set up for this browser (told once per browser).
+bool focusChannelRefused = false;
 // While Ending: why the pipe closed, and how long its exit status is waited for.
 std::string endingReason;
 Clock::time_point endingDeadline;
@@ -112,6 +116,10 @@ void sendViewport() {
                      pageSession);
 }
 
+void sendToPage(cdp::Request request, const devtools::Command& command) {
+    connection->send(request, command.method, command.params, pageSession);
+}
+
 void sendNavigate(const std::wstring& url) {
     connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
     ++navigationsUnanswered;
@@ -130,6 +138,8 @@ void retireBrowser() {
     std::set<CaptureTicket> owed;
     owed.swap(owedSnapshots);
     for (CaptureTicket ticket : owed) onBrowserSnapshot(ticket, false, PngBuffer{});
+    // Its page, and whatever text element had the focus there, is gone.
+    onBrowserTextFocus(false);
 }
 
 // The browser is lost or could not start: a new one is due after the back-off. `what` begins
@@ -164,6 +174,9 @@ void onAttached(const std::string& sessionId) {
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
     sendViewport();
+    // Before the page loads, so its documents carry the focus reports from the start.
+    focusChannelRefused = false;
+    for (const devtools::Command& command : devtools::textFocusChannel()) sendToPage(cdp::Request::FocusChannel, command);
     sendNavigate(webUrl);
     bringUpViewportPending = true;
     stage = Stage::Ready;
@@ -176,6 +189,10 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
         if (stage == Stage::Starting || stage == Stage::Ready) browserLost(c.text);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::TextFocus) {
+        if (stage == Stage::Ready) onBrowserTextFocus(c.ok);
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -211,6 +228,14 @@ void dispatch(cdp::Completion& c) {
             if (!c.ok) return bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
         } else if (!c.ok) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
+        }
+        break;
+    case cdp::Request::FocusChannel:
+        // Without the reports the panel never takes the keyboard; clicks and hovering still work.
+        if (!c.ok && !focusChannelRefused) {
+            focusChannelRefused = true;
+            debugLog("CV: the page cannot report its focus (%s); typing into the panel is off for this browser.\n",
+                     c.text.c_str());
         }
         break;
     case cdp::Request::Navigate:
@@ -464,20 +489,35 @@ void setBrowserZoom(double factor) {
 }
 
 void sendBrowserClick(int pageX, int pageY) {
+    sendBrowserPointer(PagePointer::Press, pageX, pageY);
+    sendBrowserPointer(PagePointer::Release, pageX, pageY);
+}
+
+void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
     if (stage != Stage::Ready) return;
     try {
-        const double x = cdp::pageToCss(pageX, pageZoom);
-        const double y = cdp::pageToCss(pageY, pageZoom);
-        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
-                         {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 1},
-                          {"clickCount", 1}, {"modifiers", 0}},
-                         pageSession);
-        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
-                         {{"type", "mouseReleased"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 0},
-                          {"clickCount", 1}, {"modifiers", 0}},
-                         pageSession);
+        sendToPage(cdp::Request::Input,
+                   devtools::mouseEvent(what, cdp::pageToCss(pageX, pageZoom), cdp::pageToCss(pageY, pageZoom)));
     } catch (const std::exception& e) {
-        debugLog("CV: could not send a click: %s\n", e.what());
+        debugLog("CV: could not send mouse input: %s\n", e.what());
+    }
+}
+
+void sendBrowserKey(const PageKey& key) {
+    if (stage != Stage::Ready) return;
+    try {
+        sendToPage(cdp::Request::Input, devtools::keyEvent(key));
+    } catch (const std::exception& e) {
+        debugLog("CV: could not send a key: %s\n", e.what());
+    }
+}
+
+void sendBrowserText(const std::string& utf8) {
+    if (stage != Stage::Ready) return;
+    try {
+        sendToPage(cdp::Request::Input, devtools::insertText(utf8));
+    } catch (const std::exception& e) {
+        debugLog("CV: could not send typed text: %s\n", e.what());
     }
 }
 

@@ -224,3 +224,29 @@ void sendBrowserClick(int pageX, int pageY) {
     compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
                                           COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
 }
+
+void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
+    if (!compositionController) return;
+    // As the window messages they stand for: the left-button flag is set while the button is
+    // down (on the press and the drag's moves) and clear on the release.
+    auto kind = COREWEBVIEW2_MOUSE_EVENT_KIND_MOVE;
+    auto keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE;
+    switch (what) {
+    case PagePointer::Move: break;
+    case PagePointer::Drag: keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON; break;
+    case PagePointer::Press:
+        kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN;
+        keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON;
+        break;
+    case PagePointer::Release: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP; break;
+    case PagePointer::Leave: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEAVE; break;
+    }
+    compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
+}
+
+// The composition controller has no keyboard call, and this backend cannot yet learn the
+// page's focus, so it never reports a text element: the panel never holds the keyboard and
+// sends no keys or text here.
+void sendBrowserKey(const PageKey&) {}
+
+void sendBrowserText(const std::string&) {}
