@@ -116,6 +116,25 @@ public:
             host_.runFrames(std::llround(seconds * host_.fps()));
             return true;
         }
+        if (verb == "wait-focus") {
+            double seconds = 0;
+            if (!needArgs(2, 2, "wait-focus on|off SECONDS") || (w[1] != "on" && w[1] != "off") ||
+                !parseNumber(w[2], seconds) || seconds < 0) {
+                error = "usage: wait-focus on|off SECONDS";
+                return false;
+            }
+            // Frames until the plugin's first window holds the keyboard focus (on) or does not
+            // (off), at most SECONDS; running out is told in the log, not a script error.
+            const bool wanted = w[1] == "on";
+            const long long frames = std::llround(seconds * host_.fps());
+            auto holds = [&] {
+                WindowRecord* panel = host_.panelWindow();
+                return panel != nullptr && host_.hasKeyboardFocus(panel);
+            };
+            for (long long i = 0; holds() != wanted && i < frames && !hostInterruptRequested(); ++i) host_.runFrames(1);
+            if (holds() != wanted) host_.hostLine("wait-focus " + w[1] + ": not within " + w[2] + " s");
+            return true;
+        }
         if (verb == "frames") {
             int n = 0;
             if (!needArgs(1, 1, "frames N") || !intArg(1, n)) return false;

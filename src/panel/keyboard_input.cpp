@@ -14,9 +14,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The page answers a click within milliseconds; a report that comes later is about
-// something else (a page's own script focusing a field), which must not take the keys.
-constexpr auto clickAnswerWait = std::chrono::seconds(2);
+// The page answers a click within milliseconds, a busy machine's within a second or two; a
+// report that comes later is about something else (a page's own script focusing a field),
+// which must not take the keys.
+constexpr auto clickAnswerWait = std::chrono::seconds(5);
 
 bool holdsKeyboard = false;
 KeyTranslator translator;

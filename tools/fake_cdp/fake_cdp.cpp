@@ -25,6 +25,10 @@
 //                         as in Chromium, a snapshot asked for meanwhile is never answered
 //     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
 //                         up when it is closed
+//     text-field L T R B  the page has a text field over that rectangle of CSS pixels: after
+//                         each left-button release it reports, as the page's focus script
+//                         does, whether the focus takes text (the release was inside)
+//     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
@@ -74,6 +78,9 @@ struct Cues {
     bool lockProfile = false;
     int exitAtStart = -1;
     std::set<std::string> refused;
+    bool textField = false;
+    double fieldLeft = 0, fieldTop = 0, fieldRight = 0, fieldBottom = 0;
+    std::string exitOnText;
 };
 
 Cue parseCue(const std::string& text) {
@@ -123,6 +130,12 @@ Cues readCues() {
             cues.lockProfile = true;
         } else if (key == "exit-at-start") {
             cues.exitAtStart = std::atoi(value.c_str());
+        } else if (key == "text-field") {
+            cues.textField = true;
+            cues.fieldLeft = std::atof(value.c_str());
+            words >> cues.fieldTop >> cues.fieldRight >> cues.fieldBottom;
+        } else if (key == "exit-on-text") {
+            cues.exitOnText = value;
         }
     }
     return cues;
@@ -349,6 +362,17 @@ int main(int argc, char** argv) {
                     delayed.emplace_back(Clock::now() + after, reply);
                     continue;
                 }
+            } else if (method == "Input.dispatchMouseEvent" && cues.textField && params.value("type", "") == "mouseReleased") {
+                const double x = params.value("x", -1.0), y = params.value("y", -1.0);
+                const bool inside = x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                sendMessage({{"method", "Runtime.bindingCalled"},
+                             {"params", {{"name", "cvTextFocus"}, {"payload", inside ? "1" : "0"}, {"executionContextId", 1}}},
+                             {"sessionId", sessionId}});
+                continue;
+            } else if (method == "Input.insertText" && !cues.exitOnText.empty() && params.value("text", "") == cues.exitOnText) {
+                return 0;
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;
                 if (cues.lockProfile && !profile.empty()) ::unlink((profile + "/SingletonLock").c_str());

@@ -82,7 +82,10 @@ int viewportHeight = 512;
 // The zoom the page is shown at; a refused factor leaves it as it was.
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
-// The page's focus reports could not be set up for this browser (told once per browser).
+// The page's focus reports being set up: the page is loaded only once Chromium has answered
+// them all, since a navigation that overtakes the script's registration can miss it.
+int focusChannelUnanswered = 0;
+// They could not be set up for this browser (told once per browser).
 bool focusChannelRefused = false;
 // While Ending: why the pipe closed, and how long its exit status is waited for.
 std::string endingReason;
@@ -130,6 +133,7 @@ void sendNavigate(const std::wstring& url) {
 // failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
+    focusChannelUnanswered = 0;
     bringUpViewportPending = false;
     navigationsUnanswered = 0;
     if (browserProcess) browserProcess->kill();
@@ -176,8 +180,9 @@ void onAttached(const std::string& sessionId) {
     sendViewport();
     // Before the page loads, so its documents carry the focus reports from the start.
     focusChannelRefused = false;
-    for (const devtools::Command& command : devtools::textFocusChannel()) sendToPage(cdp::Request::FocusChannel, command);
-    sendNavigate(webUrl);
+    const auto channel = devtools::textFocusChannel();
+    focusChannelUnanswered = static_cast<int>(channel.size());
+    for (const devtools::Command& command : channel) sendToPage(cdp::Request::FocusChannel, command);
     bringUpViewportPending = true;
     stage = Stage::Ready;
 }
@@ -237,6 +242,7 @@ void dispatch(cdp::Completion& c) {
             debugLog("CV: the page cannot report its focus (%s); typing into the panel is off for this browser.\n",
                      c.text.c_str());
         }
+        if (--focusChannelUnanswered == 0 && !connection->lost()) sendNavigate(webUrl);
         break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
@@ -425,6 +431,7 @@ void release() {
     }
     owedSnapshots.clear();
     navigationsUnanswered = 0;
+    focusChannelUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
     usePrivateProfile = false;
@@ -523,7 +530,8 @@ void sendBrowserText(const std::string& utf8) {
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
-    // Asked again at the next due check, when the page has committed.
+    // Asked again at the next due check, when the page has committed (or been asked for).
+    if (focusChannelUnanswered > 0) return false;
     if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
     // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
