@@ -359,7 +359,9 @@ TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
 }
 
 TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
-    // Press and drag send nothing; the release sends the pair at its own position.
+    // With clicks only, press and drag send nothing; the release sends the pair at its own
+    // position.
+    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
     Outcome run = this->run(
         "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; press 500 500; drag 510 520; "
         "release 100 900; click 867 389");
@@ -398,15 +400,36 @@ TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
         << run.recordText;
 }
 
-TEST_F(WindowsModule, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
-    // The press gives the panel the keyboard; only the click's own pair reaches the page.
-    const Outcome run = this->run(
-        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; hover 500 500; key a; "
-        "key space; rightclick 500 500; hover 120 880; wait 0.3");
+TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStaysWithTheSimulator) {
+    // The window is the page's size at desktop (100, 900): page pixel (x, y) is at
+    // (100 + x, 900 - y). Resting where it clicked, the pointer sends nothing more; moved, it
+    // hovers; a press that moves ten boxels is a drag, with the left-button flag while held;
+    // gone from the panel, the page hears it leave. With no page focus to learn here, a click
+    // takes no keys.
+    const std::string script =
+        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; frames 2; hover 520 480; "
+        "frames 2; press 200 800; drag 210 800; frames 1; drag 260 800; frames 1; release 300 800; hover off; "
+        "frames 2; key a; key space; rightclick 500 500";
+    Outcome run = this->run(script, [](xpsim::Host& host) {
+        EXPECT_EQ(host.stateJson().find("\"keyboard_focus\":true"), std::string::npos);
+    });
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x200 keys=0 data=0 x=420 y=420", "mouse kind=0x201 keys=1 data=0 x=100 y=100",
+                     "mouse kind=0x200 keys=1 data=0 x=110 y=100", "mouse kind=0x200 keys=1 data=0 x=160 y=100",
+                     "mouse kind=0x200 keys=1 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100",
+                     "mouse kind=0x2A3 keys=0 data=0 x=200 y=100"}))
         << run.recordText;
+    EXPECT_EQ(countOf(run.log, "goes to the simulator"), 2) << run.log;
     EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
+
+    // With clicks only: the click's pair and the drag's release as a click, nothing else.
+    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
+    run = this->run(script);
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x201 keys=0 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100"}))
+        << run.recordText;
 }
 
 TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
