@@ -2,11 +2,13 @@
 // I/O thread does with them: the message framing, then each message's JSON and, for a
 // snapshot, its base64. Nothing may crash or throw; the framing must give back exactly the
 // NUL-separated pieces of the stream, however it arrived; a reply may only complete the one
-// pending command its id names, with that command's kind and tag.
+// pending command its id names, with that command's kind and tag; the page's report of its
+// focus takes no pending command.
 //
 // Input: a first line naming the commands waiting for a reply, one letter per id from 1
 // (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, N navigate,
-// S captureScreenshot; any other byte: no command waiting under that id), then '\n', then
+// S captureScreenshot, F a command setting up the page's focus reports; any other byte: no
+// command waiting under that id), then '\n', then
 // the bytes as the browser sent them. Without a '\n' in the first 256 bytes, nothing waits
 // and the whole input is the stream.
 #include <cstdint>
@@ -33,6 +35,7 @@ std::optional<cdp::Request> requestFor(char letter)
     case 'V': return cdp::Request::SetViewport;
     case 'N': return cdp::Request::Navigate;
     case 'S': return cdp::Request::Snapshot;
+    case 'F': return cdp::Request::FocusChannel;
     default: return std::nullopt;
     }
 }
@@ -120,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 lost = true;
                 break;
             }
-            if (!reply) {
+            if (!reply || reply->type == cdp::Completion::Type::TextFocus) {
                 FUZZ_CHECK(pending.size() == before.size(), "a message without a reply took a pending command");
                 continue;
             }
