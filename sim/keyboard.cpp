@@ -68,7 +68,11 @@ KeyStroke usKey(char c) {
 // Length of the UTF-8 sequence starting at `text`, 0 when it is malformed.
 std::size_t utf8Length(const std::string& text, std::size_t at) {
     const unsigned char lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : (lead & 0xF8) == 0xF0 ? 4 : 0;
+    const std::size_t length = lead < 0x80             ? 1
+                               : (lead & 0xE0) == 0xC0 ? 2
+                               : (lead & 0xF0) == 0xE0 ? 3
+                               : (lead & 0xF8) == 0xF0 ? 4
+                                                       : 0;
     if (length == 0 || lead == 0xC0 || lead == 0xC1 || lead > 0xF4 || at + length > text.size()) return 0;
     for (std::size_t i = 1; i < length; ++i) {
         if ((static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) return 0;
@@ -109,7 +113,8 @@ std::optional<KeyStroke> parseKey(const std::string& text) {
     } else if (rest.size() == 1 && printableAscii(rest[0])) {
         k = usKey(rest[0]);
         // Shift makes a letter a capital; Control and Alt chords carry no character.
-        if ((modifiers & xplm_ShiftFlag) != 0) k.character = static_cast<char>(std::toupper(static_cast<unsigned char>(k.character)));
+        if ((modifiers & xplm_ShiftFlag) != 0)
+            k.character = static_cast<char>(std::toupper(static_cast<unsigned char>(k.character)));
     } else {
         return std::nullopt;
     }

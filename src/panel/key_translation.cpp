@@ -97,8 +97,11 @@ KeyInput KeyTranslator::translate(char key, XPLMKeyFlags flags, char virtualKeyC
     }
     std::optional<PageKeyName> name = namedKey(virtualKey);
     char character = 0;
-    // A letter or digit with Control or Alt is a shortcut: X-Plane may give it no character.
-    if (!name && (modifiers & (pageControl | pageAlt)) != 0 && std::isalnum(virtualKey) != 0 && virtualKey < 0x80) {
+    // A letter or digit with Control or Alt and no character of its own (X-Plane gives such
+    // chords none, or a control character) is a shortcut. One that does bring a character is
+    // typing: AltGr, which Windows reports as Control and Alt, makes the "@" of many keyboards.
+    if (!name && byte < 0x20 && (modifiers & (pageControl | pageAlt)) != 0 && std::isalnum(virtualKey) != 0 &&
+        virtualKey < 0x80) {
         name = PageKeyName::Character;
         character = static_cast<char>((modifiers & pageShift) != 0 ? virtualKey : std::tolower(virtualKey));
     }

@@ -2,9 +2,10 @@
 // keyboard. Characters become typed text: X-Plane hands a character outside ASCII to the key
 // callback as its UTF-8 bytes, one call each, and they are put back together into whole
 // characters here. Backspace, Delete, Enter, Tab, the arrows, Home, End, Page Up and Page Down
-// become key presses; Control or Alt with a letter or digit a shortcut key. The modifier flags
-// become Shift, Control and Alt going down and up in the page as they change, so the page
-// never keeps one down after the keyboard goes back. Escape asks for the keyboard to go back.
+// become key presses; Control or Alt with a letter or digit and no character a shortcut key.
+// The modifier flags become Shift, Control and Alt going down and up in the page as they
+// change, so the page never keeps one down after the keyboard goes back. Escape asks for the
+// keyboard to go back.
 // Pure logic: the caller sends what it is given.
 #pragma once
 

@@ -60,7 +60,8 @@ void panelPointerReleased()
 void onBrowserTextFocus(bool takesText)
 {
     try {
-        const bool answersClick = std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
+        const bool answersClick =
+            std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
         if (!takesText) {
             letGo(false);
         } else if (answersClick) {

@@ -19,10 +19,6 @@ bool onPage(std::int64_t pageX, std::int64_t pageY)
     return pageX >= 0 && pageX < pageWidth.load() && pageY >= 0 && pageY < pageHeight.load();
 }
 
-PointerTracker pointer;
-
-void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
-
 // Truncation toward zero, pinned to int so a point far off the window cannot overflow.
 int truncateToInt(float value)
 {
@@ -71,6 +67,10 @@ bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& p
 }
 
 namespace {
+
+PointerTracker pointer;
+
+void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
 
 // The page point under (x, y) by the click mapping, clamped onto the page, so a drag beyond the
 // panel's edge holds at the edge; empty for a window or page without area.

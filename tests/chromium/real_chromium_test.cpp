@@ -317,7 +317,8 @@ protected:
                         "\nhover off\nwait 3\nscreenshot " + file("off.png") + "\nquit\n");
         // The page's reports leave it as the events happen; let the last one land.
         eventually([&] { return server_.reports().size() >= 4; }, 10);
-        for (const std::string& report : server_.reports()) story.reports.push_back(report.substr(0, report.find("&at=")));
+        for (const std::string& report : server_.reports())
+            story.reports.push_back(report.substr(0, report.find("&at=")));
         return story;
     }
     bool focusIn(const std::string& stateFile) {
@@ -335,7 +336,8 @@ protected:
         // and left.
         const std::vector<std::string>& r = story.reports;
         EXPECT_NE(std::find(r.begin(), r.end(), "/report?text=KSEA%20%E2%86%92%20KPDX%2012"), r.end()) << story.log;
-        const auto slider = std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.rfind("/report?slider=", 0) == 0; });
+        const auto slider =
+            std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.rfind("/report?slider=", 0) == 0; });
         ASSERT_NE(slider, r.end());
         const int value = std::stoi(slider->substr(15));
         EXPECT_GE(value, 40);

@@ -113,7 +113,10 @@ int handle(XPLMCommandRef which, XPLMCommandPhase phase, void* refcon) {
         if (which == mess) leaveMess = true;
         if (which == recolour) blueA = !blueA;
         if (which == focusA || which == focusB || which == focusC || which == focusNone) {
-            XPLMTakeKeyboardFocus(which == focusA ? windowA : which == focusB ? windowB : which == focusC ? windowC : nullptr);
+            XPLMTakeKeyboardFocus(which == focusA   ? windowA
+                                  : which == focusB ? windowB
+                                  : which == focusC ? windowC
+                                                    : nullptr);
             say("focus A=%d B=%d none=%d", XPLMHasKeyboardFocus(windowA), XPLMHasKeyboardFocus(windowB),
                 XPLMHasKeyboardFocus(nullptr));
         }

@@ -96,6 +96,11 @@ TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped)
     type("x", xplm_UpFlag);   // a release types nothing
     type("x", 0);             // a repeat types again
     EXPECT_EQ(typed, "x");
+    // AltGr, reported as Control and Alt, with the character it makes: typing, not a shortcut.
+    const KeyInput altGr = t.translate('@', xplm_DownFlag | xplm_ControlFlag | xplm_OptionAltFlag, 'Q');
+    EXPECT_EQ(altGr.text, "@");
+    EXPECT_EQ(describe(altGr.keys), (std::vector<std::string>{"rawKeyDown Control 2", "rawKeyDown Alt 3"}));
+    t.releaseAll();
     // A lead byte cut short by a plain character, a stray continuation, an overlong form and a
     // surrogate: each dropped, the characters around them kept.
     typed.clear();

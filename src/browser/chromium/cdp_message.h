@@ -1,6 +1,7 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// that ends the page, the page's report of its text focus, or something we ignore. The I/O thread of cdp::Connection calls this for
-// every message it reads from the pipe; it touches nothing but its arguments.
+// that ends the page, the page's report of its text focus, or something we ignore. The I/O
+// thread of cdp::Connection calls this for every message it reads from the pipe; it touches
+// nothing but its arguments.
 #pragma once
 
 #include <cstdint>
@@ -40,8 +41,9 @@ using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
 // taken out of `pending` and turned into `reply`, and so is the page's report of its text
-// focus; other events and replies nobody waits for leave `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
-// JSON object, or the page has crashed or been detached.
+// focus; other events and replies nobody waits for leave `reply` empty. False, with
+// `lostReason`, when the message ends the connection: it is not a JSON object, or the page has
+// crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);
 

@@ -76,6 +76,7 @@ int navigationsUnanswered = 0;
 Clock::time_point lastNavigationSent;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
+RepeatingLine inputTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
 int viewportWidth = 768;
 int viewportHeight = 512;
@@ -121,6 +122,16 @@ void sendViewport() {
 
 void sendToPage(cdp::Request request, const devtools::Command& command) {
     connection->send(request, command.method, command.params, pageSession);
+}
+
+// Pointer moves go out every frame: trouble sending them is told when it starts.
+void sendInput(const devtools::Command& command) {
+    try {
+        sendToPage(cdp::Request::Input, command);
+        inputTrouble.clear();
+    } catch (const std::exception& e) {
+        if (inputTrouble.due()) debugLog("CV: could not send input to the page: %s\n", e.what());
+    }
 }
 
 void sendNavigate(const std::wstring& url) {
@@ -501,31 +512,16 @@ void sendBrowserClick(int pageX, int pageY) {
 }
 
 void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
-    if (stage != Stage::Ready) return;
-    try {
-        sendToPage(cdp::Request::Input,
-                   devtools::mouseEvent(what, cdp::pageToCss(pageX, pageZoom), cdp::pageToCss(pageY, pageZoom)));
-    } catch (const std::exception& e) {
-        debugLog("CV: could not send mouse input: %s\n", e.what());
-    }
+    if (stage == Stage::Ready)
+        sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageZoom), cdp::pageToCss(pageY, pageZoom)));
 }
 
 void sendBrowserKey(const PageKey& key) {
-    if (stage != Stage::Ready) return;
-    try {
-        sendToPage(cdp::Request::Input, devtools::keyEvent(key));
-    } catch (const std::exception& e) {
-        debugLog("CV: could not send a key: %s\n", e.what());
-    }
+    if (stage == Stage::Ready) sendInput(devtools::keyEvent(key));
 }
 
 void sendBrowserText(const std::string& utf8) {
-    if (stage != Stage::Ready) return;
-    try {
-        sendToPage(cdp::Request::Input, devtools::insertText(utf8));
-    } catch (const std::exception& e) {
-        debugLog("CV: could not send typed text: %s\n", e.what());
-    }
+    if (stage == Stage::Ready) sendInput(devtools::insertText(utf8));
 }
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
