@@ -188,12 +188,14 @@ void onAttached(const std::string& sessionId) {
     // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
-    sendViewport();
-    // Before the page loads, so its documents carry the focus reports from the start.
+    // Before the page loads, so its documents carry the focus reports from the start. Sent
+    // ahead of the viewport, which Chromium can take a second to answer, so that the page load
+    // waiting for them does not wait for it too.
     focusChannelRefused = false;
     const auto channel = devtools::textFocusChannel();
     focusChannelUnanswered = static_cast<int>(channel.size());
     for (const devtools::Command& command : channel) sendToPage(cdp::Request::FocusChannel, command);
+    sendViewport();
     bringUpViewportPending = true;
     stage = Stage::Ready;
 }
