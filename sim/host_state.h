@@ -187,6 +187,11 @@ public:
     // cannot be opened.
     bool watch(int x, int y, const std::string& path, std::string& error);
     bool unwatch();  // false when nothing was watched
+    // Runs frames until the pixel has the colour `rgb` (each channel within 24), at most
+    // `maxFrames`; false with a message when it never does, off the desktop or without a GL
+    // context. A script waits on what it needs to see instead of for a fixed time.
+    bool runUntilPixel(int x, int y, const std::array<std::uint8_t, 3>& rgb, std::int64_t maxFrames,
+                       std::string& error);
 
     // --- what the XPLM functions call (xplm_api.cpp)
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }

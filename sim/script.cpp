@@ -4,6 +4,7 @@
 #include "keyboard.h"
 #include "utf8_path.h"
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -82,6 +83,13 @@ bool parseInt(const std::string& text, int& value) {
     double d = 0;
     if (!parseNumber(text, d) || d != std::floor(d) || d < -2147483648.0 || d > 2147483647.0) return false;
     value = static_cast<int>(d);
+    return true;
+}
+
+// Six hexadecimal digits, as in "ff0000".
+bool parseColour(const std::string& text, std::array<std::uint8_t, 3>& rgb) {
+    if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(std::stoi(text.substr(2 * c, 2), nullptr, 16));
     return true;
 }
 
@@ -338,6 +346,21 @@ public:
             }
             if (!intArg(1, x) || !intArg(2, y)) return false;
             return host_.watch(x, y, restAfterWords(text, 3), error);
+        }
+        if (verb == "until") {
+            int x = 0, y = 0;
+            double seconds = 0;
+            if (!needArgs(4, 4, "until X Y RRGGBB SECONDS") || !intArg(1, x) || !intArg(2, y)) return false;
+            std::array<std::uint8_t, 3> rgb{};
+            if (!parseColour(w[3], rgb)) {
+                error = "'" + w[3] + "' is not a colour RRGGBB";
+                return false;
+            }
+            if (!parseNumber(w[4], seconds) || seconds < 0) {
+                error = "'" + w[4] + "' is not a number of seconds";
+                return false;
+            }
+            return host_.runUntilPixel(x, y, rgb, std::llround(seconds * host_.fps()), error);
         }
         if (verb == "unwatch") {
             if (!needArgs(0, 0, "unwatch")) return false;

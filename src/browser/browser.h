@@ -3,7 +3,7 @@
 // whole seam. Everything here is called on the simulator's main thread only.
 //
 // Bring-up is asynchronous: until the view exists browserViewReady() is false, and callers
-// skip reloads and clicks and log that they cannot find the view. Every completion the
+// skip reloads and log that they cannot find the view. Every completion the
 // backend delivers (bring-up steps, snapshots) runs on the main thread.
 #pragma once
 
@@ -38,7 +38,9 @@ void navigateBrowser(const std::wstring& url);
 // Applies a zoom factor (1.0 = 100 %). A factor the browser refuses changes nothing there.
 void setBrowserZoom(double factor);
 
-// Sends a left press and release at a page pixel (top-left origin, y down).
+// Sends a left press and release at a page pixel (top-left origin, y down). Ignored while no
+// page has been shown yet; a backend that brings its browser back after a failure may keep a
+// click taken meanwhile (on the last picture) and pass it on once the page is back.
 void sendBrowserClick(int pageX, int pageY);
 
 // Pointer input beyond the plain click, at a page pixel: moves, a drag's press, moves and

@@ -43,6 +43,15 @@ bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
     const float fractionY = static_cast<float>(static_cast<std::int64_t>(y) - bottom) /
                             static_cast<float>(static_cast<std::int64_t>(top) - bottom);
     pageY = truncateToInt((1.0f - fractionY) * static_cast<float>(pageHeight.load()));
+    // A point on the right or bottom edge lands one pixel past the page; it is on the window,
+    // so it is clamped onto the page as on the desktop rather than passed through the panel.
+    const std::int64_t intoX = static_cast<std::int64_t>(x) - left, downY = static_cast<std::int64_t>(top) - y;
+    const bool onWindow = intoX >= 0 && intoX <= static_cast<std::int64_t>(right) - left && downY >= 0 &&
+                          downY <= static_cast<std::int64_t>(top) - bottom;
+    if (onWindow && pageWidth.load() > 0 && pageHeight.load() > 0) {
+        pageX = std::min(pageX, pageWidth.load() - 1);
+        pageY = std::min(pageY, pageHeight.load() - 1);
+    }
     return onPage(pageX, pageY);
 }
 
@@ -127,7 +136,6 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
             debugLog("CV: Bounds invalid.\n");
             return 0;
         }
-        if (!browserViewReady()) return 1;
         sendBrowserClick(pageX, pageY);
         if (fullInput()) {
             pointer.clicked({pageX, pageY});

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "panel/panel_window.h"
+#include "panel/quad_state.h"
 #include "panel/unpack_state.h"
 #include "pipeline/frame.h"
 #include "platform/gl.h"
@@ -82,6 +83,10 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
         }
 
         XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+        // Unit 0 made the active one again through X-Plane's own cache, whatever unit the
+        // graphics state left active: the texture state below is the active unit's.
+        XPLMBindTexture2d(panelTexture, 0);
+        const TexturedQuadState quad;
         glColor3f(1.0f, 1.0f, 1.0f);
         // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
         glBegin(GL_QUADS);

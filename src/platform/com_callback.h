@@ -48,11 +48,17 @@ public:
     }
 
     HRESULT STDMETHODCALLTYPE Invoke(Args... args) override {
+        // The call may let go of the browser's last reference (an event handler that removes
+        // its own registration); the object stays until the call is over.
+        AddRef();
+        HRESULT result = S_OK;
         try {
-            return function_ ? function_(args...) : S_OK;
+            if (function_) result = function_(args...);
         } catch (...) {
-            return E_UNEXPECTED;
+            result = E_UNEXPECTED;
         }
+        Release();
+        return result;
     }
 
 private:

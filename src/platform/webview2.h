@@ -39,7 +39,23 @@ enum COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS : std::int32_t {
     COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON = 1,
 };
 
+// Which of the browser's processes failed (ProcessFailed). Values as published; later runtimes
+// may add kinds, so a value not listed here must be expected too.
+enum COREWEBVIEW2_PROCESS_FAILED_KIND : std::int32_t {
+    COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED = 0,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED = 1,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE = 2,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_FRAME_RENDER_PROCESS_EXITED = 3,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_UTILITY_PROCESS_EXITED = 4,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_SANDBOX_HELPER_PROCESS_EXITED = 5,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED = 6,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_PLUGIN_PROCESS_EXITED = 7,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_PPAPI_BROKER_PROCESS_EXITED = 8,
+    COREWEBVIEW2_PROCESS_FAILED_KIND_UNKNOWN_PROCESS_EXITED = 9,
+};
+
 static_assert(sizeof(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT) == 4);
+static_assert(sizeof(COREWEBVIEW2_PROCESS_FAILED_KIND) == 4);
 static_assert(sizeof(COREWEBVIEW2_MOUSE_EVENT_KIND) == 4);
 static_assert(sizeof(COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS) == 4);
 
@@ -69,6 +85,14 @@ inline constexpr IID IID_ICoreWebView2CreateCoreWebView2CompositionControllerCom
     0x02fab84b, 0x1428, 0x4fb7, {0xad, 0x45, 0x1b, 0x2e, 0x64, 0x73, 0x61, 0x84}};
 inline constexpr IID IID_ICoreWebView2CapturePreviewCompletedHandler = {
     0x697e05e9, 0x3d8f, 0x45fa, {0x96, 0xf4, 0x8f, 0xfe, 0x1e, 0xde, 0xda, 0xf5}};
+inline constexpr IID IID_ICoreWebView2ProcessFailedEventHandler = {
+    0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
+inline constexpr IID IID_ICoreWebView2ProcessFailedEventArgs = {
+    0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
+inline constexpr IID IID_ICoreWebView2NavigationCompletedEventHandler = {
+    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
+inline constexpr IID IID_ICoreWebView2NavigationCompletedEventArgs = {
+    0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}};
 
 // ---- interface generation ----
 //
@@ -112,6 +136,23 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2CompositionControllerComple
 
 #define CV_CAPTURE_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2CapturePreviewCompletedHandler, IUnknown, CV_CAPTURE_COMPLETED_METHODS)
+
+#define CV_PROCESS_FAILED_ARGS_METHODS(M) M(get_ProcessFailedKind, (COREWEBVIEW2_PROCESS_FAILED_KIND * kind))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventArgs, IUnknown, CV_PROCESS_FAILED_ARGS_METHODS)
+
+#define CV_PROCESS_FAILED_HANDLER_METHODS(M) \
+    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2ProcessFailedEventArgs * args))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventHandler, IUnknown, CV_PROCESS_FAILED_HANDLER_METHODS)
+
+#define CV_NAVIGATION_COMPLETED_ARGS_METHODS(M) \
+    M(get_IsSuccess, (BOOL * isSuccess))         \
+    M(get_WebErrorStatus, (std::int32_t * status)) \
+    M(get_NavigationId, (UINT64 * navigationId))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventArgs, IUnknown, CV_NAVIGATION_COMPLETED_ARGS_METHODS)
+
+#define CV_NAVIGATION_COMPLETED_HANDLER_METHODS(M) \
+    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2NavigationCompletedEventArgs * args))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, CV_NAVIGATION_COMPLETED_HANDLER_METHODS)
 
 #define CV_WEBVIEW_METHODS(M)                                                        \
     M(get_Settings, (IUnknown * *settings))                                          \
@@ -190,6 +231,9 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment3, ICoreWebView2Environment2, CV_E
 
 static_assert(ICoreWebView2Slots::Navigate == 5);
 static_assert(ICoreWebView2Slots::add_NavigationStarting == 7);
+static_assert(ICoreWebView2Slots::add_NavigationCompleted == 15);
+static_assert(ICoreWebView2Slots::remove_NavigationCompleted == 16);
+static_assert(ICoreWebView2Slots::add_ProcessFailed == 25);
 static_assert(ICoreWebView2Slots::remove_ProcessFailed == 26);
 static_assert(ICoreWebView2Slots::CapturePreview == 30);
 static_assert(ICoreWebView2ControllerSlots::put_IsVisible == 4);
@@ -207,6 +251,9 @@ static_assert(ICoreWebView2Environment3Slots::CreateCoreWebView2PointerInfo == 1
 static_assert(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandlerSlots::Invoke == 3);
 static_assert(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandlerSlots::Invoke == 3);
 static_assert(ICoreWebView2CapturePreviewCompletedHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2ProcessFailedEventArgsSlots::get_ProcessFailedKind == 3);
+static_assert(ICoreWebView2ProcessFailedEventHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2NavigationCompletedEventHandlerSlots::Invoke == 3);
 
 // A virtual destructor or a second base would add or shift slots: each interface is one
 // vtable pointer and nothing else.
@@ -221,6 +268,10 @@ CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Environment3)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CapturePreviewCompletedHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventArgs)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventArgs)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventHandler)
 #undef CV_WEBVIEW2_CHECK_SHAPE
 
 // ---- the loader ----
@@ -232,3 +283,34 @@ using CreateCoreWebView2EnvironmentWithOptionsFunction = HRESULT(STDAPICALLTYPE*
 
 inline constexpr const char* kCreateEnvironmentExportName = "CreateCoreWebView2EnvironmentWithOptions";
 inline constexpr const wchar_t* kWebView2LoaderFileName = L"WebView2Loader.dll";
+
+// ---- the installed runtime's client library ----
+
+// What a loader does when it finds the Evergreen runtime itself (docs/windows.md cites the
+// sources): EdgeUpdate's client state key of the stable channel names the runtime's version
+// folder in its value "EBWebView", in the 32-bit registry view for a per-machine install and in
+// HKEY_CURRENT_USER for a per-user one; the client library lies in that folder at
+// EBWebView\x64\EmbeddedBrowserWebView.dll.
+inline constexpr const wchar_t* kEvergreenClientStateKey =
+    L"SOFTWARE\\Microsoft\\EdgeUpdate\\ClientState\\{F3017226-FE2A-4295-8BDF-00C3A9A7E4C5}";
+inline constexpr const wchar_t* kEvergreenFolderValue = L"EBWebView";
+inline constexpr const wchar_t* kEvergreenClientLibrary = L"EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+
+// How the runtime was found: 0 installed (Evergreen), 1 a fixed version shipped with the app.
+enum WEBVIEW2_RUNTIME_TYPE : std::int32_t {
+    WEBVIEW2_RUNTIME_TYPE_INSTALLED = 0,
+    WEBVIEW2_RUNTIME_TYPE_REDISTRIBUTABLE = 1,
+};
+
+// The client library's export that the loader function forwards to: whether to join a browser
+// process already running on the same user data folder, how the runtime was found, then the
+// loader function's last three arguments.
+using CreateWebViewEnvironmentWithOptionsInternalFunction = HRESULT(STDAPICALLTYPE*)(
+    bool checkRunningInstance, WEBVIEW2_RUNTIME_TYPE runtimeType, PCWSTR userDataFolder,
+    IUnknown* environmentOptions, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+inline constexpr const char* kCreateEnvironmentInternalExportName = "CreateWebViewEnvironmentWithOptionsInternal";
+
+// The library's own word on whether it still runs anything for its callers: S_OK when it may
+// be unloaded.
+using DllCanUnloadNowFunction = HRESULT(STDAPICALLTYPE*)();
+inline constexpr const char* kDllCanUnloadNowExportName = "DllCanUnloadNow";

@@ -15,13 +15,12 @@ constexpr double zoomStep = 0.05;
 constexpr float zoomUpperLimit = 2.0f;
 constexpr double zoomLowerLimit = 0.1;
 
-// Reapplies and records the zoom once the browser can take it; before that only zoomLevel
-// changes and the controller starts with it.
+// Records the zoom for the file whatever the browser's state, and applies it once the browser
+// can take it; a browser still on its way (or started again) comes up with zoomLevel.
 void applyZoom()
 {
-    if (!browserControllerReady()) return;
-    setBrowserZoom(static_cast<double>(zoomLevel));
     storeZoomLevel();
+    if (browserControllerReady()) setBrowserZoom(static_cast<double>(zoomLevel));
 }
 
 }  // namespace

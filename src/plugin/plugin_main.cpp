@@ -79,7 +79,7 @@ int startFailed(char* outDescription, const char* reason)
 PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription)
 {
     try {
-        XPLMDebugString("Pluginstart: Corvane Toolbar v0.7\n");
+        XPLMDebugString("Pluginstart: Corvane Toolbar v" CV_VERSION "\n");
         enableNativePaths();
         loadSettings();
         if (!initBrowserThread()) {

@@ -150,11 +150,19 @@ void reportGlState() {
     GLint unitAfter = 0, boundAfter = 0;
     glGetIntegerv(kActiveTexture, &unitAfter);
     glGetIntegerv(kTextureBinding2D, &boundAfter);
+    // Unit 0's texture environment and matrix, now that it is the active unit.
+    GLint environment = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+    GLfloat matrix[16] = {};
+    glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+    const GLfloat identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     say("gl unpack-buffer=%s row-length=%d skip-rows=%d skip-pixels=%d alignment=%d unit=%d texture=%s blend=%d "
-        "unit0-after-bind=%s",
+        "unit0-after-bind=%s cull=%d tex-env=%s tex-matrix=%s",
         unpackBuffer != 0 ? "bound" : "none", rowLength, skipRows, skipPixels, alignment,
         static_cast<int>(unit - kTexture0), texture != 0 ? "bound" : "none", blend,
-        unitAfter == static_cast<GLint>(kTexture0) && boundAfter == texture ? "same" : "different");
+        unitAfter == static_cast<GLint>(kTexture0) && boundAfter == texture ? "same" : "different",
+        glIsEnabled(GL_CULL_FACE) == GL_TRUE ? 1 : 0, environment == GL_MODULATE ? "modulate" : "other",
+        std::memcmp(matrix, identity, sizeof matrix) == 0 ? "identity" : "moved");
 }
 
 void draw(XPLMWindowID window, void*) {
@@ -173,6 +181,8 @@ void draw(XPLMWindowID window, void*) {
         glColor3f(1.0f, 1.0f, 1.0f);
     } else {
         XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
+        // The quads below are wound clockwise: culling would remove them.
+        glDisable(GL_CULL_FACE);
         // A red (blue while recoloured), B green.
         if (window == windowA) {
             blueA ? glColor3f(0.0f, 0.0f, 1.0f) : glColor3f(1.0f, 0.0f, 0.0f);

@@ -504,6 +504,27 @@ TEST_F(HostTest, WatchWritesThePixelAtOnceAndAgainOnTheFrameItsColourChanges) {
     std::remove(path.c_str());
 }
 
+TEST_F(HostTest, UntilRunsFramesUntilThePixelShowsTheColourAndIsAScriptErrorWhenItNeverDoes) {
+    start();
+    // A turns blue from the frame after the cue; the desktop as last drawn still shows it red.
+    run("frames 1; command fixture/recolour; until 300 900 0000ff 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 1 frame"));
+    // Near enough is enough (each channel within 24), and a colour already there runs no frame.
+    run("until 300 900 1010e8 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 0 frames"));
+
+    std::string error;
+    EXPECT_FALSE(host_->run("until 300 900 00ff00 0.1", error));
+    EXPECT_NE(error.find("until: (300, 900) did not turn 00ff00 within 6 frames; it is 0000ff"), std::string::npos)
+        << error;
+    EXPECT_FALSE(host_->run("until 1920 500 00ff00 1", error));
+    EXPECT_NE(error.find("until: (1920, 500) is not on the desktop"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 blue 1", error));
+    EXPECT_NE(error.find("'blue' is not a colour RRGGBB"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 0000ff", error));
+    EXPECT_NE(error.find("usage: until X Y RRGGBB SECONDS"), std::string::npos) << error;
+}
+
 TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     auto probe = [this](std::uint32_t seed, bool hostile) {
         xpsim::Options options;
@@ -518,21 +539,25 @@ TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a hostile GL state drawn from seed 7"));
     for (const std::string& state : first) {
         // A pixel buffer bound, every unpack parameter off its default, another unit active,
-        // blending on, and another texture bound as XPLMBindTexture2d's cache knows it.
+        // blending on, another texture bound as XPLMBindTexture2d's cache knows it, face
+        // culling on, and unit 0 with another texture environment and a texture matrix.
         EXPECT_EQ(state.rfind("gl unpack-buffer=bound row-length=", 0), 0u) << state;
         EXPECT_EQ(state.find("row-length=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-rows=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-pixels=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("alignment=1 "), std::string::npos) << state;
         EXPECT_EQ(state.find("unit=0 "), std::string::npos) << state;
-        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same"), std::string::npos) << state;
+        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same cull=1 tex-env=other tex-matrix=moved"),
+                  std::string::npos)
+            << state;
     }
     EXPECT_NE(first[0], first[1]) << "each draw gets a state of its own";
     EXPECT_EQ(probe(7, true), first) << "the same seed repeats the same states";
     EXPECT_NE(probe(8, true), first);
     EXPECT_EQ(probe(7, false),
               (std::vector<std::string>(2, "gl unpack-buffer=none row-length=0 skip-rows=0 skip-pixels=0 alignment=4 "
-                                           "unit=0 texture=none blend=0 unit0-after-bind=same")));
+                                           "unit=0 texture=none blend=0 unit0-after-bind=same cull=0 "
+                                           "tex-env=modulate tex-matrix=identity")));
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a clean GL state (--clean-gl)"));
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <utility>
 
 #include "platform/com_callback.h"
@@ -43,16 +44,52 @@ int slotCalledBy(Call call) {
     return probe.calledSlot;
 }
 
+std::wstring text(const IID& id) {
+    wchar_t buffer[40] = {};
+    return StringFromGUID2(id, buffer, 40) > 0 ? buffer : L"";
+}
+
 TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowsers) {
     EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) {
                   v->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, nullptr, nullptr);
               }),
               30);
+    // The events we listen to: a wrong slot would register our handler for another event, or
+    // remove someone else's.
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_NavigationCompleted(nullptr, nullptr); }), 15);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_NavigationCompleted(WebView2EventToken{}); }), 16);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_ProcessFailed(nullptr, nullptr); }), 25);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ProcessFailed(WebView2EventToken{}); }), 26);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }),
+              3);
 
     // The byte order of the GUID parts against the published text form.
-    wchar_t text[40] = {};
-    ASSERT_GT(StringFromGUID2(IID_ICoreWebView2Environment3, text, 40), 0);
-    EXPECT_STREQ(text, L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
+    EXPECT_EQ(text(IID_ICoreWebView2Environment3), L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
+    EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventHandler), L"{79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1}");
+    EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventArgs), L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}");
+    EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventHandler), L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}");
+    EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventArgs), L"{30D68B7D-20D9-4752-A9CA-EC8448FBB5C1}");
+}
+
+// The browser calls an event handler through slot 3 of its vtable with the sender and the
+// arguments, as a C caller would; our handler object must take them there.
+TEST(WebView2Declarations, AnEventHandlerTakesTheBrowsersCallInItsThirdSlot) {
+    ICoreWebView2* seenSender = nullptr;
+    ICoreWebView2ProcessFailedEventArgs* seenArgs = nullptr;
+    auto handler = makeComCallback<ICoreWebView2ProcessFailedEventHandler>(
+        IID_ICoreWebView2ProcessFailedEventHandler,
+        [&](ICoreWebView2* sender, ICoreWebView2ProcessFailedEventArgs* args) {
+            seenSender = sender;
+            seenArgs = args;
+            return S_FALSE;
+        });
+    ASSERT_TRUE(handler);
+    using Invoke = HRESULT(STDMETHODCALLTYPE*)(void*, void*, void*);
+    const auto* vtable = *reinterpret_cast<void* const* const*>(handler.Get());
+    int sender = 0, args = 0;
+    EXPECT_EQ(reinterpret_cast<Invoke>(vtable[3])(handler.Get(), &sender, &args), S_FALSE);
+    EXPECT_EQ(static_cast<void*>(seenSender), static_cast<void*>(&sender));
+    EXPECT_EQ(static_cast<void*>(seenArgs), static_cast<void*>(&args));
 }
 
 TEST(ComCallback, AnswersItsOwnInterfacesCountsReferencesAndKeepsExceptionsIn) {
@@ -113,6 +150,25 @@ TEST(ComCallback, CountsItselfAliveUntilItAndWhatItCapturedAreGone) {
     browsersReference->Release();
     EXPECT_EQ(liveComCallbacks.load(), before);
     EXPECT_EQ(countWhileCapturedStateWent, before + 1);
+}
+
+// An event handler that removes its own registration lets go of the browser's last reference
+// to it while the browser is still calling it: it must live until that call is over.
+ICoreWebView2CapturePreviewCompletedHandler* handlerBeingCalled = nullptr;
+long aliveAfterItsLastRelease = -1;
+
+TEST(ComCallback, OutlivesTheCallThatLetsGoOfItsLastReference) {
+    const long before = liveComCallbacks.load();
+    auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [](HRESULT) {
+            handlerBeingCalled->Release();
+            aliveAfterItsLastRelease = liveComCallbacks.load();
+            return S_OK;
+        });
+    handlerBeingCalled = handler.Detach();  // the browser's reference, the only one
+    EXPECT_EQ(handlerBeingCalled->Invoke(S_OK), S_OK);
+    EXPECT_EQ(aliveAfterItsLastRelease, before + 1);
+    EXPECT_EQ(liveComCallbacks.load(), before);
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 //                     line: "<method> <params>" (plus " session=<id>" for page commands),
 //                     each written at once;
 //   CV_FAKE_CDP_CUES  optional lines of cues; N counts snapshot requests from 1, "N+" means
-//                     that snapshot and every later one:
+//                     that snapshot and every later one. A line "browser K: CUE" is obeyed
+//                     only by the K-th browser started with these cues (counted by the
+//                     "argv" lines in the log), the others ignore it:
 //     size W H            snapshots are W x H pixels (768 x 512 otherwise)
 //     fail N[+]           the snapshot gets an error reply
 //     hang N[+]           the snapshot is never answered
@@ -23,12 +25,19 @@
 //     silent              commands are read and logged, and none is answered
 //     navigate-takes SECONDS  Page.navigate is answered SECONDS after it was asked for, and,
 //                         as in Chromium, a snapshot asked for meanwhile is never answered
+//     held-until-navigation N[+]  the snapshot is not answered until the next navigation
+//                         commits, and then, as Chromium often does, never
+//     page-navigates N    when the snapshot is asked for, the page commits a navigation of its
+//                         own (a clicked link, say), and the snapshot is never answered
 //     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
 //                         up when it is closed
 //     text-field L T R B  the page has a text field over that rectangle of CSS pixels: after
 //                         each left-button release it reports, as the page's focus script
 //                         does, whether the focus takes text (the release was inside)
 //     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
+//
+// As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
+// has been received, each commit is told with a Page.frameNavigated event for the main frame.
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
@@ -44,6 +53,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -69,7 +79,7 @@ struct Cue {
 
 struct Cues {
     int width = 768, height = 512;
-    Cue fail, hang, late, garbagePng, garbageFrame, exitAt;
+    Cue fail, hang, late, garbagePng, garbageFrame, exitAt, heldUntilNavigation, pageNavigates;
     double lateSeconds = 0;
     double navigateSeconds = 0;
     bool noPage = false;
@@ -90,16 +100,35 @@ Cue parseCue(const std::string& text) {
     return cue;
 }
 
+// Which browser this is among those started with the same log: the number of "argv" lines
+// in it, this one's included.
+int browserNumber() {
+    const char* path = std::getenv("CV_FAKE_CDP_LOG");
+    if (path == nullptr) return 1;
+    std::ifstream in(path);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.rfind("argv", 0) == 0 ? 1 : 0;
+    return n;
+}
+
 Cues readCues() {
     Cues cues;
     const char* path = std::getenv("CV_FAKE_CDP_CUES");
     if (path == nullptr) return cues;
     std::ifstream in(path);
+    const int browser = browserNumber();
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string key, value;
-        words >> key >> value;
+        words >> key;
+        if (key == "browser") {
+            std::string number;
+            words >> number;
+            if (std::atoi(number.c_str()) != browser) continue;
+            words >> key;
+        }
+        words >> value;
         if (key == "size") {
             cues.width = std::atoi(value.c_str());
             words >> cues.height;
@@ -136,6 +165,10 @@ Cues readCues() {
             words >> cues.fieldTop >> cues.fieldRight >> cues.fieldBottom;
         } else if (key == "exit-on-text") {
             cues.exitOnText = value;
+        } else if (key == "held-until-navigation") {
+            cues.heldUntilNavigation = parseCue(value);
+        } else if (key == "page-navigates") {
+            cues.pageNavigates = parseCue(value);
         }
     }
     return cues;
@@ -269,9 +302,22 @@ int main(int argc, char** argv) {
     int snapshots = 0;
 
     using Clock = std::chrono::steady_clock;
-    // Replies held back by "late" and "navigate-takes".
-    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;
+    // What "late" and "navigate-takes" hold back: replies, and commits.
+    std::vector<std::pair<Clock::time_point, std::function<void()>>> delayed;
     Clock::time_point navigatingUntil;
+    // Snapshots held by "held-until-navigation": dropped, unanswered, at the next commit.
+    int heldSnapshots = 0;
+    bool pageEnabled = false;
+    int loaders = 0;
+    auto commit = [&](const std::string& loader) {
+        if (heldSnapshots > 0) logLine("dropped " + std::to_string(heldSnapshots) + " snapshot(s) at a commit");
+        heldSnapshots = 0;
+        if (!pageEnabled) return;
+        sendMessage({{"method", "Page.frameNavigated"},
+                     {"params", {{"frame", {{"id", "FAKE-FRAME"}, {"loaderId", loader}, {"url", "https://panel.example/"}}},
+                                 {"type", "Navigation"}}},
+                     {"sessionId", sessionId}});
+    };
 
     std::string buffer;
     char chunk[65536];
@@ -281,8 +327,9 @@ int main(int argc, char** argv) {
         for (auto it = delayed.begin(); it != delayed.end();) {
             const auto now = Clock::now();
             if (it->first <= now) {
-                sendMessage(it->second);
+                const auto action = std::move(it->second);
                 it = delayed.erase(it);
+                action();
                 continue;
             }
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(it->first - now).count();
@@ -331,19 +378,39 @@ int main(int argc, char** argv) {
                 sendMessage({{"method", "Target.attachedToTarget"},
                              {"params", {{"sessionId", sessionId}, {"waitingForDebugger", false}}}});
                 reply["result"] = {{"sessionId", sessionId}};
+            } else if (method == "Page.enable") {
+                pageEnabled = true;
+                reply["result"] = nlohmann::json::object();
             } else if (method == "Page.navigate") {
-                reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", "FAKE-LOADER"}};
+                const std::string loader = "FAKE-LOADER-" + std::to_string(++loaders);
+                reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", loader}};
+                auto answerAndCommit = [&, reply, loader] {
+                    sendMessage(reply);
+                    commit(loader);
+                };
                 if (cues.navigateSeconds > 0) {
                     navigatingUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                          std::chrono::duration<double>(cues.navigateSeconds));
-                    delayed.emplace_back(navigatingUntil, reply);
-                    continue;
+                    delayed.emplace_back(navigatingUntil, answerAndCommit);
+                } else {
+                    answerAndCommit();
                 }
+                continue;
             } else if (method == "Page.captureScreenshot") {
                 ++snapshots;
                 if (cues.exitAt.matches(snapshots)) return 0;
                 if (Clock::now() < navigatingUntil) continue;
                 if (cues.hang.matches(snapshots)) continue;
+                if (cues.heldUntilNavigation.matches(snapshots)) {
+                    ++heldSnapshots;
+                    continue;
+                }
+                if (cues.pageNavigates.matches(snapshots)) {
+                    ++heldSnapshots;
+                    logLine("the page navigates");
+                    commit("FAKE-LOADER-PAGE-" + std::to_string(snapshots));
+                    continue;
+                }
                 if (cues.garbageFrame.matches(snapshots)) {
                     writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));
                     continue;
@@ -359,7 +426,7 @@ int main(int argc, char** argv) {
                 if (cues.late.matches(snapshots)) {
                     const auto after = std::chrono::duration_cast<Clock::duration>(
                         std::chrono::duration<double>(cues.lateSeconds));
-                    delayed.emplace_back(Clock::now() + after, reply);
+                    delayed.emplace_back(Clock::now() + after, [reply] { sendMessage(reply); });
                     continue;
                 }
             } else if (method == "Input.dispatchMouseEvent" && cues.textField && params.value("type", "") == "mouseReleased") {

@@ -3,8 +3,12 @@
 #include <wincodec.h>
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/com_callback.h"
@@ -43,6 +47,12 @@ struct EnvironmentBase : ICoreWebView2Environment3 {
     CV_ENVIRONMENT_METHODS(STANDIN_NOT_IMPLEMENTED)
     CV_ENVIRONMENT2_METHODS(STANDIN_NOT_IMPLEMENTED)
     CV_ENVIRONMENT3_METHODS(STANDIN_NOT_IMPLEMENTED)
+};
+struct ProcessFailedArgsBase : ICoreWebView2ProcessFailedEventArgs {
+    CV_PROCESS_FAILED_ARGS_METHODS(STANDIN_NOT_IMPLEMENTED)
+};
+struct NavigationCompletedArgsBase : ICoreWebView2NavigationCompletedEventArgs {
+    CV_NAVIGATION_COMPLETED_ARGS_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 
 // Reference counting and the live-object count shared by the stand-in objects.
@@ -83,21 +93,123 @@ void snapshotSize(int& width, int& height) {
     }
 }
 
-// The corner-mark picture as a PNG into the stream; needs COM on this thread.
-HRESULT writeSnapshotPng(IStream* stream, int width, int height) {
+// The picture as a PNG into the stream; needs COM on this thread.
+HRESULT writeSnapshotPng(IStream* stream, int width, int height, unsigned serial, bool errorPage) {
     ComPtr<IWICImagingFactory> factory;
     HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
                                   reinterpret_cast<void**>(factory.GetAddressOf()));
     if (FAILED(hr)) return hr;
-    const std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height);
+    const std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height, serial, errorPage);
     return wic_png::encodeBgra(factory.Get(), stream, pixels.data(), pixels.size(), width, height);
 }
 
 constexpr DWORD kLateSnapshotMs = 12000;  // past the plugin's 10 s time-out
+// The real runtime repeats an unresponsive page's report every few seconds while it hangs.
+constexpr ULONGLONG kUnresponsiveRepeatMs = 3000;
+
+// What every call on an object of a browser whose process has exited answers: the objects are
+// closed for good ("The WebView automatically moves to the Closed state").
+const HRESULT kClosed = HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+
+// slow-bringup=MS: each bring-up step (environment, controller) is answered MS ms late, as a
+// runtime starting for the first time takes seconds.
+DWORD bringUpDelayMs() { return static_cast<DWORD>(std::max(0, cueNumber("slow-bringup="))); }
+
+class WebView;
+
+// One stand-in browser: what the real runtime's browser process is to the environment, the
+// controller and the view made under it. Its faults come on cue, counted by the snapshots it
+// has answered; every browser counts from 1, so a fault comes back with each new browser.
+struct Browser {
+    int id = 0;
+    bool exited = false;  // browser-exit: its objects are closed
+    int snapshotsAnswered = 0;
+    enum class Page { Shown, Crashed, Hung } page = Page::Shown;
+    unsigned shownSerial = 0;  // the serial of the last fresh picture it served
+    bool answering = true;     // stop-answering: later captures are held
+    ULONGLONG unresponsiveToldAt = 0;
+    WebView* view = nullptr;   // its view, while that exists
+
+    // True, with the call recorded, when the call must fail because the browser has exited.
+    bool refuses(const char* call) const {
+        if (!exited) return false;
+        record(format("closed %s hr=0x%08lX", call, static_cast<unsigned long>(kClosed)));
+        return true;
+    }
+};
+
+void faultsAfterSnapshot(Browser& browser);
+
+// Numbers the fresh pictures of the whole process, so a picture of a new browser is newer too.
+unsigned lastSerial = 0;
+int lastBrowserId = 0;
+
+class ProcessFailedArgs final : public ProcessFailedArgsBase, public Counted {
+public:
+    explicit ProcessFailedArgs(COREWEBVIEW2_PROCESS_FAILED_KIND kind) : kind_(kind) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2ProcessFailedEventArgs))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2ProcessFailedEventArgs*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+    HRESULT STDMETHODCALLTYPE get_ProcessFailedKind(COREWEBVIEW2_PROCESS_FAILED_KIND* kind) override {
+        if (kind == nullptr) return E_POINTER;
+        *kind = kind_;
+        return S_OK;
+    }
+
+private:
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind_;
+};
+
+class NavigationCompletedArgs final : public NavigationCompletedArgsBase, public Counted {
+public:
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2NavigationCompletedEventArgs))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2NavigationCompletedEventArgs*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+    HRESULT STDMETHODCALLTYPE get_IsSuccess(BOOL* isSuccess) override {
+        if (isSuccess == nullptr) return E_POINTER;
+        *isSuccess = TRUE;
+        return S_OK;
+    }
+};
+
+const char* kindName(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+    switch (kind) {
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED: return "browser-exit";
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED: return "render-exit";
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE: return "render-hang";
+    case COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED: return "gpu-exit";
+    default: return "other";
+    }
+}
 
 class WebView final : public WebViewBase, public Counted {
 public:
-    explicit WebView(HWND client) : client_(client) {}
+    WebView(HWND client, std::shared_ptr<Browser> browser) : client_(client), browser_(std::move(browser)) {
+        browser_->view = this;
+    }
+    ~WebView() override {
+        if (browser_->view == this) browser_->view = nullptr;
+        // What the client never removed goes with the view.
+        if (!processFailed_.empty() || !navigationCompleted_.empty())
+            record(format("view released with %d handler(s) registered",
+                          static_cast<int>(processFailed_.size() + navigationCompleted_.size())));
+    }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -112,8 +224,29 @@ public:
 
     HRESULT STDMETHODCALLTYPE Navigate(LPCWSTR uri) override {
         checkThread("navigate");
+        if (browser_->refuses("navigate")) return kClosed;
         record("navigate " + narrow(uri));
+        // A navigation gets the page a new process: one that crashed or hangs is replaced.
+        if (browser_->page != Browser::Page::Shown) {
+            browser_->page = Browser::Page::Shown;
+            record("page process replaced");
+        }
+        for (const auto& [token, handler] : navigationCompleted_) raiseNavigationCompleted(token, handler);
         return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("NavigationCompleted", IID_ICoreWebView2NavigationCompletedEventHandler, handler, token,
+                          navigationCompleted_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_NavigationCompleted(WebView2EventToken token) override {
+        return removeHandler("NavigationCompleted", token, navigationCompleted_);
+    }
+    HRESULT STDMETHODCALLTYPE add_ProcessFailed(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("ProcessFailed", IID_ICoreWebView2ProcessFailedEventHandler, handler, token, processFailed_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_ProcessFailed(WebView2EventToken token) override {
+        return removeHandler("ProcessFailed", token, processFailed_);
     }
 
     HRESULT STDMETHODCALLTYPE CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT imageFormat,
@@ -121,17 +254,22 @@ public:
                                              ICoreWebView2CapturePreviewCompletedHandler* handler) override {
         checkThread("capture");
         if (imageStream == nullptr || handler == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("capture")) return kClosed;
         if (cue("refuse-snapshot")) {
             record("capture refused");
             return E_FAIL;
         }
         record(format("capture requested format=%d", static_cast<int>(imageFormat)));
+        recordHeld(browser_->id);
+        if (browser_->page == Browser::Page::Hung &&
+            GetTickCount64() - browser_->unresponsiveToldAt >= kUnresponsiveRepeatMs)
+            failProcess(COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE);
         Completion completion;
         completion.what = "capture";
         completion.client = client_;
         completion.handler = handler;
         completion.object = imageStream;
-        completion.answer = [imageFormat](Completion& c) {
+        completion.answer = [imageFormat, browser = browser_](Completion& c) {
             HRESULT result = E_FAIL;
             int width = 0, height = 0;
             snapshotSize(width, height);
@@ -140,12 +278,22 @@ public:
             } else if (imageFormat != COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG) {
                 record("capture failed: only PNG is served");
             } else {
-                result = writeSnapshotPng(static_cast<IStream*>(c.object.Get()), width, height);
+                // A hung page shows what it showed last; a crashed one the error page.
+                const bool errorPage = browser->page == Browser::Page::Crashed;
+                if (browser->page == Browser::Page::Shown) browser->shownSerial = ++lastSerial;
+                record(errorPage ? std::string("picture error-page") : format("picture serial=%u", browser->shownSerial));
+                result = writeSnapshotPng(static_cast<IStream*>(c.object.Get()), width, height, browser->shownSerial,
+                                          errorPage);
                 record(format("capture done %dx%d hr=0x%08lX", width, height, static_cast<unsigned long>(result)));
             }
-            return handlerOf<ICoreWebView2CapturePreviewCompletedHandler>(c)->Invoke(result);
+            const HRESULT returned = handlerOf<ICoreWebView2CapturePreviewCompletedHandler>(c)->Invoke(result);
+            faultsAfterSnapshot(*browser);
+            return returned;
         };
-        if (cue("hold-snapshots")) {
+        if (!browser_->answering) {
+            completion.browser = browser_->id;
+            oweHeld(std::move(completion));
+        } else if (cue("hold-snapshots")) {
             oweHeld(std::move(completion));
         } else if (cue("late-first-snapshot") && ++captures_ == 1) {
             record(format("capture delayed %lu s", kLateSnapshotMs / 1000));
@@ -157,14 +305,117 @@ public:
         return S_OK;
     }
 
+    // Tells the client's ProcessFailed handlers, through its message queue as the runtime does.
+    // A browser process that exits closes the view: it is told once more, then lets go of
+    // every handler.
+    void failProcess(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
+        const bool closing = kind == COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+        if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE)
+            browser_->unresponsiveToldAt = GetTickCount64();
+        if (processFailed_.empty()) record(format("process-failed kind=%d told to nobody", static_cast<int>(kind)));
+        for (const auto& [token, handler] : processFailed_) {
+            Completion completion;
+            completion.what = format("process-failed kind=%d", static_cast<int>(kind));
+            completion.client = client_;
+            completion.handler = handler;
+            completion.answer = [view = ComPtr<WebView>(this), token = token, kind, closing](Completion& c) {
+                if (!closing && !view->processFailed_.count(token)) {
+                    record("process-failed not told: the handler was removed");
+                    return S_OK;
+                }
+                const auto args = adoptComReference<ICoreWebView2ProcessFailedEventArgs>(new ProcessFailedArgs(kind));
+                return handlerOf<ICoreWebView2ProcessFailedEventHandler>(c)->Invoke(view.Get(), args.Get());
+            };
+            owe(std::move(completion));
+        }
+        if (closing) {
+            processFailed_.clear();
+            navigationCompleted_.clear();
+        }
+    }
+
 private:
+    using Handlers = std::map<std::int64_t, ComPtr<IUnknown>>;
+
+    HRESULT addHandler(const char* event, const IID& handlerId, IUnknown* handler, WebView2EventToken* token,
+                       Handlers& handlers) {
+        checkThread(event);
+        if (handler == nullptr || token == nullptr) return E_INVALIDARG;
+        if (browser_->refuses((std::string("add_") + event).c_str())) return kClosed;
+        // The runtime calls the handler through its own interface: the client must pass one.
+        ComPtr<IUnknown> typed;
+        if (FAILED(handler->QueryInterface(handlerId, reinterpret_cast<void**>(typed.GetAddressOf())))) {
+            record(std::string("add ") + event + " refused: not a handler of that event");
+            return E_NOINTERFACE;
+        }
+        token->value = ++lastToken_;
+        handlers[token->value] = typed;
+        record(format("add %s token=%lld", event, static_cast<long long>(token->value)));
+        return S_OK;
+    }
+
+    HRESULT removeHandler(const char* event, WebView2EventToken token, Handlers& handlers) {
+        checkThread(event);
+        if (browser_->refuses((std::string("remove_") + event).c_str())) return kClosed;
+        const bool known = handlers.erase(token.value) > 0;
+        record(format("remove %s token=%lld%s", event, static_cast<long long>(token.value), known ? "" : " unknown"));
+        return S_OK;
+    }
+
+    void raiseNavigationCompleted(std::int64_t token, const ComPtr<IUnknown>& handler) {
+        Completion completion;
+        completion.what = "navigation-completed";
+        completion.client = client_;
+        completion.handler = handler;
+        completion.answer = [view = ComPtr<WebView>(this), token](Completion& c) {
+            if (!view->navigationCompleted_.count(token)) {
+                record("navigation-completed not told: the handler was removed");
+                return S_OK;
+            }
+            const auto args =
+                adoptComReference<ICoreWebView2NavigationCompletedEventArgs>(new NavigationCompletedArgs());
+            return handlerOf<ICoreWebView2NavigationCompletedEventHandler>(c)->Invoke(view.Get(), args.Get());
+        };
+        owe(std::move(completion));
+    }
+
     HWND client_;
+    std::shared_ptr<Browser> browser_;
     int captures_ = 0;
+    std::int64_t lastToken_ = 0;
+    Handlers processFailed_;
+    Handlers navigationCompleted_;
 };
+
+// The faults on cue that come right after the browser has answered its Nth snapshot.
+void faultsAfterSnapshot(Browser& browser) {
+    const int answered = ++browser.snapshotsAnswered;
+    auto due = [answered](const char* name) { return cueNumber(name) == answered; };
+    if (due("stop-answering@")) {
+        browser.answering = false;
+        record(format("stop-answering browser=%d snapshot=%d", browser.id, answered));
+    }
+    WebView* const view = browser.view;
+    if (view == nullptr) return;  // nothing left to fail
+    const std::pair<const char*, COREWEBVIEW2_PROCESS_FAILED_KIND> faults[] = {
+        {"gpu-exit@", COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED},
+        {"render-exit@", COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED},
+        {"render-hang@", COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE},
+        {"browser-exit@", COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED},
+    };
+    for (const auto& [name, kind] : faults) {
+        if (!due(name)) continue;
+        record(format("%s browser=%d snapshot=%d", kindName(kind), browser.id, answered));
+        if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED) browser.page = Browser::Page::Crashed;
+        if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE) browser.page = Browser::Page::Hung;
+        if (kind == COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED) browser.exited = true;
+        view->failProcess(kind);
+    }
+}
 
 class Controller final : public ControllerBase, public CompositionControllerBase, public Counted {
 public:
-    explicit Controller(HWND client) : client_(client) {}
+    Controller(HWND client, std::shared_ptr<Browser> browser) : client_(client), browser_(std::move(browser)) {}
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
@@ -183,33 +434,39 @@ public:
 
     HRESULT STDMETHODCALLTYPE get_IsVisible(BOOL* isVisible) override {
         if (isVisible == nullptr) return E_POINTER;
+        if (browser_->refuses("get_IsVisible")) return kClosed;
         *isVisible = visible_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_IsVisible(BOOL isVisible) override {
         checkThread("visible");
+        if (browser_->refuses("put_IsVisible")) return kClosed;
         visible_ = isVisible;
         record(format("visible %d", static_cast<int>(isVisible)));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_Bounds(RECT* bounds) override {
         if (bounds == nullptr) return E_POINTER;
+        if (browser_->refuses("get_Bounds")) return kClosed;
         *bounds = bounds_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_Bounds(RECT bounds) override {
         checkThread("bounds");
+        if (browser_->refuses("put_Bounds")) return kClosed;
         bounds_ = bounds;
         record(format("bounds %ld,%ld,%ld,%ld", bounds.left, bounds.top, bounds.right, bounds.bottom));
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* zoomFactor) override {
         if (zoomFactor == nullptr) return E_POINTER;
+        if (browser_->refuses("get_ZoomFactor")) return kClosed;
         *zoomFactor = zoom_;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE put_ZoomFactor(double zoomFactor) override {
         checkThread("zoom");
+        if (browser_->refuses("put_ZoomFactor")) return kClosed;
         record(format("zoom %f", zoomFactor));
         // The browser refuses factors it cannot show and keeps the one it had.
         if (!(zoomFactor > 0.0)) return E_INVALIDARG;
@@ -219,11 +476,12 @@ public:
     HRESULT STDMETHODCALLTYPE get_CoreWebView2(ICoreWebView2** coreWebView2) override {
         if (coreWebView2 == nullptr) return E_POINTER;
         *coreWebView2 = nullptr;
+        if (browser_->refuses("get_CoreWebView2")) return kClosed;
         if (cue("no-view")) {
             record("view none");
             return S_OK;
         }
-        if (!view_) view_ = adoptComReference<ICoreWebView2>(new WebView(client_));
+        if (!view_) view_ = adoptComReference<ICoreWebView2>(new WebView(client_, browser_));
         *coreWebView2 = view_.Get();
         view_->AddRef();
         return S_OK;
@@ -233,6 +491,7 @@ public:
                                              COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS virtualKeys, UINT32 mouseData,
                                              POINT point) override {
         checkThread("mouse");
+        if (browser_->refuses("SendMouseInput")) return kClosed;
         record(format("mouse kind=0x%X keys=%d data=%u x=%ld y=%ld", static_cast<unsigned>(eventKind),
                       static_cast<int>(virtualKeys), static_cast<unsigned>(mouseData), point.x, point.y));
         return S_OK;
@@ -240,6 +499,7 @@ public:
 
 private:
     HWND client_;
+    std::shared_ptr<Browser> browser_;
     BOOL visible_ = FALSE;
     RECT bounds_{};
     double zoom_ = 1.0;
@@ -261,6 +521,8 @@ std::string describeWindow(HWND window) {
 
 class Environment final : public EnvironmentBase, public Counted {
 public:
+    explicit Environment(std::shared_ptr<Browser> browser) : browser_(std::move(browser)) {}
+
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
@@ -279,6 +541,7 @@ public:
         HWND parentWindow, ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler* handler) override {
         checkThread("create-controller");
         if (handler == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("CreateCoreWebView2CompositionController")) return kClosed;
         record("create-controller " + describeWindow(parentWindow) + " apartment=" + apartment());
         if (cue("refuse-controller")) {
             record("controller refused");
@@ -288,44 +551,74 @@ public:
         completion.what = "controller";
         completion.client = parentWindow;
         completion.handler = handler;
-        completion.answer = [parentWindow](Completion& c) {
+        completion.answer = [parentWindow, browser = browser_](Completion& c) {
             auto* handler = handlerOf<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(c);
             if (cue("fail-controller")) {
                 record("controller failed");
                 return handler->Invoke(E_FAIL, nullptr);
             }
-            c.object = adoptComReference<IUnknown>(static_cast<ICoreWebView2Controller*>(new Controller(parentWindow)));
+            c.object = adoptComReference<IUnknown>(
+                static_cast<ICoreWebView2Controller*>(new Controller(parentWindow, browser)));
             ComPtr<ICoreWebView2CompositionController> controller;
             c.object->QueryInterface(IID_ICoreWebView2CompositionController,
                                      reinterpret_cast<void**>(controller.GetAddressOf()));
             record("controller ready");
             return handler->Invoke(S_OK, controller.Get());
         };
-        owe(std::move(completion));
+        owe(std::move(completion), bringUpDelayMs());
         return S_OK;
     }
+
+private:
+    std::shared_ptr<Browser> browser_;
 };
+
+// A new browser is asked for: the captures earlier ones left unanswered (stop-answering) are
+// answered now, as failed, and come late to a client that has moved on.
+void abandonHeldCaptures() {
+    for (Completion& completion : takeHeldUpTo(lastBrowserId)) {
+        completion.what = "abandoned capture";
+        completion.answer = [](Completion& c) {
+            return handlerOf<ICoreWebView2CapturePreviewCompletedHandler>(c)->Invoke(E_ABORT);
+        };
+        owe(std::move(completion));
+    }
+}
+
+// fail-bringup=N: the first N environment requests of each client fail.
+bool bringUpFails() {
+    static unsigned long client = 0;
+    static int requests = 0;
+    if (client != clientSession()) {
+        client = clientSession();
+        requests = 0;
+    }
+    return ++requests <= cueNumber("fail-bringup=");
+}
 
 }  // namespace
 
 HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     creatorThread();
     watchClient();
+    abandonHeldCaptures();
     Completion completion;
     completion.what = "environment";
     completion.client = firstHostWindowOfThisThread();
     completion.handler = handler;
-    completion.answer = [](Completion& c) {
+    completion.answer = [failing = bringUpFails()](Completion& c) {
         auto* handler = handlerOf<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(c);
-        if (cue("fail-environment")) {
+        if (failing || cue("fail-environment")) {
             record("environment failed");
             return handler->Invoke(E_FAIL, nullptr);
         }
-        c.object = adoptComReference<IUnknown>(static_cast<ICoreWebView2Environment3*>(new Environment()));
+        auto browser = std::make_shared<Browser>();
+        browser->id = ++lastBrowserId;
+        c.object = adoptComReference<IUnknown>(static_cast<ICoreWebView2Environment3*>(new Environment(browser)));
         record("environment ready");
         return handler->Invoke(S_OK, static_cast<ICoreWebView2Environment3*>(c.object.Get()));
     };
-    owe(std::move(completion));
+    owe(std::move(completion), bringUpDelayMs());
     return S_OK;
 }
 

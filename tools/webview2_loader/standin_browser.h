@@ -1,6 +1,8 @@
 // The stand-in runtime's objects: an environment that makes composition controllers, a
 // controller (both controller interfaces on one object, as in the real browser) and its
-// view. Every call the plugin makes is recorded; unused methods answer E_NOTIMPL.
+// view, all three belonging to one stand-in browser, whose processes fail on cue as the real
+// ones do (ProcessFailed; a closed browser answers every call with 0x8007139F). Every call
+// the plugin makes is recorded; unused methods answer E_NOTIMPL.
 #pragma once
 
 #include <atomic>

@@ -2,7 +2,9 @@
 
 #include <objbase.h>
 
+#include <algorithm>
 #include <deque>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -27,8 +29,9 @@ struct Ledger {
     bool clientAsked = false;         // this session asked for an environment
 };
 
-// Never destroyed, as the runtime is never unloaded: it may hold a client's handlers until the
-// process ends, and releasing them from a destructor at exit could call a module already gone.
+// Never destroyed: the runtime may hold a client's handlers until the process ends, and
+// releasing them from a destructor at exit could call a module already gone. A runtime that is
+// unloaded (the Evergreen copy, once it owes nothing) takes only its window down.
 Ledger& ledger() {
     static Ledger* const theLedger = new Ledger;
     return *theLedger;
@@ -154,6 +157,8 @@ public:
 };
 
 ClientWatch clientWatch;
+ULARGE_INTEGER clientWatchCookie{};
+bool watching = false;
 
 }  // namespace
 
@@ -178,13 +183,45 @@ void oweHeld(Completion completion) {
     theLedger.held.push_back(std::move(completion));
 }
 
+void recordHeld(int browser) {
+    int count = 0;
+    ULONG clientReferences = 0;
+    for (Completion& completion : ledger().held) {
+        if (completion.browser != browser || !completion.object) continue;
+        ++count;
+        // The count before this AddRef, less the ledger's own reference.
+        completion.object->AddRef();
+        clientReferences += completion.object->Release() - 1;
+    }
+    if (count > 0) record(format("held-captures %d client-stream-refs %lu", count, clientReferences));
+}
+
+std::vector<Completion> takeHeldUpTo(int browser) {
+    std::vector<Completion>& held = ledger().held;
+    const auto taken = std::stable_partition(held.begin(), held.end(), [browser](const Completion& completion) {
+        return completion.browser == 0 || completion.browser > browser;
+    });
+    std::vector<Completion> out(std::make_move_iterator(taken), std::make_move_iterator(held.end()));
+    held.erase(taken, held.end());
+    return out;
+}
+
+unsigned long clientSession() { return ledger().clientSession; }
+
 void watchClient() {
     ledger().clientAsked = true;
-    static bool watching = false;
     if (watching) return;
-    ULARGE_INTEGER cookie{};
-    watching = SUCCEEDED(CoRegisterInitializeSpy(&clientWatch, &cookie));
+    watching = SUCCEEDED(CoRegisterInitializeSpy(&clientWatch, &clientWatchCookie));
     if (!watching) record("error cannot watch the client's thread");
+}
+
+void closeLedger() {
+    if (watching) CoRevokeInitializeSpy(clientWatchCookie);
+    watching = false;
+    Ledger& theLedger = ledger();
+    if (theLedger.window != nullptr) DestroyWindow(theLedger.window);
+    theLedger.window = nullptr;
+    UnregisterClassW(kLedgerWindowClass, runtimeInstance);
 }
 
 int owedCompletions() {

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace standin {
 
@@ -21,6 +22,7 @@ struct Completion {
     Microsoft::WRL::ComPtr<IUnknown> object;   // what the answer hands over or writes into, if any
     // Makes the answer and calls the handler; returns what the handler returned. May set `object`.
     std::function<HRESULT(Completion&)> answer;
+    int browser = 0;  // the stand-in browser that owes it, if one does
 
     // The ledger's own.
     unsigned long clientSession = 0;
@@ -38,11 +40,25 @@ void owe(Completion completion, DWORD delayMs = 0);
 // or drops the completion unanswered.
 void oweHeld(Completion completion);
 
+// Records how many completions are held for the stand-in browser `browser` and how many
+// references to the objects they write into (a snapshot's stream) the client still holds.
+void recordHeld(int browser);
+
+// Takes back the completions held (oweHeld) for the stand-in browser `browser` and the ones
+// before it, for whoever owes them to answer otherwise.
+std::vector<Completion> takeHeldUpTo(int browser);
+
 // At each request for an environment: the client's thread leaving COM next tells the ledger
 // that this client has stopped.
 void watchClient();
+// Counts the clients that have come and gone: it changes when the client's thread leaves COM.
+unsigned long clientSession();
 
 // Completions owed and not yet paid or dropped.
 int owedCompletions();
+
+// For a runtime DLL that is being unloaded, on the thread that asked it for everything, once it
+// owes nothing: its window and its watch on that thread's COM go with it.
+void closeLedger();
 
 }  // namespace standin

@@ -4,6 +4,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 
 namespace standin {
@@ -31,6 +32,15 @@ bool cue(const char* name) {
     while (std::getline(list, item, ','))
         if (item == name) return true;
     return false;
+}
+
+int cueNumber(const char* name) {
+    const std::string prefix = name;
+    std::stringstream list(environmentVariable("CV_WEBVIEW2_CUES"));
+    std::string item;
+    while (std::getline(list, item, ','))
+        if (item.rfind(prefix, 0) == 0 && item.size() > prefix.size()) return std::atoi(item.c_str() + prefix.size());
+    return -1;
 }
 
 std::string format(const char* pattern, ...) {

@@ -6,7 +6,9 @@
 //   CV_WEBVIEW2_CUES           comma-separated: fail-environment, refuse-environment,
 //                              no-environment3, fail-controller, refuse-controller, no-view,
 //                              fail-snapshot, refuse-snapshot, hold-snapshots,
-//                              late-first-snapshot, late-completions (docs/windows.md)
+//                              late-first-snapshot, late-completions, browser-exit@N,
+//                              render-exit@N, render-hang@N, gpu-exit@N, stop-answering@N,
+//                              fail-bringup=N, slow-bringup=MS (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 //   CV_WEBVIEW2_RUNTIME        full path of the stand-in runtime DLL the loader loads;
 //                              WebView2StandInRuntime.dll beside the loader when unset
@@ -21,6 +23,8 @@ namespace standin {
 std::string environmentVariable(const char* name);
 void record(const std::string& line);
 bool cue(const char* name);
+// N of a cue "name@N" or "name=N" (`name` given with its '@' or '='); -1 without the cue.
+int cueNumber(const char* name);
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string narrow(const wchar_t* text);

@@ -71,6 +71,20 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
                     reply = std::move(report);
                 }
             }
+            return true;
+        }
+        // A frame with a parent is one of the page's inner frames; only the page's own commit
+        // replaces what a snapshot is taken of.
+        if (method == "Page.frameNavigated") {
+            const auto params = parsed.find("params");
+            if (params == parsed.end() || !params->is_object()) return true;
+            const auto frame = params->find("frame");
+            if (frame == params->end() || !frame->is_object() || !stringAt(*frame, "parentId").empty()) return true;
+            Completion committed;
+            committed.type = Completion::Type::Committed;
+            committed.ok = true;
+            committed.value = stringAt(*frame, "loaderId");
+            reply = std::move(committed);
         }
         return true;
     }
@@ -118,6 +132,7 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
             break;
         case Request::Navigate:
             completion.text = stringAt(result, "errorText");
+            completion.value = stringAt(result, "loaderId");
             break;
         case Request::Snapshot: {
             auto data = result.find("data");

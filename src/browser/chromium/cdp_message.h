@@ -14,12 +14,15 @@
 namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, FocusChannel, Close };
+enum class Request {
+    ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, FocusChannel, Close
+};
 
 struct Completion {
     enum class Type {
-        Reply,  // the reply to one command
-        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        Reply,      // the reply to one command
+        Committed,  // the page's main frame committed a navigation, ours or one the page began
+        Lost,       // the pipe broke or the peer stopped speaking the protocol; nothing follows
         TextFocus,  // the page reports its focus: ok is true when the focused element takes text
     };
     Type type = Type::Reply;
@@ -28,7 +31,8 @@ struct Completion {
     bool ok = false;
     std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
     std::string value;  // ListTargets: a page's targetId ("" when there is none);
-                        // CreateTarget: the targetId; Attach: the sessionId
+                        // CreateTarget: the targetId; Attach: the sessionId;
+                        // Navigate and Committed: the navigation's loaderId
     PngBuffer snapshot; // Snapshot: the decoded PNG bytes
 };
 
@@ -40,7 +44,8 @@ struct PendingRequest {
 using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
-// taken out of `pending` and turned into `reply`, and so is the page's report of its text
+// taken out of `pending` and turned into `reply`; so is the main frame's commit of a
+// navigation, as a Committed event (no command's reply), and the page's report of its text
 // focus; other events and replies nobody waits for leave `reply` empty. False, with
 // `lostReason`, when the message ends the connection: it is not a JSON object, or the page has
 // crashed or been detached.

@@ -20,10 +20,11 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
-#include "browser/chromium/restart_backoff.h"
+#include "browser/chromium/profile_cleanup.h"
 #include "browser/chromium/snapshot_request.h"
 #include "browser/devtools/focus_channel.h"
 #include "browser/devtools/input.h"
+#include "browser/restart_backoff.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
 #include "platform/xplm.h"
@@ -56,10 +57,18 @@ std::unique_ptr<cdp::Connection> connection;
 std::vector<Retired> retired;
 // Every browser of the session runs on the pilot's lasting profile, or on a private one made
 // for the session when that cannot be had (it is removed at stop, after the last browser).
-std::string lastingProfile;
+// Where they lie depends on the browser, so they are chosen once one is found.
+bool profileChosen = false;
+chromium::ProfilePlaces profilePlaces;
 bool usePrivateProfile = false;
-std::unique_ptr<chromium::PrivateProfile> privateProfile;
-chromium::RestartBackoff backoff;
+// Made when the session first needs it; removed, off the main thread, at stop.
+std::string privateProfile;
+// The browser and profile the log last named, so a line is written when either changes.
+std::string announcedBrowser;
+// Removes private profiles off the main thread: ours at stop, and those left by simulators
+// that died or by sessions whose removal was cut short.
+chromium::ProfileCleanup profileCleanup;
+RestartBackoff backoff;
 Clock::time_point restartAt;
 Clock::time_point bringUpDeadline;
 // Snapshots started and neither answered nor given up on by the capture schedule.
@@ -70,10 +79,24 @@ bool flightLoopRegistered = false;
 // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
 // than a zoom step the page did not take.
 bool bringUpViewportPending = false;
-// Chromium never answers a snapshot asked for while a navigation has not yet committed, so
-// none is started while one we sent is unanswered, for at most navigationCommitWait.
+// Chromium never answers a snapshot asked for while a navigation has not yet committed, nor,
+// often, one still out when it commits: the page it was asked of is gone. So none is started
+// while a navigation we sent is unanswered or answered but not yet committed (for at most
+// navigationCommitWait), and every snapshot still out when the page commits a navigation
+// (ours, or one the page began itself, such as a clicked link) is answered as failed there
+// and then; the schedule asks again half a second later.
 int navigationsUnanswered = 0;
+// The first navigation waits for the page's events to be on (Page.enable answered): a commit
+// that came before would go untold.
+bool firstNavigationHeld = false;
+bool pageEventsAnswered = false;
+bool pageEventsOn = false;
+std::set<std::string> loadersUncommitted;  // of our navigations, answered and not yet committed
+std::string lastCommittedLoader;
 Clock::time_point lastNavigationSent;
+// Snapshots answered as failed at a commit: an answer the browser still sends is dropped here.
+std::set<CaptureTicket> failedAtCommit;
+constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 RepeatingLine inputTrouble;
@@ -84,7 +107,7 @@ int viewportHeight = 512;
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
 // The page's focus reports being set up: the page is loaded only once Chromium has answered
-// them all, since a navigation that overtakes the script's registration can miss it.
+// them all.
 int focusChannelUnanswered = 0;
 // They could not be set up for this browser (told once per browser).
 bool focusChannelRefused = false;
@@ -95,6 +118,10 @@ Clock::time_point endingDeadline;
 // Asked to close, Chromium writes the profile and exits in a few tenths of a second; past this
 // it is killed, so a stop never stalls the simulator for more than 2 s in all.
 constexpr std::chrono::milliseconds closeGrace{1500};
+constexpr std::chrono::seconds stopBound{2};
+// What a private profile's removal gets at stop, within the stop's bound; the rest is finished
+// by the next clean-up.
+constexpr std::chrono::milliseconds cleanupAtStop{500};
 constexpr std::chrono::seconds endingWait{5};
 // Chromium is up in a few seconds even on a busy machine; one that has not attached to its
 // page by then never will.
@@ -140,13 +167,33 @@ void sendNavigate(const std::wstring& url) {
     lastNavigationSent = Clock::now();
 }
 
+// The page is loaded once its events are on and its focus reports are set up (answered, either
+// way): a commit before the first would go untold, and a navigation that overtakes the
+// reports' registration can miss it.
+void navigateOnceSetUp() {
+    if (!firstNavigationHeld || !pageEventsAnswered || focusChannelUnanswered > 0 || connection->lost()) return;
+    firstNavigationHeld = false;
+    sendNavigate(webUrl);
+}
+
+// What was known of a browser's navigations, which the next browser starts without.
+void forgetNavigations() {
+    navigationsUnanswered = 0;
+    firstNavigationHeld = false;
+    pageEventsOn = false;
+    pageEventsAnswered = false;
+    loadersUncommitted.clear();
+    lastCommittedLoader.clear();
+    failedAtCommit.clear();
+}
+
 // Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
 // failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
     focusChannelUnanswered = 0;
     bringUpViewportPending = false;
-    navigationsUnanswered = 0;
+    forgetNavigations();
     if (browserProcess) browserProcess->kill();
     if (browserProcess || connection)
         retired.push_back({std::move(connection), std::move(browserProcess), Clock::now()});
@@ -162,7 +209,7 @@ void retireBrowser() {
 void restartLater(const std::string& what, bool atLongestDelay = false) {
     stage = Stage::Waiting;
     retireBrowser();
-    const chromium::RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
+    const RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
     restartAt = Clock::now() + attempt.delay;
     // Whole, however long a path in it is: the attempt number and the line's end must stay.
     const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
@@ -191,17 +238,42 @@ void onAttached(const std::string& sessionId) {
     // Before the page loads, so its documents carry the focus reports from the start. Sent
     // ahead of the viewport, which Chromium can take a second to answer, so that the page load
     // waiting for them does not wait for it too.
+    // The channel's Page.enable is also what turns on the page's events: the commits that can
+    // take a snapshot with them. The page is navigated once they are on; until then no
+    // snapshot is asked for, as if it were navigating.
     focusChannelRefused = false;
-    const auto channel = devtools::textFocusChannel();
-    focusChannelUnanswered = static_cast<int>(channel.size());
-    for (const devtools::Command& command : channel) sendToPage(cdp::Request::FocusChannel, command);
+    focusChannelUnanswered = 0;
+    for (const devtools::Command& command : devtools::textFocusChannel()) {
+        if (command.method == "Page.enable") {
+            sendToPage(cdp::Request::EnablePage, command);
+        } else {
+            ++focusChannelUnanswered;
+            sendToPage(cdp::Request::FocusChannel, command);
+        }
+    }
     sendViewport();
     bringUpViewportPending = true;
+    firstNavigationHeld = true;
+    lastNavigationSent = Clock::now();
     stage = Stage::Ready;
 }
 
 void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
+}
+
+// The page committed a navigation: what it showed is gone, and so may be any snapshot of it
+// still out.
+void pageCommitted(const std::string& loader) {
+    lastCommittedLoader = loader;
+    loadersUncommitted.clear();
+    std::set<CaptureTicket> owed;
+    owed.swap(owedSnapshots);
+    for (CaptureTicket ticket : owed) {
+        failedAtCommit.insert(ticket);
+        onBrowserSnapshot(ticket, false, PngBuffer{});
+    }
+    while (failedAtCommit.size() > failedAtCommitKept) failedAtCommit.erase(failedAtCommit.begin());
 }
 
 void dispatch(cdp::Completion& c) {
@@ -213,12 +285,18 @@ void dispatch(cdp::Completion& c) {
         if (stage == Stage::Ready) onBrowserTextFocus(c.ok);
         return;
     }
+    if (c.type == cdp::Completion::Type::Committed) {
+        if (stage == Stage::Ready) pageCommitted(c.value);
+        return;
+    }
     if (c.request == cdp::Request::Snapshot) {
         // Any answer shows the browser alive, a late one to a snapshot given up on included.
         owedSnapshots.erase(c.tag);
         snapshotsTimedOutInARow = 0;
-        if (c.ok) backoff.served(Clock::now());
-        // Exactly once per started snapshot; the schedule drops one it gave up on.
+        if (c.ok) backoff.served(Clock::now().time_since_epoch());
+        // Exactly once per started snapshot: one answered at a commit already was; the
+        // schedule drops one it gave up on.
+        if (failedAtCommit.erase(c.tag) != 0) return;
         onBrowserSnapshot(c.tag, c.ok, std::move(c.snapshot));
         return;
     }
@@ -255,10 +333,20 @@ void dispatch(cdp::Completion& c) {
             debugLog("CV: the page cannot report its focus (%s); typing into the panel is off for this browser.\n",
                      c.text.c_str());
         }
-        if (--focusChannelUnanswered == 0 && !connection->lost()) sendNavigate(webUrl);
+        --focusChannelUnanswered;
+        navigateOnceSetUp();
+        break;
+    case cdp::Request::EnablePage:
+        // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
+        pageEventsOn = c.ok;
+        pageEventsAnswered = true;
+        navigateOnceSetUp();
         break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
+        // Accepted, it commits a little later (its commit may also have come first).
+        if (pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
+            loadersUncommitted.insert(c.value);
         // As on Windows, an address the browser refuses (an empty or malformed "WebURL")
         // leaves the view as it was: it stays ready, snapshots go on and each reload tries again.
         if (!c.ok) {
@@ -294,7 +382,7 @@ void dispatchCompletions() {
     }
 }
 
-// The executable named by "BrowserPath", else the first known browser on PATH; "" with
+// The executable named by "BrowserPath", else the first known browser there is; "" with
 // `problem` set (the start of a log line) when there is none.
 std::string locateBrowser(std::string& problem) {
     const char* configured = settingsIni.GetValue("General", "BrowserPath", nullptr);
@@ -304,13 +392,26 @@ std::string locateBrowser(std::string& problem) {
         return {};
     }
     const char* path = std::getenv("PATH");
-    const std::string searchPath = path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (const char* name : chromium::browserNames) {
-        if (auto found = chromium::findOnPath(name, searchPath)) return *found;
+    const std::string found = chromium::findBrowser(path != nullptr ? path : "/usr/local/bin:/usr/bin:/bin");
+    if (found.empty()) {
+        std::string tried;
+        for (const char* name : chromium::browserCandidates) tried += (tried.empty() ? "" : ", ") + std::string(name);
+        problem = "CV: no Chromium found (looked for " + tried + "); set BrowserPath in cv_settings.ini";
     }
-    problem = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, google-chrome on "
-              "PATH); set BrowserPath in cv_settings.ini";
-    return {};
+    return found;
+}
+
+// The pilot's own profile, so logins and site storage last from one session to the next;
+// a private one for the session when it cannot be had. A snap gets both where it may write.
+void chooseProfile(const std::string& executable) {
+    profileChosen = true;
+    profilePlaces = chromium::profilePlaces(chromium::snapOf(executable));
+    profileCleanup.removeStale(profilePlaces.privateParent);
+    std::string error = "there is no home folder";
+    usePrivateProfile = profilePlaces.lasting.empty() || !chromium::prepareProfileFolder(profilePlaces.lasting, error);
+    if (usePrivateProfile)
+        debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
+                 profilePlaces.lasting.empty() ? "the home folder" : profilePlaces.lasting.c_str(), error.c_str());
 }
 
 // One attempt: the browser found, started on this session's profile and asked for its pages.
@@ -320,11 +421,17 @@ void launchBrowser() {
     const std::string executable = locateBrowser(problem);
     // Nothing will change that within seconds: the pilot installs a browser or mends the path.
     if (executable.empty()) return restartLater(problem, true);
-    if (usePrivateProfile && !privateProfile) {
-        privateProfile = chromium::PrivateProfile::create(problem);
-        if (!privateProfile) return restartLater("CV: could not start the browser: " + problem);
+    if (!profileChosen) chooseProfile(executable);
+    if (usePrivateProfile && privateProfile.empty()) {
+        if (chromium::createMissingFolders(profilePlaces.privateParent, problem))
+            privateProfile = chromium::makePrivateProfile(profilePlaces.privateParent, problem);
+        if (privateProfile.empty()) return restartLater("CV: could not start the browser: " + problem);
     }
-    const std::string& profile = usePrivateProfile ? privateProfile->folder() : lastingProfile;
+    const std::string& profile = usePrivateProfile ? privateProfile : profilePlaces.lasting;
+    if (announcedBrowser != executable + '\n' + profile) {
+        announcedBrowser = executable + '\n' + profile;
+        XPLMDebugString(("CV: the panel's browser is " + executable + ", on the profile " + profile + "\n").c_str());
+    }
     int toBrowser = -1, fromBrowser = -1;
     browserProcess = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
     if (!browserProcess) return restartLater("CV: could not start the browser " + executable + ": " + problem);
@@ -339,17 +446,6 @@ void launchBrowser() {
     snapshotsTimedOutInARow = 0;
     backoff.started();
     connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
-}
-
-// The pilot's own profile, so logins and site storage last from one session to the next;
-// a private one for the session when it cannot be had.
-void chooseProfile() {
-    lastingProfile = chromium::persistentProfileFolder();
-    std::string error = "there is no home folder";
-    usePrivateProfile = lastingProfile.empty() || !chromium::prepareProfileFolder(lastingProfile, error);
-    if (usePrivateProfile)
-        debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
-                 lastingProfile.empty() ? "the home folder" : lastingProfile.c_str(), error.c_str());
 }
 
 // The browser closed its pipe while starting on the pilot's profile. If it exits with
@@ -421,6 +517,7 @@ float BrowserFlightLoop(float, float, int, void*) {
 }
 
 void release() {
+    const Clock::time_point stopStarted = Clock::now();
     // Asked to close, the browser writes the profile's storage before it exits; one that is
     // gone or ending is not waited for.
     const bool running = stage == Stage::Starting || stage == Stage::Ready;
@@ -437,17 +534,22 @@ void release() {
     }
     retired.clear();
     // Only now that no browser runs on it.
-    privateProfile.reset();
+    if (!privateProfile.empty()) profileCleanup.discard(privateProfile);
+    privateProfile.clear();
+    profileCleanup.stop(std::min(stopStarted + stopBound, Clock::now() + cleanupAtStop));
     if (flightLoopRegistered) {
         XPLMUnregisterFlightLoopCallback(BrowserFlightLoop, nullptr);
         flightLoopRegistered = false;
     }
     owedSnapshots.clear();
-    navigationsUnanswered = 0;
+    forgetNavigations();
     focusChannelUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
+    inputTrouble.clear();
+    profileChosen = false;
     usePrivateProfile = false;
+    announcedBrowser.clear();
     stage = Stage::Off;
 }
 
@@ -462,8 +564,7 @@ void startBrowser() {
         if (stage != Stage::Off) return;
         XPLMRegisterFlightLoopCallback(BrowserFlightLoop, -1.0f, nullptr);
         flightLoopRegistered = true;
-        backoff = chromium::RestartBackoff{};
-        chooseProfile();
+        backoff = RestartBackoff{};
         launchBrowser();
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
@@ -514,8 +615,11 @@ void sendBrowserClick(int pageX, int pageY) {
 }
 
 void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
-    if (stage == Stage::Ready)
-        sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageZoom), cdp::pageToCss(pageY, pageZoom)));
+    if (stage != Stage::Ready) return;
+    // The pixel of the last snapshot, which the pointer was mapped onto, on the page.
+    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+    sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth),
+                                   cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight)));
 }
 
 void sendBrowserKey(const PageKey& key) {
@@ -528,9 +632,13 @@ void sendBrowserText(const std::string& utf8) {
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (stage != Stage::Ready) return false;
-    // Asked again at the next due check, when the page has committed (or been asked for).
-    if (focusChannelUnanswered > 0) return false;
-    if (navigationsUnanswered > 0 && Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+    // Asked again at the next due check, when the page has committed.
+    if (firstNavigationHeld || navigationsUnanswered > 0 || !loadersUncommitted.empty()) {
+        if (Clock::now() - lastNavigationSent < navigationCommitWait) return false;
+        // A navigation that never commits (an answer that is a download, or no content) is
+        // not waited for any longer.
+        loadersUncommitted.clear();
+    }
     // A failure to send it throws to the capture schedule, which reports it.
     connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
                      cdp::snapshotParams(cdp::viewportFor(viewportWidth, viewportHeight, pageZoom)), pageSession,

@@ -1,9 +1,12 @@
 // WebView2 bring-up and teardown on the simulator's main thread: COM apartment, loader,
 // environment -> composition controller -> controller and view, then the few calls the
-// rest of the plugin makes through browser.h.
+// rest of the plugin makes through browser.h. A browser is brought up at start and again
+// after each failure (webview2_recovery.cpp); everything of one browser lives in `browser`.
+#include <cstdio>
 #include <string>
 
 #include "browser/browser.h"
+#include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
 #include "pipeline/frame.h"
 #include "platform/com_callback.h"
@@ -12,21 +15,18 @@
 #include "plugin/paths.h"
 #include "plugin/settings.h"
 
-using Microsoft::WRL::ComPtr;
-
-ComPtr<ICoreWebView2Controller> webViewController;
-ComPtr<ICoreWebView2CompositionController> compositionController;
-ComPtr<ICoreWebView2> webView;
-BrowserSession browserSession = 0;
+std::optional<WebView2Browser> browser;
 
 namespace {
 
-// Both live only between bring-up and stopBrowser, which releases them before COM goes.
-ComPtr<ICoreWebView2Environment3> webViewEnvironment;
-ComPtr<ICoreWebView2Controller> bringUpController;  // the controller step's own reference
-
 bool comInitialised = false;
 HMODULE loaderModule = nullptr;
+// Looked up once per start, when the loader is loaded; every bring-up of the session uses it.
+CreateCoreWebView2EnvironmentWithOptionsFunction createEnvironment = nullptr;
+// The page size before any snapshot, 768 x 512, taken at start: every browser of the session is
+// laid out at it. A snapshot's own size (larger at a high display scale) must not grow the next
+// browser's page.
+RECT viewBounds{};
 // Only grows, and survives a stop when the module stays loaded, so a session number is never
 // used twice in this process.
 BrowserSession lastBrowserSession = 0;
@@ -39,71 +39,189 @@ bool isAbsoluteWindowsPath(const std::wstring& path) {
 
 void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
-HRESULT onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
-    // A success without a controller would leave nothing to query; treat it as the failure it is.
-    if (FAILED(result) || controller == nullptr) {
-        XPLMDebugString("CV: CreateCoreWebView2CompositionController failed\n");
-        return S_OK;
-    }
-    compositionController = controller;
-    compositionController->QueryInterface(IID_ICoreWebView2Controller,
-                                          reinterpret_cast<void**>(bringUpController.ReleaseAndGetAddressOf()));
-    webViewController = bringUpController;
-    if (!webViewController) {
-        XPLMDebugString("CV: the composition controller has no ICoreWebView2Controller; running without a browser.\n");
-        compositionController.Reset();
-        return S_OK;
-    }
-
-    webViewController->get_CoreWebView2(webView.ReleaseAndGetAddressOf());
-    // The bring-up size is the page size before any snapshot: 768 x 512.
-    const RECT bounds{0, 0, pageWidth.load(), pageHeight.load()};
-    webViewController->put_Bounds(bounds);
-    webViewController->put_IsVisible(TRUE);
-    webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
-    if (webView) webView->Navigate(webUrl.c_str());
-    return S_OK;
+std::string hex(HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    return text;
 }
 
-HRESULT onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
-    if (FAILED(result) || environment == nullptr) {
-        XPLMDebugString("CV: CreateCoreWebView2EnvironmentWithOptions failed\n");
-        return S_OK;
+// For a completion handler's catch: what went wrong counts as a failed bring-up.
+void bringUpFailedUnexpectedly(const char* step) noexcept {
+    try {
+        browserFailed(std::string("CV: error while bringing up the browser ") + step);
+    } catch (...) {
+        XPLMDebugString("CV: error while bringing up the browser\n");
     }
+}
+
+// Our handlers on the view: its process failures, and its page loads (clicks kept while the
+// page came back go on then). A view that takes neither still shows the page; a lost browser is
+// then noticed by the snapshots it no longer answers.
+void listenTo(WebView2Browser& current) {
+    const BrowserSession session = current.session;
+    auto failed = makeComCallback<ICoreWebView2ProcessFailedEventHandler>(
+        IID_ICoreWebView2ProcessFailedEventHandler,
+        [session](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+            if (!isCurrentBrowser(session)) return S_OK;
+            try {
+                // A kind that cannot be read is taken for the worst: the browser is gone.
+                COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+                if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind)))
+                    kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+                onProcessFailed(kind);
+            } catch (...) {
+                XPLMDebugString("CV: error while handling a failed WebView2 process\n");
+            }
+            return S_OK;
+        });
+    auto loaded = makeComCallback<ICoreWebView2NavigationCompletedEventHandler>(
+        IID_ICoreWebView2NavigationCompletedEventHandler,
+        [session](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
+            if (!isCurrentBrowser(session)) return S_OK;
+            try {
+                onPageLoaded();
+            } catch (...) {
+                XPLMDebugString("CV: error after the page loaded\n");
+            }
+            return S_OK;
+        });
+    WebView2EventToken token{};
+    if (failed && SUCCEEDED(current.webView->add_ProcessFailed(failed.Get(), &token)))
+        current.processFailedToken = token;
+    else
+        XPLMDebugString("CV: WebView2 will not report its process failures; a lost browser is noticed by the "
+                        "snapshots it no longer answers.\n");
+    if (loaded && SUCCEEDED(current.webView->add_NavigationCompleted(loaded.Get(), &token)))
+        current.navigationCompletedToken = token;
+}
+
+void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
+    // A success without a controller would leave nothing to query; treat it as the failure it is.
+    if (FAILED(result) || controller == nullptr)
+        return browserFailed("CV: CreateCoreWebView2CompositionController failed (" + hex(result) + ")");
+    WebView2Browser& current = *browser;
+    current.compositionController = controller;
+    controller->QueryInterface(IID_ICoreWebView2Controller,
+                               reinterpret_cast<void**>(current.webViewController.ReleaseAndGetAddressOf()));
+    if (!current.webViewController)
+        return browserFailed("CV: the composition controller has no ICoreWebView2Controller");
+    current.webViewController->get_CoreWebView2(current.webView.ReleaseAndGetAddressOf());
+    if (!current.webView) return browserFailed("CV: the WebView2 controller has no view");
+
+    // The zoom is the one of the moment: steps taken while a browser came back reach it here.
+    current.webViewController->put_Bounds(viewBounds);
+    current.webViewController->put_IsVisible(TRUE);
+    current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
+    listenTo(current);
+    current.webView->Navigate(webUrl.c_str());
+    browserStarted();
+}
+
+void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
+    if (FAILED(result) || environment == nullptr)
+        return browserFailed("CV: CreateCoreWebView2EnvironmentWithOptions failed (" + hex(result) + ")");
+    WebView2Browser& current = *browser;
     environment->QueryInterface(IID_ICoreWebView2Environment3,
-                                reinterpret_cast<void**>(webViewEnvironment.ReleaseAndGetAddressOf()));
-    if (!webViewEnvironment) {
-        // A runtime too old for windowless hosting: never call the missing interface.
+                                reinterpret_cast<void**>(current.webViewEnvironment.ReleaseAndGetAddressOf()));
+    if (!current.webViewEnvironment) {
+        // A runtime too old for windowless hosting: never call the missing interface, and
+        // never ask again, since only an update of the runtime mends it.
         XPLMDebugString("CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n");
-        return S_OK;
+        retireBrowser(false);
+        return;
     }
 
     auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(
         IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
-        [session = browserSession](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
-            // A late call after stop must not even log: the plugin is no longer running.
-            if (session != browserSession) return S_OK;
+        [session = current.session](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
+            // A late call for an earlier browser, or after stop, must not even log.
+            if (!isCurrentBrowser(session)) return S_OK;
             try {
-                return onCompositionControllerCreated(controllerResult, controller);
+                onCompositionControllerCreated(controllerResult, controller);
             } catch (...) {
-                XPLMDebugString("CV: error while bringing up the browser controller\n");
-                return S_OK;
+                bringUpFailedUnexpectedly("controller");
             }
+            return S_OK;
         });
-    if (!handler) {
-        XPLMDebugString("CV: out of memory while bringing up the browser\n");
-        return S_OK;
+    if (!handler) return browserFailed("CV: out of memory while bringing up the browser");
+    const BrowserSession session = current.session;
+    const HRESULT requested = current.webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
+    // A refusal here never reaches the handler (unless it already has, and failed the browser).
+    if (FAILED(requested) && isCurrentBrowser(session))
+        browserFailed("CV: CreateCoreWebView2CompositionController returned " + hex(requested));
+}
+
+// Microsoft's loader when it lies beside the module, else the plugin's own lookup of the
+// installed runtime (the package a pilot unpacks has no loader). The loader is taken only from
+// our own folder, by full path, so a foreign copy elsewhere on the search path is never picked
+// up; its own dependencies come from its folder and System32, never from the simulator's
+// current folder or PATH. Null, after one log line, when there is no browser to be had.
+CreateCoreWebView2EnvironmentWithOptionsFunction environmentFunction() {
+    const std::string folder = getPluginFolder();
+    const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
+    DWORD loadError = ERROR_MOD_NOT_FOUND;
+    if (isAbsoluteWindowsPath(loaderPath)) {
+        loaderModule =
+            LoadLibraryExW(loaderPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (loaderModule == nullptr) loadError = GetLastError();
     }
-    const HRESULT requested = webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
-    // A refusal here never reaches the handler: without this line the panel would stay blank
-    // without a word.
-    if (FAILED(requested))
-        debugLog("CV: CreateCoreWebView2CompositionController returned 0x%08lX\n",
-                 static_cast<unsigned long>(requested));
-    return S_OK;
+    if (loaderModule != nullptr) {
+        const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
+            reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
+        if (createEnvironment != nullptr) return createEnvironment;
+        logLine("CV: " + folder +
+                "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; looking for the installed "
+                "runtime instead.\n");
+        FreeLibrary(loaderModule);
+        loaderModule = nullptr;
+    } else if (loadError != ERROR_MOD_NOT_FOUND && loadError != ERROR_FILE_NOT_FOUND &&
+               loadError != ERROR_PATH_NOT_FOUND) {
+        // There, but not a loader we can use: the 32-bit one, for instance.
+        logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
+                "); looking for the installed runtime instead.\n");
+    }
+    return findInstalledRuntime();
 }
 
 }  // namespace
+
+void bringUpBrowser() {
+    browser.emplace();
+    const BrowserSession session = browser->session = ++lastBrowserSession;
+    auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+        [session](HRESULT result, ICoreWebView2Environment* environment) {
+            if (!isCurrentBrowser(session)) return S_OK;
+            try {
+                onEnvironmentCreated(result, environment);
+            } catch (...) {
+                bringUpFailedUnexpectedly("environment");
+            }
+            return S_OK;
+        });
+    if (!handler) return browserFailed("CV: out of memory while starting the browser");
+    const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
+    // A refusal here may never reach the handler (and if it has, it failed the browser there).
+    // Without a runtime installed (file not found) a quick retry cannot help: the pilot has to
+    // install one first.
+    if (FAILED(result) && isCurrentBrowser(session))
+        browserFailed("CV: CreateCoreWebView2EnvironmentWithOptions returned " + hex(result),
+                      result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+}
+
+void retireBrowser(bool answerOwed) {
+    if (!browser) return;
+    // Out of `browser` first: whatever the calls below set off finds no browser of the moment.
+    WebView2Browser retired = std::move(*browser);
+    browser.reset();
+    if (retired.webView) {
+        // The view lets go of our handlers here; a closed one has done so already.
+        if (retired.processFailedToken) retired.webView->remove_ProcessFailed(*retired.processFailedToken);
+        if (retired.navigationCompletedToken)
+            retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
+    }
+    if (answerOwed) failOwedSnapshots(retired);
+}  // the view, the controllers and the environment are released here
 
 bool initBrowserThread() {
     const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -118,73 +236,25 @@ bool initBrowserThread() {
 void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHandleW(nullptr)); }
 
 void startBrowser() {
-    browserSession = ++lastBrowserSession;
     try {
-        // The loader is taken only from our own folder, by full path, so a missing or
-        // foreign copy elsewhere on the search path is never picked up, and a missing one
-        // costs one log line instead of a module the simulator cannot load. Its own
-        // dependencies come from its folder and System32, never from the simulator's current
-        // folder or PATH.
-        const std::string folder = getPluginFolder();
-        const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
-        DWORD loadError = ERROR_MOD_NOT_FOUND;
-        if (isAbsoluteWindowsPath(loaderPath)) {
-            loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
-                                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-            if (loaderModule == nullptr) loadError = GetLastError();
-        }
-        if (loaderModule == nullptr) {
-            if (loadError == ERROR_MOD_NOT_FOUND || loadError == ERROR_FILE_NOT_FOUND || loadError == ERROR_PATH_NOT_FOUND)
-                logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
-            else  // there, but not a loader we can use: the 32-bit one, for instance
-                logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
-                        "); running without a browser.\n");
-            return;
-        }
-        const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
-            reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
-        if (createEnvironment == nullptr) {
-            logLine("CV: " + folder +
-                    "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; running without a browser.\n");
-            FreeLibrary(loaderModule);
-            loaderModule = nullptr;
-            return;
-        }
-
-        auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-            IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
-            [session = browserSession](HRESULT result, ICoreWebView2Environment* environment) {
-                if (session != browserSession) return S_OK;
-                try {
-                    return onEnvironmentCreated(result, environment);
-                } catch (...) {
-                    XPLMDebugString("CV: error while bringing up the browser environment\n");
-                    return S_OK;
-                }
-            });
-        if (!handler) {
-            XPLMDebugString("CV: out of memory while starting the browser\n");
-            return;
-        }
-        const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
-        // A refusal here (no runtime installed, for one) may never reach the handler; say so
-        // rather than leave a panel that stays blank without a word.
-        if (FAILED(result))
-            debugLog("CV: CreateCoreWebView2EnvironmentWithOptions returned 0x%08lX\n",
-                     static_cast<unsigned long>(result));
+        createEnvironment = environmentFunction();
+        if (createEnvironment == nullptr) return;
+        viewBounds = RECT{0, 0, pageWidth.load(), pageHeight.load()};
+        startRecovery();
+        bringUpBrowser();
     } catch (...) {
         XPLMDebugString("CV: error while starting the browser\n");
     }
 }
 
 void stopBrowser() {
-    browserSession = 0;
-    webViewController.Reset();
-    webView.Reset();
-    compositionController.Reset();
-    bringUpController.Reset();
-    webViewEnvironment.Reset();
-    releaseOwedSnapshots();
+    try {
+        stopRecovery();
+        retireBrowser(false);
+    } catch (...) {
+        XPLMDebugString("CV: error while stopping the browser\n");
+    }
+    createEnvironment = nullptr;
     if (hiddenWindow != nullptr) {
         DestroyWindow(hiddenWindow);
         hiddenWindow = nullptr;
@@ -202,31 +272,33 @@ void stopBrowser() {
         if (!pinned) FreeLibrary(loaderModule);
         loaderModule = nullptr;
     }
+    releaseInstalledRuntime(pinned);
 }
 
-bool browserViewReady() { return webView != nullptr; }
+bool browserViewReady() { return browser && browser->webView; }
 
-bool browserControllerReady() { return webViewController != nullptr; }
+bool browserControllerReady() { return browser && browser->webViewController; }
 
 void navigateBrowser(const std::wstring& url) {
-    if (webView) webView->Navigate(url.c_str());
+    if (browserViewReady()) browser->webView->Navigate(url.c_str());
 }
 
 void setBrowserZoom(double factor) {
-    if (webViewController) webViewController->put_ZoomFactor(factor);
+    if (browserControllerReady()) browser->webViewController->put_ZoomFactor(factor);
 }
 
 void sendBrowserClick(int pageX, int pageY) {
-    if (!compositionController) return;
+    if (keepClickUntilThePageIsBack(pageX, pageY)) return;
+    if (!browser || !browser->compositionController) return;
     const POINT point{pageX, pageY};
-    compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN,
-                                          COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
-    compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
-                                          COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+    browser->compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN,
+                                                   COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+    browser->compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
+                                                   COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
 }
 
 void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
-    if (!compositionController) return;
+    if (!browser || !browser->compositionController) return;
     // As the window messages they stand for: the left-button flag is set while the button is
     // down (on the press and the drag's moves) and clear on the release.
     auto kind = COREWEBVIEW2_MOUSE_EVENT_KIND_MOVE;
@@ -241,7 +313,7 @@ void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
     case PagePointer::Release: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP; break;
     case PagePointer::Leave: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEAVE; break;
     }
-    compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
+    browser->compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
 }
 
 // The composition controller has no keyboard call, and this backend cannot yet learn the

@@ -2,6 +2,7 @@
 // the stream's memory block that goes to the decode queue.
 #include <cstdint>
 #include <map>
+#include <string>
 #include <utility>
 
 #include "browser/browser.h"
@@ -35,34 +36,51 @@ PngBuffer copySnapshotBlock(IStream* stream) {
     return snapshot;
 }
 
-// Our references to the streams of the snapshots the browser still owes, by ticket. The
-// handler holds only the ticket, so what a snapshot costs is let go as soon as its answer comes
-// (late or not) or at stop, even if the browser never lets go of the handler.
-std::map<CaptureTicket, ComPtr<IStream>> owedSnapshots;
-
 // A view whose browser process has gone refuses every snapshot at once, twice a second, and
 // the panel keeps its last picture: told when it starts, then once a minute.
 RepeatingLine refusedLine;
 
+// Snapshots timed out or refused in a row before the browser counts as hung or gone.
+constexpr int lostInARowForAHungBrowser = 3;
+
 HRESULT onSnapshotWritten(BrowserSession session, CaptureTicket ticket, HRESULT errorCode) {
-    if (session != browserSession) return S_OK;  // after stop: its stream went then
-    const auto owed = owedSnapshots.find(ticket);
-    if (owed == owedSnapshots.end()) return S_OK;
-    const ComPtr<IStream> stream = std::move(owed->second);
-    owedSnapshots.erase(owed);
+    // An earlier browser's answer, or one after stop: its snapshot was answered as failed, or
+    // given up on, when that browser was let go of.
+    if (!isCurrentBrowser(session)) return S_OK;
+    WebView2Browser& current = *browser;
+    const auto owed = current.owedSnapshots.find(ticket);
+    if (owed == current.owedSnapshots.end()) return S_OK;
+    const ComPtr<IStream> stream = std::move(owed->second);  // null for one given up on
+    current.owedSnapshots.erase(owed);
+    // Any answer shows the browser alive, a late one included.
+    current.snapshotsLostInARow = 0;
     PngBuffer snapshot;
-    if (SUCCEEDED(errorCode)) snapshot = copySnapshotBlock(stream.Get());
+    if (SUCCEEDED(errorCode) && stream) snapshot = copySnapshotBlock(stream.Get());
     const bool succeeded = !snapshot.empty();
+    if (succeeded) browserServed();
+    // Exactly once per started snapshot; the schedule drops one it gave up on.
     onBrowserSnapshot(ticket, succeeded, std::move(snapshot));
     return S_OK;
 }
 
+// Counts a snapshot that timed out or was refused; `what` tells which, should it be the last
+// one a hung or lost browser is given.
+void snapshotLost(WebView2Browser& current, const std::string& what) {
+    if (++current.snapshotsLostInARow >= lostInARowForAHungBrowser) browserFailed(what);
+}
+
 }  // namespace
 
-void releaseOwedSnapshots() { owedSnapshots.clear(); }
+void failOwedSnapshots(WebView2Browser& owner) {
+    std::map<CaptureTicket, ComPtr<IStream>> owed;
+    owed.swap(owner.owedSnapshots);
+    for (const auto& [ticket, stream] : owed)
+        if (stream) onBrowserSnapshot(ticket, false, PngBuffer{});
+}
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
-    if (!webView) return false;
+    if (!browserViewReady()) return false;
+    WebView2Browser& current = *browser;
     ComPtr<IStream> stream;
     if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf()))) {
         XPLMDebugString("CV: Createstream failed.\n");
@@ -71,11 +89,11 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     // The memory block goes with the stream's last reference: ours in owedSnapshots, and the
     // browser's while it writes.
     auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
-        IID_ICoreWebView2CapturePreviewCompletedHandler, [session = browserSession, ticket](HRESULT errorCode) {
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [session = current.session, ticket](HRESULT errorCode) {
             try {
                 return onSnapshotWritten(session, ticket, errorCode);
             } catch (...) {
-                if (session != browserSession) return S_OK;
+                if (!isCurrentBrowser(session)) return S_OK;
                 XPLMDebugString("CV: error while handing a snapshot over\n");
                 // Snapshot requests must resume whatever went wrong above.
                 try {
@@ -86,21 +104,33 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
             }
         });
     if (!handler) return false;
-    owedSnapshots[ticket] = stream;
+    current.owedSnapshots[ticket] = stream;
     const HRESULT started =
-        webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(), handler.Get());
+        current.webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(), handler.Get());
     if (SUCCEEDED(started)) {
         refusedLine.clear();
         return true;
     }
     // Refused at once: the handler is never called, so nothing is owed.
-    owedSnapshots.erase(ticket);
+    current.owedSnapshots.erase(ticket);
     if (refusedLine.due())
         debugLog("CV: WebView2 refused a snapshot (0x%08lX); the panel keeps its last picture.\n",
                  static_cast<unsigned long>(started));
+    // A closed view (its browser process gone, and the news of it missed) refuses for ever.
+    snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
     return false;
 }
 
-// Nothing to do on Windows: WebView2 runs its browser process itself, and a completion that
-// still comes is dropped by the capture schedule.
-void browserSnapshotTimedOut(CaptureTicket) {}
+void browserSnapshotTimedOut(CaptureTicket ticket) {
+    try {
+        if (!browser) return;
+        const auto owed = browser->owedSnapshots.find(ticket);
+        if (owed == browser->owedSnapshots.end()) return;
+        // What the snapshot costs us goes now, whether or not the browser ever answers; the
+        // entry stays so that its late answer is told apart.
+        owed->second.Reset();
+        snapshotLost(*browser, "CV: the browser did not answer 3 snapshots in a row");
+    } catch (...) {
+        XPLMDebugString("CV: browser backend error\n");
+    }
+}

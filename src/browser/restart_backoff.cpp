@@ -1,8 +1,6 @@
-#include "browser/chromium/restart_backoff.h"
+#include "browser/restart_backoff.h"
 
 #include <algorithm>
-
-namespace chromium {
 
 RestartBackoff::Attempt RestartBackoff::failed(bool atLongestDelay) {
     if (atLongestDelay) nextDelay_ = longestDelay;
@@ -11,12 +9,10 @@ RestartBackoff::Attempt RestartBackoff::failed(bool atLongestDelay) {
     return attempt;
 }
 
-void RestartBackoff::served(Clock::time_point now) {
+void RestartBackoff::served(Time now) {
     if (!firstServed_) firstServed_ = now;
     if (now - *firstServed_ < healthyAfter) return;
     // A browser that has worked this long says nothing about the faults before it.
     attempts_ = 0;
     nextDelay_ = firstDelay;
 }
-
-}  // namespace chromium

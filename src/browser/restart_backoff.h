@@ -1,22 +1,23 @@
-// When to try again after the browser was lost or could not start: 1 s, doubling up to 60 s,
-// and back to 1 s once a browser has served snapshots for 5 minutes. A browser that keeps
+// When to try again after the browser was lost or could not be brought up: 1 s, doubling up to
+// 60 s, and back to 1 s once a browser has served snapshots for 5 minutes. A browser that keeps
 // failing is tried for as long as the plugin runs, never faster than once a minute in the end.
+// Both backends use it, each on its own clock.
 #pragma once
 
 #include <chrono>
 #include <optional>
 
-namespace chromium {
-
 class RestartBackoff {
 public:
-    using Clock = std::chrono::steady_clock;
+    // A reading of the caller's clock: any clock that only moves forward, the same one for
+    // every call on one back-off.
+    using Time = std::chrono::duration<double>;
     static constexpr std::chrono::seconds firstDelay{1};
     static constexpr std::chrono::seconds longestDelay{60};
     static constexpr std::chrono::minutes healthyAfter{5};
 
     struct Attempt {
-        int number;                   // 1 for the first attempt after a healthy browser
+        int number;                  // 1 for the first attempt after a healthy browser
         std::chrono::seconds delay;  // how long to wait before it
     };
 
@@ -26,12 +27,10 @@ public:
     // A new browser was started; its serving time counts from its own first snapshot.
     void started() { firstServed_.reset(); }
     // The current browser answered a snapshot at `now`.
-    void served(Clock::time_point now);
+    void served(Time now);
 
 private:
     int attempts_ = 0;
     std::chrono::seconds nextDelay_ = firstDelay;
-    std::optional<Clock::time_point> firstServed_;
+    std::optional<Time> firstServed_;
 };
-
-}  // namespace chromium
