@@ -113,8 +113,8 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
-    current.webView->Navigate(webUrl.c_str());
     browserStarted();
+    loadPageWithInput(current);
 }
 
 void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
@@ -220,7 +220,10 @@ void retireBrowser(bool answerOwed) {
         if (retired.navigationCompletedToken)
             retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
     }
+    stopListeningForFocusReports(retired);
     if (answerOwed) failOwedSnapshots(retired);
+    // Its page, and whatever text element had the focus there, is gone.
+    onBrowserTextFocus(false);
 }  // the view, the controllers and the environment are released here
 
 bool initBrowserThread() {
@@ -251,6 +254,7 @@ void stopBrowser() {
     try {
         stopRecovery();
         retireBrowser(false);
+        resetPageInput();
     } catch (...) {
         XPLMDebugString("CV: error while stopping the browser\n");
     }
@@ -280,7 +284,8 @@ bool browserViewReady() { return browser && browser->webView; }
 bool browserControllerReady() { return browser && browser->webViewController; }
 
 void navigateBrowser(const std::wstring& url) {
-    if (browserViewReady()) browser->webView->Navigate(url.c_str());
+    // A page still held is loaded once its focus reports are in place.
+    if (browserViewReady() && !pageHeld()) browser->webView->Navigate(url.c_str());
 }
 
 void setBrowserZoom(double factor) {
@@ -315,10 +320,3 @@ void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
     }
     browser->compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
 }
-
-// The composition controller has no keyboard call, and this backend cannot yet learn the
-// page's focus, so it never reports a text element: the panel never holds the keyboard and
-// sends no keys or text here.
-void sendBrowserKey(const PageKey&) {}
-
-void sendBrowserText(const std::string&) {}
