@@ -777,7 +777,8 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
             EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n" << run.recordText;
         if (comesUp) {
             EXPECT_GE(shown, 1);
-            EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
+            // The click's pair, and the pointer resting there leaving the page at stop.
+            EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 3u) << run.recordText;
         }
         ASSERT_FALSE(run.record.empty());
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
@@ -992,6 +993,8 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
+        // The zoom step of an earlier case is saved at its quit; each case starts at 50 %.
+        fs::remove(folder_ + "cv_settings.ini");
         int before = -1, after = -1;
         const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
             ASSERT_TRUE(runUntil(host, 60, [&] { return host.log().find(c.line) != std::string::npos; })) << host.log();
@@ -1252,7 +1255,8 @@ TEST_F(InstalledRuntime, WithNoLoaderBesideTheModuleTheRuntimeIsFoundAndThePanel
     EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
               (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x2A3 keys=0 data=0 x=400 y=400"}))
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
     // One line names the runtime; the client library went at stop, after every object and
