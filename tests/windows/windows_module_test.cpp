@@ -676,6 +676,25 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     EXPECT_EQ(countOf(run.log, "xpsim: key enter goes to the simulator"), 1) << run.log;
 }
 
+// A browser that never answers the commands setting up the page's focus reports still gets its
+// page, 5 s later, with one line; the held answers are the runtime's to drop after stop.
+TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSeconds) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "hold-devtools");
+    const std::string line =
+        "CV: WebView2 did not set up the page's focus reports in time; loading the page without them.\n";
+    Lines early;
+    const Outcome run = this->run(show_, [&](xpsim::Host& host) {
+        std::string error;
+        EXPECT_TRUE(host.run("wait 4", error)) << error;
+        early = readLines(root_ + "record.txt");
+        EXPECT_TRUE(runUntil(host, 3, [&] { return host.log().find(line) != std::string::npos; })) << host.log();
+    });
+    EXPECT_TRUE(linesStartingWith(early, "navigate ").empty()) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, line), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"), 1) << run.log;
+}
+
 // The keys come back to the simulator when the page that had them goes: its browser exits (a
 // new one is brought up), or its page process crashes (the page is loaded again). Nothing is
 // sent to a browser that is gone, and a new browser's page gets its focus reports again.

@@ -385,7 +385,10 @@ public:
         completion.answer = [](Completion& c) {
             return handlerOf<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(c)->Invoke(S_OK, L"{}");
         };
-        owe(std::move(completion));
+        if (cue("hold-devtools"))
+            oweHeld(std::move(completion));
+        else
+            owe(std::move(completion));
         tellFocusReports();
         return S_OK;
     }
