@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture_completion.h"
 #include "plugin/log.h"
@@ -65,7 +66,10 @@ float PanelFlightLoop(float, float, int, void*)
             lastCaptureTime = now;
         }
         // A fresh navigation to the configured page, also replacing a page reached by clicks.
-        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs)) {
+        // Not while the pilot types into the page, which it would wipe: it comes once the
+        // keyboard is back with the simulator.
+        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs) &&
+            !panelHoldsKeyboard()) {
             if (browserViewReady()) navigateBrowser(webUrl);
             lastRefreshTime = now;
         }

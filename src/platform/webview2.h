@@ -31,6 +31,7 @@ enum COREWEBVIEW2_MOUSE_EVENT_KIND : std::int32_t {
     COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN = 0x0201,
     COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP = 0x0202,
     COREWEBVIEW2_MOUSE_EVENT_KIND_WHEEL = 0x020A,
+    COREWEBVIEW2_MOUSE_EVENT_KIND_LEAVE = 0x02A3,
 };
 
 enum COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS : std::int32_t {
@@ -92,6 +93,14 @@ inline constexpr IID IID_ICoreWebView2NavigationCompletedEventHandler = {
     0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
 inline constexpr IID IID_ICoreWebView2NavigationCompletedEventArgs = {
     0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}};
+inline constexpr IID IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler = {
+    0x5c4889f0, 0x5ef6, 0x4c5a, {0x95, 0x2c, 0xd8, 0xf1, 0xb9, 0x2d, 0x05, 0x74}};
+inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceiver = {
+    0xb32ca51a, 0x8371, 0x45e9, {0x93, 0x17, 0xaf, 0x02, 0x1d, 0x08, 0x03, 0x67}};
+inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler = {
+    0xe2fda4be, 0x5456, 0x406c, {0xa2, 0x61, 0x3d, 0x45, 0x21, 0x38, 0x36, 0x2c}};
+inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs = {
+    0x653c2959, 0xbb3a, 0x4377, {0x86, 0x32, 0xb5, 0x8a, 0xda, 0x4e, 0x66, 0xc4}};
 
 // ---- interface generation ----
 //
@@ -123,6 +132,8 @@ struct ICoreWebView2EnvironmentOptions;  // never implemented by us: we pass nul
 struct ICoreWebView2;
 struct ICoreWebView2Environment;
 struct ICoreWebView2CompositionController;
+struct ICoreWebView2CallDevToolsProtocolMethodCompletedHandler;
+struct ICoreWebView2DevToolsProtocolEventReceiver;
 
 #define CV_ENVIRONMENT_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode, ICoreWebView2Environment * environment))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, IUnknown,
@@ -149,6 +160,22 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventHandler, IUnknown, CV_PROCE
     M(get_NavigationId, (UINT64 * navigationId))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventArgs, IUnknown, CV_NAVIGATION_COMPLETED_ARGS_METHODS)
 
+// DevTools protocol calls and events. The result and an event's parameters come as JSON text.
+#define CV_DEVTOOLS_CALL_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode, LPCWSTR returnObjectAsJson))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, IUnknown,
+                      CV_DEVTOOLS_CALL_COMPLETED_METHODS)
+
+#define CV_DEVTOOLS_EVENT_ARGS_METHODS(M) M(get_ParameterObjectAsJson, (LPWSTR * parameterObjectAsJson))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceivedEventArgs, IUnknown, CV_DEVTOOLS_EVENT_ARGS_METHODS)
+
+#define CV_DEVTOOLS_EVENT_HANDLER_METHODS(M) \
+    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2DevToolsProtocolEventReceivedEventArgs * args))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceivedEventHandler, IUnknown,
+                      CV_DEVTOOLS_EVENT_HANDLER_METHODS)
+
+#define CV_DEVTOOLS_EVENT_RECEIVER_METHODS(M) CV_WEBVIEW2_EVENT(M, DevToolsProtocolEventReceived)
+CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceiver, IUnknown, CV_DEVTOOLS_EVENT_RECEIVER_METHODS)
+
 #define CV_NAVIGATION_COMPLETED_HANDLER_METHODS(M) \
     M(Invoke, (ICoreWebView2 * sender, ICoreWebView2NavigationCompletedEventArgs * args))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, CV_NAVIGATION_COMPLETED_HANDLER_METHODS)
@@ -172,7 +199,20 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, CV
     M(RemoveScriptToExecuteOnDocumentCreated, (LPCWSTR id))                          \
     M(ExecuteScript, (LPCWSTR javaScript, IUnknown * handler))                       \
     M(CapturePreview, (COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT imageFormat, IStream * imageStream, \
-                       ICoreWebView2CapturePreviewCompletedHandler * handler))
+                       ICoreWebView2CapturePreviewCompletedHandler * handler))                        \
+    M(Reload, ())                                                                    \
+    M(PostWebMessageAsJson, (LPCWSTR webMessageAsJson))                              \
+    M(PostWebMessageAsString, (LPCWSTR webMessageAsString))                          \
+    CV_WEBVIEW2_EVENT(M, WebMessageReceived)                                         \
+    M(CallDevToolsProtocolMethod, (LPCWSTR methodName, LPCWSTR parametersAsJson,     \
+                                   ICoreWebView2CallDevToolsProtocolMethodCompletedHandler * handler)) \
+    M(get_BrowserProcessId, (UINT32 * value))                                        \
+    M(get_CanGoBack, (BOOL * canGoBack))                                             \
+    M(get_CanGoForward, (BOOL * canGoForward))                                       \
+    M(GoBack, ())                                                                    \
+    M(GoForward, ())                                                                 \
+    M(GetDevToolsProtocolEventReceiver, (LPCWSTR eventName,                          \
+                                         ICoreWebView2DevToolsProtocolEventReceiver * *receiver))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2, IUnknown, CV_WEBVIEW_METHODS)
 
 #define CV_CONTROLLER_METHODS(M)                                     \
@@ -235,6 +275,14 @@ static_assert(ICoreWebView2Slots::remove_NavigationCompleted == 16);
 static_assert(ICoreWebView2Slots::add_ProcessFailed == 25);
 static_assert(ICoreWebView2Slots::remove_ProcessFailed == 26);
 static_assert(ICoreWebView2Slots::CapturePreview == 30);
+static_assert(ICoreWebView2Slots::add_WebMessageReceived == 34);
+static_assert(ICoreWebView2Slots::CallDevToolsProtocolMethod == 36);
+static_assert(ICoreWebView2Slots::GetDevToolsProtocolEventReceiver == 42);
+static_assert(ICoreWebView2CallDevToolsProtocolMethodCompletedHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2DevToolsProtocolEventReceiverSlots::add_DevToolsProtocolEventReceived == 3);
+static_assert(ICoreWebView2DevToolsProtocolEventReceiverSlots::remove_DevToolsProtocolEventReceived == 4);
+static_assert(ICoreWebView2DevToolsProtocolEventReceivedEventHandlerSlots::Invoke == 3);
+static_assert(ICoreWebView2DevToolsProtocolEventReceivedEventArgsSlots::get_ParameterObjectAsJson == 3);
 static_assert(ICoreWebView2ControllerSlots::put_IsVisible == 4);
 static_assert(ICoreWebView2ControllerSlots::put_Bounds == 6);
 static_assert(ICoreWebView2ControllerSlots::put_ZoomFactor == 8);
@@ -271,6 +319,10 @@ CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventArgs)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventHandler)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventArgs)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceiver)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceivedEventHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceivedEventArgs)
 #undef CV_WEBVIEW2_CHECK_SHAPE
 
 // ---- the loader ----

@@ -1,5 +1,6 @@
 #include "plugin/settings.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +78,22 @@ bool readsBackTheSame(const std::string& text)
 {
     CSimpleIniA check;
     return check.LoadData(text) >= 0 && entriesOf(check) == entriesOf(settingsIni);
+}
+
+bool sameWord(const char* text, const char* word)
+{
+    for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+        if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
+    }
+    return *text == *word;
+}
+
+// Anything but "clicks" means the full panel; a value that is neither is told once.
+PanelInput panelInputFrom(const char* value)
+{
+    if (sameWord(value, "clicks")) return PanelInput::Clicks;
+    if (!sameWord(value, "full")) debugLog("CV: PanelInput \"%s\" is neither full nor clicks; using full.\n", value);
+    return PanelInput::Full;
 }
 
 #if !defined(_WIN32)
@@ -163,6 +180,7 @@ void loadSettingsFrom(const std::string& path)
     refreshWebPageSecs =
         truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
     webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
+    panelInput = panelInputFrom(settingsIni.GetValue(settingsSection, "PanelInput", "full"));
 }
 
 void storeZoomLevel()

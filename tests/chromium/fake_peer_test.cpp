@@ -116,7 +116,9 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
     EXPECT_TRUE(near(shot.page(5, 506), 0, 0, 255));
     EXPECT_TRUE(near(shot.page(762, 506), 255, 255, 0));
 
-    const auto clicks = received("Input.dispatchMouseEvent");
+    // Press and release pairs only: entering VR also tells the page the pointer has left it.
+    auto clicks = received("Input.dispatchMouseEvent");
+    std::erase_if(clicks, [](const std::string& line) { return line.find("mouseMoved") != std::string::npos; });
     ASSERT_EQ(clicks.size(), 4u);
     // Whatever its pixel size, the picture shows the part of the page the request clipped:
     // 1536 x 1024 CSS pixels. 2-D: the window point (700, 500) boxels from the top-left corner
@@ -131,16 +133,110 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
     EXPECT_EQ(params(clicks[3])["type"], "mouseReleased");
 }
 
-TEST_F(FakePeer, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
-    // The press gives the panel the keyboard; only the click's own press and release reach
-    // the page.
-    run("command Corvane/TogglePanel once\nwait 1\nclick 400 600\nhover 400 600\nkey a\nkey space\n"
-        "rightclick 400 600\nhover 700 500\nwait 0.5\nquit");
-    std::vector<std::string> input;
+// The fake page has a text field at page pixels (20, 20)-(320, 60), CSS (40, 40)-(640, 120)
+// at zoom 0.5: desktop (200, 940) is on it, (200, 780) is not.
+class FakePage : public FakePeer {
+protected:
+    FakePage() { cues("text-field 40 40 640 120\nexit-on-text Z\n"); }
+    bool focusIn(const std::string& stateFile) {
+        const auto state = nlohmann::json::parse(slurp(file(stateFile)));
+        return state["windows"].at(0)["keyboard_focus"].get<bool>();
+    }
+    // "type key modifiers" of each key event, and the text of each insertText, in order.
+    std::vector<std::string> keyEvents() {
+        std::vector<std::string> keys;
+        for (const auto& line : received("Input.dispatchKeyEvent")) {
+            const auto p = params(line);
+            keys.push_back(p["type"].get<std::string>() + " " + p["key"].get<std::string>() + " " +
+                           std::to_string(p["modifiers"].get<int>()));
+        }
+        return keys;
+    }
+    std::vector<std::string> typed() {
+        std::vector<std::string> texts;
+        for (const auto& line : received("Input.insertText")) texts.push_back(params(line)["text"]);
+        return texts;
+    }
+};
+
+TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisableVrAndALostBrowser) {
+    const std::string log =
+        run("command Corvane/TogglePanel once\nwait 1\nclick 200 780\nwait 0.3\nkey a\nstate " + file("plain.json") +
+            "\nclick 200 940\nwait 0.3\nstate " + file("field.json") +
+            "\ntype K\xC3\xB6 \xE2\x86\x92\nkey backspace\nkey shift+tab\nkey escape\nkey b\nstate " + file("escape.json") +
+            // Hidden with Shift down in the page: it comes up.
+            "\nclick 200 940\nwait 0.3\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
+            file("hidden.json") + "\ncommand Corvane/TogglePanel once\nwait 0.3\n"
+            "click 200 940\nwait 0.3\ndisable\nstate " + file("disabled.json") + "\nenable\nwait 0.3\n"
+            "click 200 940\nwait 0.3\nvr on\nstate " + file("vr.json") + "\nvr off\nwait 0.3\n"
+            "hover 300 700\nframes 2\nhover off\nframes 2\n"
+            // The fake browser dies with this letter; the next one comes up a second later.
+            "click 200 940\nwait 0.3\ntype Z\nwait 0.5\nstate " + file("lost.json") + "\nquit");
+    EXPECT_FALSE(focusIn("plain.json")) << "a click elsewhere on the page leaves the keys with the simulator";
+    EXPECT_TRUE(focusIn("field.json"));
+    for (const char* given : {"escape.json", "hidden.json", "disabled.json", "vr.json", "lost.json"})
+        EXPECT_FALSE(focusIn(given)) << given;
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'a' goes to the simulator"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'b' goes to the simulator"), 1) << log;
+    EXPECT_NE(log.find("CV: lost the browser"), std::string::npos) << log;
+
+    // Characters as text, whole; the editing keys as presses; Shift following the flags and
+    // released when the keyboard goes back; Escape never reaches the page.
+    EXPECT_EQ(typed(), (std::vector<std::string>{"K", "\xC3\xB6", " ", "\xE2\x86\x92", "Z"}));
+    EXPECT_EQ(keyEvents(), (std::vector<std::string>{"rawKeyDown Shift 8", "keyUp Shift 0", "rawKeyDown Backspace 0",
+                                                     "keyUp Backspace 0", "rawKeyDown Shift 8", "rawKeyDown Tab 8",
+                                                     "keyUp Tab 8", "keyUp Shift 0", "rawKeyDown Shift 8",
+                                                     "rawKeyDown ArrowLeft 8", "keyUp ArrowLeft 8", "keyUp Shift 0",
+                                                     "rawKeyDown Shift 8"}))
+        << "the capital Z's Shift went down in the browser that died with it";
+    // Hovering: a move to the page point under the pointer, then one off the page.
+    const auto moves = received("Input.dispatchMouseEvent");
+    const auto at = std::find_if(moves.begin(), moves.end(), [&](const std::string& line) {
+        const auto p = params(line);
+        return p["type"] == "mouseMoved" && p["x"] == 400.0 && p["y"] == 560.0 && p["buttons"] == 0;
+    });
+    ASSERT_NE(at, moves.end());
+    ASSERT_NE(at + 1, moves.end());
+    EXPECT_EQ(params(*(at + 1))["x"], -1);
+}
+
+TEST_F(FakePage, TheReloadWaitsWhileThePilotTypesAndComesOnceTheKeyboardIsBack) {
+    settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
+    run("command Corvane/TogglePanel once\nwait 1\nclick 200 940\nwait-focus on 5\ntype x\nwait 3\ntype y\n"
+        "key escape\nwait 2\nquit");
+    // In the fake's log, in the order received: no reload between the first letter and the
+    // second 3 s later, a period of 1 s notwithstanding; one soon after Escape.
+    std::vector<std::string> order;
     std::istringstream in(slurp(file("fake.log")));
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("Input.", 0) == 0) input.push_back(line.substr(0, line.find(' ')));
-    EXPECT_EQ(input, (std::vector<std::string>{"Input.dispatchMouseEvent", "Input.dispatchMouseEvent"}));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Page.navigate ", 0) == 0) order.push_back("navigate");
+        if (line.rfind("Input.insertText ", 0) == 0) order.push_back(params(line)["text"]);
+    }
+    const auto first = std::find(order.begin(), order.end(), "x");
+    const auto second = std::find(order.begin(), order.end(), "y");
+    ASSERT_LT(first, second);
+    EXPECT_EQ(std::count(first, second, "navigate"), 0);
+    EXPECT_GE(std::count(second, order.end(), "navigate"), 1);
+}
+
+TEST_F(FakePage, WithPanelInputClicksOnlyClicksReachThePageAndTheKeyboardIsNeverTaken) {
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
+    run("command Corvane/TogglePanel once\nwait 1\nclick 200 940\nwait 0.3\nhover 400 600\nwait 0.2\nkey a\n"
+        "key space\nrightclick 400 600\npress 300 700\ndrag 350 700\nframes 1\ndrag 400 700\nrelease 400 700\n"
+        "wait 0.3\nhover 700 500\nhover off\nwait 0.3\nstate " + file("s.json") + "\nquit");
+    EXPECT_FALSE(focusIn("s.json"));
+    // A press and a release at the release point for each click, the drag's included; no
+    // move, leave, key or text.
+    std::vector<std::string> input;
+    for (const auto& line : received("Input.dispatchMouseEvent")) {
+        const auto p = params(line);
+        input.push_back(p["type"].get<std::string>() + " " + std::to_string(p["x"].get<int>()) + "," +
+                        std::to_string(p["y"].get<int>()));
+    }
+    EXPECT_EQ(input, (std::vector<std::string>{"mousePressed 200,80", "mouseReleased 200,80", "mousePressed 600,560",
+                                               "mouseReleased 600,560"}));
+    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty());
+    EXPECT_TRUE(received("Input.insertText").empty());
 }
 
 TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTheZoomOfTheMoment) {

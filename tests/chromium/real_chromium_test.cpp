@@ -4,6 +4,8 @@
 #include <atomic>
 #include <csignal>
 #include <fstream>
+#include <functional>
+#include <mutex>
 #include <stdexcept>
 #include <thread>
 
@@ -177,10 +179,12 @@ TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsRea
     EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
-// A page server on 127.0.0.1 that counts the requests for its page.
+// A page server on 127.0.0.1 that serves its page at /panel, counts the requests for it and
+// keeps the address of every other request (a page's reports).
 class PageServer {
 public:
-    PageServer() {
+    explicit PageServer(std::string page = "<html><body style='background:#123'>panel</body></html>")
+        : page_(std::move(page)) {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -211,6 +215,10 @@ public:
     }
     std::string url;
     std::atomic<int> pageRequests{0};
+    std::vector<std::string> reports() {
+        std::lock_guard lock(mutex_);
+        return reports_;
+    }
 
 private:
     void answer(int client) {
@@ -225,8 +233,13 @@ private:
             request.append(buffer, static_cast<std::size_t>(n));
         }
         const bool page = request.rfind("GET /panel ", 0) == 0;
-        if (page) ++pageRequests;
-        const std::string body = page ? "<html><body style='background:#123'>panel</body></html>" : "";
+        if (page) {
+            ++pageRequests;
+        } else if (request.rfind("GET ", 0) == 0) {
+            std::lock_guard lock(mutex_);
+            reports_.push_back(request.substr(4, request.find(' ', 4) - 4));
+        }
+        const std::string body = page ? page_ : "";
         const std::string response = std::string(page ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") +
                                      "\r\nContent-Type: text/html\r\nCache-Control: no-store\r\n"
                                      "Connection: close\r\nContent-Length: " +
@@ -237,6 +250,9 @@ private:
         ::close(client);
     }
 
+    const std::string page_;
+    std::mutex mutex_;
+    std::vector<std::string> reports_;
     int listener_ = -1;
     std::atomic<bool> stop_{false};
     std::thread thread_;
@@ -268,6 +284,78 @@ TEST_F(RealChromium, WithPeriodZeroThePageLoadsOnceAndTheBrowserDiesWithAKilledS
     sim.wait();
     EXPECT_TRUE(eventually([&] { return taggedProcesses(tag_).empty(); }, 10))
         << "browser processes outlived the killed simulator";
+}
+
+// The input page (pages/input.html) at zoom 1: one CSS pixel is one page pixel. `at` turns a
+// page pixel into the point a script aims at, on the desktop or in VR.
+class InputPage : public RealChromium {
+protected:
+    InputPage() : server_(slurp(CV_INPUT_PAGE)) { settings("1", 0, server_.url, ""); }
+
+    struct Story {
+        std::vector<std::string> reports;
+        std::string log;
+    };
+    // Clicks the plain button, then the field, types, deletes, submits; clicks the field
+    // again and presses Escape; drags the slider; hovers over the target and away.
+    Story play(const std::string& start, const std::function<std::string(int, int)>& at) {
+        auto state = [&](const std::string& name) { return "state " + file(name) + "\n"; };
+        Story story;
+        story.log = run("wait 6\n" + start + "command Corvane/TogglePanel once\nwait 3\n" +
+                        "click " + at(120, 145) + "\nwait 2\n" + state("plain.json") +
+                        "click " + at(240, 62) + "\nwait-focus on 10\n" + state("field.json") +
+                        "type KSEA \xE2\x86\x92 KPDX 1234\nkey backspace\nkey backspace\nkey enter\nwait-focus off 10\n" +
+                        state("entered.json") + "click " + at(240, 62) + "\nwait-focus on 10\n" + state("again.json") +
+                        "key escape\n" + state("escaped.json") + "key x\n" +
+                        "press " + at(48, 228) + "\ndrag " + at(120, 228) + "\nframes 1\ndrag " + at(200, 228) +
+                        "\nframes 1\ndrag " + at(240, 228) + "\nframes 1\nrelease " + at(240, 228) + "\nwait 1\n" +
+                        "hover " + at(600, 375) + "\nwait 3\nscreenshot " + file("over.png") +
+                        "\nhover off\nwait 3\nscreenshot " + file("off.png") + "\nquit\n");
+        // The page's reports leave it as the events happen; let the last one land.
+        eventually([&] { return server_.reports().size() >= 4; }, 10);
+        for (const std::string& report : server_.reports())
+            story.reports.push_back(report.substr(0, report.find("&at=")));
+        return story;
+    }
+    bool focusIn(const std::string& stateFile) {
+        return slurp(file(stateFile)).find("\"keyboard_focus\":true") != std::string::npos;
+    }
+    void expectTheStory(const Story& story) {
+        EXPECT_FALSE(focusIn("plain.json")) << "a click on a plain button takes no keys";
+        EXPECT_TRUE(focusIn("field.json")) << "a click on the text field takes the keys";
+        EXPECT_FALSE(focusIn("entered.json")) << "the keys are back once Enter has submitted the field";
+        EXPECT_TRUE(focusIn("again.json"));
+        EXPECT_FALSE(focusIn("escaped.json")) << "Escape gives the keys back";
+        EXPECT_EQ(countOccurrences(story.log, "xpsim: key 'x' goes to the simulator"), 1) << story.log;
+        EXPECT_EQ(story.log.find("CV: lost"), std::string::npos) << story.log;
+        // Exactly the text typed, the slider dragged from 0 to about half, the target entered
+        // and left.
+        const std::vector<std::string>& r = story.reports;
+        EXPECT_NE(std::find(r.begin(), r.end(), "/report?text=KSEA%20%E2%86%92%20KPDX%2012"), r.end()) << story.log;
+        const auto slider =
+            std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.rfind("/report?slider=", 0) == 0; });
+        ASSERT_NE(slider, r.end());
+        const int value = std::stoi(slider->substr(15));
+        EXPECT_GE(value, 40);
+        EXPECT_LE(value, 60);
+        const auto in = std::find(r.begin(), r.end(), "/report?hover=in");
+        EXPECT_NE(in, r.end());
+        EXPECT_NE(std::find(in, r.end(), "/report?hover=out"), r.end());
+    }
+
+    PageServer server_;
+};
+
+TEST_F(InputPage, TypingDraggingAndHoveringOnTheDesktop) {
+    const Story story = play("", [](int x, int y) { return std::to_string(100 + x) + " " + std::to_string(980 - y); });
+    expectTheStory(story);
+    EXPECT_TRUE(near(readPng(file("over.png")).page(600, 375), 255, 128, 0)) << "the target under the pointer";
+    EXPECT_TRUE(near(readPng(file("off.png")).page(600, 375), 0, 0, 255)) << "the target once the pointer left";
+}
+
+TEST_F(InputPage, TypingDraggingAndHoveringInVr) {
+    // In VR the panel's own space is 768 x 512 boxels with its origin at the bottom left.
+    expectTheStory(play("vr on\n", [](int x, int y) { return std::to_string(x) + " " + std::to_string(512 - y); }));
 }
 
 // The panel on a page whose colour changes all the time, with a screenshot every second: two

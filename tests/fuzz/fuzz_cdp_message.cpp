@@ -3,16 +3,17 @@
 // pieces the socket hands over, frames them, parses each message and completes commands,
 // until the browser's end closes. Nothing may crash, hang or throw; the connection must
 // report exactly what the messages say, in order: the reply to each pending command its id
-// names (with that command's kind and tag), the page's commits, then, at the first message
-// that ends the connection or at the end of the bytes, every command still owed a reply as
-// failed, in the order sent, and one loss, last. The commands it writes are NUL-ended JSON
-// with ids counting from 1. The framing alone is checked against any split of the bytes.
+// names (with that command's kind and tag), the page's commits and its reports of its focus
+// (which take no pending command), then, at the first message that ends the connection or at
+// the end of the bytes, every command still owed a reply as failed, in the order sent, and
+// one loss, last. The commands it writes are NUL-ended JSON with ids counting from 1. The
+// framing alone is checked against any split of the bytes.
 //
 // Input: a first line naming the commands waiting for a reply, one letter per id from 1
 // (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, E Page.enable, N navigate,
-// S captureScreenshot; any other byte: a command whose reply is not waited for), then '\n',
-// then the bytes as the browser sent them. Without a '\n' in the first 256 bytes, no command
-// is sent and the whole input is the stream.
+// S captureScreenshot, F a command setting up the page's focus reports; any other byte: a
+// command whose reply is not waited for), then '\n', then the bytes as the browser sent them.
+// Without a '\n' in the first 256 bytes, no command is sent and the whole input is the stream.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -47,6 +48,7 @@ std::optional<cdp::Request> requestFor(char letter)
     case 'E': return cdp::Request::EnablePage;
     case 'N': return cdp::Request::Navigate;
     case 'S': return cdp::Request::Snapshot;
+    case 'F': return cdp::Request::FocusChannel;
     default: return std::nullopt;
     }
 }
@@ -122,8 +124,8 @@ std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>&
             FUZZ_CHECK(pending.size() == before.size(), "a message without a reply took a pending command");
             continue;
         }
-        if (reply->type == cdp::Completion::Type::Committed) {
-            FUZZ_CHECK(pending.size() == before.size(), "a commit took a pending command");
+        if (reply->type == cdp::Completion::Type::Committed || reply->type == cdp::Completion::Type::TextFocus) {
+            FUZZ_CHECK(pending.size() == before.size(), "an event took a pending command");
         } else {
             // Exactly the one pending command the reply's id names is completed.
             const auto id = messageId(message);

@@ -44,7 +44,15 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     load("");
     EXPECT_EQ(refreshWebPageSecs, 60);
     EXPECT_EQ(webUrl, std::wstring(defaultWebUrlWide));
+    EXPECT_EQ(panelInput, PanelInput::Full);
     EXPECT_EQ(newLogText(), "");
+    // The panel's input: "clicks" in any case keeps the click-only panel; anything else but
+    // "full" is told and means full.
+    load("[General]\nPanelInput = Clicks\n");
+    EXPECT_EQ(panelInput, PanelInput::Clicks);
+    load("[General]\nPanelInput = clicks only\n");
+    EXPECT_EQ(panelInput, PanelInput::Full);
+    EXPECT_EQ(newLogText(), "CV: PanelInput \"clicks only\" is neither full nor clicks; using full.\n");
 
     // Section and key names match without regard to case; an empty address stays empty.
     load("; my notes\n[Other]\nkeep = me\n\n[general]\nZOOMLEVEL = 1.25\nweburl =\nmine = 42\n");

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kSlots = 32;
+constexpr int kSlots = 48;
 
 struct SlotProbe {
     const void* const* vtable;
@@ -62,6 +62,19 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ProcessFailed(WebView2EventToken{}); }), 26);
     EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }),
               3);
+    // The page's keyboard and its focus reports go through the DevTools protocol.
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->CallDevToolsProtocolMethod(nullptr, nullptr, nullptr); }),
+              36);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->GetDevToolsProtocolEventReceiver(nullptr, nullptr); }), 42);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
+                  [](auto* r) { r->add_DevToolsProtocolEventReceived(nullptr, nullptr); }),
+              3);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
+                  [](auto* r) { r->remove_DevToolsProtocolEventReceived(WebView2EventToken{}); }),
+              4);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
+                  [](auto* a) { a->get_ParameterObjectAsJson(nullptr); }),
+              3);
 
     // The byte order of the GUID parts against the published text form.
     EXPECT_EQ(text(IID_ICoreWebView2Environment3), L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
@@ -69,6 +82,13 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventArgs), L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}");
     EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventHandler), L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}");
     EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventArgs), L"{30D68B7D-20D9-4752-A9CA-EC8448FBB5C1}");
+    EXPECT_EQ(text(IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler),
+              L"{5C4889F0-5EF6-4C5A-952C-D8F1B92D0574}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceiver), L"{B32CA51A-8371-45E9-9317-AF021D080367}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler),
+              L"{E2FDA4BE-5456-406C-A261-3D452138362C}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs),
+              L"{653C2959-BB3A-4377-8632-B58ADA4E66C4}");
 }
 
 // The browser calls an event handler through slot 3 of its vtable with the sender and the

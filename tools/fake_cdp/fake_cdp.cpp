@@ -31,6 +31,10 @@
 //                         own (a clicked link, say), and the snapshot is never answered
 //     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
 //                         up when it is closed
+//     text-field L T R B  the page has a text field over that rectangle of CSS pixels: after
+//                         each left-button release it reports, as the page's focus script
+//                         does, whether the focus takes text (the release was inside)
+//     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
 //
 // As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
 // has been received, each commit is told with a Page.frameNavigated event for the main frame.
@@ -84,6 +88,9 @@ struct Cues {
     bool lockProfile = false;
     int exitAtStart = -1;
     std::set<std::string> refused;
+    bool textField = false;
+    double fieldLeft = 0, fieldTop = 0, fieldRight = 0, fieldBottom = 0;
+    std::string exitOnText;
 };
 
 Cue parseCue(const std::string& text) {
@@ -152,6 +159,12 @@ Cues readCues() {
             cues.lockProfile = true;
         } else if (key == "exit-at-start") {
             cues.exitAtStart = std::atoi(value.c_str());
+        } else if (key == "text-field") {
+            cues.textField = true;
+            cues.fieldLeft = std::atof(value.c_str());
+            words >> cues.fieldTop >> cues.fieldRight >> cues.fieldBottom;
+        } else if (key == "exit-on-text") {
+            cues.exitOnText = value;
         } else if (key == "held-until-navigation") {
             cues.heldUntilNavigation = parseCue(value);
         } else if (key == "page-navigates") {
@@ -416,6 +429,17 @@ int main(int argc, char** argv) {
                     delayed.emplace_back(Clock::now() + after, [reply] { sendMessage(reply); });
                     continue;
                 }
+            } else if (method == "Input.dispatchMouseEvent" && cues.textField && params.value("type", "") == "mouseReleased") {
+                const double x = params.value("x", -1.0), y = params.value("y", -1.0);
+                const bool inside = x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                sendMessage({{"method", "Runtime.bindingCalled"},
+                             {"params", {{"name", "cvTextFocus"}, {"payload", inside ? "1" : "0"}, {"executionContextId", 1}}},
+                             {"sessionId", sessionId}});
+                continue;
+            } else if (method == "Input.insertText" && !cues.exitOnText.empty() && params.value("text", "") == cues.exitOnText) {
+                return 0;
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;
                 if (cues.lockProfile && !profile.empty()) ::unlink((profile + "/SingletonLock").c_str());

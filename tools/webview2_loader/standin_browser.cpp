@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "platform/com_callback.h"
 #include "snapshot_pattern.h"
 #include "standin_completions.h"
+#include "standin_page.h"
 #include "standin_support.h"
 #include "wic_png_encoder.h"
 
@@ -53,6 +55,9 @@ struct ProcessFailedArgsBase : ICoreWebView2ProcessFailedEventArgs {
 };
 struct NavigationCompletedArgsBase : ICoreWebView2NavigationCompletedEventArgs {
     CV_NAVIGATION_COMPLETED_ARGS_METHODS(STANDIN_NOT_IMPLEMENTED)
+};
+struct DevToolsEventReceiverBase : ICoreWebView2DevToolsProtocolEventReceiver {
+    CV_DEVTOOLS_EVENT_RECEIVER_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 
 // Reference counting and the live-object count shared by the stand-in objects.
@@ -129,6 +134,7 @@ struct Browser {
     bool answering = true;     // stop-answering: later captures are held
     ULONGLONG unresponsiveToldAt = 0;
     WebView* view = nullptr;   // its view, while that exists
+    StandInPage content;       // what the page makes of the plugin's input
 
     // True, with the call recorded, when the call must fail because the browser has exited.
     bool refuses(const char* call) const {
@@ -188,6 +194,124 @@ public:
     }
 };
 
+class DevToolsEventArgs final : public ICoreWebView2DevToolsProtocolEventReceivedEventArgs, public Counted {
+public:
+    explicit DevToolsEventArgs(std::wstring json) : json_(std::move(json)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2DevToolsProtocolEventReceivedEventArgs*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+    // As the runtime hands strings over: the caller frees it with CoTaskMemFree.
+    HRESULT STDMETHODCALLTYPE get_ParameterObjectAsJson(LPWSTR* json) override {
+        if (json == nullptr) return E_POINTER;
+        const std::size_t bytes = (json_.size() + 1) * sizeof(wchar_t);
+        *json = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        if (*json == nullptr) return E_OUTOFMEMORY;
+        std::memcpy(*json, json_.c_str(), bytes);
+        return S_OK;
+    }
+
+private:
+    std::wstring json_;
+};
+
+std::wstring widen(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return std::wstring();
+    std::wstring out(static_cast<std::size_t>(size - 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
+    return out;
+}
+
+// One DevTools event's receiver: the handlers the client registered on it.
+class DevToolsEventReceiver final : public DevToolsEventReceiverBase, public Counted {
+public:
+    DevToolsEventReceiver(std::string event, std::shared_ptr<Browser> browser)
+        : event_(std::move(event)), browser_(std::move(browser)) {}
+    ~DevToolsEventReceiver() override {
+        if (!handlers_.empty())
+            record(format("receiver %s released with %d handler(s) registered", event_.c_str(),
+                          static_cast<int>(handlers_.size())));
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2DevToolsProtocolEventReceiver))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2DevToolsProtocolEventReceiver*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+
+    HRESULT STDMETHODCALLTYPE add_DevToolsProtocolEventReceived(IUnknown* handler, WebView2EventToken* token) override {
+        checkThread("add_DevToolsProtocolEventReceived");
+        if (handler == nullptr || token == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("add_DevToolsProtocolEventReceived")) return kClosed;
+        ComPtr<IUnknown> typed;
+        if (FAILED(handler->QueryInterface(IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler,
+                                           reinterpret_cast<void**>(typed.GetAddressOf())))) {
+            record("add DevToolsProtocolEventReceived refused: not a handler of that event");
+            return E_NOINTERFACE;
+        }
+        token->value = ++lastToken_;
+        handlers_[token->value] = typed;
+        record(format("add DevToolsProtocolEventReceived %s token=%lld", event_.c_str(),
+                      static_cast<long long>(token->value)));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE remove_DevToolsProtocolEventReceived(WebView2EventToken token) override {
+        checkThread("remove_DevToolsProtocolEventReceived");
+        if (browser_->refuses("remove_DevToolsProtocolEventReceived")) return kClosed;
+        const bool known = handlers_.erase(token.value) > 0;
+        record(format("remove DevToolsProtocolEventReceived %s token=%lld%s", event_.c_str(),
+                      static_cast<long long>(token.value), known ? "" : " unknown"));
+        return S_OK;
+    }
+
+    const std::string& event() const { return event_; }
+
+    // Tells every handler, through the client's message queue, the event with these parameters.
+    void raise(HWND client, ICoreWebView2* sender, const std::string& json) {
+        for (const auto& [token, handler] : handlers_) {
+            Completion completion;
+            completion.what = "devtools-event " + event_;
+            completion.client = client;
+            completion.handler = handler;
+            completion.answer = [receiver = ComPtr<DevToolsEventReceiver>(this), token = token,
+                                 sender = ComPtr<ICoreWebView2>(sender), json](Completion& c) {
+                if (!receiver->handlers_.count(token)) {
+                    record("devtools-event not told: the handler was removed");
+                    return S_OK;
+                }
+                const auto args = adoptComReference<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
+                    new DevToolsEventArgs(widen(json)));
+                return handlerOf<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(c)->Invoke(sender.Get(),
+                                                                                                    args.Get());
+            };
+            owe(std::move(completion));
+        }
+    }
+
+    // A browser process that exits lets go of every handler.
+    void close() { handlers_.clear(); }
+
+private:
+    using Handlers = std::map<std::int64_t, ComPtr<IUnknown>>;
+    std::string event_;
+    std::shared_ptr<Browser> browser_;
+    std::int64_t lastToken_ = 0;
+    Handlers handlers_;
+};
+
 const char* kindName(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     switch (kind) {
     case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED: return "browser-exit";
@@ -231,8 +355,67 @@ public:
             browser_->page = Browser::Page::Shown;
             record("page process replaced");
         }
+        browser_->content.navigated();
+        tellFocusReports();
         for (const auto& [token, handler] : navigationCompleted_) raiseNavigationCompleted(token, handler);
         return S_OK;
+    }
+
+    // Every call is recorded with its parameters as the client sent them, and answered with an
+    // empty result through the client's message queue.
+    HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(
+        LPCWSTR methodName, LPCWSTR parametersAsJson,
+        ICoreWebView2CallDevToolsProtocolMethodCompletedHandler* handler) override {
+        checkThread("devtools");
+        if (methodName == nullptr || parametersAsJson == nullptr || handler == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("CallDevToolsProtocolMethod")) return kClosed;
+        const std::string method = narrow(methodName);
+        const std::string text = narrow(parametersAsJson);
+        const nlohmann::json params = nlohmann::json::parse(text, nullptr, false);
+        if (!params.is_object()) {
+            record("devtools " + method + " refused: parameters that are no JSON object: " + text);
+            return E_INVALIDARG;
+        }
+        record("devtools " + method + " " + params.dump());
+        browser_->content.command(method, params);
+        Completion completion;
+        completion.what = "devtools";
+        completion.client = client_;
+        completion.handler = handler;
+        completion.answer = [](Completion& c) {
+            return handlerOf<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(c)->Invoke(S_OK, L"{}");
+        };
+        if (cue("hold-devtools"))
+            oweHeld(std::move(completion));
+        else
+            owe(std::move(completion));
+        tellFocusReports();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(
+        LPCWSTR eventName, ICoreWebView2DevToolsProtocolEventReceiver** receiver) override {
+        checkThread("devtools-receiver");
+        if (eventName == nullptr || receiver == nullptr) return E_INVALIDARG;
+        *receiver = nullptr;
+        if (browser_->refuses("GetDevToolsProtocolEventReceiver")) return kClosed;
+        record("devtools-receiver " + narrow(eventName));
+        auto made = adoptComReference<DevToolsEventReceiver>(new DevToolsEventReceiver(narrow(eventName), browser_));
+        receivers_.push_back(made);
+        *receiver = made.Get();
+        made->AddRef();
+        return S_OK;
+    }
+
+    // The page's focus reports made since the last call, to every Runtime.bindingCalled
+    // receiver, as the binding's calls.
+    void tellFocusReports() {
+        for (const std::string& payload : browser_->content.takeReports()) {
+            record("focus-report " + payload);
+            const nlohmann::json params = {{"name", "cvTextFocus"}, {"payload", payload}, {"executionContextId", 1}};
+            for (const auto& receiver : receivers_)
+                if (receiver->event() == "Runtime.bindingCalled") receiver->raise(client_, this, params.dump());
+        }
     }
 
     HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler, WebView2EventToken* token) override {
@@ -331,6 +514,7 @@ public:
         if (closing) {
             processFailed_.clear();
             navigationCompleted_.clear();
+            for (const auto& receiver : receivers_) receiver->close();
         }
     }
 
@@ -385,6 +569,7 @@ private:
     std::int64_t lastToken_ = 0;
     Handlers processFailed_;
     Handlers navigationCompleted_;
+    std::vector<ComPtr<DevToolsEventReceiver>> receivers_;
 };
 
 // The faults on cue that come right after the browser has answered its Nth snapshot.
@@ -494,6 +679,10 @@ public:
         if (browser_->refuses("SendMouseInput")) return kClosed;
         record(format("mouse kind=0x%X keys=%d data=%u x=%ld y=%ld", static_cast<unsigned>(eventKind),
                       static_cast<int>(virtualKeys), static_cast<unsigned>(mouseData), point.x, point.y));
+        if (eventKind == COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP) {
+            browser_->content.leftButtonReleased(point.x, point.y);
+            if (browser_->view != nullptr) browser_->view->tellFocusReports();
+        }
         return S_OK;
     }
 

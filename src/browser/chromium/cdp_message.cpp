@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "browser/chromium/cdp_wire.h"
+#include "browser/devtools/focus_channel.h"
 
 namespace cdp {
 
@@ -60,6 +61,17 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
         if (method == "Inspector.targetCrashed") {
             lostReason = "the page has crashed";
             return false;
+        }
+        if (method == "Runtime.bindingCalled") {
+            if (const auto params = parsed.find("params"); params != parsed.end()) {
+                if (const auto takesText = devtools::textFocusReport(*params)) {
+                    Completion report;
+                    report.type = Completion::Type::TextFocus;
+                    report.ok = *takesText;
+                    reply = std::move(report);
+                }
+            }
+            return true;
         }
         // A frame with a parent is one of the page's inner frames; only the page's own commit
         // replaces what a snapshot is taken of.

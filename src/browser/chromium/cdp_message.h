@@ -1,6 +1,7 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// that ends the page, or something we ignore. The I/O thread of cdp::Connection calls this for
-// every message it reads from the pipe; it touches nothing but its arguments.
+// that ends the page, the page's report of its text focus, or something we ignore. The I/O
+// thread of cdp::Connection calls this for every message it reads from the pipe; it touches
+// nothing but its arguments.
 #pragma once
 
 #include <cstdint>
@@ -13,13 +14,16 @@
 namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, Close };
+enum class Request {
+    ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, FocusChannel, Close
+};
 
 struct Completion {
     enum class Type {
         Reply,      // the reply to one command
         Committed,  // the page's main frame committed a navigation, ours or one the page began
         Lost,       // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        TextFocus,  // the page reports its focus: ok is true when the focused element takes text
     };
     Type type = Type::Reply;
     Request request = Request::Input;
@@ -41,9 +45,10 @@ using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
 // taken out of `pending` and turned into `reply`; so is the main frame's commit of a
-// navigation, as a Committed event (no command's reply); other events and replies nobody
-// waits for leave `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
-// JSON object, or the page has crashed or been detached.
+// navigation, as a Committed event (no command's reply), and the page's report of its text
+// focus; other events and replies nobody waits for leave `reply` empty. False, with
+// `lostReason`, when the message ends the connection: it is not a JSON object, or the page has
+// crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);
 

@@ -22,6 +22,8 @@
 #include "browser/chromium/chromium_process.h"
 #include "browser/chromium/profile_cleanup.h"
 #include "browser/chromium/snapshot_request.h"
+#include "browser/devtools/focus_channel.h"
+#include "browser/devtools/input.h"
 #include "browser/restart_backoff.h"
 #include "pipeline/capture.h"
 #include "pipeline/frame.h"
@@ -87,6 +89,7 @@ int navigationsUnanswered = 0;
 // The first navigation waits for the page's events to be on (Page.enable answered): a commit
 // that came before would go untold.
 bool firstNavigationHeld = false;
+bool pageEventsAnswered = false;
 bool pageEventsOn = false;
 std::set<std::string> loadersUncommitted;  // of our navigations, answered and not yet committed
 std::string lastCommittedLoader;
@@ -96,12 +99,18 @@ std::set<CaptureTicket> failedAtCommit;
 constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
+RepeatingLine inputTrouble;
 // The size the page is laid out for, fixed at bring-up like the controller bounds on Windows.
 int viewportWidth = 768;
 int viewportHeight = 512;
 // The zoom the page is shown at; a refused factor leaves it as it was.
 double pageZoom = 1.0;
 int framesUntilReapCheck = 0;
+// The page's focus reports being set up: the page is loaded only once Chromium has answered
+// them all.
+int focusChannelUnanswered = 0;
+// They could not be set up for this browser (told once per browser).
+bool focusChannelRefused = false;
 // While Ending: why the pipe closed, and how long its exit status is waited for.
 std::string endingReason;
 Clock::time_point endingDeadline;
@@ -138,10 +147,33 @@ void sendViewport() {
                      pageSession);
 }
 
+void sendToPage(cdp::Request request, const devtools::Command& command) {
+    connection->send(request, command.method, command.params, pageSession);
+}
+
+// Pointer moves go out every frame: trouble sending them is told when it starts.
+void sendInput(const devtools::Command& command) {
+    try {
+        sendToPage(cdp::Request::Input, command);
+        inputTrouble.clear();
+    } catch (const std::exception& e) {
+        if (inputTrouble.due()) debugLog("CV: could not send input to the page: %s\n", e.what());
+    }
+}
+
 void sendNavigate(const std::wstring& url) {
     connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
     ++navigationsUnanswered;
     lastNavigationSent = Clock::now();
+}
+
+// The page is loaded once its events are on and its focus reports are set up (answered, either
+// way): a commit before the first would go untold, and a navigation that overtakes the
+// reports' registration can miss it.
+void navigateOnceSetUp() {
+    if (!firstNavigationHeld || !pageEventsAnswered || focusChannelUnanswered > 0 || connection->lost()) return;
+    firstNavigationHeld = false;
+    sendNavigate(webUrl);
 }
 
 // What was known of a browser's navigations, which the next browser starts without.
@@ -149,6 +181,7 @@ void forgetNavigations() {
     navigationsUnanswered = 0;
     firstNavigationHeld = false;
     pageEventsOn = false;
+    pageEventsAnswered = false;
     loadersUncommitted.clear();
     lastCommittedLoader.clear();
     failedAtCommit.clear();
@@ -158,6 +191,7 @@ void forgetNavigations() {
 // failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
+    focusChannelUnanswered = 0;
     bringUpViewportPending = false;
     forgetNavigations();
     if (browserProcess) browserProcess->kill();
@@ -166,6 +200,8 @@ void retireBrowser() {
     std::set<CaptureTicket> owed;
     owed.swap(owedSnapshots);
     for (CaptureTicket ticket : owed) onBrowserSnapshot(ticket, false, PngBuffer{});
+    // Its page, and whatever text element had the focus there, is gone.
+    onBrowserTextFocus(false);
 }
 
 // The browser is lost or could not start: a new one is due after the back-off. `what` begins
@@ -199,11 +235,24 @@ void onAttached(const std::string& sessionId) {
     // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.
     pageZoom = cdp::usableZoom(zoomLevel) ? static_cast<double>(zoomLevel) : 1.0;
+    // Before the page loads, so its documents carry the focus reports from the start. Sent
+    // ahead of the viewport, which Chromium can take a second to answer, so that the page load
+    // waiting for them does not wait for it too.
+    // The channel's Page.enable is also what turns on the page's events: the commits that can
+    // take a snapshot with them. The page is navigated once they are on; until then no
+    // snapshot is asked for, as if it were navigating.
+    focusChannelRefused = false;
+    focusChannelUnanswered = 0;
+    for (const devtools::Command& command : devtools::textFocusChannel()) {
+        if (command.method == "Page.enable") {
+            sendToPage(cdp::Request::EnablePage, command);
+        } else {
+            ++focusChannelUnanswered;
+            sendToPage(cdp::Request::FocusChannel, command);
+        }
+    }
     sendViewport();
     bringUpViewportPending = true;
-    // For its events: the commits that can take a snapshot with them. The page is navigated
-    // once they are on; until then no snapshot is asked for, as if it were navigating.
-    connection->send(cdp::Request::EnablePage, "Page.enable", nlohmann::json::object(), pageSession);
     firstNavigationHeld = true;
     lastNavigationSent = Clock::now();
     stage = Stage::Ready;
@@ -230,6 +279,10 @@ void pageCommitted(const std::string& loader) {
 void dispatch(cdp::Completion& c) {
     if (c.type == cdp::Completion::Type::Lost) {
         if (stage == Stage::Starting || stage == Stage::Ready) browserLost(c.text);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::TextFocus) {
+        if (stage == Stage::Ready) onBrowserTextFocus(c.ok);
         return;
     }
     if (c.type == cdp::Completion::Type::Committed) {
@@ -273,11 +326,21 @@ void dispatch(cdp::Completion& c) {
             debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
         }
         break;
+    case cdp::Request::FocusChannel:
+        // Without the reports the panel never takes the keyboard; clicks and hovering still work.
+        if (!c.ok && !focusChannelRefused) {
+            focusChannelRefused = true;
+            debugLog("CV: the page cannot report its focus (%s); typing into the panel is off for this browser.\n",
+                     c.text.c_str());
+        }
+        --focusChannelUnanswered;
+        navigateOnceSetUp();
+        break;
     case cdp::Request::EnablePage:
         // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
         pageEventsOn = c.ok;
-        firstNavigationHeld = false;
-        sendNavigate(webUrl);
+        pageEventsAnswered = true;
+        navigateOnceSetUp();
         break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
@@ -480,8 +543,10 @@ void release() {
     }
     owedSnapshots.clear();
     forgetNavigations();
+    focusChannelUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
+    inputTrouble.clear();
     profileChosen = false;
     usePrivateProfile = false;
     announcedBrowser.clear();
@@ -545,23 +610,24 @@ void setBrowserZoom(double factor) {
 }
 
 void sendBrowserClick(int pageX, int pageY) {
+    sendBrowserPointer(PagePointer::Press, pageX, pageY);
+    sendBrowserPointer(PagePointer::Release, pageX, pageY);
+}
+
+void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
     if (stage != Stage::Ready) return;
-    try {
-        // The pixel of the last snapshot, which the click was mapped onto, on the page.
-        const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
-        const double x = cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth);
-        const double y = cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight);
-        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
-                         {{"type", "mousePressed"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 1},
-                          {"clickCount", 1}, {"modifiers", 0}},
-                         pageSession);
-        connection->send(cdp::Request::Input, "Input.dispatchMouseEvent",
-                         {{"type", "mouseReleased"}, {"x", x}, {"y", y}, {"button", "left"}, {"buttons", 0},
-                          {"clickCount", 1}, {"modifiers", 0}},
-                         pageSession);
-    } catch (const std::exception& e) {
-        debugLog("CV: could not send a click: %s\n", e.what());
-    }
+    // The pixel of the last snapshot, which the pointer was mapped onto, on the page.
+    const cdp::Viewport v = cdp::viewportFor(viewportWidth, viewportHeight, pageZoom);
+    sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth),
+                                   cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight)));
+}
+
+void sendBrowserKey(const PageKey& key) {
+    if (stage == Stage::Ready) sendInput(devtools::keyEvent(key));
+}
+
+void sendBrowserText(const std::string& utf8) {
+    if (stage == Stage::Ready) sendInput(devtools::insertText(utf8));
 }
 
 bool startBrowserSnapshot(CaptureTicket ticket) {

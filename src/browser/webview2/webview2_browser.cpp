@@ -113,8 +113,8 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
-    current.webView->Navigate(webUrl.c_str());
     browserStarted();
+    loadPageWithInput(current);
 }
 
 void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
@@ -220,7 +220,10 @@ void retireBrowser(bool answerOwed) {
         if (retired.navigationCompletedToken)
             retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
     }
+    stopListeningForFocusReports(retired);
     if (answerOwed) failOwedSnapshots(retired);
+    // Its page, and whatever text element had the focus there, is gone.
+    onBrowserTextFocus(false);
 }  // the view, the controllers and the environment are released here
 
 bool initBrowserThread() {
@@ -251,6 +254,7 @@ void stopBrowser() {
     try {
         stopRecovery();
         retireBrowser(false);
+        resetPageInput();
     } catch (...) {
         XPLMDebugString("CV: error while stopping the browser\n");
     }
@@ -280,7 +284,8 @@ bool browserViewReady() { return browser && browser->webView; }
 bool browserControllerReady() { return browser && browser->webViewController; }
 
 void navigateBrowser(const std::wstring& url) {
-    if (browserViewReady()) browser->webView->Navigate(url.c_str());
+    // A page still held is loaded once its focus reports are in place.
+    if (browserViewReady() && !pageHeld()) browser->webView->Navigate(url.c_str());
 }
 
 void setBrowserZoom(double factor) {
@@ -295,4 +300,23 @@ void sendBrowserClick(int pageX, int pageY) {
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
     browser->compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+}
+
+void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
+    if (!browser || !browser->compositionController) return;
+    // As the window messages they stand for: the left-button flag is set while the button is
+    // down (on the press and the drag's moves) and clear on the release.
+    auto kind = COREWEBVIEW2_MOUSE_EVENT_KIND_MOVE;
+    auto keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE;
+    switch (what) {
+    case PagePointer::Move: break;
+    case PagePointer::Drag: keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON; break;
+    case PagePointer::Press:
+        kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN;
+        keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON;
+        break;
+    case PagePointer::Release: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP; break;
+    case PagePointer::Leave: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEAVE; break;
+    }
+    browser->compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
 }

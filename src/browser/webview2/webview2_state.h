@@ -43,6 +43,15 @@ struct WebView2Browser {
     int snapshotsLostInARow = 0;
     // Simulator time of the reload that answered the last failure of its page's process.
     std::optional<double> pageReloadedAt;
+    // The page's focus reports (Runtime.bindingCalled), and our handler's registration there.
+    Microsoft::WRL::ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> focusReports;
+    std::optional<WebView2EventToken> focusReportsToken;
+    // The commands that set the reports up, not yet answered; refused, they are told once.
+    int focusChannelUnanswered = 0;
+    bool focusChannelRefused = false;
+    // While set, the page is not loaded yet: it waits for those answers, at most until then
+    // (simulator time).
+    std::optional<double> pageHeldUntil;
 };
 
 // The browser of the moment: none before start, while a new one is waited for, and after stop.
@@ -83,6 +92,20 @@ void onProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind);
 // once it has loaded (onPageLoaded). True when the click was kept.
 bool keepClickUntilThePageIsBack(int pageX, int pageY);
 void onPageLoaded();
+
+// ---- webview2_input.cpp ----
+
+// Sets up the page's focus reports for a browser whose view has just come up, and loads its
+// page once they are in place (or could not be set up).
+void loadPageWithInput(WebView2Browser& current);
+// From the recovery flight loop: a page held past its wait is loaded without the reports.
+void loadPageIfHeldTooLong();
+// True while the current browser's page waits for its focus reports.
+bool pageHeld();
+// Removes our handler from a browser being let go of.
+void stopListeningForFocusReports(WebView2Browser& retired);
+// At stop: the next start tells input trouble afresh.
+void resetPageInput();
 
 // ---- webview2_snapshot.cpp ----
 
