@@ -6,6 +6,7 @@
 
 #include "browser/browser.h"
 #include "panel/key_translation.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -51,6 +52,12 @@ bool panelHoldsKeyboard() { return holdsKeyboard; }
 
 void givePanelKeyboardBack() { letGo(false); }
 
+void takePanelKeyboardForDialog()
+{
+    clickAwaitsAnswer = false;
+    takeKeyboard();
+}
+
 void panelPointerReleased()
 {
     clickAwaitsAnswer = true;
@@ -83,6 +90,8 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
         // the page's.
         if (!holdsKeyboard) return;
         const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
+        // The page is blocked by its dialog: the keys answer the dialog instead.
+        if (pageDialogShown()) return pageDialogTyped(input.keys, input.text, input.giveBack);
         for (const PageKey& key : input.keys) sendBrowserKey(key);
         if (!input.text.empty()) sendBrowserText(input.text);
         if (input.malformed && malformedLine.due())

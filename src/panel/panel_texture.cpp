@@ -1,7 +1,9 @@
 #include "panel/panel_texture.h"
 
+#include <algorithm>
 #include <mutex>
 
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "panel/quad_state.h"
 #include "panel/unpack_state.h"
@@ -23,6 +25,10 @@ const std::vector<std::uint8_t>& blankPixels()
     if (pixels.size() != size) pixels.assign(size, 0);
     return pixels;
 }
+
+// The page's picture with its dialog drawn over it, and the dialog as last uploaded.
+std::vector<std::uint8_t> dialogPixels;
+unsigned drawnDialogRevision = 0;
 
 }  // namespace
 
@@ -70,13 +76,30 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
             uploadHeight = pageHeight.load();
         }
 
+        // A page dialog is drawn into the picture uploaded, over the page's last frame (or a
+        // black one before the first), each time either changes.
+        const unsigned dialogRevision = pageDialogRevision();
+        const PageDialogView* dialog = shownPageDialog();
+        if (dialog != nullptr && uploadPixels.empty()) {
+            uploadWidth = pageWidth.load();
+            uploadHeight = pageHeight.load();
+        }
         const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
                                      static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
-        if (!uploadPixels.empty() && panelTexture != 0 && uploadPixels.size() >= expected) {
+        const bool redraw = copied || dialogRevision != drawnDialogRevision;
+        if (redraw && panelTexture != 0 && expected > 0 && (dialog != nullptr || uploadPixels.size() >= expected)) {
+            const std::vector<std::uint8_t>* picture = &uploadPixels;
+            if (dialog != nullptr) {
+                dialogPixels.assign(expected, 0);
+                std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
+                drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);
+                picture = &dialogPixels;
+            }
             XPLMBindTexture2d(panelTexture, 0);
             const ClientMemoryUnpack unpack;
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                         uploadPixels.data());
+                         picture->data());
+            drawnDialogRevision = dialogRevision;
         } else if (copied) {
             // Nothing could be shown from this copy; keep asking for it on the next draw.
             frameUpdated.store(true);
