@@ -22,6 +22,9 @@ constexpr auto clickAnswerWait = std::chrono::seconds(5);
 
 bool holdsKeyboard = false;
 KeyTranslator translator;
+// Keys that answer a page dialog: the page, blocked, sees none of them, so they are kept
+// apart from what the page has seen go down.
+KeyTranslator dialogTranslator;
 bool clickAwaitsAnswer = false;
 Clock::time_point clickReleasedAt;
 RepeatingLine malformedLine;
@@ -42,6 +45,7 @@ void letGo(bool simulatorTookIt)
     if (!holdsKeyboard) return;
     holdsKeyboard = false;
     for (const PageKey& key : translator.releaseAll()) sendBrowserKey(key);
+    dialogTranslator.releaseAll();
     if (!simulatorTookIt && panelWindow != nullptr && XPLMHasKeyboardFocus(panelWindow) != 0)
         XPLMTakeKeyboardFocus(nullptr);
 }
@@ -89,9 +93,12 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
         // A key still on its way after the keyboard went back (the release of Escape) is not
         // the page's.
         if (!holdsKeyboard) return;
-        const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
         // The page is blocked by its dialog: the keys answer the dialog instead.
-        if (pageDialogShown()) return pageDialogTyped(input.keys, input.text, input.giveBack);
+        if (pageDialogShown()) {
+            const KeyInput input = dialogTranslator.translate(inKey, inFlags, inVirtualKey);
+            return pageDialogTyped(input.keys, input.text, input.giveBack);
+        }
+        const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
         for (const PageKey& key : input.keys) sendBrowserKey(key);
         if (!input.text.empty()) sendBrowserText(input.text);
         if (input.malformed && malformedLine.due())
