@@ -11,7 +11,8 @@ namespace {
 constexpr int widestLine = 56;
 constexpr int mostLines = 8;
 
-// A beforeunload question's own text is not shown by browsers (pages abused it); this is.
+// Browsers show their own words for the question before a page is left, never the page's
+// (pages abused them); so does the panel.
 constexpr const char* leaveQuestion = "Leave this page? Changes you made may not be saved.";
 
 struct Colour {
@@ -185,9 +186,8 @@ DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height)
     const int columns = std::max(1, (boxWidth - 2 * pad) / cellWidth);
     const int fixedHeight = 3 * pad + rowHeight + (prompt ? rowHeight + pad : 0);
     const int lineRoom = std::clamp((height - 2 * margin - fixedHeight) / cellHeight, 1, mostLines);
-    const std::u32string message = dialog.kind == PageDialogKind::BeforeUnload && dialog.message.empty()
-                                       ? ascii(leaveQuestion)
-                                       : decodeUtf8(dialog.message);
+    const std::u32string message =
+        dialog.kind == PageDialogKind::BeforeUnload ? ascii(leaveQuestion) : decodeUtf8(dialog.message);
     layout.lines = wrap(message, static_cast<std::size_t>(columns), static_cast<std::size_t>(lineRoom));
 
     const int boxHeight = fixedHeight + static_cast<int>(layout.lines.size()) * cellHeight;

@@ -26,9 +26,9 @@ const std::vector<std::uint8_t>& blankPixels()
     return pixels;
 }
 
-// The page's picture with its dialog drawn over it, and the dialog as last uploaded.
+// The page's picture with its dialog drawn over it, and the dialog's look it shows.
 std::vector<std::uint8_t> dialogPixels;
-unsigned drawnDialogRevision = 0;
+unsigned composedRevision = 0;
 
 }  // namespace
 
@@ -76,9 +76,8 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
             uploadHeight = pageHeight.load();
         }
 
-        // A page dialog is drawn into the picture uploaded, over the page's last frame (or a
-        // black one before the first), each time either changes.
-        const unsigned dialogRevision = pageDialogRevision();
+        // A page dialog is drawn over the page's last frame (or a black one before the first)
+        // each time either changes, and that picture is uploaded instead.
         const PageDialogView* dialog = shownPageDialog();
         if (dialog != nullptr && uploadPixels.empty()) {
             uploadWidth = pageWidth.load();
@@ -86,20 +85,18 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
         }
         const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
                                      static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
-        const bool redraw = copied || dialogRevision != drawnDialogRevision;
-        if (redraw && panelTexture != 0 && expected > 0 && (dialog != nullptr || uploadPixels.size() >= expected)) {
-            const std::vector<std::uint8_t>* picture = &uploadPixels;
-            if (dialog != nullptr) {
-                dialogPixels.assign(expected, 0);
-                std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
-                drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);
-                picture = &dialogPixels;
-            }
+        if (dialog != nullptr && (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
+            dialogPixels.assign(expected, 0);
+            std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
+            drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);
+            composedRevision = pageDialogRevision();
+        }
+        const std::vector<std::uint8_t>& picture = dialog != nullptr ? dialogPixels : uploadPixels;
+        if (!picture.empty() && panelTexture != 0 && picture.size() >= expected) {
             XPLMBindTexture2d(panelTexture, 0);
             const ClientMemoryUnpack unpack;
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                         picture->data());
-            drawnDialogRevision = dialogRevision;
+                         picture.data());
         } else if (copied) {
             // Nothing could be shown from this copy; keep asking for it on the next draw.
             frameUpdated.store(true);

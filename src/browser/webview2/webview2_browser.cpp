@@ -288,6 +288,10 @@ void navigateBrowser(const std::wstring& url) {
     if (browserViewReady() && !pageHeld()) browser->webView->Navigate(url.c_str());
 }
 
+// This backend does not take the page's dialogs over yet (WebView2 shows its own), so the
+// panel never opens one and there is no answer to pass on.
+void answerBrowserDialog(bool, const std::string&) {}
+
 void setBrowserZoom(double factor) {
     if (browserControllerReady()) browser->webViewController->put_ZoomFactor(factor);
 }
