@@ -103,7 +103,7 @@ std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
 
 bool fullInput() { return panelInput == PanelInput::Full; }
 
-// A button is answered on the release, as a page's own buttons are, where the press was.
+// A button answers on the release, as a page's own buttons do.
 int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
 {
     if (mouse == xplm_MouseDown && XPLMIsWindowInFront(window) == 0) XPLMBringWindowToFront(window);

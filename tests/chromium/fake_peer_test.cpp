@@ -604,6 +604,8 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     const auto browserCommands = received("Browser.setDownloadBehavior");
     ASSERT_EQ(browserCommands.size(), 1u);
     EXPECT_EQ(params(browserCommands[0])["behavior"], "deny");
+    ASSERT_EQ(received("Browser.grantPermissions").size(), 1u);
+    EXPECT_EQ(params(received("Browser.grantPermissions")[0])["permissions"], nlohmann::json::array());
     ASSERT_EQ(received("Target.closeTarget").size(), 1u);
     EXPECT_EQ(params(received("Target.closeTarget")[0])["targetId"], "FAKE-WINDOW-3");
     const auto navigations = received("Page.navigate");
@@ -615,6 +617,15 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
     EXPECT_EQ(countOccurrences(log, "CV: refused a download the page started.\n"), 1) << log;
     EXPECT_EQ(log.find("could not be answered"), std::string::npos) << log;
+
+    // A window at an address that is no web page is closed and not followed.
+    fs::remove(file("fake.log"));
+    cues("new-window 3 file:///etc/passwd\n");
+    const std::string refused = run("command Corvane/TogglePanel once\nwait 3\nquit");
+    EXPECT_EQ(received("Target.closeTarget").size(), 1u);
+    EXPECT_EQ(received("Page.navigate").size(), 1u);
+    EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
+        << refused;
 }
 
 TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {

@@ -401,6 +401,7 @@ TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoH
         // The link's navigation is the pilot's: the page asks before it is left, and is left.
         click(140, 305) + asked + click(leave.ok) + "wait 4\nscreenshot " + file("opened.png") + "\nquit\n");
     EXPECT_EQ(log.find("wait-focus"), std::string::npos) << log;
+    EXPECT_EQ(log.find("could not be turned off"), std::string::npos) << log;
     eventually([&] { return answers().size() >= 10; }, 10);
     EXPECT_EQ(answers(), (std::vector<std::string>{"confirm=true", "confirm=false", "confirm=false", "confirm=true",
                                                    "alert=done", "alert=done", "prompt=AB12", "prompt=null",

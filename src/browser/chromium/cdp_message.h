@@ -16,7 +16,7 @@ namespace cdp {
 // What a command was sent for; decides what is extracted from its reply.
 enum class Request {
     ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, FocusChannel, Close,
-    AnswerDialog, DiscoverTargets, CloseTarget, DenyDownloads
+    AnswerDialog, DiscoverTargets, CloseTarget, DenyDownloads, DenyPermissions
 };
 
 struct Completion {

@@ -321,6 +321,12 @@ void newPageSeen(const cdp::Completion& c) {
     if (c.text.empty() || c.text == "about:blank") return;
     newPagesFollowed.insert(c.value);
     connection->send(cdp::Request::CloseTarget, "Target.closeTarget", {{"targetId", c.value}});
+    // Our navigation is not bound by the web's rules: a page could have the panel open a local
+    // file or run script in another site. Only web addresses are followed.
+    if (c.text.rfind("https://", 0) != 0 && c.text.rfind("http://", 0) != 0) {
+        debugLog("CV: the page opened a new window at an address that is not a web page; it was closed.\n");
+        return;
+    }
     debugLog("CV: the page opened a new window; the panel shows its page instead.\n");
     sendNavigate(c.text);
 }
@@ -452,6 +458,9 @@ void dispatch(cdp::Completion& c) {
     case cdp::Request::DenyDownloads:
         if (!c.ok) debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
         break;
+    case cdp::Request::DenyPermissions:
+        if (!c.ok) debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
+        break;
     default:
         break;
     }
@@ -539,9 +548,13 @@ void launchBrowser() {
     framesUntilReapCheck = 60;
     snapshotsTimedOutInARow = 0;
     backoff.started();
-    // Nobody could see or use a downloaded file: the page's downloads are refused.
+    // Nobody could see or use a downloaded file, nor answer a request for the camera,
+    // microphone, location, notifications or clipboard: downloads are refused, and every
+    // permission of every site (none granted, so all others rejected).
     connection->send(cdp::Request::DenyDownloads, "Browser.setDownloadBehavior",
                      {{"behavior", "deny"}, {"eventsEnabled", true}});
+    connection->send(cdp::Request::DenyPermissions, "Browser.grantPermissions",
+                     {{"permissions", nlohmann::json::array()}});
     connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
 }
 
