@@ -146,6 +146,12 @@ inline constexpr IID IID_ICoreWebView2PermissionRequestedEventHandler = {
     0x15e1c6a3, 0xc72a, 0x4df3, {0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd}};
 inline constexpr IID IID_ICoreWebView2PermissionRequestedEventArgs = {
     0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}};
+inline constexpr IID IID_ICoreWebView2_4 = {
+    0x20d02d59, 0x6df2, 0x42dc, {0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02}};
+inline constexpr IID IID_ICoreWebView2DownloadStartingEventHandler = {
+    0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}};
+inline constexpr IID IID_ICoreWebView2DownloadStartingEventArgs = {
+    0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}};
 
 // ---- interface generation ----
 //
@@ -319,8 +325,58 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, CV
     M(GetDevToolsProtocolEventReceiver, (LPCWSTR eventName,                          \
                                          ICoreWebView2DevToolsProtocolEventReceiver * *receiver)) \
     M(Stop, ())                                                                      \
-    CV_WEBVIEW2_EVENT(M, NewWindowRequested)
+    CV_WEBVIEW2_EVENT(M, NewWindowRequested)                                         \
+    CV_WEBVIEW2_EVENT(M, DocumentTitleChanged)                                       \
+    M(get_DocumentTitle, (LPWSTR * title))                                           \
+    M(AddHostObjectToScript, (LPCWSTR name, VARIANT * object))                       \
+    M(RemoveHostObjectFromScript, (LPCWSTR name))                                    \
+    M(OpenDevToolsWindow, ())                                                        \
+    CV_WEBVIEW2_EVENT(M, ContainsFullScreenElementChanged)                           \
+    M(get_ContainsFullScreenElement, (BOOL * containsFullScreenElement))             \
+    CV_WEBVIEW2_EVENT(M, WebResourceRequested)                                       \
+    M(AddWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext))    \
+    M(RemoveWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext)) \
+    CV_WEBVIEW2_EVENT(M, WindowCloseRequested)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2, IUnknown, CV_WEBVIEW_METHODS)
+
+// The later versions of the view, each continuing the slots of the one before, up to the
+// download event of the fourth.
+#define CV_WEBVIEW2_2_METHODS(M)                           \
+    CV_WEBVIEW2_EVENT(M, WebResourceResponseReceived)      \
+    M(NavigateWithWebResourceRequest, (IUnknown * request)) \
+    CV_WEBVIEW2_EVENT(M, DOMContentLoaded)                 \
+    M(get_CookieManager, (IUnknown * *cookieManager))      \
+    M(get_Environment, (IUnknown * *environment))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2_2, ICoreWebView2, CV_WEBVIEW2_2_METHODS)
+
+#define CV_WEBVIEW2_3_METHODS(M)                                                                    \
+    M(TrySuspend, (IUnknown * handler))                                                             \
+    M(Resume, ())                                                                                   \
+    M(get_IsSuspended, (BOOL * isSuspended))                                                        \
+    M(SetVirtualHostNameToFolderMapping, (LPCWSTR hostName, LPCWSTR folderPath, std::int32_t kind)) \
+    M(ClearVirtualHostNameToFolderMapping, (LPCWSTR hostName))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2_3, ICoreWebView2_2, CV_WEBVIEW2_3_METHODS)
+
+#define CV_WEBVIEW2_4_METHODS(M)            \
+    CV_WEBVIEW2_EVENT(M, FrameCreated)      \
+    CV_WEBVIEW2_EVENT(M, DownloadStarting)
+CV_WEBVIEW2_INTERFACE(ICoreWebView2_4, ICoreWebView2_3, CV_WEBVIEW2_4_METHODS)
+
+// A download the page started: Cancel stops it, Handled keeps WebView2's download UI away.
+#define CV_DOWNLOAD_ARGS_METHODS(M)                     \
+    M(get_DownloadOperation, (IUnknown * *operation))   \
+    M(get_Cancel, (BOOL * cancel))                      \
+    M(put_Cancel, (BOOL cancel))                        \
+    M(get_ResultFilePath, (LPWSTR * path))              \
+    M(put_ResultFilePath, (LPCWSTR path))               \
+    M(get_Handled, (BOOL * handled))                    \
+    M(put_Handled, (BOOL handled))                      \
+    M(GetDeferral, (ICoreWebView2Deferral * *deferral))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2DownloadStartingEventArgs, IUnknown, CV_DOWNLOAD_ARGS_METHODS)
+
+#define CV_DOWNLOAD_HANDLER_METHODS(M) \
+    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2DownloadStartingEventArgs * args))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2DownloadStartingEventHandler, IUnknown, CV_DOWNLOAD_HANDLER_METHODS)
 
 #define CV_CONTROLLER_METHODS(M)                                     \
     M(get_IsVisible, (BOOL * isVisible))                             \
@@ -393,7 +449,16 @@ static_assert(ICoreWebView2Slots::remove_PermissionRequested == 24);
 static_assert(ICoreWebView2Slots::Stop == 43);
 static_assert(ICoreWebView2Slots::add_NewWindowRequested == 44);
 static_assert(ICoreWebView2Slots::remove_NewWindowRequested == 45);
+static_assert(ICoreWebView2Slots::get_DocumentTitle == 48);
+static_assert(ICoreWebView2Slots::get_ContainsFullScreenElement == 54);
+static_assert(ICoreWebView2Slots::remove_WindowCloseRequested == 60);
 static_assert(ICoreWebView2SettingsSlots::put_AreDefaultScriptDialogsEnabled == 8);
+static_assert(ICoreWebView2_2Slots::get_Environment == 67);
+static_assert(ICoreWebView2_3Slots::ClearVirtualHostNameToFolderMapping == 72);
+static_assert(ICoreWebView2_4Slots::add_DownloadStarting == 75);
+static_assert(ICoreWebView2_4Slots::remove_DownloadStarting == 76);
+static_assert(ICoreWebView2DownloadStartingEventArgsSlots::put_Cancel == 5);
+static_assert(ICoreWebView2DownloadStartingEventArgsSlots::put_Handled == 9);
 static_assert(ICoreWebView2DeferralSlots::Complete == 3);
 static_assert(ICoreWebView2ScriptDialogOpeningEventArgsSlots::get_Kind == 4);
 static_assert(ICoreWebView2ScriptDialogOpeningEventArgsSlots::get_Message == 5);
@@ -458,6 +523,9 @@ CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NewWindowRequestedEventArgs)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NewWindowRequestedEventHandler)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2PermissionRequestedEventArgs)
 CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2PermissionRequestedEventHandler)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2_4)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DownloadStartingEventArgs)
+CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DownloadStartingEventHandler)
 #undef CV_WEBVIEW2_CHECK_SHAPE
 
 // ---- the loader ----

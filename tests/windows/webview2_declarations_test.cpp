@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kSlots = 48;
+constexpr int kSlots = 80;
 
 struct SlotProbe {
     const void* const* vtable;
@@ -101,6 +101,10 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<ICoreWebView2PermissionRequestedEventArgs>(
                   [](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }),
               7);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->add_DownloadStarting(nullptr, nullptr); }), 75);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->remove_DownloadStarting(WebView2EventToken{}); }), 76);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
 
     // The byte order of the GUID parts against the published text form.
     EXPECT_EQ(text(IID_ICoreWebView2Environment3), L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
@@ -123,6 +127,9 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(text(IID_ICoreWebView2NewWindowRequestedEventArgs), L"{34ACB11C-FC37-4418-9132-F9C21D1EAFB9}");
     EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventHandler), L"{15E1C6A3-C72A-4DF3-91D7-D097FBEC6BFD}");
     EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventArgs), L"{973AE2EF-FF18-4894-8FB2-3C758F046810}");
+    EXPECT_EQ(text(IID_ICoreWebView2_4), L"{20D02D59-6DF2-42DC-BD06-F98A694B1302}");
+    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventHandler), L"{EFEDC989-C396-41CA-83F7-07F845A55724}");
+    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventArgs), L"{E99BBE21-43E9-4544-A732-282764EAFA60}");
 }
 
 // The browser calls an event handler through slot 3 of its vtable with the sender and the

@@ -1429,8 +1429,9 @@ TEST_F(WindowsPageRequests, EachDialogIsAnsweredThroughItsDeferralAndNothingOpen
 
 // The leave-page question of our own periodic reload is answered "leave" at once; one before a
 // navigation the page started is the pilot's; a question still open at stop is cancelled
-// through its deferral; a new window at an address that is no web page is not followed.
-TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsAnsweredAtOnceAndAnOpenOneIsCancelledAtStop) {
+// through its deferral; a new window at an address that is no web page is not followed, and a
+// download is refused.
+TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtStopAndDownloadsRefused) {
     std::ofstream(folder_ + "cv_settings.ini", std::ios::binary)
         << "[General]\r\nrefreshWebPageSecs = 2\r\nWebURL = http://example.test/panel\r\n";
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question");
@@ -1457,9 +1458,13 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsAnsweredAtOnceAndAnOpenOneI
     EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
 
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2");
+    // And a download is cancelled, with WebView2's own download UI kept away.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
     SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
     run = this->run(show_ + "; wait 3");
+    EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
+    EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u)
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;

@@ -40,8 +40,11 @@ namespace {
     HRESULT STDMETHODCALLTYPE name params override { return E_NOTIMPL; }
 
 // Every method answers E_NOTIMPL until a stand-in class overrides it.
-struct WebViewBase : ICoreWebView2 {
+struct WebViewBase : ICoreWebView2_4 {
     CV_WEBVIEW_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_2_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_3_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_4_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 struct ControllerBase : ICoreWebView2Controller {
     CV_CONTROLLER_METHODS(STANDIN_NOT_IMPLEMENTED)
@@ -339,15 +342,16 @@ public:
         if (browser_->view == this) browser_->view = nullptr;
         // What the client never removed goes with the view.
         const std::size_t left = processFailed_.size() + navigationCompleted_.size() + scriptDialog_.size() +
-                                 newWindow_.size() + permission_.size();
+                                 newWindow_.size() + permission_.size() + download_.size();
         if (left > 0) record(format("view released with %d handler(s) registered", static_cast<int>(left)));
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
-        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2)) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2*>(this);
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2) && !IsEqualIID(id, IID_ICoreWebView2_4))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2_4*>(this);
         AddRef();
         return S_OK;
     }
@@ -459,7 +463,18 @@ public:
                                                                      makePermissionArgs(answer, outcome), outcome);
     }
 
-    bool dialogOpen() const { return browser_->dialogsOpen > 0; }
+    // A download goes on, with WebView2's download UI, unless the handlers cancel it.
+    void requestDownload() {
+        auto answer = std::make_shared<DownloadAnswer>();
+        auto outcome = std::make_shared<PendingOutcome>();
+        outcome->settle = [answer] {
+            record(format("download cancel=%d handled=%d", answer->cancel ? 1 : 0, answer->handled ? 1 : 0));
+        };
+        record("download requested");
+        if (download_.empty()) return outcome->handlersReturned();
+        raisePageEvent<ICoreWebView2DownloadStartingEventHandler>("download-starting", download_,
+                                                                  makeDownloadArgs(answer, outcome), outcome);
+    }
 
     // Every call is recorded with its parameters as the client sent them, and answered with an
     // empty result through the client's message queue.
@@ -538,6 +553,12 @@ public:
     }
     HRESULT STDMETHODCALLTYPE remove_PermissionRequested(WebView2EventToken token) override {
         return removeHandler("PermissionRequested", token, permission_);
+    }
+    HRESULT STDMETHODCALLTYPE add_DownloadStarting(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("DownloadStarting", IID_ICoreWebView2DownloadStartingEventHandler, handler, token, download_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_DownloadStarting(WebView2EventToken token) override {
+        return removeHandler("DownloadStarting", token, download_);
     }
     HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler, WebView2EventToken* token) override {
         return addHandler("NavigationCompleted", IID_ICoreWebView2NavigationCompletedEventHandler, handler, token,
@@ -639,6 +660,7 @@ public:
             scriptDialog_.clear();
             newWindow_.clear();
             permission_.clear();
+            download_.clear();
             for (const auto& receiver : receivers_) receiver->close();
         }
     }
@@ -719,6 +741,7 @@ private:
     Handlers scriptDialog_;
     Handlers newWindow_;
     Handlers permission_;
+    Handlers download_;
     std::vector<ComPtr<DevToolsEventReceiver>> receivers_;
 };
 
@@ -737,6 +760,7 @@ void pageRequestsAfterSnapshot(WebView& view, int answered) {
         const std::string uri = environmentVariable("CV_WEBVIEW2_NEW_WINDOW");
         view.requestNewWindow(uri.empty() ? "https://panel.example/logbook" : uri);
     }
+    if (due("download")) view.requestDownload();
     if (due("permission")) {
         std::stringstream kinds(environmentVariable("CV_WEBVIEW2_PERMISSIONS"));
         std::string kind;

@@ -208,6 +208,32 @@ private:
     std::shared_ptr<PendingOutcome> outcome_;
 };
 
+struct DownloadArgsBase : Object<ICoreWebView2DownloadStartingEventArgs> {
+    DownloadArgsBase() : Object(IID_ICoreWebView2DownloadStartingEventArgs) {}
+    CV_DOWNLOAD_ARGS_METHODS(STANDIN_NOT_IMPLEMENTED)
+};
+
+class DownloadArgs final : public DownloadArgsBase {
+public:
+    DownloadArgs(std::shared_ptr<DownloadAnswer> answer, std::shared_ptr<PendingOutcome> outcome)
+        : answer_(std::move(answer)), outcome_(std::move(outcome)) {}
+    HRESULT STDMETHODCALLTYPE put_Cancel(BOOL cancel) override {
+        answer_->cancel = cancel != FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_Handled(BOOL handled) override {
+        answer_->handled = handled != FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetDeferral(ICoreWebView2Deferral** deferral) override {
+        return giveDeferral(outcome_, deferral);
+    }
+
+private:
+    std::shared_ptr<DownloadAnswer> answer_;
+    std::shared_ptr<PendingOutcome> outcome_;
+};
+
 struct SettingsBase : Object<ICoreWebView2Settings> {
     SettingsBase() : Object(IID_ICoreWebView2Settings) {}
     CV_SETTINGS_METHODS(STANDIN_NOT_IMPLEMENTED)
@@ -263,6 +289,12 @@ ComPtr<ICoreWebView2PermissionRequestedEventArgs> makePermissionArgs(std::shared
                                                                     std::shared_ptr<PendingOutcome> outcome) {
     return adoptComReference<ICoreWebView2PermissionRequestedEventArgs>(
         new PermissionArgs(std::move(answer), std::move(outcome)));
+}
+
+ComPtr<ICoreWebView2DownloadStartingEventArgs> makeDownloadArgs(std::shared_ptr<DownloadAnswer> answer,
+                                                                std::shared_ptr<PendingOutcome> outcome) {
+    return adoptComReference<ICoreWebView2DownloadStartingEventArgs>(
+        new DownloadArgs(std::move(answer), std::move(outcome)));
 }
 
 ComPtr<ICoreWebView2Settings> makeSettings(std::shared_ptr<bool> defaultDialogs) {

@@ -39,6 +39,11 @@ struct NewWindowAnswer {
     bool windowGiven = false;
 };
 
+struct DownloadAnswer {
+    bool cancel = false;
+    bool handled = false;
+};
+
 struct PermissionAnswer {
     COREWEBVIEW2_PERMISSION_KIND kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
     COREWEBVIEW2_PERMISSION_STATE state = COREWEBVIEW2_PERMISSION_STATE_DEFAULT;
@@ -48,6 +53,8 @@ Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> makeDialogArgs
     std::shared_ptr<DialogAnswer> answer, std::shared_ptr<PendingOutcome> outcome);
 Microsoft::WRL::ComPtr<ICoreWebView2NewWindowRequestedEventArgs> makeNewWindowArgs(
     std::shared_ptr<NewWindowAnswer> answer, std::shared_ptr<PendingOutcome> outcome);
+Microsoft::WRL::ComPtr<ICoreWebView2DownloadStartingEventArgs> makeDownloadArgs(
+    std::shared_ptr<DownloadAnswer> answer, std::shared_ptr<PendingOutcome> outcome);
 Microsoft::WRL::ComPtr<ICoreWebView2PermissionRequestedEventArgs> makePermissionArgs(
     std::shared_ptr<PermissionAnswer> answer, std::shared_ptr<PendingOutcome> outcome);
 

@@ -10,7 +10,7 @@
 //                              render-exit@N, render-hang@N, gpu-exit@N, stop-answering@N,
 //                              fail-bringup=N, slow-bringup=MS, hold-devtools,
 //                              dialog-alert@N, dialog-confirm@N, dialog-prompt@N,
-//                              dialog-leave@N, new-window@N, permission@N,
+//                              dialog-leave@N, new-window@N, permission@N, download@N,
 //                              leave-question (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 //   CV_WEBVIEW2_TEXT_FIELD     LEFT,TOP,RIGHT,BOTTOM of the page's text field (standin_page.h)

@@ -6,7 +6,8 @@
 //   the pilot answers it in the panel (the leave-page question of our own periodic reload is
 //   answered "leave" at once: the reload is a fresh navigation);
 // - a new window is never made: the panel's own page goes to its address (web pages only);
-// - permission requests, which nobody in the simulator could answer, are denied.
+// - permission requests, which nobody in the simulator could answer, are denied, and so are
+//   downloads (nobody could see or use the file).
 #include <map>
 #include <string>
 #include <utility>
@@ -22,6 +23,7 @@ namespace {
 RepeatingLine leftForReload;
 std::map<int, RepeatingLine> permissionRefused;
 RepeatingLine newWindowRefused;
+RepeatingLine downloadRefused;
 
 // A string the browser handed out, taken over and freed.
 std::string takeString(LPWSTR text) {
@@ -38,26 +40,16 @@ std::string takeString(LPWSTR text) {
     return result;
 }
 
-std::wstring wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int size = static_cast<int>(utf8.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
-    return text;
-}
-
 // Lets the page go on from its dialog: OK (with a prompt's text) or, without Accept, Cancel.
-void settleDialog(WebView2Browser& current, bool accept, const std::string& text) {
+// What completing the deferral returned (a browser that is gone refuses it).
+HRESULT settleDialog(WebView2Browser& current, bool accept, const std::string& text) {
     auto args = std::move(current.dialogArgs);
     auto deferral = std::move(current.dialogDeferral);
     if (args && accept) {
-        if (!text.empty()) args->put_ResultText(wide(text).c_str());
+        if (!text.empty()) args->put_ResultText(wideText(text).c_str());
         args->Accept();
     }
-    if (deferral && FAILED(deferral->Complete()))
-        XPLMDebugString("CV: the page's dialog could not be answered; the page went on without it.\n");
+    return deferral ? deferral->Complete() : S_OK;
 }
 
 void onScriptDialog(WebView2Browser& current, ICoreWebView2ScriptDialogOpeningEventArgs* args) {
@@ -112,7 +104,7 @@ void onNewWindow(WebView2Browser& current, ICoreWebView2NewWindowRequestedEventA
         return;
     }
     XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
-    current.webView->Navigate(wide(address).c_str());
+    current.webView->Navigate(wideText(address).c_str());
 }
 
 const char* permissionName(COREWEBVIEW2_PERMISSION_KIND kind) {
@@ -136,6 +128,16 @@ void onPermission(ICoreWebView2PermissionRequestedEventArgs* args) {
         debugLog(SUCCEEDED(denied) ? "CV: the page asked for %s; refused.\n"
                                    : "CV: the page asked for %s; it could not be refused.\n",
                  permissionName(kind));
+}
+
+void onDownload(ICoreWebView2DownloadStartingEventArgs* args) {
+    if (args == nullptr) return;
+    // Handled too, so that WebView2 shows no download UI of its own.
+    const bool cancelled = SUCCEEDED(args->put_Cancel(TRUE));
+    args->put_Handled(TRUE);
+    if (downloadRefused.due())
+        XPLMDebugString(cancelled ? "CV: refused a download the page started.\n"
+                                  : "CV: a download the page started could not be refused.\n");
 }
 
 // One handler on the view, told only while its browser is the current one.
@@ -180,6 +182,14 @@ void listenToPageRequests(WebView2Browser& current) {
             [](WebView2Browser&, ICoreWebView2PermissionRequestedEventArgs* args) { onPermission(args); });
     if (permission && SUCCEEDED(current.webView->add_PermissionRequested(permission.Get(), &token)))
         current.permissionToken = token;
+    current.webView->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(current.webView4.ReleaseAndGetAddressOf()));
+    auto download = pageHandler<ICoreWebView2DownloadStartingEventHandler, ICoreWebView2DownloadStartingEventArgs>(
+        IID_ICoreWebView2DownloadStartingEventHandler, session, "the page's download",
+        [](WebView2Browser&, ICoreWebView2DownloadStartingEventArgs* args) { onDownload(args); });
+    if (current.webView4 && download && SUCCEEDED(current.webView4->add_DownloadStarting(download.Get(), &token)))
+        current.downloadToken = token;
+    else
+        XPLMDebugString("CV: this WebView2 runtime cannot refuse the page's downloads.\n");
 }
 
 void stopListeningToPageRequests(WebView2Browser& retired) {
@@ -188,6 +198,9 @@ void stopListeningToPageRequests(WebView2Browser& retired) {
         if (retired.newWindowToken) retired.webView->remove_NewWindowRequested(*retired.newWindowToken);
         if (retired.permissionToken) retired.webView->remove_PermissionRequested(*retired.permissionToken);
     }
+    if (retired.webView4 && retired.downloadToken) retired.webView4->remove_DownloadStarting(*retired.downloadToken);
+    retired.downloadToken.reset();
+    retired.webView4.Reset();
     retired.scriptDialogToken.reset();
     retired.newWindowToken.reset();
     retired.permissionToken.reset();
@@ -205,13 +218,15 @@ void forgetPageDialog(WebView2Browser& current) {
 void resetPageRequests() {
     leftForReload.clear();
     newWindowRefused.clear();
+    downloadRefused.clear();
     permissionRefused.clear();
 }
 
 void answerBrowserDialog(bool accept, const std::string& text) {
     if (!browser || !browser->dialogDeferral) return;
     try {
-        settleDialog(*browser, accept, text);
+        if (FAILED(settleDialog(*browser, accept, text)))
+            XPLMDebugString("CV: the page's dialog could not be answered; the page went on without it.\n");
     } catch (...) {
         XPLMDebugString("CV: error while answering the page's dialog\n");
     }

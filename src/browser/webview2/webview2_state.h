@@ -37,6 +37,9 @@ struct WebView2Browser {
     std::optional<WebView2EventToken> scriptDialogToken;
     std::optional<WebView2EventToken> newWindowToken;
     std::optional<WebView2EventToken> permissionToken;
+    // The view's fourth version, which tells of downloads (a runtime too old has none).
+    Microsoft::WRL::ComPtr<ICoreWebView2_4> webView4;
+    std::optional<WebView2EventToken> downloadToken;
     // The page's dialog while it waits for the pilot: its arguments and our deferral of it.
     Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> dialogArgs;
     Microsoft::WRL::ComPtr<ICoreWebView2Deferral> dialogDeferral;
@@ -115,6 +118,8 @@ bool pageHeld();
 void stopListeningForFocusReports(WebView2Browser& retired);
 // At stop: the next start tells input trouble afresh.
 void resetPageInput();
+// UTF-8 text as the browser's calls take it.
+std::wstring wideText(const std::string& utf8);
 
 // ---- webview2_page_requests.cpp ----
 
