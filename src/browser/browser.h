@@ -59,6 +59,18 @@ void sendBrowserText(const std::string& utf8);
 // cannot learn the page's focus never calls it, and the panel then never takes the keyboard.
 void onBrowserTextFocus(bool takesText);
 
+// Defined by the panel, called by the backend on the main thread: the page opened a dialog
+// (for a prompt, `defaultText` is the text its field starts with) and is blocked until
+// answerBrowserDialog(). Closed means the dialog went without an answer from us: the page
+// closed it itself, or the page went with a lost or replaced browser. A backend that answers
+// a dialog itself (the leave-page question of its own reload) tells the panel nothing.
+void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText);
+void onBrowserDialogClosed();
+
+// The pilot's answer to the dialog the page opened: OK (`accept`, with a prompt's text) or
+// Cancel. Ignored when the page has no dialog open.
+void answerBrowserDialog(bool accept, const std::string& text);
+
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has
 // logged what it reports); an exception also means it was not started, and the caller
 // reports it. On true, onBrowserSnapshot() runs at most once later, on the main

@@ -37,3 +37,8 @@ struct PageKey {
     int modifiers = 0;    // PageModifier bits held with the key
     char character = 0;   // Character: the letter or digit as typed ('a', 'A', '7')
 };
+
+// The questions a page's script can put to whoever looks at it, which block the page until
+// they are answered: alert (OK), confirm (OK, Cancel), prompt (a text, OK, Cancel) and the
+// question before a page is left (leave = OK, stay = Cancel).
+enum class PageDialogKind { Alert, Confirm, Prompt, BeforeUnload };

@@ -6,6 +6,7 @@
 
 #include "browser/browser.h"
 #include "panel/key_translation.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -21,6 +22,9 @@ constexpr auto clickAnswerWait = std::chrono::seconds(5);
 
 bool holdsKeyboard = false;
 KeyTranslator translator;
+// Keys that answer a page dialog: the page, blocked, sees none of them, so they are kept
+// apart from what the page has seen go down.
+KeyTranslator dialogTranslator;
 bool clickAwaitsAnswer = false;
 Clock::time_point clickReleasedAt;
 RepeatingLine malformedLine;
@@ -41,6 +45,7 @@ void letGo(bool simulatorTookIt)
     if (!holdsKeyboard) return;
     holdsKeyboard = false;
     for (const PageKey& key : translator.releaseAll()) sendBrowserKey(key);
+    dialogTranslator.releaseAll();
     if (!simulatorTookIt && panelWindow != nullptr && XPLMHasKeyboardFocus(panelWindow) != 0)
         XPLMTakeKeyboardFocus(nullptr);
 }
@@ -50,6 +55,12 @@ void letGo(bool simulatorTookIt)
 bool panelHoldsKeyboard() { return holdsKeyboard; }
 
 void givePanelKeyboardBack() { letGo(false); }
+
+void takePanelKeyboardForDialog()
+{
+    clickAwaitsAnswer = false;
+    takeKeyboard();
+}
 
 void panelPointerReleased()
 {
@@ -82,6 +93,11 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
         // A key still on its way after the keyboard went back (the release of Escape) is not
         // the page's.
         if (!holdsKeyboard) return;
+        // The page is blocked by its dialog: the keys answer the dialog instead.
+        if (pageDialogShown()) {
+            const KeyInput input = dialogTranslator.translate(inKey, inFlags, inVirtualKey);
+            return pageDialogTyped(input.keys, input.text, input.giveBack);
+        }
         const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
         for (const PageKey& key : input.keys) sendBrowserKey(key);
         if (!input.text.empty()) sendBrowserText(input.text);

@@ -16,5 +16,8 @@ void handlePanelKey(XPLMWindowID inWindowID, char inKey, XPLMKeyFlags inFlags, c
 void panelPointerReleased();
 // True while the panel holds the keyboard (the pilot is typing into the page).
 bool panelHoldsKeyboard();
+// A page dialog is shown: the panel takes the keyboard for its answer (with PanelInput full
+// and the panel visible), and keeps it if it held it already.
+void takePanelKeyboardForDialog();
 // Gives the keyboard back to the simulator if the panel holds it.
 void givePanelKeyboardBack();

@@ -6,6 +6,7 @@
 
 #include "browser/browser.h"
 #include "panel/keyboard_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "panel/pointer_tracker.h"
 #include "pipeline/frame.h"
@@ -102,11 +103,25 @@ std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
 
 bool fullInput() { return panelInput == PanelInput::Full; }
 
+// A button answers on the release, as a page's own buttons do.
+int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+{
+    if (mouse == xplm_MouseDown && XPLMIsWindowInFront(window) == 0) XPLMBringWindowToFront(window);
+    if (mouse != xplm_MouseUp) return 1;
+    int pageX = 0, pageY = 0;
+    const bool valid = XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
+                                                      : mapDesktopPointToPage(window, x, y, pageX, pageY);
+    if (valid) clickPageDialog(pageX, pageY);
+    return 1;
+}
+
 }  // namespace
 
 int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
 {
     try {
+        // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
+        if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
         if (inMouse == xplm_MouseDown) {
             if (XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
             if (fullInput()) pointer.press(x, y, pointerOnPage(inWindowID, x, y));
@@ -151,7 +166,7 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
 XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
 {
     try {
-        if (fullInput()) {
+        if (fullInput() && !pageDialogShown()) {
             if (const auto page = pointerOnPage(inWindowID, x, y)) pointer.hover(*page);
         }
     } catch (...) {
@@ -162,6 +177,8 @@ XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
 
 void sendPointerFrame()
 {
+    // A page blocked by its dialog takes no input until it is answered.
+    if (pageDialogShown()) return;
     if (const auto event = pointer.frame()) send(*event);
 }
 

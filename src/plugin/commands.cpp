@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "plugin/settings.h"
 
@@ -94,6 +96,8 @@ void togglePanel()
 {
     if (panelWindow == nullptr) return;
     XPLMSetWindowIsVisible(panelWindow, XPLMGetWindowIsVisible(panelWindow) == 0 ? 1 : 0);
+    // A page dialog left open while the panel was hidden still waits for its answer.
+    if (XPLMGetWindowIsVisible(panelWindow) != 0 && pageDialogShown()) takePanelKeyboardForDialog();
 }
 
 void increaseWebZoom()

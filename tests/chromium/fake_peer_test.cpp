@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "panel/dialog_picture.h"
 
 namespace {
 
@@ -513,6 +514,132 @@ TEST_F(FakePeer, AProgramThatIsNotABrowserIsKilledAndTriedAgainAfterDoublingPaus
     EXPECT_TRUE(lines == static_cast<int>(starts.size()) || lines == static_cast<int>(starts.size()) - 1)
         << lines << " lines for " << starts.size() << " starts\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
+}
+
+// The page's dialogs, drawn by the panel over the fake's 768 x 512 page shown one boxel per
+// pixel: a page point is clicked at desktop (100 + x, 980 - y).
+class PageDialogs : public FakePeer {
+protected:
+    static std::string clickAt(const DialogRect& button) {
+        const int x = (button.left + button.right) / 2, y = (button.top + button.bottom) / 2;
+        return "click " + std::to_string(100 + x) + " " + std::to_string(980 - y) + "\n";
+    }
+    // "accept promptText" of each answer the page got.
+    std::vector<std::string> answers() {
+        std::vector<std::string> out;
+        for (const auto& line : received("Page.handleJavaScriptDialog")) {
+            const auto p = params(line);
+            out.push_back(std::string(p["accept"].get<bool>() ? "ok" : "cancel") + " " + p["promptText"].get<std::string>());
+        }
+        return out;
+    }
+};
+
+TEST_F(PageDialogs, AConfirmIsDrawnOverTheLastPictureAndAnsweredByClickEscapeAndEnterWhileNothingTimesOut) {
+    // Every snapshot from the second on finds the page asking again, as a page would that asks
+    // at each click; each snapshot asked for is held until the question is answered.
+    cues("dialog 2+ confirm Log this flight?\n");
+    const DialogLayout layout = layoutDialog({PageDialogKind::Confirm, "Log this flight?", ""}, 768, 512);
+    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\nframes 2\nscreenshot " +
+                                file("asked.png") + "\nwait 12\n" + clickAt(layout.cancel) + "wait-focus off 1\n" +
+                                "wait-focus on 5\nkey escape\nwait-focus off 1\nwait-focus on 5\nkey a\nkey enter\n" +
+                                "wait-focus off 1\nwait-focus on 5\ncommand Corvane/TogglePanel once\nwait 1\n" +
+                                "command Corvane/TogglePanel once\nwait-focus on 1\n" + clickAt(layout.ok) +
+                                "wait 1\nquit");
+    EXPECT_EQ(log.find("wait-focus"), std::string::npos) << "the panel holds the keys while asked, not after\n" << log;
+    EXPECT_EQ(answers(), (std::vector<std::string>{"cancel ", "cancel ", "ok ", "ok "}));
+    // The first snapshot, grey 40, dimmed; the box and its buttons in the panel's colours.
+    const Image shot = readPng(file("asked.png"));
+    EXPECT_TRUE(near(shot.page(50, 50), 13, 13, 13, 4));
+    EXPECT_TRUE(near(shot.page(layout.box.left + 6, layout.box.top + 6), 0xf2, 0xf2, 0xf2, 4));
+    EXPECT_TRUE(near(shot.page(layout.ok.left + 3, layout.ok.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    EXPECT_TRUE(near(shot.page(layout.cancel.left + 3, layout.cancel.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    // Ink of the message's first line somewhere in its row.
+    bool ink = false;
+    for (int x = layout.box.left; x < layout.box.right && !ink; ++x)
+        for (int y = layout.box.top + 12; y < layout.box.top + 28 && !ink; ++y) ink = near(shot.page(x, y), 0x10, 0x10, 0x10, 8);
+    EXPECT_TRUE(ink);
+    // 12 s with a question open: no time-out, no restart; one line per question, without its text.
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Log this flight"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a confirm dialog; it waits in the panel for the pilot's answer.\n"),
+              static_cast<int>(answers().size()) + 1) << log;
+    // Keys and clicks answered the question; the page got none of them.
+    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty()) << received("Input.dispatchKeyEvent").front();
+    EXPECT_TRUE(received("Input.insertText").empty());
+    for (const auto& line : received("Input.dispatchMouseEvent"))
+        EXPECT_EQ(line.find("mousePressed"), std::string::npos) << line;
+}
+
+TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButtonsAnswer) {
+    cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
+    const DialogLayout prompt = layoutDialog({PageDialogKind::Prompt, "Flight number?", ""}, 768, 512);
+    run("command Corvane/TogglePanel once\nwait-focus on 10\ntype 12\nkey backspace\ntype 3\nkey enter\nwait 0.3\nquit");
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB13"}));
+
+    fs::remove(file("fake.log"));
+    cues("dialog 2 alert Sign-in failed\n");
+    const DialogLayout alert = layoutDialog({PageDialogKind::Alert, "Sign-in failed", ""}, 768, 512);
+    EXPECT_TRUE(alert.cancel.empty());
+    run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(prompt.cancel) + "wait 0.3\n" +
+        clickAt(alert.ok) + "wait 0.3\nquit");
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok "})) << "a click beside an alert's OK answers nothing";
+
+    fs::remove(file("fake.log"));
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
+    cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") +
+                                "\n" + clickAt(prompt.ok) + "wait 0.3\nquit");
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB"}));
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 1) << log;
+}
+
+TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePilotsLeaveQuestionAsked) {
+    cues("new-window 3 https://panel.example/logbook\ndownload 4+\nleave-question\n");
+    const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
+    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(leave.cancel) +
+                                "wait 1\nquit");
+    const auto browserCommands = received("Browser.setDownloadBehavior");
+    ASSERT_EQ(browserCommands.size(), 1u);
+    EXPECT_EQ(params(browserCommands[0])["behavior"], "deny");
+    ASSERT_EQ(received("Browser.grantPermissions").size(), 1u);
+    EXPECT_EQ(params(received("Browser.grantPermissions")[0])["permissions"], nlohmann::json::array());
+    ASSERT_EQ(received("Target.closeTarget").size(), 1u);
+    EXPECT_EQ(params(received("Target.closeTarget")[0])["targetId"], "FAKE-WINDOW-3");
+    const auto navigations = received("Page.navigate");
+    ASSERT_EQ(navigations.size(), 2u);
+    EXPECT_EQ(params(navigations[1])["url"], "https://panel.example/logbook");
+    // That navigation is the pilot's: the page's question before it goes is theirs to answer.
+    EXPECT_EQ(answers(), (std::vector<std::string>{"cancel "}));
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: refused a download the page started.\n"), 1) << log;
+    EXPECT_EQ(log.find("could not be answered"), std::string::npos) << log;
+
+    // A window at an address that is no web page is closed and not followed.
+    fs::remove(file("fake.log"));
+    cues("new-window 3 file:///etc/passwd\n");
+    const std::string refused = run("command Corvane/TogglePanel once\nwait 3\nquit");
+    EXPECT_EQ(received("Target.closeTarget").size(), 1u);
+    EXPECT_EQ(received("Page.navigate").size(), 1u);
+    EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
+        << refused;
+}
+
+TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
+    cues("leave-question\n");
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    const std::string log = run("command Corvane/TogglePanel once\nwait 7\nstate " + file("s.json") + "\nquit");
+    EXPECT_GE(received("Page.navigate").size(), 3u);
+    const auto left = answers();
+    EXPECT_EQ(left.size(), received("Page.navigate").size() - 1);
+    EXPECT_TRUE(std::all_of(left.begin(), left.end(), [](const std::string& a) { return a == "ok "; }));
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "panel/dialog_picture.h"
 
 namespace {
 
@@ -232,7 +233,7 @@ private:
             if (n <= 0) break;
             request.append(buffer, static_cast<std::size_t>(n));
         }
-        const bool page = request.rfind("GET /panel ", 0) == 0;
+        const bool page = request.rfind("GET /panel ", 0) == 0 || request.rfind("GET /panel?", 0) == 0;
         if (page) {
             ++pageRequests;
         } else if (request.rfind("GET ", 0) == 0) {
@@ -356,6 +357,84 @@ TEST_F(InputPage, TypingDraggingAndHoveringOnTheDesktop) {
 TEST_F(InputPage, TypingDraggingAndHoveringInVr) {
     // In VR the panel's own space is 768 x 512 boxels with its origin at the bottom left.
     expectTheStory(play("vr on\n", [](int x, int y) { return std::to_string(x) + " " + std::to_string(512 - y); }));
+}
+
+// The dialogs page (pages/dialogs.html) at zoom 1, on the desktop: page pixel (x, y) is
+// clicked at desktop (100 + x, 980 - y).
+class DialogPage : public RealChromium {
+protected:
+    DialogPage() : server_(slurp(CV_DIALOG_PAGE)) { settings("1", 0, server_.url, ""); }
+    static std::string click(int x, int y) {
+        return "click " + std::to_string(100 + x) + " " + std::to_string(980 - y) + "\n";
+    }
+    static std::string click(const DialogRect& r) { return click((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
+    // The page's answers as it reported them, in order.
+    std::vector<std::string> answers() {
+        std::vector<std::string> out;
+        for (const std::string& report : server_.reports())
+            if (report.rfind("/report?", 0) == 0) out.push_back(report.substr(8, report.find("&at=") - 8));
+        return out;
+    }
+    PageServer server_;
+};
+
+TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoHang) {
+    const DialogLayout confirm = layoutDialog({PageDialogKind::Confirm, "Log this flight?", ""}, 768, 512);
+    const DialogLayout alert = layoutDialog({PageDialogKind::Alert, "Sign-in failed", ""}, 768, 512);
+    const DialogLayout prompt = layoutDialog({PageDialogKind::Prompt, "Flight number?", "AB"}, 768, 512);
+    const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
+    const std::string asked = "wait-focus on 1\n";  // the question is up and holds the keys
+    const std::string answered = "wait-focus off 5\nwait 0.5\n";
+    const std::string log = run(
+        "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " + file("before.png") + "\n" +
+        click(140, 65) + asked + "frames 2\nscreenshot " + file("confirm.png") + "\n" + click(confirm.ok) + answered +
+        click(140, 65) + asked + click(confirm.cancel) + answered +
+        click(140, 65) + asked + "key escape\n" + answered +
+        click(140, 65) + asked + "key enter\n" + answered +
+        click(140, 145) + asked + click(alert.ok) + answered +
+        click(140, 145) + asked + "key enter\n" + answered +
+        click(140, 225) + asked + "type 12\nkey enter\n" + answered +
+        click(140, 225) + asked + "key escape\n" + answered +
+        click(140, 225) + asked + click(prompt.ok) + answered +
+        // A minute with the question open: nothing times out, nothing restarts.
+        click(140, 65) + asked + "wait 60\nscreenshot " + file("waited.png") + "\n" + click(confirm.ok) + answered +
+        // The link's navigation is the pilot's: the page asks before it is left, and is left.
+        click(140, 305) + asked + click(leave.ok) + "wait 4\nscreenshot " + file("opened.png") + "\nquit\n");
+    EXPECT_EQ(log.find("wait-focus"), std::string::npos) << log;
+    EXPECT_EQ(log.find("could not be turned off"), std::string::npos) << log;
+    eventually([&] { return answers().size() >= 10; }, 10);
+    EXPECT_EQ(answers(), (std::vector<std::string>{"confirm=true", "confirm=false", "confirm=false", "confirm=true",
+                                                   "alert=done", "alert=done", "prompt=AB12", "prompt=null",
+                                                   "prompt=AB", "confirm=true"}))
+        << log;
+    // Drawn where the page was: the box and its buttons in the panel's colours.
+    const Image before = readPng(file("before.png")), shown = readPng(file("confirm.png"));
+    EXPECT_TRUE(near(before.page(700, 20), 255, 255, 255, 4));
+    EXPECT_TRUE(near(shown.page(700, 20), 85, 85, 85, 4)) << "the page dimmed around the box";
+    EXPECT_TRUE(near(shown.page(confirm.box.left + 6, confirm.box.top + 6), 0xf2, 0xf2, 0xf2, 4));
+    EXPECT_TRUE(near(shown.page(confirm.ok.left + 3, confirm.ok.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    EXPECT_TRUE(near(readPng(file("waited.png")).page(confirm.ok.left + 3, confirm.ok.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a confirm dialog;"), 5) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 2) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 3) << log;
+    // The link's new window: its page in the panel.
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
+    EXPECT_TRUE(near(readPng(file("opened.png")).page(700, 450), 0, 0xc0, 0, 8)) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
+}
+
+TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
+    settings("1", 3, server_.url, "");
+    // A click first: a page asks before it is left only once it has been used.
+    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 2\n" + click(400, 450) +
+                                "wait 12\nstate " + file("s.json") + "\nquit\n");
+    const int loads = server_.pageRequests;
+    EXPECT_GE(loads, 4) << log;
+    EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
+    EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
 }
 
 // The panel on a page whose colour changes all the time, with a screenshot every second: two

@@ -42,7 +42,7 @@ entries=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.a
 unexpected=$(echo "$entries" | grep -Ev '^Corvane_Toolbar/((lin_x64|win_x64|licenses)/)?$' \
     | grep -Ev '^Corvane_Toolbar/(lin_x64/Corvane_Toolbar\.xpl|win_x64/Corvane_Toolbar\.xpl|README\.txt|licenses/[A-Za-z0-9.-]+\.txt)$')
 check "nothing in the zip but the modules, the README and licence texts${unexpected:+: $unexpected}" test -z "$unexpected"
-for needed in lin_x64/Corvane_Toolbar.xpl win_x64/Corvane_Toolbar.xpl README.txt licenses/gcc-runtime-linux.txt; do
+for needed in lin_x64/Corvane_Toolbar.xpl win_x64/Corvane_Toolbar.xpl README.txt licenses/gcc-runtime-linux.txt licenses/dejavu-fonts.txt; do
     check "the zip holds Corvane_Toolbar/$needed" grep -qx "Corvane_Toolbar/$needed" <<<"$entries"
 done
 check "the checksum file matches" bash -c "cd '$(dirname "$zip")' && sha256sum --quiet -c '$zip.sha256'"

@@ -27,6 +27,7 @@
 
 #include "evergreen_install.h"
 #include "host.h"
+#include "panel/dialog_picture.h"
 #include "platform/xplm.h"
 #include "snapshot_pattern.h"
 
@@ -61,6 +62,14 @@ bool inOrder(const Lines& lines, const Lines& expected) {
     for (const std::string& line : lines)
         if (next < expected.size() && line == expected[next]) ++next;
     return next == expected.size();
+}
+
+// Lines starting with each of `prefixes`, in that order (others may come between).
+bool inOrderStarting(const Lines& lines, const Lines& prefixes) {
+    std::size_t next = 0;
+    for (const std::string& line : lines)
+        if (next < prefixes.size() && line.rfind(prefixes[next], 0) == 0) ++next;
+    return next == prefixes.size();
 }
 
 struct Outcome {
@@ -1344,3 +1353,123 @@ TEST_F(InstalledRuntime, TheClientLibraryStaysLoadedWhileTheRuntimeHoldsAHandler
 }
 
 }  // namespace
+
+// What a page asks of its browser. The panel is shown at the page's size at desktop (100, 900),
+// so a page point (x, y) of the dialog the panel draws is clicked at desktop (100 + x, 900 - y).
+class WindowsPageRequests : public WindowsModule {
+protected:
+    void TearDown() override {
+        for (const char* name : {"CV_WEBVIEW2_PERMISSIONS", "CV_WEBVIEW2_NEW_WINDOW"}) SetEnvironmentVariableA(name, nullptr);
+        WindowsModule::TearDown();
+    }
+    static std::string clickOn(const DialogRect& button) {
+        return "click " + std::to_string(100 + (button.left + button.right) / 2) + " " +
+               std::to_string(900 - (button.top + button.bottom) / 2);
+    }
+    static DialogLayout layoutOf(PageDialogKind kind, const std::string& message) {
+        return layoutDialog({kind, message, ""}, 768, 512);
+    }
+    const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388";
+};
+
+TEST_F(WindowsPageRequests, EachDialogIsAnsweredThroughItsDeferralAndNothingOpensOnTheDesktop) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-confirm@3,dialog-confirm@5,dialog-alert@7,dialog-prompt@9,"
+                                                "dialog-prompt@11,new-window@13,permission@14");
+    SetEnvironmentVariableA("CV_WEBVIEW2_PERMISSIONS", "2,2,3");
+    const auto confirm = layoutOf(PageDialogKind::Confirm, "Log this flight?");
+    const auto prompt = layoutOf(PageDialogKind::Prompt, "Flight number?");
+    const std::string answerEach = "; wait-focus on 10; " + clickOn(confirm.ok) +
+                                   "; wait-focus off 1; wait-focus on 10; key escape; wait-focus off 1; "
+                                   "wait-focus on 10; key enter; wait-focus off 1; "
+                                   "wait-focus on 10; type 12; key backspace; type 3; key enter; wait-focus off 1; "
+                                   "wait-focus on 10; " + clickOn(prompt.cancel) + "; wait-focus off 1";
+    const Outcome run = this->run(show_ + answerEach, [&](xpsim::Host& host) {
+        EXPECT_TRUE(runUntil(host, 10, [&] {
+            return linesStartingWith(readLines(root_ + "record.txt"), "permission kind=3 state").size() == 1;
+        })) << host.log();
+    });
+    EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
+    // WebView2's own dialogs are off before the page loads, and every handler is removed at stop.
+    EXPECT_TRUE(inOrderStarting(run.record, {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=",
+                                             "navigate "}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "settings ").size(), 1u) << run.recordText;
+    for (const char* event : {"ScriptDialogOpening", "NewWindowRequested", "PermissionRequested"}) {
+        EXPECT_EQ(linesStartingWith(run.record, std::string("add ") + event + " token=").size(), 1u) << event;
+        EXPECT_EQ(linesStartingWith(run.record, std::string("remove ") + event + " token=").size(), 1u) << event;
+    }
+    // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
+    // and its Cancel by a click: each held open by a deferral until then.
+    EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
+              (Lines{"script-dialog confirm opened", "script-dialog confirm answered accept=1 result= deferred=1",
+                     "script-dialog confirm opened", "script-dialog confirm answered accept=0 result= deferred=1",
+                     "script-dialog alert opened", "script-dialog alert answered accept=1 result= deferred=1",
+                     "script-dialog prompt opened", "script-dialog prompt answered accept=1 result=AB13 deferred=1",
+                     "script-dialog prompt opened", "script-dialog prompt answered accept=0 result= deferred=1"}))
+        << run.recordText;
+    EXPECT_EQ(run.recordText.find("capture while the page's dialog is open"), std::string::npos) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a confirm dialog;"), 2) << run.log;
+    EXPECT_EQ(run.log.find("Log this flight"), std::string::npos) << run.log;
+    // The new window is none: the panel's page goes there instead.
+    EXPECT_TRUE(inOrder(run.record, {"new-window https://panel.example/logbook requested",
+                                     "navigate https://panel.example/logbook",
+                                     "new-window https://panel.example/logbook handled: no window"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << run.log;
+    // Every permission denied, one line per kind.
+    EXPECT_EQ(linesStartingWith(run.record, "permission kind="),
+              (Lines{"permission kind=2 requested", "permission kind=2 requested", "permission kind=3 requested",
+                     "permission kind=2 state=2", "permission kind=2 state=2", "permission kind=3 state=2"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked for the camera; refused.\n"), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked for the location; refused.\n"), 1) << run.log;
+    EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+}
+
+// The leave-page question of our own periodic reload is answered "leave" at once; one before a
+// navigation the page started is the pilot's; a question still open at stop is cancelled
+// through its deferral; a new window at an address that is no web page is not followed, and a
+// download is refused.
+TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtStopAndDownloadsRefused) {
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary)
+        << "[General]\r\nrefreshWebPageSecs = 2\r\nWebURL = http://example.test/panel\r\n";
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question");
+    Outcome run = this->run(show_ + "; wait 5");
+    EXPECT_EQ(linesStartingWith(run.record, "script-dialog leave answered"),
+              Lines(2, "script-dialog leave answered accept=1 result= deferred=0"))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigation stayed").size(), 0u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << run.log;
+    EXPECT_EQ(run.log.find("leave-page dialog"), std::string::npos) << run.log;
+
+    // The page's own new window: the pilot is asked whether to leave, and stays.
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << "[General]\r\nrefreshWebPageSecs = 0\r\n";
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question,new-window@3,dialog-confirm@5");
+    const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
+    run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
+    EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a leave-page dialog;"), 1) << run.log;
+    EXPECT_TRUE(inOrderStarting(run.record, {"script-dialog leave answered accept=0 result= deferred=1",
+                                     "navigation stayed: the page was not left",
+                                     "script-dialog confirm opened", "remove ScriptDialogOpening token=",
+                                     "script-dialog confirm answered accept=0 result= deferred=1"}))
+        << run.recordText;
+    EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+
+    // And a download is cancelled, with WebView2's own download UI kept away.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
+    SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
+    run = this->run(show_ + "; wait 3");
+    EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
+    EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u)
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window at an address that is not a web page; it was "
+                               "closed.\n"),
+              1)
+        << run.log;
+}

@@ -35,6 +35,22 @@
 //                         each left-button release it reports, as the page's focus script
 //                         does, whether the focus takes text (the release was inside)
 //     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
+//     dialog N KIND [TEXT]  when the snapshot is asked for, the page opens a dialog of KIND
+//                         (alert, confirm, prompt or beforeunload) with the message TEXT
+//                         (Page.javascriptDialogOpening). As in Chromium the page is blocked:
+//                         that snapshot, and any asked for meanwhile, is answered only after
+//                         Page.handleJavaScriptDialog, which is followed by
+//                         Page.javascriptDialogClosed
+//     dialog-default TEXT a prompt's default text
+//     leave-question      the page asks before it is left: every Page.navigate after the
+//                         first opens a beforeunload dialog, and is answered once that is (a
+//                         navigation the answer cancels gets the error text net::ERR_ABORTED)
+//     new-window N URL    when the snapshot is asked for, the page opens a new window: once
+//                         Target.setDiscoverTargets has been received, Target.targetCreated
+//                         tells of a page target at about:blank, then Target.targetInfoChanged
+//                         of it at URL
+//     download N          when the snapshot is asked for, the page starts a download
+//                         (Browser.downloadWillBegin)
 //
 // As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
 // has been received, each commit is told with a Page.frameNavigated event for the main frame.
@@ -91,6 +107,9 @@ struct Cues {
     bool textField = false;
     double fieldLeft = 0, fieldTop = 0, fieldRight = 0, fieldBottom = 0;
     std::string exitOnText;
+    Cue dialogAt, newWindowAt, downloadAt;
+    std::string dialogKind, dialogText, dialogDefault, newWindowUrl;
+    bool leaveQuestion = false;
 };
 
 Cue parseCue(const std::string& text) {
@@ -165,6 +184,19 @@ Cues readCues() {
             words >> cues.fieldTop >> cues.fieldRight >> cues.fieldBottom;
         } else if (key == "exit-on-text") {
             cues.exitOnText = value;
+        } else if (key == "dialog") {
+            cues.dialogAt = parseCue(value);
+            words >> cues.dialogKind;
+            std::getline(words >> std::ws, cues.dialogText);
+        } else if (key == "dialog-default") {
+            cues.dialogDefault = line.substr(line.find(value));
+        } else if (key == "leave-question") {
+            cues.leaveQuestion = true;
+        } else if (key == "new-window") {
+            cues.newWindowAt = parseCue(value);
+            words >> cues.newWindowUrl;
+        } else if (key == "download") {
+            cues.downloadAt = parseCue(value);
         } else if (key == "held-until-navigation") {
             cues.heldUntilNavigation = parseCue(value);
         } else if (key == "page-navigates") {
@@ -319,6 +351,19 @@ int main(int argc, char** argv) {
                      {"sessionId", sessionId}});
     };
 
+    // An open dialog blocks the page: what waits for its answer is run with it (true: accepted).
+    bool dialogOpen = false;
+    std::vector<std::function<void(bool)>> afterDialog;
+    auto openDialog = [&](const std::string& kind, const std::string& text) {
+        dialogOpen = true;
+        sendMessage({{"method", "Page.javascriptDialogOpening"},
+                     {"params", {{"url", "https://panel.example/"}, {"message", text}, {"type", kind},
+                                 {"hasBrowserHandler", false}, {"defaultPrompt", kind == "prompt" ? cues.dialogDefault : ""}}},
+                     {"sessionId", sessionId}});
+    };
+    bool discovering = false;
+    int navigations = 0;
+
     std::string buffer;
     char chunk[65536];
     for (;;) {
@@ -388,6 +433,16 @@ int main(int argc, char** argv) {
                     sendMessage(reply);
                     commit(loader);
                 };
+                if (cues.leaveQuestion && ++navigations > 1 && !dialogOpen) {
+                    openDialog("beforeunload", "");
+                    afterDialog.push_back([&, reply, answerAndCommit](bool leave) {
+                        if (leave) return answerAndCommit();
+                        nlohmann::json cancelled = reply;
+                        cancelled["result"] = {{"frameId", "FAKE-FRAME"}, {"errorText", "net::ERR_ABORTED"}};
+                        sendMessage(cancelled);
+                    });
+                    continue;
+                }
                 if (cues.navigateSeconds > 0) {
                     navigatingUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                          std::chrono::duration<double>(cues.navigateSeconds));
@@ -396,9 +451,42 @@ int main(int argc, char** argv) {
                     answerAndCommit();
                 }
                 continue;
+            } else if (method == "Page.handleJavaScriptDialog") {
+                if (!dialogOpen) {
+                    reply["error"] = {{"code", -32602}, {"message", "No dialog is showing"}};
+                    sendMessage(reply);
+                    continue;
+                }
+                dialogOpen = false;
+                const bool accepted = params.value("accept", false);
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                sendMessage({{"method", "Page.javascriptDialogClosed"},
+                             {"params", {{"result", accepted}, {"userInput", params.value("promptText", "")}}},
+                             {"sessionId", sessionId}});
+                auto waiting = std::move(afterDialog);
+                afterDialog.clear();
+                for (auto& action : waiting) action(accepted);
+                continue;
+            } else if (method == "Target.setDiscoverTargets") {
+                discovering = params.value("discover", false);
+                reply["result"] = nlohmann::json::object();
             } else if (method == "Page.captureScreenshot") {
                 ++snapshots;
                 if (cues.exitAt.matches(snapshots)) return 0;
+                if (cues.downloadAt.matches(snapshots))
+                    sendMessage({{"method", "Browser.downloadWillBegin"},
+                                 {"params", {{"frameId", "FAKE-FRAME"}, {"guid", "FAKE-DOWNLOAD"},
+                                             {"url", "https://panel.example/flight.csv"}, {"suggestedFilename", "flight.csv"}}}});
+                if (cues.newWindowAt.matches(snapshots) && discovering) {
+                    const std::string id = "FAKE-WINDOW-" + std::to_string(snapshots);
+                    nlohmann::json info = {{"targetId", id}, {"type", "page"}, {"title", ""}, {"url", "about:blank"},
+                                           {"attached", false}, {"openerId", targetId}};
+                    sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
+                    info["url"] = cues.newWindowUrl;
+                    sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
+                }
+                if (cues.dialogAt.matches(snapshots) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);
                 if (Clock::now() < navigatingUntil) continue;
                 if (cues.hang.matches(snapshots)) continue;
                 if (cues.heldUntilNavigation.matches(snapshots)) {
@@ -422,6 +510,10 @@ int main(int argc, char** argv) {
                     reply["result"] = {{"data", base64(junk)}};
                 } else {
                     reply["result"] = {{"data", snapshotData(cues.width, cues.height, snapshots)}};
+                }
+                if (dialogOpen) {
+                    afterDialog.push_back([reply](bool) { sendMessage(reply); });
+                    continue;
                 }
                 if (cues.late.matches(snapshots)) {
                     const auto after = std::chrono::duration_cast<Clock::duration>(

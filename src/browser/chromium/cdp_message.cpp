@@ -42,6 +42,34 @@ std::optional<int> commandId(const nlohmann::json& id) {
     return std::nullopt;
 }
 
+// What the page asks of its browser: its dialogs, new windows, downloads.
+std::optional<Completion> pageRequestEvent(const std::string& method, const nlohmann::json& message) {
+    const auto paramsIt = message.find("params");
+    if (paramsIt == message.end() || !paramsIt->is_object()) return std::nullopt;
+    const nlohmann::json& params = *paramsIt;
+    Completion event;
+    event.ok = true;
+    if (method == "Page.javascriptDialogOpening") {
+        event.type = Completion::Type::DialogOpened;
+        event.value = stringAt(params, "type");
+        event.text = stringAt(params, "message");
+        event.detail = stringAt(params, "defaultPrompt");
+    } else if (method == "Page.javascriptDialogClosed") {
+        event.type = Completion::Type::DialogClosed;
+    } else if (method == "Target.targetCreated" || method == "Target.targetInfoChanged") {
+        const auto info = params.find("targetInfo");
+        if (info == params.end() || stringAt(*info, "type") != "page") return std::nullopt;
+        event.type = Completion::Type::NewPage;
+        event.value = stringAt(*info, "targetId");
+        event.text = stringAt(*info, "url");
+    } else if (method == "Browser.downloadWillBegin") {
+        event.type = Completion::Type::Download;
+    } else {
+        return std::nullopt;
+    }
+    return event;
+}
+
 }  // namespace
 
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
@@ -71,6 +99,10 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
                     reply = std::move(report);
                 }
             }
+            return true;
+        }
+        if (auto event = pageRequestEvent(method, parsed)) {
+            reply = std::move(event);
             return true;
         }
         // A frame with a parent is one of the page's inner frames; only the page's own commit

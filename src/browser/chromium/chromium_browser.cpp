@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "browser/browser.h"
@@ -111,6 +113,18 @@ int framesUntilReapCheck = 0;
 int focusChannelUnanswered = 0;
 // They could not be set up for this browser (told once per browser).
 bool focusChannelRefused = false;
+// The page's target, and the page targets it opened (new windows) already sent on.
+std::string pageTarget;
+std::set<std::string> newPagesFollowed;
+// The page waits for the answer to its dialog.
+bool pageDialogOpen = false;
+// Our periodic reloads not yet answered: a leave-page question then is the reload's, which
+// is a fresh navigation and leaves at once; the pilot is asked only about their own.
+int reloadsUnanswered = 0;
+constexpr std::uint64_t reloadTag = 1;
+RepeatingLine leftForReload;
+RepeatingLine downloadRefused;
+
 // While Ending: why the pipe closed, and how long its exit status is waited for.
 std::string endingReason;
 Clock::time_point endingDeadline;
@@ -161,8 +175,8 @@ void sendInput(const devtools::Command& command) {
     }
 }
 
-void sendNavigate(const std::wstring& url) {
-    connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", cdp::toUtf8(url)}}, pageSession);
+void sendNavigate(const std::string& url, std::uint64_t tag = 0) {
+    connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", url}}, pageSession, tag);
     ++navigationsUnanswered;
     lastNavigationSent = Clock::now();
 }
@@ -173,7 +187,14 @@ void sendNavigate(const std::wstring& url) {
 void navigateOnceSetUp() {
     if (!firstNavigationHeld || !pageEventsAnswered || focusChannelUnanswered > 0 || connection->lost()) return;
     firstNavigationHeld = false;
-    sendNavigate(webUrl);
+    sendNavigate(cdp::toUtf8(webUrl));
+}
+
+// The page, its dialog and its windows go with their browser.
+void forgetPage() {
+    pageTarget.clear();
+    newPagesFollowed.clear();
+    if (std::exchange(pageDialogOpen, false)) onBrowserDialogClosed();
 }
 
 // What was known of a browser's navigations, which the next browser starts without.
@@ -185,12 +206,14 @@ void forgetNavigations() {
     loadersUncommitted.clear();
     lastCommittedLoader.clear();
     failedAtCommit.clear();
+    reloadsUnanswered = 0;
 }
 
 // Kills what is left of the browser and sets it aside to be reaped; the schedule gets its
 // failed answer for every snapshot it still waits for.
 void retireBrowser() {
     pageSession.clear();
+    forgetPage();
     focusChannelUnanswered = 0;
     bringUpViewportPending = false;
     forgetNavigations();
@@ -224,6 +247,7 @@ void bringUpFailed(const char* step, const std::string& why) {
 }
 
 void attachTo(const std::string& targetId) {
+    pageTarget = targetId;
     connection->send(cdp::Request::Attach, "Target.attachToTarget", {{"targetId", targetId}, {"flatten", true}});
 }
 
@@ -253,9 +277,58 @@ void onAttached(const std::string& sessionId) {
     }
     sendViewport();
     bringUpViewportPending = true;
+    // New windows are told as new targets: each is closed, and the page shows its address.
+    connection->send(cdp::Request::DiscoverTargets, "Target.setDiscoverTargets", {{"discover", true}});
     firstNavigationHeld = true;
     lastNavigationSent = Clock::now();
     stage = Stage::Ready;
+}
+
+std::optional<PageDialogKind> dialogKind(const std::string& type) {
+    if (type == "alert") return PageDialogKind::Alert;
+    if (type == "confirm") return PageDialogKind::Confirm;
+    if (type == "prompt") return PageDialogKind::Prompt;
+    if (type == "beforeunload") return PageDialogKind::BeforeUnload;
+    return std::nullopt;
+}
+
+void sendDialogAnswer(bool accept, const std::string& text) {
+    connection->send(cdp::Request::AnswerDialog, "Page.handleJavaScriptDialog",
+                     {{"accept", accept}, {"promptText", text}}, pageSession);
+}
+
+// The page blocks until its dialog is answered; the pilot answers it in the panel, except the
+// leave-page question of our own reload.
+void dialogOpened(const cdp::Completion& c) {
+    const auto kind = dialogKind(c.value);
+    if (!kind) {
+        // A kind this build does not know can only be dismissed, or the page stays blocked.
+        debugLog("CV: the page opened a dialog of an unknown kind (%s); dismissed.\n", c.value.c_str());
+        return sendDialogAnswer(false, {});
+    }
+    if (*kind == PageDialogKind::BeforeUnload && reloadsUnanswered > 0) {
+        if (leftForReload.due()) XPLMDebugString("CV: the page asked before the reload whether to leave it; it was left.\n");
+        return sendDialogAnswer(true, {});
+    }
+    pageDialogOpen = true;
+    onBrowserDialogOpened(*kind, c.text, c.detail);
+}
+
+// A page target besides ours is a window the page opened: it is closed once its address is
+// known, and the panel's page goes there instead.
+void newPageSeen(const cdp::Completion& c) {
+    if (c.value.empty() || c.value == pageTarget || newPagesFollowed.count(c.value) != 0) return;
+    if (c.text.empty() || c.text == "about:blank") return;
+    newPagesFollowed.insert(c.value);
+    connection->send(cdp::Request::CloseTarget, "Target.closeTarget", {{"targetId", c.value}});
+    // Our navigation is not bound by the web's rules: a page could have the panel open a local
+    // file or run script in another site. Only web addresses are followed.
+    if (c.text.rfind("https://", 0) != 0 && c.text.rfind("http://", 0) != 0) {
+        debugLog("CV: the page opened a new window at an address that is not a web page; it was closed.\n");
+        return;
+    }
+    debugLog("CV: the page opened a new window; the panel shows its page instead.\n");
+    sendNavigate(c.text);
 }
 
 void tellNavigationTrouble(const char* what, const std::string& why) {
@@ -287,6 +360,22 @@ void dispatch(cdp::Completion& c) {
     }
     if (c.type == cdp::Completion::Type::Committed) {
         if (stage == Stage::Ready) pageCommitted(c.value);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::DialogOpened) {
+        if (stage == Stage::Ready) dialogOpened(c);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::DialogClosed) {
+        if (std::exchange(pageDialogOpen, false)) onBrowserDialogClosed();
+        return;
+    }
+    if (c.type == cdp::Completion::Type::NewPage) {
+        if (stage == Stage::Ready) newPageSeen(c);
+        return;
+    }
+    if (c.type == cdp::Completion::Type::Download) {
+        if (downloadRefused.due()) XPLMDebugString("CV: refused a download the page started.\n");
         return;
     }
     if (c.request == cdp::Request::Snapshot) {
@@ -344,6 +433,7 @@ void dispatch(cdp::Completion& c) {
         break;
     case cdp::Request::Navigate:
         if (navigationsUnanswered > 0) --navigationsUnanswered;
+        if (c.tag == reloadTag && reloadsUnanswered > 0) --reloadsUnanswered;
         // Accepted, it commits a little later (its commit may also have come first).
         if (pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != lastCommittedLoader)
             loadersUncommitted.insert(c.value);
@@ -357,6 +447,19 @@ void dispatch(cdp::Completion& c) {
         } else {
             navigationTrouble.clear();
         }
+        break;
+    case cdp::Request::AnswerDialog:
+        // The dialog had gone already (the page closed it, or navigated away).
+        if (!c.ok) debugLog("CV: the page's dialog could not be answered: %s\n", c.text.c_str());
+        break;
+    case cdp::Request::DiscoverTargets:
+        if (!c.ok) debugLog("CV: new windows of the page cannot be followed (%s).\n", c.text.c_str());
+        break;
+    case cdp::Request::DenyDownloads:
+        if (!c.ok) debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
+        break;
+    case cdp::Request::DenyPermissions:
+        if (!c.ok) debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
         break;
     default:
         break;
@@ -445,6 +548,13 @@ void launchBrowser() {
     framesUntilReapCheck = 60;
     snapshotsTimedOutInARow = 0;
     backoff.started();
+    // Nobody could see or use a downloaded file, nor answer a request for the camera,
+    // microphone, location, notifications or clipboard: downloads are refused, and every
+    // permission of every site (none granted, so all others rejected).
+    connection->send(cdp::Request::DenyDownloads, "Browser.setDownloadBehavior",
+                     {{"behavior", "deny"}, {"eventsEnabled", true}});
+    connection->send(cdp::Request::DenyPermissions, "Browser.grantPermissions",
+                     {{"permissions", nlohmann::json::array()}});
     connection->send(cdp::Request::ListTargets, "Target.getTargets", nlohmann::json::object());
 }
 
@@ -543,10 +653,13 @@ void release() {
     }
     owedSnapshots.clear();
     forgetNavigations();
+    forgetPage();
     focusChannelUnanswered = 0;
     pageSession.clear();
     navigationTrouble.clear();
     inputTrouble.clear();
+    leftForReload.clear();
+    downloadRefused.clear();
     profileChosen = false;
     usePrivateProfile = false;
     announcedBrowser.clear();
@@ -592,7 +705,8 @@ bool browserControllerReady() { return stage == Stage::Ready; }
 void navigateBrowser(const std::wstring& url) {
     if (stage != Stage::Ready) return;
     try {
-        sendNavigate(url);
+        sendNavigate(cdp::toUtf8(url), reloadTag);
+        ++reloadsUnanswered;
     } catch (const std::exception& e) {
         debugLog("CV: could not navigate: %s\n", e.what());
     }
@@ -628,6 +742,15 @@ void sendBrowserKey(const PageKey& key) {
 
 void sendBrowserText(const std::string& utf8) {
     if (stage == Stage::Ready) sendInput(devtools::insertText(utf8));
+}
+
+void answerBrowserDialog(bool accept, const std::string& text) {
+    if (stage != Stage::Ready || !std::exchange(pageDialogOpen, false)) return;
+    try {
+        sendDialogAnswer(accept, text);
+    } catch (const std::exception& e) {
+        debugLog("CV: could not answer the page's dialog: %s\n", e.what());
+    }
 }
 
 bool startBrowserSnapshot(CaptureTicket ticket) {

@@ -79,6 +79,7 @@ void listenTo(WebView2Browser& current) {
         [session](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
             if (!isCurrentBrowser(session)) return S_OK;
             try {
+                browser->reloadUnderway = false;
                 onPageLoaded();
             } catch (...) {
                 XPLMDebugString("CV: error after the page loaded\n");
@@ -113,6 +114,7 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
+    listenToPageRequests(current);
     browserStarted();
     loadPageWithInput(current);
 }
@@ -221,6 +223,7 @@ void retireBrowser(bool answerOwed) {
             retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
     }
     stopListeningForFocusReports(retired);
+    stopListeningToPageRequests(retired);
     if (answerOwed) failOwedSnapshots(retired);
     // Its page, and whatever text element had the focus there, is gone.
     onBrowserTextFocus(false);
@@ -255,6 +258,7 @@ void stopBrowser() {
         stopRecovery();
         retireBrowser(false);
         resetPageInput();
+        resetPageRequests();
     } catch (...) {
         XPLMDebugString("CV: error while stopping the browser\n");
     }
@@ -285,7 +289,9 @@ bool browserControllerReady() { return browser && browser->webViewController; }
 
 void navigateBrowser(const std::wstring& url) {
     // A page still held is loaded once its focus reports are in place.
-    if (browserViewReady() && !pageHeld()) browser->webView->Navigate(url.c_str());
+    if (!browserViewReady() || pageHeld()) return;
+    browser->reloadUnderway = true;
+    browser->webView->Navigate(url.c_str());
 }
 
 void setBrowserZoom(double factor) {

@@ -26,16 +26,6 @@ constexpr double focusChannelWait = 5.0;
 // Keys go out as the pilot types: trouble sending them is told when it starts.
 RepeatingLine inputTrouble;
 
-std::wstring wide(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int size = static_cast<int>(utf8.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
-    return text;
-}
-
 std::string utf8(const wchar_t* text) {
     if (text == nullptr || *text == L'\0') return std::string();
     const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -65,8 +55,8 @@ HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command,
             return S_OK;
         });
     if (!handler) return E_OUTOFMEMORY;
-    return current.webView->CallDevToolsProtocolMethod(wide(command.method).c_str(),
-                                                       wide(command.params.dump()).c_str(), handler.Get());
+    return current.webView->CallDevToolsProtocolMethod(wideText(command.method).c_str(),
+                                                       wideText(command.params.dump()).c_str(), handler.Get());
 }
 
 void loadHeldPage(WebView2Browser& current) {
@@ -115,6 +105,16 @@ void listenForFocusReports(WebView2Browser& current) {
 }
 
 }  // namespace
+
+std::wstring wideText(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int size = static_cast<int>(utf8.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
+    return text;
+}
 
 void loadPageWithInput(WebView2Browser& current) {
     listenForFocusReports(current);

@@ -76,8 +76,9 @@ void pageFailed(const std::string& what) {
         return browserFailed(what + " again after a reload");
     current.pageReloadedAt = time;
     XPLMDebugString((what + "; loading the page again.\n").c_str());
-    // Whatever text element had the focus went with the page's process.
+    // Whatever text element had the focus, and whatever the page asked, went with its process.
     onBrowserTextFocus(false);
+    forgetPageDialog(current);
     keepClicksUntilThePageLoads();
     keptClicksDeadline = time + pageLoadWait;
     // A view that cannot even navigate is of no more use.

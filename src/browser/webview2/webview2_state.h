@@ -34,6 +34,18 @@ struct WebView2Browser {
     // Our handlers registered on webView, removed with these tokens before it is let go of.
     std::optional<WebView2EventToken> processFailedToken;
     std::optional<WebView2EventToken> navigationCompletedToken;
+    std::optional<WebView2EventToken> scriptDialogToken;
+    std::optional<WebView2EventToken> newWindowToken;
+    std::optional<WebView2EventToken> permissionToken;
+    // The view's fourth version, which tells of downloads (a runtime too old has none).
+    Microsoft::WRL::ComPtr<ICoreWebView2_4> webView4;
+    std::optional<WebView2EventToken> downloadToken;
+    // The page's dialog while it waits for the pilot: its arguments and our deferral of it.
+    Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> dialogArgs;
+    Microsoft::WRL::ComPtr<ICoreWebView2Deferral> dialogDeferral;
+    // Our periodic reload has been asked and its page has not loaded yet: a leave-page
+    // question meanwhile is the reload's.
+    bool reloadUnderway = false;
     // Snapshots asked of it and not answered yet: our reference to each one's stream, by
     // ticket. The handler holds only the ticket, so a snapshot's memory goes as soon as its
     // answer comes or the capture schedule gives up on it; the entry, with no stream, stays
@@ -106,6 +118,22 @@ bool pageHeld();
 void stopListeningForFocusReports(WebView2Browser& retired);
 // At stop: the next start tells input trouble afresh.
 void resetPageInput();
+// UTF-8 text as the browser's calls take it.
+std::wstring wideText(const std::string& utf8);
+
+// ---- webview2_page_requests.cpp ----
+
+// Takes over what the page asks of its browser on a view that has just come up: its dialogs
+// (WebView2's own turned off), its new windows and its permission requests.
+void listenToPageRequests(WebView2Browser& current);
+// Removes those handlers from a browser being let go of; a dialog it still waits on is
+// cancelled and closed in the panel.
+void stopListeningToPageRequests(WebView2Browser& retired);
+// The page that asked is gone (its process failed, or its browser): its dialog is cancelled
+// and closed in the panel.
+void forgetPageDialog(WebView2Browser& current);
+// At stop: the next start tells refusals afresh.
+void resetPageRequests();
 
 // ---- webview2_snapshot.cpp ----
 
