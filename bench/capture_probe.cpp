@@ -31,6 +31,7 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/profile_cleanup.h"
 #include "browser/chromium/snapshot_request.h"
 #include "pipeline/decoder.h"
 
@@ -83,9 +84,9 @@ public:
     {
         int toBrowser = -1, fromBrowser = -1;
         std::string error;
-        profile_ = chromium::PrivateProfile::create(error);
-        if (!profile_) throw std::runtime_error("cannot make a profile: " + error);
-        process_ = chromium::BrowserProcess::launch(executable, profile_->folder(), toBrowser, fromBrowser, error);
+        profile_ = chromium::makePrivateProfile(P_tmpdir, error);
+        if (profile_.empty()) throw std::runtime_error("cannot make a profile: " + error);
+        process_ = chromium::BrowserProcess::launch(executable, profile_, toBrowser, fromBrowser, error);
         if (!process_) throw std::runtime_error("cannot start the browser: " + error);
         connection_ = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
 
@@ -104,6 +105,8 @@ public:
         connection_->send(cdp::Request::Close, "Browser.close", json::object());
         process_->terminate(std::chrono::seconds(2));
         connection_.reset();
+        cleanup_.discard(profile_);
+        cleanup_.stop(Clock::now() + std::chrono::seconds(30));
     }
 
     pid_t pid() const { return process_->pid(); }
@@ -150,7 +153,8 @@ private:
     }
 
     double zoom_;
-    std::unique_ptr<chromium::PrivateProfile> profile_;  // outlives the browser that runs on it
+    std::string profile_;  // outlives the browser that runs on it
+    chromium::ProfileCleanup cleanup_;
     std::unique_ptr<chromium::BrowserProcess> process_;
     std::unique_ptr<cdp::Connection> connection_;
     std::deque<cdp::Completion> waiting_;

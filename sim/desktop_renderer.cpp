@@ -22,6 +22,9 @@ constexpr GLenum kPixelUnpackBuffer = 0x88EC;
 constexpr GLenum kStaticDraw = 0x88E4;
 
 constexpr int kFixedFunctionUnits = 4;      // the units XPLMSetGraphicsState switches
+// Texture environment values beyond OpenGL 1.1.
+constexpr GLenum kCombineRgb = 0x8571;
+constexpr GLint kSubtract = 0x84E7;
 constexpr std::intptr_t kUnpackBufferBytes = 64 * 1024;
 
 constexpr int kTitleStripHeight = 18;
@@ -124,6 +127,24 @@ void DesktopRenderer::resetCallbackState() {
     glDisable(GL_SCISSOR_TEST);
     glDepthMask(GL_FALSE);
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glDisable(GL_CULL_FACE);
+    glCullFace(GL_BACK);
+    glFrontFace(GL_CCW);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    // Each unit's texture environment and texture matrix as OpenGL starts them; unit 0 stays
+    // active, and the matrix mode the modelview.
+    const GLfloat noColour[4] = {0, 0, 0, 0};
+    for (int unit = kFixedFunctionUnits - 1; unit >= 0; --unit) {
+        activeTexture(unit);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+        glTexEnvi(GL_TEXTURE_ENV, kCombineRgb, GL_MODULATE);
+        glTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, noColour);
+        for (GLenum coordinate : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_GEN_R, GL_TEXTURE_GEN_Q})
+            glDisable(coordinate);
+        glMatrixMode(GL_TEXTURE);
+        glLoadIdentity();
+    }
+    glMatrixMode(GL_MODELVIEW);
 }
 
 void DesktopRenderer::applyHostile(const HostileGl& state) {
@@ -134,6 +155,24 @@ void DesktopRenderer::applyHostile(const HostileGl& state) {
     glPixelStorei(GL_UNPACK_ALIGNMENT, state.alignment);
     glBlendFunc(state.blendSource, state.blendDestination);
     glEnable(GL_BLEND);
+    glCullFace(state.cullFace);
+    glFrontFace(state.frontFace);
+    glEnable(GL_CULL_FACE);
+    activeTexture(0);
+    glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, static_cast<GLint>(state.texEnvMode));
+    const GLfloat magenta[4] = {1, 0, 1, 1};
+    glTexEnvfv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_COLOR, magenta);
+    glTexEnvi(GL_TEXTURE_ENV, kCombineRgb, kSubtract);
+    glMatrixMode(GL_TEXTURE);
+    if (state.textureMatrix == 0) {
+        glTranslatef(1, 0, 0);
+        glScalef(-1, 1, 1);
+    } else if (state.textureMatrix == 1) {
+        glTranslatef(0.5f, 0.5f, 0);
+    } else {
+        glRotatef(90, 0, 0, 1);
+    }
+    glMatrixMode(GL_MODELVIEW);
     activeTexture(state.activeUnit);
 }
 

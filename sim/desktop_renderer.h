@@ -26,10 +26,13 @@ public:
     // --clean-gl also the state every draw callback starts from: the current target bound with
     // its projection, texture unit 0 active with no texture bound, texturing (units 0-3),
     // blending, lighting, fog, alpha, depth and scissor tests off, colour white, no pixel
-    // buffer bound and the pixel-store defaults.
+    // buffer bound and the pixel-store defaults, face culling off and polygons filled, and
+    // on units 0-3 the MODULATE texture environment, an identity texture matrix and no
+    // generated texture coordinates.
     void resetCallbackState();
     // On top of that, the hostile state of one draw callback: the unpack buffer bound, the
-    // unpack parameters and blending set, and another texture unit made active.
+    // unpack parameters and blending set, face culling on, unit 0's texture environment and
+    // texture matrix changed, and another texture unit made active.
     void applyHostile(const HostileGl& state);
     // A small loud texture of the host's, which the hostile state leaves bound.
     unsigned decoyTexture() const { return decoyTexture_; }

@@ -413,6 +413,8 @@ void HostState::pace() {
 void HostState::runOneFrame() {
     if (options_.paced) pace();
     ++frame_;
+    // X-Plane asks the window under a resting pointer for its cursor every frame.
+    if (pointerOn_) askCursor(pointerX_, pointerY_);
     runFlightLoops();
     {
         // On Windows this runs the module's completion handlers: its code, without the lock.
@@ -660,7 +662,9 @@ int HostState::getDatai(XPLMDataRef ref) {
 
 void HostState::setVr(bool on) {
     // As X-Plane: the dataref is set before "entered VR" and cleared after "exiting VR", so
-    // a plugin handling either message still sees its windows in VR.
+    // a plugin handling either message still sees its windows in VR. The mouse and the VR
+    // controller are different pointers: neither rests anywhere after the switch.
+    pointerOn_ = false;
     if (on) {
         vr_ = true;
         vrDataRef_ = 1;

@@ -9,6 +9,7 @@
 #include "platform/xplm.h"
 #include "host.h"
 #include "host_lock.h"
+#include "keyboard.h"
 
 #include <array>
 #include <chrono>
@@ -159,8 +160,17 @@ public:
     void pointer(int x, int y, XPLMMouseStatus status);
     void rightClick(int x, int y);  // right press then release
     void wheel(int x, int y, int clicks, int axis);
-    void hover(int x, int y);   // the cursor callback of the window under the point
-    void key(char character);   // key down then up, to the window with the keyboard focus
+    // The pointer rests on the point: the cursor callbacks are asked at once, and again
+    // every frame while it stays there.
+    void hover(int x, int y);
+    void hoverOff();  // the pointer is over no window
+    // Keys go to the window with the keyboard focus: down then up; each stroke of typed
+    // text the same; a held key goes down, repeats while held, then comes up.
+    void key(const KeyStroke& stroke);
+    void typeText(const std::vector<KeyStroke>& strokes);
+    void holdKey(const KeyStroke& stroke, double seconds);
+    void takeKeyboardFocus(XPLMWindowID id);  // null: the keys go to the simulator
+    bool hasKeyboardFocus(XPLMWindowID id) const;
     void closeBox(WindowRecord& w);
     WindowRecord* panelWindow();  // first existing window of the loaded plugin
     void setVr(bool on);
@@ -177,6 +187,11 @@ public:
     // cannot be opened.
     bool watch(int x, int y, const std::string& path, std::string& error);
     bool unwatch();  // false when nothing was watched
+    // Runs frames until the pixel has the colour `rgb` (each channel within 24), at most
+    // `maxFrames`; false with a message when it never does, off the desktop or without a GL
+    // context. A script waits on what it needs to see instead of for a fixed time.
+    bool runUntilPixel(int x, int y, const std::array<std::uint8_t, 3>& rgb, std::int64_t maxFrames,
+                       std::string& error);
 
     // --- what the XPLM functions call (xplm_api.cpp)
     bool onMainThread() const { return std::this_thread::get_id() == mainThread_; }
@@ -259,6 +274,10 @@ private:
     bool onScreen(const WindowRecord& w) const;
     WindowRecord* liveWindow(XPLMWindowID id);  // null when it has been destroyed meanwhile
     void moveKeyboardFocus(XPLMWindowID to);
+    // One key callback of the window with the focus; false (nothing called) when the keys go
+    // to the simulator.
+    bool sendKey(const KeyStroke& stroke, int flags);
+    void askCursor(int x, int y);  // the cursor callbacks under the point, front to back
     int vrDataRefValue() const { return vr_ ? 1 : 0; }
 
     Options options_;
@@ -301,8 +320,10 @@ private:
     std::array<std::vector<XPLMWindowID>, kLayerCount> zOrder_;  // back to front per layer
     XPLMWindowID captured_ = nullptr;  // the window that took the press, until release
     bool pressTakenBySimulator_ = false;  // every window passed the press on
-    XPLMWindowID focused_ = nullptr;   // the window keys go to: the last one to take a press
-    int lastCursor_ = -1;              // what the last `hover` got back, -1 before any
+    XPLMWindowID focused_ = nullptr;   // the window keys go to, given by XPLMTakeKeyboardFocus
+    bool pointerOn_ = false;           // the pointer rests on (pointerX_, pointerY_)
+    int pointerX_ = 0, pointerY_ = 0;
+    int lastCursor_ = -1;              // what the cursor callbacks last settled on, -1 before any
 
     std::vector<std::unique_ptr<CommandRecord>> commands_;
     std::vector<std::unique_ptr<MenuRecord>> menus_;

@@ -1,6 +1,7 @@
 // `watch X Y FILE`: the colour of one desktop pixel over wall-clock time, so the time from a
 // change on a page to its arrival on the panel can be measured from outside the plugin. One
-// pixel is read back per frame, which costs the frame little.
+// pixel is read back per frame, which costs the frame little. `until X Y RRGGBB SECONDS`: frames
+// run until one pixel shows a colour.
 #include "host_state.h"
 
 #include "desktop_renderer.h"
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 
 namespace xpsim {
 namespace {
@@ -23,7 +25,41 @@ std::string watchLine(const std::array<std::uint8_t, 3>& rgb) {
     return line;
 }
 
+std::string hex(const std::array<std::uint8_t, 3>& rgb) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%02x%02x%02x", rgb[0], rgb[1], rgb[2]);
+    return text;
+}
+
 }  // namespace
+
+bool HostState::runUntilPixel(int x, int y, const std::array<std::uint8_t, 3>& rgb, std::int64_t maxFrames,
+                              std::string& error) {
+    const std::string where = "(" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    if (renderer_ == nullptr) {
+        error = "until: there is no OpenGL context to read";
+        return false;
+    }
+    std::array<std::uint8_t, 3> seen{};
+    for (std::int64_t frame = 0;; ++frame) {
+        if (!renderer_->readPixel(x, y, seen.data())) {
+            error = "until: " + where + " is not on the desktop";
+            return false;
+        }
+        bool close = true;
+        for (int c = 0; c < 3; ++c) close = close && std::abs(seen[c] - rgb[c]) <= 24;
+        if (close) {
+            hostLine("until: " + where + " is " + hex(seen) + " after " + std::to_string(frame) +
+                     (frame == 1 ? " frame" : " frames"));
+            return true;
+        }
+        if (frame >= maxFrames || hostInterruptRequested()) break;
+        runOneFrame();
+    }
+    error = "until: " + where + " did not turn " + hex(rgb) + " within " + std::to_string(maxFrames) +
+            " frames; it is " + hex(seen);
+    return false;
+}
 
 bool HostState::watch(int x, int y, const std::string& path, std::string& error) {
     if (renderer_ == nullptr) {

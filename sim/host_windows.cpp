@@ -7,7 +7,7 @@
 #include "png_writer.h"
 
 #include <algorithm>
-#include <cctype>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -206,17 +206,19 @@ void HostState::moveKeyboardFocus(XPLMWindowID to) {
 
 void HostState::pointer(int x, int y, XPLMMouseStatus status) {
     const std::string where = " at (" + std::to_string(x) + ", " + std::to_string(y) + ")";
+    pointerOn_ = true;
+    pointerX_ = x;
+    pointerY_ = y;
     if (status == xplm_MouseDown) {
         captured_ = nullptr;
         pressTakenBySimulator_ = false;
+        // A press never gives a window the keys; one anywhere but on the window holding them
+        // takes them back for the simulator, and that window hears of it.
+        XPLMWindowID takenBy = nullptr;
         const auto under = windowsUnder(x, y);
-        if (under.empty()) {
-            hostLine("press" + where + " hits no window");
-            moveKeyboardFocus(nullptr);
-            return;
-        }
+        if (under.empty()) hostLine("press" + where + " hits no window");
         // Front to back until a window takes the press (returns 1); it then gets the drag and
-        // the release, and the keyboard focus.
+        // the release.
         for (XPLMWindowID id : under) {
             WindowRecord* target = liveWindow(id);
             if (target == nullptr || !onScreen(*target)) continue;
@@ -229,15 +231,15 @@ void HostState::pointer(int x, int y, XPLMMouseStatus status) {
             void* refcon = target->params.refcon;
             const int taken = intoModule(owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
             if (taken == 0) continue;
-            if (liveWindow(id) != nullptr) {  // it may have destroyed itself meanwhile
-                captured_ = id;
-                moveKeyboardFocus(id);
-            }
-            return;
+            if (liveWindow(id) != nullptr) captured_ = id;  // it may have destroyed itself meanwhile
+            takenBy = id;
+            break;
         }
-        pressTakenBySimulator_ = true;
-        hostLine("press" + where + " passed on by every window; the simulator takes it");
-        moveKeyboardFocus(nullptr);
+        if (!under.empty() && takenBy == nullptr) {
+            pressTakenBySimulator_ = true;
+            hostLine("press" + where + " passed on by every window; the simulator takes it");
+        }
+        if (focused_ != nullptr && focused_ != takenBy) moveKeyboardFocus(nullptr);
         return;
     }
     // Drag and release go to the window that took the press, wherever the pointer is.
@@ -308,7 +310,7 @@ void HostState::wheel(int x, int y, int clicks, int axis) {
     hostLine("wheel" + where + " passed on by every window; the simulator takes it");
 }
 
-void HostState::hover(int x, int y) {
+void HostState::askCursor(int x, int y) {
     // Front to back until a window asks for a cursor of its own; xplm_CursorDefault leaves
     // the choice to the windows below, then to the simulator.
     lastCursor_ = xplm_CursorDefault;
@@ -329,27 +331,76 @@ void HostState::hover(int x, int y) {
     }
 }
 
-void HostState::key(char character) {
+void HostState::hover(int x, int y) {
+    pointerOn_ = true;
+    pointerX_ = x;
+    pointerY_ = y;
+    askCursor(x, y);
+}
+
+void HostState::hoverOff() { pointerOn_ = false; }
+
+void HostState::takeKeyboardFocus(XPLMWindowID id) {
+    if (id != nullptr && window(id, "XPLMTakeKeyboardFocus") == nullptr) return;
+    moveKeyboardFocus(id);
+}
+
+bool HostState::hasKeyboardFocus(XPLMWindowID id) const { return focused_ == id; }
+
+bool HostState::sendKey(const KeyStroke& stroke, int flags) {
     WindowRecord* target = liveWindow(focused_);
-    if (target == nullptr || !ownerEnabled(target->owner)) {
-        hostLine(std::string("key '") + character + "' goes to the simulator: no window has the keyboard focus");
-        return;
-    }
+    if (target == nullptr || !ownerEnabled(target->owner)) return false;
     XPLMHandleKey_f keyFunc = target->params.handleKeyFunc;
     if (keyFunc == nullptr) {
         hostLine("window \"" + target->title + "\" has no key callback");
-        return;
+        return true;
     }
-    // Letters and digits have virtual-key codes equal to their upper-case character, as do
-    // the space bar; other characters are sent without one.
-    const unsigned char c = static_cast<unsigned char>(character);
-    const char virtualKey = std::isalnum(c) != 0 || c == ' ' ? static_cast<char>(std::toupper(c)) : 0;
     const XPLMWindowID id = focused_;
     void* refcon = target->params.refcon;
-    const XPLMPluginID owner = target->owner;
-    intoModule(owner, "a key callback", [&] { keyFunc(id, character, xplm_DownFlag, virtualKey, refcon, 0); });
-    if (liveWindow(id) == nullptr || !ownerEnabled(owner)) return;
-    intoModule(owner, "a key callback", [&] { keyFunc(id, character, xplm_UpFlag, virtualKey, refcon, 0); });
+    const char virtualKey = static_cast<char>(stroke.virtualKey);
+    intoModule(target->owner, "a key callback",
+               [&] { keyFunc(id, stroke.character, flags | stroke.modifiers, virtualKey, refcon, 0); });
+    return true;
+}
+
+void HostState::key(const KeyStroke& stroke) {
+    if (!sendKey(stroke, xplm_DownFlag)) {
+        hostLine("key " + stroke.label + " goes to the simulator: no window has the keyboard focus");
+        return;
+    }
+    // The key comes up wherever the focus is now: the down may have moved it.
+    sendKey(stroke, xplm_UpFlag);
+}
+
+void HostState::typeText(const std::vector<KeyStroke>& strokes) {
+    std::size_t lost = 0;
+    for (const KeyStroke& stroke : strokes) {
+        if (!sendKey(stroke, xplm_DownFlag)) {
+            ++lost;
+            continue;
+        }
+        sendKey(stroke, xplm_UpFlag);
+    }
+    if (lost > 0) {
+        hostLine("type: " + std::to_string(lost) + " of " + std::to_string(strokes.size()) +
+                 " keys go to the simulator: no window has the keyboard focus");
+    }
+}
+
+void HostState::holdKey(const KeyStroke& stroke, double seconds) {
+    // As the operating system repeats a held key: after half a second, 25 times a second.
+    constexpr double repeatDelay = 0.5, repeatInterval = 0.04;
+    if (!sendKey(stroke, xplm_DownFlag)) {
+        hostLine("key " + stroke.label + " goes to the simulator: no window has the keyboard focus");
+    }
+    const double start = elapsedTime();
+    double nextRepeat = start + repeatDelay;
+    const long long frames = std::llround(seconds * options_.fps);
+    for (long long i = 0; i < frames && !hostInterruptRequested(); ++i) {
+        runFrames(1);
+        for (; elapsedTime() + 1e-9 >= nextRepeat; nextRepeat += repeatInterval) sendKey(stroke, 0);
+    }
+    sendKey(stroke, xplm_UpFlag);
 }
 
 void HostState::closeBox(WindowRecord& w) {

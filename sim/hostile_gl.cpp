@@ -8,6 +8,9 @@ namespace {
 
 // Blend factors of OpenGL 1.1 that visibly change a plain textured quad.
 constexpr unsigned kOne = 1, kSrcAlpha = 0x0302, kOneMinusSrcAlpha = 0x0303, kDstColor = 0x0306;
+constexpr unsigned kFront = 0x0404, kBack = 0x0405, kFrontAndBack = 0x0408, kClockwise = 0x0900,
+                   kCounterClockwise = 0x0901;
+constexpr unsigned kAdd = 0x0104, kBlend = 0x0BE2, kCombine = 0x8570;
 
 int between(std::mt19937& random, int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(random);
@@ -29,6 +32,12 @@ HostileGl nextHostileGl(std::mt19937& random) {
     const auto& blend = blends[static_cast<std::size_t>(between(random, 0, 2))];
     state.blendSource = blend[0];
     state.blendDestination = blend[1];
+    constexpr std::array<unsigned, 3> faces{kFront, kBack, kFrontAndBack};
+    state.cullFace = faces[static_cast<std::size_t>(between(random, 0, 2))];
+    state.frontFace = between(random, 0, 1) == 0 ? kClockwise : kCounterClockwise;
+    constexpr std::array<unsigned, 3> environments{kAdd, kBlend, kCombine};
+    state.texEnvMode = environments[static_cast<std::size_t>(between(random, 0, 2))];
+    state.textureMatrix = between(random, 0, 2);
     return state;
 }
 

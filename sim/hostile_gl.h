@@ -16,6 +16,15 @@ struct HostileGl {
     int skipPixels = 0;   // GL_UNPACK_SKIP_PIXELS, never 0
     int alignment = 2;    // GL_UNPACK_ALIGNMENT, 2 or 8
     unsigned blendSource = 0, blendDestination = 0;  // blending is on with these factors
+    // Face culling is on, culling these faces (front, back or both) with this winding counted
+    // as the front (clockwise or counter-clockwise).
+    unsigned cullFace = 0, frontFace = 0;
+    // Texture unit 0's environment: ADD, BLEND (towards magenta) or COMBINE (the colour
+    // subtracted from the texel), never the default MODULATE.
+    unsigned texEnvMode = 0;
+    // Texture unit 0's texture matrix: 0 mirrors s, 1 shifts s and t by half, 2 turns a
+    // quarter; never the identity.
+    int textureMatrix = 0;
 };
 
 HostileGl nextHostileGl(std::mt19937& random);

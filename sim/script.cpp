@@ -1,12 +1,15 @@
 #include "script.h"
 
 #include "host_state.h"
+#include "keyboard.h"
 #include "utf8_path.h"
 
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -83,6 +86,13 @@ bool parseInt(const std::string& text, int& value) {
     return true;
 }
 
+// Six hexadecimal digits, as in "ff0000".
+bool parseColour(const std::string& text, std::array<std::uint8_t, 3>& rgb) {
+    if (text.size() != 6 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+    for (int c = 0; c < 3; ++c) rgb[c] = static_cast<std::uint8_t>(std::stoi(text.substr(2 * c, 2), nullptr, 16));
+    return true;
+}
+
 class Runner {
 public:
     explicit Runner(HostState& host) : host_(host) {}
@@ -112,6 +122,25 @@ public:
                 return false;
             }
             host_.runFrames(std::llround(seconds * host_.fps()));
+            return true;
+        }
+        if (verb == "wait-focus") {
+            double seconds = 0;
+            if (!needArgs(2, 2, "wait-focus on|off SECONDS") || (w[1] != "on" && w[1] != "off") ||
+                !parseNumber(w[2], seconds) || seconds < 0) {
+                error = "usage: wait-focus on|off SECONDS";
+                return false;
+            }
+            // Frames until the plugin's first window holds the keyboard focus (on) or does not
+            // (off), at most SECONDS; running out is told in the log, not a script error.
+            const bool wanted = w[1] == "on";
+            const long long frames = std::llround(seconds * host_.fps());
+            auto holds = [&] {
+                WindowRecord* panel = host_.panelWindow();
+                return panel != nullptr && host_.hasKeyboardFocus(panel);
+            };
+            for (long long i = 0; holds() != wanted && i < frames && !hostInterruptRequested(); ++i) host_.runFrames(1);
+            if (holds() != wanted) host_.hostLine("wait-focus " + w[1] + ": not within " + w[2] + " s");
             return true;
         }
         if (verb == "frames") {
@@ -181,23 +210,49 @@ public:
             if (verb == "release" || verb == "click") host_.pointer(x, y, xplm_MouseUp);
             return true;
         }
+        if (verb == "hover" && w.size() == 2 && w[1] == "off") {
+            host_.hoverOff();
+            return true;
+        }
         if (verb == "rightclick" || verb == "hover") {
             int x = 0, y = 0;
-            if (!needArgs(2, 2, (verb + " X Y").c_str()) || !intArg(1, x) || !intArg(2, y)) return false;
+            if (!needArgs(2, 2, verb == "hover" ? "hover X Y | hover off" : "rightclick X Y") || !intArg(1, x) ||
+                !intArg(2, y))
+                return false;
             verb == "hover" ? host_.hover(x, y) : host_.rightClick(x, y);
             return true;
         }
         if (verb == "key") {
-            // One printable character; the space bar (which the script's words cannot hold) is
-            // written as "space".
-            std::string character = restAfterFirstWord(text);
-            if (character == "space") character = " ";
-            if (character.size() != 1 || static_cast<unsigned char>(character[0]) < 0x20 ||
-                static_cast<unsigned char>(character[0]) > 0x7E) {
-                error = "usage: key CHAR (one printable ASCII character, or space)";
+            // A printable character or a key's name, after any modifiers; the space bar
+            // (which the script's words cannot hold) is written as "space".
+            const auto stroke = parseKey(restAfterFirstWord(text));
+            if (!stroke) {
+                error = "usage: key CHAR|NAME, with any of shift+ ctrl+ alt+ before it (CHAR: one printable ASCII "
+                        "character; NAME: enter, backspace, delete, escape, tab, left, right, up, down, home, end, "
+                        "pageup, pagedown, space)";
                 return false;
             }
-            host_.key(character[0]);
+            host_.key(*stroke);
+            return true;
+        }
+        if (verb == "hold-key") {
+            double seconds = 0;
+            const auto stroke = w.size() == 3 ? parseKey(w[1]) : std::nullopt;
+            if (!stroke || !parseNumber(w[2], seconds) || seconds < 0) {
+                error = "usage: hold-key CHAR|NAME SECONDS";
+                return false;
+            }
+            host_.holdKey(*stroke, seconds);
+            return true;
+        }
+        if (verb == "type") {
+            // Everything after the word, as typed: the command ends at a ';' or the line's end.
+            const auto strokes = typedText(restAfterFirstWord(text));
+            if (!strokes || strokes->empty()) {
+                error = "usage: type TEXT (printable UTF-8 text)";
+                return false;
+            }
+            host_.typeText(*strokes);
             return true;
         }
         if (verb == "disable" || verb == "enable") {
@@ -291,6 +346,21 @@ public:
             }
             if (!intArg(1, x) || !intArg(2, y)) return false;
             return host_.watch(x, y, restAfterWords(text, 3), error);
+        }
+        if (verb == "until") {
+            int x = 0, y = 0;
+            double seconds = 0;
+            if (!needArgs(4, 4, "until X Y RRGGBB SECONDS") || !intArg(1, x) || !intArg(2, y)) return false;
+            std::array<std::uint8_t, 3> rgb{};
+            if (!parseColour(w[3], rgb)) {
+                error = "'" + w[3] + "' is not a colour RRGGBB";
+                return false;
+            }
+            if (!parseNumber(w[4], seconds) || seconds < 0) {
+                error = "'" + w[4] + "' is not a number of seconds";
+                return false;
+            }
+            return host_.runUntilPixel(x, y, rgb, std::llround(seconds * host_.fps()), error);
         }
         if (verb == "unwatch") {
             if (!needArgs(0, 0, "unwatch")) return false;

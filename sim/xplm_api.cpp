@@ -266,6 +266,14 @@ XPLM_API void XPLMBringWindowToFront(XPLMWindowID inWindowID) {
     });
 }
 
+XPLM_API void XPLMTakeKeyboardFocus(XPLMWindowID inWindow) {
+    guardedVoid("XPLMTakeKeyboardFocus", [&](HostState& host) { host.takeKeyboardFocus(inWindow); });
+}
+
+XPLM_API int XPLMHasKeyboardFocus(XPLMWindowID inWindow) {
+    return guarded("XPLMHasKeyboardFocus", 0, [&](HostState& host) { return host.hasKeyboardFocus(inWindow) ? 1 : 0; });
+}
+
 XPLM_API void XPLMGenerateTextureNumbers(int* outTextureIDs, int inCount) {
     guardedVoid("XPLMGenerateTextureNumbers", [&](HostState& host) { host.generateTextures(outTextureIDs, inCount); });
 }

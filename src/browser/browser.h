@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "browser/page_input.h"
 #include "pipeline/capture.h"
 
 // Puts the main thread into the browser's threading model (a COM single-threaded apartment
@@ -41,6 +42,34 @@ void setBrowserZoom(double factor);
 // page has been shown yet; a backend that brings its browser back after a failure may keep a
 // click taken meanwhile (on the last picture) and pass it on once the page is back.
 void sendBrowserClick(int pageX, int pageY);
+
+// Pointer input beyond the plain click, at a page pixel: moves, a drag's press, moves and
+// release, and the pointer leaving the page (its position is not used). Ignored when the view
+// is not ready.
+void sendBrowserPointer(PagePointer what, int pageX, int pageY);
+
+// A key press, repeat or release, and typed text (UTF-8, whole characters), for the page's
+// focused element. The panel sends them only while it holds the simulator's keyboard.
+void sendBrowserKey(const PageKey& key);
+void sendBrowserText(const std::string& utf8);
+
+// Defined by the panel, called by the backend on the main thread: whether the page's focused
+// element takes text. The page tells at each focus change and after each pointer release; the
+// backend says false when the page is gone with a lost or replaced browser. A backend that
+// cannot learn the page's focus never calls it, and the panel then never takes the keyboard.
+void onBrowserTextFocus(bool takesText);
+
+// Defined by the panel, called by the backend on the main thread: the page opened a dialog
+// (for a prompt, `defaultText` is the text its field starts with) and is blocked until
+// answerBrowserDialog(). Closed means the dialog went without an answer from us: the page
+// closed it itself, or the page went with a lost or replaced browser. A backend that answers
+// a dialog itself (the leave-page question of its own reload) tells the panel nothing.
+void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText);
+void onBrowserDialogClosed();
+
+// The pilot's answer to the dialog the page opened: OK (`accept`, with a prompt's text) or
+// Cancel. Ignored when the page has no dialog open.
+void answerBrowserDialog(bool accept, const std::string& text);
 
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has
 // logged what it reports); an exception also means it was not started, and the caller

@@ -2,11 +2,16 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
+#include "panel/pointer_tracker.h"
 #include "pipeline/frame.h"
 #include "plugin/log.h"
+#include "plugin/settings.h"
 
 namespace {
 
@@ -39,6 +44,15 @@ bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
     const float fractionY = static_cast<float>(static_cast<std::int64_t>(y) - bottom) /
                             static_cast<float>(static_cast<std::int64_t>(top) - bottom);
     pageY = truncateToInt((1.0f - fractionY) * static_cast<float>(pageHeight.load()));
+    // A point on the right or bottom edge lands one pixel past the page; it is on the window,
+    // so it is clamped onto the page as on the desktop rather than passed through the panel.
+    const std::int64_t intoX = static_cast<std::int64_t>(x) - left, downY = static_cast<std::int64_t>(top) - y;
+    const bool onWindow = intoX >= 0 && intoX <= static_cast<std::int64_t>(right) - left && downY >= 0 &&
+                          downY <= static_cast<std::int64_t>(top) - bottom;
+    if (onWindow && pageWidth.load() > 0 && pageHeight.load() > 0) {
+        pageX = std::min(pageX, pageWidth.load() - 1);
+        pageY = std::min(pageY, pageHeight.load() - 1);
+    }
     return onPage(pageX, pageY);
 }
 
@@ -62,14 +76,73 @@ bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& p
     return true;
 }
 
+namespace {
+
+PointerTracker pointer;
+
+void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
+
+// The page point under (x, y) by the click mapping, clamped onto the page, so a drag beyond the
+// panel's edge holds at the edge; empty for a window or page without area.
+std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
+{
+    const int w = pageWidth.load(), h = pageHeight.load();
+    if (w <= 0 || h <= 0) return std::nullopt;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
+    if (right <= left || top <= bottom) return std::nullopt;
+    PagePoint p;
+    if (XPLMWindowIsInVR(window) != 0) {
+        // Writes the page point for a window with area, on the page or off it.
+        mapWindowPointToPage(x, y, p.x, p.y);
+    } else if (!mapDesktopPointToPage(window, std::clamp(x, left, right), std::clamp(y, bottom, top), p.x, p.y)) {
+        return std::nullopt;
+    }
+    return PagePoint{std::clamp(p.x, 0, w - 1), std::clamp(p.y, 0, h - 1)};
+}
+
+bool fullInput() { return panelInput == PanelInput::Full; }
+
+// A button answers on the release, as a page's own buttons do.
+int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+{
+    if (mouse == xplm_MouseDown && XPLMIsWindowInFront(window) == 0) XPLMBringWindowToFront(window);
+    if (mouse != xplm_MouseUp) return 1;
+    int pageX = 0, pageY = 0;
+    const bool valid = XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
+                                                      : mapDesktopPointToPage(window, x, y, pageX, pageY);
+    if (valid) clickPageDialog(pageX, pageY);
+    return 1;
+}
+
+}  // namespace
+
 int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
 {
     try {
+        // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
+        if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
         if (inMouse == xplm_MouseDown) {
             if (XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
+            if (fullInput()) pointer.press(x, y, pointerOnPage(inWindowID, x, y));
+            return 1;
+        }
+        if (inMouse == xplm_MouseDrag) {
+            if (!fullInput()) return 1;
+            if (const auto page = pointerOnPage(inWindowID, x, y)) {
+                if (const auto press = pointer.drag(x, y, *page)) send(*press);
+            }
             return 1;
         }
         if (inMouse != xplm_MouseUp) return 1;
+        if (fullInput()) {
+            const auto release = pointer.release(pointerOnPage(inWindowID, x, y));
+            for (const PointerEvent& event : release) send(event);
+            if (!release.empty()) {
+                panelPointerReleased();
+                return 1;
+            }
+        }
 
         int pageX = 0, pageY = 0;
         const bool valid = XPLMWindowIsInVR(inWindowID) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
@@ -79,9 +152,37 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
             return 0;
         }
         sendBrowserClick(pageX, pageY);
+        if (fullInput()) {
+            pointer.clicked({pageX, pageY});
+            panelPointerReleased();
+        }
         return 1;
     } catch (...) {
         XPLMDebugString("CV: mouse click handler failed\n");
         return 1;
     }
+}
+
+XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
+{
+    try {
+        if (fullInput() && !pageDialogShown()) {
+            if (const auto page = pointerOnPage(inWindowID, x, y)) pointer.hover(*page);
+        }
+    } catch (...) {
+        XPLMDebugString("CV: cursor handler failed\n");
+    }
+    return xplm_CursorDefault;
+}
+
+void sendPointerFrame()
+{
+    // A page blocked by its dialog takes no input until it is answered.
+    if (pageDialogShown()) return;
+    if (const auto event = pointer.frame()) send(*event);
+}
+
+void stopPointerInput()
+{
+    for (const PointerEvent& event : pointer.stop()) send(event);
 }

@@ -1,8 +1,11 @@
 #include "panel/panel_texture.h"
 
+#include <algorithm>
 #include <mutex>
 
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
+#include "panel/quad_state.h"
 #include "panel/unpack_state.h"
 #include "pipeline/frame.h"
 #include "platform/gl.h"
@@ -22,6 +25,10 @@ const std::vector<std::uint8_t>& blankPixels()
     if (pixels.size() != size) pixels.assign(size, 0);
     return pixels;
 }
+
+// The page's picture with its dialog drawn over it, and the dialog's look it shows.
+std::vector<std::uint8_t> dialogPixels;
+unsigned composedRevision = 0;
 
 }  // namespace
 
@@ -69,19 +76,37 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
             uploadHeight = pageHeight.load();
         }
 
+        // A page dialog is drawn over the page's last frame (or a black one before the first)
+        // each time either changes, and that picture is uploaded instead.
+        const PageDialogView* dialog = shownPageDialog();
+        if (dialog != nullptr && uploadPixels.empty()) {
+            uploadWidth = pageWidth.load();
+            uploadHeight = pageHeight.load();
+        }
         const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
                                      static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
-        if (!uploadPixels.empty() && panelTexture != 0 && uploadPixels.size() >= expected) {
+        if (dialog != nullptr && (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
+            dialogPixels.assign(expected, 0);
+            std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
+            drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);
+            composedRevision = pageDialogRevision();
+        }
+        const std::vector<std::uint8_t>& picture = dialog != nullptr ? dialogPixels : uploadPixels;
+        if (!picture.empty() && panelTexture != 0 && picture.size() >= expected) {
             XPLMBindTexture2d(panelTexture, 0);
             const ClientMemoryUnpack unpack;
             glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                         uploadPixels.data());
+                         picture.data());
         } else if (copied) {
             // Nothing could be shown from this copy; keep asking for it on the next draw.
             frameUpdated.store(true);
         }
 
         XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+        // Unit 0 made the active one again through X-Plane's own cache, whatever unit the
+        // graphics state left active: the texture state below is the active unit's.
+        XPLMBindTexture2d(panelTexture, 0);
+        const TexturedQuadState quad;
         glColor3f(1.0f, 1.0f, 1.0f);
         // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
         glBegin(GL_QUADS);

@@ -1,7 +1,9 @@
 #include "panel/panel_window.h"
 
 #include "panel/ignored_input.h"
+#include "panel/keyboard_input.h"
 #include "panel/mouse_input.h"
+#include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 #include "plugin/commands.h"
 
@@ -52,11 +54,14 @@ void createPanelWindow()
         XPLMSetWindowGravity(panelWindow, 0.0f, 1.0f, 0.0f, 1.0f);
     }
     XPLMSetWindowTitle(panelWindow, "Corvane Toolbar");
+    startPanelInput();
 }
 
 void handleVrMessage(int message)
 {
     if (panelWindow == nullptr) return;
+    // The pointer and the window's place change: nothing held or hovered carries over.
+    if (message == XPLM_MSG_ENTERED_VR || message == XPLM_MSG_EXITING_VR) stopPanelInput();
     if (message == XPLM_MSG_ENTERED_VR) {
         XPLMSetWindowPositioningMode(panelWindow, xplm_WindowVR, -1);
     } else if (message == XPLM_MSG_EXITING_VR) {
@@ -67,6 +72,7 @@ void handleVrMessage(int message)
 void destroyPanelWindow()
 {
     if (panelWindow == nullptr) return;
+    endPanelInput();
     XPLMDestroyWindow(panelWindow);
     // Forgotten at once so no later call can reach a window the host has freed.
     panelWindow = nullptr;

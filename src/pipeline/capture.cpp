@@ -5,6 +5,8 @@
 #include <utility>
 
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture_completion.h"
 #include "plugin/log.h"
@@ -60,12 +62,21 @@ float PanelFlightLoop(float, float, int, void*)
     try {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         if (now - lastCaptureTime > captureCheckPeriod) {
-            expireCapture();
-            if (panelVisible()) RequestCapture();
+            if (pageDialogShown()) {
+                // The page is blocked until the pilot answers: a snapshot still out is answered
+                // afterwards, and its time-out counts from then.
+                captureStartedAt = Clock::now();
+            } else {
+                expireCapture();
+                if (panelVisible()) RequestCapture();
+            }
             lastCaptureTime = now;
         }
         // A fresh navigation to the configured page, also replacing a page reached by clicks.
-        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs)) {
+        // Not while the pilot types into the page, which it would wipe, nor while the page waits
+        // for the answer to its dialog: it comes once the keyboard is back with the simulator.
+        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs) &&
+            !panelHoldsKeyboard() && !pageDialogShown()) {
             if (browserViewReady()) navigateBrowser(webUrl);
             lastRefreshTime = now;
         }

@@ -50,6 +50,26 @@ enum : int {
     xplm_CursorCustom = 3
 };
 
+// Virtual-key codes are X-Plane's own (XPLMDefs.h), not Windows'; the key callback passes
+// them as a signed char, so compare them as unsigned.
+enum : unsigned char {
+    XPLM_VK_BACK = 0x08,
+    XPLM_VK_TAB = 0x09,
+    XPLM_VK_RETURN = 0x0D,
+    XPLM_VK_ESCAPE = 0x1B,
+    XPLM_VK_PRIOR = 0x21,
+    XPLM_VK_NEXT = 0x22,
+    XPLM_VK_END = 0x23,
+    XPLM_VK_HOME = 0x24,
+    XPLM_VK_LEFT = 0x25,
+    XPLM_VK_UP = 0x26,
+    XPLM_VK_RIGHT = 0x27,
+    XPLM_VK_DOWN = 0x28,
+    XPLM_VK_DELETE = 0x2E,
+    XPLM_VK_ENTER = 0xBB,
+    XPLM_VK_NUMPAD_ENT = 0xBC
+};
+
 using XPLMKeyFlags = int;
 enum : int {
     xplm_ShiftFlag = 1,
@@ -164,6 +184,8 @@ XPLM_API void XPLMSetWindowTitle(XPLMWindowID inWindowID, const char* inWindowTi
 XPLM_API int XPLMWindowIsInVR(XPLMWindowID inWindowID);
 XPLM_API int XPLMIsWindowInFront(XPLMWindowID inWindowID);
 XPLM_API void XPLMBringWindowToFront(XPLMWindowID inWindowID);
+XPLM_API void XPLMTakeKeyboardFocus(XPLMWindowID inWindow);
+XPLM_API int XPLMHasKeyboardFocus(XPLMWindowID inWindow);
 XPLM_API void XPLMGenerateTextureNumbers(int* outTextureIDs, int inCount);
 XPLM_API void XPLMBindTexture2d(int inTextureNum, int inTextureUnit);
 XPLM_API void XPLMSetGraphicsState(int inEnableFog, int inNumberTexUnits, int inEnableLighting,

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "plugin/settings.h"
 
@@ -15,13 +17,12 @@ constexpr double zoomStep = 0.05;
 constexpr float zoomUpperLimit = 2.0f;
 constexpr double zoomLowerLimit = 0.1;
 
-// Reapplies and records the zoom once the browser can take it; before that only zoomLevel
-// changes and the controller starts with it.
+// Records the zoom for the file whatever the browser's state, and applies it once the browser
+// can take it; a browser still on its way (or started again) comes up with zoomLevel.
 void applyZoom()
 {
-    if (!browserControllerReady()) return;
-    setBrowserZoom(static_cast<double>(zoomLevel));
     storeZoomLevel();
+    if (browserControllerReady()) setBrowserZoom(static_cast<double>(zoomLevel));
 }
 
 }  // namespace
@@ -95,6 +96,8 @@ void togglePanel()
 {
     if (panelWindow == nullptr) return;
     XPLMSetWindowIsVisible(panelWindow, XPLMGetWindowIsVisible(panelWindow) == 0 ? 1 : 0);
+    // A page dialog left open while the panel was hidden still waits for its answer.
+    if (XPLMGetWindowIsVisible(panelWindow) != 0 && pageDialogShown()) takePanelKeyboardForDialog();
 }
 
 void increaseWebZoom()

@@ -29,6 +29,7 @@ std::wstring webUrl = defaultWebUrlWide;
 // Settings (their start values equal the defaults, so a missing file changes nothing).
 float zoomLevel = 0.5f;
 int refreshWebPageSecs = 60;
+PanelInput panelInput = PanelInput::Full;
 
 // Commands and panel.
 XPLMCommandRef toggleCommand = nullptr;

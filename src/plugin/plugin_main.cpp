@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "browser/browser.h"
+#include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
@@ -78,7 +79,7 @@ int startFailed(char* outDescription, const char* reason)
 PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription)
 {
     try {
-        XPLMDebugString("Pluginstart: Corvane Toolbar v0.7\n");
+        XPLMDebugString("Pluginstart: Corvane Toolbar v" CV_VERSION "\n");
         enableNativePaths();
         loadSettings();
         if (!initBrowserThread()) {
@@ -134,7 +135,8 @@ PLUGIN_EXPORT void XPluginStop(void)
 
 PLUGIN_EXPORT int XPluginEnable(void) { return 1; }
 
-PLUGIN_EXPORT void XPluginDisable(void) {}
+// A disabled plugin gets no callbacks: nothing may stay held for it, the keyboard least of all.
+PLUGIN_EXPORT void XPluginDisable(void) { guarded("CV: could not stop the panel's input\n", stopPanelInput); }
 
 PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*)
 {

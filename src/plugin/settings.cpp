@@ -1,10 +1,12 @@
 #include "plugin/settings.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <new>
+#include <optional>
 #include <tuple>
 #include <vector>
 
@@ -16,16 +18,22 @@
 #include "plugin/log.h"
 #include "plugin/paths.h"
 #include "plugin/settings_file.h"
+#include "plugin/settings_text.h"
 
 namespace {
 
 constexpr char settingsSection[] = "General";
+constexpr char zoomKey[] = "zoomLevel";
 constexpr char settingsFileName[] = "cv_settings.ini";
 
 // Set when the settings file exists but could not be read. The document then lacks what the
 // file holds, and saving it would wipe the pilot's settings, so the file is left as it is.
 bool keepSettingsFile = false;
 std::string settingsReadError;
+// The file as read at start-up: the save changes only what a zoom step changed in it.
+bool settingsFileExisted = false;
+std::string settingsTextRead;
+std::optional<std::string> zoomTextRead;
 
 void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
@@ -70,6 +78,22 @@ bool readsBackTheSame(const std::string& text)
 {
     CSimpleIniA check;
     return check.LoadData(text) >= 0 && entriesOf(check) == entriesOf(settingsIni);
+}
+
+bool sameWord(const char* text, const char* word)
+{
+    for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+        if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
+    }
+    return *text == *word;
+}
+
+// Anything but "clicks" means the full panel; a value that is neither is told once.
+PanelInput panelInputFrom(const char* value)
+{
+    if (sameWord(value, "clicks")) return PanelInput::Clicks;
+    if (!sameWord(value, "full")) debugLog("CV: PanelInput \"%s\" is neither full nor clicks; using full.\n", value);
+    return PanelInput::Full;
 }
 
 #if !defined(_WIN32)
@@ -129,12 +153,16 @@ void loadSettings() { loadSettingsFrom(getSettingsPath()); }
 void loadSettingsFrom(const std::string& path)
 {
     keepSettingsFile = false;
-    std::string text, error;
-    const FileRead read = readWholeFile(path, text, error);
+    settingsTextRead.clear();
+    zoomTextRead.reset();
+    std::string error;
+    const FileRead read = readWholeFile(path, settingsTextRead, error);
+    settingsFileExisted = read == FileRead::done;
     SI_Error loaded = SI_FILE;
     if (read == FileRead::done) {
         try {
-            loaded = settingsIni.LoadData(text);
+            loaded = settingsIni.LoadData(settingsTextRead);
+            if (const char* zoom = settingsIni.GetValue(settingsSection, zoomKey, nullptr)) zoomTextRead = zoom;
         } catch (const std::bad_alloc&) {
             loaded = SI_NOMEM;
         }
@@ -148,17 +176,18 @@ void loadSettingsFrom(const std::string& path)
         }
         return;
     }
-    zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, "zoomLevel", "0.5")));
+    zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, zoomKey, "0.5")));
     refreshWebPageSecs =
         truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
     webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
+    panelInput = panelInputFrom(settingsIni.GetValue(settingsSection, "PanelInput", "full"));
 }
 
 void storeZoomLevel()
 {
     char text[64];
     std::snprintf(text, sizeof text, "%f", static_cast<double>(zoomLevel));
-    settingsIni.SetValue(settingsSection, "zoomLevel", text, "", true);
+    settingsIni.SetValue(settingsSection, zoomKey, text, "", true);
 }
 
 void saveSettings() { saveSettingsTo(getSettingsPath()); }
@@ -170,23 +199,50 @@ void saveSettingsTo(const std::string& path)
                 "), so it is kept as it was and the settings are not saved\n");
         return;
     }
+    const char* zoom = settingsIni.GetValue(settingsSection, zoomKey, nullptr);
+    const bool zoomChanged = zoom != nullptr && (!zoomTextRead || *zoomTextRead != zoom);
+    // Nothing to change: the pilot's file keeps every byte. A first run without one still
+    // leaves the (empty) document behind.
+    if (!zoomChanged && settingsFileExisted) return;
+
     std::string text;
     SI_Error saved = SI_FAIL;
+    bool placed = true;
     bool readsBack = false;
     try {
         // As SaveFile by default: a file read with a UTF-8 byte-order mark is written with one.
         saved = settingsIni.Save(text, true);
-        readsBack = saved >= 0 && readsBackTheSame(text);
+        if (saved >= 0 && zoomChanged) {
+            // The format's own text drops what it does not keep (a comment after the last key,
+            // a line without '=', a key given twice, what follows a NUL byte) and rewrites
+            // the rest in its own spelling; unless it keeps every line the pilot wrote, the
+            // step goes into the pilot's own text instead.
+            const auto edited = settingstext::withValue(settingsTextRead, settingsSection, zoomKey, zoom, SI_NEWLINE_A);
+            placed = edited.has_value();
+            if (placed && !settingstext::sameNonBlankLines(text, *edited)) text = *edited;
+        }
+        readsBack = saved >= 0 && placed && readsBackTheSame(text);
     } catch (const std::bad_alloc&) {
         saved = SI_NOMEM;
     }
     std::string error;
-    if (saved < 0)
+    if (saved < 0) {
         error = saved == SI_NOMEM ? "out of memory" : "the settings could not be formatted";
-    else if (!readsBack)
+    } else if (!placed) {
+        error = "the file holds a NUL byte on the line after which the zoom would be written";
+    } else if (!readsBack) {
         error = "the file holds a line the settings format cannot write back, such as a section header "
                 "without its ']'";
-    else if (replaceFileAtomically(path, text, error))
-        return;
+    } else {
+        switch (replaceFileAtomically(path, text, error)) {
+        case FileReplace::done:
+            return;
+        case FileReplace::readOnly:
+            logLine("CV: " + path + " is read-only, so it is kept as it was and the settings are not saved\n");
+            return;
+        case FileReplace::failed:
+            break;
+        }
+    }
     logLine("CV: could not save the settings to " + path + " (" + error + "); the file on disk is as it was\n");
 }

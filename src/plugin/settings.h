@@ -15,11 +15,16 @@
 #endif
 #include <SimpleIni.h>
 
-// Settings document and the three values read from it at start-up. Main thread only.
+// Settings document and the values read from it at start-up. Main thread only.
 extern CSimpleIniA settingsIni;
 extern float zoomLevel;
 extern int refreshWebPageSecs;
 extern std::wstring webUrl;
+
+// "PanelInput": what of the pilot's input reaches the page. Full: clicks, drags, hovering and
+// typing; Clicks: left clicks only, and the panel never takes the keyboard.
+enum class PanelInput { Full, Clicks };
+extern PanelInput panelInput;
 
 // The page shown when the settings name none: the same address as narrow text (the default of
 // the "WebURL" lookup) and as wide text (the start value of webUrl).

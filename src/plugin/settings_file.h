@@ -13,8 +13,16 @@ enum class FileRead {
 
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error);
 
-// Replaces the file with `contents` so that it is never seen half-written: the text goes to
-// "<path>.tmp" in the same folder, is flushed to the disk, and only then takes the file's
-// place. On failure the file is as it was, the temporary file is gone, and `error` says what
-// went wrong.
-bool replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error);
+enum class FileReplace {
+    done,
+    readOnly,  // the file is marked read-only: the pilot's way of keeping it as it is
+    failed,    // `error` says why
+};
+
+// Replaces the file with `contents` so that it is never seen half-written: the text goes to a
+// temporary file made afresh beside it ("<file>.tmp"; whatever was left under that name is
+// removed first, never written through), is flushed to the disk, and only then takes the
+// file's place. A file that is a link is replaced where the link points, so the link stays.
+// A read-only file is not touched. On failure the file is as it was and the temporary file
+// is gone.
+FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error);

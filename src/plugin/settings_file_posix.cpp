@@ -78,7 +78,7 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
     return FileRead::failed;
 }
 
-bool replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
 {
     // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
     // one replaced.
@@ -87,22 +87,34 @@ bool replaceFileAtomically(const std::string& path, const std::string& contents,
     if (::realpath(path.c_str(), resolved) != nullptr) target = resolved;
     const std::string temporary = target + ".tmp";
 
-    // O_NOFOLLOW: nothing is written through a link left under the temporary name.
-    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    struct stat old {};
+    const bool existed = ::stat(target.c_str(), &old) == 0;
+    // Write permission taken away from everyone, root included, is the pilot's lock; root could
+    // still write it, so the mode is read rather than asked with access().
+    if (existed && (old.st_mode & 0222) == 0) return FileReplace::readOnly;
+
+    // Whatever an earlier save or someone else left under the temporary name (a file, a link,
+    // a FIFO, a hard link to another file) is taken away, never opened or written through:
+    // the temporary file is always a new regular file of our own.
+    if (::unlink(temporary.c_str()) != 0 && errno != ENOENT) {
+        error = describe("removing the old " + temporary, errno);
+        return FileReplace::failed;
+    }
+    FileDescriptor file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         error = describe("creating " + temporary, errno);
-        return false;
+        return FileReplace::failed;
     }
     auto fail = [&](const char* step, int code) {
         file.close();
         ::unlink(temporary.c_str());
         error = describe(step, code);
-        return false;
+        return FileReplace::failed;
     };
 
     // The replaced file keeps the permissions the pilot gave it.
-    struct stat old {};
-    if (::stat(target.c_str(), &old) == 0) ::fchmod(file.get(), old.st_mode & 07777);
+    if (existed) ::fchmod(file.get(), old.st_mode & 07777);
 
     std::size_t written = 0;
     while (written < contents.size()) {
@@ -118,5 +130,5 @@ bool replaceFileAtomically(const std::string& path, const std::string& contents,
     // The new name reaches the disk with its folder.
     FileDescriptor folder(::open(folderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.get() >= 0) ::fsync(folder.get());
-    return true;
+    return FileReplace::done;
 }

@@ -50,6 +50,50 @@ private:
     HANDLE handle_;
 };
 
+// Antivirus scanners and the search indexer open a new file for a moment as soon as it is
+// written; while they hold it, replacing or removing it is refused. The save tries again for
+// up to this long in all (the simulator is quitting and waits for it).
+constexpr ULONGLONG refusedRetryMs = 1000;
+constexpr DWORD refusedPauseMs = 50;
+
+bool refusedForAMoment(DWORD code)
+{
+    return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED || code == ERROR_LOCK_VIOLATION;
+}
+
+// Runs `attempt` until it succeeds, fails for another reason or the time is up; the error of
+// the last attempt otherwise.
+template <typename Attempt>
+DWORD retryWhileRefused(ULONGLONG deadline, Attempt attempt)
+{
+    for (;;) {
+        if (attempt()) return ERROR_SUCCESS;
+        const DWORD code = GetLastError();
+        if (!refusedForAMoment(code) || GetTickCount64() + refusedPauseMs > deadline) return code;
+        Sleep(refusedPauseMs);
+    }
+}
+
+// The file a link (a symbolic link or a junction on the way) finally names; the path itself
+// when it names no file yet.
+std::wstring finalPathOf(const std::wstring& path)
+{
+    FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!file.valid()) return path;
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+                                                  FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (n == 0) return path;
+        if (n < final.size()) {
+            final.resize(n);
+            return final;
+        }
+        final.resize(n);
+    }
+}
+
 }  // namespace
 
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
@@ -88,25 +132,45 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
     return FileRead::failed;
 }
 
-bool replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
+
+FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
 {
-    const std::wstring target = toWidePath(path);
-    if (target.empty()) {
+    const std::wstring named = toWidePath(path);
+    if (named.empty()) {
         error = "the path is not valid text";
-        return false;
+        return FileReplace::failed;
     }
+    // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
+    // one replaced.
+    const std::wstring target = finalPathOf(named);
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return FileReplace::readOnly;
+
+    const ULONGLONG deadline = GetTickCount64() + refusedRetryMs;
     const std::wstring temporary = target + L".tmp";
-    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+    // Whatever an earlier save or someone else left under the temporary name is taken away,
+    // never opened or written through: the temporary file is always a new file of our own.
+    const DWORD removed = retryWhileRefused(deadline, [&] {
+        return DeleteFileW(temporary.c_str()) != 0 || GetLastError() == ERROR_FILE_NOT_FOUND;
+    });
+    if (removed != ERROR_SUCCESS) {
+        error = describe("DeleteFileW of the old temporary file", removed);
+        return FileReplace::failed;
+    }
+    // CREATE_NEW with the link left unfollowed: a link that appeared under the name meanwhile
+    // makes this fail rather than create the file it points to.
+    FileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
     if (!file.valid()) {
         error = describe("CreateFileW", GetLastError());
-        return false;
+        return FileReplace::failed;
     }
     auto fail = [&](const char* step, DWORD code) {
         file.close();
         DeleteFileW(temporary.c_str());
         error = describe(step, code);
-        return false;
+        return FileReplace::failed;
     };
 
     std::size_t written = 0;
@@ -119,7 +183,9 @@ bool replaceFileAtomically(const std::string& path, const std::string& contents,
     }
     if (!FlushFileBuffers(file.get())) return fail("FlushFileBuffers", GetLastError());
     if (!file.close()) return fail("CloseHandle", GetLastError());
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        return fail("MoveFileExW", GetLastError());
-    return true;
+    const DWORD moved = retryWhileRefused(deadline, [&] {
+        return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    });
+    if (moved != ERROR_SUCCESS) return fail("MoveFileExW", moved);
+    return FileReplace::done;
 }

@@ -1,23 +1,31 @@
-// Message framing, base64 and the zoom geometry of the DevTools backend, the messages that
-// end a connection, its pipe connection to a peer that went away, the lasting profile folder
-// made private, and the clean-up of abandoned private ones.
+// Message framing, base64 and the zoom geometry of the DevTools backend, its pipe
+// connection to a peer that went away, the messages that end a connection, where the lasting browser profile lives, the clean-up
+// of abandoned private ones, how a browser process is started, and the pauses before a
+// browser is started again.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_message.h"
 #include "browser/chromium/cdp_wire.h"
+#include "browser/chromium/child_start.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/profile_cleanup.h"
 
 namespace {
 
@@ -110,9 +118,11 @@ TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     const cdp::Viewport tiny = cdp::viewportFor(768, 512, 1e-30);
     EXPECT_EQ(tiny.deviceScale, 0.05);
     EXPECT_EQ(tiny.layoutWidth, 15360);
-    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 1e-30), 2000.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(100, 768, tiny.clipWidth), 2000.0);
     EXPECT_EQ(cdp::viewportFor(768, 512, 1e30).deviceScale, 10.0);
-    EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 0.5), 1400.0);
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 768, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
+    // A snapshot the browser made larger than asked still spans the same part of the page.
+    EXPECT_DOUBLE_EQ(cdp::pageToCss(1050, 1152, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
 }
 
 // Bytes that are no JSON object, and the events that say our one page is gone, end the
@@ -187,26 +197,264 @@ TEST(BrowserProcess, TheLastingProfileFolderIsMadePrivate) {
     fs::remove_all(root);
 }
 
-TEST(BrowserProcess, ProfilesLeftByDeadSimulatorsAreRemovedOthersKept) {
+TEST(ProfileCleanup, ProfilesNoBrowserWillRunOnAgainAreRemovedOffTheCallersThreadOthersKept) {
     namespace fs = std::filesystem;
     const fs::path root = fs::temp_directory_path() / ("cv-stale-" + std::to_string(::getpid()));
     fs::remove_all(root);
+    fs::create_directories(root);
+    const auto farOff = chromium::ProfileCleanup::Clock::now() + std::chrono::seconds(60);
     // A process id that is certainly free: a child that has exited and been reaped.
     const pid_t gone = ::fork();
     if (gone == 0) ::_exit(0);
     ::waitpid(gone, nullptr, 0);
+    std::string error;
+    const fs::path ours = chromium::makePrivateProfile(root.string(), error);
+    ASSERT_FALSE(ours.empty()) << error;
+    EXPECT_EQ(fs::status(ours).permissions(), fs::perms::owner_all);
     const fs::path stale = root / ("cv-chromium-" + std::to_string(gone) + "-abc123");
-    const fs::path live = root / ("cv-chromium-" + std::to_string(::getpid()) + "-def456");
+    const fs::path givenUp = root / "cv-chromium-gone-xyz789";
     const fs::path unrelated = root / ("cv-chromium-" + std::to_string(gone) + "x-ghi789");
-    for (const auto& dir : {stale, live, unrelated}) {
-        fs::create_directories(dir / "Default");
+    for (const auto& dir : {stale, givenUp, ours, unrelated}) {
+        fs::create_directories(dir / "Default" / "Cache");
         std::ofstream(dir / "Default" / "Preferences") << "{}";
     }
-    chromium::removeStaleProfiles(root.string());
+    // A link in a profile is removed, not followed.
+    std::ofstream(root / "outside") << "kept";
+    fs::create_symlink(root / "outside", stale / "Default" / "link");
+    chromium::ProfileCleanup cleanup;
+    cleanup.removeStale(root.string());
+    cleanup.stop(farOff);
     EXPECT_FALSE(fs::exists(stale));
-    EXPECT_TRUE(fs::exists(live / "Default" / "Preferences"));
+    EXPECT_FALSE(fs::exists(givenUp));
+    EXPECT_TRUE(fs::exists(ours / "Default" / "Preferences"));
     EXPECT_TRUE(fs::exists(unrelated));
+    EXPECT_TRUE(fs::exists(root / "outside"));
+
+    // Our own profile given up, with a stop that allows it no time: whatever the cut-short
+    // removal left goes at the next clean-up, though this process still runs.
+    for (int i = 0; i < 500; ++i) std::ofstream(ours / "Default" / "Cache" / std::to_string(i)) << i;
+    cleanup.discard(ours.string());
+    EXPECT_FALSE(fs::exists(ours));
+    cleanup.stop(chromium::ProfileCleanup::Clock::now());
+    chromium::ProfileCleanup later;
+    later.removeStale(root.string());
+    later.stop(farOff);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(root)) left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{unrelated.filename().string(), "outside"}));
     fs::remove_all(root);
 }
 
+TEST(BrowserDiscovery, TheFirstCandidateThereIsIsTakenAndASnapIsKnownByItsCommand) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-discovery-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root / "a");
+    fs::create_directories(root / "b");
+    auto program = [&](const fs::path& path, bool executable) {
+        std::ofstream(path) << "#!/bin/sh\n";
+        fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
+    };
+    const std::string searchPath = (root / "a").string() + ":" + (root / "b").string();
+    program(root / "b" / "chromium-browser", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "chromium-browser").string());
+    program(root / "b" / "chromium", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "chromium").string());
+    // Google's build first; a file that cannot be run does not count.
+    program(root / "a" / "google-chrome", false);
+    program(root / "b" / "google-chrome-stable", true);
+    EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "google-chrome-stable").string());
+    fs::remove_all(root);
+
+    // Snap commands are links to /usr/bin/snap named after the snap (and app) they run.
+    EXPECT_EQ(chromium::snapOf("/snap/bin/chromium", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/home/pilot/bin/chromium", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/snap/bin/chromium.chromedriver", "/usr/bin/snap"), "chromium");
+    EXPECT_EQ(chromium::snapOf("/usr/bin/chromium", "/usr/lib/chromium/chromium"), "");
+    EXPECT_EQ(chromium::snapOf("/usr/bin/google-chrome", "/opt/google/chrome/google-chrome"), "");
+}
+
+extern "C" char** environ;
+
+// A child started as the browser is, running `script` in sh: the pipe ends its fds 3 and 4
+// lead to.
+struct Started {
+    pid_t pid = -1;
+    int error = 0;
+    int toChild = -1, fromChild = -1;
+};
+
+Started startScript(const std::string& executable, const std::string& script) {
+    int toChild[2], fromChild[2];
+    EXPECT_EQ(::pipe2(toChild, O_CLOEXEC), 0);
+    EXPECT_EQ(::pipe2(fromChild, O_CLOEXEC), 0);
+    const int in = ::fcntl(toChild[0], F_DUPFD_CLOEXEC, 10), out = ::fcntl(fromChild[1], F_DUPFD_CLOEXEC, 10);
+    const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    const int stdio = ::fcntl(devNull, F_DUPFD_CLOEXEC, 10);
+    std::vector<std::string> args = {"sh", "-c", script};
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    Started started;
+    started.pid = chromium::startChild({executable.c_str(), argv.data(), environ, stdio, in, out, 1023}, started.error);
+    for (int fd : {toChild[0], fromChild[1], in, out, devNull, stdio}) ::close(fd);
+    started.toChild = toChild[1];
+    started.fromChild = fromChild[0];
+    return started;
+}
+
+// What the child wrote to its fd 4 (after `line` was written to its fd 3) until it closed
+// it by itself, or 20 s passed; then how it ended.
+struct Finished {
+    std::string output;
+    bool closedByItself = false;
+    int status = 0;
+};
+
+Finished finish(const Started& started, const std::string& line) {
+    Finished finished;
+    if (started.pid > 0) {
+        if (!line.empty()) {
+            EXPECT_EQ(::write(started.toChild, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        }
+        char buffer[4096];
+        for (;;) {
+            pollfd ready{started.fromChild, POLLIN, 0};
+            if (::poll(&ready, 1, 20000) <= 0) break;
+            const ssize_t n = ::read(started.fromChild, buffer, sizeof buffer);
+            if (n <= 0) {
+                finished.closedByItself = n == 0;
+                break;
+            }
+            finished.output.append(buffer, static_cast<std::size_t>(n));
+        }
+        ::kill(started.pid, SIGKILL);
+        ::waitpid(started.pid, &finished.status, 0);
+    }
+    ::close(started.toChild);
+    ::close(started.fromChild);
+    return finished;
+}
+
+// "key value..." lines into a map.
+std::map<std::string, std::string> reportOf(const std::string& output) {
+    std::map<std::string, std::string> report;
+    std::istringstream lines(output);
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t space = line.find(' ');
+        report[line.substr(0, space)] += space == std::string::npos ? "" : line.substr(space + 1);
+    }
+    return report;
+}
+
+TEST(BrowserProcess, AChildHasItsOwnGroupOnlyItsDescriptorsDefaultSignalsAndOurEnvironment) {
+    // What the simulator may have: a handled signal, an ignored one, SIGPIPE ignored, and a
+    // signal blocked on this thread.
+    struct sigaction handled{}, ignored{}, keptHandled{}, keptUsr2{}, keptPipe{};
+    handled.sa_handler = [](int) {};
+    ignored.sa_handler = SIG_IGN;
+    ::sigaction(SIGUSR1, &handled, &keptHandled);
+    ::sigaction(SIGUSR2, &ignored, &keptUsr2);
+    ::sigaction(SIGPIPE, &ignored, &keptPipe);
+    sigset_t blocked, previous;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+    ::setenv("CV_CHILD_TEST", "passed on", 1);
+    // Not close-on-exec: it must not reach the child all the same.
+    const int opened = ::open("/dev/null", O_RDONLY);
+    const int stray = ::dup2(opened, 77);
+    ::close(opened);
+
+    const Started started = startScript(
+        "/bin/sh",
+        "read line <&3; echo \"line $line\" >&4; echo \"env $CV_CHILD_TEST\" >&4; "
+        "read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"group $pid $pgrp $ppid\" >&4; "
+        "(cd /proc/$$/fd && echo fds *) >&4; "
+        "(cd /proc/$$/fd && echo stdio $(readlink 0 1 2)) >&4; "
+        "grep -E '^Sig(Blk|Ign)' /proc/$$/status | tr '\\t' ' ' | sed 's/://' >&4");
+    const std::string output = finish(started, "hello\n").output;
+
+    ::close(stray);
+    ::unsetenv("CV_CHILD_TEST");
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::sigaction(SIGUSR1, &keptHandled, nullptr);
+    ::sigaction(SIGUSR2, &keptUsr2, nullptr);
+    ::sigaction(SIGPIPE, &keptPipe, nullptr);
+
+    ASSERT_GT(started.pid, 0) << std::strerror(started.error);
+    auto report = reportOf(output);
+    EXPECT_EQ(report["line"], "hello") << output;
+    EXPECT_EQ(report["env"], "passed on");
+    std::istringstream group(report["group"]);
+    pid_t pid = 0, pgrp = 0, ppid = 0;
+    group >> pid >> pgrp >> ppid;
+    EXPECT_EQ(pid, started.pid);
+    EXPECT_EQ(pgrp, started.pid) << "a process group of its own";
+    EXPECT_EQ(ppid, ::getpid());
+    EXPECT_EQ(report["fds"], "0 1 2 3 4");
+    EXPECT_EQ(report["stdio"], "/dev/null /dev/null /dev/null");
+    EXPECT_EQ(std::stoull(report["SigBlk"], nullptr, 16), 0u) << "no signal blocked";
+    const unsigned long long ignoredSignals = std::stoull(report["SigIgn"], nullptr, 16);
+    EXPECT_NE(ignoredSignals & (1ull << (SIGUSR2 - 1)), 0u) << "an ignored signal stays ignored";
+    EXPECT_EQ(ignoredSignals & (1ull << (SIGPIPE - 1)), 0u) << "SIGPIPE is the default again";
+}
+
+TEST(BrowserProcess, AChildDiesWithTheThreadThatStartedItAndOneThatCannotRunIsReportedAndReaped) {
+    // Started from a thread that then ends, as the simulator's main thread ends when it exits:
+    // the kernel kills it, which closes its end of the pipe.
+    Started started;
+    std::thread([&] { started = startScript("/bin/sh", "exec sleep 600"); }).join();
+    ASSERT_GT(started.pid, 0);
+    const Finished killed = finish(started, "");
+    EXPECT_TRUE(killed.closedByItself) << "it outlived the thread that started it";
+    EXPECT_TRUE(WIFSIGNALED(killed.status) && WTERMSIG(killed.status) == SIGKILL);
+
+    // A file that is no program: the start fails with the reason, and no child is left.
+    namespace fs = std::filesystem;
+    const fs::path notAProgram = fs::temp_directory_path() / ("cv-not-a-program-" + std::to_string(::getpid()));
+    std::ofstream(notAProgram) << "no interpreter line\n";
+    fs::permissions(notAProgram, fs::perms::owner_all);
+    const Started failed = startScript(notAProgram.string(), "");
+    EXPECT_EQ(failed.pid, -1);
+    EXPECT_EQ(failed.error, ENOEXEC);
+    finish(failed, "");
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
+    int toBrowser = -1, fromBrowser = -1;
+    std::string error;
+    EXPECT_EQ(chromium::BrowserProcess::launch("/nonexistent/chromium", "/tmp", toBrowser, fromBrowser, error), nullptr);
+    EXPECT_EQ(error, "cannot start it: No such file or directory");
+    fs::remove(notAProgram);
+}
+
+TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder) {
+    using Places = std::pair<std::string, std::string>;
+    auto places = [](const std::string& snap, const char* xdg, const char* home) {
+        const chromium::ProfilePlaces p = chromium::profilePlacesFor(snap, xdg, home);
+        return Places{p.lasting, p.privateParent};
+    };
+    EXPECT_EQ(places("", "/x/data", "/home/p"), (Places{"/x/data/corvane-toolbar/chromium", P_tmpdir}));
+    EXPECT_EQ(places("", "data", "/home/p"), (Places{"/home/p/.local/share/corvane-toolbar/chromium", P_tmpdir}));
+    EXPECT_EQ(places("", nullptr, nullptr), (Places{"", P_tmpdir}));
+    // Neither a hidden folder of the home directory nor the host's /tmp: the snap's own folder.
+    EXPECT_EQ(places("chromium", "/x/data", "/home/p"),
+              (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
+                      "/home/p/snap/chromium/common/corvane-toolbar"}));
+    EXPECT_EQ(places("chromium", nullptr, "relative"), (Places{"", ""}));
+
+    // A private profile is made there, the missing folders with it.
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-snap-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    const std::string parent = (root / "snap/chromium/common/corvane-toolbar").string();
+    std::string error;
+    ASSERT_TRUE(chromium::createMissingFolders(parent, error)) << error;
+    const std::string made = chromium::makePrivateProfile(parent, error);
+    ASSERT_FALSE(made.empty()) << error;
+    EXPECT_EQ(made.rfind(parent + "/cv-chromium-" + std::to_string(::getpid()) + "-", 0), 0u) << made;
+    EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(fs::is_directory(parent));
+    fs::remove_all(root);
+}
 }  // namespace

@@ -13,6 +13,7 @@
 #include <nlohmann/json.hpp>
 
 #include "harness.h"
+#include "panel/dialog_picture.h"
 
 namespace {
 
@@ -117,47 +118,127 @@ TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
     EXPECT_TRUE(near(shot.page(5, 506), 0, 0, 255));
     EXPECT_TRUE(near(shot.page(762, 506), 255, 255, 0));
 
-    const auto clicks = received("Input.dispatchMouseEvent");
+    // Press and release pairs only: entering VR also tells the page the pointer has left it.
+    auto clicks = received("Input.dispatchMouseEvent");
+    std::erase_if(clicks, [](const std::string& line) { return line.find("mouseMoved") != std::string::npos; });
     ASSERT_EQ(clicks.size(), 4u);
-    // 2-D: the window point (700, 500) boxels from the top-left corner is page (1050, 750) of
-    // the stretched 1152 x 768 picture, at zoom 0.5 CSS (2100, 1500).
-    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":2100.0,"y":1500.0,
+    // Whatever its pixel size, the picture shows the part of the page the request clipped:
+    // 1536 x 1024 CSS pixels. 2-D: the window point (700, 500) boxels from the top-left corner
+    // is 700/768 and 500/512 of the way across it, CSS (1400, 1000).
+    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":1400.0,"y":1000.0,
         "button":"left","buttons":1,"clickCount":1,"modifiers":0})"));
-    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":2100.0,"y":1500.0,
+    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":1400.0,"y":1000.0,
         "button":"left","buttons":0,"clickCount":1,"modifiers":0})"));
-    // VR: the middle of the window is the middle of the 1152 x 768 page, (576, 384).
-    EXPECT_DOUBLE_EQ(params(clicks[2])["x"].get<double>(), 1152.0);
-    EXPECT_DOUBLE_EQ(params(clicks[2])["y"].get<double>(), 768.0);
+    // VR: the middle of the window is the middle of the page, CSS (768, 512).
+    EXPECT_DOUBLE_EQ(params(clicks[2])["x"].get<double>(), 768.0);
+    EXPECT_DOUBLE_EQ(params(clicks[2])["y"].get<double>(), 512.0);
     EXPECT_EQ(params(clicks[3])["type"], "mouseReleased");
 }
 
-TEST_F(FakePeer, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
-    // The press gives the panel the keyboard; only the click's own press and release reach
-    // the page.
-    run("command Corvane/TogglePanel once\nwait 1\nclick 400 600\nhover 400 600\nkey a\nkey space\n"
-        "rightclick 400 600\nhover 700 500\nwait 0.5\nquit");
-    std::vector<std::string> input;
-    std::istringstream in(slurp(file("fake.log")));
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("Input.", 0) == 0) input.push_back(line.substr(0, line.find(' ')));
-    EXPECT_EQ(input, (std::vector<std::string>{"Input.dispatchMouseEvent", "Input.dispatchMouseEvent"}));
+// The fake page has a text field at page pixels (20, 20)-(320, 60), CSS (40, 40)-(640, 120)
+// at zoom 0.5: desktop (200, 940) is on it, (200, 780) is not.
+class FakePage : public FakePeer {
+protected:
+    FakePage() { cues("text-field 40 40 640 120\nexit-on-text Z\n"); }
+    bool focusIn(const std::string& stateFile) {
+        const auto state = nlohmann::json::parse(slurp(file(stateFile)));
+        return state["windows"].at(0)["keyboard_focus"].get<bool>();
+    }
+    // "type key modifiers" of each key event, and the text of each insertText, in order.
+    std::vector<std::string> keyEvents() {
+        std::vector<std::string> keys;
+        for (const auto& line : received("Input.dispatchKeyEvent")) {
+            const auto p = params(line);
+            keys.push_back(p["type"].get<std::string>() + " " + p["key"].get<std::string>() + " " +
+                           std::to_string(p["modifiers"].get<int>()));
+        }
+        return keys;
+    }
+    std::vector<std::string> typed() {
+        std::vector<std::string> texts;
+        for (const auto& line : received("Input.insertText")) texts.push_back(params(line)["text"]);
+        return texts;
+    }
+};
+
+TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisableVrAndALostBrowser) {
+    const std::string log =
+        run("command Corvane/TogglePanel once\nwait 1\nclick 200 780\nwait 0.3\nkey a\nstate " + file("plain.json") +
+            "\nclick 200 940\nwait 0.3\nstate " + file("field.json") +
+            "\ntype K\xC3\xB6 \xE2\x86\x92\nkey backspace\nkey shift+tab\nkey escape\nkey b\nstate " + file("escape.json") +
+            // Hidden with Shift down in the page: it comes up.
+            "\nclick 200 940\nwait 0.3\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
+            file("hidden.json") + "\ncommand Corvane/TogglePanel once\nwait 0.3\n"
+            "click 200 940\nwait 0.3\ndisable\nstate " + file("disabled.json") + "\nenable\nwait 0.3\n"
+            "click 200 940\nwait 0.3\nvr on\nstate " + file("vr.json") + "\nvr off\nwait 0.3\n"
+            "hover 300 700\nframes 2\nhover off\nframes 2\n"
+            // The fake browser dies with this letter; the next one comes up a second later.
+            "click 200 940\nwait 0.3\ntype Z\nwait 0.5\nstate " + file("lost.json") + "\nquit");
+    EXPECT_FALSE(focusIn("plain.json")) << "a click elsewhere on the page leaves the keys with the simulator";
+    EXPECT_TRUE(focusIn("field.json"));
+    for (const char* given : {"escape.json", "hidden.json", "disabled.json", "vr.json", "lost.json"})
+        EXPECT_FALSE(focusIn(given)) << given;
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'a' goes to the simulator"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'b' goes to the simulator"), 1) << log;
+    EXPECT_NE(log.find("CV: lost the browser"), std::string::npos) << log;
+
+    // Characters as text, whole; the editing keys as presses; Shift following the flags and
+    // released when the keyboard goes back; Escape never reaches the page.
+    EXPECT_EQ(typed(), (std::vector<std::string>{"K", "\xC3\xB6", " ", "\xE2\x86\x92", "Z"}));
+    EXPECT_EQ(keyEvents(), (std::vector<std::string>{"rawKeyDown Shift 8", "keyUp Shift 0", "rawKeyDown Backspace 0",
+                                                     "keyUp Backspace 0", "rawKeyDown Shift 8", "rawKeyDown Tab 8",
+                                                     "keyUp Tab 8", "keyUp Shift 0", "rawKeyDown Shift 8",
+                                                     "rawKeyDown ArrowLeft 8", "keyUp ArrowLeft 8", "keyUp Shift 0",
+                                                     "rawKeyDown Shift 8"}))
+        << "the capital Z's Shift went down in the browser that died with it";
+    // Hovering: a move to the page point under the pointer, then one off the page.
+    const auto moves = received("Input.dispatchMouseEvent");
+    const auto at = std::find_if(moves.begin(), moves.end(), [&](const std::string& line) {
+        const auto p = params(line);
+        return p["type"] == "mouseMoved" && p["x"] == 400.0 && p["y"] == 560.0 && p["buttons"] == 0;
+    });
+    ASSERT_NE(at, moves.end());
+    ASSERT_NE(at + 1, moves.end());
+    EXPECT_EQ(params(*(at + 1))["x"], -1);
 }
 
-TEST_F(FakePeer, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
-    // Paced, the disabled stretch lasts at least 5 s of wall time from the "disabled" line.
-    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 2\ndisable\nwait 5\nenable\nwait 2\nquit", env_);
-    ASSERT_TRUE(eventually([&] { return sim.log().find("xpsim: disabled CorvaneToolbar") != std::string::npos; }, 30));
-    // A request on its way when the flight loop stopped may still arrive.
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    const std::size_t whenDisabled = received("Page.captureScreenshot").size();
-    EXPECT_GE(whenDisabled, 2u);
-    std::this_thread::sleep_for(std::chrono::seconds(2));
-    ASSERT_EQ(sim.log().find("xpsim: enabled CorvaneToolbar"), std::string::npos) << "the test fell behind the script";
-    EXPECT_EQ(received("Page.captureScreenshot").size(), whenDisabled) << "a snapshot was asked for while disabled";
-    const int status = sim.wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    EXPECT_GE(received("Page.captureScreenshot").size(), whenDisabled + 2) << "snapshots resume once enabled";
-    EXPECT_EQ(sim.log().find("xpsim: error:"), std::string::npos) << sim.log();
+TEST_F(FakePage, TheReloadWaitsWhileThePilotTypesAndComesOnceTheKeyboardIsBack) {
+    settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
+    run("command Corvane/TogglePanel once\nwait 1\nclick 200 940\nwait-focus on 5\ntype x\nwait 3\ntype y\n"
+        "key escape\nwait 2\nquit");
+    // In the fake's log, in the order received: no reload between the first letter and the
+    // second 3 s later, a period of 1 s notwithstanding; one soon after Escape.
+    std::vector<std::string> order;
+    std::istringstream in(slurp(file("fake.log")));
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("Page.navigate ", 0) == 0) order.push_back("navigate");
+        if (line.rfind("Input.insertText ", 0) == 0) order.push_back(params(line)["text"]);
+    }
+    const auto first = std::find(order.begin(), order.end(), "x");
+    const auto second = std::find(order.begin(), order.end(), "y");
+    ASSERT_LT(first, second);
+    EXPECT_EQ(std::count(first, second, "navigate"), 0);
+    EXPECT_GE(std::count(second, order.end(), "navigate"), 1);
+}
+
+TEST_F(FakePage, WithPanelInputClicksOnlyClicksReachThePageAndTheKeyboardIsNeverTaken) {
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
+    run("command Corvane/TogglePanel once\nwait 1\nclick 200 940\nwait 0.3\nhover 400 600\nwait 0.2\nkey a\n"
+        "key space\nrightclick 400 600\npress 300 700\ndrag 350 700\nframes 1\ndrag 400 700\nrelease 400 700\n"
+        "wait 0.3\nhover 700 500\nhover off\nwait 0.3\nstate " + file("s.json") + "\nquit");
+    EXPECT_FALSE(focusIn("s.json"));
+    // A press and a release at the release point for each click, the drag's included; no
+    // move, leave, key or text.
+    std::vector<std::string> input;
+    for (const auto& line : received("Input.dispatchMouseEvent")) {
+        const auto p = params(line);
+        input.push_back(p["type"].get<std::string>() + " " + std::to_string(p["x"].get<int>()) + "," +
+                        std::to_string(p["y"].get<int>()));
+    }
+    EXPECT_EQ(input, (std::vector<std::string>{"mousePressed 200,80", "mouseReleased 200,80", "mousePressed 600,560",
+                                               "mouseReleased 600,560"}));
+    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty());
+    EXPECT_TRUE(received("Input.insertText").empty());
 }
 
 TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTheZoomOfTheMoment) {
@@ -206,14 +287,9 @@ TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTh
 }
 
 TEST_F(FakePeer, GarbageOnThePipeIsALossAndTheNextBrowserFillsThePanelAgain) {
-    cues("garbage-frame 2\n");
-    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 4\nscreenshot " + file("s.png") + "\nquit", env_);
-    ASSERT_TRUE(eventually([&] { return sim.log().find("CV: lost the browser") != std::string::npos; }, 30));
-    cues("");  // the next browser behaves; it reads its cues when it starts, a second from now
-    const int status = sim.wait();
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    const std::string log = sim.log();
-    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
+    // Only the first browser sends garbage; the next one behaves.
+    cues("browser 1: garbage-frame 2\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nscreenshot " + file("s.png") + "\nquit");
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser sent a message that is not JSON); trying "
                                     "again in 1 s (attempt 1).\n"),
               1)
@@ -250,6 +326,23 @@ TEST_F(FakePeer, NoSnapshotIsAskedForWhileANavigationIsUnansweredSoNoneIsLostToI
     EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
     EXPECT_GE(received("Page.navigate").size(), 5u);
     EXPECT_GE(received("Page.captureScreenshot").size(), 10u);
+}
+
+TEST_F(FakePeer, ASnapshotOutWhenAReloadOrThePagesOwnNavigationCommitsIsAskedForAgainAtOnce) {
+    // As Chromium can, the fake drops the snapshot still out when a navigation commits: the
+    // third is held until the next reload (2 s at most) commits, and at the eighth the page
+    // navigates by itself, as after a clicked link.
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    cues("held-until-navigation 3\npage-navigates 8\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 14\nquit");
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("dropped a snapshot"), std::string::npos) << log;
+    EXPECT_EQ(received("Page.enable").size(), 1u);
+    const std::string fake = slurp(file("fake.log"));
+    EXPECT_EQ(countOccurrences(fake, "dropped 1 snapshot(s) at a commit"), 2) << fake;
+    EXPECT_EQ(countOccurrences(fake, "the page navigates"), 1) << fake;
+    // Snapshots went on after both, about two a second.
+    EXPECT_GE(received("Page.captureScreenshot").size(), 12u);
 }
 
 TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHiddenPage) {
@@ -298,6 +391,10 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     ASSERT_EQ(started.size(), 3u);
     const std::string privateProfile = profileIn(started[1][0]);
     EXPECT_EQ(privateProfile.rfind(P_tmpdir "/cv-chromium-", 0), 0u) << privateProfile;
+    // One line names the browser and each profile it ran on, the lasting one first.
+    for (const std::string& used : {profile().string(), privateProfile})
+        EXPECT_EQ(countOccurrences(log, "CV: the panel's browser is " CV_FAKE_CDP ", on the profile " + used + "\n"), 1)
+            << log;
     EXPECT_EQ(profileIn(started[2][0]), privateProfile);
     EXPECT_EQ(linesOf(started[1], "Page.captureScreenshot").size(), 2u);
     // The private folder went with the session; the held profile was left as it was.
@@ -375,9 +472,9 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     settings("0.5", 60, "https://panel.example/", "");
     fs::create_directories(file("empty-bin"));
     env_["PATH"] = file("empty-bin");
-    const std::string notFound = "CV: no Chromium found (looked for chromium, chromium-browser, google-chrome-stable, "
-                                 "google-chrome on PATH); set BrowserPath in cv_settings.ini; trying again in 60 s "
-                                 "(attempt ";
+    const std::string notFound = "CV: no Chromium found (looked for google-chrome, google-chrome-stable, chromium, "
+                                 "/snap/bin/chromium, chromium-browser); set BrowserPath in cv_settings.ini; trying "
+                                 "again in 60 s (attempt ";
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 600\n", env_);
     ASSERT_TRUE(eventually([&] { return sim.log().find("xpsim: started") != std::string::npos; }, 30));
     const auto started = std::chrono::steady_clock::now();
@@ -433,6 +530,132 @@ TEST_F(FakePeer, ABrowserDeafToItsPipeDiesWithAKilledSimulator) {
     sim.kill(SIGKILL);
     sim.wait();
     // The fixture checks that nothing of the test outlives it.
+}
+
+// The page's dialogs, drawn by the panel over the fake's 768 x 512 page shown one boxel per
+// pixel: a page point is clicked at desktop (100 + x, 980 - y).
+class PageDialogs : public FakePeer {
+protected:
+    static std::string clickAt(const DialogRect& button) {
+        const int x = (button.left + button.right) / 2, y = (button.top + button.bottom) / 2;
+        return "click " + std::to_string(100 + x) + " " + std::to_string(980 - y) + "\n";
+    }
+    // "accept promptText" of each answer the page got.
+    std::vector<std::string> answers() {
+        std::vector<std::string> out;
+        for (const auto& line : received("Page.handleJavaScriptDialog")) {
+            const auto p = params(line);
+            out.push_back(std::string(p["accept"].get<bool>() ? "ok" : "cancel") + " " + p["promptText"].get<std::string>());
+        }
+        return out;
+    }
+};
+
+TEST_F(PageDialogs, AConfirmIsDrawnOverTheLastPictureAndAnsweredByClickEscapeAndEnterWhileNothingTimesOut) {
+    // Every snapshot from the second on finds the page asking again, as a page would that asks
+    // at each click; each snapshot asked for is held until the question is answered.
+    cues("dialog 2+ confirm Log this flight?\n");
+    const DialogLayout layout = layoutDialog({PageDialogKind::Confirm, "Log this flight?", ""}, 768, 512);
+    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\nframes 2\nscreenshot " +
+                                file("asked.png") + "\nwait 12\n" + clickAt(layout.cancel) + "wait-focus off 1\n" +
+                                "wait-focus on 5\nkey escape\nwait-focus off 1\nwait-focus on 5\nkey a\nkey enter\n" +
+                                "wait-focus off 1\nwait-focus on 5\ncommand Corvane/TogglePanel once\nwait 1\n" +
+                                "command Corvane/TogglePanel once\nwait-focus on 1\n" + clickAt(layout.ok) +
+                                "wait 1\nquit");
+    EXPECT_EQ(log.find("wait-focus"), std::string::npos) << "the panel holds the keys while asked, not after\n" << log;
+    EXPECT_EQ(answers(), (std::vector<std::string>{"cancel ", "cancel ", "ok ", "ok "}));
+    // The first snapshot, grey 40, dimmed; the box and its buttons in the panel's colours.
+    const Image shot = readPng(file("asked.png"));
+    EXPECT_TRUE(near(shot.page(50, 50), 13, 13, 13, 4));
+    EXPECT_TRUE(near(shot.page(layout.box.left + 6, layout.box.top + 6), 0xf2, 0xf2, 0xf2, 4));
+    EXPECT_TRUE(near(shot.page(layout.ok.left + 3, layout.ok.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    EXPECT_TRUE(near(shot.page(layout.cancel.left + 3, layout.cancel.top + 3), 0xd8, 0xd8, 0xd8, 4));
+    // Ink of the message's first line somewhere in its row.
+    bool ink = false;
+    for (int x = layout.box.left; x < layout.box.right && !ink; ++x)
+        for (int y = layout.box.top + 12; y < layout.box.top + 28 && !ink; ++y) ink = near(shot.page(x, y), 0x10, 0x10, 0x10, 8);
+    EXPECT_TRUE(ink);
+    // 12 s with a question open: no time-out, no restart; one line per question, without its text.
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Log this flight"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a confirm dialog; it waits in the panel for the pilot's answer.\n"),
+              static_cast<int>(answers().size()) + 1) << log;
+    // Keys and clicks answered the question; the page got none of them.
+    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty()) << received("Input.dispatchKeyEvent").front();
+    EXPECT_TRUE(received("Input.insertText").empty());
+    for (const auto& line : received("Input.dispatchMouseEvent"))
+        EXPECT_EQ(line.find("mousePressed"), std::string::npos) << line;
+}
+
+TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButtonsAnswer) {
+    cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
+    const DialogLayout prompt = layoutDialog({PageDialogKind::Prompt, "Flight number?", ""}, 768, 512);
+    run("command Corvane/TogglePanel once\nwait-focus on 10\ntype 12\nkey backspace\ntype 3\nkey enter\nwait 0.3\nquit");
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB13"}));
+
+    fs::remove(file("fake.log"));
+    cues("dialog 2 alert Sign-in failed\n");
+    const DialogLayout alert = layoutDialog({PageDialogKind::Alert, "Sign-in failed", ""}, 768, 512);
+    EXPECT_TRUE(alert.cancel.empty());
+    run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(prompt.cancel) + "wait 0.3\n" +
+        clickAt(alert.ok) + "wait 0.3\nquit");
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok "})) << "a click beside an alert's OK answers nothing";
+
+    fs::remove(file("fake.log"));
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
+    cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") +
+                                "\n" + clickAt(prompt.ok) + "wait 0.3\nquit");
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB"}));
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 1) << log;
+}
+
+TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePilotsLeaveQuestionAsked) {
+    cues("new-window 3 https://panel.example/logbook\ndownload 4+\nleave-question\n");
+    const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
+    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(leave.cancel) +
+                                "wait 1\nquit");
+    const auto browserCommands = received("Browser.setDownloadBehavior");
+    ASSERT_EQ(browserCommands.size(), 1u);
+    EXPECT_EQ(params(browserCommands[0])["behavior"], "deny");
+    ASSERT_EQ(received("Browser.grantPermissions").size(), 1u);
+    EXPECT_EQ(params(received("Browser.grantPermissions")[0])["permissions"], nlohmann::json::array());
+    ASSERT_EQ(received("Target.closeTarget").size(), 1u);
+    EXPECT_EQ(params(received("Target.closeTarget")[0])["targetId"], "FAKE-WINDOW-3");
+    const auto navigations = received("Page.navigate");
+    ASSERT_EQ(navigations.size(), 2u);
+    EXPECT_EQ(params(navigations[1])["url"], "https://panel.example/logbook");
+    // That navigation is the pilot's: the page's question before it goes is theirs to answer.
+    EXPECT_EQ(answers(), (std::vector<std::string>{"cancel "}));
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: refused a download the page started.\n"), 1) << log;
+    EXPECT_EQ(log.find("could not be answered"), std::string::npos) << log;
+
+    // A window at an address that is no web page is closed and not followed.
+    fs::remove(file("fake.log"));
+    cues("new-window 3 file:///etc/passwd\n");
+    const std::string refused = run("command Corvane/TogglePanel once\nwait 3\nquit");
+    EXPECT_EQ(received("Target.closeTarget").size(), 1u);
+    EXPECT_EQ(received("Page.navigate").size(), 1u);
+    EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
+        << refused;
+}
+
+TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
+    cues("leave-question\n");
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    const std::string log = run("command Corvane/TogglePanel once\nwait 7\nstate " + file("s.json") + "\nquit");
+    EXPECT_GE(received("Page.navigate").size(), 3u);
+    const auto left = answers();
+    EXPECT_EQ(left.size(), received("Page.navigate").size() - 1);
+    EXPECT_TRUE(std::all_of(left.begin(), left.end(), [](const std::string& a) { return a == "ok "; }));
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
 }
 
 }  // namespace

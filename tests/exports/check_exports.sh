@@ -1,11 +1,17 @@
 #!/usr/bin/env bash
-# Reads a built module's export table (and, for Windows, its import table) and fails on
-# anything beyond the five plugin entry points, on XPLM functions we do not declare, and on
-# imports a pilot's machine would not have.
+# Reads a built module's export table and what it needs from the system, and fails on anything
+# beyond the five plugin entry points, on XPLM functions we do not declare, and on anything a
+# pilot's machine may not have: on Linux a library outside the allow-list or a symbol version
+# newer than the oldest glibc we support (docs/packaging.md), on Windows a DLL that is not part
+# of every Windows 10 and 11.
+#   check_exports.sh linux|windows MODULE XPLM_LIST [exports-only]
 set -euo pipefail
-kind=$1 module=$2 xplm_list=$3
+kind=$1 module=$2 xplm_list=$3 only=${4:-}
 
 expected=$(printf '%s\n' XPluginDisable XPluginEnable XPluginReceiveMessage XPluginStart XPluginStop)
+# The oldest glibc the Linux module runs on: libgcc's unwinder, built against Debian 12's glibc,
+# calls _dl_find_object, which came with 2.35.
+oldest_glibc=2.35
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 case "$kind" in
@@ -20,6 +26,28 @@ linux)
     [ -n "$undefined_xplm" ] || fail "no undefined XPLM symbols: were they linked in?"
     unknown=$(comm -23 <(echo "$undefined_xplm") <(sort -u "$xplm_list"))
     [ -z "$unknown" ] || fail "XPLM symbols outside our list: $unknown"
+    [ "$only" = exports-only ] && { echo "ok: $module (exports)"; exit 0; }
+    # The C++ runtime and libgcc are inside; the rest is on every desktop distribution.
+    needed=$(readelf -d -W "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
+    allowed='^(libc\.so\.6|libm\.so\.6|ld-linux-x86-64\.so\.2|libGL\.so\.1|libpng16\.so\.16)$'
+    for library in $needed; do
+        echo "$library" | grep -Eq "$allowed" || fail "needs $library, which a pilot's system may not have"
+    done
+    # Symbol versions: none of libstdc++ or libgcc (they are linked in), none of glibc newer
+    # than the oldest we support, libpng's only ABI version.
+    versions=$(readelf -V -W "$module" | sed -n '/Version needs section/,$p' | sed -n 's/.*Name: \([^ ]*\).*/\1/p' \
+        | sort -u)
+    [ -n "$versions" ] || fail "no symbol versions needed: is this a module that uses glibc?"
+    for version in $versions; do
+        case "$version" in
+        GLIBC_*)
+            newest=$(printf '%s\n%s\n' "${version#GLIBC_}" "$oldest_glibc" | sort -V | tail -1)
+            [ "$newest" = "$oldest_glibc" ] || fail "needs $version, newer than glibc $oldest_glibc"
+            ;;
+        PNG16_0) ;;
+        *) fail "needs the symbol version $version (a runtime that should be linked in?)" ;;
+        esac
+    done
     ;;
 windows)
     dump=$(x86_64-w64-mingw32-objdump -p "$module")

@@ -1,18 +1,32 @@
-// Bytes from the browser's end of the DevTools pipe, whatever they hold, through what the
-// I/O thread does with them: the message framing, then each message's JSON and, for a
-// snapshot, its base64. Nothing may crash or throw; the framing must give back exactly the
-// NUL-separated pieces of the stream, however it arrived; a reply may only complete the one
-// pending command its id names, with that command's kind and tag.
+// Bytes from the browser's end of the DevTools pipe, whatever they hold, through
+// cdp::Connection itself, over a pair of sockets: its I/O thread reads them in whatever
+// pieces the socket hands over, frames them, parses each message and completes commands,
+// until the browser's end closes. Nothing may crash, hang or throw; the connection must
+// report exactly what the messages say, in order: the reply to each pending command its id
+// names (with that command's kind and tag), the page's commits and its reports of its focus
+// (which take no pending command), then, at the first message that ends the connection or at
+// the end of the bytes, every command still owed a reply as failed, in the order sent, and
+// one loss, last. The commands it writes are NUL-ended JSON with ids counting from 1. The
+// framing alone is checked against any split of the bytes.
 //
 // Input: a first line naming the commands waiting for a reply, one letter per id from 1
-// (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, N navigate,
-// S captureScreenshot; any other byte: no command waiting under that id), then '\n', then
-// the bytes as the browser sent them. Without a '\n' in the first 256 bytes, nothing waits
-// and the whole input is the stream.
+// (L getTargets, C createTarget, A attachToTarget, V setDeviceMetricsOverride, E Page.enable, N navigate,
+// S captureScreenshot, F a command setting up the page's focus reports; any other byte: a
+// command whose reply is not waited for), then '\n', then the bytes as the browser sent them.
+// Without a '\n' in the first 256 bytes, no command is sent and the whole input is the stream.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -31,8 +45,10 @@ std::optional<cdp::Request> requestFor(char letter)
     case 'C': return cdp::Request::CreateTarget;
     case 'A': return cdp::Request::Attach;
     case 'V': return cdp::Request::SetViewport;
+    case 'E': return cdp::Request::EnablePage;
     case 'N': return cdp::Request::Navigate;
     case 'S': return cdp::Request::Snapshot;
+    case 'F': return cdp::Request::FocusChannel;
     default: return std::nullopt;
     }
 }
@@ -50,8 +66,7 @@ std::vector<std::string> splitOnNul(const std::string& stream, std::string& tail
     return pieces;
 }
 
-// The reads of the I/O thread end wherever the pipe happens to be drained: chunk sizes from
-// a small generator seeded by the input, from one byte up.
+// Chunk sizes from a small generator seeded by the input, from one byte up.
 class Chunks {
 public:
     explicit Chunks(std::uint32_t seed) : state_(seed | 1u) {}
@@ -83,49 +98,37 @@ std::optional<long long> messageId(const std::string& message)
     return std::nullopt;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+bool sameCompletion(const cdp::Completion& a, const cdp::Completion& b)
 {
-    const std::string input(reinterpret_cast<const char*>(data), size);
-    cdp::PendingRequests pending;
-    std::string stream = input;
-    if (const auto newline = input.find('\n'); newline != std::string::npos && newline < 256) {
-        for (std::size_t i = 0; i < newline; ++i) {
-            const int id = static_cast<int>(i) + 1;
-            if (const auto request = requestFor(input[i])) pending.emplace(id, cdp::PendingRequest{*request, tagFor(id)});
-        }
-        stream = input.substr(newline + 1);
-    }
-    std::string tail;
-    const std::vector<std::string> pieces = splitOnNul(stream, tail);
+    return a.type == b.type && a.request == b.request && a.tag == b.tag && a.ok == b.ok && a.text == b.text &&
+           a.value == b.value && a.snapshot.bytes == b.snapshot.bytes;
+}
 
-    // As the I/O thread: feed what was read, then hand every whole message on, until one ends
-    // the connection.
-    cdp::MessageReader reader(cdp::maxMessageBytes);
-    std::vector<std::string> messages;
-    bool lost = false;
-    Chunks chunks(static_cast<std::uint32_t>(size * 2654435761u));
-    for (std::size_t at = 0; at < stream.size() && !lost;) {
-        const std::size_t n = std::min(chunks.next(), stream.size() - at);
-        reader.feed(stream.data() + at, n);
-        at += n;
-        while (auto message = reader.next()) {
-            messages.push_back(*message);
-            const cdp::PendingRequests before = pending;
-            std::optional<cdp::Completion> reply;
-            std::string reason = "unset";
-            if (!cdp::handleMessage(*message, pending, reply, reason)) {
-                FUZZ_CHECK(!reply && reason != "unset" && !reason.empty(), "a lost connection without its reason");
-                lost = true;
-                break;
-            }
-            if (!reply) {
-                FUZZ_CHECK(pending.size() == before.size(), "a message without a reply took a pending command");
-                continue;
-            }
+// What the connection must report for these messages: each one handled in turn until one
+// ends the connection, then the loss.
+std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>& messages,
+                                                 cdp::PendingRequests pending)
+{
+    std::vector<cdp::Completion> expected;
+    std::string reason = "the browser has closed its pipe";
+    for (const std::string& message : messages) {
+        const cdp::PendingRequests before = pending;
+        std::optional<cdp::Completion> reply;
+        std::string lostReason;
+        if (!cdp::handleMessage(message, pending, reply, lostReason)) {
+            FUZZ_CHECK(!reply && !lostReason.empty(), "a lost connection without its reason");
+            reason = lostReason;
+            break;
+        }
+        if (!reply) {
+            FUZZ_CHECK(pending.size() == before.size(), "a message without a reply took a pending command");
+            continue;
+        }
+        if (reply->type == cdp::Completion::Type::Committed || reply->type == cdp::Completion::Type::TextFocus) {
+            FUZZ_CHECK(pending.size() == before.size(), "an event took a pending command");
+        } else {
             // Exactly the one pending command the reply's id names is completed.
-            const auto id = messageId(*message);
+            const auto id = messageId(message);
             FUZZ_CHECK(id.has_value(), "a reply completed a command without an integer id");
             const auto was = before.find(static_cast<int>(*id));
             FUZZ_CHECK(*id >= INT32_MIN && *id <= INT32_MAX && was != before.end(),
@@ -139,31 +142,123 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 FUZZ_CHECK(reply->ok != reply->snapshot.empty(), "a snapshot reply and its bytes disagree");
             if (!reply->ok) FUZZ_CHECK(!reply->text.empty(), "a failed reply without a reason");
         }
+        expected.push_back(std::move(*reply));
     }
-    FUZZ_CHECK(!reader.failed(), "a message within the cap was refused");
-    FUZZ_CHECK(messages.size() <= pieces.size(), "more messages than NUL-ended pieces");
-    for (std::size_t i = 0; i < messages.size(); ++i)
-        FUZZ_CHECK(messages[i] == pieces[i], "a message is not the piece of the stream it came from");
-    if (!lost) FUZZ_CHECK(messages.size() == pieces.size(), "a NUL-ended piece was never handed out");
+    for (const auto& [id, request] : pending) {
+        cdp::Completion failed;
+        failed.request = request.request;
+        failed.tag = request.tag;
+        failed.text = reason;
+        expected.push_back(std::move(failed));
+    }
+    cdp::Completion lost;
+    lost.type = cdp::Completion::Type::Lost;
+    lost.text = reason;
+    expected.push_back(std::move(lost));
+    return expected;
+}
 
-    // The cap: a reader that accepts 64 bytes hands out the pieces up to the first longer
-    // one (counting the unfinished tail), and then fails for good.
-    constexpr std::size_t smallCap = 64;
-    cdp::MessageReader capped(smallCap);
-    std::vector<std::string> cappedMessages;
-    Chunks cappedChunks(static_cast<std::uint32_t>(size));
+// Writes the stream in chunks, as far as the connection reads it: once it has given up on
+// the browser it reads no more, and what is left is not written.
+void writeStream(int fd, const std::string& stream, const cdp::Connection& connection, std::uint32_t seed)
+{
+    Chunks chunks(seed);
     for (std::size_t at = 0; at < stream.size();) {
-        const std::size_t n = std::min(cappedChunks.next(), stream.size() - at);
-        capped.feed(stream.data() + at, n);
-        at += n;
-        while (auto message = capped.next()) cappedMessages.push_back(*message);
+        const std::size_t n = std::min(chunks.next(), stream.size() - at);
+        const ssize_t written = ::write(fd, stream.data() + at, n);
+        if (written > 0) {
+            at += static_cast<std::size_t>(written);
+            continue;
+        }
+        FUZZ_CHECK(written < 0 && (errno == EAGAIN || errno == EINTR), "the stream could not be written");
+        if (connection.lost()) return;
+        pollfd ready{fd, POLLOUT, 0};
+        ::poll(&ready, 1, 10);
     }
-    std::size_t fitting = 0;
-    while (fitting < pieces.size() && pieces[fitting].size() <= smallCap) ++fitting;
-    const bool overlong = fitting < pieces.size() || tail.size() > smallCap;
-    FUZZ_CHECK(capped.failed() == overlong, "the cap was not applied exactly");
-    FUZZ_CHECK(cappedMessages.size() == fitting, "the capped reader handed out another number of messages");
-    for (std::size_t i = 0; i < fitting; ++i)
-        FUZZ_CHECK(cappedMessages[i] == pieces[i], "the capped reader handed out another message");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    std::string letters, stream = input;
+    if (const auto newline = input.find('\n'); newline != std::string::npos && newline < 256) {
+        letters = input.substr(0, newline);
+        stream = input.substr(newline + 1);
+    }
+    std::string tail;
+    const std::vector<std::string> pieces = splitOnNul(stream, tail);
+
+    // The framing alone, against any split of the bytes: exactly the NUL-ended pieces, and a
+    // small cap applied exactly (a reader that accepts 64 bytes hands out the pieces up to the
+    // first longer one, counting the unfinished tail, and then fails for good).
+    for (const std::size_t cap : {cdp::maxMessageBytes, std::size_t{64}}) {
+        cdp::MessageReader reader(cap);
+        std::vector<std::string> messages;
+        Chunks chunks(static_cast<std::uint32_t>(size * 2654435761u + cap));
+        for (std::size_t at = 0; at < stream.size();) {
+            const std::size_t n = std::min(chunks.next(), stream.size() - at);
+            reader.feed(stream.data() + at, n);
+            at += n;
+            while (auto message = reader.next()) messages.push_back(*message);
+        }
+        std::size_t fitting = 0;
+        while (fitting < pieces.size() && pieces[fitting].size() <= cap) ++fitting;
+        FUZZ_CHECK(reader.failed() == (fitting < pieces.size() || tail.size() > cap), "the cap was not applied exactly");
+        FUZZ_CHECK(messages == std::vector<std::string>(pieces.begin(), pieces.begin() + fitting),
+                   "the reader handed out other messages than the pieces of the stream");
+    }
+
+    int commands[2], replies[2];  // [0] the connection's end, [1] the browser's
+    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, commands) == 0, "no socket pair");
+    FUZZ_CHECK(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, replies) == 0, "no socket pair");
+    ::fcntl(replies[1], F_SETFL, O_NONBLOCK);
+    cdp::PendingRequests pending;
+    std::vector<cdp::Completion> got;
+    {
+        cdp::Connection connection(commands[0], replies[0]);
+        for (std::size_t i = 0; i < letters.size(); ++i) {
+            const int id = static_cast<int>(i) + 1;
+            const auto request = requestFor(letters[i]);
+            if (request) pending.emplace(id, cdp::PendingRequest{*request, tagFor(id)});
+            connection.send(request.value_or(cdp::Request::Input), "Fuzz.command", nlohmann::json::object(), "",
+                            tagFor(id));
+        }
+        writeStream(replies[1], stream, connection, static_cast<std::uint32_t>(size));
+        ::close(replies[1]);
+        // The loss comes last; a connection that never reports it has hung.
+        const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (got.empty() || got.back().type != cdp::Completion::Type::Lost) {
+            FUZZ_CHECK(std::chrono::steady_clock::now() < giveUp, "the connection never reported its loss");
+            if (!connection.hasCompletions()) {
+                std::this_thread::sleep_for(std::chrono::microseconds(50));
+                continue;
+            }
+            for (auto& completion : connection.takeCompletions()) got.push_back(std::move(completion));
+        }
+        FUZZ_CHECK(!connection.hasCompletions(), "the connection reported something after its loss");
+    }
+
+    const std::vector<cdp::Completion> expected = expectedCompletions(pieces, pending);
+    FUZZ_CHECK(got.size() == expected.size(), "the connection reported another number of completions");
+    for (std::size_t i = 0; i < got.size(); ++i)
+        FUZZ_CHECK(sameCompletion(got[i], expected[i]), "the connection reported another completion");
+
+    // What it wrote: one NUL-ended command per letter, ids counting from 1.
+    std::string written;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(commands[1], buffer, sizeof buffer)) > 0;) written.append(buffer, static_cast<std::size_t>(n));
+    ::close(commands[1]);
+    // The connection stops writing at its loss, which may come before it wrote them all.
+    std::string unended;
+    const std::vector<std::string> sent = splitOnNul(written, unended);
+    FUZZ_CHECK(sent.size() <= letters.size(), "more commands written than sent");
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        const auto command = nlohmann::json::parse(sent[i], nullptr, false);
+        FUZZ_CHECK(command.is_object() && command.value("id", 0) == static_cast<int>(i) + 1 &&
+                       command.value("method", "") == "Fuzz.command",
+                   "a command was written with another id or method");
+    }
     return 0;
 }

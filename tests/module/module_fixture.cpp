@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -60,6 +61,17 @@ void ModuleTest::run(const std::string& script)
 {
     std::string error;
     ASSERT_TRUE(host->run(script, error)) << script << ": " << error;
+}
+
+bool ModuleTest::framesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > giveUp) return false;
+        host->runFrames(1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 nlohmann::json ModuleTest::panel() const

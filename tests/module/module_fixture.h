@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +30,9 @@ protected:
     }
 
     void run(const std::string& script);
+    // Runs frames, a few milliseconds of wall-clock time apart so the plugin's threads and its
+    // browser get to run, until `done` holds or `limit` has passed. False when time ran out.
+    bool framesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
     nlohmann::json state() const { return nlohmann::json::parse(host->stateJson()); }
     // The panel window's entry in the host's state (fails the test when there is none).
     nlohmann::json panel() const;

@@ -107,18 +107,31 @@ TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte)
 
 TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFile)
 {
-    // Written back, the document's text differs ("zoomLevel = 1.25"), so a save that got
-    // through would show.
+    // The zoom step must be saved, so a save that got through would show.
     std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
     settingsWrites = 0;
     loadWithFailing("write", reinterpret_cast<void*>(writeUntilTheDiskIsFull));
-    run("frames 5; quit");
+    run("command Corvane/IncreaseWebZoom once; frames 5; quit");
     EXPECT_EQ(settingsWrites, 2);
     const std::string log = host->log();
     EXPECT_EQ(countOf(log, "CV: could not save the settings to " + settingsPath() +
                                " (write failed: No space left on device); the file on disk is as it was\n"),
               1)
         << log;
+    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
+    EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
+}
+
+TEST_F(SettingsSafety, AReadOnlyFileIsThePilotsLockAndIsKeptWithOneLine)
+{
+    std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
+    std::filesystem::permissions(settingsPath(), std::filesystem::perms::owner_read);
+    ASSERT_TRUE(start());
+    run("command Corvane/IncreaseWebZoom once; frames 5; quit");
+    EXPECT_EQ(countOf(host->log(), "CV: " + settingsPath() +
+                                       " is read-only, so it is kept as it was and the settings are not saved\n"),
+              1)
+        << host->log();
     EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }

@@ -32,7 +32,8 @@ constexpr GLenum kPixelUnpackBufferBinding = 0x88EF;
 std::string mode;
 XPLMWindowID windowA = nullptr, windowB = nullptr, windowC = nullptr;
 XPLMCommandRef command = nullptr, blocked = nullptr, pass = nullptr, probe = nullptr, mess = nullptr,
-               threadCall = nullptr, busyStart = nullptr, busyStop = nullptr, recolour = nullptr;
+               threadCall = nullptr, busyStart = nullptr, busyStop = nullptr, recolour = nullptr, focusA = nullptr,
+               focusB = nullptr, focusC = nullptr, focusNone = nullptr;
 bool passThroughB = false;  // fixture/pass: B hands every event on to the window below
 bool probeGl = false;       // fixture/probe-gl: A's next draw reports the GL state it found
 bool leaveMess = false;     // fixture/mess: A's draws leave GL in a state nobody expects
@@ -111,6 +112,14 @@ int handle(XPLMCommandRef which, XPLMCommandPhase phase, void* refcon) {
         if (which == probe) probeGl = true;
         if (which == mess) leaveMess = true;
         if (which == recolour) blueA = !blueA;
+        if (which == focusA || which == focusB || which == focusC || which == focusNone) {
+            XPLMTakeKeyboardFocus(which == focusA   ? windowA
+                                  : which == focusB ? windowB
+                                  : which == focusC ? windowC
+                                                    : nullptr);
+            say("focus A=%d B=%d none=%d", XPLMHasKeyboardFocus(windowA), XPLMHasKeyboardFocus(windowB),
+                XPLMHasKeyboardFocus(nullptr));
+        }
         if (which == threadCall) std::thread(callFromThread).join();
         if (which == busyStart && !busyThread.joinable()) busyThread = std::thread(busy);
         if (which == busyStop && busyThread.joinable()) {
@@ -141,11 +150,19 @@ void reportGlState() {
     GLint unitAfter = 0, boundAfter = 0;
     glGetIntegerv(kActiveTexture, &unitAfter);
     glGetIntegerv(kTextureBinding2D, &boundAfter);
+    // Unit 0's texture environment and matrix, now that it is the active unit.
+    GLint environment = 0;
+    glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+    GLfloat matrix[16] = {};
+    glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+    const GLfloat identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
     say("gl unpack-buffer=%s row-length=%d skip-rows=%d skip-pixels=%d alignment=%d unit=%d texture=%s blend=%d "
-        "unit0-after-bind=%s",
+        "unit0-after-bind=%s cull=%d tex-env=%s tex-matrix=%s",
         unpackBuffer != 0 ? "bound" : "none", rowLength, skipRows, skipPixels, alignment,
         static_cast<int>(unit - kTexture0), texture != 0 ? "bound" : "none", blend,
-        unitAfter == static_cast<GLint>(kTexture0) && boundAfter == texture ? "same" : "different");
+        unitAfter == static_cast<GLint>(kTexture0) && boundAfter == texture ? "same" : "different",
+        glIsEnabled(GL_CULL_FACE) == GL_TRUE ? 1 : 0, environment == GL_MODULATE ? "modulate" : "other",
+        std::memcmp(matrix, identity, sizeof matrix) == 0 ? "identity" : "moved");
 }
 
 void draw(XPLMWindowID window, void*) {
@@ -164,6 +181,8 @@ void draw(XPLMWindowID window, void*) {
         glColor3f(1.0f, 1.0f, 1.0f);
     } else {
         XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
+        // The quads below are wound clockwise: culling would remove them.
+        glDisable(GL_CULL_FACE);
         // A red (blue while recoloured), B green.
         if (window == windowA) {
             blueA ? glColor3f(0.0f, 0.0f, 1.0f) : glColor3f(1.0f, 0.0f, 0.0f);
@@ -260,7 +279,8 @@ void cleanUp() {
     XPLMUnregisterCommandHandler(command, handle, 0, &after);
     XPLMUnregisterCommandHandler(blocked, handle, 1, &blocker);
     XPLMUnregisterCommandHandler(blocked, handle, 0, &after);
-    for (XPLMCommandRef ref : {pass, probe, mess, threadCall, busyStart, busyStop, recolour})
+    for (XPLMCommandRef ref : {pass, probe, mess, threadCall, busyStart, busyStop, recolour, focusA, focusB, focusC,
+                                focusNone})
         XPLMUnregisterCommandHandler(ref, handle, 0, &cue);
     XPLMDestroyWindow(windowA);
     XPLMDestroyWindow(windowB);
@@ -300,6 +320,10 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     busyStart = cueCommand("fixture/busy-start");
     busyStop = cueCommand("fixture/busy-stop");
     recolour = cueCommand("fixture/recolour");
+    focusA = cueCommand("fixture/focus-a");
+    focusB = cueCommand("fixture/focus-b");
+    focusC = cueCommand("fixture/focus-c");
+    focusNone = cueCommand("fixture/focus-none");
     menu = XPLMCreateMenu("Fixture", nullptr, 0, menuHandler, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
     XPLMGenerateTextureNumbers(&textureA, 1);

@@ -257,24 +257,59 @@ TEST_F(HostTest, AZeroFromAWindowPassesTheEventToTheWindowBelow) {
     EXPECT_FALSE(logged("xpsim: release at (800, 400) without a press ignored"));
 }
 
-TEST_F(HostTest, KeysGoToTheWindowThatTookThePressAndTheOneLosingTheFocusHearsOfIt) {
+TEST_F(HostTest, OnlyTakeKeyboardFocusGivesTheKeysAndAPressElsewhereTakesThemBack) {
     start();
-    run("key x");
-    EXPECT_TRUE(logged("xpsim: key 'x' goes to the simulator: no window has the keyboard focus"));
-    run("click 300 900; key x; key 7; click 600 600; key space");
-    // Down then up; virtual keys of letters and digits are their upper-case characters.
+    // A press alone gives no window the keys.
+    run("key x; click 300 900; key x");
+    EXPECT_EQ(lines("xpsim: ", "key 'x' goes to the simulator").size(), 2u);
+    EXPECT_EQ(since(0, "key"), std::vector<std::string>{});
+    run("command fixture/focus-a; key x; key 7; key shift+tab; key ctrl+a; key escape; click 300 900");
+    EXPECT_TRUE(logged("fixture: focus A=1 B=0 none=0"));
+    // Down then up; virtual keys are X-Plane's (letters and digits as their capitals), and a
+    // Control chord carries no character. A press on the window holding the keys keeps them.
     EXPECT_EQ(since(0, "key"), (std::vector<std::string>{
                                    "key A char=120 flags=8 vk=88 losing=0 to=A", "key A char=120 flags=16 vk=88 losing=0 to=A",
                                    "key A char=55 flags=8 vk=55 losing=0 to=A", "key A char=55 flags=16 vk=55 losing=0 to=A",
-                                   "key A char=0 flags=0 vk=0 losing=1 to=B", "key B char=32 flags=8 vk=32 losing=0 to=B",
-                                   "key B char=32 flags=16 vk=32 losing=0 to=B"}));
-    EXPECT_EQ(window("B")["keyboard_focus"], true);
+                                   "key A char=9 flags=9 vk=9 losing=0 to=A", "key A char=9 flags=17 vk=9 losing=0 to=A",
+                                   "key A char=0 flags=12 vk=65 losing=0 to=A", "key A char=0 flags=20 vk=65 losing=0 to=A",
+                                   "key A char=27 flags=8 vk=27 losing=0 to=A", "key A char=27 flags=16 vk=27 losing=0 to=A"}));
+    // Taken by another window, or given back, the window losing the keys hears of it.
+    run("command fixture/focus-b; command fixture/focus-none");
+    EXPECT_EQ(since(10, "key"), (std::vector<std::string>{"key A char=0 flags=0 vk=0 losing=1 to=B",
+                                                          "key B char=0 flags=0 vk=0 losing=1 to=none"}));
+    EXPECT_TRUE(logged("fixture: focus A=0 B=0 none=1"));
+    // A press a window takes, or one no window takes, takes them back for the simulator.
+    run("command fixture/focus-b; click 300 900; command fixture/focus-a; click 1500 100; key y");
+    EXPECT_EQ(since(12, "key"), (std::vector<std::string>{"key B char=0 flags=0 vk=0 losing=1 to=none",
+                                                          "key A char=0 flags=0 vk=0 losing=1 to=none"}));
     EXPECT_EQ(window("A")["keyboard_focus"], false);
-    // A press no window takes gives the keys back to the simulator.
-    run("click 1500 100; key y");
-    EXPECT_EQ(since(7, "key"), (std::vector<std::string>{"key B char=0 flags=0 vk=0 losing=1 to=none"}));
-    EXPECT_EQ(window("B")["keyboard_focus"], false);
-    EXPECT_EQ(lines("xpsim: ", "key 'y' goes to the simulator").size(), 1u);
+    EXPECT_TRUE(logged("xpsim: key 'y' goes to the simulator: no window has the keyboard focus"));
+}
+
+TEST_F(HostTest, TypedTextArrivesByteByByteAndAHeldKeyRepeatsUntilItComesUp) {
+    start();
+    run("command fixture/focus-a; type A\xC3\xA9!");
+    EXPECT_EQ(since(0, "key"), (std::vector<std::string>{
+                                   "key A char=65 flags=9 vk=65 losing=0 to=A", "key A char=65 flags=17 vk=65 losing=0 to=A",
+                                   "key A char=-61 flags=8 vk=0 losing=0 to=A", "key A char=-61 flags=16 vk=0 losing=0 to=A",
+                                   "key A char=-87 flags=8 vk=0 losing=0 to=A", "key A char=-87 flags=16 vk=0 losing=0 to=A",
+                                   "key A char=33 flags=9 vk=49 losing=0 to=A", "key A char=33 flags=17 vk=49 losing=0 to=A"}));
+    // 1 s at 60 frames a second: repeats from 0.5 s on, every 0.04 s.
+    run("hold-key backspace 1");
+    const auto held = since(8, "key");
+    ASSERT_EQ(held.size(), 15u);
+    EXPECT_EQ(held.front(), "key A char=8 flags=8 vk=8 losing=0 to=A");
+    EXPECT_EQ(std::count(held.begin(), held.end(), "key A char=8 flags=0 vk=8 losing=0 to=A"), 13);
+    EXPECT_EQ(held.back(), "key A char=8 flags=16 vk=8 losing=0 to=A");
+    std::string error;
+    for (const char* bad : {"type", "type \xC3", "key shift+", "key f13", "key hyper+a", "hold-key a", "hold-key a -1"})
+        EXPECT_FALSE(host_->run(bad, error)) << bad;
+}
+
+TEST_F(HostTest, TheCursorIsAskedEveryFrameWhileThePointerRestsOnAWindow) {
+    start();
+    run("hover 300 900; frames 3; hover off; frames 2; click 300 900; frames 1; vr on; frames 2");
+    EXPECT_EQ(since(0, "cursor"), (std::vector<std::string>(5, "cursor A 300 900")));
 }
 
 TEST_F(HostTest, NullCallbackSlotsAreErrorsAndTheirEventsGoNowhere) {
@@ -286,8 +321,8 @@ TEST_F(HostTest, NullCallbackSlotsAreErrorsAndTheirEventsGoNowhere) {
     }
     EXPECT_FALSE(logged("xpsim: error: XPLMCreateWindowEx with a null drawWindowFunc; X-Plane requires a function in "
                         "every callback slot"));
-    // C at (1000, 300)-(1200, 100) takes the press, and with it the keyboard focus.
-    run("click 1100 200; key k; hover 1100 200; rightclick 1100 200; wheel 1100 200 1; frames 2");
+    // C at (1000, 300)-(1200, 100) takes the press, and the keyboard focus when it asks.
+    run("click 1100 200; command fixture/focus-c; key k; hover 1100 200; rightclick 1100 200; wheel 1100 200 1; frames 2");
     for (const char* missing : {"key", "cursor", "right-click", "mouse wheel"}) {
         EXPECT_TRUE(logged(std::string("xpsim: window \"C\" has no ") + missing + " callback")) << missing;
     }
@@ -469,6 +504,27 @@ TEST_F(HostTest, WatchWritesThePixelAtOnceAndAgainOnTheFrameItsColourChanges) {
     std::remove(path.c_str());
 }
 
+TEST_F(HostTest, UntilRunsFramesUntilThePixelShowsTheColourAndIsAScriptErrorWhenItNeverDoes) {
+    start();
+    // A turns blue from the frame after the cue; the desktop as last drawn still shows it red.
+    run("frames 1; command fixture/recolour; until 300 900 0000ff 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 1 frame"));
+    // Near enough is enough (each channel within 24), and a colour already there runs no frame.
+    run("until 300 900 1010e8 1");
+    EXPECT_TRUE(logged("xpsim: until: (300, 900) is 0000ff after 0 frames"));
+
+    std::string error;
+    EXPECT_FALSE(host_->run("until 300 900 00ff00 0.1", error));
+    EXPECT_NE(error.find("until: (300, 900) did not turn 00ff00 within 6 frames; it is 0000ff"), std::string::npos)
+        << error;
+    EXPECT_FALSE(host_->run("until 1920 500 00ff00 1", error));
+    EXPECT_NE(error.find("until: (1920, 500) is not on the desktop"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 blue 1", error));
+    EXPECT_NE(error.find("'blue' is not a colour RRGGBB"), std::string::npos) << error;
+    EXPECT_FALSE(host_->run("until 300 900 0000ff", error));
+    EXPECT_NE(error.find("usage: until X Y RRGGBB SECONDS"), std::string::npos) << error;
+}
+
 TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     auto probe = [this](std::uint32_t seed, bool hostile) {
         xpsim::Options options;
@@ -483,21 +539,25 @@ TEST_F(HostTest, DrawCallbacksStartFromAHostileGlStateThatTheSeedRepeats) {
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a hostile GL state drawn from seed 7"));
     for (const std::string& state : first) {
         // A pixel buffer bound, every unpack parameter off its default, another unit active,
-        // blending on, and another texture bound as XPLMBindTexture2d's cache knows it.
+        // blending on, another texture bound as XPLMBindTexture2d's cache knows it, face
+        // culling on, and unit 0 with another texture environment and a texture matrix.
         EXPECT_EQ(state.rfind("gl unpack-buffer=bound row-length=", 0), 0u) << state;
         EXPECT_EQ(state.find("row-length=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-rows=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("skip-pixels=0 "), std::string::npos) << state;
         EXPECT_EQ(state.find("alignment=1 "), std::string::npos) << state;
         EXPECT_EQ(state.find("unit=0 "), std::string::npos) << state;
-        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same"), std::string::npos) << state;
+        EXPECT_NE(state.find("texture=bound blend=1 unit0-after-bind=same cull=1 tex-env=other tex-matrix=moved"),
+                  std::string::npos)
+            << state;
     }
     EXPECT_NE(first[0], first[1]) << "each draw gets a state of its own";
     EXPECT_EQ(probe(7, true), first) << "the same seed repeats the same states";
     EXPECT_NE(probe(8, true), first);
     EXPECT_EQ(probe(7, false),
               (std::vector<std::string>(2, "gl unpack-buffer=none row-length=0 skip-rows=0 skip-pixels=0 alignment=4 "
-                                           "unit=0 texture=none blend=0 unit0-after-bind=same")));
+                                           "unit=0 texture=none blend=0 unit0-after-bind=same cull=0 "
+                                           "tex-env=modulate tex-matrix=identity")));
     EXPECT_TRUE(logged("xpsim: draw callbacks start from a clean GL state (--clean-gl)"));
 }
 

@@ -72,6 +72,12 @@ TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn)
     Page p{-1, -1};
     EXPECT_TRUE(mapWindowPointToPage(100, 300, p.first, p.second));
     EXPECT_EQ(p, Page(200, 212));
+    // The right and bottom edges are clamped onto the page, as on the desktop.
+    EXPECT_TRUE(mapWindowPointToPage(384, 0, p.first, p.second));
+    EXPECT_EQ(p, Page(767, 511));
+    EXPECT_FALSE(mapWindowPointToPage(385, 0, p.first, p.second));
+    EXPECT_FALSE(mapWindowPointToPage(384, -1, p.first, p.second));
+    EXPECT_TRUE(mapWindowPointToPage(100, 300, p.first, p.second));
     makePanelLikeWindow(50, 512, 50, 0);  // no area: nothing maps
     EXPECT_FALSE(mapWindowPointToPage(50, 100, p.first, p.second));
     EXPECT_EQ(p, Page(200, 212));  // outputs untouched
@@ -85,13 +91,15 @@ TEST_F(ClickTest, InVrTheReleaseUsesTheScaledMapping)
     int l = 0, t = 0, r = 0, b = 0;
     XPLMGetWindowGeometry(panelWindow, &l, &t, &r, &b);
     // A page half the window's size: the scaled mapping lands on it, one boxel per pixel
-    // would not. The right and bottom edges are one pixel past the page.
+    // would not. A release on the right or bottom edge is on the panel; beyond it, not.
     pageWidth = 384;
     pageHeight = 256;
     newLogText();
-    EXPECT_EQ(handlePanelMouseClick(panelWindow, l + 700, b + 100, xplm_MouseUp, nullptr), 1);
-    EXPECT_EQ(newLogText(), "");
-    for (auto [x, y] : {Page(r, b + 100), Page(l + 100, b), Page(2000000000, b + 100)}) {
+    for (auto [x, y] : {Page(l + 700, b + 100), Page(r, b + 100), Page(l + 100, b)}) {
+        EXPECT_EQ(handlePanelMouseClick(panelWindow, x, y, xplm_MouseUp, nullptr), 1);
+        EXPECT_EQ(newLogText(), "");
+    }
+    for (auto [x, y] : {Page(r + 1, b + 100), Page(2000000000, b + 100)}) {
         EXPECT_EQ(handlePanelMouseClick(panelWindow, x, y, xplm_MouseUp, nullptr), 0);
         EXPECT_EQ(newLogText(), "CV: Bounds invalid.\n");
     }

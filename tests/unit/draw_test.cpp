@@ -23,6 +23,9 @@ extern "C" void glDeleteBuffers(GLsizei n, const GLuint* buffers);
 extern "C" void glBufferData(GLenum target, long size, const void* data, GLenum usage);
 extern "C" void glGetTexImage(GLenum target, GLint level, GLenum format, GLenum type, void* pixels);
 extern "C" GLenum glGetError(void);
+extern "C" void glCullFace(GLenum mode);
+extern "C" void glTranslatef(GLfloat x, GLfloat y, GLfloat z);
+extern "C" void glScalef(GLfloat x, GLfloat y, GLfloat z);
 
 // Runs once, from inside the next texture upload: what the decode thread does at that moment.
 // Every glTexImage2D of this program (the code under test's too) comes here first.
@@ -226,6 +229,63 @@ TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutT
         left.expectRestored();
     }
     EXPECT_EQ(textureImage(768 * 512 * 4), std::vector<std::uint8_t>(768 * 512 * 4, 0));
+}
+
+// Another plugin's leftovers that XPLMSetGraphicsState does not touch: every face culled,
+// polygons drawn as outlines, texels added to the colour (white), a texture matrix that
+// mirrors the page, generated texture coordinates, and a cube map enabled over the 2-D texture.
+struct QuadLeftovers {
+    static constexpr GLint add = 0x0104, line = 0x1B01, modelview = 0x1700;
+    static constexpr GLenum frontAndBack = 0x0408;
+    static constexpr GLfloat mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1};
+    QuadLeftovers()
+    {
+        glCullFace(frontAndBack);
+        glEnable(GL_CULL_FACE);
+        glPolygonMode(frontAndBack, static_cast<GLenum>(line));
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, add);
+        glMatrixMode(GL_TEXTURE);
+        glTranslatef(1, 0, 0);
+        glScalef(-1, 1, 1);
+        glMatrixMode(static_cast<GLenum>(modelview));
+        for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glEnable(on);
+    }
+    ~QuadLeftovers()
+    {
+        glDisable(GL_CULL_FACE);
+        glPolygonMode(frontAndBack, static_cast<GLenum>(GL_FILL));
+        for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glDisable(on);
+    }
+    // Everything is as it was left.
+    static void expectRestored()
+    {
+        GLint polygon[2] = {}, environment = 0, mode = 0;
+        GLfloat matrix[16] = {};
+        glGetIntegerv(GL_POLYGON_MODE, polygon);
+        glGetTexEnviv(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, &environment);
+        glGetIntegerv(GL_MATRIX_MODE, &mode);
+        glGetFloatv(GL_TEXTURE_MATRIX, matrix);
+        EXPECT_EQ(std::vector<GLint>({polygon[0], polygon[1], environment, mode}),
+                  std::vector<GLint>({line, line, add, modelview}));
+        EXPECT_EQ(std::vector<GLfloat>(matrix, matrix + 16), std::vector<GLfloat>(mirror, mirror + 16));
+        for (GLenum on : {GL_CULL_FACE, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP})
+            EXPECT_TRUE(glIsEnabled(on)) << on;
+    }
+};
+
+TEST_F(DrawTest, CullingATextureEnvironmentAndMatrixLeftBehindNeitherHideNorChangeThePanelAndArePutBack)
+{
+    publish(quadrants, 2, 2);
+    XPLMSetWindowIsVisible(panelWindow, 1);
+    drawFrame();  // the desktop stays bound with its projection, unit 0 active
+    {
+        const QuadLeftovers left;
+        drawPanelWindow(panelWindow, nullptr);
+        EXPECT_EQ(glGetError(), static_cast<GLenum>(0));
+        QuadLeftovers::expectRestored();
+    }
+    ASSERT_TRUE(testHost().readDesktop(desktop, width, height));
+    expectQuadrants(100, 980, 868, 468);
 }
 
 }  // namespace

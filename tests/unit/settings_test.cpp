@@ -4,11 +4,17 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/settings_file.h"
+#include "plugin/settings_text.h"
 #include "test_host.h"
 
 namespace {
@@ -38,7 +44,15 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     load("");
     EXPECT_EQ(refreshWebPageSecs, 60);
     EXPECT_EQ(webUrl, std::wstring(defaultWebUrlWide));
+    EXPECT_EQ(panelInput, PanelInput::Full);
     EXPECT_EQ(newLogText(), "");
+    // The panel's input: "clicks" in any case keeps the click-only panel; anything else but
+    // "full" is told and means full.
+    load("[General]\nPanelInput = Clicks\n");
+    EXPECT_EQ(panelInput, PanelInput::Clicks);
+    load("[General]\nPanelInput = clicks only\n");
+    EXPECT_EQ(panelInput, PanelInput::Full);
+    EXPECT_EQ(newLogText(), "CV: PanelInput \"clicks only\" is neither full nor clicks; using full.\n");
 
     // Section and key names match without regard to case; an empty address stays empty.
     load("; my notes\n[Other]\nkeep = me\n\n[general]\nZOOMLEVEL = 1.25\nweburl =\nmine = 42\n");
@@ -54,6 +68,7 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
 
     // A file saved with a UTF-8 byte-order mark keeps it.
     load("\xEF\xBB\xBF[General]\nzoomLevel = 1\n");
+    storeZoomLevel();
     saveSettingsTo(path);
     text.str("");
     text << std::ifstream(path, std::ios::binary).rdbuf();
@@ -78,40 +93,171 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
 }
 
-TEST(Settings, AFileTheFormatCannotWriteBackIsLeftAsThePilotWroteIt)
+// Text with NUL bytes in it, whole.
+template <std::size_t N>
+std::string bytes(const char (&text)[N])
+{
+    return std::string(text, N - 1);
+}
+
+std::string fileText(const std::string& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
+TEST(Settings, AZoomStepChangesOnlyTheLineTheValueIsReadFromAndEveryOtherByteStays)
+{
+    using settingstext::withValue;
+    struct Case {
+        std::string before;
+        std::optional<std::string> after;
+    };
+    const Case cases[] = {
+        {"[General]\nzoomLevel = 0.5\n", "[General]\nzoomLevel = 0.550000\n"},
+        // Windows line ends, any case, a key given twice (the last one is read), spaces after.
+        {"[general]\r\nZOOMLEVEL=1\r\nzoomlevel = 2  \r\n", "[general]\r\nZOOMLEVEL=1\r\nzoomlevel = 0.550000  \r\n"},
+        {"[General]\rzoomLevel = 1\r", "[General]\rzoomLevel = 0.550000\r"},
+        // A section given twice: the last value read is in the first.
+        {"[General]\nzoomLevel = 1\n[Other]\nzoomLevel = 3\n[GENERAL]\nWebURL = x\n",
+         "[General]\nzoomLevel = 0.550000\n[Other]\nzoomLevel = 3\n[GENERAL]\nWebURL = x\n"},
+        // Multi-line values are not read as such: "<<<END" is the value, the rest stray lines.
+        {"[General]\nzoomLevel = <<<END\n1.5\nEND\n", "[General]\nzoomLevel = 0.550000\n1.5\nEND\n"},
+        // No key yet: after the section's last entry, before a comment that follows it.
+        {"[General]\nWebURL = a\n;WebURL = b\n  ; zoomLevel = 3\n",
+         "[General]\nWebURL = a\nzoomLevel = 0.550000\n;WebURL = b\n  ; zoomLevel = 3\n"},
+        {"[General]", "[General]\nzoomLevel = 0.550000"},
+        // No section yet: at the end, as the format would place it.
+        {"; notes\n[Other]\nkeep=me", "; notes\n[Other]\nkeep=me\n\n[General]\nzoomLevel = 0.550000"},
+        {"", "[General]\nzoomLevel = 0.550000\n"},
+        {"\xEF\xBB\xBF", "\xEF\xBB\xBF[General]\nzoomLevel = 0.550000\n"},
+        // A header without its ']' names no section the keys below can be found in; one still
+        // open where the reader stops would take in a section added after it.
+        {"[General\nzoomLevel = 1.25\n", "[General\nzoomLevel = 1.25\n\n[General]\nzoomLevel = 0.550000\n"},
+        {"a=1\n  [ \n", "a=1\n\n[General]\nzoomLevel = 0.550000\n  [ \n"},
+        // A line end added after a lone '\r' must not join it into "\r\n".
+        {bytes("a=1\nb=2\r\0"), bytes("a=1\nb=2\r[General]\nzoomLevel = 0.550000\n\0")},
+        // The reader stops at a NUL byte: what it never saw stays, and nothing goes after it.
+        {bytes("[Other]\na=1\n\0[General]\nzoomLevel=9\n"),
+         bytes("[Other]\na=1\n\n[General]\nzoomLevel = 0.550000\n\0[General]\nzoomLevel=9\n")},
+        {bytes("[General]\nzoomLevel = 1\0x\n"), bytes("[General]\nzoomLevel = 0.550000\0x\n")},
+        {bytes("[General]\0junk\n"), std::nullopt},
+        {bytes("a=1\0x"), std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto after = withValue(c.before, "General", "zoomLevel", "0.550000", "\n");
+        EXPECT_EQ(after, c.after) << c.before;
+        if (!after) continue;
+        // Read back, the document holds the new value where the reader looks for it.
+        CSimpleIniA check;
+        ASSERT_GE(check.LoadData(*after), 0);
+        EXPECT_STREQ(check.GetValue("General", "zoomLevel", ""), "0.550000") << *after;
+    }
+    EXPECT_TRUE(settingstext::sameNonBlankLines("a\n\n  \nb\n", "a\nb\n\n"));
+    EXPECT_FALSE(settingstext::sameNonBlankLines("a\r\nb\r\n", "a\nb\n"));
+    EXPECT_FALSE(settingstext::sameNonBlankLines("a = 1\n", "a=1\n"));
+}
+
+TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace)
 {
     testHost();
-    const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings_typo.ini").string();
-    auto contents = [&] {
-        std::stringstream text;
-        text << std::ifstream(path, std::ios::binary).rdbuf();
-        return text.str();
+    const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings_lines.ini").string();
+    auto session = [&](const std::string& text, bool zoomStep) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+        settingsIni.Reset();
+        settingsIni.SetUnicode(false);  // as a fresh module's document
+        newLogText();
+        loadSettingsFrom(path);
+        if (zoomStep) {
+            zoomLevel = 0.55f;
+            storeZoomLevel();
+        }
+        saveSettingsTo(path);
+        EXPECT_EQ(newLogText(), "");
+        return fileText(path);
     };
-    // A header missing its "]" files the keys below it under a name running on into the next
-    // line; written out, that name would read back as another, and each save would add a line.
-    const std::string typo = "[General\nzoomLevel = 1.25\nrefreshWebPageSecs = 30\n[Other]\nkeep = me\n";
-    std::ofstream(path, std::ios::binary) << typo;
-    settingsIni.Reset();
-    newLogText();
-    loadSettingsFrom(path);
-    EXPECT_EQ(zoomLevel, 0.5f) << "the keys are not in [General]";
-    zoomLevel = 0.55f;
-    storeZoomLevel();
-    saveSettingsTo(path);
-    EXPECT_EQ(contents(), typo);
-    EXPECT_EQ(newLogText(), "CV: could not save the settings to " + path +
-                                " (the file holds a line the settings format cannot write back, such as a section "
-                                "header without its ']'); the file on disk is as it was\n");
+    // A file the format can write back whole is written as the format writes it (here, with
+    // its two blank lines between sections).
+    EXPECT_EQ(session("[General]\nzoomLevel = 0.500000\n\n[Other]\nkeep = me\n", true),
+              "[General]\nzoomLevel = 0.550000\n\n\n[Other]\nkeep = me\n");
+    // The format would drop the comment at the end and the line without '=', and respell
+    // "keep=me": the step goes into the pilot's text instead.
+    const std::string pilots = "[General]\nzoomLevel=1.25\nnotes without an equals sign\n[Other]\nkeep=me\n;WebURL = x";
+    EXPECT_EQ(session(pilots, true),
+              "[General]\nzoomLevel=0.550000\nnotes without an equals sign\n[Other]\nkeep=me\n;WebURL = x");
+    // With nothing changed, not a byte moves, not even where the format would respell.
+    EXPECT_EQ(session(pilots, false), pilots);
+    // A value stepped back to the text it was read as is no change either.
+    EXPECT_EQ(session("[General]\nzoomLevel = 0.550000\nkeep=me\n", true), "[General]\nzoomLevel = 0.550000\nkeep=me\n");
 
-    // Mended by the pilot, it is saved again.
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << "[General]\nzoomLevel = 1.25\n";
+    // A header missing its "]" files the keys below it under a name running on into the next
+    // line, which the format cannot write back; the pilot's lines stay and the step is added.
+    const std::string typo = "[General\nzoomLevel = 1.25\nrefreshWebPageSecs = 30\n[Other]\nkeep = me\n";
+    EXPECT_EQ(session(typo, true), typo + "\n[General]\nzoomLevel = 0.550000\n");
+    // The reader never saw the section after the NUL byte, and the step has nowhere to go.
+    const std::string afterNul("[General]\0zoomLevel = 1\n", 24);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << afterNul;
     settingsIni.Reset();
     loadSettingsFrom(path);
     storeZoomLevel();
+    newLogText();
     saveSettingsTo(path);
-    EXPECT_EQ(newLogText(), "");
-    EXPECT_NE(contents().find("zoomLevel = 1.250000"), std::string::npos) << contents();
+    EXPECT_EQ(fileText(path), afterNul);
+    EXPECT_EQ(newLogText(), "CV: could not save the settings to " + path +
+                                " (the file holds a NUL byte on the line after which the zoom would be written); the "
+                                "file on disk is as it was\n");
     std::filesystem::remove(path);
+}
+
+TEST(Settings, TheTemporaryFileIsMadeAfreshALinkIsWrittenThroughAndAReadOnlyFileIsKept)
+{
+    testHost();
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() / ("cv_unit_replace_" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder / "elsewhere");
+    const std::string path = (folder / "cv_settings.ini").string();
+    const std::string temporary = path + ".tmp";
+    std::string error;
+
+    // Left under the temporary name: a FIFO (opening it for writing would wait for a reader
+    // for ever), a hard link to another file, a link to another file. Each is replaced, and
+    // what it led to is untouched.
+    const fs::path other = folder / "elsewhere" / "other.txt";
+    std::ofstream(other) << "not ours";
+    ASSERT_EQ(::mkfifo(temporary.c_str(), 0600), 0);
+    EXPECT_EQ(replaceFileAtomically(path, "one", error), FileReplace::done) << error;
+    fs::create_hard_link(other, temporary);
+    EXPECT_EQ(replaceFileAtomically(path, "two", error), FileReplace::done) << error;
+    fs::create_symlink(other, temporary);
+    EXPECT_EQ(replaceFileAtomically(path, "three", error), FileReplace::done) << error;
+    EXPECT_EQ(fileText(other), "not ours");
+    EXPECT_EQ(fileText(path), "three");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(temporary)));
+    // A folder there cannot be taken away: the save fails, the file stays.
+    fs::create_directory(temporary);
+    EXPECT_EQ(replaceFileAtomically(path, "four", error), FileReplace::failed);
+    EXPECT_EQ(fileText(path), "three");
+    fs::remove(temporary);
+
+    // The pilot keeps the settings elsewhere and links to them: the link stays a link.
+    const fs::path kept = folder / "elsewhere" / "kept.ini";
+    fs::rename(path, kept);
+    fs::create_symlink(kept, path);
+    EXPECT_EQ(replaceFileAtomically(path, "five", error), FileReplace::done) << error;
+    EXPECT_TRUE(fs::is_symlink(path));
+    EXPECT_EQ(fileText(kept.string()), "five");
+
+    // Read-only (for root too, whom permissions do not stop), through the link as well.
+    fs::permissions(kept, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    EXPECT_EQ(replaceFileAtomically(path, "six", error), FileReplace::readOnly);
+    EXPECT_EQ(fileText(kept.string()), "five");
+    std::ofstream(folder / "plain.ini") << "seven";
+    fs::permissions(folder / "plain.ini", fs::perms::owner_read);
+    EXPECT_EQ(replaceFileAtomically((folder / "plain.ini").string(), "eight", error), FileReplace::readOnly);
+    EXPECT_EQ(fileText((folder / "plain.ini").string()), "seven");
+    fs::remove_all(folder);
 }
 
 }  // namespace

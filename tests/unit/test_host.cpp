@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "panel/ignored_input.h"
+#include "panel/keyboard_input.h"
 #include "panel/mouse_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"

@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int kSlots = 32;
+constexpr int kSlots = 80;
 
 struct SlotProbe {
     const void* const* vtable;
@@ -62,6 +62,49 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ProcessFailed(WebView2EventToken{}); }), 26);
     EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }),
               3);
+    // The page's keyboard and its focus reports go through the DevTools protocol.
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->CallDevToolsProtocolMethod(nullptr, nullptr, nullptr); }),
+              36);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->GetDevToolsProtocolEventReceiver(nullptr, nullptr); }), 42);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
+                  [](auto* r) { r->add_DevToolsProtocolEventReceived(nullptr, nullptr); }),
+              3);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
+                  [](auto* r) { r->remove_DevToolsProtocolEventReceived(WebView2EventToken{}); }),
+              4);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
+                  [](auto* a) { a->get_ParameterObjectAsJson(nullptr); }),
+              3);
+    // What a page asks of its browser: its dialogs, new windows and permissions. A wrong slot
+    // here would leave WebView2's own dialog or window on the pilot's desktop, or answer a
+    // question the page never asked.
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->get_Settings(nullptr); }), 3);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_ScriptDialogOpening(nullptr, nullptr); }), 21);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ScriptDialogOpening(WebView2EventToken{}); }), 22);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_PermissionRequested(nullptr, nullptr); }), 23);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_PermissionRequested(WebView2EventToken{}); }), 24);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_NewWindowRequested(nullptr, nullptr); }), 44);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_NewWindowRequested(WebView2EventToken{}); }), 45);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultScriptDialogsEnabled(FALSE); }), 8);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Deferral>([](auto* d) { d->Complete(); }), 3);
+    using DialogArgs = ICoreWebView2ScriptDialogOpeningEventArgs;
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Kind(nullptr); }), 4);
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Message(nullptr); }), 5);
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->Accept(); }), 6);
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_DefaultText(nullptr); }), 7);
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->put_ResultText(nullptr); }), 9);
+    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->GetDeferral(nullptr); }), 10);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 6);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2PermissionRequestedEventArgs>([](auto* a) { a->get_PermissionKind(nullptr); }),
+              4);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2PermissionRequestedEventArgs>(
+                  [](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }),
+              7);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->add_DownloadStarting(nullptr, nullptr); }), 75);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->remove_DownloadStarting(WebView2EventToken{}); }), 76);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
 
     // The byte order of the GUID parts against the published text form.
     EXPECT_EQ(text(IID_ICoreWebView2Environment3), L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
@@ -69,6 +112,24 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventArgs), L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}");
     EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventHandler), L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}");
     EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventArgs), L"{30D68B7D-20D9-4752-A9CA-EC8448FBB5C1}");
+    EXPECT_EQ(text(IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler),
+              L"{5C4889F0-5EF6-4C5A-952C-D8F1B92D0574}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceiver), L"{B32CA51A-8371-45E9-9317-AF021D080367}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler),
+              L"{E2FDA4BE-5456-406C-A261-3D452138362C}");
+    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs),
+              L"{653C2959-BB3A-4377-8632-B58ADA4E66C4}");
+    EXPECT_EQ(text(IID_ICoreWebView2Settings), L"{E562E4F0-D7FA-43AC-8D71-C05150499F00}");
+    EXPECT_EQ(text(IID_ICoreWebView2Deferral), L"{C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0}");
+    EXPECT_EQ(text(IID_ICoreWebView2ScriptDialogOpeningEventHandler), L"{EF381BF9-AFA8-4E37-91C4-8AC48524BDFB}");
+    EXPECT_EQ(text(IID_ICoreWebView2ScriptDialogOpeningEventArgs), L"{7390BB70-ABE0-4843-9529-F143B31B03D6}");
+    EXPECT_EQ(text(IID_ICoreWebView2NewWindowRequestedEventHandler), L"{D4C185FE-C81C-4989-97AF-2D3FA7AB5651}");
+    EXPECT_EQ(text(IID_ICoreWebView2NewWindowRequestedEventArgs), L"{34ACB11C-FC37-4418-9132-F9C21D1EAFB9}");
+    EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventHandler), L"{15E1C6A3-C72A-4DF3-91D7-D097FBEC6BFD}");
+    EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventArgs), L"{973AE2EF-FF18-4894-8FB2-3C758F046810}");
+    EXPECT_EQ(text(IID_ICoreWebView2_4), L"{20D02D59-6DF2-42DC-BD06-F98A694B1302}");
+    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventHandler), L"{EFEDC989-C396-41CA-83F7-07F845A55724}");
+    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventArgs), L"{E99BBE21-43E9-4544-A732-282764EAFA60}");
 }
 
 // The browser calls an event handler through slot 3 of its vtable with the sender and the

@@ -4,6 +4,7 @@
 // simulator's log and the stand-in browser's record of every call the plugin made.
 #include <windows.h>
 #include <tlhelp32.h>
+#include <psapi.h>
 
 #include <gtest/gtest.h>
 
@@ -17,11 +18,16 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "evergreen_install.h"
 #include "host.h"
+#include "panel/dialog_picture.h"
 #include "platform/xplm.h"
 #include "snapshot_pattern.h"
 
@@ -58,6 +64,14 @@ bool inOrder(const Lines& lines, const Lines& expected) {
     return next == expected.size();
 }
 
+// Lines starting with each of `prefixes`, in that order (others may come between).
+bool inOrderStarting(const Lines& lines, const Lines& prefixes) {
+    std::size_t next = 0;
+    for (const std::string& line : lines)
+        if (next < prefixes.size() && line.rfind(prefixes[next], 0) == 0) ++next;
+    return next == prefixes.size();
+}
+
 struct Outcome {
     bool started = false;  // the plugin was loaded and started
     std::string log;       // the simulator's log, through the final unload
@@ -73,6 +87,10 @@ const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
 const std::string kKeptLoaded = "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
                                 "memory until the simulator quits, so a late call is safely ignored.\n";
 const std::string kStaysMapped = "stays mapped after unload";
+const std::string kInstallAdvice =
+    "install the Evergreen WebView2 Runtime from https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 "
+    "has it) and restart the simulator; running without a browser.\n";
+const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; " + kInstallAdvice;
 
 class WindowsModule : public ::testing::Test {
 protected:
@@ -87,6 +105,8 @@ protected:
         fs::create_directories(folder_);
         fs::copy_file(buildFolder() + "Corvane_Toolbar\\win_x64\\Corvane_Toolbar.xpl", folder_ + "Corvane_Toolbar.xpl");
         fs::copy_file(buildFolder() + "tools\\webview2_loader\\WebView2Loader.dll", folder_ + "WebView2Loader.dll");
+        // No installed runtime but the one a test installs (the Wine tests take turns).
+        evergreen::unregisterRuntimes();
         SetEnvironmentVariableA("CV_WEBVIEW2_RECORD", (root_ + "record.txt").c_str());
         // One runtime for the whole process, outside the plugin's folder, as the real one is.
         SetEnvironmentVariableA("CV_WEBVIEW2_RUNTIME",
@@ -102,6 +122,7 @@ protected:
         for (const char* name :
              {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE", "CV_WEBVIEW2_RUNTIME"})
             SetEnvironmentVariableA(name, nullptr);
+        evergreen::unregisterRuntimes();
         std::error_code ignored;
         if (!HasFailure()) fs::remove_all(root_, ignored);  // a failure's folder is kept for a look
     }
@@ -137,18 +158,34 @@ private:
     // message queue, which a simulator goes on pumping after the plugin has gone; so does this,
     // for at most 5 s, until the runtime owes nothing more.
     static void settleRuntime() {
-        const HMODULE runtime = GetModuleHandleW(L"WebView2StandInRuntime.dll");
-        if (runtime == nullptr) return;
-        const auto owed = reinterpret_cast<int(WINAPI*)()>(
-            reinterpret_cast<void*>(GetProcAddress(runtime, "StandInOwedCompletions")));
-        ASSERT_NE(owed, nullptr);
-        const ULONGLONG giveUp = GetTickCount64() + 5000;
-        while (owed() > 0 && GetTickCount64() < giveUp) {
-            MSG message;
-            while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-            Sleep(10);
+        for (const HMODULE runtime : standInRuntimes()) {
+            const auto owed = reinterpret_cast<int(WINAPI*)()>(
+                reinterpret_cast<void*>(GetProcAddress(runtime, "StandInOwedCompletions")));
+            ASSERT_NE(owed, nullptr);
+            const ULONGLONG giveUp = GetTickCount64() + 5000;
+            while (owed() > 0 && GetTickCount64() < giveUp) {
+                MSG message;
+                while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+                Sleep(10);
+            }
+            EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
         }
-        EXPECT_EQ(owed(), 0) << "the stand-in runtime still owes completions";
+    }
+
+    // Every stand-in runtime loaded in this process: the stand-in loader's, and each installed
+    // copy of the client library that is still loaded (one per install folder).
+    static std::vector<HMODULE> standInRuntimes() {
+        HMODULE modules[512];
+        DWORD bytes = 0;
+        std::vector<HMODULE> found;
+        if (!EnumProcessModules(GetCurrentProcess(), modules, sizeof modules, &bytes)) return found;
+        for (DWORD i = 0; i < std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE); ++i) {
+            wchar_t name[MAX_PATH] = {};
+            GetModuleBaseNameW(GetCurrentProcess(), modules[i], name, MAX_PATH);
+            if (lstrcmpiW(name, L"WebView2StandInRuntime.dll") == 0 || lstrcmpiW(name, L"EmbeddedBrowserWebView.dll") == 0)
+                found.push_back(modules[i]);
+        }
+        return found;
     }
 };
 
@@ -326,13 +363,62 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
-    // With room on the disk the same run saves the step and keeps the rest of the file.
+    // With room on the disk the same run saves the step, and only the step: the rest of the
+    // file is as the pilot wrote it.
     run = this->run("frames 5; command Corvane/IncreaseWebZoom");
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    const std::string saved = fileBytes(settingsPath);
-    for (const char* kept : {"; mine\r\n", "zoomLevel = 1.300000\r\n", "WebURL = http://example.test/\r\n", "[Other]\r\n",
-                             "keep = me\r\n"})
-        EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
+    std::string expected = pilotsFile;
+    expected.replace(expected.find("1.25"), 4, "1.300000");
+    EXPECT_EQ(fileBytes(settingsPath), expected);
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+}
+
+// A read-only settings file is the pilot's lock, as on Linux. A file another program holds for
+// a moment (a virus scan, the indexer) when the save replaces it is waited for, up to a second;
+// one held longer is left whole, with one line.
+TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
+    const std::string settingsPath = folder_ + "cv_settings.ini";
+    const std::string pilotsFile = "[General]\r\nzoomLevel=1.25\r\nkeep=me\r\n";
+    std::ofstream(settingsPath, std::ios::binary) << pilotsFile;
+    ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_READONLY));
+    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL));
+    EXPECT_EQ(countOf(run.log, "CV: " + withSlashes(settingsPath) +
+                                   " is read-only, so it is kept as it was and the settings are not saved\n"),
+              1)
+        << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+
+    // Held without leave to replace it while the simulator quits, and let go once the save has
+    // written its temporary file and found the file held.
+    auto holdSettings = [&] {
+        return CreateFileA(settingsPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    };
+    std::thread letGo;
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
+        const HANDLE held = holdSettings();
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        letGo = std::thread([&, held] {
+            for (int i = 0; i < 1000 && !fs::exists(settingsPath + ".tmp"); ++i) Sleep(5);
+            Sleep(150);
+            CloseHandle(held);
+        });
+    });
+    letGo.join();
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
+    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+
+    // Held for longer than that: the save gives up, and the file is as it was.
+    HANDLE held = INVALID_HANDLE_VALUE;
+    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { held = holdSettings(); });
+    CloseHandle(held);
+    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                   " (MoveFileExW failed: "),
+              1)
+        << run.log;
+    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
 
@@ -414,7 +500,9 @@ TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
 }
 
 TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
-    // Press and drag send nothing; the release sends the pair at its own position.
+    // With clicks only, press and drag send nothing; the release sends the pair at its own
+    // position.
+    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
     Outcome run = this->run(
         "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; press 500 500; drag 510 520; "
         "release 100 900; click 867 389");
@@ -453,15 +541,197 @@ TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
         << run.recordText;
 }
 
-TEST_F(WindowsModule, HoverKeysAndRightClicksOnThePanelSendNothingToThePage) {
-    // The press gives the panel the keyboard; only the click's own pair reaches the page.
-    const Outcome run = this->run(
-        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; hover 500 500; key a; "
-        "key space; rightclick 500 500; hover 120 880; wait 0.3");
+TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStaysWithTheSimulator) {
+    // The window is the page's size at desktop (100, 900): page pixel (x, y) is at
+    // (100 + x, 900 - y). Resting where it clicked, the pointer sends nothing more; moved, it
+    // hovers; a press that moves ten boxels is a drag, with the left-button flag while held;
+    // gone from the panel, the page hears it leave. With no text field on the page, a click
+    // takes no keys.
+    const std::string script =
+        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; frames 2; hover 520 480; "
+        "frames 2; press 200 800; drag 210 800; frames 1; drag 260 800; frames 1; release 300 800; hover off; "
+        "frames 2; key a; key space; rightclick 500 500";
+    Outcome run = this->run(script, [](xpsim::Host& host) {
+        EXPECT_EQ(host.stateJson().find("\"keyboard_focus\":true"), std::string::npos);
+    });
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400"}))
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x200 keys=0 data=0 x=420 y=420", "mouse kind=0x201 keys=1 data=0 x=100 y=100",
+                     "mouse kind=0x200 keys=1 data=0 x=110 y=100", "mouse kind=0x200 keys=1 data=0 x=160 y=100",
+                     "mouse kind=0x200 keys=1 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100",
+                     "mouse kind=0x2A3 keys=0 data=0 x=200 y=100"}))
         << run.recordText;
+    EXPECT_EQ(countOf(run.log, "goes to the simulator"), 2) << run.log;
     EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
+
+    // With clicks only: the click's pair and the drag's release as a click, nothing else.
+    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
+    run = this->run(script);
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x201 keys=0 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100"}))
+        << run.recordText;
+}
+
+// The stand-in's page has a text field where the input page of the real-Chromium tests has
+// one: page pixels (40, 40)-(444, 84), with the window at the page's size at desktop
+// (100, 900), so desktop (340, 838) is on it and (220, 755) is on the plain button beside it.
+class WindowsTyping : public WindowsModule {
+protected:
+    void SetUp() override {
+        WindowsModule::SetUp();
+        SetEnvironmentVariableA("CV_WEBVIEW2_TEXT_FIELD", "40,40,444,84");
+    }
+    void TearDown() override {
+        SetEnvironmentVariableA("CV_WEBVIEW2_TEXT_FIELD", nullptr);
+        WindowsModule::TearDown();
+    }
+    static bool focusIn(xpsim::Host& host) {
+        return host.stateJson().find("\"keyboard_focus\":true") != std::string::npos;
+    }
+    // Runs a piece of script in the running host; the focus afterwards.
+    static bool focusAfter(xpsim::Host& host, const std::string& script) {
+        std::string error;
+        EXPECT_TRUE(host.run(script, error)) << error;
+        return focusIn(host);
+    }
+    // The DevTools calls the plugin made for page input, as "METHOD PARAMETERS".
+    static Lines inputCalls(const Lines& record) {
+        Lines calls;
+        for (const std::string& line : linesStartingWith(record, "devtools Input.")) calls.push_back(line.substr(9));
+        return calls;
+    }
+    // "type key modifiers" of each key event and the text of each insertText, in order.
+    static Lines typing(const Lines& record) {
+        Lines seen;
+        for (const std::string& call : inputCalls(record)) {
+            const auto params = nlohmann::json::parse(call.substr(call.find(' ') + 1));
+            if (call.rfind("Input.insertText ", 0) == 0)
+                seen.push_back("text " + params["text"].get<std::string>());
+            else
+                seen.push_back(params["type"].get<std::string>() + " " + params["key"].get<std::string>() + " " +
+                               std::to_string(params["modifiers"].get<int>()));
+        }
+        return seen;
+    }
+    const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
+};
+
+TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsThePagesFocus) {
+    bool plain = true, field = false, entered = true, again = false, escaped = true;
+    Outcome run = this->run(show_, [&](xpsim::Host& host) {
+        plain = focusAfter(host, "click 220 755; wait 0.3");
+        field = focusAfter(host, "click 340 838; wait-focus on 3");
+        entered = focusAfter(host,
+                             "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
+        again = focusAfter(host, "click 340 838; wait-focus on 3");
+        escaped = focusAfter(host, "key escape; key x; frames 2");
+    });
+    EXPECT_FALSE(plain) << "a click on a plain button takes no keys";
+    EXPECT_TRUE(field) << "a click on the text field takes the keys";
+    EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
+    EXPECT_TRUE(again);
+    EXPECT_FALSE(escaped) << "Escape gives the keys back";
+    EXPECT_EQ(countOf(run.log, "xpsim: key 'x' goes to the simulator"), 1) << run.log;
+
+    // The page's focus reports are set up before the page is loaded, and their events listened to.
+    const auto loaded = std::find_if(run.record.begin(), run.record.end(),
+                                     [](const std::string& line) { return line.rfind("navigate ", 0) == 0; });
+    const Lines beforeTheLoad(run.record.begin(), loaded);
+    EXPECT_TRUE(inOrder(beforeTheLoad, {"devtools-receiver Runtime.bindingCalled",
+                                        "add DevToolsProtocolEventReceived Runtime.bindingCalled token=1",
+                                        "devtools Runtime.enable {}", "devtools Page.enable {}",
+                                        "devtools Runtime.addBinding {\"executionContextName\":\"corvane-panel-input\","
+                                        "\"name\":\"cvTextFocus\"}"}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(beforeTheLoad, "devtools Page.addScriptToEvaluateOnNewDocument ").size(), 1u)
+        << run.recordText;
+    // The load comes from the handler of the last of the four answers, whose own record line
+    // follows it.
+    EXPECT_EQ(linesStartingWith(beforeTheLoad, "devtools answered").size(), 3u) << run.recordText;
+    // Exactly the text typed reached the field, whole characters as text and the editing keys
+    // as presses, Shift with the capitals; Escape never reaches the page.
+    EXPECT_NE(std::find(run.record.begin(), run.record.end(), "field submitted text=KSEA \xE2\x86\x92 KPDX 12"),
+              run.record.end())
+        << run.recordText;
+    // Shift is held down in the page over a run of capitals, as on a keyboard.
+    const Lines capitals[] = {{"K", "S", "E", "A"}, {"K", "P", "D", "X"}};
+    Lines expected;
+    for (const Lines& run : capitals) {
+        if (!expected.empty()) expected.insert(expected.end(), {"text  ", "text \xE2\x86\x92", "text  "});
+        expected.push_back("rawKeyDown Shift 8");
+        for (const std::string& letter : run) expected.push_back("text " + letter);
+        expected.push_back("keyUp Shift 0");
+    }
+    expected.insert(expected.end(), {"text  ", "text 1", "text 2", "text 3", "text 4", "rawKeyDown Backspace 0",
+                                     "keyUp Backspace 0", "rawKeyDown Backspace 0", "keyUp Backspace 0",
+                                     "keyDown Enter 0", "keyUp Enter 0"});
+    EXPECT_EQ(typing(run.record), expected) << run.recordText;
+    // Every call was answered, and none was made on a closed browser.
+    EXPECT_EQ(run.recordText.find("closed "), std::string::npos) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0) << run.log;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+
+    // With clicks only: the page gets its clicks and nothing else, and the keys stay with the
+    // simulator, the text field's click included.
+    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
+    bool taken = false;
+    run = this->run(show_, [&](xpsim::Host& host) {
+        taken = focusAfter(host, "click 340 838; wait 0.5; type ab; key enter");
+    });
+    EXPECT_FALSE(taken);
+    EXPECT_TRUE(inputCalls(run.record).empty()) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "xpsim: type: 2 of 2 keys go to the simulator"), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "xpsim: key enter goes to the simulator"), 1) << run.log;
+}
+
+// A browser that never answers the commands setting up the page's focus reports still gets its
+// page, 5 s later, with one line; the held answers are the runtime's to drop after stop.
+TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSeconds) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "hold-devtools");
+    const std::string line =
+        "CV: WebView2 did not set up the page's focus reports in time; loading the page without them.\n";
+    Lines early;
+    const Outcome run = this->run(show_, [&](xpsim::Host& host) {
+        std::string error;
+        EXPECT_TRUE(host.run("wait 4", error)) << error;
+        early = readLines(root_ + "record.txt");
+        EXPECT_TRUE(runUntil(host, 3, [&] { return host.log().find(line) != std::string::npos; })) << host.log();
+    });
+    EXPECT_TRUE(linesStartingWith(early, "navigate ").empty()) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, line), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"), 1) << run.log;
+}
+
+// The keys come back to the simulator when the page that had them goes: its browser exits (a
+// new one is brought up), or its page process crashes (the page is loaded again). Nothing is
+// sent to a browser that is gone, and a new browser's page gets its focus reports again.
+TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
+    const std::pair<const char*, const char*> faults[] = {
+        {"browser-exit@6", "CV: WebView2's browser process exited"},
+        {"render-exit@6", "CV: WebView2's page process exited"}};
+    for (const auto& [fault, line] : faults) {
+        SCOPED_TRACE(fault);
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", fault);
+        bool typing = false, afterFault = true, again = false;
+        const Outcome run = this->run(show_, [&, line = std::string(line)](xpsim::Host& host) {
+            typing = focusAfter(host, "click 340 838; wait-focus on 3; key shift+left");
+            // Given back in the very frame the failure is told, Shift and all: not only once a
+            // new page reports its focus.
+            EXPECT_TRUE(runUntil(host, 5, [&] { return host.log().find(line) != std::string::npos; }));
+            afterFault = focusIn(host);
+            // The fault comes back with every new browser: once is enough.
+            SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
+            again = focusAfter(host, "wait 2.5; click 340 838; wait-focus on 3");
+        });
+        EXPECT_TRUE(typing);
+        EXPECT_FALSE(afterFault) << run.recordText;
+        EXPECT_TRUE(again) << "the page that came back reports its focus too";
+        EXPECT_EQ(run.recordText.find("closed CallDevToolsProtocolMethod"), std::string::npos) << run.recordText;
+        EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    }
 }
 
 TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
@@ -536,7 +806,8 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
             EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n" << run.recordText;
         if (comesUp) {
             EXPECT_GE(shown, 1);
-            EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
+            // The click's pair, and the pointer resting there leaving the page at stop.
+            EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 3u) << run.recordText;
         }
         ASSERT_FALSE(run.record.empty());
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
@@ -568,30 +839,30 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
     }
 }
 
-TEST_F(WindowsModule, AMissingLoaderIsOneLogLineAndThePluginRunsWithoutABrowser) {
+// Without WebView2Loader.dll the plugin looks for the installed runtime itself (the tests of
+// the InstalledRuntime fixture below); with none installed, one line says what to install.
+TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsWithoutABrowser) {
     fs::remove(folder_ + "WebView2Loader.dll");
     // A loader on the DLL search path is not ours to take: only the module's folder counts.
     SetDllDirectoryA((buildFolder() + "tools\\webview2_loader").c_str());
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
     SetDllDirectoryA(nullptr);
-    // The folder as the simulator hands it out with native paths: '/' between folders.
-    std::string nativeFolder = folder_;
-    std::replace(nativeFolder.begin(), nativeFolder.end(), '\\', '/');
-    EXPECT_EQ(countOf(run.log, "CV: WebView2Loader.dll not found in " + nativeFolder + "; running without a browser.\n"),
-              1)
-        << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: "), countOf(run.log, kNoRuntime) + countOf(run.log, kNoWebview)) << run.log;
+    EXPECT_EQ(countOf(run.log, kNoRuntime), 1) << run.log;
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
 
     // A file that is there but is no loader for this process (the 32-bit one, say) is named
-    // as such, with the system's error.
+    // as such, with the system's error, and the installed runtime is looked for all the same.
     std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
     const Outcome wrong = this->run("frames 5");
-    EXPECT_EQ(countOf(wrong.log, "CV: " + nativeFolder + "WebView2Loader.dll could not be loaded (error " +
-                                     std::to_string(ERROR_BAD_EXE_FORMAT) + "); running without a browser.\n"),
+    EXPECT_EQ(countOf(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
+                                     std::to_string(ERROR_BAD_EXE_FORMAT) +
+                                     "); looking for the installed runtime instead.\n"),
               1)
         << wrong.log;
+    EXPECT_EQ(countOf(wrong.log, kNoRuntime), 1) << wrong.log;
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {
@@ -751,6 +1022,8 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
+        // The zoom step of an earlier case is saved at its quit; each case starts at 50 %.
+        fs::remove(folder_ + "cv_settings.ini");
         int before = -1, after = -1;
         const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
             ASSERT_TRUE(runUntil(host, 60, [&] { return host.log().find(c.line) != std::string::npos; })) << host.log();
@@ -940,4 +1213,264 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
     }
 }
 
+// What a pilot who unpacked the package has: no WebView2Loader.dll anywhere, and the Evergreen
+// runtime installed per machine, per user or both. The plugin finds the newest usable one as
+// the loader would, loads its client library, and lets go of it at stop once the runtime says
+// it may.
+class InstalledRuntime : public WindowsModule {
+protected:
+    void SetUp() override {
+        WindowsModule::SetUp();
+        fs::remove(folder_ + "WebView2Loader.dll");
+    }
+
+    // The stand-in's client library installed as `version` under this test's folder, which
+    // the registry of `scope` names. Returns the version folder.
+    std::wstring install(evergreen::Scope scope, const std::wstring& version) {
+        const std::wstring application = fs::path(root_).wstring() +
+                                         (scope == evergreen::Scope::PerMachine ? L"machine" : L"user") +
+                                         L"\\EdgeWebView\\Application";
+        const std::wstring folder = evergreen::installRuntime(
+            scope, application, version,
+            fs::path(buildFolder()).wstring() + L"tools\\webview2_loader\\EmbeddedBrowserWebView.dll");
+        EXPECT_FALSE(folder.empty()) << GetLastError();
+        return folder;
+    }
+
+    static std::string clientLibraryOf(const std::wstring& versionFolder) {
+        return utf8(versionFolder) + "\\EBWebView\\x64\\EmbeddedBrowserWebView.dll";
+    }
+
+    // The version the plugin asked for its environment.
+    static std::string versionAskedFor(const Outcome& run) {
+        const Lines asked = linesStartingWith(run.record, "create-environment-internal ");
+        if (asked.size() != 1) return "asked " + std::to_string(asked.size()) + " times";
+        const std::size_t at = asked[0].find(" version=") + 9;
+        return asked[0].substr(at, asked[0].find(' ', at) - at);
+    }
+
+    static std::string usingLine(const std::wstring& versionFolder, const std::string& version) {
+        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(utf8(versionFolder)) + "\n";
+    }
+};
+
+TEST_F(InstalledRuntime, WithNoLoaderBesideTheModuleTheRuntimeIsFoundAndThePanelFillsClicksAndZooms) {
+    const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
+    std::vector<std::uint8_t> desktop;
+    int width = 0, height = 0;
+    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * 1280 + 108) * 4;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5",
+                                  [&](xpsim::Host& host) {
+                                      // Frames run until a decoded snapshot is on screen, for
+                                      // at most 20 s.
+                                      std::string error;
+                                      for (const ULONGLONG giveUp = GetTickCount64() + 20000;
+                                           GetTickCount64() < giveUp;) {
+                                          host.readDesktop(desktop, width, height);
+                                          if (desktop.size() > topLeft + 2 && desktop[topLeft] == 0xFF &&
+                                              desktop[topLeft + 1] == 0 && desktop[topLeft + 2] == 0)
+                                              break;
+                                          ASSERT_TRUE(host.run("frames 1", error)) << error;
+                                      }
+                                      EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error))
+                                          << error;
+                                  });
+    EXPECT_TRUE(inOrder(run.record, {"create-environment-internal check-running=1 runtime-type=0 user-data=(null) "
+                                     "options=null version=120.0.2210.91 apartment=sta",
+                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
+                                     "visible 1", "zoom 0.500000"}))
+        << run.recordText;
+    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
+    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
+              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
+    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
+              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
+                     "mouse kind=0x2A3 keys=0 data=0 x=400 y=400"}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
+    // One line names the runtime; the client library went at stop, after every object and
+    // COM, as the runtime allowed.
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, usingLine(folder, "120.0.2210.91")), 1) << run.log;
+    ASSERT_FALSE(run.record.empty());
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_EQ(GetModuleHandleA(clientLibraryOf(folder).c_str()), nullptr);
+    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+}
+
+TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
+    // Per user only, as the installer does without administrator rights.
+    const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
+    Outcome run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+    EXPECT_EQ(countOf(run.log, usingLine(user121, "121.0.0.1")), 1) << run.log;
+
+    // Side by side with an older per-machine one: versions compare as numbers, not as text.
+    install(evergreen::Scope::PerMachine, L"99.0.0.5");
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+
+    // And with a newer per-machine one.
+    const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "122.0.0.3") << run.recordText;
+    EXPECT_EQ(countOf(run.log, usingLine(machine122, "122.0.0.3")), 1) << run.log;
+    ASSERT_FALSE(run.record.empty());
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+
+    // The registry names a newer folder that is gone (an update half undone): the next best.
+    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine,
+                                           fs::path(root_).wstring() + L"gone\\130.0.0.1", L"130.0.0.1"));
+    run = this->run("frames 5");
+    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+}
+
+TEST_F(InstalledRuntime, OnlyAFolderThatIsGoneOrARuntimeTooOldIsNoRuntimeNamedInTheOneLine) {
+    const std::wstring gone = fs::path(root_).wstring() + L"gone\\130.0.0.1";
+    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine, gone, L"130.0.0.1"));
+    const std::wstring old = install(evergreen::Scope::PerUser, L"85.0.564.0");
+    const Outcome run = this->run("frames 5");
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: no usable WebView2 runtime is installed (missing or too old: " +
+                                   withSlashes(utf8(gone)) + ", " + withSlashes(utf8(old)) + "); " + kInstallAdvice),
+              1)
+        << run.log;
+    EXPECT_TRUE(run.record.empty()) << run.recordText;
+}
+
+// While the runtime holds a handler of ours past stop, its client library stays loaded with the
+// pinned module, and the late answer runs in both after the host has unloaded the plugin.
+TEST_F(InstalledRuntime, TheClientLibraryStaysLoadedWhileTheRuntimeHoldsAHandlerOfOurs) {
+    const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
+                                     "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
+        << run.recordText;
+    EXPECT_TRUE(linesStartingWith(run.record, "unload ").empty()) << run.recordText;
+    EXPECT_NE(GetModuleHandleA(clientLibraryOf(folder).c_str()), nullptr);
+}
+
 }  // namespace
+
+// What a page asks of its browser. The panel is shown at the page's size at desktop (100, 900),
+// so a page point (x, y) of the dialog the panel draws is clicked at desktop (100 + x, 900 - y).
+class WindowsPageRequests : public WindowsModule {
+protected:
+    void TearDown() override {
+        for (const char* name : {"CV_WEBVIEW2_PERMISSIONS", "CV_WEBVIEW2_NEW_WINDOW"}) SetEnvironmentVariableA(name, nullptr);
+        WindowsModule::TearDown();
+    }
+    static std::string clickOn(const DialogRect& button) {
+        return "click " + std::to_string(100 + (button.left + button.right) / 2) + " " +
+               std::to_string(900 - (button.top + button.bottom) / 2);
+    }
+    static DialogLayout layoutOf(PageDialogKind kind, const std::string& message) {
+        return layoutDialog({kind, message, ""}, 768, 512);
+    }
+    const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388";
+};
+
+TEST_F(WindowsPageRequests, EachDialogIsAnsweredThroughItsDeferralAndNothingOpensOnTheDesktop) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-confirm@3,dialog-confirm@5,dialog-alert@7,dialog-prompt@9,"
+                                                "dialog-prompt@11,new-window@13,permission@14");
+    SetEnvironmentVariableA("CV_WEBVIEW2_PERMISSIONS", "2,2,3");
+    const auto confirm = layoutOf(PageDialogKind::Confirm, "Log this flight?");
+    const auto prompt = layoutOf(PageDialogKind::Prompt, "Flight number?");
+    const std::string answerEach = "; wait-focus on 10; " + clickOn(confirm.ok) +
+                                   "; wait-focus off 1; wait-focus on 10; key escape; wait-focus off 1; "
+                                   "wait-focus on 10; key enter; wait-focus off 1; "
+                                   "wait-focus on 10; type 12; key backspace; type 3; key enter; wait-focus off 1; "
+                                   "wait-focus on 10; " + clickOn(prompt.cancel) + "; wait-focus off 1";
+    const Outcome run = this->run(show_ + answerEach, [&](xpsim::Host& host) {
+        EXPECT_TRUE(runUntil(host, 10, [&] {
+            return linesStartingWith(readLines(root_ + "record.txt"), "permission kind=3 state").size() == 1;
+        })) << host.log();
+    });
+    EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
+    // WebView2's own dialogs are off before the page loads, and every handler is removed at stop.
+    EXPECT_TRUE(inOrderStarting(run.record, {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=",
+                                             "navigate "}))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "settings ").size(), 1u) << run.recordText;
+    for (const char* event : {"ScriptDialogOpening", "NewWindowRequested", "PermissionRequested"}) {
+        EXPECT_EQ(linesStartingWith(run.record, std::string("add ") + event + " token=").size(), 1u) << event;
+        EXPECT_EQ(linesStartingWith(run.record, std::string("remove ") + event + " token=").size(), 1u) << event;
+    }
+    // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
+    // and its Cancel by a click: each held open by a deferral until then.
+    EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
+              (Lines{"script-dialog confirm opened", "script-dialog confirm answered accept=1 result= deferred=1",
+                     "script-dialog confirm opened", "script-dialog confirm answered accept=0 result= deferred=1",
+                     "script-dialog alert opened", "script-dialog alert answered accept=1 result= deferred=1",
+                     "script-dialog prompt opened", "script-dialog prompt answered accept=1 result=AB13 deferred=1",
+                     "script-dialog prompt opened", "script-dialog prompt answered accept=0 result= deferred=1"}))
+        << run.recordText;
+    EXPECT_EQ(run.recordText.find("capture while the page's dialog is open"), std::string::npos) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a confirm dialog;"), 2) << run.log;
+    EXPECT_EQ(run.log.find("Log this flight"), std::string::npos) << run.log;
+    // The new window is none: the panel's page goes there instead.
+    EXPECT_TRUE(inOrder(run.record, {"new-window https://panel.example/logbook requested",
+                                     "navigate https://panel.example/logbook",
+                                     "new-window https://panel.example/logbook handled: no window"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << run.log;
+    // Every permission denied, one line per kind.
+    EXPECT_EQ(linesStartingWith(run.record, "permission kind="),
+              (Lines{"permission kind=2 requested", "permission kind=2 requested", "permission kind=3 requested",
+                     "permission kind=2 state=2", "permission kind=2 state=2", "permission kind=3 state=2"}))
+        << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked for the camera; refused.\n"), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked for the location; refused.\n"), 1) << run.log;
+    EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+}
+
+// The leave-page question of our own periodic reload is answered "leave" at once; one before a
+// navigation the page started is the pilot's; a question still open at stop is cancelled
+// through its deferral; a new window at an address that is no web page is not followed, and a
+// download is refused.
+TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtStopAndDownloadsRefused) {
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary)
+        << "[General]\r\nrefreshWebPageSecs = 2\r\nWebURL = http://example.test/panel\r\n";
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question");
+    Outcome run = this->run(show_ + "; wait 5");
+    EXPECT_EQ(linesStartingWith(run.record, "script-dialog leave answered"),
+              Lines(2, "script-dialog leave answered accept=1 result= deferred=0"))
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigation stayed").size(), 0u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << run.log;
+    EXPECT_EQ(run.log.find("leave-page dialog"), std::string::npos) << run.log;
+
+    // The page's own new window: the pilot is asked whether to leave, and stays.
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << "[General]\r\nrefreshWebPageSecs = 0\r\n";
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question,new-window@3,dialog-confirm@5");
+    const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
+    run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
+    EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a leave-page dialog;"), 1) << run.log;
+    EXPECT_TRUE(inOrderStarting(run.record, {"script-dialog leave answered accept=0 result= deferred=1",
+                                     "navigation stayed: the page was not left",
+                                     "script-dialog confirm opened", "remove ScriptDialogOpening token=",
+                                     "script-dialog confirm answered accept=0 result= deferred=1"}))
+        << run.recordText;
+    EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+
+    // And a download is cancelled, with WebView2's own download UI kept away.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
+    SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
+    run = this->run(show_ + "; wait 3");
+    EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
+    EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u)
+        << run.recordText;
+    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window at an address that is not a web page; it was "
+                               "closed.\n"),
+              1)
+        << run.log;
+}

@@ -2,8 +2,9 @@
 # scripts/xpsim-wine the way a new user runs it: right after winepath, with Unix paths, here in
 # a folder named in Cyrillic and Chinese, and a script that shows the panel and takes a
 # screenshot. The corner marks
-# and the grey of the stand-in browser's page must be on it, upright. Then a module that does
-# not exist: xpsim.exe's exit status 1 comes through.
+# and the grey of the stand-in browser's page must be on it, upright. Then a settings file that
+# is a link (made here, as Wine cannot make one), and a module that does not exist: xpsim.exe's
+# exit status 1 comes through.
 #   xpsim_wine_test.sh XPSIM_EXE MODULE STANDIN_LOADER PNG_PIXELS_EXE STANDIN_RUNTIME
 set -uo pipefail
 xpsim=$1 module=$2 loader=$3 pixels=$4 runtime=$5
@@ -38,6 +39,17 @@ expected=$'ff0000\n00ff00\n0000ff\nffff00\n606060'
 actual=$(wine "$pixels" "Z:${shot//\//\\}" 108 188 859 188 108 683 859 683 484 435 | tr -d '\r')
 check "corner marks and page grey on the screenshot" test "$actual" = "$expected"
 [ "$actual" = "$expected" ] || printf 'expected:\n%s\nactual:\n%s\n' "$expected" "$actual"
+timeout 60 wineserver -w
+
+# The pilot keeps the settings elsewhere and links to them: the zoom step reaches that file,
+# and the link stays a link.
+printf '[General]\r\nzoomLevel = 0.5\r\n' > "$work/kept.ini"
+rm -f "$plugin/cv_settings.ini"
+ln -s "$work/kept.ini" "$plugin/cv_settings.ini"
+XPSIM_EXE=$xpsim "$repo/scripts/xpsim-wine" --log "$work/log-link.txt" "$plugin/Corvane_Toolbar.xpl" \
+    -e "command Corvane/IncreaseWebZoom; frames 5; quit"
+check "a linked settings file stays a link" test -L "$plugin/cv_settings.ini"
+check "the zoom step is in the file the link names" grep -q "zoomLevel = 0.550000" "$work/kept.ini"
 timeout 60 wineserver -w
 
 XPSIM_EXE=$xpsim "$repo/scripts/xpsim-wine" "$work/no such module.xpl" 2>/dev/null

@@ -7,7 +7,9 @@
 //                     line: "<method> <params>" (plus " session=<id>" for page commands),
 //                     each written at once;
 //   CV_FAKE_CDP_CUES  optional lines of cues; N counts snapshot requests from 1, "N+" means
-//                     that snapshot and every later one:
+//                     that snapshot and every later one. A line "browser K: CUE" is obeyed
+//                     only by the K-th browser started with these cues (counted by the
+//                     "argv" lines in the log), the others ignore it:
 //     size W H            snapshots are W x H pixels (768 x 512 otherwise)
 //     fail N[+]           the snapshot gets an error reply
 //     hang N[+]           the snapshot is never answered
@@ -23,8 +25,35 @@
 //     silent              commands are read and logged, and none is answered
 //     navigate-takes SECONDS  Page.navigate is answered SECONDS after it was asked for, and,
 //                         as in Chromium, a snapshot asked for meanwhile is never answered
+//     held-until-navigation N[+]  the snapshot is not answered until the next navigation
+//                         commits, and then, as Chromium often does, never
+//     page-navigates N    when the snapshot is asked for, the page commits a navigation of its
+//                         own (a clicked link, say), and the snapshot is never answered
 //     lock-profile        it takes the profile's lock as Chromium does (below), and gives it
 //                         up when it is closed
+//     text-field L T R B  the page has a text field over that rectangle of CSS pixels: after
+//                         each left-button release it reports, as the page's focus script
+//                         does, whether the focus takes text (the release was inside)
+//     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
+//     dialog N KIND [TEXT]  when the snapshot is asked for, the page opens a dialog of KIND
+//                         (alert, confirm, prompt or beforeunload) with the message TEXT
+//                         (Page.javascriptDialogOpening). As in Chromium the page is blocked:
+//                         that snapshot, and any asked for meanwhile, is answered only after
+//                         Page.handleJavaScriptDialog, which is followed by
+//                         Page.javascriptDialogClosed
+//     dialog-default TEXT a prompt's default text
+//     leave-question      the page asks before it is left: every Page.navigate after the
+//                         first opens a beforeunload dialog, and is answered once that is (a
+//                         navigation the answer cancels gets the error text net::ERR_ABORTED)
+//     new-window N URL    when the snapshot is asked for, the page opens a new window: once
+//                         Target.setDiscoverTargets has been received, Target.targetCreated
+//                         tells of a page target at about:blank, then Target.targetInfoChanged
+//                         of it at URL
+//     download N          when the snapshot is asked for, the page starts a download
+//                         (Browser.downloadWillBegin)
+//
+// As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
+// has been received, each commit is told with a Page.frameNavigated event for the main frame.
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
@@ -40,6 +69,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -65,7 +95,7 @@ struct Cue {
 
 struct Cues {
     int width = 768, height = 512;
-    Cue fail, hang, late, garbagePng, garbageFrame, exitAt;
+    Cue fail, hang, late, garbagePng, garbageFrame, exitAt, heldUntilNavigation, pageNavigates;
     double lateSeconds = 0;
     double navigateSeconds = 0;
     bool noPage = false;
@@ -74,6 +104,12 @@ struct Cues {
     bool lockProfile = false;
     int exitAtStart = -1;
     std::set<std::string> refused;
+    bool textField = false;
+    double fieldLeft = 0, fieldTop = 0, fieldRight = 0, fieldBottom = 0;
+    std::string exitOnText;
+    Cue dialogAt, newWindowAt, downloadAt;
+    std::string dialogKind, dialogText, dialogDefault, newWindowUrl;
+    bool leaveQuestion = false;
 };
 
 Cue parseCue(const std::string& text) {
@@ -83,16 +119,35 @@ Cue parseCue(const std::string& text) {
     return cue;
 }
 
+// Which browser this is among those started with the same log: the number of "argv" lines
+// in it, this one's included.
+int browserNumber() {
+    const char* path = std::getenv("CV_FAKE_CDP_LOG");
+    if (path == nullptr) return 1;
+    std::ifstream in(path);
+    int n = 0;
+    for (std::string line; std::getline(in, line);) n += line.rfind("argv", 0) == 0 ? 1 : 0;
+    return n;
+}
+
 Cues readCues() {
     Cues cues;
     const char* path = std::getenv("CV_FAKE_CDP_CUES");
     if (path == nullptr) return cues;
     std::ifstream in(path);
+    const int browser = browserNumber();
     std::string line;
     while (std::getline(in, line)) {
         std::istringstream words(line);
         std::string key, value;
-        words >> key >> value;
+        words >> key;
+        if (key == "browser") {
+            std::string number;
+            words >> number;
+            if (std::atoi(number.c_str()) != browser) continue;
+            words >> key;
+        }
+        words >> value;
         if (key == "size") {
             cues.width = std::atoi(value.c_str());
             words >> cues.height;
@@ -123,6 +178,29 @@ Cues readCues() {
             cues.lockProfile = true;
         } else if (key == "exit-at-start") {
             cues.exitAtStart = std::atoi(value.c_str());
+        } else if (key == "text-field") {
+            cues.textField = true;
+            cues.fieldLeft = std::atof(value.c_str());
+            words >> cues.fieldTop >> cues.fieldRight >> cues.fieldBottom;
+        } else if (key == "exit-on-text") {
+            cues.exitOnText = value;
+        } else if (key == "dialog") {
+            cues.dialogAt = parseCue(value);
+            words >> cues.dialogKind;
+            std::getline(words >> std::ws, cues.dialogText);
+        } else if (key == "dialog-default") {
+            cues.dialogDefault = line.substr(line.find(value));
+        } else if (key == "leave-question") {
+            cues.leaveQuestion = true;
+        } else if (key == "new-window") {
+            cues.newWindowAt = parseCue(value);
+            words >> cues.newWindowUrl;
+        } else if (key == "download") {
+            cues.downloadAt = parseCue(value);
+        } else if (key == "held-until-navigation") {
+            cues.heldUntilNavigation = parseCue(value);
+        } else if (key == "page-navigates") {
+            cues.pageNavigates = parseCue(value);
         }
     }
     return cues;
@@ -256,9 +334,35 @@ int main(int argc, char** argv) {
     int snapshots = 0;
 
     using Clock = std::chrono::steady_clock;
-    // Replies held back by "late" and "navigate-takes".
-    std::vector<std::pair<Clock::time_point, nlohmann::json>> delayed;
+    // What "late" and "navigate-takes" hold back: replies, and commits.
+    std::vector<std::pair<Clock::time_point, std::function<void()>>> delayed;
     Clock::time_point navigatingUntil;
+    // Snapshots held by "held-until-navigation": dropped, unanswered, at the next commit.
+    int heldSnapshots = 0;
+    bool pageEnabled = false;
+    int loaders = 0;
+    auto commit = [&](const std::string& loader) {
+        if (heldSnapshots > 0) logLine("dropped " + std::to_string(heldSnapshots) + " snapshot(s) at a commit");
+        heldSnapshots = 0;
+        if (!pageEnabled) return;
+        sendMessage({{"method", "Page.frameNavigated"},
+                     {"params", {{"frame", {{"id", "FAKE-FRAME"}, {"loaderId", loader}, {"url", "https://panel.example/"}}},
+                                 {"type", "Navigation"}}},
+                     {"sessionId", sessionId}});
+    };
+
+    // An open dialog blocks the page: what waits for its answer is run with it (true: accepted).
+    bool dialogOpen = false;
+    std::vector<std::function<void(bool)>> afterDialog;
+    auto openDialog = [&](const std::string& kind, const std::string& text) {
+        dialogOpen = true;
+        sendMessage({{"method", "Page.javascriptDialogOpening"},
+                     {"params", {{"url", "https://panel.example/"}, {"message", text}, {"type", kind},
+                                 {"hasBrowserHandler", false}, {"defaultPrompt", kind == "prompt" ? cues.dialogDefault : ""}}},
+                     {"sessionId", sessionId}});
+    };
+    bool discovering = false;
+    int navigations = 0;
 
     std::string buffer;
     char chunk[65536];
@@ -268,8 +372,9 @@ int main(int argc, char** argv) {
         for (auto it = delayed.begin(); it != delayed.end();) {
             const auto now = Clock::now();
             if (it->first <= now) {
-                sendMessage(it->second);
+                const auto action = std::move(it->second);
                 it = delayed.erase(it);
+                action();
                 continue;
             }
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(it->first - now).count();
@@ -318,19 +423,82 @@ int main(int argc, char** argv) {
                 sendMessage({{"method", "Target.attachedToTarget"},
                              {"params", {{"sessionId", sessionId}, {"waitingForDebugger", false}}}});
                 reply["result"] = {{"sessionId", sessionId}};
+            } else if (method == "Page.enable") {
+                pageEnabled = true;
+                reply["result"] = nlohmann::json::object();
             } else if (method == "Page.navigate") {
-                reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", "FAKE-LOADER"}};
+                const std::string loader = "FAKE-LOADER-" + std::to_string(++loaders);
+                reply["result"] = {{"frameId", "FAKE-FRAME"}, {"loaderId", loader}};
+                auto answerAndCommit = [&, reply, loader] {
+                    sendMessage(reply);
+                    commit(loader);
+                };
+                if (cues.leaveQuestion && ++navigations > 1 && !dialogOpen) {
+                    openDialog("beforeunload", "");
+                    afterDialog.push_back([&, reply, answerAndCommit](bool leave) {
+                        if (leave) return answerAndCommit();
+                        nlohmann::json cancelled = reply;
+                        cancelled["result"] = {{"frameId", "FAKE-FRAME"}, {"errorText", "net::ERR_ABORTED"}};
+                        sendMessage(cancelled);
+                    });
+                    continue;
+                }
                 if (cues.navigateSeconds > 0) {
                     navigatingUntil = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                          std::chrono::duration<double>(cues.navigateSeconds));
-                    delayed.emplace_back(navigatingUntil, reply);
+                    delayed.emplace_back(navigatingUntil, answerAndCommit);
+                } else {
+                    answerAndCommit();
+                }
+                continue;
+            } else if (method == "Page.handleJavaScriptDialog") {
+                if (!dialogOpen) {
+                    reply["error"] = {{"code", -32602}, {"message", "No dialog is showing"}};
+                    sendMessage(reply);
                     continue;
                 }
+                dialogOpen = false;
+                const bool accepted = params.value("accept", false);
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                sendMessage({{"method", "Page.javascriptDialogClosed"},
+                             {"params", {{"result", accepted}, {"userInput", params.value("promptText", "")}}},
+                             {"sessionId", sessionId}});
+                auto waiting = std::move(afterDialog);
+                afterDialog.clear();
+                for (auto& action : waiting) action(accepted);
+                continue;
+            } else if (method == "Target.setDiscoverTargets") {
+                discovering = params.value("discover", false);
+                reply["result"] = nlohmann::json::object();
             } else if (method == "Page.captureScreenshot") {
                 ++snapshots;
                 if (cues.exitAt.matches(snapshots)) return 0;
+                if (cues.downloadAt.matches(snapshots))
+                    sendMessage({{"method", "Browser.downloadWillBegin"},
+                                 {"params", {{"frameId", "FAKE-FRAME"}, {"guid", "FAKE-DOWNLOAD"},
+                                             {"url", "https://panel.example/flight.csv"}, {"suggestedFilename", "flight.csv"}}}});
+                if (cues.newWindowAt.matches(snapshots) && discovering) {
+                    const std::string id = "FAKE-WINDOW-" + std::to_string(snapshots);
+                    nlohmann::json info = {{"targetId", id}, {"type", "page"}, {"title", ""}, {"url", "about:blank"},
+                                           {"attached", false}, {"openerId", targetId}};
+                    sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
+                    info["url"] = cues.newWindowUrl;
+                    sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
+                }
+                if (cues.dialogAt.matches(snapshots) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);
                 if (Clock::now() < navigatingUntil) continue;
                 if (cues.hang.matches(snapshots)) continue;
+                if (cues.heldUntilNavigation.matches(snapshots)) {
+                    ++heldSnapshots;
+                    continue;
+                }
+                if (cues.pageNavigates.matches(snapshots)) {
+                    ++heldSnapshots;
+                    logLine("the page navigates");
+                    commit("FAKE-LOADER-PAGE-" + std::to_string(snapshots));
+                    continue;
+                }
                 if (cues.garbageFrame.matches(snapshots)) {
                     writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));
                     continue;
@@ -343,12 +511,27 @@ int main(int argc, char** argv) {
                 } else {
                     reply["result"] = {{"data", snapshotData(cues.width, cues.height, snapshots)}};
                 }
+                if (dialogOpen) {
+                    afterDialog.push_back([reply](bool) { sendMessage(reply); });
+                    continue;
+                }
                 if (cues.late.matches(snapshots)) {
                     const auto after = std::chrono::duration_cast<Clock::duration>(
                         std::chrono::duration<double>(cues.lateSeconds));
-                    delayed.emplace_back(Clock::now() + after, reply);
+                    delayed.emplace_back(Clock::now() + after, [reply] { sendMessage(reply); });
                     continue;
                 }
+            } else if (method == "Input.dispatchMouseEvent" && cues.textField && params.value("type", "") == "mouseReleased") {
+                const double x = params.value("x", -1.0), y = params.value("y", -1.0);
+                const bool inside = x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                sendMessage({{"method", "Runtime.bindingCalled"},
+                             {"params", {{"name", "cvTextFocus"}, {"payload", inside ? "1" : "0"}, {"executionContextId", 1}}},
+                             {"sessionId", sessionId}});
+                continue;
+            } else if (method == "Input.insertText" && !cues.exitOnText.empty() && params.value("text", "") == cues.exitOnText) {
+                return 0;
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;
                 if (cues.lockProfile && !profile.empty()) ::unlink((profile + "/SingletonLock").c_str());

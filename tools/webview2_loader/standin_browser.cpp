@@ -5,8 +5,12 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
+#include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +18,8 @@
 #include "platform/com_callback.h"
 #include "snapshot_pattern.h"
 #include "standin_completions.h"
+#include "standin_page.h"
+#include "standin_page_requests.h"
 #include "standin_support.h"
 #include "wic_png_encoder.h"
 
@@ -34,8 +40,11 @@ namespace {
     HRESULT STDMETHODCALLTYPE name params override { return E_NOTIMPL; }
 
 // Every method answers E_NOTIMPL until a stand-in class overrides it.
-struct WebViewBase : ICoreWebView2 {
+struct WebViewBase : ICoreWebView2_4 {
     CV_WEBVIEW_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_2_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_3_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_WEBVIEW2_4_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 struct ControllerBase : ICoreWebView2Controller {
     CV_CONTROLLER_METHODS(STANDIN_NOT_IMPLEMENTED)
@@ -53,6 +62,9 @@ struct ProcessFailedArgsBase : ICoreWebView2ProcessFailedEventArgs {
 };
 struct NavigationCompletedArgsBase : ICoreWebView2NavigationCompletedEventArgs {
     CV_NAVIGATION_COMPLETED_ARGS_METHODS(STANDIN_NOT_IMPLEMENTED)
+};
+struct DevToolsEventReceiverBase : ICoreWebView2DevToolsProtocolEventReceiver {
+    CV_DEVTOOLS_EVENT_RECEIVER_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 
 // Reference counting and the live-object count shared by the stand-in objects.
@@ -129,6 +141,11 @@ struct Browser {
     bool answering = true;     // stop-answering: later captures are held
     ULONGLONG unresponsiveToldAt = 0;
     WebView* view = nullptr;   // its view, while that exists
+    StandInPage content;       // what the page makes of the plugin's input
+    // The view's settings: whether WebView2 shows the page's dialogs itself.
+    std::shared_ptr<bool> defaultDialogs = std::make_shared<bool>(true);
+    int dialogsOpen = 0;       // the page is blocked while one is
+    bool pageLoaded = false;   // a document has been loaded: leaving it may be questioned
 
     // True, with the call recorded, when the call must fail because the browser has exited.
     bool refuses(const char* call) const {
@@ -188,6 +205,124 @@ public:
     }
 };
 
+class DevToolsEventArgs final : public ICoreWebView2DevToolsProtocolEventReceivedEventArgs, public Counted {
+public:
+    explicit DevToolsEventArgs(std::wstring json) : json_(std::move(json)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2DevToolsProtocolEventReceivedEventArgs*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+    // As the runtime hands strings over: the caller frees it with CoTaskMemFree.
+    HRESULT STDMETHODCALLTYPE get_ParameterObjectAsJson(LPWSTR* json) override {
+        if (json == nullptr) return E_POINTER;
+        const std::size_t bytes = (json_.size() + 1) * sizeof(wchar_t);
+        *json = static_cast<LPWSTR>(CoTaskMemAlloc(bytes));
+        if (*json == nullptr) return E_OUTOFMEMORY;
+        std::memcpy(*json, json_.c_str(), bytes);
+        return S_OK;
+    }
+
+private:
+    std::wstring json_;
+};
+
+std::wstring widen(const std::string& text) {
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    if (size <= 1) return std::wstring();
+    std::wstring out(static_cast<std::size_t>(size - 1), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, out.data(), size);
+    return out;
+}
+
+// One DevTools event's receiver: the handlers the client registered on it.
+class DevToolsEventReceiver final : public DevToolsEventReceiverBase, public Counted {
+public:
+    DevToolsEventReceiver(std::string event, std::shared_ptr<Browser> browser)
+        : event_(std::move(event)), browser_(std::move(browser)) {}
+    ~DevToolsEventReceiver() override {
+        if (!handlers_.empty())
+            record(format("receiver %s released with %d handler(s) registered", event_.c_str(),
+                          static_cast<int>(handlers_.size())));
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr) return E_POINTER;
+        *object = nullptr;
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2DevToolsProtocolEventReceiver))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2DevToolsProtocolEventReceiver*>(this);
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return addReference(); }
+    ULONG STDMETHODCALLTYPE Release() override { return releaseReference(); }
+
+    HRESULT STDMETHODCALLTYPE add_DevToolsProtocolEventReceived(IUnknown* handler, WebView2EventToken* token) override {
+        checkThread("add_DevToolsProtocolEventReceived");
+        if (handler == nullptr || token == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("add_DevToolsProtocolEventReceived")) return kClosed;
+        ComPtr<IUnknown> typed;
+        if (FAILED(handler->QueryInterface(IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler,
+                                           reinterpret_cast<void**>(typed.GetAddressOf())))) {
+            record("add DevToolsProtocolEventReceived refused: not a handler of that event");
+            return E_NOINTERFACE;
+        }
+        token->value = ++lastToken_;
+        handlers_[token->value] = typed;
+        record(format("add DevToolsProtocolEventReceived %s token=%lld", event_.c_str(),
+                      static_cast<long long>(token->value)));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE remove_DevToolsProtocolEventReceived(WebView2EventToken token) override {
+        checkThread("remove_DevToolsProtocolEventReceived");
+        if (browser_->refuses("remove_DevToolsProtocolEventReceived")) return kClosed;
+        const bool known = handlers_.erase(token.value) > 0;
+        record(format("remove DevToolsProtocolEventReceived %s token=%lld%s", event_.c_str(),
+                      static_cast<long long>(token.value), known ? "" : " unknown"));
+        return S_OK;
+    }
+
+    const std::string& event() const { return event_; }
+
+    // Tells every handler, through the client's message queue, the event with these parameters.
+    void raise(HWND client, ICoreWebView2* sender, const std::string& json) {
+        for (const auto& [token, handler] : handlers_) {
+            Completion completion;
+            completion.what = "devtools-event " + event_;
+            completion.client = client;
+            completion.handler = handler;
+            completion.answer = [receiver = ComPtr<DevToolsEventReceiver>(this), token = token,
+                                 sender = ComPtr<ICoreWebView2>(sender), json](Completion& c) {
+                if (!receiver->handlers_.count(token)) {
+                    record("devtools-event not told: the handler was removed");
+                    return S_OK;
+                }
+                const auto args = adoptComReference<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
+                    new DevToolsEventArgs(widen(json)));
+                return handlerOf<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(c)->Invoke(sender.Get(),
+                                                                                                    args.Get());
+            };
+            owe(std::move(completion));
+        }
+    }
+
+    // A browser process that exits lets go of every handler.
+    void close() { handlers_.clear(); }
+
+private:
+    using Handlers = std::map<std::int64_t, ComPtr<IUnknown>>;
+    std::string event_;
+    std::shared_ptr<Browser> browser_;
+    std::int64_t lastToken_ = 0;
+    Handlers handlers_;
+};
+
 const char* kindName(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     switch (kind) {
     case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED: return "browser-exit";
@@ -206,16 +341,17 @@ public:
     ~WebView() override {
         if (browser_->view == this) browser_->view = nullptr;
         // What the client never removed goes with the view.
-        if (!processFailed_.empty() || !navigationCompleted_.empty())
-            record(format("view released with %d handler(s) registered",
-                          static_cast<int>(processFailed_.size() + navigationCompleted_.size())));
+        const std::size_t left = processFailed_.size() + navigationCompleted_.size() + scriptDialog_.size() +
+                                 newWindow_.size() + permission_.size() + download_.size();
+        if (left > 0) record(format("view released with %d handler(s) registered", static_cast<int>(left)));
     }
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
-        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2)) return E_NOINTERFACE;
-        *object = static_cast<ICoreWebView2*>(this);
+        if (!IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2) && !IsEqualIID(id, IID_ICoreWebView2_4))
+            return E_NOINTERFACE;
+        *object = static_cast<ICoreWebView2_4*>(this);
         AddRef();
         return S_OK;
     }
@@ -226,15 +362,204 @@ public:
         checkThread("navigate");
         if (browser_->refuses("navigate")) return kClosed;
         record("navigate " + narrow(uri));
+        // leave-question: the page asks before it is left, and stays unless the answer is to leave.
+        if (cue("leave-question") && browser_->pageLoaded && browser_->page == Browser::Page::Shown) {
+            openDialog(COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD, [view = ComPtr<WebView>(this)](bool leave) {
+                if (leave)
+                    view->load();
+                else
+                    record("navigation stayed: the page was not left");
+            });
+            return S_OK;
+        }
+        load();
+        return S_OK;
+    }
+
+    // The navigation goes on: a new document.
+    void load() {
+        browser_->pageLoaded = true;
         // A navigation gets the page a new process: one that crashed or hangs is replaced.
         if (browser_->page != Browser::Page::Shown) {
             browser_->page = Browser::Page::Shown;
             record("page process replaced");
         }
+        browser_->content.navigated();
+        tellFocusReports();
         for (const auto& [token, handler] : navigationCompleted_) raiseNavigationCompleted(token, handler);
+    }
+
+    HRESULT STDMETHODCALLTYPE get_Settings(ICoreWebView2Settings** settings) override {
+        checkThread("settings");
+        if (settings == nullptr) return E_POINTER;
+        *settings = nullptr;
+        if (browser_->refuses("get_Settings")) return kClosed;
+        *settings = makeSettings(browser_->defaultDialogs).Detach();
         return S_OK;
     }
 
+    // The page opens a dialog and is blocked until its outcome is settled; `then` learns
+    // whether it was accepted. WebView2 raises ScriptDialogOpening only with its own dialogs
+    // turned off; with them on, its dialog goes to the desktop and the page waits there.
+    void openDialog(COREWEBVIEW2_SCRIPT_DIALOG_KIND kind, std::function<void(bool)> then = {}) {
+        auto answer = std::make_shared<DialogAnswer>();
+        answer->kind = kind;
+        switch (kind) {
+        case COREWEBVIEW2_SCRIPT_DIALOG_KIND_ALERT: answer->message = "Sign-in failed"; break;
+        case COREWEBVIEW2_SCRIPT_DIALOG_KIND_CONFIRM: answer->message = "Log this flight?"; break;
+        case COREWEBVIEW2_SCRIPT_DIALOG_KIND_PROMPT:
+            answer->message = "Flight number?";
+            answer->defaultText = "AB";
+            break;
+        default: break;
+        }
+        const char* name = dialogKindName(kind);
+        ++browser_->dialogsOpen;
+        if (*browser_->defaultDialogs) {
+            record(format("script-dialog %s shown by WebView2 on the desktop", name));
+            return;
+        }
+        auto outcome = std::make_shared<PendingOutcome>();
+        outcome->settle = [browser = browser_, answer, outcome = outcome.get(), then = std::move(then), name] {
+            --browser->dialogsOpen;
+            record(format("script-dialog %s answered accept=%d result=%s deferred=%d", name, answer->accepted ? 1 : 0,
+                          answer->resultText.c_str(), outcome->deferred ? 1 : 0));
+            if (then) then(answer->accepted);
+        };
+        record(format("script-dialog %s opened", name));
+        if (scriptDialog_.empty()) return outcome->handlersReturned();
+        raisePageEvent<ICoreWebView2ScriptDialogOpeningEventHandler>("dialog-opening", scriptDialog_,
+                                                                     makeDialogArgs(answer, outcome), outcome);
+    }
+
+    // window.open: no window is made unless the handlers give one or leave it unhandled.
+    void requestNewWindow(const std::string& uri) {
+        auto answer = std::make_shared<NewWindowAnswer>();
+        answer->uri = uri;
+        auto outcome = std::make_shared<PendingOutcome>();
+        outcome->settle = [answer] {
+            record("new-window " + answer->uri +
+                   (answer->windowGiven ? " shown in the view given"
+                                        : answer->handled ? " handled: no window" : " opened on the desktop"));
+        };
+        record("new-window " + uri + " requested");
+        if (newWindow_.empty()) return outcome->handlersReturned();
+        raisePageEvent<ICoreWebView2NewWindowRequestedEventHandler>("new-window-requested", newWindow_,
+                                                                    makeNewWindowArgs(answer, outcome), outcome);
+    }
+
+    // A state left at default has WebView2 ask the user on the desktop.
+    void requestPermission(COREWEBVIEW2_PERMISSION_KIND kind) {
+        auto answer = std::make_shared<PermissionAnswer>();
+        answer->kind = kind;
+        auto outcome = std::make_shared<PendingOutcome>();
+        outcome->settle = [answer] {
+            record(format("permission kind=%d state=%d", static_cast<int>(answer->kind),
+                          static_cast<int>(answer->state)));
+        };
+        record(format("permission kind=%d requested", static_cast<int>(kind)));
+        if (permission_.empty()) return outcome->handlersReturned();
+        raisePageEvent<ICoreWebView2PermissionRequestedEventHandler>("permission-requested", permission_,
+                                                                     makePermissionArgs(answer, outcome), outcome);
+    }
+
+    // A download goes on, with WebView2's download UI, unless the handlers cancel it.
+    void requestDownload() {
+        auto answer = std::make_shared<DownloadAnswer>();
+        auto outcome = std::make_shared<PendingOutcome>();
+        outcome->settle = [answer] {
+            record(format("download cancel=%d handled=%d", answer->cancel ? 1 : 0, answer->handled ? 1 : 0));
+        };
+        record("download requested");
+        if (download_.empty()) return outcome->handlersReturned();
+        raisePageEvent<ICoreWebView2DownloadStartingEventHandler>("download-starting", download_,
+                                                                  makeDownloadArgs(answer, outcome), outcome);
+    }
+
+    // Every call is recorded with its parameters as the client sent them, and answered with an
+    // empty result through the client's message queue.
+    HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(
+        LPCWSTR methodName, LPCWSTR parametersAsJson,
+        ICoreWebView2CallDevToolsProtocolMethodCompletedHandler* handler) override {
+        checkThread("devtools");
+        if (methodName == nullptr || parametersAsJson == nullptr || handler == nullptr) return E_INVALIDARG;
+        if (browser_->refuses("CallDevToolsProtocolMethod")) return kClosed;
+        const std::string method = narrow(methodName);
+        const std::string text = narrow(parametersAsJson);
+        const nlohmann::json params = nlohmann::json::parse(text, nullptr, false);
+        if (!params.is_object()) {
+            record("devtools " + method + " refused: parameters that are no JSON object: " + text);
+            return E_INVALIDARG;
+        }
+        record("devtools " + method + " " + params.dump());
+        browser_->content.command(method, params);
+        Completion completion;
+        completion.what = "devtools";
+        completion.client = client_;
+        completion.handler = handler;
+        completion.answer = [](Completion& c) {
+            return handlerOf<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(c)->Invoke(S_OK, L"{}");
+        };
+        if (cue("hold-devtools"))
+            oweHeld(std::move(completion));
+        else
+            owe(std::move(completion));
+        tellFocusReports();
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(
+        LPCWSTR eventName, ICoreWebView2DevToolsProtocolEventReceiver** receiver) override {
+        checkThread("devtools-receiver");
+        if (eventName == nullptr || receiver == nullptr) return E_INVALIDARG;
+        *receiver = nullptr;
+        if (browser_->refuses("GetDevToolsProtocolEventReceiver")) return kClosed;
+        record("devtools-receiver " + narrow(eventName));
+        auto made = adoptComReference<DevToolsEventReceiver>(new DevToolsEventReceiver(narrow(eventName), browser_));
+        receivers_.push_back(made);
+        *receiver = made.Get();
+        made->AddRef();
+        return S_OK;
+    }
+
+    // The page's focus reports made since the last call, to every Runtime.bindingCalled
+    // receiver, as the binding's calls.
+    void tellFocusReports() {
+        for (const std::string& payload : browser_->content.takeReports()) {
+            record("focus-report " + payload);
+            const nlohmann::json params = {{"name", "cvTextFocus"}, {"payload", payload}, {"executionContextId", 1}};
+            for (const auto& receiver : receivers_)
+                if (receiver->event() == "Runtime.bindingCalled") receiver->raise(client_, this, params.dump());
+        }
+    }
+
+    HRESULT STDMETHODCALLTYPE add_ScriptDialogOpening(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("ScriptDialogOpening", IID_ICoreWebView2ScriptDialogOpeningEventHandler, handler, token,
+                          scriptDialog_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_ScriptDialogOpening(WebView2EventToken token) override {
+        return removeHandler("ScriptDialogOpening", token, scriptDialog_);
+    }
+    HRESULT STDMETHODCALLTYPE add_NewWindowRequested(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("NewWindowRequested", IID_ICoreWebView2NewWindowRequestedEventHandler, handler, token,
+                          newWindow_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_NewWindowRequested(WebView2EventToken token) override {
+        return removeHandler("NewWindowRequested", token, newWindow_);
+    }
+    HRESULT STDMETHODCALLTYPE add_PermissionRequested(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("PermissionRequested", IID_ICoreWebView2PermissionRequestedEventHandler, handler, token,
+                          permission_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_PermissionRequested(WebView2EventToken token) override {
+        return removeHandler("PermissionRequested", token, permission_);
+    }
+    HRESULT STDMETHODCALLTYPE add_DownloadStarting(IUnknown* handler, WebView2EventToken* token) override {
+        return addHandler("DownloadStarting", IID_ICoreWebView2DownloadStartingEventHandler, handler, token, download_);
+    }
+    HRESULT STDMETHODCALLTYPE remove_DownloadStarting(WebView2EventToken token) override {
+        return removeHandler("DownloadStarting", token, download_);
+    }
     HRESULT STDMETHODCALLTYPE add_NavigationCompleted(IUnknown* handler, WebView2EventToken* token) override {
         return addHandler("NavigationCompleted", IID_ICoreWebView2NavigationCompletedEventHandler, handler, token,
                           navigationCompleted_);
@@ -260,6 +585,7 @@ public:
             return E_FAIL;
         }
         record(format("capture requested format=%d", static_cast<int>(imageFormat)));
+        if (browser_->dialogsOpen > 0) record("capture while the page's dialog is open");
         recordHeld(browser_->id);
         if (browser_->page == Browser::Page::Hung &&
             GetTickCount64() - browser_->unresponsiveToldAt >= kUnresponsiveRepeatMs)
@@ -331,6 +657,11 @@ public:
         if (closing) {
             processFailed_.clear();
             navigationCompleted_.clear();
+            scriptDialog_.clear();
+            newWindow_.clear();
+            permission_.clear();
+            download_.clear();
+            for (const auto& receiver : receivers_) receiver->close();
         }
     }
 
@@ -362,6 +693,28 @@ private:
         return S_OK;
     }
 
+    // Tells a page's event, through the client's message queue, to every handler registered for
+    // it then; its outcome is settled once they have returned, unless one took the deferral.
+    template <class Handler, class Args>
+    void raisePageEvent(const char* what, Handlers& handlers, ComPtr<Args> args,
+                        std::shared_ptr<PendingOutcome> outcome) {
+        Completion completion;
+        completion.what = what;
+        completion.client = client_;
+        completion.handler = handlers.begin()->second;
+        completion.answer = [view = ComPtr<WebView>(this), &handlers, args, outcome](Completion&) {
+            HRESULT result = S_OK;
+            const Handlers registered = handlers;  // a handler may remove itself
+            for (const auto& [token, handler] : registered) {
+                const HRESULT returned = static_cast<Handler*>(handler.Get())->Invoke(view.Get(), args.Get());
+                if (FAILED(returned)) result = returned;
+            }
+            outcome->handlersReturned();
+            return result;
+        };
+        owe(std::move(completion));
+    }
+
     void raiseNavigationCompleted(std::int64_t token, const ComPtr<IUnknown>& handler) {
         Completion completion;
         completion.what = "navigation-completed";
@@ -385,7 +738,40 @@ private:
     std::int64_t lastToken_ = 0;
     Handlers processFailed_;
     Handlers navigationCompleted_;
+    Handlers scriptDialog_;
+    Handlers newWindow_;
+    Handlers permission_;
+    Handlers download_;
+    std::vector<ComPtr<DevToolsEventReceiver>> receivers_;
 };
+
+// What the page asks on cue right after the browser has answered its Nth snapshot.
+void pageRequestsAfterSnapshot(WebView& view, int answered) {
+    auto due = [answered](const char* name) { return cue(format("%s@%d", name, answered).c_str()); };
+    const std::pair<const char*, COREWEBVIEW2_SCRIPT_DIALOG_KIND> dialogs[] = {
+        {"dialog-alert", COREWEBVIEW2_SCRIPT_DIALOG_KIND_ALERT},
+        {"dialog-confirm", COREWEBVIEW2_SCRIPT_DIALOG_KIND_CONFIRM},
+        {"dialog-prompt", COREWEBVIEW2_SCRIPT_DIALOG_KIND_PROMPT},
+        {"dialog-leave", COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD},
+    };
+    for (const auto& [name, kind] : dialogs)
+        if (due(name)) view.openDialog(kind);
+    if (due("new-window")) {
+        const std::string uri = environmentVariable("CV_WEBVIEW2_NEW_WINDOW");
+        view.requestNewWindow(uri.empty() ? "https://panel.example/logbook" : uri);
+    }
+    if (due("download")) view.requestDownload();
+    if (due("permission")) {
+        std::stringstream kinds(environmentVariable("CV_WEBVIEW2_PERMISSIONS"));
+        std::string kind;
+        bool any = false;
+        while (std::getline(kinds, kind, ',')) {
+            view.requestPermission(static_cast<COREWEBVIEW2_PERMISSION_KIND>(std::atoi(kind.c_str())));
+            any = true;
+        }
+        if (!any) view.requestPermission(COREWEBVIEW2_PERMISSION_KIND_CAMERA);
+    }
+}
 
 // The faults on cue that come right after the browser has answered its Nth snapshot.
 void faultsAfterSnapshot(Browser& browser) {
@@ -397,6 +783,7 @@ void faultsAfterSnapshot(Browser& browser) {
     }
     WebView* const view = browser.view;
     if (view == nullptr) return;  // nothing left to fail
+    pageRequestsAfterSnapshot(*view, answered);
     const std::pair<const char*, COREWEBVIEW2_PROCESS_FAILED_KIND> faults[] = {
         {"gpu-exit@", COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED},
         {"render-exit@", COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED},
@@ -494,6 +881,10 @@ public:
         if (browser_->refuses("SendMouseInput")) return kClosed;
         record(format("mouse kind=0x%X keys=%d data=%u x=%ld y=%ld", static_cast<unsigned>(eventKind),
                       static_cast<int>(virtualKeys), static_cast<unsigned>(mouseData), point.x, point.y));
+        if (eventKind == COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP) {
+            browser_->content.leftButtonReleased(point.x, point.y);
+            if (browser_->view != nullptr) browser_->view->tellFocusReports();
+        }
         return S_OK;
     }
 

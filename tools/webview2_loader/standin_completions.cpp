@@ -29,8 +29,9 @@ struct Ledger {
     bool clientAsked = false;         // this session asked for an environment
 };
 
-// Never destroyed, as the runtime is never unloaded: it may hold a client's handlers until the
-// process ends, and releasing them from a destructor at exit could call a module already gone.
+// Never destroyed: the runtime may hold a client's handlers until the process ends, and
+// releasing them from a destructor at exit could call a module already gone. A runtime that is
+// unloaded (the Evergreen copy, once it owes nothing) takes only its window down.
 Ledger& ledger() {
     static Ledger* const theLedger = new Ledger;
     return *theLedger;
@@ -156,6 +157,8 @@ public:
 };
 
 ClientWatch clientWatch;
+ULARGE_INTEGER clientWatchCookie{};
+bool watching = false;
 
 }  // namespace
 
@@ -207,11 +210,18 @@ unsigned long clientSession() { return ledger().clientSession; }
 
 void watchClient() {
     ledger().clientAsked = true;
-    static bool watching = false;
     if (watching) return;
-    ULARGE_INTEGER cookie{};
-    watching = SUCCEEDED(CoRegisterInitializeSpy(&clientWatch, &cookie));
+    watching = SUCCEEDED(CoRegisterInitializeSpy(&clientWatch, &clientWatchCookie));
     if (!watching) record("error cannot watch the client's thread");
+}
+
+void closeLedger() {
+    if (watching) CoRevokeInitializeSpy(clientWatchCookie);
+    watching = false;
+    Ledger& theLedger = ledger();
+    if (theLedger.window != nullptr) DestroyWindow(theLedger.window);
+    theLedger.window = nullptr;
+    UnregisterClassW(kLedgerWindowClass, runtimeInstance);
 }
 
 int owedCompletions() {

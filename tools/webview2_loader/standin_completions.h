@@ -57,4 +57,8 @@ unsigned long clientSession();
 // Completions owed and not yet paid or dropped.
 int owedCompletions();
 
+// For a runtime DLL that is being unloaded, on the thread that asked it for everything, once it
+// owes nothing: its window and its watch on that thread's COM go with it.
+void closeLedger();
+
 }  // namespace standin

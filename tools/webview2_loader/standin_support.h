@@ -8,8 +8,14 @@
 //                              fail-snapshot, refuse-snapshot, hold-snapshots,
 //                              late-first-snapshot, late-completions, browser-exit@N,
 //                              render-exit@N, render-hang@N, gpu-exit@N, stop-answering@N,
-//                              fail-bringup=N, slow-bringup=MS (docs/windows.md)
+//                              fail-bringup=N, slow-bringup=MS, hold-devtools,
+//                              dialog-alert@N, dialog-confirm@N, dialog-prompt@N,
+//                              dialog-leave@N, new-window@N, permission@N, download@N,
+//                              leave-question (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
+//   CV_WEBVIEW2_TEXT_FIELD     LEFT,TOP,RIGHT,BOTTOM of the page's text field (standin_page.h)
+//   CV_WEBVIEW2_NEW_WINDOW     the address of new-window@N's window
+//   CV_WEBVIEW2_PERMISSIONS    the permission kinds permission@N asks for, comma-separated
 //   CV_WEBVIEW2_RUNTIME        full path of the stand-in runtime DLL the loader loads;
 //                              WebView2StandInRuntime.dll beside the loader when unset
 #pragma once

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "browser/chromium/cdp_wire.h"
+#include "browser/devtools/focus_channel.h"
 
 namespace cdp {
 
@@ -41,6 +42,34 @@ std::optional<int> commandId(const nlohmann::json& id) {
     return std::nullopt;
 }
 
+// What the page asks of its browser: its dialogs, new windows, downloads.
+std::optional<Completion> pageRequestEvent(const std::string& method, const nlohmann::json& message) {
+    const auto paramsIt = message.find("params");
+    if (paramsIt == message.end() || !paramsIt->is_object()) return std::nullopt;
+    const nlohmann::json& params = *paramsIt;
+    Completion event;
+    event.ok = true;
+    if (method == "Page.javascriptDialogOpening") {
+        event.type = Completion::Type::DialogOpened;
+        event.value = stringAt(params, "type");
+        event.text = stringAt(params, "message");
+        event.detail = stringAt(params, "defaultPrompt");
+    } else if (method == "Page.javascriptDialogClosed") {
+        event.type = Completion::Type::DialogClosed;
+    } else if (method == "Target.targetCreated" || method == "Target.targetInfoChanged") {
+        const auto info = params.find("targetInfo");
+        if (info == params.end() || stringAt(*info, "type") != "page") return std::nullopt;
+        event.type = Completion::Type::NewPage;
+        event.value = stringAt(*info, "targetId");
+        event.text = stringAt(*info, "url");
+    } else if (method == "Browser.downloadWillBegin") {
+        event.type = Completion::Type::Download;
+    } else {
+        return std::nullopt;
+    }
+    return event;
+}
+
 }  // namespace
 
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
@@ -60,6 +89,34 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
         if (method == "Inspector.targetCrashed") {
             lostReason = "the page has crashed";
             return false;
+        }
+        if (method == "Runtime.bindingCalled") {
+            if (const auto params = parsed.find("params"); params != parsed.end()) {
+                if (const auto takesText = devtools::textFocusReport(*params)) {
+                    Completion report;
+                    report.type = Completion::Type::TextFocus;
+                    report.ok = *takesText;
+                    reply = std::move(report);
+                }
+            }
+            return true;
+        }
+        if (auto event = pageRequestEvent(method, parsed)) {
+            reply = std::move(event);
+            return true;
+        }
+        // A frame with a parent is one of the page's inner frames; only the page's own commit
+        // replaces what a snapshot is taken of.
+        if (method == "Page.frameNavigated") {
+            const auto params = parsed.find("params");
+            if (params == parsed.end() || !params->is_object()) return true;
+            const auto frame = params->find("frame");
+            if (frame == params->end() || !frame->is_object() || !stringAt(*frame, "parentId").empty()) return true;
+            Completion committed;
+            committed.type = Completion::Type::Committed;
+            committed.ok = true;
+            committed.value = stringAt(*frame, "loaderId");
+            reply = std::move(committed);
         }
         return true;
     }
@@ -107,6 +164,7 @@ bool handleMessage(const std::string& message, PendingRequests& pending, std::op
             break;
         case Request::Navigate:
             completion.text = stringAt(result, "errorText");
+            completion.value = stringAt(result, "loaderId");
             break;
         case Request::Snapshot: {
             auto data = result.find("data");

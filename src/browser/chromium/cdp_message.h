@@ -1,6 +1,7 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// that ends the page, or something we ignore. The I/O thread of cdp::Connection calls this for
-// every message it reads from the pipe; it touches nothing but its arguments.
+// that ends the page, the page's report of its text focus, or something we ignore. The I/O
+// thread of cdp::Connection calls this for every message it reads from the pipe; it touches
+// nothing but its arguments.
 #pragma once
 
 #include <cstdint>
@@ -13,12 +14,22 @@
 namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
-enum class Request { ListTargets, CreateTarget, Attach, SetViewport, Navigate, Snapshot, Input, Close };
+enum class Request {
+    ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, FocusChannel, Close,
+    AnswerDialog, DiscoverTargets, CloseTarget, DenyDownloads, DenyPermissions
+};
 
 struct Completion {
     enum class Type {
-        Reply,  // the reply to one command
-        Lost,   // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        Reply,      // the reply to one command
+        Committed,  // the page's main frame committed a navigation, ours or one the page began
+        Lost,       // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        TextFocus,  // the page reports its focus: ok is true when the focused element takes text
+        DialogOpened,  // the page opened a dialog: value its type ("alert", "confirm", "prompt",
+                       // "beforeunload"), text its message, detail a prompt's default text
+        DialogClosed,  // the page's dialog went, answered or not
+        NewPage,    // a page target was created or changed: value its targetId, text its address
+        Download,   // the page started a download (refused)
     };
     Type type = Type::Reply;
     Request request = Request::Input;
@@ -26,7 +37,9 @@ struct Completion {
     bool ok = false;
     std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
     std::string value;  // ListTargets: a page's targetId ("" when there is none);
-                        // CreateTarget: the targetId; Attach: the sessionId
+                        // CreateTarget: the targetId; Attach: the sessionId;
+                        // Navigate and Committed: the navigation's loaderId
+    std::string detail; // DialogOpened: a prompt's default text
     PngBuffer snapshot; // Snapshot: the decoded PNG bytes
 };
 
@@ -38,9 +51,11 @@ struct PendingRequest {
 using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
-// taken out of `pending` and turned into `reply`; events and replies nobody waits for leave
-// `reply` empty. False, with `lostReason`, when the message ends the connection: it is not a
-// JSON object, or the page has crashed or been detached.
+// taken out of `pending` and turned into `reply`; so is the main frame's commit of a
+// navigation, as a Committed event (no command's reply), and the page's report of its text
+// focus; other events and replies nobody waits for leave `reply` empty. False, with
+// `lostReason`, when the message ends the connection: it is not a JSON object, or the page has
+// crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);
 

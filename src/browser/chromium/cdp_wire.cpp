@@ -160,6 +160,6 @@ Viewport viewportFor(int width, int height, double factor) {
     return v;
 }
 
-double pageToCss(int pixel, double factor) { return pixel / effectiveZoom(factor); }
+double pageToCss(int pixel, int pixels, double clipCss) { return pixels > 0 ? pixel * clipCss / pixels : pixel; }
 
 }  // namespace cdp

@@ -60,7 +60,9 @@ bool usableZoom(double factor);
 double effectiveZoom(double factor);
 // The viewport for a snapshot of width × height pixels at zoom `factor` (usableZoom).
 Viewport viewportFor(int width, int height, double factor);
-// A snapshot pixel as a position in CSS pixels, where input events are aimed.
-double pageToCss(int pixel, double factor);
+// A snapshot pixel as a position in CSS pixels, where input events are aimed: the snapshot's
+// `pixels` across cover `clipCss` CSS pixels of the page (Viewport::clipWidth or clipHeight),
+// whatever size the browser made it.
+double pageToCss(int pixel, int pixels, double clipCss);
 
 }  // namespace cdp

@@ -1,20 +1,25 @@
 #include "browser/chromium/chromium_process.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <thread>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
-#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "browser/chromium/child_start.h"
+
+extern char** environ;
 
 namespace chromium {
 
@@ -66,38 +71,6 @@ void closeQuietly(int fd) {
     if (fd >= 0) ::close(fd);
 }
 
-// Runs in the forked child: only async-signal-safe calls until exec.
-[[noreturn]] void becomeBrowser(const char* executable, char* const* argv, int commandsIn, int repliesOut,
-                                pid_t parent) {
-    // A process group of its own, so teardown reaches the browser's helper processes too.
-    ::setpgid(0, 0);
-    // Killed when the thread that forked us ends: the simulator's main thread, i.e. when the
-    // simulator exits or is killed. The parent may already be gone before this took effect.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction defaultAction{};
-    defaultAction.sa_handler = SIG_DFL;
-    ::sigaction(SIGPIPE, &defaultAction, nullptr);
-
-    // The browser's chatter stays out of the simulator's console.
-    const int devNull = ::open("/dev/null", O_RDWR);
-    if (devNull < 0) ::_exit(127);
-    ::dup2(devNull, 0);
-    ::dup2(devNull, 1);
-    ::dup2(devNull, 2);
-    // Both pipe ends sit at 10 or above, so these never overwrite each other.
-    if (::dup2(commandsIn, 3) != 3 || ::dup2(repliesOut, 4) != 4) ::_exit(127);
-    if (::close_range(5, ~0U, 0) != 0) {
-        for (int fd = 5; fd < 65536; ++fd) ::close(fd);
-    }
-    ::execv(executable, argv);
-    ::_exit(127);
-}
-
 // True while a process of the group is alive. A dead helper stays in the process table as a
 // zombie until whoever inherited it reaps it: init at once on a desktop, but a container's
 // first process may take a second or two, and there is nothing left to wait for.
@@ -132,15 +105,45 @@ bool groupHasLiveMember(pid_t group) {
 
 }  // namespace
 
-std::string profileFolderFor(const char* xdgDataHome, const char* home) {
-    const std::string tail = "/corvane-toolbar/chromium";
-    // The base directory specification ignores a relative value.
-    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return xdgDataHome + tail;
-    if (home != nullptr && home[0] == '/') return std::string(home) + "/.local/share" + tail;
+std::string findBrowser(const std::string& searchPath) {
+    for (const std::string name : browserCandidates) {
+        if (name.find('/') != std::string::npos) {
+            if (isExecutableFile(name)) return name;
+        } else if (auto found = findOnPath(name, searchPath)) {
+            return *found;
+        }
+    }
     return {};
 }
 
-std::string persistentProfileFolder() {
+std::string snapOf(const std::string& executable, const std::string& resolved) {
+    const std::size_t slash = executable.rfind('/');
+    const std::string name = executable.substr(slash == std::string::npos ? 0 : slash + 1);
+    const bool snapCommand = executable.rfind("/snap/bin/", 0) == 0 || resolved == "/usr/bin/snap";
+    // "chromium" runs the snap's app of the same name; "snap.app" an app of the snap.
+    return snapCommand ? name.substr(0, name.find('.')) : std::string();
+}
+
+std::string snapOf(const std::string& executable) {
+    char resolved[PATH_MAX];
+    return snapOf(executable, ::realpath(executable.c_str(), resolved) != nullptr ? resolved : executable);
+}
+
+ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home) {
+    const bool homeKnown = home != nullptr && home[0] == '/';
+    if (!snap.empty()) {
+        if (!homeKnown) return {};
+        const std::string ours = std::string(home) + "/snap/" + snap + "/common/corvane-toolbar";
+        return {ours + "/chromium", ours};
+    }
+    const std::string tail = "/corvane-toolbar/chromium";
+    // The base directory specification ignores a relative value.
+    if (xdgDataHome != nullptr && xdgDataHome[0] == '/') return {xdgDataHome + tail, P_tmpdir};
+    if (homeKnown) return {std::string(home) + "/.local/share" + tail, P_tmpdir};
+    return {std::string(), P_tmpdir};
+}
+
+ProfilePlaces profilePlaces(const std::string& snap) {
     const char* home = std::getenv("HOME");
     std::string passwdHome;
     if (home == nullptr || home[0] == '\0') {
@@ -152,19 +155,22 @@ std::string persistentProfileFolder() {
             passwdHome = found->pw_dir;
         home = passwdHome.c_str();
     }
-    return profileFolderFor(std::getenv("XDG_DATA_HOME"), home);
+    return profilePlacesFor(snap, std::getenv("XDG_DATA_HOME"), home);
 }
 
-bool prepareProfileFolder(const std::string& folder, std::string& error) {
-    // Each missing level is made 0700, as the base directory specification asks.
+bool createMissingFolders(const std::string& folder, std::string& error) {
     for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
         const std::string level = folder.substr(0, slash);
         if (::mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) {
             error = "cannot create " + level + ": " + std::strerror(errno);
             return false;
         }
-        if (slash == std::string::npos) break;
+        if (slash == std::string::npos) return true;
     }
+}
+
+bool prepareProfileFolder(const std::string& folder, std::string& error) {
+    if (!createMissingFolders(folder, error)) return false;
     struct stat info{};
     if (::stat(folder.c_str(), &info) != 0) {
         error = std::string("cannot use it: ") + std::strerror(errno);
@@ -185,87 +191,63 @@ bool prepareProfileFolder(const std::string& folder, std::string& error) {
     return true;
 }
 
-void removeStaleProfiles(const std::string& folder) {
-    // Profiles are named after the simulator process that made them. One whose process is
-    // gone was left by a simulator that crashed or was killed before it could clean up.
-    std::error_code ec;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-        const std::string name = entry.path().filename().string();
-        const std::string prefix = "cv-chromium-";
-        if (name.rfind(prefix, 0) != 0) continue;
-        const std::size_t dash = name.find('-', prefix.size());
-        if (dash == std::string::npos) continue;
-        const std::string pidText = name.substr(prefix.size(), dash - prefix.size());
-        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos) continue;
-        struct stat info{};
-        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) continue;
-        const pid_t owner = static_cast<pid_t>(std::stol(pidText));
-        if (owner <= 0 || !(::kill(owner, 0) != 0 && errno == ESRCH)) continue;
-        std::error_code ignored;
-        std::filesystem::remove_all(entry.path(), ignored);
-    }
-}
-
-std::unique_ptr<PrivateProfile> PrivateProfile::create(std::string& error) {
-    removeStaleProfiles(P_tmpdir);
-    std::string folder = std::string(P_tmpdir) + "/cv-chromium-" + std::to_string(::getpid()) + "-XXXXXX";
-    // mkdtemp creates the folder with mode 0700: the profile is ours alone.
-    if (::mkdtemp(folder.data()) == nullptr) {
-        error = std::string("cannot create a profile folder: ") + std::strerror(errno);
-        return nullptr;
-    }
-    return std::unique_ptr<PrivateProfile>(new PrivateProfile(std::move(folder)));
-}
-
-PrivateProfile::~PrivateProfile() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-}
-
 std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& executable, const std::string& profile,
                                                        int& toBrowser, int& fromBrowser, std::string& error) {
     int commands[2] = {-1, -1};  // we write [1], the browser reads [0]
     int replies[2] = {-1, -1};   // the browser writes [1], we read [0]
-    int commandsIn = -1, repliesOut = -1;
+    int commandsIn = -1, repliesOut = -1, devNull = -1;
     auto closeAll = [&] {
-        for (int fd : {commands[0], commands[1], replies[0], replies[1], commandsIn, repliesOut}) closeQuietly(fd);
+        for (int fd : {commands[0], commands[1], replies[0], replies[1], commandsIn, repliesOut, devNull})
+            closeQuietly(fd);
     };
     if (::pipe2(commands, O_CLOEXEC) != 0 || ::pipe2(replies, O_CLOEXEC) != 0) {
         error = std::string("cannot create the pipes: ") + std::strerror(errno);
         closeAll();
         return nullptr;
     }
+    // At 10 or above, clear of the descriptors 0 to 4 the child gets.
     commandsIn = ::fcntl(commands[0], F_DUPFD_CLOEXEC, 10);
     repliesOut = ::fcntl(replies[1], F_DUPFD_CLOEXEC, 10);
-    if (commandsIn < 0 || repliesOut < 0) {
+    const int opened = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (opened >= 0) {
+        devNull = ::fcntl(opened, F_DUPFD_CLOEXEC, 10);
+        ::close(opened);
+    }
+    if (commandsIn < 0 || repliesOut < 0 || devNull < 0) {
         error = std::string("cannot arrange the pipes: ") + std::strerror(errno);
         closeAll();
         return nullptr;
     }
 
-    // Everything the child needs is prepared before fork: after it, the child may only make
-    // async-signal-safe calls (the simulator has other threads).
+    // Everything the child needs is prepared here: it shares our memory until it runs the
+    // browser, and may only read it (the simulator's environment is taken as it is now).
     std::vector<std::string> args = browserArguments(profile, ::geteuid() == 0);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) envp.push_back(*variable);
+    envp.push_back(nullptr);
+    struct rlimit files{};
+    const int highestFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+                              ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
+                              : 65535;
 
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        error = std::string("cannot start a process: ") + std::strerror(errno);
-        closeAll();
-        return nullptr;
-    }
-    if (pid == 0) becomeBrowser(executable.c_str(), argv.data(), commandsIn, repliesOut, parent);
-
-    // Also from this side, so a kill of the group cannot miss a child that has not run yet.
-    ::setpgid(pid, pid);
+    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd};
+    int startError = 0;
+    const pid_t pid = startChild(plan, startError);
     closeQuietly(commands[0]);
     closeQuietly(replies[1]);
     closeQuietly(commandsIn);
     closeQuietly(repliesOut);
+    closeQuietly(devNull);
+    if (pid < 0) {
+        error = std::string("cannot start it: ") + std::strerror(startError);
+        closeQuietly(commands[1]);
+        closeQuietly(replies[0]);
+        return nullptr;
+    }
     toBrowser = commands[1];
     fromBrowser = replies[0];
     return std::unique_ptr<BrowserProcess>(new BrowserProcess(pid, profile));

@@ -1,9 +1,11 @@
 // The browser as a child process: found, started with the DevTools pipe on fds 3 and 4,
 // and always reaped. The child is tied to the thread that started it (the simulator's main
-// thread) and is killed by the kernel if the simulator dies, however it dies.
+// thread) and is killed by the kernel if the simulator dies, however it dies. Starting it
+// never copies the simulator's address space: the child borrows it until it runs the browser.
 #pragma once
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,22 +15,48 @@
 
 namespace chromium {
 
-// Names tried on PATH, in order, when the settings name no browser.
-inline constexpr const char* browserNames[] = {"chromium", "chromium-browser", "google-chrome-stable",
-                                                "google-chrome"};
+// Browsers tried, in this order, when the settings name none. Google's own builds first: a
+// plain program, kept current by Google's repository, that plays the most media. Then the
+// distribution's Chromium. Ubuntu's Chromium is a snap: it is taken at /snap/bin/chromium even
+// when that folder is not on the simulator's PATH, and before chromium-browser, which on Ubuntu
+// is only a script that starts the snap, so that we know it for a snap. A name with a '/' is a
+// fixed path; the others are looked up on PATH.
+inline constexpr const char* browserCandidates[] = {"google-chrome", "google-chrome-stable", "chromium",
+                                                     "/snap/bin/chromium", "chromium-browser"};
 
 // The first executable regular file called `name` in the colon-separated `searchPath`
 // (an empty entry means the current folder, as for the shell).
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath);
 bool isExecutableFile(const std::string& path);
+// The first of browserCandidates there is, "" when none.
+std::string findBrowser(const std::string& searchPath);
 
-// Where the browser keeps the pilot's logins and site storage from one session to the next,
-// as WebView2 does in its user data folder: <xdgDataHome>/corvane-toolbar/chromium, or
+// The snap an executable starts ("chromium" for /snap/bin/chromium), "" for a program that is
+// no snap. A snap's commands are links in /snap/bin to /usr/bin/snap, which runs the snap (and
+// app) its own name says; `resolved` is where the executable's links lead.
+std::string snapOf(const std::string& executable, const std::string& resolved);
+std::string snapOf(const std::string& executable);
+
+// Where the browser keeps the pilot's logins and site storage from one session to the next
+// (`lasting`), as WebView2 does in its user data folder, and where it gets a profile of its own
+// for one session when that cannot be had (`privateParent`). Empty `lasting` when there is no
+// absolute home folder.
+struct ProfilePlaces {
+    std::string lasting;
+    std::string privateParent;
+};
+// For a browser that is no snap: <xdgDataHome>/corvane-toolbar/chromium, or
 // <home>/.local/share/corvane-toolbar/chromium when xdgDataHome is unset, empty or not an
-// absolute path. Empty when there is no absolute home either.
-std::string profileFolderFor(const char* xdgDataHome, const char* home);
+// absolute path; private profiles in the system's temporary folder. A snap can write neither a
+// hidden folder of the home directory nor the host's /tmp (it has one of its own), only its
+// own data folders: both go to <home>/snap/<snap>/common/corvane-toolbar, the lasting one as
+// its chromium folder.
+ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home);
 // The same for this process: $XDG_DATA_HOME, else $HOME, else the user's home in passwd.
-std::string persistentProfileFolder();
+ProfilePlaces profilePlaces(const std::string& snap);
+// Makes `folder` and its missing parents, each level mode 0700 as the base directory
+// specification asks. False with `error` set when one cannot be made.
+bool createMissingFolders(const std::string& folder, std::string& error);
 // Makes `folder` ready to hold a profile: created with its missing parents (mode 0700), and an
 // existing one of ours narrowed to 0700, as it holds cookies. False with `error` set when it
 // is not a folder this user owns or cannot be made.
@@ -36,29 +64,6 @@ bool prepareProfileFolder(const std::string& folder, std::string& error);
 // What Chromium exits with when another browser holds the profile folder (its own lock, the
 // SingletonLock link in the folder, taken atomically, so whoever comes second learns it).
 inline constexpr int profileInUseExitCode = 21;
-
-// Removes the private profile folders in `folder` that simulators no longer running left
-// behind.
-void removeStaleProfiles(const std::string& folder);
-
-// A profile folder for this session alone, <tmp>/cv-chromium-<simulator pid>-XXXXXX (mode
-// 0700), used when the lasting one cannot be had. Every browser of the session runs on it;
-// it is removed with this object, so it must outlive them.
-class PrivateProfile {
-public:
-    // Null with `error` set when no folder could be made. Clears out the ones simulators that
-    // died left behind first.
-    static std::unique_ptr<PrivateProfile> create(std::string& error);
-    ~PrivateProfile();
-    PrivateProfile(const PrivateProfile&) = delete;
-    PrivateProfile& operator=(const PrivateProfile&) = delete;
-
-    const std::string& folder() const { return folder_; }
-
-private:
-    explicit PrivateProfile(std::string folder) : folder_(std::move(folder)) {}
-    std::string folder_;
-};
 
 // The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);

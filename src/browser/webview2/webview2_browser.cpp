@@ -6,6 +6,7 @@
 #include <string>
 
 #include "browser/browser.h"
+#include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
 #include "pipeline/frame.h"
 #include "platform/com_callback.h"
@@ -44,40 +45,6 @@ std::string hex(HRESULT result) {
     return text;
 }
 
-// Loads WebView2Loader.dll and finds its one function; null, with the reason logged, when
-// there is no usable loader (the plugin then runs without a browser).
-CreateCoreWebView2EnvironmentWithOptionsFunction loadWebView2Loader() {
-    // The loader is taken only from our own folder, by full path, so a missing or foreign
-    // copy elsewhere on the search path is never picked up, and a missing one costs one log
-    // line instead of a module the simulator cannot load. Its own dependencies come from its
-    // folder and System32, never from the simulator's current folder or PATH.
-    const std::string folder = getPluginFolder();
-    const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
-    DWORD loadError = ERROR_MOD_NOT_FOUND;
-    if (isAbsoluteWindowsPath(loaderPath)) {
-        loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
-                                      LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (loaderModule == nullptr) loadError = GetLastError();
-    }
-    if (loaderModule == nullptr) {
-        if (loadError == ERROR_MOD_NOT_FOUND || loadError == ERROR_FILE_NOT_FOUND || loadError == ERROR_PATH_NOT_FOUND)
-            logLine("CV: WebView2Loader.dll not found in " + folder + "; running without a browser.\n");
-        else  // there, but not a loader we can use: the 32-bit one, for instance
-            logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
-                    "); running without a browser.\n");
-        return nullptr;
-    }
-    const auto function = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
-        reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
-    if (function == nullptr) {
-        logLine("CV: " + folder +
-                "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; running without a browser.\n");
-        FreeLibrary(loaderModule);
-        loaderModule = nullptr;
-    }
-    return function;
-}
-
 // For a completion handler's catch: what went wrong counts as a failed bring-up.
 void bringUpFailedUnexpectedly(const char* step) noexcept {
     try {
@@ -112,6 +79,7 @@ void listenTo(WebView2Browser& current) {
         [session](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
             if (!isCurrentBrowser(session)) return S_OK;
             try {
+                browser->reloadUnderway = false;
                 onPageLoaded();
             } catch (...) {
                 XPLMDebugString("CV: error after the page loaded\n");
@@ -146,8 +114,9 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
-    current.webView->Navigate(webUrl.c_str());
+    listenToPageRequests(current);
     browserStarted();
+    loadPageWithInput(current);
 }
 
 void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
@@ -182,6 +151,38 @@ void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment)
     // A refusal here never reaches the handler (unless it already has, and failed the browser).
     if (FAILED(requested) && isCurrentBrowser(session))
         browserFailed("CV: CreateCoreWebView2CompositionController returned " + hex(requested));
+}
+
+// Microsoft's loader when it lies beside the module, else the plugin's own lookup of the
+// installed runtime (the package a pilot unpacks has no loader). The loader is taken only from
+// our own folder, by full path, so a foreign copy elsewhere on the search path is never picked
+// up; its own dependencies come from its folder and System32, never from the simulator's
+// current folder or PATH. Null, after one log line, when there is no browser to be had.
+CreateCoreWebView2EnvironmentWithOptionsFunction environmentFunction() {
+    const std::string folder = getPluginFolder();
+    const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
+    DWORD loadError = ERROR_MOD_NOT_FOUND;
+    if (isAbsoluteWindowsPath(loaderPath)) {
+        loaderModule =
+            LoadLibraryExW(loaderPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        if (loaderModule == nullptr) loadError = GetLastError();
+    }
+    if (loaderModule != nullptr) {
+        const auto createEnvironment = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
+            reinterpret_cast<void*>(GetProcAddress(loaderModule, kCreateEnvironmentExportName)));
+        if (createEnvironment != nullptr) return createEnvironment;
+        logLine("CV: " + folder +
+                "WebView2Loader.dll has no CreateCoreWebView2EnvironmentWithOptions; looking for the installed "
+                "runtime instead.\n");
+        FreeLibrary(loaderModule);
+        loaderModule = nullptr;
+    } else if (loadError != ERROR_MOD_NOT_FOUND && loadError != ERROR_FILE_NOT_FOUND &&
+               loadError != ERROR_PATH_NOT_FOUND) {
+        // There, but not a loader we can use: the 32-bit one, for instance.
+        logLine("CV: " + folder + "WebView2Loader.dll could not be loaded (error " + std::to_string(loadError) +
+                "); looking for the installed runtime instead.\n");
+    }
+    return findInstalledRuntime();
 }
 
 }  // namespace
@@ -221,7 +222,11 @@ void retireBrowser(bool answerOwed) {
         if (retired.navigationCompletedToken)
             retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
     }
+    stopListeningForFocusReports(retired);
+    stopListeningToPageRequests(retired);
     if (answerOwed) failOwedSnapshots(retired);
+    // Its page, and whatever text element had the focus there, is gone.
+    onBrowserTextFocus(false);
 }  // the view, the controllers and the environment are released here
 
 bool initBrowserThread() {
@@ -238,7 +243,7 @@ void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHand
 
 void startBrowser() {
     try {
-        createEnvironment = loadWebView2Loader();
+        createEnvironment = environmentFunction();
         if (createEnvironment == nullptr) return;
         viewBounds = RECT{0, 0, pageWidth.load(), pageHeight.load()};
         startRecovery();
@@ -252,6 +257,8 @@ void stopBrowser() {
     try {
         stopRecovery();
         retireBrowser(false);
+        resetPageInput();
+        resetPageRequests();
     } catch (...) {
         XPLMDebugString("CV: error while stopping the browser\n");
     }
@@ -273,6 +280,7 @@ void stopBrowser() {
         if (!pinned) FreeLibrary(loaderModule);
         loaderModule = nullptr;
     }
+    releaseInstalledRuntime(pinned);
 }
 
 bool browserViewReady() { return browser && browser->webView; }
@@ -280,7 +288,10 @@ bool browserViewReady() { return browser && browser->webView; }
 bool browserControllerReady() { return browser && browser->webViewController; }
 
 void navigateBrowser(const std::wstring& url) {
-    if (browserViewReady()) browser->webView->Navigate(url.c_str());
+    // A page still held is loaded once its focus reports are in place.
+    if (!browserViewReady() || pageHeld()) return;
+    browser->reloadUnderway = true;
+    browser->webView->Navigate(url.c_str());
 }
 
 void setBrowserZoom(double factor) {
@@ -295,4 +306,23 @@ void sendBrowserClick(int pageX, int pageY) {
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
     browser->compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+}
+
+void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
+    if (!browser || !browser->compositionController) return;
+    // As the window messages they stand for: the left-button flag is set while the button is
+    // down (on the press and the drag's moves) and clear on the release.
+    auto kind = COREWEBVIEW2_MOUSE_EVENT_KIND_MOVE;
+    auto keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE;
+    switch (what) {
+    case PagePointer::Move: break;
+    case PagePointer::Drag: keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON; break;
+    case PagePointer::Press:
+        kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_DOWN;
+        keys = COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_LEFT_BUTTON;
+        break;
+    case PagePointer::Release: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP; break;
+    case PagePointer::Leave: kind = COREWEBVIEW2_MOUSE_EVENT_KIND_LEAVE; break;
+    }
+    browser->compositionController->SendMouseInput(kind, keys, 0, POINT{pageX, pageY});
 }

@@ -57,6 +57,7 @@ float RecoveryFlightLoop(float, float, int, void*) {
             }
         }
         if (keptClicksDeadline && time >= *keptClicksDeadline) onPageLoaded();
+        loadPageIfHeldTooLong();
     } catch (...) {
         XPLMDebugString("CV: browser backend error\n");
     }
@@ -75,6 +76,9 @@ void pageFailed(const std::string& what) {
         return browserFailed(what + " again after a reload");
     current.pageReloadedAt = time;
     XPLMDebugString((what + "; loading the page again.\n").c_str());
+    // Whatever text element had the focus, and whatever the page asked, went with its process.
+    onBrowserTextFocus(false);
+    forgetPageDialog(current);
     keepClicksUntilThePageLoads();
     keptClicksDeadline = time + pageLoadWait;
     // A view that cannot even navigate is of no more use.

@@ -34,6 +34,18 @@ struct WebView2Browser {
     // Our handlers registered on webView, removed with these tokens before it is let go of.
     std::optional<WebView2EventToken> processFailedToken;
     std::optional<WebView2EventToken> navigationCompletedToken;
+    std::optional<WebView2EventToken> scriptDialogToken;
+    std::optional<WebView2EventToken> newWindowToken;
+    std::optional<WebView2EventToken> permissionToken;
+    // The view's fourth version, which tells of downloads (a runtime too old has none).
+    Microsoft::WRL::ComPtr<ICoreWebView2_4> webView4;
+    std::optional<WebView2EventToken> downloadToken;
+    // The page's dialog while it waits for the pilot: its arguments and our deferral of it.
+    Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> dialogArgs;
+    Microsoft::WRL::ComPtr<ICoreWebView2Deferral> dialogDeferral;
+    // Our periodic reload has been asked and its page has not loaded yet: a leave-page
+    // question meanwhile is the reload's.
+    bool reloadUnderway = false;
     // Snapshots asked of it and not answered yet: our reference to each one's stream, by
     // ticket. The handler holds only the ticket, so a snapshot's memory goes as soon as its
     // answer comes or the capture schedule gives up on it; the entry, with no stream, stays
@@ -43,6 +55,15 @@ struct WebView2Browser {
     int snapshotsLostInARow = 0;
     // Simulator time of the reload that answered the last failure of its page's process.
     std::optional<double> pageReloadedAt;
+    // The page's focus reports (Runtime.bindingCalled), and our handler's registration there.
+    Microsoft::WRL::ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> focusReports;
+    std::optional<WebView2EventToken> focusReportsToken;
+    // The commands that set the reports up, not yet answered; refused, they are told once.
+    int focusChannelUnanswered = 0;
+    bool focusChannelRefused = false;
+    // While set, the page is not loaded yet: it waits for those answers, at most until then
+    // (simulator time).
+    std::optional<double> pageHeldUntil;
 };
 
 // The browser of the moment: none before start, while a new one is waited for, and after stop.
@@ -83,6 +104,36 @@ void onProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind);
 // once it has loaded (onPageLoaded). True when the click was kept.
 bool keepClickUntilThePageIsBack(int pageX, int pageY);
 void onPageLoaded();
+
+// ---- webview2_input.cpp ----
+
+// Sets up the page's focus reports for a browser whose view has just come up, and loads its
+// page once they are in place (or could not be set up).
+void loadPageWithInput(WebView2Browser& current);
+// From the recovery flight loop: a page held past its wait is loaded without the reports.
+void loadPageIfHeldTooLong();
+// True while the current browser's page waits for its focus reports.
+bool pageHeld();
+// Removes our handler from a browser being let go of.
+void stopListeningForFocusReports(WebView2Browser& retired);
+// At stop: the next start tells input trouble afresh.
+void resetPageInput();
+// UTF-8 text as the browser's calls take it.
+std::wstring wideText(const std::string& utf8);
+
+// ---- webview2_page_requests.cpp ----
+
+// Takes over what the page asks of its browser on a view that has just come up: its dialogs
+// (WebView2's own turned off), its new windows and its permission requests.
+void listenToPageRequests(WebView2Browser& current);
+// Removes those handlers from a browser being let go of; a dialog it still waits on is
+// cancelled and closed in the panel.
+void stopListeningToPageRequests(WebView2Browser& retired);
+// The page that asked is gone (its process failed, or its browser): its dialog is cancelled
+// and closed in the panel.
+void forgetPageDialog(WebView2Browser& current);
+// At stop: the next start tells refusals afresh.
+void resetPageRequests();
 
 // ---- webview2_snapshot.cpp ----
 

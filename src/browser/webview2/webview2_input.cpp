@@ -1,0 +1,182 @@
+// The page's keyboard and its focus reports on Windows. The composition controller has no
+// keyboard call and the host window never has the system's focus, so keys and typed text go
+// to the page as the same DevTools commands the Linux backend sends over its pipe, through
+// ICoreWebView2::CallDevToolsProtocolMethod. The page's focus reports come the same way too:
+// the focus channel's script, in an isolated world of its own, reports through a binding, and
+// Runtime.bindingCalled reaches us through a DevTools event receiver. Both are set up per
+// browser before its page is loaded, and go with it.
+#include <string>
+#include <utility>
+
+#include "browser/browser.h"
+#include "browser/devtools/focus_channel.h"
+#include "browser/devtools/input.h"
+#include "browser/webview2/webview2_state.h"
+#include "platform/com_callback.h"
+#include "platform/xplm.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+
+namespace {
+
+// A browser that never answers the channel's commands still gets its page after this long;
+// it then shows the page but never reports a text element.
+constexpr double focusChannelWait = 5.0;
+
+// Keys go out as the pilot types: trouble sending them is told when it starts.
+RepeatingLine inputTrouble;
+
+std::string utf8(const wchar_t* text) {
+    if (text == nullptr || *text == L'\0') return std::string();
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1) return std::string();
+    std::string result(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), n, nullptr, nullptr);
+    result.resize(static_cast<std::size_t>(n - 1));
+    return result;
+}
+
+double now() { return static_cast<double>(XPLMGetElapsedTime()); }
+
+// Sends one command to the current browser's page; `answered` runs with the browser's answer,
+// and only while that browser is still the current one. What went wrong is returned as an
+// HRESULT (the call was refused, or no handler could be made), and `answered` never runs then.
+template <class Answered>
+HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command, Answered answered) {
+    auto handler = makeComCallback<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(
+        IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler,
+        [session = current.session, answered = std::move(answered)](HRESULT result, LPCWSTR) {
+            if (!isCurrentBrowser(session)) return S_OK;
+            try {
+                answered(result);
+            } catch (...) {
+                XPLMDebugString("CV: error after the page answered a command\n");
+            }
+            return S_OK;
+        });
+    if (!handler) return E_OUTOFMEMORY;
+    return current.webView->CallDevToolsProtocolMethod(wideText(command.method).c_str(),
+                                                       wideText(command.params.dump()).c_str(), handler.Get());
+}
+
+void loadHeldPage(WebView2Browser& current) {
+    current.pageHeldUntil.reset();
+    current.webView->Navigate(webUrl.c_str());
+}
+
+void focusChannelAnswered(HRESULT result) {
+    WebView2Browser& current = *browser;
+    // Without the reports the panel never takes the keyboard; clicks and hovering still work.
+    if (FAILED(result) && !current.focusChannelRefused) {
+        current.focusChannelRefused = true;
+        debugLog("CV: the page cannot report its focus (0x%08lX); typing into the panel is off for this browser.\n",
+                 static_cast<unsigned long>(result));
+    }
+    if (--current.focusChannelUnanswered == 0 && current.pageHeldUntil) loadHeldPage(current);
+}
+
+void onFocusReport(ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
+    LPWSTR json = nullptr;
+    if (args == nullptr || FAILED(args->get_ParameterObjectAsJson(&json))) return;
+    const std::string text = utf8(json);
+    CoTaskMemFree(json);
+    const nlohmann::json params = nlohmann::json::parse(text, nullptr, false);
+    if (const auto takesText = devtools::textFocusReport(params)) onBrowserTextFocus(*takesText);
+}
+
+void listenForFocusReports(WebView2Browser& current) {
+    auto handler = makeComCallback<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(
+        IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler,
+        [session = current.session](ICoreWebView2*, ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
+            if (!isCurrentBrowser(session)) return S_OK;
+            try {
+                onFocusReport(args);
+            } catch (...) {
+                XPLMDebugString("CV: error while following the page's focus\n");
+            }
+            return S_OK;
+        });
+    WebView2EventToken token{};
+    if (handler &&
+        SUCCEEDED(current.webView->GetDevToolsProtocolEventReceiver(
+            L"Runtime.bindingCalled", current.focusReports.ReleaseAndGetAddressOf())) &&
+        current.focusReports && SUCCEEDED(current.focusReports->add_DevToolsProtocolEventReceived(handler.Get(), &token)))
+        current.focusReportsToken = token;
+}
+
+}  // namespace
+
+std::wstring wideText(const std::string& utf8) {
+    if (utf8.empty()) return std::wstring();
+    const int size = static_cast<int>(utf8.size());
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring text(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
+    return text;
+}
+
+void loadPageWithInput(WebView2Browser& current) {
+    listenForFocusReports(current);
+    if (!current.focusReportsToken) {
+        XPLMDebugString("CV: WebView2 will not pass on the page's focus reports; typing into the panel is off for "
+                        "this browser.\n");
+        return loadHeldPage(current);
+    }
+    // Before the page loads, so its documents carry the focus reports from the start: a
+    // navigation that overtakes the script's registration can miss it.
+    current.pageHeldUntil = now() + focusChannelWait;
+    const BrowserSession session = current.session;
+    const auto channel = devtools::textFocusChannel();
+    current.focusChannelUnanswered = static_cast<int>(channel.size());
+    for (const devtools::Command& command : channel) {
+        const HRESULT sent = callDevTools(current, command, focusChannelAnswered);
+        // A refusal never reaches the handler: it is answered here.
+        if (FAILED(sent) && isCurrentBrowser(session)) focusChannelAnswered(sent);
+        if (!isCurrentBrowser(session)) return;
+    }
+}
+
+void loadPageIfHeldTooLong() {
+    if (browser && browser->pageHeldUntil && now() >= *browser->pageHeldUntil) {
+        XPLMDebugString("CV: WebView2 did not set up the page's focus reports in time; loading the page without "
+                        "them.\n");
+        loadHeldPage(*browser);
+    }
+}
+
+bool pageHeld() { return browser && browser->pageHeldUntil.has_value(); }
+
+void stopListeningForFocusReports(WebView2Browser& retired) {
+    if (retired.focusReports && retired.focusReportsToken)
+        retired.focusReports->remove_DevToolsProtocolEventReceived(*retired.focusReportsToken);
+    retired.focusReportsToken.reset();
+    retired.focusReports.Reset();
+}
+
+void resetPageInput() { inputTrouble.clear(); }
+
+namespace {
+
+// Keys and text reach the page of the browser of the moment; with none (being re-created, or
+// stopped) they are dropped: the panel has given the keyboard back by then.
+void sendInput(const devtools::Command& command) {
+    if (!browserViewReady() || browser->pageHeldUntil) return;
+    try {
+        const HRESULT sent = callDevTools(*browser, command, [](HRESULT) {});
+        if (SUCCEEDED(sent)) {
+            inputTrouble.clear();
+        } else if (inputTrouble.due()) {
+            debugLog("CV: could not send input to the page: CallDevToolsProtocolMethod returned 0x%08lX\n",
+                     static_cast<unsigned long>(sent));
+        }
+    } catch (const std::exception& e) {
+        if (inputTrouble.due()) debugLog("CV: could not send input to the page: %s\n", e.what());
+    }
+}
+
+}  // namespace
+
+void sendBrowserKey(const PageKey& key) { sendInput(devtools::keyEvent(key)); }
+
+void sendBrowserText(const std::string& text) { sendInput(devtools::insertText(text)); }

@@ -1,0 +1,205 @@
+#include "plugin/settings_text.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "plugin/settings.h"
+
+namespace settingstext {
+
+namespace {
+
+constexpr std::string_view utf8Signature = "\xEF\xBB\xBF";
+
+bool isNewline(char c) { return c == '\n' || c == '\r'; }
+bool isSpace(char c) { return c == ' ' || c == '\t' || isNewline(c); }
+
+// Names compare as the settings document compares them.
+bool sameName(std::string_view a, const char* b)
+{
+    const std::string name(a);
+    const CSimpleIniA::Entry::KeyOrder less;
+    const CSimpleIniA::Entry left(name.c_str()), right(b);
+    return !less(left, right) && !less(right, left);
+}
+
+// What the reader makes of the text, for one section and key: where the value it takes sits,
+// and where that section's last entry ends.
+struct Layout {
+    std::size_t visibleBegin = 0;  // after a UTF-8 signature, which the reader skips
+    std::size_t visibleEnd = 0;    // the reader stops here: the first NUL, or the end
+    bool haveValue = false;
+    std::size_t valueBegin = 0, valueEnd = 0;
+    bool haveSection = false;
+    std::size_t sectionEnd = 0;  // where the line of the section's last entry ends (its line end, if any)
+    // A '[' whose name runs to where the reader stops would take in any line added after it,
+    // across line ends: where its line starts.
+    std::optional<std::size_t> openHeaderLine;
+};
+
+// Walks the text exactly as the settings format's reader does with its default options: blank
+// space (line ends included) skipped, ';' and '#' lines are comments, "[name]" opens a section
+// (a '[' without its ']' on the same line opens none and names no section the keys after it
+// can be found in), "key = value" is an entry, and a line without '=' is passed over.
+Layout layoutOf(const std::string& text, const char* section, const char* key)
+{
+    Layout layout;
+    const std::size_t start = text.compare(0, utf8Signature.size(), utf8Signature) == 0 ? utf8Signature.size() : 0;
+    const std::size_t nul = text.find('\0', start);
+    const std::size_t n = nul == std::string::npos ? text.size() : nul;
+    layout.visibleBegin = start;
+    layout.visibleEnd = n;
+    auto lineEnd = [&](std::size_t p) {
+        while (p < n && !isNewline(text[p])) ++p;
+        return p;
+    };
+    bool inSection = false;
+    std::size_t p = start;
+    while (p < n) {
+        while (p < n && isSpace(text[p])) ++p;
+        if (p == n) break;
+        if (text[p] == ';' || text[p] == '#') {
+            p = lineEnd(p);
+            continue;
+        }
+        if (text[p] == '[') {
+            const std::size_t bracket = p;
+            ++p;
+            while (p < n && isSpace(text[p])) ++p;
+            const std::size_t nameBegin = p;
+            while (p < n && text[p] != ']' && !isNewline(text[p])) ++p;
+            if (p == n) {
+                std::size_t lineStart = bracket;
+                while (lineStart > start && !isNewline(text[lineStart - 1])) --lineStart;
+                layout.openHeaderLine = lineStart;
+            }
+            if (p == n || text[p] != ']') {
+                // The reader takes the text from here to its next cut as the section's name,
+                // which then holds a line end: no name we look for.
+                inSection = false;
+                continue;
+            }
+            std::size_t nameEnd = p;
+            while (nameEnd > nameBegin && isSpace(text[nameEnd - 1])) --nameEnd;
+            inSection = sameName(std::string_view(text).substr(nameBegin, nameEnd - nameBegin), section);
+            p = lineEnd(p + 1);
+            if (inSection) {
+                layout.haveSection = true;
+                layout.sectionEnd = p;
+            }
+            continue;
+        }
+        const std::size_t keyBegin = p;
+        while (p < n && text[p] != '=' && !isNewline(text[p])) ++p;
+        if (p == n || text[p] != '=') continue;
+        if (p == keyBegin) {
+            p = lineEnd(p);
+            continue;
+        }
+        std::size_t keyEnd = p;
+        while (keyEnd > keyBegin && isSpace(text[keyEnd - 1])) --keyEnd;
+        ++p;
+        while (p < n && (text[p] == ' ' || text[p] == '\t')) ++p;
+        const std::size_t valueBegin = p;
+        p = lineEnd(p);
+        std::size_t valueEnd = p;
+        while (valueEnd > valueBegin && isSpace(text[valueEnd - 1])) --valueEnd;
+        if (inSection) {
+            layout.sectionEnd = p;
+            if (sameName(std::string_view(text).substr(keyBegin, keyEnd - keyBegin), key)) {
+                // A key given twice: the reader keeps the value of the last.
+                layout.haveValue = true;
+                layout.valueBegin = valueBegin;
+                layout.valueEnd = valueEnd;
+            }
+        }
+        if (p < n) p += text[p] == '\r' && p + 1 < n && text[p + 1] == '\n' ? 2 : 1;
+    }
+    return layout;
+}
+
+// The line end the file already uses, so added lines match the pilot's.
+std::string newlineOf(const std::string& text, const char* fallback)
+{
+    const std::size_t at = text.find_first_of("\r\n");
+    if (at == std::string::npos) return fallback;
+    if (text[at] == '\r') return text.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
+    return "\n";
+}
+
+// Lines as the reader splits them ("\r\n", "\n" or "\r" end one), each with its line end.
+std::vector<std::string_view> linesOf(const std::string& text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+        std::size_t end = text.find_first_of("\r\n", begin);
+        if (end == std::string::npos) {
+            end = text.size();
+        } else {
+            end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
+        }
+        lines.emplace_back(text.data() + begin, end - begin);
+        begin = end;
+    }
+    return lines;
+}
+
+bool isBlank(std::string_view line)
+{
+    for (const char c : line)
+        if (!isSpace(c)) return false;
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::string> withValue(const std::string& text, const char* section, const char* key,
+                                     const std::string& value, const char* newline)
+{
+    const Layout layout = layoutOf(text, section, key);
+    std::string result = text;
+    if (layout.haveValue) {
+        result.replace(layout.valueBegin, layout.valueEnd - layout.valueBegin, value);
+        return result;
+    }
+    const std::string nl = newlineOf(text, newline);
+    const std::string entry = std::string(key) + " = " + value;
+    if (layout.haveSection) {
+        std::size_t at = layout.sectionEnd;
+        if (at == text.size()) {
+            result += nl + entry;
+            return result;
+        }
+        // A line end of the reader's follows the entry, unless its line runs into the NUL.
+        if (at == layout.visibleEnd) return std::nullopt;
+        at += text.compare(at, 2, "\r\n") == 0 ? 2 : 1;
+        result.insert(at, entry + nl);
+        return result;
+    }
+    // At the end of what the reader sees, or before a '[' that would take the section in.
+    const std::size_t begin = layout.visibleBegin, at = layout.openHeaderLine.value_or(layout.visibleEnd);
+    const bool atLineStart = at == begin || isNewline(text[at - 1]);
+    if (!atLineStart && at < text.size()) return std::nullopt;
+    // A blank line between the pilot's last section and ours, as the format writes sections,
+    // unless its line end would join a lone '\r' before it into one line end.
+    const bool written = !isBlank(std::string_view(text).substr(begin, at - begin)) &&
+                         !(atLineStart && at > begin && text[at - 1] == '\r' && nl[0] == '\n');
+    std::string added = (atLineStart ? "" : nl) + (written ? nl : "") + "[" + section + "]" + nl + entry;
+    if (atLineStart) added += nl;
+    result.insert(at, added);
+    return result;
+}
+
+bool sameNonBlankLines(const std::string& a, const std::string& b)
+{
+    std::vector<std::string_view> left, right;
+    for (const auto line : linesOf(a))
+        if (!isBlank(line)) left.push_back(line);
+    for (const auto line : linesOf(b))
+        if (!isBlank(line)) right.push_back(line);
+    return left == right;
+}
+
+}  // namespace settingstext

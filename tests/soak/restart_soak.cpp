@@ -1,0 +1,120 @@
+// Restart soak: the browser lost again and again while the simulator flies on. The built module
+// in the stand-in simulator in this process, with the fake DevTools peer as its browser: each
+// of the first ten browsers exits at a snapshot (the first at its twentieth, once it has been
+// looked at, the others at their second), so the plugin starts a new one after its back-off
+// (1, 2, 4 ... 60 s); the eleventh behaves. Once it shows its page, the process
+// must hold the same open descriptors, threads and child processes as when the first one did:
+// nothing of the ten lost browsers (their pipes, I/O threads, processes, clean-ups) is left.
+// It takes about five minutes, the back-off's own time.
+//   cv_restart_soak [--restarts N]
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "soak_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Held {
+    int descriptors, threads;
+    std::size_t children;
+    bool operator==(const Held&) const = default;
+};
+
+Held held() { return {soak::openDescriptors(), soak::threadCount(), soak::children().size()}; }
+
+std::string describe(const Held& h)
+{
+    return std::to_string(h.descriptors) + " descriptors, " + std::to_string(h.threads) + " threads, " +
+           std::to_string(h.children) + " child processes";
+}
+
+// Browsers started so far, and snapshots the last one has been asked for, from the fake's log.
+void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots)
+{
+    browsers = 0;
+    lastOnesSnapshots = 0;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("argv ", 0) == 0) {
+            ++browsers;
+            lastOnesSnapshots = 0;
+        }
+        if (line.rfind("Page.captureScreenshot ", 0) == 0) ++lastOnesSnapshots;
+    }
+}
+
+int countOf(const std::string& text, const std::string& piece)
+{
+    int n = 0;
+    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
+    return n;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    int restarts = 10;
+    for (int i = 1; i + 1 < argc; i += 2)
+        if (std::strcmp(argv[i], "--restarts") == 0) restarts = std::atoi(argv[i + 1]);
+
+    soak::PluginFolder folder("restart_soak");
+    folder.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
+    std::ostringstream cues;
+    for (int n = 1; n <= restarts; ++n) cues << "browser " << n << ": exit " << (n == 1 ? 20 : 2) << "\n";
+    std::ofstream(folder.file("cues.txt")) << cues.str();
+    const std::string fakeLog = folder.file("fake.log");
+    ::setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
+    ::setenv("CV_FAKE_CDP_CUES", folder.file("cues.txt").c_str(), 1);
+    const std::string tag = "restart-soak-" + std::to_string(::getpid());
+    ::setenv("CV_TEST_TAG", tag.c_str(), 1);
+
+    auto host = soak::startHost(folder.file("Log.txt"), 60);
+    soak::load(*host, folder.module());
+    soak::run(*host, "command Corvane/TogglePanel once");
+    int browsers = 0, snapshots = 0;
+    if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
+        std::fprintf(stderr, "restart soak: the first browser's page never reached the panel\n%s", host->log().c_str());
+        return 1;
+    }
+    const Held before = held();
+    std::printf("first browser up: %s\n", describe(before).c_str());
+
+    // Every lost browser is one line; the last one comes up and is asked for snapshots.
+    const bool restarted = soak::framesUntil(
+        *host,
+        [&] {
+            countLog(fakeLog, browsers, snapshots);
+            return browsers == restarts + 1 && snapshots >= 2;
+        },
+        5ms, std::chrono::seconds(60 * restarts));
+    const int lost = countOf(host->log(), "CV: lost the browser");
+    std::printf("%d browsers started, %d lost\n", browsers, lost);
+    if (!restarted || lost != restarts) {
+        std::fprintf(stderr, "restart soak: expected %d restarts\n%s", restarts, host->log().c_str());
+        return 1;
+    }
+    // A lost browser's pipe thread and process go as soon as it is reaped and its pipe idle.
+    Held after = held();
+    soak::framesUntil(*host, [&] { return (after = held()) == before; }, 5ms, 30s);
+    std::printf("after %d restarts: %s\n", restarts, describe(after).c_str());
+    bool ok = after == before;
+    if (!ok) std::fprintf(stderr, "restart soak: the process holds more than it did before the restarts\n");
+
+    soak::run(*host, "quit");
+    if (!soak::framesUntil(*host, [&] { return soak::children().empty() && soak::taggedProcesses(tag).empty(); },
+                           50ms, 10s)) {
+        std::fprintf(stderr, "restart soak: a browser process outlived the plugin\n");
+        ok = false;
+    }
+    host.reset();
+    std::printf("restart soak: %s\n", ok ? "passed" : "FAILED");
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,88 @@
+// The page dialog the panel draws: what fits, what is cut, and that its buttons are where
+// they are drawn, on pages from tiny to large.
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "panel/dialog_font.h"
+#include "panel/dialog_picture.h"
+
+namespace {
+
+bool inside(const DialogRect& inner, const DialogRect& outer)
+{
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}
+
+bool overlap(const DialogRect& a, const DialogRect& b)
+{
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinTheBoxOnEveryPageSize)
+{
+    std::string message;
+    for (int i = 0; i < 200; ++i) message += "word" + std::to_string(i) + " ";
+    message += std::string(300, 'x');  // one word longer than any line
+    for (const auto& [width, height] : std::vector<std::pair<int, int>>{{768, 512}, {1920, 1080}, {200, 120}, {60, 40}}) {
+        SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+        const DialogLayout layout = layoutDialog({PageDialogKind::Prompt, message, ""}, width, height);
+        ASSERT_FALSE(layout.lines.empty());
+        const int cell = dialogGlyphWidth * layout.scale;
+        for (const auto& line : layout.lines)
+            EXPECT_LE(layout.box.left + 12 * layout.scale + static_cast<int>(line.size()) * cell, layout.box.right);
+        const std::u32string& last = layout.lines.back();
+        EXPECT_EQ(last.substr(last.size() - std::min<std::size_t>(3, last.size())), std::u32string(U"...").substr(0, std::min<std::size_t>(3, last.size())));
+        EXPECT_TRUE(inside(layout.ok, layout.box));
+        EXPECT_TRUE(inside(layout.cancel, layout.box));
+        EXPECT_TRUE(inside(layout.field, layout.box));
+        EXPECT_FALSE(overlap(layout.ok, layout.cancel));
+        EXPECT_FALSE(overlap(layout.field, layout.ok));
+        EXPECT_GE(layout.box.left, 0);
+        EXPECT_LE(layout.box.right, width);
+        // Drawing stays within the picture (a sanitizer build sees any stray write).
+        std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * 4, 0x80);
+        drawDialog(picture, width, height, {PageDialogKind::Prompt, message, std::string(500, 'y')});
+    }
+    // A short message keeps its words whole, and its own line breaks.
+    const DialogLayout shortOne = layoutDialog({PageDialogKind::Confirm, "Log this flight?\nIt took 2 h.", ""}, 768, 512);
+    EXPECT_EQ(shortOne.lines, (std::vector<std::u32string>{U"Log this flight?", U"It took 2 h."}));
+    EXPECT_TRUE(shortOne.field.empty());
+}
+
+TEST(PageDialogPicture, CharactersTheFontLacksAndBrokenBytesAreDrawnAsQuestionMarks)
+{
+    EXPECT_EQ(decodeUtf8("K\xC3\xB6ln \xE2\x86\x92 \xF0\x9F\x9B\xA9"), U"K\u00f6ln \u2192 \U0001F6E9");
+    EXPECT_EQ(decodeUtf8("a\xC3"), U"a\ufffd");
+    EXPECT_EQ(decodeUtf8("\xE2\x28\xA1"), U"\ufffd(\ufffd");
+    const std::uint8_t* question = dialogGlyph(U'?');
+    EXPECT_EQ(dialogGlyph(U'\u00f6'), question);
+    EXPECT_EQ(dialogGlyph(U'\ufffd'), question);
+    EXPECT_EQ(dialogGlyph(U'\n'), question);
+    EXPECT_NE(dialogGlyph(U'A'), question);
+    EXPECT_NE(dialogGlyph(U'~'), question);
+}
+
+TEST(PageDialogPicture, TheBoxIsDrawnOverADimmedPageAndTheLeaveQuestionHasWordsOfItsOwn)
+{
+    const int width = 768, height = 512;
+    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * 4, 0x90);
+    const PageDialogView leave{PageDialogKind::BeforeUnload, "", ""};
+    drawDialog(picture, width, height, leave);
+    const DialogLayout layout = layoutDialog(leave, width, height);
+    EXPECT_FALSE(layout.lines.empty());
+    EXPECT_FALSE(layout.cancel.empty());
+    auto at = [&](int x, int y) { return &picture[(static_cast<std::size_t>(y) * width + x) * 4]; };
+    EXPECT_EQ(at(1, 1)[0], 0x30);
+    EXPECT_EQ(at(1, 1)[3], 0x90) << "the page's alpha is left as it is";
+    EXPECT_EQ(at(layout.box.left + 5, layout.box.bottom - 5)[1], 0xf2);
+    int ink = 0;
+    for (int y = layout.box.top; y < layout.box.bottom; ++y)
+        for (int x = layout.box.left; x < layout.box.right; ++x) ink += at(x, y)[0] == 0x10 ? 1 : 0;
+    EXPECT_GT(ink, 200);
+}
+
+}  // namespace
