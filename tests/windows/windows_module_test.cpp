@@ -1474,3 +1474,23 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
               1)
         << run.log;
 }
+
+// A page process that fails again soon after the reload that answered its last failure is not
+// mended by reloading: the browser is replaced, on the back-off.
+TEST_F(WindowsModule, APageThatFailsAgainAfterItsReloadGetsANewBrowser) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "render-exit@2");
+    const Outcome run = this->run("command Corvane/TogglePanel", [&](xpsim::Host& host) {
+        ASSERT_TRUE(runUntil(host, 30, [&] { return host.log().find("loading the page again") != std::string::npos; }))
+            << host.log();
+        // The same browser counts on: its fourth snapshot is the reloaded page's second.
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "render-exit@4");
+        EXPECT_TRUE(runUntil(host, 30, [&] { return host.log().find("after a reload") != std::string::npos; }))
+            << host.log();
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
+    });
+    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited; loading the page again.\n"), 1) << run.log;
+    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited again after a reload; trying again in 1 s "
+                               "(attempt 1).\n"),
+              1)
+        << run.log;
+}
