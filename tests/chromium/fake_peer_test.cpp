@@ -658,4 +658,15 @@ TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheRel
     EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
 }
 
+// Without the page's events no commit is told, and nothing would answer a snapshot lost to a
+// navigation before its 10 s time-out: none is asked for until the navigation is answered.
+TEST_F(FakePeer, WithoutThePagesEventsNoSnapshotIsLostToANavigation) {
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    cues("navigate-takes 0.8\nrefuse Page.enable\n");
+    run("command Corvane/TogglePanel once\nwait 5\nquit");
+    EXPECT_GE(received("Page.navigate").size(), 2u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 4u);
+    EXPECT_EQ(slurp(file("fake.log")).find("during a navigation is lost"), std::string::npos);
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include "allocation_failure.h"
 #include "browser/browser.h"
+#include "panel/keyboard_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
 #include "pipeline/decode_queue.h"
@@ -164,6 +165,20 @@ TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerSta
     askAndGiveUp(105);
     EXPECT_NE(logSoFar().find(hung + "; trying again in 1 s (attempt 1).\n"), std::string::npos) << log;
     EXPECT_FALSE(browserViewReady());
+}
+
+// The page tells the panel whenever its focus takes text, also when its own script focuses a
+// field: only the answer to the pilot's click takes the simulator's keyboard.
+TEST_F(CaptureTest, OnlyAFieldThePilotsClickFocusedTakesTheKeyboard)
+{
+    ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
+    onBrowserTextFocus(true);
+    EXPECT_FALSE(panelHoldsKeyboard());
+    panelPointerReleased();
+    onBrowserTextFocus(true);
+    EXPECT_TRUE(panelHoldsKeyboard());
+    givePanelKeyboardBack();
+    EXPECT_FALSE(panelHoldsKeyboard());
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 //     silent              commands are read and logged, and none is answered
 //     navigate-takes SECONDS  Page.navigate is answered SECONDS after it was asked for, and,
 //                         as in Chromium, a snapshot asked for meanwhile is never answered
+//                         (logged as "a snapshot asked for during a navigation is lost")
 //     held-until-navigation N[+]  the snapshot is not answered until the next navigation
 //                         commits, and then, as Chromium often does, never
 //     page-navigates N    when the snapshot is asked for, the page commits a navigation of its
@@ -487,7 +488,10 @@ int main(int argc, char** argv) {
                     sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
                 }
                 if (cues.dialogAt.matches(snapshots) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);
-                if (Clock::now() < navigatingUntil) continue;
+                if (Clock::now() < navigatingUntil) {
+                    logLine("a snapshot asked for during a navigation is lost");
+                    continue;
+                }
                 if (cues.hang.matches(snapshots)) continue;
                 if (cues.heldUntilNavigation.matches(snapshots)) {
                     ++heldSnapshots;
