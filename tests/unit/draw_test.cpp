@@ -26,6 +26,7 @@ extern "C" GLenum glGetError(void);
 extern "C" void glCullFace(GLenum mode);
 extern "C" void glTranslatef(GLfloat x, GLfloat y, GLfloat z);
 extern "C" void glScalef(GLfloat x, GLfloat y, GLfloat z);
+extern "C" void glClear(GLuint mask);
 
 // Runs once, from inside the next texture upload: what the decode thread does at that moment.
 // Every glTexImage2D of this program (the code under test's too) comes here first.
@@ -278,6 +279,8 @@ TEST_F(DrawTest, CullingATextureEnvironmentAndMatrixLeftBehindNeitherHideNorChan
     publish(quadrants, 2, 2);
     XPLMSetWindowIsVisible(panelWindow, 1);
     drawFrame();  // the desktop stays bound with its projection, unit 0 active
+    // What the frame drew is wiped (the colour buffer): the quadrants read below are this draw's.
+    glClear(0x4000);
     {
         const QuadLeftovers left;
         drawPanelWindow(panelWindow, nullptr);
