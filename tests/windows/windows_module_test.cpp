@@ -720,7 +720,8 @@ TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
             typing = focusAfter(host, "click 340 838; wait-focus on 3; key shift+left");
             // Given back in the very frame the failure is told, Shift and all: not only once a
             // new page reports its focus.
-            EXPECT_TRUE(runUntil(host, 5, [&] { return host.log().find(line) != std::string::npos; }));
+            // Frames run unpaced: on a loaded machine the sixth snapshot can take many of them.
+            EXPECT_TRUE(runUntil(host, 20, [&] { return host.log().find(line) != std::string::npos; }));
             afterFault = focusIn(host);
             // The fault comes back with every new browser: once is enough.
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
