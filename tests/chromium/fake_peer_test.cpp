@@ -164,16 +164,16 @@ protected:
 TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisableVrAndALostBrowser) {
     const std::string log =
         run("command Corvane/TogglePanel once\nwait 1\nclick 200 780\nwait 0.3\nkey a\nstate " + file("plain.json") +
-            "\nclick 200 940\nwait 0.3\nstate " + file("field.json") +
+            "\nclick 200 940\nwait-focus on 5\nstate " + file("field.json") +
             "\ntype K\xC3\xB6 \xE2\x86\x92\nkey backspace\nkey shift+tab\nkey escape\nkey b\nstate " + file("escape.json") +
             // Hidden with Shift down in the page: it comes up.
-            "\nclick 200 940\nwait 0.3\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
+            "\nclick 200 940\nwait-focus on 5\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
             file("hidden.json") + "\ncommand Corvane/TogglePanel once\nwait 0.3\n"
-            "click 200 940\nwait 0.3\ndisable\nstate " + file("disabled.json") + "\nenable\nwait 0.3\n"
-            "click 200 940\nwait 0.3\nvr on\nstate " + file("vr.json") + "\nvr off\nwait 0.3\n"
+            "click 200 940\nwait-focus on 5\ndisable\nstate " + file("disabled.json") + "\nenable\nwait 0.3\n"
+            "click 200 940\nwait-focus on 5\nvr on\nstate " + file("vr.json") + "\nvr off\nwait 0.3\n"
             "hover 300 700\nframes 2\nhover off\nframes 2\n"
             // The fake browser dies with this letter; the next one comes up a second later.
-            "click 200 940\nwait 0.3\ntype Z\nwait 0.5\nstate " + file("lost.json") + "\nquit");
+            "click 200 940\nwait-focus on 5\ntype Z\nwait 0.5\nstate " + file("lost.json") + "\nquit");
     EXPECT_FALSE(focusIn("plain.json")) << "a click elsewhere on the page leaves the keys with the simulator";
     EXPECT_TRUE(focusIn("field.json"));
     for (const char* given : {"escape.json", "hidden.json", "disabled.json", "vr.json", "lost.json"})
@@ -309,9 +309,10 @@ TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
     const std::string failed = "CV: the browser could not be brought up (Target.createTarget: refused by the fake); ";
     EXPECT_EQ(countOccurrences(log, failed + "trying again in 1 s (attempt 1).\n"), 1) << log;
     EXPECT_EQ(countOccurrences(log, failed + "trying again in 2 s (attempt 2).\n"), 1) << log;
+    // A browser started just before the quit may not have been refused yet.
     const int attempts = countOccurrences(log, failed);
-    EXPECT_EQ(static_cast<int>(launches().size()), attempts);
-    EXPECT_EQ(static_cast<int>(received("Target.createTarget").size()), attempts);
+    for (const int started : {static_cast<int>(launches().size()), static_cast<int>(received("Target.createTarget").size())})
+        EXPECT_TRUE(started == attempts || started == attempts + 1) << started << " started, " << attempts << " refused";
     // Written when the view goes missing, not at every due snapshot or attempt.
     EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
@@ -406,7 +407,8 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     fs::remove(profile() / "SingletonLock");
     fs::remove(file("fake.log"));
     cues("exit-at-start 3\n");
-    log = run("command Corvane/TogglePanel once\nwait 1.6\nquit");
+    // Quit halfway between the second start (1 s) and the third (3 s).
+    log = run("command Corvane/TogglePanel once\nwait 2\nquit");
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser ("), 2) << log;
     EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
     started = launches();
