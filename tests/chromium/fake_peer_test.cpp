@@ -82,25 +82,6 @@ TEST_F(FakePeer, FailedGarbledAndUnansweredSnapshotsLeaveTheLastGoodFrameAndTheP
     EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
 }
 
-// A browser that stops answering (stopped, or busy in a loop) is hung once three snapshots in a
-// row have timed out: it is killed, and the next one fills the panel again.
-TEST_F(FakePeer, ThreeSnapshotsUnansweredInARowAreAHungBrowserThatIsReplaced) {
-    cues("browser 1: hang 2+\n");
-    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 120\n", env_);
-    ASSERT_TRUE(eventually([&] {
-        const auto started = launches();
-        return started.size() == 2 && !linesOf(started[1], "Page.captureScreenshot").empty();
-    }, 90)) << sim.log();
-    const std::string log = interrupt(sim);
-    // Told when the first times out; the others within the minute are not told again.
-    EXPECT_EQ(countOccurrences(log, "CV: the browser did not answer a snapshot within 10 s; asking again.\n"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the browser did not answer 3 snapshots in a row; trying again in 1 s "
-                                    "(attempt 1).\n"),
-              1)
-        << log;
-    EXPECT_EQ(linesOf(launches()[0], "Browser.close").size(), 0u) << "a hung browser is killed, not asked to close";
-}
-
 TEST_F(FakePeer, ASnapshotUnansweredFor10SecondsTimesOutOnceAndItsLateAnswerIsDropped) {
     // The second snapshot is answered after 13 s: it times out at 10 s, the schedule asks
     // again at once, and the late answer that follows is dropped.
