@@ -101,40 +101,6 @@ TEST_F(FakePeer, ASnapshotUnansweredFor10SecondsTimesOutOnceAndItsLateAnswerIsDr
     EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
 }
 
-TEST_F(FakePeer, ALargerSnapshotSetsThePageSizeAndClicksMapOntoIt) {
-    cues("size 1152 768\n");
-    run("command Corvane/TogglePanel once\nwait 2\nscreenshot " + file("s.png") +
-        "\nclick 800 480\nvr on\nclick 384 256\nvr off\nwait 0.5\nquit");
-    // The request clips to the panel's 768 x 512 pixels, at zoom 0.5 that is 1536 x 1024 CSS
-    // pixels; the 1152 x 768 picture that comes back is drawn over the window, corners and all.
-    const nlohmann::json snapshot = params(received("Page.captureScreenshot").at(0));
-    EXPECT_EQ(snapshot["clip"], nlohmann::json::parse(R"({"x":0,"y":0,"width":1536.0,"height":1024.0,"scale":1})"));
-    // A PNG in the browser's faster encoding.
-    EXPECT_EQ(snapshot["format"], "png");
-    EXPECT_EQ(snapshot["optimizeForSpeed"], true);
-    const Image shot = readPng(file("s.png"));
-    EXPECT_TRUE(near(shot.page(5, 5), 255, 0, 0));
-    EXPECT_TRUE(near(shot.page(762, 5), 0, 255, 0));
-    EXPECT_TRUE(near(shot.page(5, 506), 0, 0, 255));
-    EXPECT_TRUE(near(shot.page(762, 506), 255, 255, 0));
-
-    // Press and release pairs only: entering VR also tells the page the pointer has left it.
-    auto clicks = received("Input.dispatchMouseEvent");
-    std::erase_if(clicks, [](const std::string& line) { return line.find("mouseMoved") != std::string::npos; });
-    ASSERT_EQ(clicks.size(), 4u);
-    // Whatever its pixel size, the picture shows the part of the page the request clipped:
-    // 1536 x 1024 CSS pixels. 2-D: the window point (700, 500) boxels from the top-left corner
-    // is 700/768 and 500/512 of the way across it, CSS (1400, 1000).
-    EXPECT_EQ(params(clicks[0]), nlohmann::json::parse(R"({"type":"mousePressed","x":1400.0,"y":1000.0,
-        "button":"left","buttons":1,"clickCount":1,"modifiers":0})"));
-    EXPECT_EQ(params(clicks[1]), nlohmann::json::parse(R"({"type":"mouseReleased","x":1400.0,"y":1000.0,
-        "button":"left","buttons":0,"clickCount":1,"modifiers":0})"));
-    // VR: the middle of the window is the middle of the page, CSS (768, 512).
-    EXPECT_DOUBLE_EQ(params(clicks[2])["x"].get<double>(), 768.0);
-    EXPECT_DOUBLE_EQ(params(clicks[2])["y"].get<double>(), 512.0);
-    EXPECT_EQ(params(clicks[3])["type"], "mouseReleased");
-}
-
 // The fake page has a text field at page pixels (20, 20)-(320, 60), CSS (40, 40)-(640, 120)
 // at zoom 0.5: desktop (200, 940) is on it, (200, 780) is not.
 class FakePage : public FakePeer {
@@ -221,26 +187,6 @@ TEST_F(FakePage, TheReloadWaitsWhileThePilotTypesAndComesOnceTheKeyboardIsBack) 
     EXPECT_GE(std::count(second, order.end(), "navigate"), 1);
 }
 
-TEST_F(FakePage, WithPanelInputClicksOnlyClicksReachThePageAndTheKeyboardIsNeverTaken) {
-    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
-    run("command Corvane/TogglePanel once\nwait 1\nclick 200 940\nwait 0.3\nhover 400 600\nwait 0.2\nkey a\n"
-        "key space\nrightclick 400 600\npress 300 700\ndrag 350 700\nframes 1\ndrag 400 700\nrelease 400 700\n"
-        "wait 0.3\nhover 700 500\nhover off\nwait 0.3\nstate " + file("s.json") + "\nquit");
-    EXPECT_FALSE(focusIn("s.json"));
-    // A press and a release at the release point for each click, the drag's included; no
-    // move, leave, key or text.
-    std::vector<std::string> input;
-    for (const auto& line : received("Input.dispatchMouseEvent")) {
-        const auto p = params(line);
-        input.push_back(p["type"].get<std::string>() + " " + std::to_string(p["x"].get<int>()) + "," +
-                        std::to_string(p["y"].get<int>()));
-    }
-    EXPECT_EQ(input, (std::vector<std::string>{"mousePressed 200,80", "mouseReleased 200,80", "mousePressed 600,560",
-                                               "mouseReleased 600,560"}));
-    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty());
-    EXPECT_TRUE(received("Input.insertText").empty());
-}
-
 TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTheZoomOfTheMoment) {
     // Each browser exits at its third snapshot and holds Chromium's lock on the pilot's
     // profile while its process exists. The zoom step reaches the first one.
@@ -284,22 +230,6 @@ TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTh
         ASSERT_EQ(navigations.size(), 1u) << "browser " << n;
         EXPECT_EQ(params(navigations[0])["url"], "https://panel.example/");
     }
-}
-
-TEST_F(FakePeer, GarbageOnThePipeIsALossAndTheNextBrowserFillsThePanelAgain) {
-    // Only the first browser sends garbage; the next one behaves.
-    cues("browser 1: garbage-frame 2\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nscreenshot " + file("s.png") + "\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser sent a message that is not JSON); trying "
-                                    "again in 1 s (attempt 1).\n"),
-              1)
-        << log;
-    const auto started = launches();
-    ASSERT_EQ(started.size(), 2u);
-    EXPECT_EQ(linesOf(started[0], "Browser.close").size(), 0u) << "it was killed, not asked to close";
-    EXPECT_EQ(linesOf(started[1], "Browser.close").size(), 1u);
-    // The first browser served one good snapshot; a later one on the panel is the new browser's.
-    EXPECT_GE(frameShown("s.png"), 2);
 }
 
 TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
@@ -427,16 +357,6 @@ TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
     EXPECT_GE(received("Page.captureScreenshot").size(), 4u);
 }
 
-TEST_F(FakePeer, ShutdownLeavesNothingBehindRightAfterStartOrWhenCloseIsIgnored) {
-    // The fixture checks that no process outlives either run.
-    const std::string log = run("quit");
-    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
-    fs::remove(file("fake.log"));
-    cues("ignore-close\n");
-    run("wait 1\nquit");
-    EXPECT_EQ(received("Browser.close").size(), 1u);
-}
-
 TEST_F(FakePeer, StopInTheMiddleOfABackOffOrOfABringUpThatNeverEndsLeavesNothingBehind) {
     // The fixture checks that no process outlives either run.
     cues("exit 2\n");
@@ -495,31 +415,6 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     EXPECT_EQ(slurp(file("cv_settings.ini")).find("BrowserPath"), std::string::npos);
 }
 
-TEST_F(FakePeer, AProgramThatIsNotABrowserIsKilledAndTriedAgainAfterDoublingPauses) {
-    // It notes when it was started, closes the pipe and lingers until it is killed.
-    const std::string program = file("not-a-browser");
-    std::ofstream(program) << "#!/bin/sh\ndate +%s.%N >> " << file("starts.txt") << "\nexec 3<&- 4>&-\nexec sleep 600\n";
-    fs::permissions(program, fs::perms::owner_all);
-    settings("0.5", 60, "https://panel.example/", program);
-    const std::string log = run("command Corvane/TogglePanel once\nwait 25\nquit\n");
-    EXPECT_EQ(log.find("xpsim: error:"), std::string::npos) << log;
-
-    std::vector<double> starts;
-    std::istringstream startLines(slurp(file("starts.txt")));
-    for (double at; startLines >> at;) starts.push_back(at);
-    // Started at once, then 1, 2 and 4 s after the first three were given up on (each 5 s
-    // after its pipe closed, when it had not exited). One line per attempt.
-    ASSERT_GE(starts.size(), 4u) << log;
-    const std::string lost = "CV: lost the browser (the browser has closed its pipe); trying again in ";
-    EXPECT_NE(log.find(lost + "1 s (attempt 1).\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(lost + "2 s (attempt 2).\n"), std::string::npos) << log;
-    EXPECT_NE(log.find(lost + "4 s (attempt 3).\n"), std::string::npos) << log;
-    const int lines = countOccurrences(log, "CV: lost the browser");
-    EXPECT_TRUE(lines == static_cast<int>(starts.size()) || lines == static_cast<int>(starts.size()) - 1)
-        << lines << " lines for " << starts.size() << " starts\n" << log;
-    EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
-}
-
 // A browser that does not notice its pipe closing (hung, or busy with a page) is ended by
 // the system with the simulator that started it, even when the simulator is killed.
 TEST_F(FakePeer, ABrowserDeafToItsPipeDiesWithAKilledSimulator) {
@@ -552,43 +447,6 @@ protected:
         return out;
     }
 };
-
-TEST_F(PageDialogs, AConfirmIsDrawnOverTheLastPictureAndAnsweredByClickEscapeAndEnterWhileNothingTimesOut) {
-    // Every snapshot from the second on finds the page asking again, as a page would that asks
-    // at each click; each snapshot asked for is held until the question is answered.
-    cues("dialog 2+ confirm Log this flight?\n");
-    const DialogLayout layout = layoutDialog({PageDialogKind::Confirm, "Log this flight?", ""}, 768, 512);
-    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\nframes 2\nscreenshot " +
-                                file("asked.png") + "\nwait 12\n" + clickAt(layout.cancel) + "wait-focus off 1\n" +
-                                "wait-focus on 5\nkey escape\nwait-focus off 1\nwait-focus on 5\nkey a\nkey enter\n" +
-                                "wait-focus off 1\nwait-focus on 5\ncommand Corvane/TogglePanel once\nwait 1\n" +
-                                "command Corvane/TogglePanel once\nwait-focus on 1\n" + clickAt(layout.ok) +
-                                "wait 1\nquit");
-    EXPECT_EQ(log.find("wait-focus"), std::string::npos) << "the panel holds the keys while asked, not after\n" << log;
-    EXPECT_EQ(answers(), (std::vector<std::string>{"cancel ", "cancel ", "ok ", "ok "}));
-    // The first snapshot, grey 40, dimmed; the box and its buttons in the panel's colours.
-    const Image shot = readPng(file("asked.png"));
-    EXPECT_TRUE(near(shot.page(50, 50), 13, 13, 13, 4));
-    EXPECT_TRUE(near(shot.page(layout.box.left + 6, layout.box.top + 6), 0xf2, 0xf2, 0xf2, 4));
-    EXPECT_TRUE(near(shot.page(layout.ok.left + 3, layout.ok.top + 3), 0xd8, 0xd8, 0xd8, 4));
-    EXPECT_TRUE(near(shot.page(layout.cancel.left + 3, layout.cancel.top + 3), 0xd8, 0xd8, 0xd8, 4));
-    // Ink of the message's first line somewhere in its row.
-    bool ink = false;
-    for (int x = layout.box.left; x < layout.box.right && !ink; ++x)
-        for (int y = layout.box.top + 12; y < layout.box.top + 28 && !ink; ++y) ink = near(shot.page(x, y), 0x10, 0x10, 0x10, 8);
-    EXPECT_TRUE(ink);
-    // 12 s with a question open: no time-out, no restart; one line per question, without its text.
-    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
-    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Log this flight"), std::string::npos) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a confirm dialog; it waits in the panel for the pilot's answer.\n"),
-              static_cast<int>(answers().size()) + 1) << log;
-    // Keys and clicks answered the question; the page got none of them.
-    EXPECT_TRUE(received("Input.dispatchKeyEvent").empty()) << received("Input.dispatchKeyEvent").front();
-    EXPECT_TRUE(received("Input.insertText").empty());
-    for (const auto& line : received("Input.dispatchMouseEvent"))
-        EXPECT_EQ(line.find("mousePressed"), std::string::npos) << line;
-}
 
 TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButtonsAnswer) {
     cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
@@ -644,20 +502,6 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     EXPECT_EQ(received("Page.navigate").size(), 1u);
     EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
         << refused;
-}
-
-TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
-    cues("leave-question\n");
-    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
-    const std::string log = run("command Corvane/TogglePanel once\nwait 7\nstate " + file("s.json") + "\nquit");
-    EXPECT_GE(received("Page.navigate").size(), 3u);
-    const auto left = answers();
-    EXPECT_EQ(left.size(), received("Page.navigate").size() - 1);
-    EXPECT_TRUE(std::all_of(left.begin(), left.end(), [](const std::string& a) { return a == "ok "; }));
-    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
-    EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
-    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
 }
 
 // Without the page's events no commit is told, and nothing would answer a snapshot lost to a

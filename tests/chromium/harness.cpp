@@ -35,16 +35,6 @@ std::string interrupt(Xpsim& sim) {
     return log;
 }
 
-double modifiedAt(const fs::path& path) {
-    struct stat info{};
-    if (::stat(path.c_str(), &info) != 0) return -1;
-    return static_cast<double>(info.st_mtim.tv_sec) + static_cast<double>(info.st_mtim.tv_nsec) * 1e-9;
-}
-
-double wallClockNow() {
-    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
-}
-
 Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environment& env) : folder_(folder) {
     std::vector<std::string> vars;
     for (char** e = environ; *e != nullptr; ++e) {

@@ -63,9 +63,6 @@ int countOccurrences(const std::string& text, const std::string& needle);
 // Ends a script still running as Ctrl-C would (SIGTERM), and checks that the host then
 // unloaded the module cleanly: no leak, no error line but the interruption's. Returns the log.
 std::string interrupt(Xpsim& sim);
-// When the file was last written, in seconds of the system clock (as `date +%s.%N` prints).
-double modifiedAt(const fs::path& path);
-double wallClockNow();
 
 // A fresh plugin folder holding a copy of the module, removed afterwards; no process the
 // test started may outlive it. The simulator's XDG_DATA_HOME is <folder>/data, so the

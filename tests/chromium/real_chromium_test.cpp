@@ -40,11 +40,6 @@ void expectCorners(const Image& shot, const std::string& what) {
 class RealChromium : public ModuleTest {
 protected:
     RealChromium() { settings("0.5", 0, "file://" CV_DEMO_PAGE, ""); }
-    std::vector<pid_t> browserProcesses(const Xpsim& sim) {
-        auto pids = taggedProcesses(tag_, sim.pid());
-        std::sort(pids.begin(), pids.end());
-        return pids;
-    }
 };
 
 TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms) {
@@ -84,42 +79,6 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
     EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
 }
 
-TEST_F(RealChromium, DisabledFiveTimesThePanelIsGoneEachTimeAndThePageIsBackAfterEachEnable) {
-    std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\n";
-    for (int round = 1; round <= 5; ++round) {
-        const std::string n = std::to_string(round);
-        script += "disable\nwait 1\nscreenshot " + file("disabled-" + n + ".png") + "\nenable\nwait 2\nscreenshot " +
-                  file("enabled-" + n + ".png") + "\n";
-    }
-    const std::string log = run(script + "quit\n");
-    EXPECT_EQ(countOccurrences(log, "xpsim: disabled CorvaneToolbar"), 5) << log;
-    EXPECT_EQ(countOccurrences(log, "xpsim: enabled CorvaneToolbar"), 5) << log;
-    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
-    for (int round = 1; round <= 5; ++round) {
-        const std::string n = std::to_string(round);
-        // Disabled, the panel is not drawn at all: the desktop shows where its corner was.
-        EXPECT_FALSE(near(readPng(file("disabled-" + n + ".png")).page(4, 4), 255, 0, 0)) << "round " << n;
-        expectCorners(readPng(file("enabled-" + n + ".png")), "enabled again, round " + n);
-    }
-}
-
-TEST_F(RealChromium, InAWindowTwiceThePageSizeAClickLandsOnTheElementDrawnUnderIt) {
-    // The window is 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
-    // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
-    // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
-    // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
-    const std::string log = run("wait 6\ngeometry 100 1060 1636 36\ncommand Corvane/TogglePanel once\nwait 3\n"
-                                "click 660 943\nwait 2\nclick 514 826\nwait 3\n"
-                                "screenshot " + file("big.png") + "\nquit\n");
-    EXPECT_EQ(log.find("Bounds invalid"), std::string::npos) << log;
-    const Image shot = readPng(file("big.png"));
-    auto page = [&](int x, int y) { return shot.at(100 + 2 * x, 20 + 2 * y); };
-    EXPECT_TRUE(near(page(4, 4), 255, 0, 0)) << "the page is stretched over the window";
-    EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
-    EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
-    EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
-}
-
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     // Red until the page finds the value it keeps in localStorage, green from then on.
     std::ofstream(file("storage.html"))
@@ -136,48 +95,6 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
-}
-
-TEST_F(RealChromium, ASecondSimulatorAtTheSameTimeRunsOnAPrivateProfile) {
-    Xpsim first(folder_, "wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("first.png") +
-                             "\nwait 120\n", env_);
-    // Chromium's lock in the profile: the first simulator's browser has it.
-    ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
-    fs::path secondFolder = folder_ / "second";
-    fs::create_directories(secondFolder);
-    fs::copy_file(folder_ / "Corvane_Toolbar.xpl", secondFolder / "Corvane_Toolbar.xpl");
-    fs::copy_file(folder_ / "cv_settings.ini", secondFolder / "cv_settings.ini");
-    Xpsim second(secondFolder, "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " +
-                                   (secondFolder / "second.png").string() + "\nquit\n", env_);
-    const int secondStatus = second.wait();
-    const std::string secondLog = second.log();
-    EXPECT_TRUE(WIFEXITED(secondStatus) && WEXITSTATUS(secondStatus) == 0) << secondLog;
-    EXPECT_EQ(countOccurrences(secondLog, "CV: the browser profile " + profile().string() +
-                                              " is in use by another simulator; this session uses a private one.\n"),
-              1)
-        << secondLog;
-    expectCorners(readPng(secondFolder / "second.png"), "the second simulator");
-
-    // The first one showed its page meanwhile, on the lasting profile; a polite kill ends its
-    // script, and it unloads the plugin.
-    ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
-    first.kill(SIGTERM);
-    EXPECT_TRUE(WIFEXITED(first.wait()));
-    EXPECT_NE(first.log().find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << first.log();
-    EXPECT_EQ(first.log().find("in use by another simulator"), std::string::npos) << first.log();
-    expectCorners(readPng(file("first.png")), "the first simulator");
-}
-
-TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
-    settings("0.5", 2, "", "");
-    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") +
-                                "\nquit\n");
-    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
-    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
-    // Each reload tries again; the refusal is told once.
-    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
-    // The browser's blank page, white, where the panel is black until a snapshot arrives.
-    EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
 // A page server on 127.0.0.1 that serves its page at /panel, counts the requests for it and
@@ -260,33 +177,6 @@ private:
     std::vector<std::thread> clients_;  // only touched by thread_ until it has been joined
 };
 
-TEST_F(RealChromium, ThePageIsNavigatedAgainEachPeriod) {
-    PageServer server;
-    settings("0.5", 2, server.url, "");
-    run("wait 12\nquit\n");
-    // The bring-up's load, then one each time more than 2 s have passed once the browser is
-    // up: at most one per period in 12 s, and at least two more even if the browser took
-    // several seconds to start (as under sanitizers or a loaded machine).
-    EXPECT_GE(server.pageRequests, 3);
-    EXPECT_LE(server.pageRequests, 7);
-}
-
-TEST_F(RealChromium, WithPeriodZeroThePageLoadsOnceAndTheBrowserDiesWithAKilledSimulator) {
-    PageServer server;
-    settings("0.5", 0, server.url, "");
-    Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 8\nscreenshot " + file("s.png") + "\nwait 120\n", env_);
-    // Up and rendering: the browser, its zygotes and a renderer.
-    ASSERT_TRUE(eventually([&] { return browserProcesses(sim).size() >= 3 && server.pageRequests >= 1; }, 60));
-    // Eight seconds of the simulator's time later, still the one load.
-    ASSERT_TRUE(eventually([&] { return fs::exists(file("s.png")); }, 60)) << sim.log();
-    EXPECT_EQ(server.pageRequests, 1);
-
-    sim.kill(SIGKILL);
-    sim.wait();
-    EXPECT_TRUE(eventually([&] { return taggedProcesses(tag_).empty(); }, 10))
-        << "browser processes outlived the killed simulator";
-}
-
 // The input page (pages/input.html) at zoom 1: one CSS pixel is one page pixel. `at` turns a
 // page pixel into the point a script aims at, on the desktop or in VR.
 class InputPage : public RealChromium {
@@ -352,11 +242,6 @@ TEST_F(InputPage, TypingDraggingAndHoveringOnTheDesktop) {
     expectTheStory(story);
     EXPECT_TRUE(near(readPng(file("over.png")).page(600, 375), 255, 128, 0)) << "the target under the pointer";
     EXPECT_TRUE(near(readPng(file("off.png")).page(600, 375), 0, 0, 255)) << "the target once the pointer left";
-}
-
-TEST_F(InputPage, TypingDraggingAndHoveringInVr) {
-    // In VR the panel's own space is 768 x 512 boxels with its origin at the bottom left.
-    expectTheStory(play("vr on\n", [](int x, int y) { return std::to_string(x) + " " + std::to_string(512 - y); }));
 }
 
 // The dialogs page (pages/dialogs.html) at zoom 1, on the desktop: page pixel (x, y) is
@@ -432,152 +317,11 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
                                 "wait 12\nstate " + file("s.json") + "\nquit\n");
     const int loads = server_.pageRequests;
     EXPECT_GE(loads, 4) << log;
+    // A snapshot Chromium drops when a reload commits is asked for again, never waited out.
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
     EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
     EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
     EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
-}
-
-// The panel on a page whose colour changes all the time, with a screenshot every second: two
-// screenshots that differ show the panel getting fresh snapshots between them.
-class LivePanel : public RealChromium {
-protected:
-    LivePanel() {
-        std::ofstream(file("live.html"))
-            << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0'></div><script>"
-               "setInterval(() => document.getElementById('box').style.background ="
-               " 'hsl(' + (Date.now() / 7 % 360) + ', 80%, 50%)', 40);</script></body></html>";
-        settings("0.5", 0, "file://" + file("live.html"), "");
-    }
-    // Shows the panel, then takes a screenshot every `interval` seconds.
-    std::string script(const std::string& interval = "1", int shots = 150) const {
-        std::string text = "command Corvane/TogglePanel once\n";
-        for (int i = 0; i < shots; ++i)
-            text += "wait " + interval + "\nscreenshot " + (folder_ / shotName(i)).string() + "\n";
-        return text;
-    }
-    static std::string shotName(int i) { return "shot" + std::to_string(i) + ".png"; }
-    // Screenshot i once it is complete, that is once the next one has been started.
-    bool taken(int i) const { return fs::exists(folder_ / shotName(i + 1)); }
-    Pixel shown(int i) const { return readPng(folder_ / shotName(i)).page(400, 300); }
-    double takenAt(int i) const { return modifiedAt(folder_ / shotName(i)); }
-    bool differ(int a, int b) const {
-        const Pixel p = shown(a), q = shown(b);
-        return !near(p, q.r, q.g, q.b, 6);
-    }
-    // Waits for two screenshots in a row that differ: the page is up and snapshots flow. The
-    // index of the second.
-    int waitUntilLive() {
-        int i = 1;
-        const bool live = eventually([&] {
-            if (!taken(i)) return false;
-            if (differ(i - 1, i) && !near(shown(i), 0, 0, 0, 6)) return true;
-            ++i;
-            return false;
-        }, 90);
-        return live ? i : 0;
-    }
-    // Waits for the screenshots taken up to `until` (wall clock), then stops the script.
-    int finishAfter(Xpsim& sim, double until) {
-        int last = 0;
-        EXPECT_TRUE(eventually([&] {
-            while (taken(last + 1)) ++last;
-            return takenAt(last) > until;
-        }, 90));
-        interrupt(sim);
-        return last;
-    }
-    // Pairs of screenshots in a row, both taken within [from, to], that differ / are the same.
-    std::pair<int, int> changesWithin(int last, double from, double to) const {
-        int changed = 0, same = 0;
-        for (int i = 1; i <= last; ++i) {
-            if (takenAt(i - 1) < from || takenAt(i) > to) continue;
-            (differ(i - 1, i) ? changed : same) += 1;
-        }
-        return {changed, same};
-    }
-    // The browser the simulator started (its helpers are the browser's children).
-    pid_t browserOf(const Xpsim& sim) const {
-        for (const auto& [pid, state] : childrenOf(sim.pid())) {
-            if (state != 'Z' && slurp("/proc/" + std::to_string(pid) + "/cmdline").find("--remote-debugging-pipe") !=
-                                    std::string::npos)
-                return pid;
-        }
-        return 0;
-    }
-};
-
-TEST_F(LivePanel, AKilledBrowserIsReplacedOnTheLastingProfileAndThePanelLivesAgainWithin10Seconds) {
-    Xpsim sim(folder_, script(), env_);
-    ASSERT_GT(waitUntilLive(), 0) << sim.log();
-    const pid_t killed = browserOf(sim);
-    ASSERT_GT(killed, 0);
-    ::kill(killed, SIGKILL);
-    const double killedAt = wallClockNow();
-    pid_t successor = 0;
-    EXPECT_TRUE(eventually([&] { return (successor = browserOf(sim)) != 0 && successor != killed; }, 30));
-    const std::string successorLine = slurp("/proc/" + std::to_string(successor) + "/cmdline");
-    const int last = finishAfter(sim, killedAt + 12);
-
-    // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
-    const std::string log = sim.log();
-    EXPECT_GT(changesWithin(last, killedAt + 1.5, killedAt + 10).first, 0) << "the panel stayed frozen\n" << log;
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
-                                    "(attempt 1).\n"),
-              1)
-        << log;
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
-    // The killed browser's lock on the pilot's profile did not keep the new one off it.
-    EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
-    EXPECT_NE(successorLine.find(std::string("--user-data-dir=") + profile().string() + '\0'), std::string::npos);
-}
-
-TEST_F(LivePanel, AStoppedBrowserTimesOutIsReplacedAndThePanelLivesAgain) {
-    Xpsim sim(folder_, script(), env_);
-    ASSERT_GT(waitUntilLive(), 0) << sim.log();
-    const pid_t stopped = browserOf(sim);
-    ASSERT_GT(stopped, 0);
-    ::kill(stopped, SIGSTOP);
-    const double stoppedAt = wallClockNow();
-    const std::string restart = "CV: the browser did not answer 3 snapshots in a row; trying again in 1 s (attempt 1).\n";
-    ASSERT_TRUE(eventually([&] { return sim.log().find(restart) != std::string::npos; }, 90)) << sim.log();
-    const double restartedAt = wallClockNow();
-    // Killed, stopped as it was, and reaped.
-    EXPECT_TRUE(eventually([&] { return ::kill(stopped, 0) != 0; }, 10));
-    const int last = finishAfter(sim, restartedAt + 15);
-
-    const std::string log = sim.log();
-    const std::size_t timedOut = log.find("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
-    EXPECT_LT(timedOut, log.find(restart)) << log;
-    EXPECT_EQ(countOccurrences(log, restart), 1) << log;
-    // Frozen while the browser hung (some 30 s), alive again after the restart.
-    const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5, restartedAt - 0.5);
-    EXPECT_EQ(changedWhileStopped, 0);
-    EXPECT_GE(sameWhileStopped, 3);
-    EXPECT_GT(changesWithin(last, restartedAt, restartedAt + 15).first, 0) << "the panel stayed frozen";
-}
-
-TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezes) {
-    // Chromium can drop a snapshot that is out when a reload commits; every one it dropped
-    // used to freeze the panel for 10 s. The page takes a new colour every quarter of a second
-    // and repeats none within a minute, however slowly the simulator's time runs (under a
-    // sanitizer, say) against the page's.
-    std::ofstream(file("ticking.html"))
-        << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0'></div><script>"
-           "const paint = () => { const t = Math.floor(Date.now() / 250);"
-           " document.getElementById('box').style.background ="
-           " `rgb(${t * 37 % 256}, ${t * 101 % 256}, ${t * 53 % 256})`; };"
-           " paint(); setInterval(paint, 20);</script></body></html>";
-    settings("0.5", 2, "file://" + file("ticking.html"), "");
-    Xpsim sim(folder_, script("1.5", 80), env_);
-    const int live = waitUntilLive();
-    ASSERT_GT(live, 0) << sim.log();
-    // A minute of screenshots 1.5 s apart from then on.
-    const int last = live + 40;
-    ASSERT_TRUE(eventually([&] { return taken(last); }, 150)) << sim.log();
-    const std::string log = interrupt(sim);
-    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
-    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
-    for (int i = live; i < last; ++i) EXPECT_TRUE(differ(i, i + 1)) << "screenshots " << i << " and " << i + 1;
 }
 
 }  // namespace

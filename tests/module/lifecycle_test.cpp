@@ -77,36 +77,6 @@ TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly)
     EXPECT_EQ(panel()["visible"], false);
 }
 
-TEST_F(ModuleTest, EnteringVrKeepsThePanelDrawnThereAndLeavingBringsItBackToTheDesktop)
-{
-    ASSERT_TRUE(start());
-    run("command Corvane/TogglePanel once; frames 2");
-    EXPECT_EQ(panel()["drawn"], true);
-    // In VR only windows in VR are seen: the panel is one of them.
-    run("vr on; frames 2");
-    EXPECT_EQ(panel()["in_vr"], true);
-    EXPECT_EQ(panel()["drawn"], true);
-    run("vr off; frames 2");
-    EXPECT_EQ(panel()["in_vr"], false);
-    EXPECT_EQ(panel()["drawn"], true);
-    EXPECT_EQ(rectangle(panel()), std::vector<int>({100, 980, 868, 468}));
-}
-
-TEST_F(ModuleTest, HoverAndRightClicksOnThePanelAreTakenQuietlyAndAClickAloneTakesNoKeys)
-{
-    ASSERT_TRUE(start());
-    run("command Corvane/TogglePanel once; frames 2; press 400 600; release 400 600; hover 400 600; frames 2; key a; "
-        "key space; rightclick 400 600; frames 2");
-    const std::string text = host->log();
-    // Only a page whose focus then takes text makes the panel take the keys; there is no page.
-    EXPECT_EQ(panel()["keyboard_focus"], false);
-    EXPECT_NE(text.find("xpsim: key space goes to the simulator"), std::string::npos) << text;
-    EXPECT_EQ(state()["cursor"], "default");
-    // Every slot has a callback, and the right click stops at the panel.
-    EXPECT_EQ(text.find("callback\n"), std::string::npos) << text;
-    EXPECT_EQ(text.find("passed on by every window"), std::string::npos) << text;
-}
-
 TEST_F(ModuleTest, TheCloseBoxHidesThePanelAndOneToggleShowsItAgain)
 {
     ASSERT_TRUE(start());
@@ -201,43 +171,17 @@ TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrow
                                "WebURL = https://staging.example/\nnotes = <<<END\nfirst line\nEND\n"
                                "no equals sign here\n\n[Other]\nkeep=me\n;WebURL = https://staging.example/";
     const std::string settingsPath = pluginFolder + "/cv_settings.ini";
-    auto saved = [&] {
-        std::stringstream text;
-        text << std::ifstream(settingsPath, std::ios::binary).rdbuf();
-        return text.str();
-    };
     std::ofstream(settingsPath, std::ios::binary) << pilots;
-    ASSERT_TRUE(start());
-    run("command Corvane/TogglePanel once; frames 30; quit");
-    EXPECT_EQ(host->log().find("Error loading INI"), std::string::npos) << host->log();
-    EXPECT_EQ(saved(), pilots) << "nothing changed, so not a byte may have moved";
-
-    // No browser ever comes up in this session (none is installed): the step is saved anyway,
-    // on the line the zoom was read from, and nothing else changes.
-    host.reset();
+    // No browser ever comes up in this session (none is installed): the step is saved at the
+    // quit all the same, on the line the zoom was read from, and nothing else changes.
     ASSERT_TRUE(start());
     run("command Corvane/IncreaseWebZoom once; frames 5; quit");
+    EXPECT_EQ(host->log().find("Error loading INI"), std::string::npos) << host->log();
     std::string expected = pilots;
     expected.replace(expected.find("1.25"), 4, "1.300000");
-    EXPECT_EQ(saved(), expected);
-}
-
-TEST_F(ModuleTest, ReloadTwiceInARowStartsCleanEachTime)
-{
-    ASSERT_TRUE(start());
-    run("command Corvane/TogglePanel once; reload; reload; frames 5");
-    ASSERT_TRUE(host->pluginLoaded());
-    const std::string text = host->log();
-    std::size_t starts = 0;
-    for (auto at = text.find("Pluginstart: "); at != std::string::npos; at = text.find("Pluginstart: ", at + 1)) ++starts;
-    EXPECT_EQ(starts, 3u);
-    EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
-    EXPECT_EQ(text.find("stays mapped"), std::string::npos) << text;
-    const nlohmann::json s = state();
-    EXPECT_EQ(s["windows"].size(), 1u);
-    EXPECT_EQ(panel()["visible"], false);  // a fresh start, not the panel shown before
-    for (const auto& c : s["commands"]) EXPECT_EQ(c["handlers"], 1) << c;
-    EXPECT_EQ(s["textures"], 1);
+    std::stringstream saved;
+    saved << std::ifstream(settingsPath, std::ios::binary).rdbuf();
+    EXPECT_EQ(saved.str(), expected);
 }
 
 }  // namespace

@@ -122,18 +122,4 @@ TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFi
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }
 
-TEST_F(SettingsSafety, AReadOnlyFileIsThePilotsLockAndIsKeptWithOneLine)
-{
-    std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
-    std::filesystem::permissions(settingsPath(), std::filesystem::perms::owner_read);
-    ASSERT_TRUE(start());
-    run("command Corvane/IncreaseWebZoom once; frames 5; quit");
-    EXPECT_EQ(countOf(host->log(), "CV: " + settingsPath() +
-                                       " is read-only, so it is kept as it was and the settings are not saved\n"),
-              1)
-        << host->log();
-    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
-    EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
-}
-
 }  // namespace

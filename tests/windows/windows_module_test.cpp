@@ -23,8 +23,6 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "evergreen_install.h"
 #include "host.h"
 #include "panel/dialog_picture.h"
@@ -260,16 +258,6 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAt
     EXPECT_NE(settings.str().find("zoomLevel = 0.550000"), std::string::npos) << settings.str();
 }
 
-TEST_F(WindowsModule, StoredSettingsReachTheBrowserAndThePageIsReloadedOnTime) {
-    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary)
-        << "[General]\r\nzoomLevel = 1.25\r\nrefreshWebPageSecs = 2\r\nWebURL = http://example.test/panel\r\n";
-    const Outcome run = this->run("wait 5");
-    EXPECT_EQ(linesStartingWith(run.record, "zoom "), Lines{"zoom 1.250000"}) << run.recordText;
-    // The bring-up navigation, then one each time the clock passes 2 s and 4 s.
-    EXPECT_EQ(linesStartingWith(run.record, "navigate "), Lines(3, "navigate http://example.test/panel"))
-        << run.recordText;
-}
-
 // Wide text to UTF-8, the form the host takes paths in and the log is written in.
 std::string utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -464,75 +452,31 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.600000"), std::string::npos);
 }
 
-TEST_F(WindowsModule, SnapshotsAreDecodedAndDrawnUpright) {
-    std::vector<std::uint8_t> desktop;
-    int width = 0, height = 0;
-    // Desktop pixel under a point of the global desktop (y up), 8 pixels inside the window.
-    auto colourAt = [&](int x, int y) {
-        const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - y) * width + x) * 4;
-        if (desktop.size() < at + 3) return std::vector<int>{};
-        return std::vector<int>{desktop[at], desktop[at + 1], desktop[at + 2]};
-    };
-    auto rgb = [](snapshot_pattern::Rgb c) { return std::vector<int>{c.r, c.g, c.b}; };
-    // The decode thread takes its own time, and no snapshot is asked for while one waits for
-    // it: the frames run on until two snapshots were made and one is on screen, rather than for
-    // a fixed number that a loaded machine may outrun.
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 1.5",
-                                  [&](xpsim::Host& host) {
-                                      std::string error;
-                                      for (int attempt = 0; attempt < 1000; ++attempt) {
-                                          host.readDesktop(desktop, width, height);
-                                          if (colourAt(108, 891) == rgb(snapshot_pattern::kTopLeft) &&
-                                              linesStartingWith(readLines(root_ + "record.txt"), "capture done")
-                                                      .size() >= 2)
-                                              break;
-                                          Sleep(10);
-                                          ASSERT_TRUE(host.run("frames 1", error)) << error;
-                                      }
-                                  });
-    EXPECT_GE(linesStartingWith(run.record, "capture done 768x512 hr=0x00000000").size(), 2u) << run.recordText;
-    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
-    EXPECT_EQ(colourAt(108, 891), rgb(snapshot_pattern::kTopLeft));
-    EXPECT_EQ(colourAt(859, 891), rgb(snapshot_pattern::kTopRight));
-    EXPECT_EQ(colourAt(108, 396), rgb(snapshot_pattern::kBottomLeft));
-    EXPECT_EQ(colourAt(859, 396), rgb(snapshot_pattern::kBottomRight));
-    EXPECT_EQ(colourAt(484, 644), rgb(snapshot_pattern::kBackground));
-}
-
 TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
-    // With clicks only, press and drag send nothing; the release sends the pair at its own
-    // position.
     std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    Outcome run = this->run(
-        "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; press 500 500; drag 510 520; "
-        "release 100 900; click 867 389");
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=0 y=0", "mouse kind=0x202 keys=0 data=0 x=0 y=0",
-                     "mouse kind=0x201 keys=0 data=0 x=767 y=511", "mouse kind=0x202 keys=0 data=0 x=767 y=511"}))
-        << run.recordText;
-
     // A window of 1200 x 800 boxels, over which the image is stretched: (1100, 200) is 1000
     // boxels right of its left edge and 700 below its top, so page pixel (640, 448) of the
     // 768 x 512 page before the first snapshot, and (960, 672) once a 1152 x 768 one is shown.
     SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
     // The decode thread publishes the new size in its own time. It does so before the frame
     // can be drawn, so the second click waits until the first frame's red corner is on screen.
-    run = this->run("frames 5; geometry 100 900 1300 100; command Corvane/TogglePanel; click 1100 200; wait 1.5",
-                    [this](xpsim::Host& host) {
-                        std::vector<std::uint8_t> desktop;
-                        int width = 0, height = 0;
-                        std::string error;
-                        const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - 890) * 1280 + 110) * 4;
-                        for (int attempt = 0; attempt < 1000; ++attempt) {
-                            host.readDesktop(desktop, width, height);
-                            if (desktop.size() > at + 2 && desktop[at] == 0xFF && desktop[at + 1] == 0 &&
-                                desktop[at + 2] == 0)
-                                break;
-                            Sleep(10);
-                            ASSERT_TRUE(host.run("frames 1", error)) << error;
-                        }
-                        EXPECT_TRUE(host.run("click 1100 200", error)) << error;
-                    });
+    const Outcome run = this->run(
+        "frames 5; geometry 100 900 1300 100; command Corvane/TogglePanel; click 1100 200; wait 1.5",
+        [this](xpsim::Host& host) {
+            std::vector<std::uint8_t> desktop;
+            int width = 0, height = 0;
+            std::string error;
+            const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - 890) * 1280 + 110) * 4;
+            for (int attempt = 0; attempt < 1000; ++attempt) {
+                host.readDesktop(desktop, width, height);
+                if (desktop.size() > at + 2 && desktop[at] == 0xFF && desktop[at + 1] == 0 &&
+                    desktop[at + 2] == 0)
+                    break;
+                Sleep(10);
+                ASSERT_TRUE(host.run("frames 1", error)) << error;
+            }
+            EXPECT_TRUE(host.run("click 1100 200", error)) << error;
+        });
     EXPECT_GE(linesStartingWith(run.record, "capture done 1152x768").size(), 1u) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: Bounds invalid.\n"), 0) << run.log;
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
@@ -601,19 +545,6 @@ protected:
         for (const std::string& line : linesStartingWith(record, "devtools Input.")) calls.push_back(line.substr(9));
         return calls;
     }
-    // "type key modifiers" of each key event and the text of each insertText, in order.
-    static Lines typing(const Lines& record) {
-        Lines seen;
-        for (const std::string& call : inputCalls(record)) {
-            const auto params = nlohmann::json::parse(call.substr(call.find(' ') + 1));
-            if (call.rfind("Input.insertText ", 0) == 0)
-                seen.push_back("text " + params["text"].get<std::string>());
-            else
-                seen.push_back(params["type"].get<std::string>() + " " + params["key"].get<std::string>() + " " +
-                               std::to_string(params["modifiers"].get<int>()));
-        }
-        return seen;
-    }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
 };
 
@@ -649,24 +580,11 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     // The load comes from the handler of the last of the four answers, whose own record line
     // follows it.
     EXPECT_EQ(linesStartingWith(beforeTheLoad, "devtools answered").size(), 3u) << run.recordText;
-    // Exactly the text typed reached the field, whole characters as text and the editing keys
-    // as presses, Shift with the capitals; Escape never reaches the page.
+    // Exactly the text typed reached the field (how keys become DevTools input is the shared
+    // panel code's, tested with the Linux backend).
     EXPECT_NE(std::find(run.record.begin(), run.record.end(), "field submitted text=KSEA \xE2\x86\x92 KPDX 12"),
               run.record.end())
         << run.recordText;
-    // Shift is held down in the page over a run of capitals, as on a keyboard.
-    const Lines capitals[] = {{"K", "S", "E", "A"}, {"K", "P", "D", "X"}};
-    Lines expected;
-    for (const Lines& run : capitals) {
-        if (!expected.empty()) expected.insert(expected.end(), {"text  ", "text \xE2\x86\x92", "text  "});
-        expected.push_back("rawKeyDown Shift 8");
-        for (const std::string& letter : run) expected.push_back("text " + letter);
-        expected.push_back("keyUp Shift 0");
-    }
-    expected.insert(expected.end(), {"text  ", "text 1", "text 2", "text 3", "text 4", "rawKeyDown Backspace 0",
-                                     "keyUp Backspace 0", "rawKeyDown Backspace 0", "keyUp Backspace 0",
-                                     "keyDown Enter 0", "keyUp Enter 0"});
-    EXPECT_EQ(typing(run.record), expected) << run.recordText;
     // Every call was answered, and none was made on a closed browser.
     EXPECT_EQ(run.recordText.find("closed "), std::string::npos) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0) << run.log;
@@ -733,28 +651,6 @@ TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
         EXPECT_EQ(run.recordText.find("closed CallDevToolsProtocolMethod"), std::string::npos) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     }
-}
-
-TEST_F(WindowsModule, WhileThePluginIsDisabledNoSnapshotIsAskedForAndEnablingResumesThem) {
-    auto captures = [this] {
-        std::ifstream in(root_ + "record.txt");
-        int n = 0;
-        for (std::string line; std::getline(in, line);) n += line.rfind("capture requested", 0) == 0 ? 1 : 0;
-        return n;
-    };
-    int whenDisabled = 0, whenEnabled = 0;
-    const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2; disable", [&](xpsim::Host& host) {
-        std::string error;
-        whenDisabled = captures();
-        EXPECT_TRUE(host.run("wait 2; command Corvane/TogglePanel", error)) << error;
-        whenEnabled = captures();
-        EXPECT_TRUE(host.run("enable; wait 1.2", error)) << error;
-    });
-    EXPECT_GE(whenDisabled, 2) << run.recordText;
-    EXPECT_EQ(whenEnabled, whenDisabled) << run.recordText;
-    EXPECT_GE(linesStartingWith(run.record, "capture requested").size(), static_cast<std::size_t>(whenDisabled + 2))
-        << run.recordText;
-    EXPECT_NE(run.log.find("xpsim: enabled CorvaneToolbar"), std::string::npos) << run.log;
 }
 
 // A bring-up that fails is tried again from the environment request, 1 s later, then 2, 4,
@@ -881,32 +777,6 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
     for (const char* nothing : {"\"windows\":[]", "\"commands\":[]", "\"menus\":[]", "\"flight_loops\":0"})
         EXPECT_NE(state.find(nothing), std::string::npos) << nothing << "\n" << state;
     EXPECT_TRUE(run.record.empty()) << run.recordText;  // the loader was never asked
-}
-
-TEST_F(WindowsModule, ReloadingTwiceBringsTheBrowserUpAgainAndLeavesNothingBehind) {
-    // The first load stops before the browser answers (no frame runs), with the environment's
-    // completion still queued: its stop takes the answer in and drops it, keeping nothing of
-    // it, so the module can go. Each later load makes its own hidden window, the third with the
-    // class the second registered.
-    const Outcome run = this->run("reload; frames 5; reload; frames 5");
-    EXPECT_TRUE(inOrder(run.record, {"environment ready", "environment answered returned=0x00000000 handler-left=0 object-left=0",
-                                     "client-left live=0 held=0", kCleanUnload,
-                                     "create-environment folder=(null) user-data=(null) options=null apartment=sta"}))
-        << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 2u) << run.recordText;
-    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 2u) << run.recordText;
-    EXPECT_EQ(linesStartingWith(run.record, kCleanUnload).size(), 3u) << run.recordText;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos) << run.log;
-    // The class outlives the module (its procedure is DefWindowProcW, its instance the
-    // simulator's): a registration now fails as the third load's did.
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = DefWindowProcW;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = L"WebView2HiddenForXPlane";
-    EXPECT_EQ(RegisterClassW(&windowClass), 0);
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
 }
 
 // The runtime may hold a handler of ours after XPluginStop. Here a snapshot it never answers
@@ -1091,20 +961,18 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
 // the plugin stops cleanly after. The back-off counts simulator time, so unpaced frames pass
 // the quarter of an hour of pauses in little time.
 TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
-    // Wine answers GetProcessHandleCount and GetGuiResources with 0, so handles are also counted
-    // by probing the handle table, and windows (the USER objects we make) one by one.
+    // Wine answers GetProcessHandleCount and GetGuiResources with 0, so handles are counted by
+    // probing the handle table, and windows (the USER objects we make) one by one.
     struct Resources {
-        DWORD handles = 0, probedHandles = 0;
+        DWORD handles = 0;
         int threads = 0;
         int windows = 0;  // top-level and message-only windows of this process
-        DWORD gdiObjects = 0, userObjects = 0;
     };
     auto measure = [] {
         Resources r;
-        GetProcessHandleCount(GetCurrentProcess(), &r.handles);
         for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
             DWORD flags = 0;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++r.probedHandles;
+            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++r.handles;
         }
         const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
         THREADENTRY32 entry{};
@@ -1120,8 +988,6 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
                 r.windows += process == GetCurrentProcessId() ? 1 : 0;
             }
         }
-        r.gdiObjects = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-        r.userObjects = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
         return r;
     };
     const auto liveObjects = [] {
@@ -1147,22 +1013,17 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
         last = measure();
         liveLast = liveObjects();
     });
-    std::printf("before: %lu (%lu probed) handles, %d threads, %d windows, %lu GDI and %lu USER objects; after 20 "
-                "lost browsers: %lu (%lu), %d, %d, %lu, %lu\n",
-                first.handles, first.probedHandles, first.threads, first.windows, first.gdiObjects, first.userObjects,
-                last.handles, last.probedHandles, last.threads, last.windows, last.gdiObjects, last.userObjects);
+    std::printf("before: %lu handles, %d threads, %d windows; after 20 lost browsers: %lu, %d, %d\n", first.handles,
+                first.threads, first.windows, last.handles, last.threads, last.windows);
     EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"), 1)
         << run.log;
     // What one browser needs stays with it: the bounds allow for what Wine's own threads and
     // handles come and go with, far below one per lost browser.
+    EXPECT_GT(first.handles, 0u);
     EXPECT_LE(last.handles, first.handles + 8) << first.handles;
-    EXPECT_GT(first.probedHandles, 0u);
-    EXPECT_LE(last.probedHandles, first.probedHandles + 8) << first.probedHandles;
     EXPECT_LE(last.threads, first.threads + 2) << first.threads;
     EXPECT_LE(last.windows, first.windows) << first.windows;
-    EXPECT_LE(last.gdiObjects, first.gdiObjects + 4) << first.gdiObjects;
-    EXPECT_LE(last.userObjects, first.userObjects + 4) << first.userObjects;
     EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
@@ -1255,50 +1116,6 @@ protected:
     }
 };
 
-TEST_F(InstalledRuntime, WithNoLoaderBesideTheModuleTheRuntimeIsFoundAndThePanelFillsClicksAndZooms) {
-    const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
-    std::vector<std::uint8_t> desktop;
-    int width = 0, height = 0;
-    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * 1280 + 108) * 4;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5",
-                                  [&](xpsim::Host& host) {
-                                      // Frames run until a decoded snapshot is on screen, for
-                                      // at most 20 s.
-                                      std::string error;
-                                      for (const ULONGLONG giveUp = GetTickCount64() + 20000;
-                                           GetTickCount64() < giveUp;) {
-                                          host.readDesktop(desktop, width, height);
-                                          if (desktop.size() > topLeft + 2 && desktop[topLeft] == 0xFF &&
-                                              desktop[topLeft + 1] == 0 && desktop[topLeft + 2] == 0)
-                                              break;
-                                          ASSERT_TRUE(host.run("frames 1", error)) << error;
-                                      }
-                                      EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error))
-                                          << error;
-                                  });
-    EXPECT_TRUE(inOrder(run.record, {"create-environment-internal check-running=1 runtime-type=0 user-data=(null) "
-                                     "options=null version=120.0.2210.91 apartment=sta",
-                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
-                                     "visible 1", "zoom 0.500000"}))
-        << run.recordText;
-    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
-    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
-              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
-                     "mouse kind=0x2A3 keys=0 data=0 x=400 y=400"}))
-        << run.recordText;
-    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
-    // One line names the runtime; the client library went at stop, after every object and
-    // COM, as the runtime allowed.
-    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, usingLine(folder, "120.0.2210.91")), 1) << run.log;
-    ASSERT_FALSE(run.record.empty());
-    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-    EXPECT_EQ(GetModuleHandleA(clientLibraryOf(folder).c_str()), nullptr);
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
-}
-
 TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
     // Per user only, as the installer does without administrator rights.
     const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
@@ -1325,19 +1142,6 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
     run = this->run("frames 5");
     EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
-}
-
-TEST_F(InstalledRuntime, OnlyAFolderThatIsGoneOrARuntimeTooOldIsNoRuntimeNamedInTheOneLine) {
-    const std::wstring gone = fs::path(root_).wstring() + L"gone\\130.0.0.1";
-    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine, gone, L"130.0.0.1"));
-    const std::wstring old = install(evergreen::Scope::PerUser, L"85.0.564.0");
-    const Outcome run = this->run("frames 5");
-    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: no usable WebView2 runtime is installed (missing or too old: " +
-                                   withSlashes(utf8(gone)) + ", " + withSlashes(utf8(old)) + "); " + kInstallAdvice),
-              1)
-        << run.log;
-    EXPECT_TRUE(run.record.empty()) << run.recordText;
 }
 
 // While the runtime holds a handler of ours past stop, its client library stays loaded with the
