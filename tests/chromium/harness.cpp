@@ -111,7 +111,8 @@ int countOccurrences(const std::string& text, const std::string& needle) {
 }
 
 ModuleTest::ModuleTest() {
-    const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) c = c == '/' ? '-' : c;  // a parametrised test's "Name/Case"
     std::string templ = (fs::temp_directory_path() / ("cv-test-" + name + "-XXXXXX")).string();
     if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     folder_ = templ;
@@ -138,8 +139,8 @@ void ModuleTest::settings(const std::string& zoom, int refreshSecs, const std::s
     if (!browserPath.empty()) out << "BrowserPath = " << browserPath << "\n";
 }
 
-std::string ModuleTest::run(const std::string& script) {
-    Xpsim sim(folder_, script, env_);
+std::string ModuleTest::run(const std::string& script, const fs::path& folder) {
+    Xpsim sim(folder.empty() ? folder_ : folder, script, env_);
     const int status = sim.wait();
     const std::string log = sim.log();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xpsim status " << status << "\n" << log;

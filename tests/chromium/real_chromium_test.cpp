@@ -21,6 +21,7 @@
 namespace {
 
 using namespace harness;
+using namespace std::chrono_literals;
 
 // Colours of the demo page's toggle buttons.
 ::testing::AssertionResult isButton(Pixel p, bool on) {
@@ -95,6 +96,47 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
+}
+
+TEST_F(RealChromium, DisabledFiveTimesThePanelIsBackEachTimeAndStretchedAClickLandsWhereItIsDrawn) {
+    std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\n";
+    for (int round = 1; round <= 5; ++round) {
+        const std::string n = std::to_string(round);
+        script += "disable\nwait 1\nscreenshot " + file("disabled-" + n + ".png") + "\nenable\nwait 2\nscreenshot " +
+                  file("enabled-" + n + ".png") + "\n";
+    }
+    // Then the window at 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
+    // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
+    // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
+    // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
+    const std::string log = run(script + "geometry 100 1060 1636 36\nwait 1\nclick 660 943\nwait 2\n"
+                                         "click 514 826\nwait 3\nscreenshot " + file("big.png") + "\nquit\n");
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    EXPECT_EQ(log.find("Bounds invalid"), std::string::npos) << log;
+    for (int round = 1; round <= 5; ++round) {
+        const std::string n = std::to_string(round);
+        // Disabled, the panel is not drawn at all: the desktop shows where its corner was.
+        EXPECT_FALSE(near(readPng(file("disabled-" + n + ".png")).page(4, 4), 255, 0, 0)) << "round " << n;
+        expectCorners(readPng(file("enabled-" + n + ".png")), "enabled again, round " + n);
+    }
+    const Image shot = readPng(file("big.png"));
+    auto page = [&](int x, int y) { return shot.at(100 + 2 * x, 20 + 2 * y); };
+    EXPECT_TRUE(near(page(4, 4), 255, 0, 0)) << "the page is stretched over the window";
+    EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
+    EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
+    EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
+}
+
+TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
+    settings("0.5", 2, "", "");
+    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") +
+                                "\nquit\n");
+    EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    // Each reload tries again; the refusal is told once.
+    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
+    // The browser's blank page, white, where the panel is black until a snapshot arrives.
+    EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
 // A page server on 127.0.0.1 that serves its page at /panel, counts the requests for it and
@@ -177,72 +219,94 @@ private:
     std::vector<std::thread> clients_;  // only touched by thread_ until it has been joined
 };
 
-// The input page (pages/input.html) at zoom 1: one CSS pixel is one page pixel. `at` turns a
-// page pixel into the point a script aims at, on the desktop or in VR.
-class InputPage : public RealChromium {
+TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProfileAndAKilledOneTakesItsBrowser) {
+    PageServer server;
+    settings("0.5", 0, server.url, "");
+    const std::string show = "wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot ";
+    Xpsim first(folder_, show + file("first.png") + "\nwait 120\n", env_);
+    // Chromium's lock in the profile: the first simulator's browser has it.
+    ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
+    const fs::path second = folder_ / "second";
+    fs::create_directories(second);
+    for (const char* name : {"Corvane_Toolbar.xpl", "cv_settings.ini"}) fs::copy_file(folder_ / name, second / name);
+    const std::string log = run(show + (second / "second.png").string() + "\nquit\n", second);
+    const std::string privateOne = "CV: the browser profile " + profile().string() +
+                                   " is in use by another simulator; this session uses a private one.\n";
+    EXPECT_EQ(countOccurrences(log, privateOne), 1) << log;
+    EXPECT_TRUE(near(readPng(second / "second.png").page(400, 300), 0x11, 0x22, 0x33)) << "the second's panel";
+
+    // The first showed its page meanwhile on the lasting profile; neither loaded it again.
+    ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
+    EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 0x11, 0x22, 0x33)) << "the first's panel";
+    EXPECT_EQ(first.log().find("in use by another simulator"), std::string::npos) << first.log();
+    EXPECT_EQ(server.pageRequests, 2);
+    first.kill(SIGKILL);
+    first.wait();
+    EXPECT_TRUE(eventually([&] { return taggedProcesses(tag_).empty(); }, 10))
+        << "browser processes outlived the killed simulator";
+}
+
+// The input page (pages/input.html) at zoom 1, one CSS pixel per page pixel, on the desktop
+// and in VR.
+class InputPage : public RealChromium, public ::testing::WithParamInterface<bool> {
 protected:
     InputPage() : server_(slurp(CV_INPUT_PAGE)) { settings("1", 0, server_.url, ""); }
-
-    struct Story {
-        std::vector<std::string> reports;
-        std::string log;
-    };
-    // Clicks the plain button, then the field, types, deletes, submits; clicks the field
-    // again and presses Escape; drags the slider; hovers over the target and away.
-    Story play(const std::string& start, const std::function<std::string(int, int)>& at) {
-        auto state = [&](const std::string& name) { return "state " + file(name) + "\n"; };
-        Story story;
-        story.log = run("wait 6\n" + start + "command Corvane/TogglePanel once\nwait 3\n" +
-                        "click " + at(120, 145) + "\nwait 2\n" + state("plain.json") +
-                        "click " + at(240, 62) + "\nwait-focus on 10\n" + state("field.json") +
-                        "type KSEA \xE2\x86\x92 KPDX 1234\nkey backspace\nkey backspace\nkey enter\nwait-focus off 10\n" +
-                        state("entered.json") + "click " + at(240, 62) + "\nwait-focus on 10\n" + state("again.json") +
-                        "key escape\n" + state("escaped.json") + "key x\n" +
-                        "press " + at(48, 228) + "\ndrag " + at(120, 228) + "\nframes 1\ndrag " + at(200, 228) +
-                        "\nframes 1\ndrag " + at(240, 228) + "\nframes 1\nrelease " + at(240, 228) + "\nwait 1\n" +
-                        "hover " + at(600, 375) + "\nwait 3\nscreenshot " + file("over.png") +
-                        "\nhover off\nwait 3\nscreenshot " + file("off.png") + "\nquit\n");
-        // The page's reports leave it as the events happen; let the last one land.
-        eventually([&] { return server_.reports().size() >= 4; }, 10);
-        for (const std::string& report : server_.reports())
-            story.reports.push_back(report.substr(0, report.find("&at=")));
-        return story;
-    }
-    bool focusIn(const std::string& stateFile) {
-        return slurp(file(stateFile)).find("\"keyboard_focus\":true") != std::string::npos;
-    }
-    void expectTheStory(const Story& story) {
-        EXPECT_FALSE(focusIn("plain.json")) << "a click on a plain button takes no keys";
-        EXPECT_TRUE(focusIn("field.json")) << "a click on the text field takes the keys";
-        EXPECT_FALSE(focusIn("entered.json")) << "the keys are back once Enter has submitted the field";
-        EXPECT_TRUE(focusIn("again.json"));
-        EXPECT_FALSE(focusIn("escaped.json")) << "Escape gives the keys back";
-        EXPECT_EQ(countOccurrences(story.log, "xpsim: key 'x' goes to the simulator"), 1) << story.log;
-        EXPECT_EQ(story.log.find("CV: lost"), std::string::npos) << story.log;
-        // Exactly the text typed, the slider dragged from 0 to about half, the target entered
-        // and left.
-        const std::vector<std::string>& r = story.reports;
-        EXPECT_NE(std::find(r.begin(), r.end(), "/report?text=KSEA%20%E2%86%92%20KPDX%2012"), r.end()) << story.log;
-        const auto slider =
-            std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.rfind("/report?slider=", 0) == 0; });
-        ASSERT_NE(slider, r.end());
-        const int value = std::stoi(slider->substr(15));
-        EXPECT_GE(value, 40);
-        EXPECT_LE(value, 60);
-        const auto in = std::find(r.begin(), r.end(), "/report?hover=in");
-        EXPECT_NE(in, r.end());
-        EXPECT_NE(std::find(in, r.end(), "/report?hover=out"), r.end());
-    }
-
     PageServer server_;
 };
 
-TEST_F(InputPage, TypingDraggingAndHoveringOnTheDesktop) {
-    const Story story = play("", [](int x, int y) { return std::to_string(100 + x) + " " + std::to_string(980 - y); });
-    expectTheStory(story);
+// Clicks the plain button, then the field, types, deletes, submits; clicks the field again and
+// presses Escape; drags the slider; hovers over the target and away.
+TEST_P(InputPage, TypingDraggingAndHovering) {
+    const bool vr = GetParam();
+    // Where a script aims for page pixel (x, y): on the desktop the panel's top-left is at
+    // (100, 980); in VR its own space is 768 x 512 boxels with the origin at the bottom left.
+    auto at = [vr](int x, int y) {
+        return vr ? std::to_string(x) + " " + std::to_string(512 - y)
+                  : std::to_string(100 + x) + " " + std::to_string(980 - y);
+    };
+    auto state = [&](const std::string& name) { return "state " + file(name) + "\n"; };
+    auto focusIn = [&](const std::string& name) {
+        return slurp(file(name)).find("\"keyboard_focus\":true") != std::string::npos;
+    };
+    const std::string log =
+        run(std::string("wait 6\n") + (vr ? "vr on\n" : "") + "command Corvane/TogglePanel once\nwait 3\n" +
+            "click " + at(120, 145) + "\nwait 2\n" + state("plain.json") + "click " + at(240, 62) +
+            "\nwait-focus on 10\n" + state("field.json") +
+            "type KSEA \xE2\x86\x92 KPDX 1234\nkey backspace\nkey backspace\nkey enter\nwait-focus off 10\n" +
+            state("entered.json") + "click " + at(240, 62) + "\nwait-focus on 10\n" + state("again.json") +
+            "key escape\n" + state("escaped.json") + "key x\n" + "press " + at(48, 228) + "\ndrag " + at(120, 228) +
+            "\nframes 1\ndrag " + at(200, 228) + "\nframes 1\ndrag " + at(240, 228) + "\nframes 1\nrelease " +
+            at(240, 228) + "\nwait 1\nhover " + at(600, 375) + "\nwait 3\nscreenshot " + file("over.png") +
+            "\nhover off\nwait 3\nscreenshot " + file("off.png") + "\nquit\n");
+    EXPECT_FALSE(focusIn("plain.json")) << "a click on a plain button takes no keys";
+    EXPECT_TRUE(focusIn("field.json")) << "a click on the text field takes the keys";
+    EXPECT_FALSE(focusIn("entered.json")) << "the keys are back once Enter has submitted the field";
+    EXPECT_TRUE(focusIn("again.json"));
+    EXPECT_FALSE(focusIn("escaped.json")) << "Escape gives the keys back";
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'x' goes to the simulator"), 1) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+
+    // Exactly the text typed, the slider dragged from 0 to about half, the target entered and
+    // left. The page's reports leave it as the events happen; let the last one land.
+    eventually([&] { return server_.reports().size() >= 4; }, 10);
+    std::vector<std::string> r;
+    for (const std::string& report : server_.reports()) r.push_back(report.substr(0, report.find("&at=")));
+    EXPECT_NE(std::find(r.begin(), r.end(), "/report?text=KSEA%20%E2%86%92%20KPDX%2012"), r.end()) << log;
+    const auto slider =
+        std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.rfind("/report?slider=", 0) == 0; });
+    ASSERT_NE(slider, r.end());
+    const int value = std::stoi(slider->substr(15));
+    EXPECT_TRUE(value >= 40 && value <= 60) << value;
+    const auto in = std::find(r.begin(), r.end(), "/report?hover=in");
+    EXPECT_NE(in, r.end());
+    EXPECT_NE(std::find(in, r.end(), "/report?hover=out"), r.end());
+    if (vr) return;  // the desktop screenshot holds no VR panel
     EXPECT_TRUE(near(readPng(file("over.png")).page(600, 375), 255, 128, 0)) << "the target under the pointer";
     EXPECT_TRUE(near(readPng(file("off.png")).page(600, 375), 0, 0, 255)) << "the target once the pointer left";
 }
+
+INSTANTIATE_TEST_SUITE_P(DesktopAndVr, InputPage, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "InVr" : "OnTheDesktop"; });
 
 // The dialogs page (pages/dialogs.html) at zoom 1, on the desktop: page pixel (x, y) is
 // clicked at desktop (100 + x, 980 - y).
@@ -322,6 +386,133 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
     EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
     EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
     EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
+}
+
+// The panel on a page whose colour changes all the time, with screenshots a second or so
+// apart: two screenshots that differ show the panel getting fresh snapshots between them. The
+// page takes a new colour every quarter of a second and repeats none within a minute, however
+// slowly the simulator's time runs against the page's.
+class LivePanel : public RealChromium {
+protected:
+    LivePanel() {
+        std::ofstream(file("live.html"))
+            << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0'></div><script>"
+               "const paint = () => { const t = Math.floor(Date.now() / 250);"
+               " document.getElementById('box').style.background ="
+               " `rgb(${t * 37 % 256}, ${t * 101 % 256}, ${t * 53 % 256})`; };"
+               " paint(); setInterval(paint, 20);</script></body></html>";
+        settings("0.5", 0, "file://" + file("live.html"), "");
+    }
+    // Shows the panel, then takes a screenshot every `interval` seconds.
+    std::string script(const std::string& interval = "1", int shots = 150) const {
+        std::string text = "command Corvane/TogglePanel once\n";
+        for (int i = 0; i < shots; ++i)
+            text += "wait " + interval + "\nscreenshot " + (folder_ / shotName(i)).string() + "\n";
+        return text;
+    }
+    static std::string shotName(int i) { return "shot" + std::to_string(i) + ".png"; }
+    // Screenshot i once it is complete, that is once the next one has been started.
+    bool taken(int i) const { return fs::exists(folder_ / shotName(i + 1)); }
+    Pixel shown(int i) const { return readPng(folder_ / shotName(i)).page(400, 300); }
+    // When screenshot i was written, on the file system's clock.
+    fs::file_time_type takenAt(int i) const { return fs::last_write_time(folder_ / shotName(i)); }
+    bool differ(int a, int b) const {
+        const Pixel q = shown(b);
+        return !near(shown(a), q.r, q.g, q.b, 6);
+    }
+    // Waits for two screenshots in a row that differ: the page is up and snapshots flow. The
+    // index of the second, or 0 when the script's screenshots ran out first.
+    int waitUntilLive() const {
+        for (int i = 1; eventually([&] { return taken(i); }, 90); ++i)
+            if (differ(i - 1, i) && !near(shown(i), 0, 0, 0, 6)) return i;
+        return 0;
+    }
+    // Waits for the screenshots taken up to `until`; the index of the last.
+    int shotsUntil(auto until) const {
+        int last = 0;
+        EXPECT_TRUE(eventually([&] { while (taken(last + 1)) ++last; return takenAt(last) > until; }, 90));
+        return last;
+    }
+    // Pairs of screenshots in a row, both taken within [from, to], that differ / are the same.
+    std::pair<int, int> changesWithin(int last, auto from, auto to) const {
+        int changed = 0, same = 0;
+        for (int i = 1; i <= last; ++i) {
+            if (takenAt(i - 1) < from || takenAt(i) > to) continue;
+            (differ(i - 1, i) ? changed : same) += 1;
+        }
+        return {changed, same};
+    }
+    // The browser the simulator started (its helpers are the browser's children).
+    static pid_t browserOf(const Xpsim& sim) {
+        for (const auto& [pid, state] : childrenOf(sim.pid()))
+            if (state != 'Z' && commandLine(pid).find("--remote-debugging-pipe") != std::string::npos) return pid;
+        return 0;
+    }
+    static std::string commandLine(pid_t pid) { return slurp("/proc/" + std::to_string(pid) + "/cmdline"); }
+};
+
+TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainEachTime) {
+    Xpsim sim(folder_, script(), env_);
+    ASSERT_GT(waitUntilLive(), 0) << sim.log();
+    const pid_t killed = browserOf(sim);
+    ASSERT_GT(killed, 0);
+    ::kill(killed, SIGKILL);
+    const auto killedAt = fs::file_time_type::clock::now();
+    pid_t successor = 0;
+    ASSERT_TRUE(eventually([&] { return (successor = browserOf(sim)) != 0 && successor != killed; }, 30));
+    // The killed browser's lock on the pilot's profile did not keep the new one off it.
+    EXPECT_NE(commandLine(successor).find("--user-data-dir=" + profile().string() + '\0'), std::string::npos);
+    shotsUntil(killedAt + 12s);
+
+    // The successor hangs: its snapshots time out, and it is replaced in turn.
+    ::kill(successor, SIGSTOP);
+    const auto stoppedAt = fs::file_time_type::clock::now();
+    const std::string restart =
+        "CV: the browser did not answer 3 snapshots in a row; trying again in 2 s (attempt 2).\n";
+    ASSERT_TRUE(eventually([&] { return sim.log().find(restart) != std::string::npos; }, 90)) << sim.log();
+    const auto restartedAt = fs::file_time_type::clock::now();
+    // Killed, stopped as it was, and reaped.
+    EXPECT_TRUE(eventually([&] { return ::kill(successor, 0) != 0; }, 10));
+    const int last = shotsUntil(restartedAt + 15s);
+    const std::string log = interrupt(sim);
+
+    // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
+    EXPECT_GT(changesWithin(last, killedAt + 1.5s, killedAt + 10s).first, 0) << "frozen after the kill\n" << log;
+    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
+    EXPECT_NE(log.find("CV: lost the browser (the browser has closed its pipe); trying again in 1 s (attempt 1).\n"),
+              std::string::npos);
+
+    const std::size_t timedOut = log.find("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
+    EXPECT_LT(timedOut, log.find(restart)) << log;
+    EXPECT_EQ(countOccurrences(log, restart), 1) << log;
+    // Frozen while the browser hung (some 30 s), alive again after the restart.
+    const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5s, restartedAt - 0.5s);
+    EXPECT_EQ(changedWhileStopped, 0);
+    EXPECT_GE(sameWhileStopped, 3);
+    EXPECT_GT(changesWithin(last, restartedAt, restartedAt + 15s).first, 0) << "frozen after the restart\n" << log;
+}
+
+TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezesAndEachPeriodNavigatesAgain) {
+    // Chromium can drop a snapshot that is out when a reload commits; every one it dropped
+    // used to freeze the panel for 10 s.
+    PageServer server(slurp(file("live.html")));
+    settings("0.5", 2, server.url, "");
+    Xpsim sim(folder_, script("1.5", 80), env_);
+    const int live = waitUntilLive();
+    ASSERT_GT(live, 0) << sim.log();
+    const int loadsWhenLive = server.pageRequests;
+    // A minute of the simulator's time, screenshots 1.5 s apart, from then on.
+    const int last = live + 40;
+    ASSERT_TRUE(eventually([&] { return taken(last); }, 150)) << sim.log();
+    const int reloads = server.pageRequests - loadsWhenLive;
+    const std::string log = interrupt(sim);
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("CV: lost"), std::string::npos) << log;
+    for (int i = live; i < last; ++i) EXPECT_TRUE(differ(i, i + 1)) << "screenshots " << i << " and " << i + 1;
+    // One load each time more than 2 s have passed: never more often, and not much less even
+    // on a loaded machine.
+    EXPECT_GE(reloads, 15) << log;
+    EXPECT_LE(reloads, 32) << log;
 }
 
 }  // namespace
