@@ -2,9 +2,9 @@
 // costs seconds, so each test covers a whole story in one run.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fstream>
-#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -37,6 +37,10 @@ void expectCorners(const Image& shot, const std::string& what) {
     // Just inside the marks is page background: the page is neither cut nor shifted.
     EXPECT_FALSE(near(shot.page(40, 40), 255, 0, 0)) << what;
 }
+
+// Where a script aims for page pixel (x, y) of a panel on the desktop at zoom 1: the panel's
+// top-left is at desktop (100, 980).
+std::string desktopAt(int x, int y) { return std::to_string(100 + x) + " " + std::to_string(980 - y); }
 
 class RealChromium : public ModuleTest {
 protected:
@@ -258,12 +262,8 @@ protected:
 // presses Escape; drags the slider; hovers over the target and away.
 TEST_P(InputPage, TypingDraggingAndHovering) {
     const bool vr = GetParam();
-    // Where a script aims for page pixel (x, y): on the desktop the panel's top-left is at
-    // (100, 980); in VR its own space is 768 x 512 boxels with the origin at the bottom left.
-    auto at = [vr](int x, int y) {
-        return vr ? std::to_string(x) + " " + std::to_string(512 - y)
-                  : std::to_string(100 + x) + " " + std::to_string(980 - y);
-    };
+    // In VR the panel's own space is 768 x 512 boxels with the origin at the bottom left.
+    auto at = [vr](int x, int y) { return vr ? std::to_string(x) + " " + std::to_string(512 - y) : desktopAt(x, y); };
     auto state = [&](const std::string& name) { return "state " + file(name) + "\n"; };
     auto focusIn = [&](const std::string& name) {
         return slurp(file(name)).find("\"keyboard_focus\":true") != std::string::npos;
@@ -308,14 +308,11 @@ TEST_P(InputPage, TypingDraggingAndHovering) {
 INSTANTIATE_TEST_SUITE_P(DesktopAndVr, InputPage, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "InVr" : "OnTheDesktop"; });
 
-// The dialogs page (pages/dialogs.html) at zoom 1, on the desktop: page pixel (x, y) is
-// clicked at desktop (100 + x, 980 - y).
+// The dialogs page (pages/dialogs.html) at zoom 1, on the desktop.
 class DialogPage : public RealChromium {
 protected:
     DialogPage() : server_(slurp(CV_DIALOG_PAGE)) { settings("1", 0, server_.url, ""); }
-    static std::string click(int x, int y) {
-        return "click " + std::to_string(100 + x) + " " + std::to_string(980 - y) + "\n";
-    }
+    static std::string click(int x, int y) { return "click " + desktopAt(x, y) + "\n"; }
     static std::string click(const DialogRect& r) { return click((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
     // The page's answers as it reported them, in order.
     std::vector<std::string> answers() {
