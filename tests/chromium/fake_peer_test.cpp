@@ -451,8 +451,12 @@ protected:
 TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButtonsAnswer) {
     cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
     const DialogLayout prompt = layoutDialog({PageDialogKind::Prompt, "Flight number?", ""}, 768, 512);
-    run("command Corvane/TogglePanel once\nwait-focus on 10\ntype 12\nkey backspace\ntype 3\nkey enter\nwait 0.3\nquit");
+    // Left open past a snapshot's time-out: the page is blocked, not hung, and nothing restarts.
+    std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\nwait 11\ntype 12\nkey backspace\n"
+                          "type 3\nkey enter\nwait 0.3\nquit");
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB13"}));
+    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
+    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
 
     fs::remove(file("fake.log"));
     cues("dialog 2 alert Sign-in failed\n");
@@ -465,8 +469,8 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
     fs::remove(file("fake.log"));
     std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
     cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") +
-                                "\n" + clickAt(prompt.ok) + "wait 0.3\nquit");
+    log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") + "\n" + clickAt(prompt.ok) +
+              "wait 0.3\nquit");
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB"}));
     EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 1) << log;
@@ -502,6 +506,17 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     EXPECT_EQ(received("Page.navigate").size(), 1u);
     EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
         << refused;
+}
+
+TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
+    cues("leave-question\n");
+    settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    const std::string log = run("command Corvane/TogglePanel once\nwait 7\nstate " + file("s.json") + "\nquit");
+    EXPECT_GE(received("Page.navigate").size(), 3u);
+    EXPECT_EQ(answers(), std::vector<std::string>(received("Page.navigate").size() - 1, "ok "));
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
 }
 
 // Without the page's events no commit is told, and nothing would answer a snapshot lost to a
