@@ -397,19 +397,5 @@ TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder
               (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
                       "/home/p/snap/chromium/common/corvane-toolbar"}));
     EXPECT_EQ(places("chromium", nullptr, "relative"), (Places{"", ""}));
-
-    // A private profile is made there, the missing folders with it.
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("cv-snap-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    const std::string parent = (root / "snap/chromium/common/corvane-toolbar").string();
-    std::string error;
-    ASSERT_TRUE(chromium::createMissingFolders(parent, error)) << error;
-    const std::string made = chromium::makePrivateProfile(parent, error);
-    ASSERT_FALSE(made.empty()) << error;
-    EXPECT_EQ(made.rfind(parent + "/cv-chromium-" + std::to_string(::getpid()) + "-", 0), 0u) << made;
-    EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_directory(parent));
-    fs::remove_all(root);
 }
 }  // namespace
