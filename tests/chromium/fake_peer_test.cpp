@@ -26,30 +26,29 @@ protected:
         settings("0.5", 60, "https://panel.example/", CV_FAKE_CDP);
     }
     void cues(const std::string& text) { std::ofstream(file("cues.txt")) << text; }
-    // The fake's log lines "<method> <params> [session=...]" for one method.
-    std::vector<std::string> received(const std::string& method) {
+    // The fake's log, one "<method> <params> [session=...]" line per command received.
+    std::vector<std::string> fakeLog() {
         std::vector<std::string> lines;
         std::istringstream in(slurp(file("fake.log")));
-        for (std::string line; std::getline(in, line);)
-            if (line.rfind(method + " ", 0) == 0) lines.push_back(line);
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
+    std::vector<std::string> received(const std::string& method) { return linesOf(fakeLog(), method); }
     // The fake's log per browser started, each opening with its "argv" line. Browsers run one
     // after another: the next starts only once the last is gone.
     std::vector<std::vector<std::string>> launches() {
         std::vector<std::vector<std::string>> groups;
-        std::istringstream in(slurp(file("fake.log")));
-        for (std::string line; std::getline(in, line);) {
+        for (const auto& line : fakeLog()) {
             if (line.rfind("argv ", 0) == 0) groups.emplace_back();
             if (!groups.empty()) groups.back().push_back(line);
         }
         return groups;
     }
-    static std::vector<std::string> linesOf(const std::vector<std::string>& launch, const std::string& method) {
-        std::vector<std::string> lines;
-        for (const auto& line : launch)
-            if (line.rfind(method + " ", 0) == 0) lines.push_back(line);
-        return lines;
+    static std::vector<std::string> linesOf(const std::vector<std::string>& lines, const std::string& method) {
+        std::vector<std::string> found;
+        for (const auto& line : lines)
+            if (line.rfind(method + " ", 0) == 0) found.push_back(line);
+        return found;
     }
     // The profile folder an "argv" line names.
     static std::string profileIn(const std::string& argv) {
@@ -157,8 +156,7 @@ TEST_F(FakePage, TheReloadWaitsWhileThePilotTypesAndComesOnceTheKeyboardIsBack) 
     // In the fake's log, in the order received: no reload between the first letter and the
     // second 3 s later, a period of 1 s notwithstanding; one soon after Escape.
     std::vector<std::string> order;
-    std::istringstream in(slurp(file("fake.log")));
-    for (std::string line; std::getline(in, line);) {
+    for (const auto& line : fakeLog()) {
         if (line.rfind("Page.navigate ", 0) == 0) order.push_back("navigate");
         if (line.rfind("Input.insertText ", 0) == 0) order.push_back(params(line)["text"]);
     }

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,17 +29,15 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     };
 
     newLogText();
-    load("[General]\nrefreshWebPageSecs = 30.9\nzoomLevel = abc\nWebURL = caf\xC3\xA9\n");
-    EXPECT_EQ(refreshWebPageSecs, 30);
+    load("[General]\nzoomLevel = abc\nWebURL = caf\xC3\xA9\n");
     EXPECT_EQ(zoomLevel, 0.0f);
     EXPECT_EQ(webUrl, L"caf\u00E9");
-    load("[General]\nrefreshWebPageSecs = abc\n");
-    EXPECT_EQ(refreshWebPageSecs, 0);
     // Beyond int the period is pinned rather than wrapped into a negative "never".
-    load("[General]\nrefreshWebPageSecs = 1e12\n");
-    EXPECT_EQ(refreshWebPageSecs, INT_MAX);
-    load("[General]\nrefreshWebPageSecs = -1e12\n");
-    EXPECT_EQ(refreshWebPageSecs, INT_MIN);
+    const std::pair<const char*, int> periods[] = {{"30.9", 30}, {"abc", 0}, {"1e12", INT_MAX}, {"-1e12", INT_MIN}};
+    for (const auto& [text, period] : periods) {
+        load(std::string("[General]\nrefreshWebPageSecs = ") + text + "\n");
+        EXPECT_EQ(refreshWebPageSecs, period) << text;
+    }
     load("");
     EXPECT_EQ(refreshWebPageSecs, 60);
     EXPECT_EQ(webUrl, std::wstring(defaultWebUrlWide));
