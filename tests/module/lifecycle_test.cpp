@@ -58,7 +58,7 @@ TEST_F(ModuleTest, CommandReleaseAndMenuItemToggleThePanelOnce)
     run("frames 2; close; frames 2");
     EXPECT_EQ(panel()["visible"], false);
     EXPECT_EQ(panel()["drawn"], false);
-    run("hold Corvane/TogglePanel 2.5");
+    run("hold Corvane/TogglePanel 2.5; frames 2");
     EXPECT_EQ(panel()["visible"], true);
     EXPECT_EQ(panel()["drawn"], true);
 }
