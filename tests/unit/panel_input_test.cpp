@@ -26,13 +26,8 @@ TEST(PointerTracker, APressThatMovesIsADragWithAtMostOneMovePerFrameAndStopRelea
     EXPECT_EQ(p.frame(), event(PagePointer::Drag, 20, 10));
     EXPECT_EQ(p.frame(), std::nullopt);
     // Released elsewhere: the page sees the pointer get there before it comes up.
-    EXPECT_EQ(p.release(PagePoint{30, 10}), (Events{event(PagePointer::Drag, 30, 10), event(PagePointer::Release, 30, 10)}));
-
-    p.press(100, 100, PagePoint{10, 10});
-    EXPECT_TRUE(p.drag(100, 110, {10, 20}));
-    EXPECT_EQ(p.frame(), event(PagePointer::Drag, 10, 20));
-    EXPECT_EQ(p.release(std::nullopt), Events{event(PagePointer::Release, 10, 20)});
-
+    EXPECT_EQ(p.release(PagePoint{30, 10}),
+              (Events{event(PagePointer::Drag, 30, 10), event(PagePointer::Release, 30, 10)}));
     // Hidden in the middle of a drag: released where it was, and the pointer leaves.
     p.press(100, 100, PagePoint{10, 10});
     p.drag(120, 100, {30, 10});
