@@ -256,6 +256,30 @@ TEST_F(FakePeer, ASnapshotOutWhenAReloadOrThePagesOwnNavigationCommitsIsAskedFor
     EXPECT_GE(received("Page.captureScreenshot").size(), 12u);
 }
 
+TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHiddenPage) {
+    settings("0.45", 60, "https://panel.example/", CV_FAKE_CDP);
+    // The first step comes before any frame has run, so before the browser is up.
+    run("command Corvane/IncreaseWebZoom once\nwait 1\ncommand Corvane/IncreaseWebZoom once\nwait 1\nquit");
+    const auto metrics = received("Emulation.setDeviceMetricsOverride");
+    ASSERT_EQ(metrics.size(), 2u);
+    // Bring-up takes the stepped level; the later step reaches the page as 0.55.
+    EXPECT_NEAR(params(metrics[0])["deviceScaleFactor"].get<double>(), 0.5, 1e-6);
+    EXPECT_EQ(params(metrics[0])["width"], 1536);
+    EXPECT_NEAR(params(metrics[1])["deviceScaleFactor"].get<double>(), 0.55, 1e-6);
+    EXPECT_EQ(params(metrics[1])["width"], 1397);
+    EXPECT_EQ(params(metrics[1])["height"], 931);
+    EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
+    // The panel stayed hidden: the page was loaded but never photographed.
+    ASSERT_EQ(received("Page.navigate").size(), 1u);
+    EXPECT_EQ(params(received("Page.navigate")[0])["url"], "https://panel.example/");
+    EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
+    // Closed on the way out, so it could write the pilot's lasting profile, which stays, for
+    // the owner only.
+    EXPECT_EQ(received("Browser.close").size(), 1u);
+    EXPECT_NE(received("argv").at(0).find(" --user-data-dir=" + profile().string() + " "), std::string::npos);
+    EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
+}
+
 TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOtherEarlyExitsAreALoss) {
     // Chromium's own lock names a running process on this host: the profile is in use.
     char host[256] = {};

@@ -57,10 +57,17 @@ TEST_F(PipelineTest, BadSnapshotsAndOversizedHeadersKeepTheFrameButStillRaiseThe
     EXPECT_EQ(pageHeight, 1);
 }
 
-// A worker already waiting takes what comes, and a second start works too: the widest picture
-// allowed decodes, and colours arrive as straight BGRA, top row first.
-TEST_F(PipelineTest, GoodSnapshotsAreDecodedBeforeStopReturns)
+// A failed or empty snapshot is not queued, and capture goes on either way. A worker already
+// waiting takes what comes, and a second start works too: the widest picture allowed decodes,
+// and colours arrive as straight BGRA, top row first.
+TEST_F(PipelineTest, GoodSnapshotsAreDecodedBeforeStopReturnsAndOthersAreNotQueued)
 {
+    for (bool succeeded : {false, true}) {
+        captureInFlight = true;
+        OnCaptureCompleted(succeeded, succeeded ? PngBuffer() : PngBuffer(makePng(1, 1)));
+        EXPECT_FALSE(captureInFlight);
+        EXPECT_TRUE(pngQueue.empty());
+    }
     // Row 0: red, half-transparent green; row 1: blue, white.
     const Bytes rgba = {255, 0, 0, 255, 0, 200, 0, 128, 0, 0, 255, 255, 255, 255, 255, 255};
     OnCaptureCompleted(true, PngBuffer(makePng(2, 2, rgba)));
@@ -70,6 +77,7 @@ TEST_F(PipelineTest, GoodSnapshotsAreDecodedBeforeStopReturns)
     startDecodeThread();
     OnCaptureCompleted(true, PngBuffer(makePng(16384, 1)));
     stopDecodeThread();
+    EXPECT_FALSE(decodeThread.joinable());
     EXPECT_EQ(pageWidth, 16384);
 }
 
