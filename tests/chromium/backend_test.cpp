@@ -1,7 +1,6 @@
-// Message framing, base64 and the zoom geometry of the DevTools backend, its pipe
-// connection to a peer that went away, the messages that end a connection, where the lasting browser profile lives, the clean-up
-// of abandoned private ones, how a browser process is started, and the pauses before a
-// browser is started again.
+// Message framing and the zoom geometry of the DevTools backend, its pipe connection to a
+// peer that went away, the messages that end a connection, where the lasting browser profile
+// lives, the clean-up of abandoned private ones, and how a browser process is started.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,50 +53,6 @@ TEST(MessageReader, FailsForGoodOnAnOversizedMessage) {
     terminated.feed(tooLong.data(), tooLong.size());
     EXPECT_FALSE(terminated.next());
     EXPECT_TRUE(terminated.failed());
-}
-
-// RFC 4648 base64 the plain way, to check the decoder's word-at-a-time tables against.
-std::string encodeBase64(const std::vector<std::uint8_t>& bytes) {
-    static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    for (std::size_t i = 0; i < bytes.size(); i += 3) {
-        const std::size_t n = std::min<std::size_t>(3, bytes.size() - i);
-        std::uint32_t v = static_cast<std::uint32_t>(bytes[i]) << 16;
-        if (n > 1) v |= static_cast<std::uint32_t>(bytes[i + 1]) << 8;
-        if (n > 2) v |= bytes[i + 2];
-        for (std::size_t k = 0; k < 4; ++k) out += k <= n ? alphabet[(v >> (18 - 6 * k)) & 63] : '=';
-    }
-    return out;
-}
-
-TEST(Base64, EveryLengthAndEveryByteComeBackAndAStrayCharacterAnywhereIsRefused) {
-    std::vector<std::uint8_t> bytes, out;
-    for (std::size_t length = 0; length <= 40; ++length) {
-        bytes.resize(length);
-        for (std::size_t i = 0; i < length; ++i) bytes[i] = static_cast<std::uint8_t>(length * 37 + i * 101);
-        const std::string text = encodeBase64(bytes);
-        ASSERT_TRUE(cdp::decodeBase64(text, out)) << text;
-        EXPECT_EQ(out, bytes) << text;
-        // Not in the alphabet, at every place, the last group's included; '=' anywhere but
-        // the padding at the end.
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            for (const char stray : {'*', '-', '_', ' ', '\0', '\x80', '\xff'}) {
-                std::string bad = text;
-                bad[at] = stray;
-                EXPECT_FALSE(cdp::decodeBase64(bad, out)) << text << " with a stray at " << at;
-            }
-            if (at + 2 < text.size()) {
-                std::string bad = text;
-                bad[at] = '=';
-                EXPECT_FALSE(cdp::decodeBase64(bad, out)) << text << " with '=' at " << at;
-            }
-        }
-    }
-    // All 256 byte values in every position of a group.
-    bytes.clear();
-    for (int i = 0; i < 256 * 3; ++i) bytes.push_back(static_cast<std::uint8_t>(i / 3 + (i % 3) * 85));
-    ASSERT_TRUE(cdp::decodeBase64(encodeBase64(bytes), out));
-    EXPECT_EQ(out, bytes);
 }
 
 TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
@@ -442,19 +397,5 @@ TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder
               (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
                       "/home/p/snap/chromium/common/corvane-toolbar"}));
     EXPECT_EQ(places("chromium", nullptr, "relative"), (Places{"", ""}));
-
-    // A private profile is made there, the missing folders with it.
-    namespace fs = std::filesystem;
-    const fs::path root = fs::temp_directory_path() / ("cv-snap-" + std::to_string(::getpid()));
-    fs::remove_all(root);
-    const std::string parent = (root / "snap/chromium/common/corvane-toolbar").string();
-    std::string error;
-    ASSERT_TRUE(chromium::createMissingFolders(parent, error)) << error;
-    const std::string made = chromium::makePrivateProfile(parent, error);
-    ASSERT_FALSE(made.empty()) << error;
-    EXPECT_EQ(made.rfind(parent + "/cv-chromium-" + std::to_string(::getpid()) + "-", 0), 0u) << made;
-    EXPECT_EQ(fs::status(made).permissions(), fs::perms::owner_all);
-    EXPECT_TRUE(fs::is_directory(parent));
-    fs::remove_all(root);
 }
 }  // namespace

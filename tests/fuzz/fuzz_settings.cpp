@@ -5,9 +5,9 @@
 // recorded zoom to the six decimals it is written with, and every other setting and entry
 // as before. A file whose zoom cannot be placed (a NUL byte on the line it would follow) is
 // left as it was, with its one log line.
+#include <strings.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -58,14 +58,6 @@ struct Settings {
     std::vector<std::tuple<std::string, std::string, std::string>> document;
 };
 
-bool sameLetters(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-    return true;
-}
-
 // As a freshly loaded module reads its file: a new document and the start values.
 Settings load(const std::string& path)
 {
@@ -87,14 +79,14 @@ Settings load(const std::string& path)
         keys.sort(CSimpleIniA::Entry::LoadOrder());
         bool empty = true;
         for (const auto& key : keys) {
-            if (sameLetters(section.pItem, "General") && sameLetters(key.pItem, "zoomLevel")) continue;
+            if (::strcasecmp(section.pItem, "General") == 0 && ::strcasecmp(key.pItem, "zoomLevel") == 0) continue;
             s.document.emplace_back(section.pItem, key.pItem, settingsIni.GetValue(section.pItem, key.pItem, ""));
             empty = false;
         }
         // A section without keys is kept, but the one before the first header ("", as "[]"
         // names it too) has nothing to show for itself in the file, and [General] is the
         // zoom's, which may have to add it.
-        if (empty && *section.pItem != '\0' && !sameLetters(section.pItem, "General"))
+        if (empty && *section.pItem != '\0' && ::strcasecmp(section.pItem, "General") != 0)
             s.document.emplace_back(section.pItem, "", "");
     }
     return s;

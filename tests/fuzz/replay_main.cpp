@@ -6,52 +6,38 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <string>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace fs = std::filesystem;
 
-namespace {
-
-bool replay(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        std::fprintf(stderr, "cannot read %s\n", file.c_str());
-        return false;
-    }
-    const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    // A fresh copy of exactly the input's size, as libFuzzer passes it, so reading past the
-    // end is caught by the address sanitizer.
-    std::vector<std::uint8_t> input(bytes.begin(), bytes.end());
-    LLVMFuzzerTestOneInput(input.data(), input.size());
-    return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv)
 {
-    int replayed = 0;
+    std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
-        std::vector<fs::path> files;
-        if (fs::is_directory(argv[i])) {
-            for (const auto& entry : fs::directory_iterator(argv[i]))
-                if (entry.is_regular_file()) files.push_back(entry.path());
-        } else {
+        if (!fs::is_directory(argv[i])) {
             files.push_back(argv[i]);
+            continue;
         }
-        for (const auto& file : files) {
-            if (!replay(file)) return 1;
-            ++replayed;
-        }
+        for (const auto& entry : fs::directory_iterator(argv[i]))
+            if (entry.is_regular_file()) files.push_back(entry.path());
     }
-    if (replayed == 0) {
+    for (const auto& file : files) {
+        std::ifstream in(file, std::ios::binary);
+        if (!in) {
+            std::fprintf(stderr, "cannot read %s\n", file.c_str());
+            return 1;
+        }
+        // A copy of exactly the input's size, as libFuzzer passes it, so reading past the end
+        // is caught by the address sanitizer.
+        const std::vector<std::uint8_t> input((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        LLVMFuzzerTestOneInput(input.data(), input.size());
+    }
+    if (files.empty()) {
         std::fprintf(stderr, "no input found\n");
         return 1;
     }
-    std::printf("%d inputs replayed\n", replayed);
+    std::printf("%zu inputs replayed\n", files.size());
     return 0;
 }

@@ -88,13 +88,6 @@ protected:
         return std::find(all.begin(), all.end(), line) != all.end();
     }
 
-    // The fixture's lines that start with `filter`, from the n-th on.
-    std::vector<std::string> since(std::size_t n, const std::string& filter = "") const {
-        auto all = lines("fixture: ", filter);
-        all.erase(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(std::min(n, all.size())));
-        return all;
-    }
-
     // The desktop as last drawn; the colour of the pixel covering boxel (x, y) of the default
     // 1920 x 1080 desktop.
     Rgba at(int x, int y) {
@@ -151,7 +144,7 @@ TEST_F(HostTest, NullCallbackSlotsAreErrorsAndTheirEventsGoNowhere) {
     for (const char* missing : {"key", "cursor", "right-click", "mouse wheel"}) {
         EXPECT_TRUE(logged(std::string("xpsim: window \"C\" has no ") + missing + " callback")) << missing;
     }
-    EXPECT_EQ(since(0, "click C"), (std::vector<std::string>{"click C 1100 200 status=1", "click C 1100 200 status=3"}));
+    EXPECT_EQ(lines("fixture: ", "click C"), (std::vector<std::string>{"click C 1100 200 status=1", "click C 1100 200 status=3"}));
 }
 
 // The colours of a watch file's lines, each line checked for its form: Unix seconds with 6

@@ -17,10 +17,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "soak_support.h"
@@ -62,12 +60,9 @@ private:
 
 int main(int argc, char** argv)
 {
-    long snapshots = 10000, every = 1000, limit = 64 * 1024;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (std::strcmp(argv[i], "--snapshots") == 0) snapshots = std::atol(argv[i + 1]);
-        if (std::strcmp(argv[i], "--every") == 0) every = std::atol(argv[i + 1]);
-        if (std::strcmp(argv[i], "--limit") == 0) limit = std::atol(argv[i + 1]);
-    }
+    const long snapshots = soak::option(argc, argv, "--snapshots", 10000);
+    const long every = soak::option(argc, argv, "--every", 1000);
+    const long limit = soak::option(argc, argv, "--limit", 64 * 1024);
     if (every <= 0 || snapshots < 3 * every) {
         std::fprintf(stderr, "memory soak: --snapshots must be at least three times --every\n");
         return 2;
@@ -118,13 +113,7 @@ int main(int argc, char** argv)
             }
         }
         soak::run(*host, "quit");
-        const std::string log = host->log();
-        for (const char* bad : {"xpsim: leak", "xpsim: error:", "CV: lost", "did not answer"}) {
-            if (log.find(bad) != std::string::npos) {
-                std::fprintf(stderr, "memory soak: the log has \"%s\":\n%s", bad, log.c_str());
-                ok = false;
-            }
-        }
+        ok = soak::logClean("memory soak", host->log(), {"xpsim: leak", "xpsim: error:", "CV: lost", "did not answer"});
     }
     // Blocks 1 to the last whole one: after the first `every` snapshots, up to `snapshots`.
     const std::size_t last = static_cast<std::size_t>(snapshots / every) - 1;

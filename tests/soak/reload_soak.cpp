@@ -8,11 +8,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <sstream>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "soak_support.h"
 
@@ -23,15 +21,10 @@ using namespace std::chrono_literals;
 std::string findChromium()
 {
     const char* path = std::getenv("PATH");
-    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
     for (const char* name : {"chromium", "chromium-browser"}) {
-        std::size_t start = 0;
-        while (start <= folders.size()) {
-            const std::size_t end = std::min(folders.find(':', start), folders.size());
-            const std::string candidate = folders.substr(start, end - start) + "/" + name;
-            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-            start = end + 1;
-        }
+        std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
+        for (std::string folder; std::getline(folders, folder, ':');)
+            if (::access((folder + "/" + name).c_str(), X_OK) == 0) return folder + "/" + name;
     }
     return {};
 }
@@ -51,9 +44,7 @@ std::string listDescriptors()
 
 int main(int argc, char** argv)
 {
-    int reloads = 100;
-    for (int i = 1; i + 1 < argc; i += 2)
-        if (std::strcmp(argv[i], "--reloads") == 0) reloads = std::atoi(argv[i + 1]);
+    const int reloads = static_cast<int>(soak::option(argc, argv, "--reloads", 100));
 
     const std::string browser = findChromium();
     if (browser.empty()) {
@@ -73,8 +64,7 @@ int main(int argc, char** argv)
         // each frame draws and reads back the whole desktop, which at 60 a second made the
         // frames, not the browser, most of a reload's time.
         auto host = soak::startHost(folder.file("Log.txt"), 10);
-        const int descriptorsBefore = soak::openDescriptors();
-        const int threadsBefore = soak::threadCount();
+        const soak::Held before = soak::held();
         const std::string descriptorList = listDescriptors();
         soak::load(*host, folder.module());
 
@@ -98,38 +88,17 @@ int main(int argc, char** argv)
         }
         soak::run(*host, "quit");
 
-        // The browser's own helpers may take a moment to follow it.
-        const auto giveUp = std::chrono::steady_clock::now() + 10s;
-        while ((!soak::children().empty() || !soak::taggedProcesses(tag).empty()) &&
-               std::chrono::steady_clock::now() < giveUp)
-            std::this_thread::sleep_for(50ms);
-        for (pid_t pid : soak::children()) {
-            std::fprintf(stderr, "reload soak: child process %d left\n", pid);
-            ok = false;
-        }
-        for (pid_t pid : soak::taggedProcesses(tag)) {
-            std::fprintf(stderr, "reload soak: browser process %d left\n", pid);
-            ok = false;
-        }
-        const int descriptorsAfter = soak::openDescriptors();
-        const int threadsAfter = soak::threadCount();
-        std::printf("open descriptors: %d before the first load, %d after the last unload\n", descriptorsBefore,
-                    descriptorsAfter);
-        std::printf("threads: %d before, %d after\n", threadsBefore, threadsAfter);
-        if (descriptorsAfter != descriptorsBefore) {
+        ok = soak::nothingOutlives("reload soak", tag);
+        const soak::Held after = soak::held();
+        std::printf("before the first load: %s\nafter the last unload: %s\n", before.describe().c_str(),
+                    after.describe().c_str());
+        if (after.descriptors != before.descriptors) {
             std::fprintf(stderr, "reload soak: descriptors before:\n%safter:\n%s", descriptorList.c_str(),
                          listDescriptors().c_str());
-            ok = false;
         }
-        if (threadsAfter != threadsBefore) ok = false;
-
-        const std::string log = host->log();
-        for (const char* bad : {"xpsim: leak", "xpsim: error:", "stays mapped", "CV: lost", "could not be brought up"}) {
-            if (log.find(bad) != std::string::npos) {
-                std::fprintf(stderr, "reload soak: the log has \"%s\":\n%s", bad, log.c_str());
-                ok = false;
-            }
-        }
+        ok = soak::logClean("reload soak", host->log(),
+                            {"xpsim: leak", "xpsim: error:", "stays mapped", "CV: lost", "could not be brought up"}) &&
+             after == before && ok;
     }
     std::printf("reload soak: %d reloads, %s\n", reloads, ok ? "nothing left behind" : "FAILED");
     return ok ? 0 : 1;

@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -21,20 +20,6 @@
 namespace {
 
 using namespace std::chrono_literals;
-
-struct Held {
-    int descriptors, threads;
-    std::size_t children;
-    bool operator==(const Held&) const = default;
-};
-
-Held held() { return {soak::openDescriptors(), soak::threadCount(), soak::children().size()}; }
-
-std::string describe(const Held& h)
-{
-    return std::to_string(h.descriptors) + " descriptors, " + std::to_string(h.threads) + " threads, " +
-           std::to_string(h.children) + " child processes";
-}
 
 // Browsers started so far, and snapshots the last one has been asked for, from the fake's log.
 void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots)
@@ -62,9 +47,7 @@ int countOf(const std::string& text, const std::string& piece)
 
 int main(int argc, char** argv)
 {
-    int restarts = 7;
-    for (int i = 1; i + 1 < argc; i += 2)
-        if (std::strcmp(argv[i], "--restarts") == 0) restarts = std::atoi(argv[i + 1]);
+    const int restarts = static_cast<int>(soak::option(argc, argv, "--restarts", 7));
 
     soak::PluginFolder folder("restart_soak");
     folder.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
@@ -85,8 +68,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "restart soak: the first browser's page never reached the panel\n%s", host->log().c_str());
         return 1;
     }
-    const Held before = held();
-    std::printf("first browser up: %s\n", describe(before).c_str());
+    const soak::Held before = soak::held();
+    std::printf("first browser up: %s\n", before.describe().c_str());
 
     // Every lost browser is one line; the last one comes up and is asked for snapshots.
     const bool restarted = soak::framesUntil(
@@ -103,18 +86,14 @@ int main(int argc, char** argv)
         return 1;
     }
     // A lost browser's pipe thread and process go as soon as it is reaped and its pipe idle.
-    Held after = held();
-    soak::framesUntil(*host, [&] { return (after = held()) == before; }, 5ms, 30s);
-    std::printf("after %d restarts: %s\n", restarts, describe(after).c_str());
+    soak::Held after = soak::held();
+    soak::framesUntil(*host, [&] { return (after = soak::held()) == before; }, 5ms, 30s);
+    std::printf("after %d restarts: %s\n", restarts, after.describe().c_str());
     bool ok = after == before;
     if (!ok) std::fprintf(stderr, "restart soak: the process holds more than it did before the restarts\n");
 
     soak::run(*host, "quit");
-    if (!soak::framesUntil(*host, [&] { return soak::children().empty() && soak::taggedProcesses(tag).empty(); },
-                           50ms, 10s)) {
-        std::fprintf(stderr, "restart soak: a browser process outlived the plugin\n");
-        ok = false;
-    }
+    ok = soak::nothingOutlives("restart soak", tag) && ok;
     host.reset();
     std::printf("restart soak: %s\n", ok ? "passed" : "FAILED");
     return ok ? 0 : 1;

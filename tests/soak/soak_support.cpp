@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -93,15 +94,52 @@ bool panelShowsPage(const xpsim::Host& host)
     return p[0] > 200 && p[1] < 60 && p[2] < 60;
 }
 
-int openDescriptors() { return entriesIn("/proc/self/fd"); }
-
-int threadCount() { return entriesIn("/proc/self/task"); }
-
-std::vector<pid_t> children()
+long option(int argc, char** argv, const char* name, long fallback)
 {
-    std::vector<pid_t> found;
-    for (const auto& [pid, state] : testprocs::childrenOf(::getpid())) found.push_back(pid);
-    return found;
+    for (int i = 1; i + 1 < argc; i += 2)
+        if (std::strcmp(argv[i], name) == 0) return std::atol(argv[i + 1]);
+    return fallback;
+}
+
+std::string Held::describe() const
+{
+    return std::to_string(descriptors) + " descriptors, " + std::to_string(threads) + " threads, " +
+           std::to_string(children) + " child processes";
+}
+
+Held held()
+{
+    return {entriesIn("/proc/self/fd"), entriesIn("/proc/self/task"), testprocs::childrenOf(::getpid()).size()};
+}
+
+bool nothingOutlives(const std::string& soakName, const std::string& tag)
+{
+    // The browser's own helpers may take a moment to follow it.
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((!testprocs::childrenOf(::getpid()).empty() || !testprocs::taggedProcesses(tag).empty()) &&
+           std::chrono::steady_clock::now() < giveUp)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bool none = true;
+    for (const auto& [pid, state] : testprocs::childrenOf(::getpid())) {
+        std::fprintf(stderr, "%s: child process %d left\n", soakName.c_str(), static_cast<int>(pid));
+        none = false;
+    }
+    for (pid_t pid : testprocs::taggedProcesses(tag)) {
+        std::fprintf(stderr, "%s: browser process %d left\n", soakName.c_str(), static_cast<int>(pid));
+        none = false;
+    }
+    return none;
+}
+
+bool logClean(const std::string& soakName, const std::string& log, std::initializer_list<const char*> bad)
+{
+    bool clean = true;
+    for (const char* line : bad) {
+        if (log.find(line) == std::string::npos) continue;
+        std::fprintf(stderr, "%s: the log has \"%s\":\n%s", soakName.c_str(), line, log.c_str());
+        clean = false;
+    }
+    return clean;
 }
 
 }  // namespace soak

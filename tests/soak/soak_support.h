@@ -1,14 +1,12 @@
-// What both soaks need: a plugin folder of their own, the stand-in simulator in this process,
+// What the soaks need: a plugin folder of their own, the stand-in simulator in this process,
 // and a look at what the process holds (descriptors, threads, children) from /proc.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <string>
-#include <vector>
-
-#include <sys/types.h>
 
 #include "host.h"
 #include "processes.h"
@@ -51,12 +49,23 @@ bool framesUntil(xpsim::Host& host, const std::function<bool()>& done, std::chro
 // peer's snapshots have it): a snapshot has been decoded and drawn.
 bool panelShowsPage(const xpsim::Host& host);
 
-// Open file descriptors and threads of this process.
-int openDescriptors();
-int threadCount();
-// Direct children of this process, and processes whose environment holds CV_TEST_TAG=tag.
-std::vector<pid_t> children();
-using testprocs::slurp;
-using testprocs::taggedProcesses;
+// The number after `name` on the command line, or `fallback`.
+long option(int argc, char** argv, const char* name, long fallback);
+
+// What this process holds: open file descriptors, threads and direct child processes.
+struct Held {
+    int descriptors = 0, threads = 0;
+    std::size_t children = 0;
+    bool operator==(const Held&) const = default;
+    std::string describe() const;
+};
+Held held();
+
+// Waits up to 10 s for every child and every process whose environment holds CV_TEST_TAG=tag
+// to be gone, then names each one left on stderr. False when one was.
+bool nothingOutlives(const std::string& soakName, const std::string& tag);
+
+// Names on stderr each of `bad` the log holds, with the log. False when it holds one.
+bool logClean(const std::string& soakName, const std::string& log, std::initializer_list<const char*> bad);
 
 }  // namespace soak

@@ -4,9 +4,9 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
-#include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,7 +14,6 @@
 #include "plugin/log.h"
 #include "plugin/settings.h"
 #include "plugin/settings_file.h"
-#include "plugin/settings_text.h"
 #include "test_host.h"
 
 namespace {
@@ -30,17 +29,15 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     };
 
     newLogText();
-    load("[General]\nrefreshWebPageSecs = 30.9\nzoomLevel = abc\nWebURL = caf\xC3\xA9\n");
-    EXPECT_EQ(refreshWebPageSecs, 30);
+    load("[General]\nzoomLevel = abc\nWebURL = caf\xC3\xA9\n");
     EXPECT_EQ(zoomLevel, 0.0f);
     EXPECT_EQ(webUrl, L"caf\u00E9");
-    load("[General]\nrefreshWebPageSecs = abc\n");
-    EXPECT_EQ(refreshWebPageSecs, 0);
     // Beyond int the period is pinned rather than wrapped into a negative "never".
-    load("[General]\nrefreshWebPageSecs = 1e12\n");
-    EXPECT_EQ(refreshWebPageSecs, INT_MAX);
-    load("[General]\nrefreshWebPageSecs = -1e12\n");
-    EXPECT_EQ(refreshWebPageSecs, INT_MIN);
+    const std::pair<const char*, int> periods[] = {{"30.9", 30}, {"abc", 0}, {"1e12", INT_MAX}, {"-1e12", INT_MIN}};
+    for (const auto& [text, period] : periods) {
+        load(std::string("[General]\nrefreshWebPageSecs = ") + text + "\n");
+        EXPECT_EQ(refreshWebPageSecs, period) << text;
+    }
     load("");
     EXPECT_EQ(refreshWebPageSecs, 60);
     EXPECT_EQ(webUrl, std::wstring(defaultWebUrlWide));
@@ -93,70 +90,11 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
 }
 
-// Text with NUL bytes in it, whole.
-template <std::size_t N>
-std::string bytes(const char (&text)[N])
-{
-    return std::string(text, N - 1);
-}
-
 std::string fileText(const std::string& path)
 {
     std::stringstream text;
     text << std::ifstream(path, std::ios::binary).rdbuf();
     return text.str();
-}
-
-TEST(Settings, AZoomStepChangesOnlyTheLineTheValueIsReadFromAndEveryOtherByteStays)
-{
-    using settingstext::withValue;
-    struct Case {
-        std::string before;
-        std::optional<std::string> after;
-    };
-    const Case cases[] = {
-        {"[General]\nzoomLevel = 0.5\n", "[General]\nzoomLevel = 0.550000\n"},
-        // Windows line ends, any case, a key given twice (the last one is read), spaces after.
-        {"[general]\r\nZOOMLEVEL=1\r\nzoomlevel = 2  \r\n", "[general]\r\nZOOMLEVEL=1\r\nzoomlevel = 0.550000  \r\n"},
-        {"[General]\rzoomLevel = 1\r", "[General]\rzoomLevel = 0.550000\r"},
-        // A section given twice: the last value read is in the first.
-        {"[General]\nzoomLevel = 1\n[Other]\nzoomLevel = 3\n[GENERAL]\nWebURL = x\n",
-         "[General]\nzoomLevel = 0.550000\n[Other]\nzoomLevel = 3\n[GENERAL]\nWebURL = x\n"},
-        // Multi-line values are not read as such: "<<<END" is the value, the rest stray lines.
-        {"[General]\nzoomLevel = <<<END\n1.5\nEND\n", "[General]\nzoomLevel = 0.550000\n1.5\nEND\n"},
-        // No key yet: after the section's last entry, before a comment that follows it.
-        {"[General]\nWebURL = a\n;WebURL = b\n  ; zoomLevel = 3\n",
-         "[General]\nWebURL = a\nzoomLevel = 0.550000\n;WebURL = b\n  ; zoomLevel = 3\n"},
-        {"[General]", "[General]\nzoomLevel = 0.550000"},
-        // No section yet: at the end, as the format would place it.
-        {"; notes\n[Other]\nkeep=me", "; notes\n[Other]\nkeep=me\n\n[General]\nzoomLevel = 0.550000"},
-        {"", "[General]\nzoomLevel = 0.550000\n"},
-        {"\xEF\xBB\xBF", "\xEF\xBB\xBF[General]\nzoomLevel = 0.550000\n"},
-        // A header without its ']' names no section the keys below can be found in; one still
-        // open where the reader stops would take in a section added after it.
-        {"[General\nzoomLevel = 1.25\n", "[General\nzoomLevel = 1.25\n\n[General]\nzoomLevel = 0.550000\n"},
-        {"a=1\n  [ \n", "a=1\n\n[General]\nzoomLevel = 0.550000\n  [ \n"},
-        // A line end added after a lone '\r' must not join it into "\r\n".
-        {bytes("a=1\nb=2\r\0"), bytes("a=1\nb=2\r[General]\nzoomLevel = 0.550000\n\0")},
-        // The reader stops at a NUL byte: what it never saw stays, and nothing goes after it.
-        {bytes("[Other]\na=1\n\0[General]\nzoomLevel=9\n"),
-         bytes("[Other]\na=1\n\n[General]\nzoomLevel = 0.550000\n\0[General]\nzoomLevel=9\n")},
-        {bytes("[General]\nzoomLevel = 1\0x\n"), bytes("[General]\nzoomLevel = 0.550000\0x\n")},
-        {bytes("[General]\0junk\n"), std::nullopt},
-        {bytes("a=1\0x"), std::nullopt},
-    };
-    for (const Case& c : cases) {
-        const auto after = withValue(c.before, "General", "zoomLevel", "0.550000", "\n");
-        EXPECT_EQ(after, c.after) << c.before;
-        if (!after) continue;
-        // Read back, the document holds the new value where the reader looks for it.
-        CSimpleIniA check;
-        ASSERT_GE(check.LoadData(*after), 0);
-        EXPECT_STREQ(check.GetValue("General", "zoomLevel", ""), "0.550000") << *after;
-    }
-    EXPECT_TRUE(settingstext::sameNonBlankLines("a\n\n  \nb\n", "a\nb\n\n"));
-    EXPECT_FALSE(settingstext::sameNonBlankLines("a\r\nb\r\n", "a\nb\n"));
-    EXPECT_FALSE(settingstext::sameNonBlankLines("a = 1\n", "a=1\n"));
 }
 
 TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace)
