@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -90,6 +91,21 @@ const std::string kInstallAdvice =
     "has it) and restart the simulator; running without a browser.\n";
 const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; " + kInstallAdvice;
 
+// Access violations in the plugin's own code. One that a catch-all swallows (MinGW's catch (...)
+// takes them as foreign exceptions) leaves nothing in the log or the record, yet it is a read
+// through a bad pointer that may take a real simulator down.
+std::atomic<int> faultsInPlugin{0};
+LONG CALLBACK noteFaultInPlugin(EXCEPTION_POINTERS* info) {
+    HMODULE module = nullptr;
+    wchar_t name[MAX_PATH] = {};
+    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCWSTR>(info->ExceptionRecord->ExceptionAddress), &module) &&
+        GetModuleFileNameW(module, name, MAX_PATH) > 0 && std::wcsstr(name, L"Corvane_Toolbar.xpl") != nullptr)
+        ++faultsInPlugin;
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
 class WindowsModule : public ::testing::Test {
 protected:
     // Process ids repeat under Wine, so a folder of an earlier run may be found again.
@@ -130,6 +146,8 @@ protected:
     Outcome run(const std::string& script, const std::function<void(xpsim::Host&)>& inspect = {}) {
         fs::remove(root_ + "record.txt");
         Outcome outcome;
+        faultsInPlugin = 0;
+        const PVOID watch = AddVectoredExceptionHandler(1, noteFaultInPlugin);
         xpsim::Host host(options_);
         std::string error;
         EXPECT_TRUE(host.load(folder_ + "Corvane_Toolbar.xpl", error)) << error;
@@ -138,10 +156,13 @@ protected:
         if (inspect) inspect(host);
         EXPECT_TRUE(host.run("quit", error)) << error;
         settleRuntime();
+        RemoveVectoredExceptionHandler(watch);
+        EXPECT_EQ(faultsInPlugin, 0) << "access violations in the plugin, late handlers' calls included";
         outcome.log = host.log();
         // No rule of the host broken: no null callback slot, no XPLM call off the main thread,
-        // no GL error left behind, no exception escaping.
+        // no GL error left behind, no exception escaping, nothing left registered.
         EXPECT_EQ(outcome.log.find("xpsim: error:"), std::string::npos) << outcome.log;
+        EXPECT_EQ(outcome.log.find("leak:"), std::string::npos) << outcome.log;
         std::ifstream in(root_ + "record.txt");
         for (std::string line; std::getline(in, line);) outcome.record.push_back(line);
         for (const std::string& line : outcome.record) outcome.recordText += line + "\n";
@@ -234,30 +255,6 @@ bool runUntil(xpsim::Host& host, double seconds, const std::function<bool()>& do
     return true;
 }
 
-TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
-    const Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
-    ASSERT_TRUE(run.started);
-    EXPECT_TRUE(inOrder(run.record, {"create-environment folder=(null) user-data=(null) options=null apartment=sta",
-                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
-                                     "visible 1", "zoom 0.500000"}))
-        << run.recordText;
-    // One navigation, to the default address: the service's page over HTTPS, path "/".
-    const Lines navigations = linesStartingWith(run.record, "navigate ");
-    ASSERT_EQ(navigations.size(), 1u) << run.recordText;
-    EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
-    EXPECT_EQ(navigations[0].back(), '/');
-    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
-    // Stop took our handlers off the view, released every browser object, destroyed the hidden
-    // window and left COM before the loader went.
-    EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
-    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    std::ostringstream settings;
-    settings << std::ifstream(folder_ + "cv_settings.ini", std::ios::binary).rdbuf();
-    EXPECT_NE(settings.str().find("zoomLevel = 0.550000"), std::string::npos) << settings.str();
-}
-
 // Wide text to UTF-8, the form the host takes paths in and the log is written in.
 std::string utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -275,6 +272,27 @@ std::string fileBytes(const fs::path& path) {
     std::ostringstream bytes;
     bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
+}
+
+TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
+    const Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(inOrder(run.record, {"create-environment folder=(null) user-data=(null) options=null apartment=sta",
+                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
+                                     "visible 1", "zoom 0.500000"}))
+        << run.recordText;
+    // One navigation, to the default address: the service's page over HTTPS, path "/".
+    const Lines navigations = linesStartingWith(run.record, "navigate ");
+    ASSERT_EQ(navigations.size(), 1u) << run.recordText;
+    EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
+    EXPECT_EQ(navigations[0].back(), '/');
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
+    // Stop took our handlers off the view, released every browser object, destroyed the hidden
+    // window and left COM before the loader went.
+    EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    EXPECT_NE(fileBytes(folder_ + "cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 }
 
 // Points one entry of a loaded module's import table at `replacement`, as a hooking library
@@ -442,6 +460,7 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     EXPECT_EQ(countOf(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"), 1)
         << run.log;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    ASSERT_FALSE(run.record.empty());
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 
@@ -450,39 +469,6 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.550000", "zoom 0.600000"})) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.600000"), std::string::npos);
-}
-
-TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    // A window of 1200 x 800 boxels, over which the image is stretched: (1100, 200) is 1000
-    // boxels right of its left edge and 700 below its top, so page pixel (640, 448) of the
-    // 768 x 512 page before the first snapshot, and (960, 672) once a 1152 x 768 one is shown.
-    SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
-    // The decode thread publishes the new size in its own time. It does so before the frame
-    // can be drawn, so the second click waits until the first frame's red corner is on screen.
-    const Outcome run = this->run(
-        "frames 5; geometry 100 900 1300 100; command Corvane/TogglePanel; click 1100 200; wait 1.5",
-        [this](xpsim::Host& host) {
-            std::vector<std::uint8_t> desktop;
-            int width = 0, height = 0;
-            std::string error;
-            const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - 890) * 1280 + 110) * 4;
-            for (int attempt = 0; attempt < 1000; ++attempt) {
-                host.readDesktop(desktop, width, height);
-                if (desktop.size() > at + 2 && desktop[at] == 0xFF && desktop[at + 1] == 0 &&
-                    desktop[at + 2] == 0)
-                    break;
-                Sleep(10);
-                ASSERT_TRUE(host.run("frames 1", error)) << error;
-            }
-            EXPECT_TRUE(host.run("click 1100 200", error)) << error;
-        });
-    EXPECT_GE(linesStartingWith(run.record, "capture done 1152x768").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: Bounds invalid.\n"), 0) << run.log;
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=640 y=448", "mouse kind=0x202 keys=0 data=0 x=640 y=448",
-                     "mouse kind=0x201 keys=0 data=0 x=960 y=672", "mouse kind=0x202 keys=0 data=0 x=960 y=672"}))
-        << run.recordText;
 }
 
 TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStaysWithTheSimulator) {
@@ -539,12 +525,6 @@ protected:
         EXPECT_TRUE(host.run(script, error)) << error;
         return focusIn(host);
     }
-    // The DevTools calls the plugin made for page input, as "METHOD PARAMETERS".
-    static Lines inputCalls(const Lines& record) {
-        Lines calls;
-        for (const std::string& line : linesStartingWith(record, "devtools Input.")) calls.push_back(line.substr(9));
-        return calls;
-    }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
 };
 
@@ -589,19 +569,6 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     EXPECT_EQ(run.recordText.find("closed "), std::string::npos) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0) << run.log;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-
-    // With clicks only: the page gets its clicks and nothing else, and the keys stay with the
-    // simulator, the text field's click included.
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    bool taken = false;
-    run = this->run(show_, [&](xpsim::Host& host) {
-        taken = focusAfter(host, "click 340 838; wait 0.5; type ab; key enter");
-    });
-    EXPECT_FALSE(taken);
-    EXPECT_TRUE(inputCalls(run.record).empty()) << run.recordText;
-    EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "xpsim: type: 2 of 2 keys go to the simulator"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "xpsim: key enter goes to the simulator"), 1) << run.log;
 }
 
 // A browser that never answers the commands setting up the page's focus reports still gets its
@@ -747,7 +714,6 @@ TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsW
     EXPECT_EQ(countOf(run.log, "CV: "), countOf(run.log, kNoRuntime) + countOf(run.log, kNoWebview)) << run.log;
     EXPECT_EQ(countOf(run.log, kNoRuntime), 1) << run.log;
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
 
     // A file that is there but is no loader for this process (the 32-bit one, say) is named
@@ -773,7 +739,6 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
               std::string::npos)
         << run.log;
     EXPECT_NE(run.log.find("returned 0"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     for (const char* nothing : {"\"windows\":[]", "\"commands\":[]", "\"menus\":[]", "\"flight_loops\":0"})
         EXPECT_NE(state.find(nothing), std::string::npos) << nothing << "\n" << state;
     EXPECT_TRUE(run.record.empty()) << run.recordText;  // the loader was never asked
@@ -794,7 +759,6 @@ TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAnd
         << run.recordText;
     EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
     EXPECT_EQ(countOf(run.log, kStaysMapped), 1) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
 
     // Never answered at all: the runtime lets go of the handler after the plugin has gone. The
     // module that stayed loaded remembers the first run's capture times, so this simulator's
@@ -839,30 +803,6 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
     EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
     EXPECT_EQ(countOf(run.log, "CV: the browser did not answer"), 0) << run.log;
     EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
-}
-
-// A snapshot the browser answers 12 s late: one time-out line after 10 s, a new request that
-// is answered at once, and the late answer dropped with its stream let go; the panel shows the
-// page. The time-out counts wall-clock time, so this run keeps to it.
-TEST_F(WindowsModule, ASnapshotAnsweredAfterItsTimeOutIsDroppedAndSnapshotsGoOn) {
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-first-snapshot");
-    options_.paced = true;
-    std::vector<std::uint8_t> desktop;
-    int width = 0, height = 0;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 13.5",
-                                  [&](xpsim::Host& host) { host.readDesktop(desktop, width, height); });
-    EXPECT_EQ(countOf(run.log, "CV: the browser did not answer a snapshot within 10 s; asking again.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot that arrived after its time-out.\n"), 1) << run.log;
-    EXPECT_EQ(linesStartingWith(run.record, "capture delayed 12 s").size(), 1u) << run.recordText;
-    EXPECT_TRUE(inOrder(run.record, {"capture requested format=0", "capture delayed 12 s", "capture requested format=0",
-                                     "capture answered returned=0x00000000 handler-left=0 object-left=0",
-                                     "delayed capture answered returned=0x00000000 handler-left=0 object-left=0",
-                                     "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
-        << run.recordText;
-    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
-    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * width + 108) * 4;
-    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
-              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
 }
 
 // ---- The browser fails, and comes back by itself ----
@@ -953,7 +893,6 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         }
         ASSERT_FALSE(run.record.empty());
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
 }
 
@@ -1026,7 +965,6 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
     EXPECT_LE(last.windows, first.windows) << first.windows;
     EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_EQ(countOf(run.log, kKeptLoaded), 0) << run.log;
 }
 
@@ -1071,7 +1009,6 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
             EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos) << run.log;
             EXPECT_EQ(linesStartingWith(run.record, kCleanUnload).size(), 2u) << run.recordText;
         }
-        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
 }
 
@@ -1267,7 +1204,12 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
     // And a download is cancelled, with WebView2's own download UI kept away.
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
     SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
-    run = this->run(show_ + "; wait 3");
+    // Unpaced frames: on a loaded machine the fourth snapshot can take many of them.
+    run = this->run(show_, [&](xpsim::Host& host) {
+        EXPECT_TRUE(runUntil(host, 30, [&] {
+            return linesStartingWith(readLines(root_ + "record.txt"), "download cancel=").size() == 2;
+        })) << host.log();
+    });
     EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
     EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
