@@ -48,6 +48,13 @@ int countOf(const std::string& text, const std::string& piece) {
     return count;
 }
 
+// `piece` is in `text` exactly once.
+::testing::AssertionResult once(const std::string& text, const std::string& piece) {
+    const int count = countOf(text, piece);
+    if (count == 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << count << " times: " << piece << "\n" << text;
+}
+
 Lines linesStartingWith(const Lines& lines, const std::string& prefix) {
     Lines found;
     for (const std::string& line : lines)
@@ -346,10 +353,9 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     HANDLE held = CreateFileA(settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { CloseHandle(held); });
-    EXPECT_EQ(countOf(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"), 1)
-        << run.log;
-    EXPECT_EQ(countOf(run.log, "could not be read at start-up (CreateFileW failed: "), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "), so it is kept as it was and the settings are not saved\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"));
+    EXPECT_TRUE(once(run.log, "could not be read at start-up (CreateFileW failed: "));
+    EXPECT_TRUE(once(run.log, "), so it is kept as it was and the settings are not saved\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
@@ -361,11 +367,9 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     });
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 1.250000", "zoom 1.300000"})) << run.recordText;
     EXPECT_EQ(settingsWrites, 2);
-    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                   " (WriteFile failed: "),
-              1)
-        << run.log;
-    EXPECT_EQ(countOf(run.log, "(error 112)); the file on disk is as it was\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                  " (WriteFile failed: "));
+    EXPECT_TRUE(once(run.log, "(error 112)); the file on disk is as it was\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
@@ -389,10 +393,8 @@ TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_READONLY));
     Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(countOf(run.log, "CV: " + withSlashes(settingsPath) +
-                                   " is read-only, so it is kept as it was and the settings are not saved\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: " + withSlashes(settingsPath) +
+                                  " is read-only, so it is kept as it was and the settings are not saved\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
 
     // Held without leave to replace it while the simulator quits, and let go once the save has
@@ -420,10 +422,8 @@ TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
     HANDLE held = INVALID_HANDLE_VALUE;
     run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { held = holdSettings(); });
     CloseHandle(held);
-    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                   " (MoveFileExW failed: "),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                  " (MoveFileExW failed: "));
     EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
@@ -457,8 +457,7 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     if (GetACP() != CP_UTF8) {
         EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl");
     }
-    EXPECT_EQ(countOf(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"), 1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"));
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
     ASSERT_FALSE(run.record.empty());
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
@@ -543,7 +542,7 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
     EXPECT_TRUE(again);
     EXPECT_FALSE(escaped) << "Escape gives the keys back";
-    EXPECT_EQ(countOf(run.log, "xpsim: key 'x' goes to the simulator"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "xpsim: key 'x' goes to the simulator"));
 
     // The page's focus reports are set up before the page is loaded, and their events listened to.
     const auto loaded = std::find_if(run.record.begin(), run.record.end(),
@@ -586,8 +585,8 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
     });
     EXPECT_TRUE(linesStartingWith(early, "navigate ").empty()) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, line), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, line));
+    EXPECT_TRUE(once(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"));
 }
 
 // The keys come back to the simulator when the page that had them goes: its browser exits (a
@@ -656,16 +655,14 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
                                           EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error));
                                       });
         for (std::size_t n = 0; n < c.delays.size(); ++n) {
-            EXPECT_EQ(countOf(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
-                                           std::to_string(n + 1) + ").\n"),
-                      1)
-                << run.log;
+            EXPECT_TRUE(once(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
+                                          std::to_string(n + 1) + ").\n"));
         }
         EXPECT_EQ(countOf(run.log, c.line), static_cast<int>(c.delays.size())) << run.log;
         const bool comesUp = c.delays.size() == 3;
         EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.delays.size() + (comesUp ? 1 : 0))
             << run.recordText;
-        EXPECT_EQ(countOf(run.log, kNoWebview), 1) << run.log;
+        EXPECT_TRUE(once(run.log, kNoWebview));
         for (const std::string& call : c.absent)
             EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n" << run.recordText;
         if (comesUp) {
@@ -680,10 +677,9 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "no-environment3");
     const Outcome old = this->run("frames 5; command Corvane/TogglePanel; wait 9");
     EXPECT_EQ(countOf(old.log, "CV: "), 2) << old.log;
-    EXPECT_EQ(countOf(old.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"),
-              1)
-        << old.log;
-    EXPECT_EQ(countOf(old.log, kNoWebview), 1) << old.log;
+    EXPECT_TRUE(
+        once(old.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"));
+    EXPECT_TRUE(once(old.log, kNoWebview));
     EXPECT_EQ(linesStartingWith(old.record, "create-environment").size(), 1u) << old.recordText;
     EXPECT_EQ(old.record.back(), kCleanUnload) << old.recordText;
 
@@ -699,7 +695,7 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
         EXPECT_EQ(countOf(run.log, "CV: "), static_cast<int>(told.size())) << run.log;
-        for (const std::string& text : told) EXPECT_EQ(countOf(run.log, text), 1) << run.log;
+        for (const std::string& text : told) EXPECT_TRUE(once(run.log, text));
     }
 }
 
@@ -712,7 +708,7 @@ TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsW
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
     SetDllDirectoryA(nullptr);
     EXPECT_EQ(countOf(run.log, "CV: "), countOf(run.log, kNoRuntime) + countOf(run.log, kNoWebview)) << run.log;
-    EXPECT_EQ(countOf(run.log, kNoRuntime), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kNoRuntime));
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
 
@@ -720,12 +716,10 @@ TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsW
     // as such, with the system's error, and the installed runtime is looked for all the same.
     std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
     const Outcome wrong = this->run("frames 5");
-    EXPECT_EQ(countOf(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
-                                     std::to_string(ERROR_BAD_EXE_FORMAT) +
-                                     "); looking for the installed runtime instead.\n"),
-              1)
-        << wrong.log;
-    EXPECT_EQ(countOf(wrong.log, kNoRuntime), 1) << wrong.log;
+    EXPECT_TRUE(once(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
+                                    std::to_string(ERROR_BAD_EXE_FORMAT) +
+                                    "); looking for the installed runtime instead.\n"));
+    EXPECT_TRUE(once(wrong.log, kNoRuntime));
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {
@@ -733,7 +727,7 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
     std::string state;
     const Outcome run = this->run("", [&](xpsim::Host& host) { state = host.stateJson(); });
     EXPECT_FALSE(run.started);
-    EXPECT_EQ(countOf(run.log, "CV: CoInitializeEx failed\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: CoInitializeEx failed\n"));
     EXPECT_NE(run.log.find("xpsim: the failed plugin's description: Not started: the simulator's main thread could "
                            "not be prepared for the browser (see Log.txt).\n"),
               std::string::npos)
@@ -757,8 +751,8 @@ TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAnd
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, kStaysMapped), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
+    EXPECT_TRUE(once(run.log, kStaysMapped));
 
     // Never answered at all: the runtime lets go of the handler after the plugin has gone. The
     // module that stayed loaded remembers the first run's capture times, so this simulator's
@@ -769,7 +763,7 @@ TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAnd
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "capture dropped unanswered handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
 }
 
 // A reload while the runtime still owes the first load something, first the environment, then
@@ -785,7 +779,7 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 1u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_EQ(run.record.back(), "client-left live=0 held=0") << run.recordText;
 
     // A snapshot outstanding at the reload; the second load shows the panel at once, with
@@ -800,7 +794,7 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0",
                                      "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_EQ(countOf(run.log, "CV: the browser did not answer"), 0) << run.log;
     EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
 }
@@ -848,7 +842,7 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         });
         EXPECT_GE(before, 1);
         EXPECT_GT(after, before) << "no fresh picture within 10 s";
-        EXPECT_EQ(countOf(run.log, c.line), 1) << run.log;
+        EXPECT_TRUE(once(run.log, c.line));
         EXPECT_EQ(linesStartingWith(run.record, std::string(c.cue).substr(0, std::string(c.cue).find('@')) + " ").size(),
                   1u)
             << run.recordText;
@@ -955,8 +949,7 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
     std::printf("before: %lu handles, %d threads, %d windows; after 20 lost browsers: %lu, %d, %d\n", first.handles,
                 first.threads, first.windows, last.handles, last.threads, last.windows);
     EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"), 1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"));
     // What one browser needs stays with it: the bounds allow for what Wine's own threads and
     // handles come and go with, far below one per lost browser.
     EXPECT_GT(first.handles, 0u);
@@ -1058,27 +1051,16 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
     const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
     Outcome run = this->run("frames 5");
     EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-    EXPECT_EQ(countOf(run.log, usingLine(user121, "121.0.0.1")), 1) << run.log;
+    EXPECT_TRUE(once(run.log, usingLine(user121, "121.0.0.1")));
 
-    // Side by side with an older per-machine one: versions compare as numbers, not as text.
-    install(evergreen::Scope::PerMachine, L"99.0.0.5");
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-
-    // And with a newer per-machine one.
+    // Side by side with a newer per-machine one (which of several folders is usable and newest is
+    // the unit tests' part).
     const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
     run = this->run("frames 5");
     EXPECT_EQ(versionAskedFor(run), "122.0.0.3") << run.recordText;
-    EXPECT_EQ(countOf(run.log, usingLine(machine122, "122.0.0.3")), 1) << run.log;
+    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
     ASSERT_FALSE(run.record.empty());
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-
-    // The registry names a newer folder that is gone (an update half undone): the next best.
-    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine,
-                                           fs::path(root_).wstring() + L"gone\\130.0.0.1", L"130.0.0.1"));
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
 }
 
 // While the runtime holds a handler of ours past stop, its client library stays loaded with the
@@ -1087,7 +1069,7 @@ TEST_F(InstalledRuntime, TheClientLibraryStaysLoadedWhileTheRuntimeHoldsAHandler
     const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
     const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2");
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
@@ -1158,14 +1140,14 @@ TEST_F(WindowsPageRequests, EachDialogIsAnsweredThroughItsDeferralAndNothingOpen
                                      "navigate https://panel.example/logbook",
                                      "new-window https://panel.example/logbook handled: no window"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"));
     // Every permission denied, one line per kind.
     EXPECT_EQ(linesStartingWith(run.record, "permission kind="),
               (Lines{"permission kind=2 requested", "permission kind=2 requested", "permission kind=3 requested",
                      "permission kind=2 state=2", "permission kind=2 state=2", "permission kind=3 state=2"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked for the camera; refused.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked for the location; refused.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page asked for the camera; refused.\n"));
+    EXPECT_TRUE(once(run.log, "CV: the page asked for the location; refused.\n"));
     EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
 }
@@ -1183,7 +1165,7 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
               Lines(2, "script-dialog leave answered accept=1 result= deferred=0"))
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigation stayed").size(), 0u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"));
     EXPECT_EQ(run.log.find("leave-page dialog"), std::string::npos) << run.log;
 
     // The page's own new window: the pilot is asked whether to leave, and stays.
@@ -1192,7 +1174,7 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
     const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
     run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
     EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a leave-page dialog;"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page opened a leave-page dialog;"));
     EXPECT_TRUE(inOrderStarting(run.record, {"script-dialog leave answered accept=0 result= deferred=1",
                                      "navigation stayed: the page was not left",
                                      "script-dialog confirm opened", "remove ScriptDialogOpening token=",
@@ -1211,15 +1193,13 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
         })) << host.log();
     });
     EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: refused a download the page started.\n"));
     EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u)
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window at an address that is not a web page; it was "
-                               "closed.\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(
+        once(run.log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"));
 }
 
 // A page process that fails again soon after the reload that answered its last failure is not
@@ -1235,9 +1215,7 @@ TEST_F(WindowsModule, APageThatFailsAgainAfterItsReloadGetsANewBrowser) {
             << host.log();
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
     });
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited; loading the page again.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited again after a reload; trying again in 1 s "
-                               "(attempt 1).\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: WebView2's page process exited; loading the page again.\n"));
+    EXPECT_TRUE(
+        once(run.log, "CV: WebView2's page process exited again after a reload; trying again in 1 s (attempt 1).\n"));
 }
