@@ -372,15 +372,6 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     EXPECT_TRUE(once(run.log, "(error 112)); the file on disk is as it was\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
-
-    // With room on the disk the same run saves the step, and only the step: the rest of the
-    // file is as the pilot wrote it.
-    run = this->run("frames 5; command Corvane/IncreaseWebZoom");
-    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    std::string expected = pilotsFile;
-    expected.replace(expected.find("1.25"), 4, "1.300000");
-    EXPECT_EQ(fileBytes(settingsPath), expected);
-    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
 
 // A read-only settings file is the pilot's lock, as on Linux. A file another program holds for
@@ -480,7 +471,7 @@ TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStays
         "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; frames 2; hover 520 480; "
         "frames 2; press 200 800; drag 210 800; frames 1; drag 260 800; frames 1; release 300 800; hover off; "
         "frames 2; key a; key space; rightclick 500 500";
-    Outcome run = this->run(script, [](xpsim::Host& host) {
+    const Outcome run = this->run(script, [](xpsim::Host& host) {
         EXPECT_EQ(host.stateJson().find("\"keyboard_focus\":true"), std::string::npos);
     });
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
@@ -492,14 +483,6 @@ TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStays
         << run.recordText;
     EXPECT_EQ(countOf(run.log, "goes to the simulator"), 2) << run.log;
     EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
-
-    // With clicks only: the click's pair and the drag's release as a click, nothing else.
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    run = this->run(script);
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
-                     "mouse kind=0x201 keys=0 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100"}))
-        << run.recordText;
 }
 
 // The stand-in's page has a text field where the input page of the real-Chromium tests has
@@ -528,21 +511,16 @@ protected:
 };
 
 TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsThePagesFocus) {
-    bool plain = true, field = false, entered = true, again = false, escaped = true;
-    Outcome run = this->run(show_, [&](xpsim::Host& host) {
-        plain = focusAfter(host, "click 220 755; wait 0.3");
+    // Which clicks take the keys and which give them back is the shared panel code's: here, that
+    // the page's focus reports come through WebView2 both ways.
+    bool field = false, entered = true;
+    const Outcome run = this->run(show_, [&](xpsim::Host& host) {
         field = focusAfter(host, "click 340 838; wait-focus on 3");
         entered = focusAfter(host,
                              "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
-        again = focusAfter(host, "click 340 838; wait-focus on 3");
-        escaped = focusAfter(host, "key escape; key x; frames 2");
     });
-    EXPECT_FALSE(plain) << "a click on a plain button takes no keys";
     EXPECT_TRUE(field) << "a click on the text field takes the keys";
     EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
-    EXPECT_TRUE(again);
-    EXPECT_FALSE(escaped) << "Escape gives the keys back";
-    EXPECT_TRUE(once(run.log, "xpsim: key 'x' goes to the simulator"));
 
     // The page's focus reports are set up before the page is loaded, and their events listened to.
     const auto loaded = std::find_if(run.record.begin(), run.record.end(),
