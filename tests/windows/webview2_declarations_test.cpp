@@ -107,29 +107,29 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
 
     // The byte order of the GUID parts against the published text form.
-    EXPECT_EQ(text(IID_ICoreWebView2Environment3), L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}");
-    EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventHandler), L"{79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1}");
-    EXPECT_EQ(text(IID_ICoreWebView2ProcessFailedEventArgs), L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}");
-    EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventHandler), L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}");
-    EXPECT_EQ(text(IID_ICoreWebView2NavigationCompletedEventArgs), L"{30D68B7D-20D9-4752-A9CA-EC8448FBB5C1}");
-    EXPECT_EQ(text(IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler),
-              L"{5C4889F0-5EF6-4C5A-952C-D8F1B92D0574}");
-    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceiver), L"{B32CA51A-8371-45E9-9317-AF021D080367}");
-    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler),
-              L"{E2FDA4BE-5456-406C-A261-3D452138362C}");
-    EXPECT_EQ(text(IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs),
-              L"{653C2959-BB3A-4377-8632-B58ADA4E66C4}");
-    EXPECT_EQ(text(IID_ICoreWebView2Settings), L"{E562E4F0-D7FA-43AC-8D71-C05150499F00}");
-    EXPECT_EQ(text(IID_ICoreWebView2Deferral), L"{C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0}");
-    EXPECT_EQ(text(IID_ICoreWebView2ScriptDialogOpeningEventHandler), L"{EF381BF9-AFA8-4E37-91C4-8AC48524BDFB}");
-    EXPECT_EQ(text(IID_ICoreWebView2ScriptDialogOpeningEventArgs), L"{7390BB70-ABE0-4843-9529-F143B31B03D6}");
-    EXPECT_EQ(text(IID_ICoreWebView2NewWindowRequestedEventHandler), L"{D4C185FE-C81C-4989-97AF-2D3FA7AB5651}");
-    EXPECT_EQ(text(IID_ICoreWebView2NewWindowRequestedEventArgs), L"{34ACB11C-FC37-4418-9132-F9C21D1EAFB9}");
-    EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventHandler), L"{15E1C6A3-C72A-4DF3-91D7-D097FBEC6BFD}");
-    EXPECT_EQ(text(IID_ICoreWebView2PermissionRequestedEventArgs), L"{973AE2EF-FF18-4894-8FB2-3C758F046810}");
-    EXPECT_EQ(text(IID_ICoreWebView2_4), L"{20D02D59-6DF2-42DC-BD06-F98A694B1302}");
-    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventHandler), L"{EFEDC989-C396-41CA-83F7-07F845A55724}");
-    EXPECT_EQ(text(IID_ICoreWebView2DownloadStartingEventArgs), L"{E99BBE21-43E9-4544-A732-282764EAFA60}");
+    const std::pair<const IID*, const wchar_t*> ids[] = {
+        {&IID_ICoreWebView2Environment3, L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}"},
+        {&IID_ICoreWebView2ProcessFailedEventHandler, L"{79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1}"},
+        {&IID_ICoreWebView2ProcessFailedEventArgs, L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}"},
+        {&IID_ICoreWebView2NavigationCompletedEventHandler, L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}"},
+        {&IID_ICoreWebView2NavigationCompletedEventArgs, L"{30D68B7D-20D9-4752-A9CA-EC8448FBB5C1}"},
+        {&IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, L"{5C4889F0-5EF6-4C5A-952C-D8F1B92D0574}"},
+        {&IID_ICoreWebView2DevToolsProtocolEventReceiver, L"{B32CA51A-8371-45E9-9317-AF021D080367}"},
+        {&IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler, L"{E2FDA4BE-5456-406C-A261-3D452138362C}"},
+        {&IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs, L"{653C2959-BB3A-4377-8632-B58ADA4E66C4}"},
+        {&IID_ICoreWebView2Settings, L"{E562E4F0-D7FA-43AC-8D71-C05150499F00}"},
+        {&IID_ICoreWebView2Deferral, L"{C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0}"},
+        {&IID_ICoreWebView2ScriptDialogOpeningEventHandler, L"{EF381BF9-AFA8-4E37-91C4-8AC48524BDFB}"},
+        {&IID_ICoreWebView2ScriptDialogOpeningEventArgs, L"{7390BB70-ABE0-4843-9529-F143B31B03D6}"},
+        {&IID_ICoreWebView2NewWindowRequestedEventHandler, L"{D4C185FE-C81C-4989-97AF-2D3FA7AB5651}"},
+        {&IID_ICoreWebView2NewWindowRequestedEventArgs, L"{34ACB11C-FC37-4418-9132-F9C21D1EAFB9}"},
+        {&IID_ICoreWebView2PermissionRequestedEventHandler, L"{15E1C6A3-C72A-4DF3-91D7-D097FBEC6BFD}"},
+        {&IID_ICoreWebView2PermissionRequestedEventArgs, L"{973AE2EF-FF18-4894-8FB2-3C758F046810}"},
+        {&IID_ICoreWebView2_4, L"{20D02D59-6DF2-42DC-BD06-F98A694B1302}"},
+        {&IID_ICoreWebView2DownloadStartingEventHandler, L"{EFEDC989-C396-41CA-83F7-07F845A55724}"},
+        {&IID_ICoreWebView2DownloadStartingEventArgs, L"{E99BBE21-43E9-4544-A732-282764EAFA60}"},
+    };
+    for (const auto& [id, published] : ids) EXPECT_EQ(text(*id), published);
 }
 
 // The browser calls an event handler through slot 3 of its vtable with the sender and the

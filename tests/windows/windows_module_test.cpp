@@ -47,6 +47,13 @@ int countOf(const std::string& text, const std::string& piece) {
     return count;
 }
 
+// `piece` is in `text` exactly once.
+::testing::AssertionResult once(const std::string& text, const std::string& piece) {
+    const int count = countOf(text, piece);
+    if (count == 1) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << count << " times: " << piece << "\n" << text;
+}
+
 Lines linesStartingWith(const Lines& lines, const std::string& prefix) {
     Lines found;
     for (const std::string& line : lines)
@@ -140,8 +147,9 @@ protected:
         settleRuntime();
         outcome.log = host.log();
         // No rule of the host broken: no null callback slot, no XPLM call off the main thread,
-        // no GL error left behind, no exception escaping.
+        // no GL error left behind, no exception escaping, nothing left registered.
         EXPECT_EQ(outcome.log.find("xpsim: error:"), std::string::npos) << outcome.log;
+        EXPECT_EQ(outcome.log.find("leak:"), std::string::npos) << outcome.log;
         std::ifstream in(root_ + "record.txt");
         for (std::string line; std::getline(in, line);) outcome.record.push_back(line);
         for (const std::string& line : outcome.record) outcome.recordText += line + "\n";
@@ -234,30 +242,6 @@ bool runUntil(xpsim::Host& host, double seconds, const std::function<bool()>& do
     return true;
 }
 
-TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
-    const Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
-    ASSERT_TRUE(run.started);
-    EXPECT_TRUE(inOrder(run.record, {"create-environment folder=(null) user-data=(null) options=null apartment=sta",
-                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
-                                     "visible 1", "zoom 0.500000"}))
-        << run.recordText;
-    // One navigation, to the default address: the service's page over HTTPS, path "/".
-    const Lines navigations = linesStartingWith(run.record, "navigate ");
-    ASSERT_EQ(navigations.size(), 1u) << run.recordText;
-    EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
-    EXPECT_EQ(navigations[0].back(), '/');
-    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
-    // Stop took our handlers off the view, released every browser object, destroyed the hidden
-    // window and left COM before the loader went.
-    EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
-    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    std::ostringstream settings;
-    settings << std::ifstream(folder_ + "cv_settings.ini", std::ios::binary).rdbuf();
-    EXPECT_NE(settings.str().find("zoomLevel = 0.550000"), std::string::npos) << settings.str();
-}
-
 // Wide text to UTF-8, the form the host takes paths in and the log is written in.
 std::string utf8(const std::wstring& text) {
     const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
@@ -275,6 +259,27 @@ std::string fileBytes(const fs::path& path) {
     std::ostringstream bytes;
     bytes << std::ifstream(path, std::ios::binary).rdbuf();
     return bytes.str();
+}
+
+TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAtStop) {
+    const Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    ASSERT_TRUE(run.started);
+    EXPECT_TRUE(inOrder(run.record, {"create-environment folder=(null) user-data=(null) options=null apartment=sta",
+                                     "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
+                                     "visible 1", "zoom 0.500000"}))
+        << run.recordText;
+    // One navigation, to the default address: the service's page over HTTPS, path "/".
+    const Lines navigations = linesStartingWith(run.record, "navigate ");
+    ASSERT_EQ(navigations.size(), 1u) << run.recordText;
+    EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
+    EXPECT_EQ(navigations[0].back(), '/');
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"})) << run.recordText;
+    // Stop took our handlers off the view, released every browser object, destroyed the hidden
+    // window and left COM before the loader went.
+    EXPECT_TRUE(linesStartingWith(run.record, "view released with").empty()) << run.recordText;
+    EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    EXPECT_NE(fileBytes(folder_ + "cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 }
 
 // Points one entry of a loaded module's import table at `replacement`, as a hooking library
@@ -328,10 +333,9 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     HANDLE held = CreateFileA(settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { CloseHandle(held); });
-    EXPECT_EQ(countOf(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"), 1)
-        << run.log;
-    EXPECT_EQ(countOf(run.log, "could not be read at start-up (CreateFileW failed: "), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "), so it is kept as it was and the settings are not saved\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"));
+    EXPECT_TRUE(once(run.log, "could not be read at start-up (CreateFileW failed: "));
+    EXPECT_TRUE(once(run.log, "), so it is kept as it was and the settings are not saved\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
@@ -343,21 +347,10 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     });
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 1.250000", "zoom 1.300000"})) << run.recordText;
     EXPECT_EQ(settingsWrites, 2);
-    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                   " (WriteFile failed: "),
-              1)
-        << run.log;
-    EXPECT_EQ(countOf(run.log, "(error 112)); the file on disk is as it was\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                  " (WriteFile failed: "));
+    EXPECT_TRUE(once(run.log, "(error 112)); the file on disk is as it was\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
-    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
-
-    // With room on the disk the same run saves the step, and only the step: the rest of the
-    // file is as the pilot wrote it.
-    run = this->run("frames 5; command Corvane/IncreaseWebZoom");
-    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
-    std::string expected = pilotsFile;
-    expected.replace(expected.find("1.25"), 4, "1.300000");
-    EXPECT_EQ(fileBytes(settingsPath), expected);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
 
@@ -371,10 +364,8 @@ TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_READONLY));
     Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_EQ(countOf(run.log, "CV: " + withSlashes(settingsPath) +
-                                   " is read-only, so it is kept as it was and the settings are not saved\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: " + withSlashes(settingsPath) +
+                                  " is read-only, so it is kept as it was and the settings are not saved\n"));
     EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
 
     // Held without leave to replace it while the simulator quits, and let go once the save has
@@ -402,10 +393,8 @@ TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
     HANDLE held = INVALID_HANDLE_VALUE;
     run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { held = holdSettings(); });
     CloseHandle(held);
-    EXPECT_EQ(countOf(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                   " (MoveFileExW failed: "),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
+                                  " (MoveFileExW failed: "));
     EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
@@ -439,9 +428,9 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     if (GetACP() != CP_UTF8) {
         EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl");
     }
-    EXPECT_EQ(countOf(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"), 1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"));
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
+    ASSERT_FALSE(run.record.empty());
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 
@@ -450,39 +439,6 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.550000", "zoom 0.600000"})) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.600000"), std::string::npos);
-}
-
-TEST_F(WindowsModule, ClicksSendOnePressAndOneReleaseAtTheMappedPixel) {
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    // A window of 1200 x 800 boxels, over which the image is stretched: (1100, 200) is 1000
-    // boxels right of its left edge and 700 below its top, so page pixel (640, 448) of the
-    // 768 x 512 page before the first snapshot, and (960, 672) once a 1152 x 768 one is shown.
-    SetEnvironmentVariableA("CV_WEBVIEW2_SNAPSHOT_SIZE", "1152x768");
-    // The decode thread publishes the new size in its own time. It does so before the frame
-    // can be drawn, so the second click waits until the first frame's red corner is on screen.
-    const Outcome run = this->run(
-        "frames 5; geometry 100 900 1300 100; command Corvane/TogglePanel; click 1100 200; wait 1.5",
-        [this](xpsim::Host& host) {
-            std::vector<std::uint8_t> desktop;
-            int width = 0, height = 0;
-            std::string error;
-            const std::size_t at = (static_cast<std::size_t>(options_.screenTop - 1 - 890) * 1280 + 110) * 4;
-            for (int attempt = 0; attempt < 1000; ++attempt) {
-                host.readDesktop(desktop, width, height);
-                if (desktop.size() > at + 2 && desktop[at] == 0xFF && desktop[at + 1] == 0 &&
-                    desktop[at + 2] == 0)
-                    break;
-                Sleep(10);
-                ASSERT_TRUE(host.run("frames 1", error)) << error;
-            }
-            EXPECT_TRUE(host.run("click 1100 200", error)) << error;
-        });
-    EXPECT_GE(linesStartingWith(run.record, "capture done 1152x768").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: Bounds invalid.\n"), 0) << run.log;
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=640 y=448", "mouse kind=0x202 keys=0 data=0 x=640 y=448",
-                     "mouse kind=0x201 keys=0 data=0 x=960 y=672", "mouse kind=0x202 keys=0 data=0 x=960 y=672"}))
-        << run.recordText;
 }
 
 TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStaysWithTheSimulator) {
@@ -495,7 +451,7 @@ TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStays
         "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.3; click 500 500; frames 2; hover 520 480; "
         "frames 2; press 200 800; drag 210 800; frames 1; drag 260 800; frames 1; release 300 800; hover off; "
         "frames 2; key a; key space; rightclick 500 500";
-    Outcome run = this->run(script, [](xpsim::Host& host) {
+    const Outcome run = this->run(script, [](xpsim::Host& host) {
         EXPECT_EQ(host.stateJson().find("\"keyboard_focus\":true"), std::string::npos);
     });
     EXPECT_EQ(linesStartingWith(run.record, "mouse "),
@@ -507,14 +463,6 @@ TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStays
         << run.recordText;
     EXPECT_EQ(countOf(run.log, "goes to the simulator"), 2) << run.log;
     EXPECT_EQ(run.log.find("callback\n"), std::string::npos) << run.log;
-
-    // With clicks only: the click's pair and the drag's release as a click, nothing else.
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    run = this->run(script);
-    EXPECT_EQ(linesStartingWith(run.record, "mouse "),
-              (Lines{"mouse kind=0x201 keys=0 data=0 x=400 y=400", "mouse kind=0x202 keys=0 data=0 x=400 y=400",
-                     "mouse kind=0x201 keys=0 data=0 x=200 y=100", "mouse kind=0x202 keys=0 data=0 x=200 y=100"}))
-        << run.recordText;
 }
 
 // The stand-in's page has a text field where the input page of the real-Chromium tests has
@@ -539,31 +487,20 @@ protected:
         EXPECT_TRUE(host.run(script, error)) << error;
         return focusIn(host);
     }
-    // The DevTools calls the plugin made for page input, as "METHOD PARAMETERS".
-    static Lines inputCalls(const Lines& record) {
-        Lines calls;
-        for (const std::string& line : linesStartingWith(record, "devtools Input.")) calls.push_back(line.substr(9));
-        return calls;
-    }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
 };
 
 TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsThePagesFocus) {
-    bool plain = true, field = false, entered = true, again = false, escaped = true;
-    Outcome run = this->run(show_, [&](xpsim::Host& host) {
-        plain = focusAfter(host, "click 220 755; wait 0.3");
+    // Which clicks take the keys and which give them back is the shared panel code's: here, that
+    // the page's focus reports come through WebView2 both ways.
+    bool field = false, entered = true;
+    const Outcome run = this->run(show_, [&](xpsim::Host& host) {
         field = focusAfter(host, "click 340 838; wait-focus on 3");
         entered = focusAfter(host,
                              "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
-        again = focusAfter(host, "click 340 838; wait-focus on 3");
-        escaped = focusAfter(host, "key escape; key x; frames 2");
     });
-    EXPECT_FALSE(plain) << "a click on a plain button takes no keys";
     EXPECT_TRUE(field) << "a click on the text field takes the keys";
     EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
-    EXPECT_TRUE(again);
-    EXPECT_FALSE(escaped) << "Escape gives the keys back";
-    EXPECT_EQ(countOf(run.log, "xpsim: key 'x' goes to the simulator"), 1) << run.log;
 
     // The page's focus reports are set up before the page is loaded, and their events listened to.
     const auto loaded = std::find_if(run.record.begin(), run.record.end(),
@@ -589,19 +526,6 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     EXPECT_EQ(run.recordText.find("closed "), std::string::npos) << run.recordText;
     EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0) << run.log;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-
-    // With clicks only: the page gets its clicks and nothing else, and the keys stay with the
-    // simulator, the text field's click included.
-    std::ofstream(folder_ + "cv_settings.ini") << "[General]\nPanelInput = clicks\n";
-    bool taken = false;
-    run = this->run(show_, [&](xpsim::Host& host) {
-        taken = focusAfter(host, "click 340 838; wait 0.5; type ab; key enter");
-    });
-    EXPECT_FALSE(taken);
-    EXPECT_TRUE(inputCalls(run.record).empty()) << run.recordText;
-    EXPECT_EQ(linesStartingWith(run.record, "mouse ").size(), 2u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "xpsim: type: 2 of 2 keys go to the simulator"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "xpsim: key enter goes to the simulator"), 1) << run.log;
 }
 
 // A browser that never answers the commands setting up the page's focus reports still gets its
@@ -619,8 +543,8 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
     });
     EXPECT_TRUE(linesStartingWith(early, "navigate ").empty()) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, line), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, line));
+    EXPECT_TRUE(once(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"));
 }
 
 // The keys come back to the simulator when the page that had them goes: its browser exits (a
@@ -689,16 +613,14 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
                                           EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error));
                                       });
         for (std::size_t n = 0; n < c.delays.size(); ++n) {
-            EXPECT_EQ(countOf(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
-                                           std::to_string(n + 1) + ").\n"),
-                      1)
-                << run.log;
+            EXPECT_TRUE(once(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
+                                          std::to_string(n + 1) + ").\n"));
         }
         EXPECT_EQ(countOf(run.log, c.line), static_cast<int>(c.delays.size())) << run.log;
         const bool comesUp = c.delays.size() == 3;
         EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.delays.size() + (comesUp ? 1 : 0))
             << run.recordText;
-        EXPECT_EQ(countOf(run.log, kNoWebview), 1) << run.log;
+        EXPECT_TRUE(once(run.log, kNoWebview));
         for (const std::string& call : c.absent)
             EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n" << run.recordText;
         if (comesUp) {
@@ -713,10 +635,9 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "no-environment3");
     const Outcome old = this->run("frames 5; command Corvane/TogglePanel; wait 9");
     EXPECT_EQ(countOf(old.log, "CV: "), 2) << old.log;
-    EXPECT_EQ(countOf(old.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"),
-              1)
-        << old.log;
-    EXPECT_EQ(countOf(old.log, kNoWebview), 1) << old.log;
+    EXPECT_TRUE(
+        once(old.log, "CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n"));
+    EXPECT_TRUE(once(old.log, kNoWebview));
     EXPECT_EQ(linesStartingWith(old.record, "create-environment").size(), 1u) << old.recordText;
     EXPECT_EQ(old.record.back(), kCleanUnload) << old.recordText;
 
@@ -732,7 +653,7 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u) << run.recordText;
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
         EXPECT_EQ(countOf(run.log, "CV: "), static_cast<int>(told.size())) << run.log;
-        for (const std::string& text : told) EXPECT_EQ(countOf(run.log, text), 1) << run.log;
+        for (const std::string& text : told) EXPECT_TRUE(once(run.log, text));
     }
 }
 
@@ -745,21 +666,18 @@ TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsW
     const Outcome run = this->run("frames 5; command Corvane/TogglePanel; wait 1.2; click 400 600");
     SetDllDirectoryA(nullptr);
     EXPECT_EQ(countOf(run.log, "CV: "), countOf(run.log, kNoRuntime) + countOf(run.log, kNoWebview)) << run.log;
-    EXPECT_EQ(countOf(run.log, kNoRuntime), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kNoRuntime));
     EXPECT_GE(countOf(run.log, kNoWebview), 1) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_TRUE(run.record.empty()) << run.recordText;
 
     // A file that is there but is no loader for this process (the 32-bit one, say) is named
     // as such, with the system's error, and the installed runtime is looked for all the same.
     std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
     const Outcome wrong = this->run("frames 5");
-    EXPECT_EQ(countOf(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
-                                     std::to_string(ERROR_BAD_EXE_FORMAT) +
-                                     "); looking for the installed runtime instead.\n"),
-              1)
-        << wrong.log;
-    EXPECT_EQ(countOf(wrong.log, kNoRuntime), 1) << wrong.log;
+    EXPECT_TRUE(once(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
+                                    std::to_string(ERROR_BAD_EXE_FORMAT) +
+                                    "); looking for the installed runtime instead.\n"));
+    EXPECT_TRUE(once(wrong.log, kNoRuntime));
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {
@@ -767,13 +685,12 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
     std::string state;
     const Outcome run = this->run("", [&](xpsim::Host& host) { state = host.stateJson(); });
     EXPECT_FALSE(run.started);
-    EXPECT_EQ(countOf(run.log, "CV: CoInitializeEx failed\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: CoInitializeEx failed\n"));
     EXPECT_NE(run.log.find("xpsim: the failed plugin's description: Not started: the simulator's main thread could "
                            "not be prepared for the browser (see Log.txt).\n"),
               std::string::npos)
         << run.log;
     EXPECT_NE(run.log.find("returned 0"), std::string::npos) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     for (const char* nothing : {"\"windows\":[]", "\"commands\":[]", "\"menus\":[]", "\"flight_loops\":0"})
         EXPECT_NE(state.find(nothing), std::string::npos) << nothing << "\n" << state;
     EXPECT_TRUE(run.record.empty()) << run.recordText;  // the loader was never asked
@@ -792,9 +709,8 @@ TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAnd
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, kStaysMapped), 1) << run.log;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
+    EXPECT_TRUE(once(run.log, kStaysMapped));
 
     // Never answered at all: the runtime lets go of the handler after the plugin has gone. The
     // module that stayed loaded remembers the first run's capture times, so this simulator's
@@ -805,7 +721,7 @@ TEST_F(WindowsModule, AHandlerTheBrowserHoldsPastStopFindsTheModuleStillThereAnd
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "capture dropped unanswered handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
 }
 
 // A reload while the runtime still owes the first load something, first the environment, then
@@ -821,7 +737,7 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 1u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_EQ(run.record.back(), "client-left live=0 held=0") << run.recordText;
 
     // A snapshot outstanding at the reload; the second load shows the panel at once, with
@@ -836,33 +752,9 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0",
                                      "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_EQ(countOf(run.log, "CV: the browser did not answer"), 0) << run.log;
     EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot"), 0) << run.log;
-}
-
-// A snapshot the browser answers 12 s late: one time-out line after 10 s, a new request that
-// is answered at once, and the late answer dropped with its stream let go; the panel shows the
-// page. The time-out counts wall-clock time, so this run keeps to it.
-TEST_F(WindowsModule, ASnapshotAnsweredAfterItsTimeOutIsDroppedAndSnapshotsGoOn) {
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-first-snapshot");
-    options_.paced = true;
-    std::vector<std::uint8_t> desktop;
-    int width = 0, height = 0;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388; wait 13.5",
-                                  [&](xpsim::Host& host) { host.readDesktop(desktop, width, height); });
-    EXPECT_EQ(countOf(run.log, "CV: the browser did not answer a snapshot within 10 s; asking again.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: dropped a snapshot that arrived after its time-out.\n"), 1) << run.log;
-    EXPECT_EQ(linesStartingWith(run.record, "capture delayed 12 s").size(), 1u) << run.recordText;
-    EXPECT_TRUE(inOrder(run.record, {"capture requested format=0", "capture delayed 12 s", "capture requested format=0",
-                                     "capture answered returned=0x00000000 handler-left=0 object-left=0",
-                                     "delayed capture answered returned=0x00000000 handler-left=0 object-left=0",
-                                     "capture answered returned=0x00000000 handler-left=0 object-left=0"}))
-        << run.recordText;
-    ASSERT_TRUE(width == 1280 && height == 1024) << width << "x" << height;
-    const std::size_t topLeft = (static_cast<std::size_t>(options_.screenTop - 1 - 891) * width + 108) * 4;
-    EXPECT_EQ((std::vector<int>{desktop[topLeft], desktop[topLeft + 1], desktop[topLeft + 2]}),
-              (std::vector<int>{snapshot_pattern::kTopLeft.r, snapshot_pattern::kTopLeft.g, snapshot_pattern::kTopLeft.b}));
 }
 
 // ---- The browser fails, and comes back by itself ----
@@ -908,7 +800,7 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         });
         EXPECT_GE(before, 1);
         EXPECT_GT(after, before) << "no fresh picture within 10 s";
-        EXPECT_EQ(countOf(run.log, c.line), 1) << run.log;
+        EXPECT_TRUE(once(run.log, c.line));
         EXPECT_EQ(linesStartingWith(run.record, std::string(c.cue).substr(0, std::string(c.cue).find('@')) + " ").size(),
                   1u)
             << run.recordText;
@@ -953,7 +845,6 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         }
         ASSERT_FALSE(run.record.empty());
         EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
 }
 
@@ -1016,8 +907,7 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
     std::printf("before: %lu handles, %d threads, %d windows; after 20 lost browsers: %lu, %d, %d\n", first.handles,
                 first.threads, first.windows, last.handles, last.threads, last.windows);
     EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"), 1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"));
     // What one browser needs stays with it: the bounds allow for what Wine's own threads and
     // handles come and go with, far below one per lost browser.
     EXPECT_GT(first.handles, 0u);
@@ -1026,7 +916,6 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
     EXPECT_LE(last.windows, first.windows) << first.windows;
     EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-    EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     EXPECT_EQ(countOf(run.log, kKeptLoaded), 0) << run.log;
 }
 
@@ -1071,7 +960,6 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
             EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos) << run.log;
             EXPECT_EQ(linesStartingWith(run.record, kCleanUnload).size(), 2u) << run.recordText;
         }
-        EXPECT_EQ(run.log.find("leak:"), std::string::npos) << run.log;
     }
 }
 
@@ -1121,27 +1009,16 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenPerUserOrPerMachine) {
     const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
     Outcome run = this->run("frames 5");
     EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-    EXPECT_EQ(countOf(run.log, usingLine(user121, "121.0.0.1")), 1) << run.log;
+    EXPECT_TRUE(once(run.log, usingLine(user121, "121.0.0.1")));
 
-    // Side by side with an older per-machine one: versions compare as numbers, not as text.
-    install(evergreen::Scope::PerMachine, L"99.0.0.5");
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-
-    // And with a newer per-machine one.
+    // Side by side with a newer per-machine one (which of several folders is usable and newest is
+    // the unit tests' part).
     const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
     run = this->run("frames 5");
     EXPECT_EQ(versionAskedFor(run), "122.0.0.3") << run.recordText;
-    EXPECT_EQ(countOf(run.log, usingLine(machine122, "122.0.0.3")), 1) << run.log;
+    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
     ASSERT_FALSE(run.record.empty());
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
-
-    // The registry names a newer folder that is gone (an update half undone): the next best.
-    ASSERT_TRUE(evergreen::registerRuntime(evergreen::Scope::PerMachine,
-                                           fs::path(root_).wstring() + L"gone\\130.0.0.1", L"130.0.0.1"));
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "121.0.0.1") << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
 }
 
 // While the runtime holds a handler of ours past stop, its client library stays loaded with the
@@ -1150,7 +1027,7 @@ TEST_F(InstalledRuntime, TheClientLibraryStaysLoadedWhileTheRuntimeHoldsAHandler
     const std::wstring folder = install(evergreen::Scope::PerMachine, L"120.0.2210.91");
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
     const Outcome run = this->run("command Corvane/TogglePanel; wait 1.2");
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 1) << run.log;
+    EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0"}))
         << run.recordText;
@@ -1221,14 +1098,14 @@ TEST_F(WindowsPageRequests, EachDialogIsAnsweredThroughItsDeferralAndNothingOpen
                                      "navigate https://panel.example/logbook",
                                      "new-window https://panel.example/logbook handled: no window"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"));
     // Every permission denied, one line per kind.
     EXPECT_EQ(linesStartingWith(run.record, "permission kind="),
               (Lines{"permission kind=2 requested", "permission kind=2 requested", "permission kind=3 requested",
                      "permission kind=2 state=2", "permission kind=2 state=2", "permission kind=3 state=2"}))
         << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked for the camera; refused.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked for the location; refused.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page asked for the camera; refused.\n"));
+    EXPECT_TRUE(once(run.log, "CV: the page asked for the location; refused.\n"));
     EXPECT_EQ(run.recordText.find("deferral "), std::string::npos) << run.recordText;
     EXPECT_EQ(run.record.back(), kCleanUnload) << run.recordText;
 }
@@ -1246,7 +1123,7 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
               Lines(2, "script-dialog leave answered accept=1 result= deferred=0"))
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigation stayed").size(), 0u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page asked before the reload whether to leave it; it was left.\n"));
     EXPECT_EQ(run.log.find("leave-page dialog"), std::string::npos) << run.log;
 
     // The page's own new window: the pilot is asked whether to leave, and stays.
@@ -1255,7 +1132,7 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
     const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
     run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
     EXPECT_EQ(run.log.find("wait-focus"), std::string::npos) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a leave-page dialog;"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: the page opened a leave-page dialog;"));
     EXPECT_TRUE(inOrderStarting(run.record, {"script-dialog leave answered accept=0 result= deferred=1",
                                      "navigation stayed: the page was not left",
                                      "script-dialog confirm opened", "remove ScriptDialogOpening token=",
@@ -1267,17 +1144,20 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
     // And a download is cancelled, with WebView2's own download UI kept away.
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
     SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
-    run = this->run(show_ + "; wait 3");
+    // Unpaced frames: on a loaded machine the fourth snapshot can take many of them.
+    run = this->run(show_, [&](xpsim::Host& host) {
+        EXPECT_TRUE(runUntil(host, 30, [&] {
+            return linesStartingWith(readLines(root_ + "record.txt"), "download cancel=").size() == 2;
+        })) << host.log();
+    });
     EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1")) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: refused a download the page started.\n"), 1) << run.log;
+    EXPECT_TRUE(once(run.log, "CV: refused a download the page started.\n"));
     EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u) << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u)
         << run.recordText;
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u) << run.recordText;
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a new window at an address that is not a web page; it was "
-                               "closed.\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(
+        once(run.log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"));
 }
 
 // A page process that fails again soon after the reload that answered its last failure is not
@@ -1293,9 +1173,7 @@ TEST_F(WindowsModule, APageThatFailsAgainAfterItsReloadGetsANewBrowser) {
             << host.log();
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
     });
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited; loading the page again.\n"), 1) << run.log;
-    EXPECT_EQ(countOf(run.log, "CV: WebView2's page process exited again after a reload; trying again in 1 s "
-                               "(attempt 1).\n"),
-              1)
-        << run.log;
+    EXPECT_TRUE(once(run.log, "CV: WebView2's page process exited; loading the page again.\n"));
+    EXPECT_TRUE(
+        once(run.log, "CV: WebView2's page process exited again after a reload; trying again in 1 s (attempt 1).\n"));
 }
