@@ -22,8 +22,7 @@ namespace {
 
 std::string mode;
 XPLMWindowID windowA = nullptr, windowC = nullptr;
-XPLMCommandRef command = nullptr, threadCall = nullptr, recolour = nullptr, focusC = nullptr;
-bool blueA = false;  // fixture/recolour: A is drawn blue instead of red from its next draw
+XPLMCommandRef command = nullptr, threadCall = nullptr, focusC = nullptr;
 int textureA = 0;
 XPLMMenuID menu = nullptr;
 
@@ -53,7 +52,6 @@ void callFromThread() {
 int handle(XPLMCommandRef which, XPLMCommandPhase phase, void*) {
     if (phase != xplm_CommandEnd) return 1;
     if (which == command) say("command");
-    if (which == recolour) blueA = !blueA;
     if (which == focusC) XPLMTakeKeyboardFocus(windowC);
     if (which == threadCall) std::thread(callFromThread).join();
     return 1;
@@ -76,7 +74,7 @@ void draw(XPLMWindowID window, void*) {
         XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
         // The quad below is wound clockwise: culling would remove it.
         glDisable(GL_CULL_FACE);
-        blueA ? glColor3f(0.0f, 0.0f, 1.0f) : glColor3f(1.0f, 0.0f, 0.0f);
+        glColor3f(1.0f, 0.0f, 0.0f);
     }
     glBegin(GL_QUADS);
     glTexCoord2i(0, 0);
@@ -132,7 +130,7 @@ XPLMCommandRef cueCommand(const char* name) {
 
 void cleanUp() {
     XPLMUnregisterFlightLoopCallback(loop, nullptr);
-    for (XPLMCommandRef ref : {command, threadCall, recolour, focusC})
+    for (XPLMCommandRef ref : {command, threadCall, focusC})
         XPLMUnregisterCommandHandler(ref, handle, 0, nullptr);
     XPLMDestroyWindow(windowA);
     if (windowC != nullptr) XPLMDestroyWindow(windowC);
@@ -159,7 +157,6 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     XPLMRegisterFlightLoopCallback(loop, -1.0f, nullptr);
     command = cueCommand("fixture/cmd");
     threadCall = cueCommand("fixture/thread");
-    recolour = cueCommand("fixture/recolour");
     focusC = cueCommand("fixture/focus-c");
     menu = XPLMCreateMenu("Fixture", nullptr, 0, menuHandler, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
