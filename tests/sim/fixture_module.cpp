@@ -57,8 +57,6 @@ int handle(XPLMCommandRef which, XPLMCommandPhase phase, void*) {
     return 1;
 }
 
-void menuHandler(void*, void* item) { say("menu %s", static_cast<const char*>(item)); }
-
 void draw(XPLMWindowID window, void*) {
     if (window != windowA) return;
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -88,10 +86,8 @@ void draw(XPLMWindowID window, void*) {
     glEnd();
 }
 
-const char* nameOf(XPLMWindowID window) { return window == windowA ? "A" : window == windowC ? "C" : "?"; }
-
 int click(XPLMWindowID window, int x, int y, XPLMMouseStatus status, void*) {
-    say("click %s %d %d status=%d", nameOf(window), x, y, status);
+    say("click %s %d %d status=%d", window == windowC ? "C" : "A", x, y, status);
     return 1;
 }
 int rightClick(XPLMWindowID, int, int, XPLMMouseStatus, void*) { return 1; }
@@ -158,7 +154,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     command = cueCommand("fixture/cmd");
     threadCall = cueCommand("fixture/thread");
     focusC = cueCommand("fixture/focus-c");
-    menu = XPLMCreateMenu("Fixture", nullptr, 0, menuHandler, nullptr);
+    menu = XPLMCreateMenu("Fixture", nullptr, 0, [](void*, void*) {}, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
     XPLMGenerateTextureNumbers(&textureA, 1);
     XPLMBindTexture2d(textureA, 0);
