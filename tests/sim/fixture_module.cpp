@@ -1,9 +1,9 @@
 // A small plugin module for testing the stand-in host: what only a plugin that breaks the
 // host's rules can show. It registers a flight loop, a command, a menu and a window "A", and
-// writes what it sees to the log as "fixture: ..." lines; on cue it breaks a rule.
-// XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "leak" (Stop cleans nothing up),
-// "rude" (a second window "C" with null key, cursor, wheel and right-click slots) or "naive-gl"
-// (window A uploads a texture trusting the GL state it finds).
+// writes what it sees to the log as "fixture: ..." lines; on cue (fixture/thread) it calls XPLM
+// from a thread of its own. XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "leak"
+// (Stop cleans nothing up), "rude" (a second window "C" with null key, cursor, wheel and
+// right-click slots) or "naive-gl" (window A uploads a texture trusting the GL state it finds).
 #include "platform/xplm.h"
 
 #if defined(_WIN32)
@@ -58,22 +58,16 @@ int handle(XPLMCommandRef which, XPLMCommandPhase phase, void*) {
 }
 
 void draw(XPLMWindowID window, void*) {
-    if (window != windowA) return;
+    // Only "naive-gl" draws: it trusts the state it finds (no unpack buffer, rows back to back)
+    // to upload a 2 x 2 red image.
+    if (window != windowA || mode != "naive-gl") return;
     int left = 0, top = 0, right = 0, bottom = 0;
     XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
-    if (mode == "naive-gl") {
-        // Trusts the state it finds: no unpack buffer, rows back to back. A 2 x 2 red image.
-        const unsigned char red[16] = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
-        XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
-        XPLMBindTexture2d(textureA, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, red);
-        glColor3f(1.0f, 1.0f, 1.0f);
-    } else {
-        XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
-        // The quad below is wound clockwise: culling would remove it.
-        glDisable(GL_CULL_FACE);
-        glColor3f(1.0f, 0.0f, 0.0f);
-    }
+    const unsigned char red[16] = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
+    XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+    XPLMBindTexture2d(textureA, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, red);
+    glColor3f(1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
     glTexCoord2i(0, 0);
     glVertex2i(left, bottom);
