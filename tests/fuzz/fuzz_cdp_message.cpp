@@ -40,17 +40,12 @@ namespace {
 
 std::optional<cdp::Request> requestFor(char letter)
 {
-    switch (letter) {
-    case 'L': return cdp::Request::ListTargets;
-    case 'C': return cdp::Request::CreateTarget;
-    case 'A': return cdp::Request::Attach;
-    case 'V': return cdp::Request::SetViewport;
-    case 'E': return cdp::Request::EnablePage;
-    case 'N': return cdp::Request::Navigate;
-    case 'S': return cdp::Request::Snapshot;
-    case 'F': return cdp::Request::FocusChannel;
-    default: return std::nullopt;
-    }
+    using R = cdp::Request;
+    static const std::string letters = "LCAVENSF";
+    static const R kinds[] = {R::ListTargets, R::CreateTarget, R::Attach,   R::SetViewport,
+                              R::EnablePage,  R::Navigate,     R::Snapshot, R::FocusChannel};
+    const std::size_t at = letters.find(letter);
+    return at == std::string::npos ? std::nullopt : std::optional<R>(kinds[at]);
 }
 
 std::uint64_t tagFor(int id) { return 1000u + static_cast<std::uint64_t>(id); }

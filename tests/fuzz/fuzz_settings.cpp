@@ -30,24 +30,20 @@ namespace fs = std::filesystem;
 
 // The file lives in memory where the system offers it (the save flushes it to the disk, which
 // costs milliseconds on a real one), in a folder of this process's own.
-class Folder {
-public:
+struct Folder {
+    fs::path path;
     Folder()
     {
         const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         std::string pattern = (base / "cv_fuzz_settings_XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
+        path = pattern;
     }
     ~Folder()
     {
         std::error_code ignored;
-        fs::remove_all(path_, ignored);
+        fs::remove_all(path, ignored);
     }
-    std::string file(const char* name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
 };
 
 struct Settings {
@@ -173,7 +169,7 @@ void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     static const Folder folder;
-    static const std::string path = folder.file("cv_settings.ini");
+    static const std::string path = (folder.path / "cv_settings.ini").string();
     const std::string input(reinterpret_cast<const char*>(data), size);
     std::ofstream(path, std::ios::binary | std::ios::trunc) << input;
 

@@ -88,39 +88,36 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     // flight loop rests too.
     const std::string fakeLog = folder + "/fake.log";
     setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
+    std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary)
+        << "[General]\nrefreshWebPageSecs = 0\nBrowserPath = " << CV_FAKE_CDP_PATH << "\n";
     struct Unset {
         ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
     } unset;
-    std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary)
-        << "[General]\nrefreshWebPageSecs = 0\nBrowserPath = " << CV_FAKE_CDP_PATH << "\n";
     auto snapshots = [&] {
         std::ifstream in(fakeLog);
         int n = 0;
         for (std::string line; std::getline(in, line);) n += line.rfind("Page.captureScreenshot ", 0) == 0 ? 1 : 0;
         return n;
     };
-    using std::chrono::seconds;
     ASSERT_TRUE(start());
     run("command Corvane/TogglePanel once");
-    ASSERT_TRUE(framesUntil([&] { return snapshots() >= 2; }, seconds(60))) << host->log();
-    for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(framesUntil([&] { return snapshots() >= 2; }, std::chrono::seconds(60))) << host->log();
+    // Toggled once by command and once from the menu while disabled: neither runs. A second of
+    // frames lets the one snapshot that may have been on its way arrive, and no other is asked
+    // for (about two a second otherwise).
+    for (const char* toggle : {"command Corvane/TogglePanel once", "menu Toggle Panel on/off."}) {
         run("disable");
         const int whenDisabled = snapshots();
-        run(std::string("frames 30; ") + (round % 2 == 0 ? "command Corvane/TogglePanel once" : "menu Toggle Panel on/off."));
-        // A second of frames with the plugin disabled: the one snapshot that may have been on
-        // its way arrives, and no other is asked for (about two a second otherwise).
-        const auto until = std::chrono::steady_clock::now() + seconds(1);
-        framesUntil([&] { return std::chrono::steady_clock::now() > until; }, seconds(60));
-        EXPECT_LE(snapshots(), whenDisabled + 1) << "round " << round;
-        EXPECT_EQ(state()["plugin"]["enabled"], false);
+        run(std::string("frames 30; ") + toggle);
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        framesUntil([&] { return std::chrono::steady_clock::now() > until; }, std::chrono::seconds(60));
+        EXPECT_LE(snapshots(), whenDisabled + 1) << toggle;
         EXPECT_EQ(panel()["drawn"], false);
-        EXPECT_EQ(panel()["visible"], true) << "the toggle ran while disabled";
-        const int beforeEnable = snapshots();
+        EXPECT_EQ(panel()["visible"], true) << toggle;
         run("enable; frames 2");
         EXPECT_EQ(panel()["drawn"], true);
-        EXPECT_TRUE(framesUntil([&] { return snapshots() >= beforeEnable + 2; }, seconds(60))) << "round " << round;
+        EXPECT_TRUE(framesUntil([&] { return snapshots() >= whenDisabled + 3; }, std::chrono::seconds(60))) << toggle;
     }
-    EXPECT_EQ(state()["plugin"]["enabled"], true);
 }
 
 TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)

@@ -1,9 +1,9 @@
 // A small plugin module for testing the stand-in host: what only a plugin that breaks the
 // host's rules can show. It registers a flight loop, a command, a menu and a window "A", and
-// writes what it sees to the log as "fixture: ..." lines; on cue it breaks a rule.
-// XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "leak" (Stop cleans nothing up),
-// "rude" (a second window "C" with null key, cursor, wheel and right-click slots) or "naive-gl"
-// (window A uploads a texture trusting the GL state it finds).
+// writes what it sees to the log as "fixture: ..." lines; on cue (fixture/thread) it calls XPLM
+// from a thread of its own. XPSIM_FIXTURE_MODE picks a behaviour: "normal" (default), "leak"
+// (Stop cleans nothing up), "rude" (a second window "C" with null key, cursor, wheel and
+// right-click slots) or "naive-gl" (window A uploads a texture trusting the GL state it finds).
 #include "platform/xplm.h"
 
 #if defined(_WIN32)
@@ -22,8 +22,7 @@ namespace {
 
 std::string mode;
 XPLMWindowID windowA = nullptr, windowC = nullptr;
-XPLMCommandRef command = nullptr, threadCall = nullptr, recolour = nullptr, focusC = nullptr;
-bool blueA = false;  // fixture/recolour: A is drawn blue instead of red from its next draw
+XPLMCommandRef command = nullptr, threadCall = nullptr, focusC = nullptr;
 int textureA = 0;
 XPLMMenuID menu = nullptr;
 
@@ -53,31 +52,22 @@ void callFromThread() {
 int handle(XPLMCommandRef which, XPLMCommandPhase phase, void*) {
     if (phase != xplm_CommandEnd) return 1;
     if (which == command) say("command");
-    if (which == recolour) blueA = !blueA;
     if (which == focusC) XPLMTakeKeyboardFocus(windowC);
     if (which == threadCall) std::thread(callFromThread).join();
     return 1;
 }
 
-void menuHandler(void*, void* item) { say("menu %s", static_cast<const char*>(item)); }
-
 void draw(XPLMWindowID window, void*) {
-    if (window != windowA) return;
+    // Only "naive-gl" draws: it trusts the state it finds (no unpack buffer, rows back to back)
+    // to upload a 2 x 2 red image.
+    if (window != windowA || mode != "naive-gl") return;
     int left = 0, top = 0, right = 0, bottom = 0;
     XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
-    if (mode == "naive-gl") {
-        // Trusts the state it finds: no unpack buffer, rows back to back. A 2 x 2 red image.
-        const unsigned char red[16] = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
-        XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
-        XPLMBindTexture2d(textureA, 0);
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, red);
-        glColor3f(1.0f, 1.0f, 1.0f);
-    } else {
-        XPLMSetGraphicsState(0, 0, 0, 0, 0, 0, 0);
-        // The quad below is wound clockwise: culling would remove it.
-        glDisable(GL_CULL_FACE);
-        blueA ? glColor3f(0.0f, 0.0f, 1.0f) : glColor3f(1.0f, 0.0f, 0.0f);
-    }
+    const unsigned char red[16] = {255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255, 255, 0, 0, 255};
+    XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+    XPLMBindTexture2d(textureA, 0);
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 2, 2, 0, GL_RGBA, GL_UNSIGNED_BYTE, red);
+    glColor3f(1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
     glTexCoord2i(0, 0);
     glVertex2i(left, bottom);
@@ -90,10 +80,8 @@ void draw(XPLMWindowID window, void*) {
     glEnd();
 }
 
-const char* nameOf(XPLMWindowID window) { return window == windowA ? "A" : window == windowC ? "C" : "?"; }
-
 int click(XPLMWindowID window, int x, int y, XPLMMouseStatus status, void*) {
-    say("click %s %d %d status=%d", nameOf(window), x, y, status);
+    say("click %s %d %d status=%d", window == windowC ? "C" : "A", x, y, status);
     return 1;
 }
 int rightClick(XPLMWindowID, int, int, XPLMMouseStatus, void*) { return 1; }
@@ -132,7 +120,7 @@ XPLMCommandRef cueCommand(const char* name) {
 
 void cleanUp() {
     XPLMUnregisterFlightLoopCallback(loop, nullptr);
-    for (XPLMCommandRef ref : {command, threadCall, recolour, focusC})
+    for (XPLMCommandRef ref : {command, threadCall, focusC})
         XPLMUnregisterCommandHandler(ref, handle, 0, nullptr);
     XPLMDestroyWindow(windowA);
     if (windowC != nullptr) XPLMDestroyWindow(windowC);
@@ -159,9 +147,8 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     XPLMRegisterFlightLoopCallback(loop, -1.0f, nullptr);
     command = cueCommand("fixture/cmd");
     threadCall = cueCommand("fixture/thread");
-    recolour = cueCommand("fixture/recolour");
     focusC = cueCommand("fixture/focus-c");
-    menu = XPLMCreateMenu("Fixture", nullptr, 0, menuHandler, nullptr);
+    menu = XPLMCreateMenu("Fixture", nullptr, 0, [](void*, void*) {}, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
     XPLMGenerateTextureNumbers(&textureA, 1);
     XPLMBindTexture2d(textureA, 0);

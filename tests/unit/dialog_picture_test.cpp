@@ -27,7 +27,8 @@ TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinThe
     std::string message;
     for (int i = 0; i < 200; ++i) message += "word" + std::to_string(i) + " ";
     message += std::string(300, 'x');  // one word longer than any line
-    for (const auto& [width, height] : std::vector<std::pair<int, int>>{{768, 512}, {1920, 1080}, {200, 120}, {60, 40}}) {
+    const std::pair<int, int> sizes[] = {{768, 512}, {1920, 1080}, {200, 120}, {60, 40}};
+    for (const auto& [width, height] : sizes) {
         SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
         const DialogLayout layout = layoutDialog({PageDialogKind::Prompt, message, ""}, width, height);
         ASSERT_FALSE(layout.lines.empty());
@@ -35,10 +36,9 @@ TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinThe
         for (const auto& line : layout.lines)
             EXPECT_LE(layout.box.left + 12 * layout.scale + static_cast<int>(line.size()) * cell, layout.box.right);
         const std::u32string& last = layout.lines.back();
-        EXPECT_EQ(last.substr(last.size() - std::min<std::size_t>(3, last.size())), std::u32string(U"...").substr(0, std::min<std::size_t>(3, last.size())));
-        EXPECT_TRUE(inside(layout.ok, layout.box));
-        EXPECT_TRUE(inside(layout.cancel, layout.box));
-        EXPECT_TRUE(inside(layout.field, layout.box));
+        const std::size_t dots = std::min<std::size_t>(3, last.size());
+        EXPECT_EQ(last.substr(last.size() - dots), std::u32string(U"...", dots));
+        for (const DialogRect& part : {layout.ok, layout.cancel, layout.field}) EXPECT_TRUE(inside(part, layout.box));
         EXPECT_FALSE(overlap(layout.ok, layout.cancel));
         EXPECT_FALSE(overlap(layout.field, layout.ok));
         EXPECT_GE(layout.box.left, 0);
@@ -48,7 +48,8 @@ TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinThe
         drawDialog(picture, width, height, {PageDialogKind::Prompt, message, std::string(500, 'y')});
     }
     // A short message keeps its words whole, and its own line breaks.
-    const DialogLayout shortOne = layoutDialog({PageDialogKind::Confirm, "Log this flight?\nIt took 2 h.", ""}, 768, 512);
+    const DialogLayout shortOne =
+        layoutDialog({PageDialogKind::Confirm, "Log this flight?\nIt took 2 h.", ""}, 768, 512);
     EXPECT_EQ(shortOne.lines, (std::vector<std::u32string>{U"Log this flight?", U"It took 2 h."}));
     EXPECT_TRUE(shortOne.field.empty());
 }
@@ -58,12 +59,8 @@ TEST(PageDialogPicture, CharactersTheFontLacksAndBrokenBytesAreDrawnAsQuestionMa
     EXPECT_EQ(decodeUtf8("K\xC3\xB6ln \xE2\x86\x92 \xF0\x9F\x9B\xA9"), U"K\u00f6ln \u2192 \U0001F6E9");
     EXPECT_EQ(decodeUtf8("a\xC3"), U"a\ufffd");
     EXPECT_EQ(decodeUtf8("\xE2\x28\xA1"), U"\ufffd(\ufffd");
-    const std::uint8_t* question = dialogGlyph(U'?');
-    EXPECT_EQ(dialogGlyph(U'\u00f6'), question);
-    EXPECT_EQ(dialogGlyph(U'\ufffd'), question);
-    EXPECT_EQ(dialogGlyph(U'\n'), question);
-    EXPECT_NE(dialogGlyph(U'A'), question);
-    EXPECT_NE(dialogGlyph(U'~'), question);
+    for (char32_t c : {U'\u00f6', U'\ufffd', U'\n', U'A', U'~'})
+        EXPECT_EQ(dialogGlyph(c) == dialogGlyph(U'?'), c != U'A' && c != U'~') << static_cast<int>(c);
 }
 
 TEST(PageDialogPicture, TheBoxIsDrawnOverADimmedPageAndTheLeaveQuestionHasWordsOfItsOwn)
