@@ -372,6 +372,18 @@ public:
             });
             return S_OK;
         }
+        // slow-navigation=MS: the new document comes MS ms later, as a real browser's does.
+        if (const int late = cueNumber("slow-navigation="); late > 0) {
+            Completion completion;
+            completion.what = "navigation";
+            completion.client = client_;
+            completion.answer = [view = ComPtr<WebView>(this)](Completion&) {
+                view->load();
+                return S_OK;
+            };
+            owe(std::move(completion), static_cast<DWORD>(late));
+            return S_OK;
+        }
         load();
         return S_OK;
     }

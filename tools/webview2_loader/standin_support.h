@@ -11,7 +11,7 @@
 //                              fail-bringup=N, slow-bringup=MS, hold-devtools,
 //                              dialog-alert@N, dialog-confirm@N, dialog-prompt@N,
 //                              dialog-leave@N, new-window@N, permission@N, download@N,
-//                              leave-question (docs/windows.md)
+//                              leave-question, slow-navigation=MS (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 //   CV_WEBVIEW2_TEXT_FIELD     LEFT,TOP,RIGHT,BOTTOM of the page's text field (standin_page.h)
 //   CV_WEBVIEW2_NEW_WINDOW     the address of new-window@N's window
