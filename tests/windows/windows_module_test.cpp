@@ -315,52 +315,50 @@ BOOL WINAPI writeUntilTheDiskIsFull(HANDLE file, LPCVOID data, DWORD size, LPDWO
 }
 
 // The pilot's file is never lost: not when it cannot be read at start (another program holds
-// it), nor when the save cannot be finished (the disk is full). In both cases it is left byte
-// for byte, with no temporary file beside it and one line in the log.
+// it), nor when the save cannot be finished (the disk is full), nor when it is read-only (the
+// pilot's lock, as on Linux). It is left byte for byte, with no temporary file beside it and one
+// line in the log. A file another program holds for a moment (a virus scan, the indexer) when
+// the save replaces it is waited for, up to a second; one held longer is left whole.
 TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     const std::string settingsPath = folder_ + "cv_settings.ini";
-    const std::string pilotsFile = "; mine\r\n[General]\r\nzoomLevel=1.25\r\nWebURL = http://example.test/\r\n\r\n[Other]\r\nkeep=me\r\n";
+    const std::string pilotsFile =
+        "; mine\r\n[General]\r\nzoomLevel=1.25\r\nWebURL = http://example.test/\r\n\r\n[Other]\r\nkeep=me\r\n";
     std::ofstream(settingsPath, std::ios::binary) << pilotsFile;
+    const std::string zoomStep = "frames 5; command Corvane/IncreaseWebZoom";
+    const auto keptWithLine = [&](const Outcome& run, const std::string& line) {
+        EXPECT_TRUE(once(run.log, line));
+        EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+        EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+        EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+    };
 
     // Held open without sharing (an editor, a virus scan) while the simulator starts, and let
     // go before it quits.
-    HANDLE held = CreateFileA(settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE held =
+        CreateFileA(settingsPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { CloseHandle(held); });
+    Outcome run = this->run(zoomStep, [&](xpsim::Host&) { CloseHandle(held); });
     EXPECT_TRUE(once(run.log, "Error loading INI from " + withSlashes(settingsPath) + ". Reverting to defaults..\n"));
     EXPECT_TRUE(once(run.log, "could not be read at start-up (CreateFileW failed: "));
-    EXPECT_TRUE(once(run.log, "), so it is kept as it was and the settings are not saved\n"));
-    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
-    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+    keptWithLine(run, "), so it is kept as it was and the settings are not saved\n");
 
     // Read well, but the disk fills up while the zoom step is saved.
     settingsWrites = 0;
-    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
+    run = this->run(zoomStep, [&](xpsim::Host&) {
         const HMODULE module = GetModuleHandleA((folder_ + "Corvane_Toolbar.xpl").c_str());
-        ASSERT_TRUE(replaceImport(module, "kernel32.dll", "WriteFile", reinterpret_cast<const void*>(writeUntilTheDiskIsFull)));
+        const auto* full = reinterpret_cast<const void*>(writeUntilTheDiskIsFull);
+        ASSERT_TRUE(replaceImport(module, "kernel32.dll", "WriteFile", full));
     });
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 1.250000", "zoom 1.300000"}));
     EXPECT_EQ(settingsWrites, 2);
-    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                  " (WriteFile failed: "));
     EXPECT_TRUE(once(run.log, "(error 112)); the file on disk is as it was\n"));
-    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
-    EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
-}
+    keptWithLine(run, "CV: could not save the settings to " + withSlashes(settingsPath) + " (WriteFile failed: ");
 
-// A read-only settings file is the pilot's lock, as on Linux. A file another program holds for
-// a moment (a virus scan, the indexer) when the save replaces it is waited for, up to a second;
-// one held longer is left whole, with one line.
-TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
-    const std::string settingsPath = folder_ + "cv_settings.ini";
-    const std::string pilotsFile = "[General]\r\nzoomLevel=1.25\r\nkeep=me\r\n";
-    std::ofstream(settingsPath, std::ios::binary) << pilotsFile;
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_READONLY));
-    Outcome run = this->run("frames 5; command Corvane/IncreaseWebZoom");
+    run = this->run(zoomStep);
     ASSERT_TRUE(SetFileAttributesA(settingsPath.c_str(), FILE_ATTRIBUTE_NORMAL));
-    EXPECT_TRUE(once(run.log, "CV: " + withSlashes(settingsPath) +
-                                  " is read-only, so it is kept as it was and the settings are not saved\n"));
-    EXPECT_EQ(fileBytes(settingsPath), pilotsFile);
+    keptWithLine(run, "CV: " + withSlashes(settingsPath) +
+                          " is read-only, so it is kept as it was and the settings are not saved\n");
 
     // Held without leave to replace it while the simulator quits, and let go once the save has
     // written its temporary file and found the file held.
@@ -369,27 +367,28 @@ TEST_F(WindowsModule, AReadOnlySettingsFileIsKeptAndAMomentaryHoldIsWaitedFor) {
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     };
     std::thread letGo;
-    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) {
-        const HANDLE held = holdSettings();
+    run = this->run(zoomStep, [&](xpsim::Host&) {
+        held = holdSettings();
         ASSERT_NE(held, INVALID_HANDLE_VALUE);
-        letGo = std::thread([&, held] {
+        letGo = std::thread([&] {
             for (int i = 0; i < 1000 && !fs::exists(settingsPath + ".tmp"); ++i) Sleep(5);
             Sleep(150);
             CloseHandle(held);
         });
     });
     letGo.join();
-    EXPECT_EQ(countOf(run.log, "CV: "), 0);
-    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+    const std::string saved =
+        "; mine\r\n[General]\r\nzoomLevel=1.300000\r\nWebURL = http://example.test/\r\n\r\n[Other]\r\nkeep=me\r\n";
+    EXPECT_EQ(fileBytes(settingsPath), saved);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 
     // Held for longer than that: the save gives up, and the file is as it was.
-    HANDLE held = INVALID_HANDLE_VALUE;
-    run = this->run("frames 5; command Corvane/IncreaseWebZoom", [&](xpsim::Host&) { held = holdSettings(); });
+    run = this->run(zoomStep, [&](xpsim::Host&) { held = holdSettings(); });
     CloseHandle(held);
     EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
                                   " (MoveFileExW failed: "));
-    EXPECT_EQ(fileBytes(settingsPath), "[General]\r\nzoomLevel=1.300000\r\nkeep=me\r\n");
+    EXPECT_EQ(fileBytes(settingsPath), saved);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
 
