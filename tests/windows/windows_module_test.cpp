@@ -121,8 +121,9 @@ protected:
     }
 
     void TearDown() override {
-        for (const char* name :
-             {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE", "CV_WEBVIEW2_RUNTIME"})
+        for (const char* name : {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE",
+                                 "CV_WEBVIEW2_RUNTIME", "CV_WEBVIEW2_TEXT_FIELD", "CV_WEBVIEW2_PERMISSIONS",
+                                 "CV_WEBVIEW2_NEW_WINDOW"})
             SetEnvironmentVariableA(name, nullptr);
         evergreen::unregisterRuntimes();
         std::error_code ignored;
@@ -235,6 +236,17 @@ bool runUntil(xpsim::Host& host, double seconds, const std::function<bool()>& do
         host.runFrames(1);
     }
     return true;
+}
+
+// Runs `script` in the running host.
+void play(xpsim::Host& host, const std::string& script) {
+    std::string error;
+    EXPECT_TRUE(host.run(script, error)) << error;
+}
+
+// Runs frames until the log has `text`, for at most `seconds` of simulator time; true when it has.
+bool runUntilLogged(xpsim::Host& host, const std::string& text, double seconds) {
+    return runUntil(host, seconds, [&] { return host.log().find(text) != std::string::npos; });
 }
 
 // Wide text to UTF-8, the form the host takes paths in and the log is written in.
@@ -466,17 +478,12 @@ protected:
         WindowsModule::SetUp();
         SetEnvironmentVariableA("CV_WEBVIEW2_TEXT_FIELD", "40,40,444,84");
     }
-    void TearDown() override {
-        SetEnvironmentVariableA("CV_WEBVIEW2_TEXT_FIELD", nullptr);
-        WindowsModule::TearDown();
-    }
     static bool focusIn(xpsim::Host& host) {
         return host.stateJson().find("\"keyboard_focus\":true") != std::string::npos;
     }
     // Runs a piece of script in the running host; the focus afterwards.
     static bool focusAfter(xpsim::Host& host, const std::string& script) {
-        std::string error;
-        EXPECT_TRUE(host.run(script, error)) << error;
+        play(host, script);
         return focusIn(host);
     }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
@@ -525,10 +532,9 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
         "CV: WebView2 did not set up the page's focus reports in time; loading the page without them.\n";
     Lines early;
     const Outcome run = this->run(show_, [&](xpsim::Host& host) {
-        std::string error;
-        EXPECT_TRUE(host.run("wait 4", error)) << error;
+        play(host, "wait 4");
         early = readLines(record_);
-        EXPECT_TRUE(runUntil(host, 3, [&] { return host.log().find(line) != std::string::npos; }));
+        EXPECT_TRUE(runUntilLogged(host, line, 3));
     });
     EXPECT_TRUE(linesStartingWith(early, "navigate ").empty());
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
@@ -552,7 +558,7 @@ TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
             // Given back in the very frame the failure is told, Shift and all: not only once a
             // new page reports its focus.
             // Frames run unpaced: on a loaded machine the sixth snapshot can take many of them.
-            EXPECT_TRUE(runUntil(host, 20, [&] { return host.log().find(line) != std::string::npos; }));
+            EXPECT_TRUE(runUntilLogged(host, line, 20));
             afterFault = focusIn(host);
             // The fault comes back with every new browser: once is enough.
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
@@ -598,8 +604,7 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
                                       [&](xpsim::Host& host) {
                                           if (c.delays.size() == 3)
                                               runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
-                                          std::string error;
-                                          EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error));
+                                          play(host, "click 500 500; command Corvane/IncreaseWebZoom");
                                       });
         for (std::size_t n = 0; n < c.delays.size(); ++n) {
             EXPECT_TRUE(once(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
@@ -729,8 +734,7 @@ TEST_F(WindowsModule, LateAnswersToAnEarlierLoadAreDroppedByTheNextOne) {
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
     run = this->run("command Corvane/TogglePanel; wait 1.2; reload; frames 2", [](xpsim::Host& host) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
-        std::string error;
-        EXPECT_TRUE(host.run("command Corvane/TogglePanel; wait 1.2", error)) << error;
+        play(host, "command Corvane/TogglePanel; wait 1.2");
     });
     EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
                                      "late capture answered returned=0x00000000 handler-left=0 object-left=0",
@@ -772,13 +776,10 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         fs::remove(folder_ + "cv_settings.ini");
         int before = -1, after = -1;
         const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
-            ASSERT_TRUE(runUntil(host, 60, [&] { return host.log().find(c.line) != std::string::npos; }));
+            ASSERT_TRUE(runUntilLogged(host, c.line, 60));
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);  // the browsers after it behave
             before = lastPictureServed(record_);
-            std::string error;
-            if (c.recreated) {
-                EXPECT_TRUE(host.run("click 500 500; command Corvane/IncreaseWebZoom", error)) << error;
-            }
+            if (c.recreated) play(host, "click 500 500; command Corvane/IncreaseWebZoom");
             runUntil(host, 10, [&] { return (after = pictureOnPanel(host)) > before; });
         });
         EXPECT_GE(before, 1);
@@ -874,7 +875,7 @@ TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
         // This browser exits after its next snapshot, and every later one after as many.
         const std::size_t answered = linesStartingWith(readLines(record_), "picture serial=").size();
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", ("browser-exit@" + std::to_string(answered + 1)).c_str());
-        ASSERT_TRUE(runUntil(host, 1200, [&] { return host.log().find("(attempt 20).\n") != std::string::npos; }));
+        ASSERT_TRUE(runUntilLogged(host, "(attempt 20).\n", 1200));
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
         const int served = lastPictureServed(record_);
         ASSERT_TRUE(runUntil(host, 90, [&] { return pictureOnPanel(host) > served; }));
@@ -918,8 +919,7 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
                               : host.log().find("(attempt 1).\n") != std::string::npos;
             }));
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
-            std::string error;
-            ASSERT_TRUE(host.run("reload; command Corvane/TogglePanel; geometry 100 900 868 388", error)) << error;
+            play(host, "reload; command Corvane/TogglePanel; geometry 100 900 868 388");
             runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
         });
         EXPECT_GE(shown, 1) << "the reloaded plugin shows the page";
@@ -1012,10 +1012,6 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenAndStaysLoadedWhileTheRunt
 // so a page point (x, y) of the dialog the panel draws is clicked at desktop (100 + x, 900 - y).
 class WindowsPageRequests : public WindowsModule {
 protected:
-    void TearDown() override {
-        for (const char* name : {"CV_WEBVIEW2_PERMISSIONS", "CV_WEBVIEW2_NEW_WINDOW"}) SetEnvironmentVariableA(name, nullptr);
-        WindowsModule::TearDown();
-    }
     static std::string clickOn(const DialogRect& button) {
         return "click " + std::to_string(100 + (button.left + button.right) / 2) + " " +
                std::to_string(900 - (button.top + button.bottom) / 2);
@@ -1129,10 +1125,10 @@ TEST_F(WindowsPageRequests, TheReloadsLeaveQuestionIsLeftAnOpenOneCancelledAtSto
 TEST_F(WindowsModule, APageThatFailsAgainAfterItsReloadGetsANewBrowser) {
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "render-exit@2");
     const Outcome run = this->run("command Corvane/TogglePanel", [&](xpsim::Host& host) {
-        ASSERT_TRUE(runUntil(host, 30, [&] { return host.log().find("loading the page again") != std::string::npos; }));
+        ASSERT_TRUE(runUntilLogged(host, "loading the page again", 30));
         // The same browser counts on: its fourth snapshot is the reloaded page's second.
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "render-exit@4");
-        EXPECT_TRUE(runUntil(host, 30, [&] { return host.log().find("after a reload") != std::string::npos; }));
+        EXPECT_TRUE(runUntilLogged(host, "after a reload", 30));
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
     });
     EXPECT_TRUE(once(run.log, "CV: WebView2's page process exited; loading the page again.\n"));
