@@ -437,9 +437,7 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     });
     EXPECT_EQ(nativePath, nativeFolder + "Corvane_Toolbar.xpl");
     EXPECT_EQ(legacyPath.find('/'), std::string::npos) << legacyPath;
-    if (GetACP() != CP_UTF8) {
-        EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl");
-    }
+    if (GetACP() != CP_UTF8) { EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl"); }
     EXPECT_TRUE(once(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"));
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
@@ -599,22 +597,21 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         // The first three attempts fail, the fourth fills the panel.
         {"fail-bringup=3", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4}, {}},
     };
+    const std::string script = "frames 5; command Corvane/TogglePanel; geometry 100 900 868 388; wait 9";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
+        const bool comesUp = c.delays.size() == 3;
         int shown = -1;
-        const Outcome run = this->run("frames 5; command Corvane/TogglePanel; geometry 100 900 868 388; wait 9",
-                                      [&](xpsim::Host& host) {
-                                          if (c.delays.size() == 3)
-                                              runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
-                                          play(host, "click 500 500; command Corvane/IncreaseWebZoom");
-                                      });
+        const Outcome run = this->run(script, [&](xpsim::Host& host) {
+            if (comesUp) runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
+            play(host, "click 500 500; command Corvane/IncreaseWebZoom");
+        });
         for (std::size_t n = 0; n < c.delays.size(); ++n) {
             EXPECT_TRUE(once(run.log, c.line + "; trying again in " + std::to_string(c.delays[n]) + " s (attempt " +
                                           std::to_string(n + 1) + ").\n"));
         }
         EXPECT_EQ(countOf(run.log, c.line), static_cast<int>(c.delays.size()));
-        const bool comesUp = c.delays.size() == 3;
         EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.delays.size() + (comesUp ? 1 : 0));
         EXPECT_TRUE(once(run.log, kNoWebview));
         for (const std::string& call : c.absent)
