@@ -50,61 +50,56 @@ std::wstring text(const IID& id) {
 }
 
 TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowsers) {
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) {
-                  v->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, nullptr, nullptr);
-              }),
-              30);
+    using View = ICoreWebView2;
+    using Receiver = ICoreWebView2DevToolsProtocolEventReceiver;
+    using DialogArgs = ICoreWebView2ScriptDialogOpeningEventArgs;
+    using WindowArgs = ICoreWebView2NewWindowRequestedEventArgs;
+    using PermissionArgs = ICoreWebView2PermissionRequestedEventArgs;
+    using DownloadArgs = ICoreWebView2DownloadStartingEventArgs;
+    const WebView2EventToken token{};
+    const auto png = COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG;
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->CapturePreview(png, nullptr, nullptr); }), 30);
     // The events we listen to: a wrong slot would register our handler for another event, or
     // remove someone else's.
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_NavigationCompleted(nullptr, nullptr); }), 15);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_NavigationCompleted(WebView2EventToken{}); }), 16);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_ProcessFailed(nullptr, nullptr); }), 25);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ProcessFailed(WebView2EventToken{}); }), 26);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }),
-              3);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_NavigationCompleted(nullptr, nullptr); }), 15);
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_NavigationCompleted(token); }), 16);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_ProcessFailed(nullptr, nullptr); }), 25);
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_ProcessFailed(token); }), 26);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }), 3);
     // The page's keyboard and its focus reports go through the DevTools protocol.
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->CallDevToolsProtocolMethod(nullptr, nullptr, nullptr); }),
-              36);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->GetDevToolsProtocolEventReceiver(nullptr, nullptr); }), 42);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
-                  [](auto* r) { r->add_DevToolsProtocolEventReceived(nullptr, nullptr); }),
-              3);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceiver>(
-                  [](auto* r) { r->remove_DevToolsProtocolEventReceived(WebView2EventToken{}); }),
-              4);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->CallDevToolsProtocolMethod(nullptr, nullptr, nullptr); }), 36);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->GetDevToolsProtocolEventReceiver(nullptr, nullptr); }), 42);
+    EXPECT_EQ(slotCalledBy<Receiver>([](auto* r) { r->add_DevToolsProtocolEventReceived(nullptr, nullptr); }), 3);
+    EXPECT_EQ(slotCalledBy<Receiver>([&](auto* r) { r->remove_DevToolsProtocolEventReceived(token); }), 4);
     EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
                   [](auto* a) { a->get_ParameterObjectAsJson(nullptr); }),
               3);
     // What a page asks of its browser: its dialogs, new windows and permissions. A wrong slot
     // here would leave WebView2's own dialog or window on the pilot's desktop, or answer a
     // question the page never asked.
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->get_Settings(nullptr); }), 3);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_ScriptDialogOpening(nullptr, nullptr); }), 21);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_ScriptDialogOpening(WebView2EventToken{}); }), 22);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_PermissionRequested(nullptr, nullptr); }), 23);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_PermissionRequested(WebView2EventToken{}); }), 24);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->add_NewWindowRequested(nullptr, nullptr); }), 44);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2>([](auto* v) { v->remove_NewWindowRequested(WebView2EventToken{}); }), 45);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->get_Settings(nullptr); }), 3);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_ScriptDialogOpening(nullptr, nullptr); }), 21);
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_ScriptDialogOpening(token); }), 22);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_PermissionRequested(nullptr, nullptr); }), 23);
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_PermissionRequested(token); }), 24);
+    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_NewWindowRequested(nullptr, nullptr); }), 44);
+    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_NewWindowRequested(token); }), 45);
     EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultScriptDialogsEnabled(FALSE); }), 8);
     EXPECT_EQ(slotCalledBy<ICoreWebView2Deferral>([](auto* d) { d->Complete(); }), 3);
-    using DialogArgs = ICoreWebView2ScriptDialogOpeningEventArgs;
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Kind(nullptr); }), 4);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Message(nullptr); }), 5);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->Accept(); }), 6);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_DefaultText(nullptr); }), 7);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->put_ResultText(nullptr); }), 9);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->GetDeferral(nullptr); }), 10);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2NewWindowRequestedEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 6);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2PermissionRequestedEventArgs>([](auto* a) { a->get_PermissionKind(nullptr); }),
-              4);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2PermissionRequestedEventArgs>(
-                  [](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }),
-              7);
+    EXPECT_EQ(slotCalledBy<WindowArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
+    EXPECT_EQ(slotCalledBy<WindowArgs>([](auto* a) { a->put_Handled(TRUE); }), 6);
+    EXPECT_EQ(slotCalledBy<PermissionArgs>([](auto* a) { a->get_PermissionKind(nullptr); }), 4);
+    EXPECT_EQ(slotCalledBy<PermissionArgs>([](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }), 7);
     EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->add_DownloadStarting(nullptr, nullptr); }), 75);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->remove_DownloadStarting(WebView2EventToken{}); }), 76);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2DownloadStartingEventArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([&](auto* v) { v->remove_DownloadStarting(token); }), 76);
+    EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
+    EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
 
     // The byte order of the GUID parts against the published text form.
     const std::pair<const IID*, const wchar_t*> ids[] = {

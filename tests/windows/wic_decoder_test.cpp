@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <mutex>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "pipeline/decode_worker.h"
@@ -80,16 +81,20 @@ void onDecoderThread(Work work) {
     thread.join();
 }
 
-struct Decoded {
-    bool ok = false;
-    Bytes pixels{0xEE};  // sentinels: a failed decode must leave them
-    std::uint32_t width = 7, height = 9;
-};
+using Decoded = std::tuple<bool, Bytes, std::uint32_t, std::uint32_t>;  // ok, pixels, width, height
+const Decoded kUntouched{false, {0xEE}, 7, 9};  // sentinels: a failed decode must leave them
 
 Decoded decode(Bytes bytes) {
-    Decoded out;
-    onDecoderThread([&] { out.ok = decodeSnapshot(PngBuffer(std::move(bytes)), out.pixels, out.width, out.height); });
+    Decoded out = kUntouched;
+    auto& [ok, pixels, width, height] = out;
+    onDecoderThread([&] { ok = decodeSnapshot(PngBuffer(std::move(bytes)), pixels, width, height); });
     return out;
+}
+
+// The frame and page size the decode worker publishes.
+std::tuple<Bytes, int, int> shared() {
+    std::lock_guard<std::mutex> lock(frameMutex);
+    return {framePixels, pageWidth.load(), pageHeight.load()};
 }
 
 // 3 x 2: straight alpha must come through unpremultiplied, rows top first.
@@ -102,14 +107,10 @@ TEST(WicDecoder, GivesExactBgraBytesTopRowFirstUpToTheSizeLimit) {
     // The capture hands over the whole memory block, which may be longer than the PNG.
     Bytes padded = kValidPng;
     padded.resize(padded.size() + 4096, 0xCD);
-    const Decoded d = decode(padded);
-    ASSERT_TRUE(d.ok);
-    EXPECT_EQ(d.width, 3u);
-    EXPECT_EQ(d.height, 2u);
-    EXPECT_EQ(d.pixels, kValidBgra);
+    EXPECT_EQ(decode(padded), Decoded(true, kValidBgra, 3, 2));
     // 16384 pixels wide still decodes; one more is a real image, but wider than any page.
-    EXPECT_TRUE(decode(encodePng(16384, 1, Bytes(16384 * 4, 0x7F))).ok);
-    EXPECT_FALSE(decode(encodePng(16385, 1, Bytes(16385 * 4, 0x7F))).ok);
+    EXPECT_TRUE(std::get<bool>(decode(encodePng(16384, 1, Bytes(16384 * 4, 0x7F)))));
+    EXPECT_EQ(decode(encodePng(16385, 1, Bytes(16385 * 4, 0x7F))), kUntouched);
 }
 
 // The decode worker publishes through this decoder: a bad snapshot leaves the shared frame
@@ -126,19 +127,12 @@ TEST(WicDecoder, RejectsWhatIsNotAWholePngAndTheSharedFrameKeepsItsPicture) {
                          Bytes(kValidPng.begin(), kValidPng.end() - 20), Bytes(kValidPng.begin(), kValidPng.begin() + 8)};
     for (const Bytes& bytes : bad) {
         SCOPED_TRACE(bytes.size());
-        const Decoded d = decode(bytes);
-        EXPECT_FALSE(d.ok);
-        EXPECT_EQ(d.pixels, Bytes{0xEE});
-        EXPECT_EQ(d.width, 7u);
-        EXPECT_EQ(d.height, 9u);
+        EXPECT_EQ(decode(bytes), kUntouched);
         onDecoderThread([&] {
             Bytes old;
             processPngBuffer(PngBuffer(Bytes(bytes)), old);
         });
-        std::lock_guard<std::mutex> lock(frameMutex);
-        EXPECT_EQ(framePixels, Bytes(16, 0x5A));
-        EXPECT_EQ(pageWidth.load(), 2);
-        EXPECT_EQ(pageHeight.load(), 2);
+        EXPECT_EQ(shared(), std::tuple(Bytes(16, 0x5A), 2, 2));
     }
 
     onDecoderThread([&] {
@@ -146,10 +140,7 @@ TEST(WicDecoder, RejectsWhatIsNotAWholePngAndTheSharedFrameKeepsItsPicture) {
         processPngBuffer(PngBuffer(Bytes(kValidPng)), old);
         EXPECT_EQ(old, Bytes(16, 0x5A));  // handed back to be freed outside the lock
     });
-    std::lock_guard<std::mutex> lock(frameMutex);
-    EXPECT_EQ(framePixels, kValidBgra);
-    EXPECT_EQ(pageWidth.load(), 3);
-    EXPECT_EQ(pageHeight.load(), 2);
+    EXPECT_EQ(shared(), std::tuple(kValidBgra, 3, 2));
 }
 
 // A thread that is already in a single-threaded apartment cannot join the multithreaded one.
@@ -159,10 +150,10 @@ TEST(WicDecoder, AThreadInAnotherApartmentDecodesAndKeepsItsApartment) {
         ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
         const bool entered = enterDecoderThread();
         EXPECT_FALSE(entered);
-        Decoded d;
-        d.ok = decodeSnapshot(PngBuffer(Bytes(kValidPng)), d.pixels, d.width, d.height);
-        EXPECT_TRUE(d.ok);
-        EXPECT_EQ(d.pixels, kValidBgra);
+        Bytes pixels;
+        std::uint32_t width = 0, height = 0;
+        EXPECT_TRUE(decodeSnapshot(PngBuffer(Bytes(kValidPng)), pixels, width, height));
+        EXPECT_EQ(pixels, kValidBgra);
         leaveDecoderThread(entered);
         APTTYPE type{};
         APTTYPEQUALIFIER qualifier{};
