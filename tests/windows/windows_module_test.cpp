@@ -558,7 +558,8 @@ TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
         const Outcome run = this->run(show_, [&, line = std::string(line)](xpsim::Host& host) {
             typing = focusAfter(host, "click 340 838; wait-focus on 3; key shift+left");
             // Given back in the very frame the failure is told, Shift and all: not only once a
-            // new page reports its focus.
+            // new page reports its focus, which comes late here as a real browser's does.
+            SetEnvironmentVariableA("CV_WEBVIEW2_CUES", (std::string(fault) + ",slow-navigation=200").c_str());
             // Frames run unpaced: on a loaded machine the sixth snapshot can take many of them.
             EXPECT_TRUE(runUntilLogged(host, line, 20));
             afterFault = focusIn(host);
