@@ -86,10 +86,9 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
 {
     // The fake DevTools peer is the browser: the snapshots it is asked for show whether the
     // flight loop rests too.
-    const std::string fakeLog = folder + "/fake.log";
+    const std::string fakeLog = sandbox.file("fake.log");
     setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
-    std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary)
-        << "[General]\nrefreshWebPageSecs = 0\nBrowserPath = " << CV_FAKE_CDP_PATH << "\n";
+    sandbox.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
     struct Unset {
         ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
     } unset;
@@ -123,12 +122,12 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
 TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
 {
     // A browser is configured, so a start that got as far as launching it would show here.
-    const std::string settings = std::string("[General]\nBrowserPath = ") + CV_FAKE_CDP_PATH + "\n";
-    std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary) << settings;
+    const std::string settings = "BrowserPath = " CV_FAKE_CDP_PATH "\n";
+    sandbox.settings(settings);
     xpsim::Options options;
     options.vrDataref = false;
     makeHost(options);
-    const int threadsBefore = threadCount();
+    const int threadsBefore = entriesIn("/proc/self/task");
     ASSERT_TRUE(loadModule());
 
     EXPECT_FALSE(host->pluginLoaded());
@@ -141,7 +140,7 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
         << text;
     EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
     EXPECT_EQ(text.find("menu(s) behind"), std::string::npos) << text;
-    EXPECT_EQ(threadCount(), threadsBefore);
+    EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
     const nlohmann::json s = state();
     EXPECT_TRUE(s["windows"].empty());
     EXPECT_TRUE(s["menus"].empty());
@@ -151,7 +150,7 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     // The settings file is the user's: a start that failed does not rewrite it.
     std::stringstream kept;
     kept << std::ifstream(pluginFolder + "/cv_settings.ini", std::ios::binary).rdbuf();
-    EXPECT_EQ(kept.str(), settings);
+    EXPECT_EQ(kept.str(), "[General]\n" + settings);
 }
 
 TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrowserIsSaved)

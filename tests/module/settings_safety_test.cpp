@@ -70,9 +70,9 @@ protected:
     // before XPluginStart reads the settings; the host's load then shares this mapping.
     void loadWithFailing(const char* function, void* replacement)
     {
-        early = dlopen(modulePath().c_str(), RTLD_NOW | RTLD_LOCAL);
+        early = dlopen(sandbox.module().c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(early, nullptr) << dlerror();
-        ASSERT_TRUE(replaceImport(modulePath(), function, replacement));
+        ASSERT_TRUE(replaceImport(sandbox.module(), function, replacement));
         ASSERT_TRUE(start());
     }
     void TearDown() override
@@ -82,7 +82,6 @@ protected:
         ModuleTest::TearDown();
     }
 
-    std::string modulePath() const { return pluginFolder + "/Corvane_Toolbar.xpl"; }
     std::string settingsPath() const { return pluginFolder + "/cv_settings.ini"; }
 
     void* early = nullptr;

@@ -68,22 +68,24 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    soak::PluginFolder folder("memory_soak");
+    PluginSandbox sandbox("memory_soak");
     // A reload now and then, as in a long flight; the fake peer answers at once.
-    folder.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 300\nWebURL = https://panel.corvane.ai/\n"
-                    "BrowserPath = " CV_FAKE_CDP_PATH "\n");
-    ::setenv("CV_FAKE_CDP_LOG", folder.file("fake.log").c_str(), 1);
-    SnapshotCounter counter(folder.file("fake.log"));
+    sandbox.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 300\nWebURL = https://panel.corvane.ai/\n"
+                     "BrowserPath = " CV_FAKE_CDP_PATH "\n");
+    ::setenv("CV_FAKE_CDP_LOG", sandbox.file("fake.log").c_str(), 1);
+    SnapshotCounter counter(sandbox.file("fake.log"));
 
     bool ok = true;
     std::vector<std::size_t> floors;  // the least heap in use seen in each block of `every` snapshots
     {
         // One frame a simulated second: a snapshot is due at every frame, and with frames back
         // to back the browser's round trip sets the pace.
-        auto host = soak::startHost(folder.file("Log.txt"), 1);
-        soak::load(*host, folder.module());
+        xpsim::Options options;
+        options.fps = 1;
+        auto host = sandbox.startHost(options);
+        soak::load(*host, sandbox);
         soak::run(*host, "command Corvane/TogglePanel once");
-        if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 10ms, 60s)) {
+        if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 10ms, 60s)) {
             std::fprintf(stderr, "memory soak: no snapshot reached the panel\n%s", host->log().c_str());
             return 1;
         }

@@ -51,9 +51,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "reload soak: no chromium on PATH\n");
         return 1;
     }
-    soak::PluginFolder folder("reload_soak");
-    folder.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 0\nWebURL = file://" CV_DEMO_PAGE "\nBrowserPath = " +
-                    browser + "\n");
+    PluginSandbox sandbox("reload_soak");
+    sandbox.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 0\nWebURL = file://" CV_DEMO_PAGE "\nBrowserPath = " +
+                     browser + "\n");
     // Every process the browser starts inherits the tag, so any one left behind can be found.
     const std::string tag = "reload-soak-" + std::to_string(::getpid());
     ::setenv("CV_TEST_TAG", tag.c_str(), 1);
@@ -63,10 +63,12 @@ int main(int argc, char** argv)
         // Ten frames a simulated second: the page needs a dozen or so frames to come up, and
         // each frame draws and reads back the whole desktop, which at 60 a second made the
         // frames, not the browser, most of a reload's time.
-        auto host = soak::startHost(folder.file("Log.txt"), 10);
+        xpsim::Options options;
+        options.fps = 10;
+        auto host = sandbox.startHost(options);
         const soak::Held before = soak::held();
         const std::string descriptorList = listDescriptors();
-        soak::load(*host, folder.module());
+        soak::load(*host, sandbox);
 
         for (int round = 0; round <= reloads; ++round) {
             if (round > 0) {
@@ -78,7 +80,7 @@ int main(int argc, char** argv)
                 }
             }
             soak::run(*host, "command Corvane/TogglePanel once");
-            if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 20ms, 60s)) {
+            if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 20ms, 60s)) {
                 std::fprintf(stderr, "reload soak: the page did not reach the panel after reload %d\n%s", round,
                              host->log().c_str());
                 return 1;

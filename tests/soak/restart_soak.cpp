@@ -49,22 +49,22 @@ int main(int argc, char** argv)
 {
     const int restarts = static_cast<int>(soak::option(argc, argv, "--restarts", 7));
 
-    soak::PluginFolder folder("restart_soak");
-    folder.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
+    PluginSandbox sandbox("restart_soak");
+    sandbox.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
     std::ostringstream cues;
     for (int n = 1; n <= restarts; ++n) cues << "browser " << n << ": exit " << (n == 1 ? 20 : 2) << "\n";
-    std::ofstream(folder.file("cues.txt")) << cues.str();
-    const std::string fakeLog = folder.file("fake.log");
+    std::ofstream(sandbox.file("cues.txt")) << cues.str();
+    const std::string fakeLog = sandbox.file("fake.log");
     ::setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
-    ::setenv("CV_FAKE_CDP_CUES", folder.file("cues.txt").c_str(), 1);
+    ::setenv("CV_FAKE_CDP_CUES", sandbox.file("cues.txt").c_str(), 1);
     const std::string tag = "restart-soak-" + std::to_string(::getpid());
     ::setenv("CV_TEST_TAG", tag.c_str(), 1);
 
-    auto host = soak::startHost(folder.file("Log.txt"), 60);
-    soak::load(*host, folder.module());
+    auto host = sandbox.startHost();
+    soak::load(*host, sandbox);
     soak::run(*host, "command Corvane/TogglePanel once");
     int browsers = 0, snapshots = 0;
-    if (!soak::framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
+    if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
         std::fprintf(stderr, "restart soak: the first browser's page never reached the panel\n%s", host->log().c_str());
         return 1;
     }
@@ -72,13 +72,13 @@ int main(int argc, char** argv)
     std::printf("first browser up: %s\n", before.describe().c_str());
 
     // Every lost browser is one line; the last one comes up and is asked for snapshots.
-    const bool restarted = soak::framesUntil(
+    const bool restarted = framesUntil(
         *host,
         [&] {
             countLog(fakeLog, browsers, snapshots);
             return browsers == restarts + 1 && snapshots >= 2;
         },
-        5ms, std::chrono::seconds(60 * restarts));
+        5ms, std::chrono::minutes(restarts));
     const int lost = countOf(host->log(), "CV: lost the browser");
     std::printf("%d browsers started, %d lost\n", browsers, lost);
     if (!restarted || lost != restarts) {
@@ -87,7 +87,7 @@ int main(int argc, char** argv)
     }
     // A lost browser's pipe thread and process go as soon as it is reaped and its pipe idle.
     soak::Held after = soak::held();
-    soak::framesUntil(*host, [&] { return (after = soak::held()) == before; }, 5ms, 30s);
+    framesUntil(*host, [&] { return (after = soak::held()) == before; }, 5ms, 30s);
     std::printf("after %d restarts: %s\n", restarts, after.describe().c_str());
     bool ok = after == before;
     if (!ok) std::fprintf(stderr, "restart soak: the process holds more than it did before the restarts\n");

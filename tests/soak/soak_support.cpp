@@ -3,16 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <thread>
 
 #include <unistd.h>
 
 namespace soak {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -22,66 +17,18 @@ namespace {
     std::exit(1);
 }
 
-int entriesIn(const char* folder)
-{
-    return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
-}
-
 }  // namespace
 
-PluginFolder::PluginFolder(const std::string& name)
-{
-    std::string pattern = (fs::temp_directory_path() / ("cv_" + name + "_XXXXXX")).string();
-    if (::mkdtemp(pattern.data()) == nullptr) fail("cannot make a temporary folder");
-    path_ = pattern;
-    fs::copy_file(CV_MODULE_PATH, module());
-    ::setenv("XDG_DATA_HOME", file("data").c_str(), 1);
-}
-
-PluginFolder::~PluginFolder()
-{
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-}
-
-void PluginFolder::settings(const std::string& lines) const
-{
-    std::ofstream(file("cv_settings.ini")) << "[General]\n" << lines;
-}
-
-std::unique_ptr<xpsim::Host> startHost(const std::string& logFile, int fps)
-{
-    xpsim::Options options;
-    options.paced = false;
-    options.fps = fps;
-    options.logFile = logFile;
-    auto host = std::make_unique<xpsim::Host>(options);
-    host->runFrames(2);
-    return host;
-}
-
-void load(xpsim::Host& host, const std::string& modulePath)
+void load(xpsim::Host& host, const PluginSandbox& sandbox)
 {
     std::string error;
-    if (!host.load(modulePath, error)) fail("cannot load the module: " + error);
+    if (!host.load(sandbox.module(), error)) fail("cannot load the module: " + error);
 }
 
 void run(xpsim::Host& host, const std::string& script)
 {
     std::string error;
     if (!host.run(script, error)) fail(script + ": " + error);
-}
-
-bool framesUntil(xpsim::Host& host, const std::function<bool()>& done, std::chrono::milliseconds pause,
-                 std::chrono::seconds limit)
-{
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > giveUp) return false;
-        host.runFrames(1);
-        std::this_thread::sleep_for(pause);
-    }
-    return true;
 }
 
 bool panelShowsPage(const xpsim::Host& host)

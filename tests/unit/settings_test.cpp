@@ -18,6 +18,13 @@
 
 namespace {
 
+std::string fileText(const std::string& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
+}
+
 TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
 {
     testHost();
@@ -58,18 +65,15 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     zoomLevel = 0.45f;
     storeZoomLevel();
     saveSettingsTo(path);
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
+    const std::string saved = fileText(path);
     for (const char* kept : {"[Other]", "keep = me", "mine = 42", "weburl =", "0.450000"})
-        EXPECT_NE(text.str().find(kept), std::string::npos) << kept << " in\n" << text.str();
+        EXPECT_NE(saved.find(kept), std::string::npos) << kept << " in\n" << saved;
 
     // A file saved with a UTF-8 byte-order mark keeps it.
     load("\xEF\xBB\xBF[General]\nzoomLevel = 1\n");
     storeZoomLevel();
     saveSettingsTo(path);
-    text.str("");
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    EXPECT_EQ(text.str().rfind("\xEF\xBB\xBF[General]\n", 0), 0u) << text.str();
+    EXPECT_EQ(fileText(path).rfind("\xEF\xBB\xBF[General]\n", 0), 0u) << fileText(path);
     std::filesystem::remove(path);
 
     // Addresses are strict UTF-8 (malformed input gives an empty text, as a failed conversion
@@ -88,13 +92,6 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), std::string(253, 'a'));
     debugLog("%s", (std::string(252, 'a') + "\xE9\xA3\x9B" + "b").c_str());
     EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
-}
-
-std::string fileText(const std::string& path)
-{
-    std::stringstream text;
-    text << std::ifstream(path, std::ios::binary).rdbuf();
-    return text.str();
 }
 
 TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace)
