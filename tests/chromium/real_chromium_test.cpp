@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
-#include <fstream>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -85,13 +84,7 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
 }
 
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
-    // Red until the page finds the value it keeps in localStorage, green from then on.
-    std::ofstream(file("storage.html"))
-        << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0;background:#f00'></div>"
-           "<script>if (localStorage.getItem('cv-test') === 'kept')"
-           " document.getElementById('box').style.background = '#0f0';"
-           " else localStorage.setItem('cv-test', 'kept');</script></body></html>";
-    settings("0.5", 0, "file://" + file("storage.html"), "");
+    settings("0.5", 0, "file://" CV_PAGES "/storage.html", "");  // red, then green once it finds its value
     const std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot ";
     // The first session runs on a while after the page kept its value, as a pilot's would: a
     // close that a loaded machine stretches past its grace must not be what the test measures.
@@ -254,7 +247,7 @@ TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProf
 // and in VR.
 class InputPage : public RealChromium, public ::testing::WithParamInterface<bool> {
 protected:
-    InputPage() : server_(slurp(CV_INPUT_PAGE)) { settings("1", 0, server_.url, ""); }
+    InputPage() : server_(slurp(CV_PAGES "/input.html")) { settings("1", 0, server_.url, ""); }
     PageServer server_;
 };
 
@@ -311,7 +304,7 @@ INSTANTIATE_TEST_SUITE_P(DesktopAndVr, InputPage, ::testing::Bool(),
 // The dialogs page (pages/dialogs.html) at zoom 1, on the desktop.
 class DialogPage : public RealChromium {
 protected:
-    DialogPage() : server_(slurp(CV_DIALOG_PAGE)) { settings("1", 0, server_.url, ""); }
+    DialogPage() : server_(slurp(CV_PAGES "/dialogs.html")) { settings("1", 0, server_.url, ""); }
     static std::string click(int x, int y) { return "click " + desktopAt(x, y) + "\n"; }
     static std::string click(const DialogRect& r) { return click((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
     // The page's answers as it reported them, in order.
@@ -391,15 +384,7 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
 // slowly the simulator's time runs against the page's.
 class LivePanel : public RealChromium {
 protected:
-    LivePanel() {
-        std::ofstream(file("live.html"))
-            << "<html><body style='margin:0'><div id=box style='position:fixed;inset:0'></div><script>"
-               "const paint = () => { const t = Math.floor(Date.now() / 250);"
-               " document.getElementById('box').style.background ="
-               " `rgb(${t * 37 % 256}, ${t * 101 % 256}, ${t * 53 % 256})`; };"
-               " paint(); setInterval(paint, 20);</script></body></html>";
-        settings("0.5", 0, "file://" + file("live.html"), "");
-    }
+    LivePanel() { settings("0.5", 0, "file://" CV_PAGES "/live.html", ""); }
     // Shows the panel, then takes a screenshot every `interval` seconds.
     std::string script(const std::string& interval = "1", int shots = 150) const {
         std::string text = "command Corvane/TogglePanel once\n";
@@ -492,7 +477,7 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
 TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezesAndEachPeriodNavigatesAgain) {
     // Chromium can drop a snapshot that is out when a reload commits; every one it dropped
     // used to freeze the panel for 10 s.
-    PageServer server(slurp(file("live.html")));
+    PageServer server(slurp(CV_PAGES "/live.html"));
     settings("0.5", 2, server.url, "");
     Xpsim sim(folder_, script("1.5", 80), env_);
     const int live = waitUntilLive();
