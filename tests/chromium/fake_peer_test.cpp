@@ -384,20 +384,6 @@ TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     EXPECT_EQ(slurp(file("cv_settings.ini")).find("BrowserPath"), std::string::npos);
 }
 
-// A browser that does not notice its pipe closing (hung, or busy with a page) is ended by
-// the system with the simulator that started it, even when the simulator is killed.
-TEST_F(FakePeer, ABrowserDeafToItsPipeDiesWithAKilledSimulator) {
-    const std::string program = file("deaf-browser");
-    std::ofstream(program) << "#!/bin/sh\ntouch " << file("started") << "\nexec sleep 600\n";
-    fs::permissions(program, fs::perms::owner_all);
-    settings("0.5", 60, "https://panel.example/", program);
-    Xpsim sim(folder_, "wait 600\n", env_);
-    ASSERT_TRUE(eventually([&] { return fs::exists(file("started")); }, 30)) << sim.log();
-    sim.kill(SIGKILL);
-    sim.wait();
-    // The fixture checks that nothing of the test outlives it.
-}
-
 // The page's dialogs, drawn by the panel over the fake's 768 x 512 page shown one boxel per
 // pixel: a page point is clicked at desktop (100 + x, 980 - y).
 class PageDialogs : public FakePeer {
