@@ -63,23 +63,4 @@ TEST(PageDialogPicture, CharactersTheFontLacksAndBrokenBytesAreDrawnAsQuestionMa
         EXPECT_EQ(dialogGlyph(c) == dialogGlyph(U'?'), c != U'A' && c != U'~') << static_cast<int>(c);
 }
 
-TEST(PageDialogPicture, TheBoxIsDrawnOverADimmedPageAndTheLeaveQuestionHasWordsOfItsOwn)
-{
-    const int width = 768, height = 512;
-    std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * 4, 0x90);
-    const PageDialogView leave{PageDialogKind::BeforeUnload, "", ""};
-    drawDialog(picture, width, height, leave);
-    const DialogLayout layout = layoutDialog(leave, width, height);
-    EXPECT_FALSE(layout.lines.empty());
-    EXPECT_FALSE(layout.cancel.empty());
-    auto at = [&](int x, int y) { return &picture[(static_cast<std::size_t>(y) * width + x) * 4]; };
-    EXPECT_EQ(at(1, 1)[0], 0x30);
-    EXPECT_EQ(at(1, 1)[3], 0x90) << "the page's alpha is left as it is";
-    EXPECT_EQ(at(layout.box.left + 5, layout.box.bottom - 5)[1], 0xf2);
-    int ink = 0;
-    for (int y = layout.box.top; y < layout.box.bottom; ++y)
-        for (int x = layout.box.left; x < layout.box.right; ++x) ink += at(x, y)[0] == 0x10 ? 1 : 0;
-    EXPECT_GT(ink, 200);
-}
-
 }  // namespace
