@@ -482,9 +482,12 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
     for (const char* events : {"", "refuse Page.enable\n"}) {
         cues(std::string("navigate-takes 0.8\n") + events);
-        const std::string log = run("command Corvane/TogglePanel once\nwait 5\nquit");
-        EXPECT_GE(received("Page.navigate").size(), 2u) << events;
-        EXPECT_GE(received("Page.captureScreenshot").size(), 4u) << events;
+        run("command Corvane/TogglePanel once\nwait 7\nquit");
+        // Snapshots go on after a reload: a count would depend on how fast the machine starts it.
+        const auto lines = fakeLog();
+        auto second = lines.begin();
+        for (int seen = 0; second != lines.end() && seen < 2; ++second) seen += second->rfind("Page.navigate ", 0) == 0;
+        EXPECT_FALSE(linesOf({second, lines.end()}, "Page.captureScreenshot").empty()) << events;
         EXPECT_EQ(slurp(file("fake.log")).find("during a navigation is lost"), std::string::npos) << events;
         fs::remove(file("fake.log"));
     }
