@@ -104,12 +104,6 @@ bool near(Pixel p, int r, int g, int b, int tolerance) {
     return std::abs(p.r - r) <= tolerance && std::abs(p.g - g) <= tolerance && std::abs(p.b - b) <= tolerance;
 }
 
-int countOccurrences(const std::string& text, const std::string& needle) {
-    int n = 0;
-    for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + needle.size())) ++n;
-    return n;
-}
-
 ModuleTest::ModuleTest() {
     std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     for (char& c : name) c = c == '/' ? '-' : c;  // a parametrised test's "Name/Case"

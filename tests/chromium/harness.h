@@ -59,7 +59,7 @@ bool near(Pixel p, int r, int g, int b, int tolerance = 24);
 using testprocs::childrenOf;
 using testprocs::slurp;
 using testprocs::taggedProcesses;
-int countOccurrences(const std::string& text, const std::string& needle);
+using testprocs::countOccurrences;
 // Ends a script still running as Ctrl-C would (SIGTERM), and checks that the host then
 // unloaded the module cleanly: no leak, no error line but the interruption's. Returns the log.
 std::string interrupt(Xpsim& sim);

@@ -31,6 +31,12 @@ std::string slurp(const fs::path& path) {
     return text.str();
 }
 
+int countOccurrences(const std::string& text, const std::string& piece) {
+    int n = 0;
+    for (std::size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) ++n;
+    return n;
+}
+
 std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except) {
     // Each variable in /proc/<pid>/environ ends in a NUL; one put in front matches the first.
     std::string needle(1, '\0');

@@ -17,5 +17,7 @@ std::vector<pid_t> taggedProcesses(const std::string& tag, pid_t except = 0);
 std::vector<std::pair<pid_t, char>> childrenOf(pid_t parent);
 // A whole file, "" when it cannot be read.
 std::string slurp(const std::filesystem::path& path);
+// How often `piece` is found in `text`, counting from the end of each find: lines in a log.
+int countOccurrences(const std::string& text, const std::string& piece);
 
 }  // namespace testprocs

@@ -1,12 +1,12 @@
 // The module as X-Plane drives it: start, identity, panel window, commands, menu, VR, reload
 // and a start that fails.
 #include "module_fixture.h"
+#include "processes.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -148,9 +148,7 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     EXPECT_EQ(s["textures"], 0);
     for (const auto& c : s["commands"]) EXPECT_EQ(c["handlers"], 0) << c;
     // The settings file is the user's: a start that failed does not rewrite it.
-    std::stringstream kept;
-    kept << std::ifstream(pluginFolder + "/cv_settings.ini", std::ios::binary).rdbuf();
-    EXPECT_EQ(kept.str(), "[General]\n" + settings);
+    EXPECT_EQ(testprocs::slurp(pluginFolder + "/cv_settings.ini"), "[General]\n" + settings);
 }
 
 TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrowserIsSaved)
@@ -169,9 +167,7 @@ TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrow
     EXPECT_EQ(host->log().find("Error loading INI"), std::string::npos) << host->log();
     std::string expected = pilots;
     expected.replace(expected.find("1.25"), 4, "1.300000");
-    std::stringstream saved;
-    saved << std::ifstream(settingsPath, std::ios::binary).rdbuf();
-    EXPECT_EQ(saved.str(), expected);
+    EXPECT_EQ(testprocs::slurp(settingsPath), expected);
 }
 
 }  // namespace

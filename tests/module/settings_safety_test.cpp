@@ -4,6 +4,7 @@
 // cannot make them fail).
 #include "import_hook.h"
 #include "module_fixture.h"
+#include "processes.h"
 
 #include <dlfcn.h>
 #include <limits.h>
@@ -15,7 +16,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
@@ -50,19 +50,6 @@ ssize_t writeUntilTheDiskIsFull(int fd, const void* data, size_t size)
     return -1;
 }
 
-std::string fileBytes(const std::string& path)
-{
-    std::stringstream bytes;
-    bytes << std::ifstream(path, std::ios::binary).rdbuf();
-    return bytes.str();
-}
-
-int countOf(const std::string& text, const std::string& piece)
-{
-    int count = 0;
-    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + piece.size())) ++count;
-    return count;
-}
 
 class SettingsSafety : public ModuleTest {
 protected:
@@ -94,13 +81,13 @@ TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte)
     loadWithFailing("read", reinterpret_cast<void*>(readFailsWithAnIoError));
     run("frames 5; quit");
     const std::string log = host->log();
-    EXPECT_EQ(countOf(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1) << log;
-    EXPECT_EQ(countOf(log, "CV: " + settingsPath() +
+    EXPECT_EQ(testprocs::countOccurrences(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1) << log;
+    EXPECT_EQ(testprocs::countOccurrences(log, "CV: " + settingsPath() +
                                " could not be read at start-up (read failed: Input/output error), so it is kept as it "
                                "was and the settings are not saved\n"),
               1)
         << log;
-    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
+    EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }
 
@@ -113,11 +100,11 @@ TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFi
     run("command Corvane/IncreaseWebZoom once; frames 5; quit");
     EXPECT_EQ(settingsWrites, 2);
     const std::string log = host->log();
-    EXPECT_EQ(countOf(log, "CV: could not save the settings to " + settingsPath() +
+    EXPECT_EQ(testprocs::countOccurrences(log, "CV: could not save the settings to " + settingsPath() +
                                " (write failed: No space left on device); the file on disk is as it was\n"),
               1)
         << log;
-    EXPECT_EQ(fileBytes(settingsPath()), pilotsFile);
+    EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }
 

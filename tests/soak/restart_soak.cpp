@@ -36,13 +36,6 @@ void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots)
     }
 }
 
-int countOf(const std::string& text, const std::string& piece)
-{
-    int n = 0;
-    for (auto at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1)) ++n;
-    return n;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -79,7 +72,7 @@ int main(int argc, char** argv)
             return browsers == restarts + 1 && snapshots >= 2;
         },
         5ms, std::chrono::minutes(restarts));
-    const int lost = countOf(host->log(), "CV: lost the browser");
+    const int lost = testprocs::countOccurrences(host->log(), "CV: lost the browser");
     std::printf("%d browsers started, %d lost\n", browsers, lost);
     if (!restarted || lost != restarts) {
         std::fprintf(stderr, "restart soak: expected %d restarts\n%s", restarts, host->log().c_str());
