@@ -318,7 +318,8 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
 TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
     settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
     cues("refuse Page.navigate\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 4\nquit");
+    // Long enough for the counts below on a machine slow to start the browser.
+    const std::string log = run("command Corvane/TogglePanel once\nwait 6\nquit");
     EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
     // Told when it starts, not at every reload.
     EXPECT_EQ(countOccurrences(log, "CV: navigation failed: refused by the fake\n"), 1) << log;
@@ -466,7 +467,7 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
 TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
     cues("leave-question\n");
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
-    const std::string log = run("command Corvane/TogglePanel once\nwait 7\nstate " + file("s.json") + "\nquit");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 8\nstate " + file("s.json") + "\nquit");
     EXPECT_GE(received("Page.navigate").size(), 3u);
     EXPECT_EQ(answers(), std::vector<std::string>(received("Page.navigate").size() - 1, "ok "));
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
