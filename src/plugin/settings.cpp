@@ -10,10 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#if defined(_WIN32)
-#  include <windows.h>
-#endif
-
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
@@ -106,14 +102,9 @@ std::wstring toWideString(const char* text)
 {
     if (text == nullptr) return std::wstring();
 #if defined(_WIN32)
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring result(n > 0 ? static_cast<std::size_t>(n - 1) : 0, L'\0');
-    if (n > 1) {
-        if (MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n) == 0) return std::wstring();
-    }
-    return result;
+    return fromAnsiCodePage(text);
 #else
-    // A malformed address fails whole, as a failed MultiByteToWideChar does on Windows.
+    // A malformed address fails whole, as a failed conversion does on Windows.
     return toWideStrictly(text).value_or(std::wstring());
 #endif
 }

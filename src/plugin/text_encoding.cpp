@@ -1,5 +1,9 @@
 #include "plugin/text_encoding.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace {
 
 constexpr char32_t replacement = 0xFFFD;
@@ -117,3 +121,15 @@ std::optional<std::wstring> toWideStrictly(std::string_view utf8) {
     if (!decodeEach(utf8, [&](char32_t c) { appendWide(out, c); })) return std::nullopt;
     return out;
 }
+
+#if defined(_WIN32)
+std::wstring fromAnsiCodePage(std::string_view text) {
+    if (text.empty()) return std::wstring();
+    const int size = static_cast<int>(text.size());
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), size, nullptr, 0);
+    if (n <= 0) return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), n) != n) return std::wstring();
+    return wide;
+}
+#endif

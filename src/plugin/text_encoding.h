@@ -30,3 +30,9 @@ std::string toUtf8(std::wstring_view wide);
 // UTF-8 as wide text, a malformed sequence as U+FFFD (strictly: nothing at all).
 std::wstring toWide(std::string_view utf8);
 std::optional<std::wstring> toWideStrictly(std::string_view utf8);
+
+#if defined(_WIN32)
+// Text in the system's ANSI code page (what a simulator without native paths, and the settings
+// file, hand over) as UTF-16; nothing at all when the code page cannot convert it.
+std::wstring fromAnsiCodePage(std::string_view text);
+#endif
