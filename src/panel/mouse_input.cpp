@@ -5,8 +5,6 @@
 #include <optional>
 
 #include "browser/browser.h"
-#include "panel/keyboard_input.h"
-#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "panel/pointer_tracker.h"
 #include "pipeline/frame.h"
@@ -27,6 +25,31 @@ int truncateToInt(float value)
     if (value >= 2147483520.0f) return INT32_MAX;
     return static_cast<int>(value);
 }
+
+PointerTracker pointer;
+
+void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
+
+// The page point under (x, y) by the click mapping, clamped onto the page, so a drag beyond the
+// panel's edge holds at the edge; empty for a window or page without area.
+std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
+{
+    const int w = pageWidth.load(), h = pageHeight.load();
+    if (w <= 0 || h <= 0) return std::nullopt;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
+    if (right <= left || top <= bottom) return std::nullopt;
+    PagePoint p;
+    if (XPLMWindowIsInVR(window) != 0) {
+        // Writes the page point for a window with area, on the page or off it.
+        mapWindowPointToPage(x, y, p.x, p.y);
+    } else if (!mapDesktopPointToPage(window, std::clamp(x, left, right), std::clamp(y, bottom, top), p.x, p.y)) {
+        return std::nullopt;
+    }
+    return PagePoint{std::clamp(p.x, 0, w - 1), std::clamp(p.y, 0, h - 1)};
+}
+
+bool fullInput() { return panelInput == PanelInput::Full; }
 
 }  // namespace
 
@@ -76,109 +99,51 @@ bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& p
     return true;
 }
 
-namespace {
-
-PointerTracker pointer;
-
-void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
-
-// The page point under (x, y) by the click mapping, clamped onto the page, so a drag beyond the
-// panel's edge holds at the edge; empty for a window or page without area.
-std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
+bool mapPanelPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
 {
-    const int w = pageWidth.load(), h = pageHeight.load();
-    if (w <= 0 || h <= 0) return std::nullopt;
-    int left = 0, top = 0, right = 0, bottom = 0;
-    XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
-    if (right <= left || top <= bottom) return std::nullopt;
-    PagePoint p;
-    if (XPLMWindowIsInVR(window) != 0) {
-        // Writes the page point for a window with area, on the page or off it.
-        mapWindowPointToPage(x, y, p.x, p.y);
-    } else if (!mapDesktopPointToPage(window, std::clamp(x, left, right), std::clamp(y, bottom, top), p.x, p.y)) {
-        return std::nullopt;
-    }
-    return PagePoint{std::clamp(p.x, 0, w - 1), std::clamp(p.y, 0, h - 1)};
+    return XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
+                                         : mapDesktopPointToPage(window, x, y, pageX, pageY);
 }
 
-bool fullInput() { return panelInput == PanelInput::Full; }
-
-// A button answers on the release, as a page's own buttons do.
-int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+PointerOutcome sendPanelPointer(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
 {
-    if (mouse == xplm_MouseDown && XPLMIsWindowInFront(window) == 0) XPLMBringWindowToFront(window);
-    if (mouse != xplm_MouseUp) return 1;
+    if (mouse == xplm_MouseDown) {
+        if (fullInput()) pointer.press(x, y, pointerOnPage(window, x, y));
+        return PointerOutcome::Taken;
+    }
+    if (mouse == xplm_MouseDrag) {
+        if (!fullInput()) return PointerOutcome::Taken;
+        if (const auto page = pointerOnPage(window, x, y)) {
+            if (const auto press = pointer.drag(x, y, *page)) send(*press);
+        }
+        return PointerOutcome::Taken;
+    }
+    if (mouse != xplm_MouseUp) return PointerOutcome::Taken;
+    if (fullInput()) {
+        const auto release = pointer.release(pointerOnPage(window, x, y));
+        for (const PointerEvent& event : release) send(event);
+        if (!release.empty()) return PointerOutcome::Released;
+    }
+
     int pageX = 0, pageY = 0;
-    const bool valid = XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
-                                                      : mapDesktopPointToPage(window, x, y, pageX, pageY);
-    if (valid) clickPageDialog(pageX, pageY);
-    return 1;
+    if (!mapPanelPointToPage(window, x, y, pageX, pageY)) {
+        debugLog("CV: Bounds invalid.\n");
+        return PointerOutcome::OffPanel;
+    }
+    sendBrowserClick(pageX, pageY);
+    if (!fullInput()) return PointerOutcome::Taken;
+    pointer.clicked({pageX, pageY});
+    return PointerOutcome::Released;
 }
 
-}  // namespace
-
-int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
+void hoverPanelPointer(XPLMWindowID window, int x, int y)
 {
-    try {
-        // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
-        if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
-        if (inMouse == xplm_MouseDown) {
-            if (XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
-            if (fullInput()) pointer.press(x, y, pointerOnPage(inWindowID, x, y));
-            return 1;
-        }
-        if (inMouse == xplm_MouseDrag) {
-            if (!fullInput()) return 1;
-            if (const auto page = pointerOnPage(inWindowID, x, y)) {
-                if (const auto press = pointer.drag(x, y, *page)) send(*press);
-            }
-            return 1;
-        }
-        if (inMouse != xplm_MouseUp) return 1;
-        if (fullInput()) {
-            const auto release = pointer.release(pointerOnPage(inWindowID, x, y));
-            for (const PointerEvent& event : release) send(event);
-            if (!release.empty()) {
-                panelPointerReleased();
-                return 1;
-            }
-        }
-
-        int pageX = 0, pageY = 0;
-        const bool valid = XPLMWindowIsInVR(inWindowID) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
-                                                             : mapDesktopPointToPage(inWindowID, x, y, pageX, pageY);
-        if (!valid) {
-            debugLog("CV: Bounds invalid.\n");
-            return 0;
-        }
-        sendBrowserClick(pageX, pageY);
-        if (fullInput()) {
-            pointer.clicked({pageX, pageY});
-            panelPointerReleased();
-        }
-        return 1;
-    } catch (...) {
-        XPLMDebugString("CV: mouse click handler failed\n");
-        return 1;
-    }
-}
-
-XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
-{
-    try {
-        if (fullInput() && !pageDialogShown()) {
-            if (const auto page = pointerOnPage(inWindowID, x, y)) pointer.hover(*page);
-        }
-    } catch (...) {
-        XPLMDebugString("CV: cursor handler failed\n");
-    }
-    return xplm_CursorDefault;
+    if (!fullInput()) return;
+    if (const auto page = pointerOnPage(window, x, y)) pointer.hover(*page);
 }
 
 void sendPointerFrame()
 {
-    // A page blocked by its dialog takes no input until it is answered.
-    if (pageDialogShown()) return;
     if (const auto event = pointer.frame()) send(*event);
 }
 

@@ -17,6 +17,18 @@ using CaptureTicket = std::uint64_t;
 float PanelFlightLoop(float sinceLastCall, float sinceLastFlightLoop, int counter, void* refcon);
 void RequestCapture();
 
+// The schedule's one question to the panel, defined by the panel: may the page be captured or
+// reloaded now? Asked afresh each time, as a snapshot's time-out may change the answer.
+struct PanelAnswer {
+    bool capture = false;  // the panel is shown: the page is worth a snapshot
+    // A page dialog waits for the pilot: the blocked page is asked for no snapshot, and a
+    // snapshot still out is not given up on meanwhile.
+    bool paused = false;
+    // Not paused, and the pilot is not typing into the page, which a reload would wipe.
+    bool reload = false;
+};
+PanelAnswer askPanel();
+
 // The browser backend's answer to the snapshot started with `ticket`, on the main thread.
 // The answer to the snapshot in flight goes on to OnCaptureCompleted; a late answer to one
 // that timed out is dropped: never queued, never decoded.
