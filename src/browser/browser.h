@@ -7,10 +7,21 @@
 // backend delivers (bring-up steps, snapshots) runs on the main thread.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
 
 #include "browser/page_input.h"
-#include "pipeline/capture.h"
+#include "browser/png_buffer.h"
+
+// Names one snapshot request, so that an answer arriving after its request timed out can be
+// told from the answer to the request in flight.
+using CaptureTicket = std::uint64_t;
+
+// The page's size in pixels: the size of the pictures it is laid out and shown at. The decode
+// worker stores each picture's size; main-thread code loads them without a lock.
+extern std::atomic<int> pageWidth;
+extern std::atomic<int> pageHeight;
 
 // Puts the main thread into the browser's threading model (a COM single-threaded apartment
 // on Windows). On false the backend has logged the failure and start-up must stop at once.
@@ -82,3 +93,8 @@ bool startBrowserSnapshot(CaptureTicket ticket);
 // owes it nothing more, and an answer that still comes is dropped. Several in a row tell a
 // backend that can restart its browser that the browser hangs.
 void browserSnapshotTimedOut(CaptureTicket ticket);
+
+// Defined by the capture schedule, called by the backend on the main thread: the answer to the
+// snapshot started with `ticket`. The answer to the snapshot in flight goes on to be decoded; a
+// late answer to one that timed out is dropped: never queued, never decoded.
+void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot);

@@ -3,16 +3,12 @@
 #include <atomic>
 #include <cstdint>
 
-#include "pipeline/png_buffer.h"
+#include "browser/browser.h"
 
 // True from a snapshot request until its completion has been handled (or it timed out).
 extern std::atomic<bool> captureInFlight;
 extern double lastCaptureTime;
 extern double lastRefreshTime;
-
-// Names one snapshot request, so that an answer arriving after its request timed out can be
-// told from the answer to the request in flight.
-using CaptureTicket = std::uint64_t;
 
 float PanelFlightLoop(float sinceLastCall, float sinceLastFlightLoop, int counter, void* refcon);
 void RequestCapture();
@@ -28,11 +24,6 @@ struct PanelAnswer {
     bool reload = false;
 };
 PanelAnswer askPanel();
-
-// The browser backend's answer to the snapshot started with `ticket`, on the main thread.
-// The answer to the snapshot in flight goes on to OnCaptureCompleted; a late answer to one
-// that timed out is dropped: never queued, never decoded.
-void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot);
 
 // At stop, once the browser is gone: a snapshot still in flight is given up, so that a start in
 // a module that stayed loaded asks for its first snapshot at once, and its answer, if it

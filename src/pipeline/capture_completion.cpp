@@ -5,11 +5,11 @@
 
 #include "pipeline/capture.h"
 #include "pipeline/decode_queue.h"
-#include "platform/xplm.h"
+#include "plugin/log.h"
 
 void OnCaptureCompleted(bool succeeded, PngBuffer snapshot)
 {
-    try {
+    guarded("CV: could not queue a snapshot", [&] {
         if (succeeded && !snapshot.empty()) {
             {
                 std::lock_guard<std::mutex> lock(queueMutex);
@@ -17,9 +17,7 @@ void OnCaptureCompleted(bool succeeded, PngBuffer snapshot)
             }
             queueCondition.notify_one();
         }
-    } catch (...) {
-        XPLMDebugString("CV: could not queue a snapshot\n");
-    }
+    });
     // Every completion, good or bad, lets the next due check ask for a new snapshot.
     captureInFlight.store(false);
 }

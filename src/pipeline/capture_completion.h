@@ -1,6 +1,6 @@
 #pragma once
 
-#include "pipeline/png_buffer.h"
+#include "browser/png_buffer.h"
 
 // The browser backend's snapshot completion, on the main thread: a successful snapshot's
 // bytes go to the decode queue (a failed or empty one is dropped), and snapshot requests

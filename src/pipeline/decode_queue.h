@@ -5,7 +5,7 @@
 #include <deque>
 #include <mutex>
 
-#include "pipeline/png_buffer.h"
+#include "browser/png_buffer.h"
 
 // Snapshots on their way from the main thread to the decode thread, oldest first. Both sides
 // touch pngQueue only under queueMutex; the producer notifies after unlocking.

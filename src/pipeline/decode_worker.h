@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "pipeline/png_buffer.h"
+#include "browser/png_buffer.h"
 
 extern std::thread decodeThread;
 

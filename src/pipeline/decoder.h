@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "pipeline/png_buffer.h"
+#include "browser/png_buffer.h"
 
 // Called first and last on the decode thread (COM's multithreaded apartment on Windows).
 // leaveDecoderThread undoes only what enterDecoderThread did: pass it what that returned.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <exception>
 #include <optional>
 
 // printf-style line into the simulator's log: formatted into 256 bytes (longer output is
@@ -24,3 +25,21 @@ public:
 private:
     std::optional<std::chrono::steady_clock::time_point> told_;
 };
+
+// The barrier between the simulator or the browser and our work in one of their callbacks:
+// whatever `work` throws stays here, told as one line, "<line>: <reason>\n" (or "<line>\n" when
+// the exception gives none). True when the work returned normally.
+void logFailure(const char* line, const char* reason) noexcept;
+
+template <class Work>
+bool guarded(const char* line, Work&& work) noexcept {
+    try {
+        work();
+        return true;
+    } catch (const std::exception& e) {
+        logFailure(line, e.what());
+    } catch (...) {
+        logFailure(line, nullptr);
+    }
+    return false;
+}

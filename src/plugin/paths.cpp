@@ -8,6 +8,7 @@
 #endif
 
 #include "platform/xplm.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -56,14 +57,9 @@ std::string getPluginFolder()
 std::wstring toWidePath(const std::string& path)
 {
     if (path.empty()) return std::wstring();
-    // Native paths are UTF-8, legacy ones are in the ANSI code page; both become UTF-16.
-    const UINT codePage = nativePaths ? CP_UTF8 : CP_ACP;
-    const DWORD flags = nativePaths ? MB_ERR_INVALID_CHARS : 0;
-    const int size = static_cast<int>(path.size());
-    const int n = MultiByteToWideChar(codePage, flags, path.data(), size, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    if (MultiByteToWideChar(codePage, flags, path.data(), size, wide.data(), n) != n) return std::wstring();
+    // Native paths are UTF-8 (a malformed one names no file), legacy ones are in the ANSI code
+    // page; both become UTF-16.
+    std::wstring wide = nativePaths ? toWideStrictly(path).value_or(std::wstring()) : fromAnsiCodePage(path);
     // Win32 takes '/' in most places, but not everywhere (LoadLibrary's documentation asks for
     // backslashes), so paths leave in the system's own form.
     std::replace(wide.begin(), wide.end(), L'/', L'\\');

@@ -9,8 +9,10 @@
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
 #include "pipeline/decode_worker.h"
+#include "platform/flight_loop.h"
 #include "platform/xplm.h"
 #include "plugin/commands.h"
+#include "plugin/log.h"
 #include "plugin/paths.h"
 #include "plugin/settings.h"
 
@@ -19,27 +21,14 @@ namespace {
 // What start-up has registered so far, so that an early way out releases exactly that.
 bool browserThreadEntered = false;
 bool commandHandlersRegistered = false;
-bool flightLoopRegistered = false;
-
-template <typename Step>
-void guarded(const char* failure, Step step)
-{
-    try {
-        step();
-    } catch (...) {
-        XPLMDebugString(failure);
-    }
-}
+FlightLoop panelFlightLoop{PanelFlightLoop};
 
 // Everything start-up created, released in shutdown order: the decode thread first (it must
 // not outlive what it feeds), the browser and its threading model last.
 void releaseEverything()
 {
-    guarded("CV: could not stop the decode thread\n", stopDecodeThread);
-    if (flightLoopRegistered) {
-        XPLMUnregisterFlightLoopCallback(PanelFlightLoop, nullptr);
-        flightLoopRegistered = false;
-    }
+    guarded("CV: could not stop the decode thread", stopDecodeThread);
+    panelFlightLoop.stop();
     if (commandHandlersRegistered) {
         unregisterCommands();
         commandHandlersRegistered = false;
@@ -48,7 +37,7 @@ void releaseEverything()
     deletePanelTexture();
     if (browserThreadEntered) {
         browserThreadEntered = false;
-        guarded("CV: could not stop the browser\n", stopBrowser);
+        guarded("CV: could not stop the browser", stopBrowser);
     }
     abandonCapture();
 }
@@ -110,8 +99,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
             undoStart();
             return startFailed(outDescription, "Not started: the decode thread could not be started.");
         }
-        XPLMRegisterFlightLoopCallback(PanelFlightLoop, -1.0f, nullptr);
-        flightLoopRegistered = true;
+        panelFlightLoop.start();
 
         if (vrEnabledRef == nullptr) {
             XPLMDebugString("CV: sim/graphics/VR/enabled not found, the plugin does not start\n");
@@ -122,24 +110,24 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         return 1;
     } catch (...) {
         XPLMDebugString("CV: start-up failed\n");
-        guarded("CV: could not undo the start-up\n", undoStart);
+        guarded("CV: could not undo the start-up", undoStart);
         return startFailed(outDescription, "Not started: start-up failed (see Log.txt).");
     }
 }
 
 PLUGIN_EXPORT void XPluginStop(void)
 {
-    guarded("CV: could not save the settings\n", saveSettings);
-    guarded("CV: shutdown failed\n", releaseEverything);
+    guarded("CV: could not save the settings", saveSettings);
+    guarded("CV: shutdown failed", releaseEverything);
 }
 
 PLUGIN_EXPORT int XPluginEnable(void) { return 1; }
 
 // A disabled plugin gets no callbacks: nothing may stay held for it, the keyboard least of all.
-PLUGIN_EXPORT void XPluginDisable(void) { guarded("CV: could not stop the panel's input\n", stopPanelInput); }
+PLUGIN_EXPORT void XPluginDisable(void) { guarded("CV: could not stop the panel's input", stopPanelInput); }
 
 PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*)
 {
     if (inFrom != XPLM_PLUGIN_XPLANE) return;
-    guarded("CV: message handler failed\n", [inMessage] { handleVrMessage(inMessage); });
+    guarded("CV: message handler failed", [inMessage] { handleVrMessage(inMessage); });
 }

@@ -10,15 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#if defined(_WIN32)
-#  include <windows.h>
-#endif
-
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
 #include "plugin/settings_file.h"
 #include "plugin/settings_text.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -96,36 +93,6 @@ PanelInput panelInputFrom(const char* value)
     return PanelInput::Full;
 }
 
-#if !defined(_WIN32)
-// Strict UTF-8 to UTF-32. Any malformed sequence (overlong form, surrogate, beyond U+10FFFF,
-// cut short) fails the whole conversion, as a failed MultiByteToWideChar does on Windows.
-bool decodeUtf8(const unsigned char* text, std::wstring& out)
-{
-    while (*text) {
-        unsigned char lead = *text++;
-        if (lead < 0x80) {
-            out.push_back(static_cast<wchar_t>(lead));
-            continue;
-        }
-        int extra;
-        char32_t code;
-        char32_t minimum;
-        if ((lead & 0xE0) == 0xC0) { extra = 1; code = lead & 0x1F; minimum = 0x80; }
-        else if ((lead & 0xF0) == 0xE0) { extra = 2; code = lead & 0x0F; minimum = 0x800; }
-        else if ((lead & 0xF8) == 0xF0) { extra = 3; code = lead & 0x07; minimum = 0x10000; }
-        else return false;
-        for (int i = 0; i < extra; ++i) {
-            unsigned char next = *text;
-            if ((next & 0xC0) != 0x80) return false;  // also stops at the terminator
-            code = (code << 6) | (next & 0x3F);
-            ++text;
-        }
-        if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        out.push_back(static_cast<wchar_t>(code));
-    }
-    return true;
-}
-#endif
 
 }  // namespace
 
@@ -135,16 +102,10 @@ std::wstring toWideString(const char* text)
 {
     if (text == nullptr) return std::wstring();
 #if defined(_WIN32)
-    int n = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    std::wstring result(n > 0 ? static_cast<std::size_t>(n - 1) : 0, L'\0');
-    if (n > 1) {
-        if (MultiByteToWideChar(CP_ACP, 0, text, -1, result.data(), n) == 0) return std::wstring();
-    }
-    return result;
+    return fromAnsiCodePage(text);
 #else
-    std::wstring result;
-    if (!decodeUtf8(reinterpret_cast<const unsigned char*>(text), result)) return std::wstring();
-    return result;
+    // A malformed address fails whole, as a failed conversion does on Windows.
+    return toWideStrictly(text).value_or(std::wstring());
 #endif
 }
 

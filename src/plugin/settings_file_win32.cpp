@@ -6,6 +6,7 @@
 #include <new>
 
 #include "plugin/paths.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -18,9 +19,7 @@ std::string describe(const char* step, DWORD code)
         FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
     if (length > 0 && message != nullptr) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-        std::string utf8(n > 0 ? static_cast<std::size_t>(n) : 0, '\0');
-        if (n > 0) WideCharToMultiByte(CP_UTF8, 0, message, static_cast<int>(length), utf8.data(), n, nullptr, nullptr);
+        std::string utf8 = toUtf8(std::wstring_view(message, length));
         while (!utf8.empty() && (utf8.back() == '\n' || utf8.back() == '\r' || utf8.back() == ' ')) utf8.pop_back();
         text += utf8 + " ";
     }

@@ -42,81 +42,107 @@ struct Layout {
 // space (line ends included) skipped, ';' and '#' lines are comments, "[name]" opens a section
 // (a '[' without its ']' on the same line opens none and names no section the keys after it
 // can be found in), "key = value" is an entry, and a line without '=' is passed over.
+class LayoutReader {
+public:
+    LayoutReader(const std::string& text, const char* section, const char* key)
+        : text_(text), section_(section), key_(key) {
+        start_ = text.compare(0, utf8Signature.size(), utf8Signature) == 0 ? utf8Signature.size() : 0;
+        const std::size_t nul = text.find('\0', start_);
+        n_ = nul == std::string::npos ? text.size() : nul;
+        layout_.visibleBegin = start_;
+        layout_.visibleEnd = n_;
+    }
+
+    Layout read() {
+        p_ = start_;
+        while (p_ < n_) {
+            while (p_ < n_ && isSpace(text_[p_])) ++p_;
+            if (p_ == n_) break;
+            if (text_[p_] == ';' || text_[p_] == '#') {
+                p_ = lineEnd(p_);
+            } else if (text_[p_] == '[') {
+                header();
+            } else {
+                entry();
+            }
+        }
+        return layout_;
+    }
+
+private:
+    std::size_t lineEnd(std::size_t p) const {
+        while (p < n_ && !isNewline(text_[p])) ++p;
+        return p;
+    }
+
+    bool named(std::size_t begin, std::size_t end, const char* name) const {
+        while (end > begin && isSpace(text_[end - 1])) --end;
+        return sameName(std::string_view(text_).substr(begin, end - begin), name);
+    }
+
+    void header() {
+        const std::size_t bracket = p_;
+        ++p_;
+        while (p_ < n_ && isSpace(text_[p_])) ++p_;
+        const std::size_t nameBegin = p_;
+        while (p_ < n_ && text_[p_] != ']' && !isNewline(text_[p_])) ++p_;
+        if (p_ == n_) {
+            std::size_t lineStart = bracket;
+            while (lineStart > start_ && !isNewline(text_[lineStart - 1])) --lineStart;
+            layout_.openHeaderLine = lineStart;
+        }
+        if (p_ == n_ || text_[p_] != ']') {
+            // The reader takes the text from here to its next cut as the section's name,
+            // which then holds a line end: no name we look for.
+            inSection_ = false;
+            return;
+        }
+        inSection_ = named(nameBegin, p_, section_);
+        p_ = lineEnd(p_ + 1);
+        if (inSection_) {
+            layout_.haveSection = true;
+            layout_.sectionEnd = p_;
+        }
+    }
+
+    void entry() {
+        const std::size_t keyBegin = p_;
+        while (p_ < n_ && text_[p_] != '=' && !isNewline(text_[p_])) ++p_;
+        if (p_ == n_ || text_[p_] != '=') return;
+        if (p_ == keyBegin) {
+            p_ = lineEnd(p_);
+            return;
+        }
+        const std::size_t keyEnd = p_;
+        ++p_;
+        while (p_ < n_ && (text_[p_] == ' ' || text_[p_] == '\t')) ++p_;
+        const std::size_t valueBegin = p_;
+        p_ = lineEnd(p_);
+        std::size_t valueEnd = p_;
+        while (valueEnd > valueBegin && isSpace(text_[valueEnd - 1])) --valueEnd;
+        if (inSection_) {
+            layout_.sectionEnd = p_;
+            if (named(keyBegin, keyEnd, key_)) {
+                // A key given twice: the reader keeps the value of the last.
+                layout_.haveValue = true;
+                layout_.valueBegin = valueBegin;
+                layout_.valueEnd = valueEnd;
+            }
+        }
+        if (p_ < n_) p_ += text_[p_] == '\r' && p_ + 1 < n_ && text_[p_ + 1] == '\n' ? 2 : 1;
+    }
+
+    const std::string& text_;
+    const char* section_;
+    const char* key_;
+    std::size_t start_ = 0, n_ = 0, p_ = 0;
+    bool inSection_ = false;
+    Layout layout_;
+};
+
 Layout layoutOf(const std::string& text, const char* section, const char* key)
 {
-    Layout layout;
-    const std::size_t start = text.compare(0, utf8Signature.size(), utf8Signature) == 0 ? utf8Signature.size() : 0;
-    const std::size_t nul = text.find('\0', start);
-    const std::size_t n = nul == std::string::npos ? text.size() : nul;
-    layout.visibleBegin = start;
-    layout.visibleEnd = n;
-    auto lineEnd = [&](std::size_t p) {
-        while (p < n && !isNewline(text[p])) ++p;
-        return p;
-    };
-    bool inSection = false;
-    std::size_t p = start;
-    while (p < n) {
-        while (p < n && isSpace(text[p])) ++p;
-        if (p == n) break;
-        if (text[p] == ';' || text[p] == '#') {
-            p = lineEnd(p);
-            continue;
-        }
-        if (text[p] == '[') {
-            const std::size_t bracket = p;
-            ++p;
-            while (p < n && isSpace(text[p])) ++p;
-            const std::size_t nameBegin = p;
-            while (p < n && text[p] != ']' && !isNewline(text[p])) ++p;
-            if (p == n) {
-                std::size_t lineStart = bracket;
-                while (lineStart > start && !isNewline(text[lineStart - 1])) --lineStart;
-                layout.openHeaderLine = lineStart;
-            }
-            if (p == n || text[p] != ']') {
-                // The reader takes the text from here to its next cut as the section's name,
-                // which then holds a line end: no name we look for.
-                inSection = false;
-                continue;
-            }
-            std::size_t nameEnd = p;
-            while (nameEnd > nameBegin && isSpace(text[nameEnd - 1])) --nameEnd;
-            inSection = sameName(std::string_view(text).substr(nameBegin, nameEnd - nameBegin), section);
-            p = lineEnd(p + 1);
-            if (inSection) {
-                layout.haveSection = true;
-                layout.sectionEnd = p;
-            }
-            continue;
-        }
-        const std::size_t keyBegin = p;
-        while (p < n && text[p] != '=' && !isNewline(text[p])) ++p;
-        if (p == n || text[p] != '=') continue;
-        if (p == keyBegin) {
-            p = lineEnd(p);
-            continue;
-        }
-        std::size_t keyEnd = p;
-        while (keyEnd > keyBegin && isSpace(text[keyEnd - 1])) --keyEnd;
-        ++p;
-        while (p < n && (text[p] == ' ' || text[p] == '\t')) ++p;
-        const std::size_t valueBegin = p;
-        p = lineEnd(p);
-        std::size_t valueEnd = p;
-        while (valueEnd > valueBegin && isSpace(text[valueEnd - 1])) --valueEnd;
-        if (inSection) {
-            layout.sectionEnd = p;
-            if (sameName(std::string_view(text).substr(keyBegin, keyEnd - keyBegin), key)) {
-                // A key given twice: the reader keeps the value of the last.
-                layout.haveValue = true;
-                layout.valueBegin = valueBegin;
-                layout.valueEnd = valueEnd;
-            }
-        }
-        if (p < n) p += text[p] == '\r' && p + 1 < n && text[p + 1] == '\n' ? 2 : 1;
-    }
-    return layout;
+    return LayoutReader(text, section, key).read();
 }
 
 // The line end the file already uses, so added lines match the pilot's.

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "pipeline/png_buffer.h"
+#include "browser/png_buffer.h"
 
 namespace cdp {
 

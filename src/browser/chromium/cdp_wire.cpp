@@ -118,31 +118,6 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-std::string toUtf8(const std::wstring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (wchar_t wc : text) {
-        auto cp = static_cast<std::uint32_t>(wc);
-        if (cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    return out;
-}
-
 bool usableZoom(double factor) { return std::isfinite(factor) && factor > 0.0; }
 
 double effectiveZoom(double factor) { return std::clamp(factor, 0.05, 10.0); }

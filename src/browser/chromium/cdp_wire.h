@@ -38,10 +38,6 @@ private:
 // False, with `out` unspecified, for anything that is not well-formed base64.
 bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
 
-// UTF-8 of a wide string (UTF-32 on Linux). Unpaired surrogates and values beyond U+10FFFF
-// become U+FFFD so the browser never receives malformed JSON text.
-std::string toUtf8(const std::wstring& text);
-
 // The zoom factor z shows the page at z times its natural size while a snapshot keeps the
 // panel's pixel size: the page is laid out in a viewport of width/z × height/z CSS pixels
 // rendered at device scale z.

@@ -27,11 +27,10 @@
 #include "browser/devtools/focus_channel.h"
 #include "browser/devtools/input.h"
 #include "browser/restart_backoff.h"
-#include "pipeline/capture.h"
-#include "pipeline/frame.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -187,7 +186,7 @@ void sendNavigate(const std::string& url, std::uint64_t tag = 0) {
 void navigateOnceSetUp() {
     if (!firstNavigationHeld || !pageEventsAnswered || focusChannelUnanswered > 0 || connection->lost()) return;
     firstNavigationHeld = false;
-    sendNavigate(cdp::toUtf8(webUrl));
+    sendNavigate(toUtf8(webUrl));
 }
 
 // The page, its dialog and its windows go with their browser.
@@ -705,7 +704,7 @@ bool browserControllerReady() { return stage == Stage::Ready; }
 void navigateBrowser(const std::wstring& url) {
     if (stage != Stage::Ready) return;
     try {
-        sendNavigate(cdp::toUtf8(url), reloadTag);
+        sendNavigate(toUtf8(url), reloadTag);
         ++reloadsUnanswered;
     } catch (const std::exception& e) {
         debugLog("CV: could not navigate: %s\n", e.what());

@@ -1,6 +1,5 @@
 #include "browser/webview2/webview2_state.h"
 
-#include "pipeline/frame.h"
 
 namespace {
 constexpr wchar_t kHiddenWindowClass[] = L"WebView2HiddenForXPlane";

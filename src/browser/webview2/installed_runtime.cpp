@@ -8,6 +8,7 @@
 #include <cwchar>
 
 #include "platform/xplm.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -25,11 +26,7 @@ HMODULE clientModule = nullptr;
 
 // For log lines: UTF-8 with '/' between folders, as the plugin's other paths are shown.
 std::string forLog(const std::wstring& path) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0, nullptr,
-                                         nullptr);
-    std::string text(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), text.data(), size, nullptr, nullptr);
+    std::string text = toUtf8(path);
     std::replace(text.begin(), text.end(), '\\', '/');
     return text;
 }

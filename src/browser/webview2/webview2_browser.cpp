@@ -8,7 +8,6 @@
 #include "browser/browser.h"
 #include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
-#include "pipeline/frame.h"
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"

@@ -16,6 +16,7 @@
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -25,16 +26,6 @@ constexpr double focusChannelWait = 5.0;
 
 // Keys go out as the pilot types: trouble sending them is told when it starts.
 RepeatingLine inputTrouble;
-
-std::string utf8(const wchar_t* text) {
-    if (text == nullptr || *text == L'\0') return std::string();
-    const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return std::string();
-    std::string result(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), n, nullptr, nullptr);
-    result.resize(static_cast<std::size_t>(n - 1));
-    return result;
-}
 
 double now() { return static_cast<double>(XPLMGetElapsedTime()); }
 
@@ -55,8 +46,8 @@ HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command,
             return S_OK;
         });
     if (!handler) return E_OUTOFMEMORY;
-    return current.webView->CallDevToolsProtocolMethod(wideText(command.method).c_str(),
-                                                       wideText(command.params.dump()).c_str(), handler.Get());
+    return current.webView->CallDevToolsProtocolMethod(toWide(command.method).c_str(),
+                                                       toWide(command.params.dump()).c_str(), handler.Get());
 }
 
 void loadHeldPage(WebView2Browser& current) {
@@ -78,7 +69,7 @@ void focusChannelAnswered(HRESULT result) {
 void onFocusReport(ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
     LPWSTR json = nullptr;
     if (args == nullptr || FAILED(args->get_ParameterObjectAsJson(&json))) return;
-    const std::string text = utf8(json);
+    const std::string text = json != nullptr ? toUtf8(json) : std::string();
     CoTaskMemFree(json);
     const nlohmann::json params = nlohmann::json::parse(text, nullptr, false);
     if (const auto takesText = devtools::textFocusReport(params)) onBrowserTextFocus(*takesText);
@@ -105,16 +96,6 @@ void listenForFocusReports(WebView2Browser& current) {
 }
 
 }  // namespace
-
-std::wstring wideText(const std::string& utf8) {
-    if (utf8.empty()) return std::wstring();
-    const int size = static_cast<int>(utf8.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    if (n <= 0) return std::wstring();
-    std::wstring text(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), n);
-    return text;
-}
 
 void loadPageWithInput(WebView2Browser& current) {
     listenForFocusReports(current);

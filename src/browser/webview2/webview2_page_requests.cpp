@@ -17,6 +17,7 @@
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -27,15 +28,7 @@ RepeatingLine downloadRefused;
 
 // A string the browser handed out, taken over and freed.
 std::string takeString(LPWSTR text) {
-    std::string result;
-    if (text != nullptr && *text != L'\0') {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-        if (n > 1) {
-            result.resize(static_cast<std::size_t>(n));
-            WideCharToMultiByte(CP_UTF8, 0, text, -1, result.data(), n, nullptr, nullptr);
-            result.resize(static_cast<std::size_t>(n - 1));
-        }
-    }
+    std::string result = text != nullptr ? toUtf8(text) : std::string();
     CoTaskMemFree(text);
     return result;
 }
@@ -46,7 +39,7 @@ HRESULT settleDialog(WebView2Browser& current, bool accept, const std::string& t
     auto args = std::move(current.dialogArgs);
     auto deferral = std::move(current.dialogDeferral);
     if (args && accept) {
-        if (!text.empty()) args->put_ResultText(wideText(text).c_str());
+        if (!text.empty()) args->put_ResultText(toWide(text).c_str());
         args->Accept();
     }
     return deferral ? deferral->Complete() : S_OK;
@@ -104,7 +97,7 @@ void onNewWindow(WebView2Browser& current, ICoreWebView2NewWindowRequestedEventA
         return;
     }
     XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
-    current.webView->Navigate(wideText(address).c_str());
+    current.webView->Navigate(toWide(address).c_str());
 }
 
 const char* permissionName(COREWEBVIEW2_PERMISSION_KIND kind) {

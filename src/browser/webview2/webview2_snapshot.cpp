@@ -7,7 +7,6 @@
 
 #include "browser/browser.h"
 #include "browser/webview2/webview2_state.h"
-#include "pipeline/capture.h"
 #include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"

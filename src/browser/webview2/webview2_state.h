@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "pipeline/capture.h"
+#include "browser/browser.h"
 #include "platform/webview2.h"
 
 // The hidden top-level window every browser is parented to; never shown.
@@ -118,8 +118,6 @@ bool pageHeld();
 void stopListeningForFocusReports(WebView2Browser& retired);
 // At stop: the next start tells input trouble afresh.
 void resetPageInput();
-// UTF-8 text as the browser's calls take it.
-std::wstring wideText(const std::string& utf8);
 
 // ---- webview2_page_requests.cpp ----
 

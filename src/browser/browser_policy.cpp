@@ -1,0 +1,65 @@
+#include "browser/browser_policy.h"
+
+#include "platform/xplm.h"
+#include "plugin/log.h"
+
+namespace {
+
+RepeatingLine notAWebPage;
+RepeatingLine leftForReload;
+RepeatingLine downloadLine;
+std::map<std::string, RepeatingLine> permissionLines;
+
+bool isWebAddress(const std::string& address) {
+    return address.rfind("https://", 0) == 0 || address.rfind("http://", 0) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> followNewWindow(const std::string& address) {
+    if (!isWebAddress(address)) {
+        if (notAWebPage.due())
+            XPLMDebugString("CV: the page opened a new window at an address that is not a web page; it was closed.\n");
+        return std::nullopt;
+    }
+    XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
+    return address;
+}
+
+void tellUnknownDialog(const std::string& kind) {
+    debugLog("CV: the page opened a dialog of an unknown kind (%s); dismissed.\n", kind.c_str());
+}
+
+bool leaveForOurReload(bool reloadUnderway) {
+    if (!reloadUnderway) return false;
+    if (leftForReload.due()) XPLMDebugString("CV: the page asked before the reload whether to leave it; it was left.\n");
+    return true;
+}
+
+void tellDownloadRefused(bool refused) {
+    if (downloadLine.due())
+        XPLMDebugString(refused ? "CV: refused a download the page started.\n"
+                                : "CV: a download the page started could not be refused.\n");
+}
+
+void tellPermissionRefused(const char* what, bool refused) {
+    if (permissionLines[what].due())
+        debugLog(refused ? "CV: the page asked for %s; refused.\n" : "CV: the page asked for %s; it could not be refused.\n",
+                 what);
+}
+
+void resetBrowserPolicy() {
+    notAWebPage.clear();
+    leftForReload.clear();
+    downloadLine.clear();
+    permissionLines.clear();
+}
+
+std::chrono::seconds nextBrowserAfter(RestartBackoff& backoff, const std::string& what, bool atLongestDelay) {
+    const RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
+    // Whole, however long a path in it is: the attempt number and the line's end must stay.
+    const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
+                             std::to_string(attempt.number) + ").\n";
+    XPLMDebugString(line.c_str());
+    return attempt.delay;
+}

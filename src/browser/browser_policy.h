@@ -1,0 +1,82 @@
+// What both backends decide alike, decided here once: the page's new windows, the leave-page
+// question of our own reload, refused downloads and permissions, the snapshots a lost or hung
+// browser owes, and the line and pause before the next browser. A backend translates between
+// its browser and these; it holds no policy of its own. Main thread only.
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "browser/browser.h"
+#include "browser/restart_backoff.h"
+
+// The page opened a new window at `address`: no window is made, and the panel's own page goes
+// to the address returned (web pages only: our navigation is not bound by the web's rules, so
+// a page could have the panel open a local file or run script in another site); nothing when
+// the window is simply closed. Either way one log line.
+std::optional<std::string> followNewWindow(const std::string& address);
+
+// The page opened a dialog of a kind this build does not know (`kind` as the browser names
+// it): it is dismissed, or the page stays blocked.
+void tellUnknownDialog(const std::string& kind);
+
+// The page asks whether it may be left. True when that is the leave question of our own
+// periodic reload (`reloadUnderway`), which is a fresh navigation: it is answered "leave" at
+// once, never put to the pilot.
+bool leaveForOurReload(bool reloadUnderway);
+
+// Nobody could see or use a downloaded file, nor answer a request for the camera, microphone,
+// location, notifications or clipboard: each is refused, told at most once a minute.
+// `refused` is false when the browser would not take the refusal.
+void tellDownloadRefused(bool refused = true);
+void tellPermissionRefused(const char* what, bool refused);
+
+// At stop: the next start tells everything afresh.
+void resetBrowserPolicy();
+
+// Snapshots a browser was asked for and has not answered yet, with what the backend keeps for
+// each until then. Each is answered exactly once: by the browser, or as failed when the
+// browser goes.
+template <class Held = bool>
+class OwedSnapshots {
+public:
+    Held& add(CaptureTicket ticket) { return owed_[ticket]; }
+    Held* find(CaptureTicket ticket) {
+        const auto it = owed_.find(ticket);
+        return it == owed_.end() ? nullptr : &it->second;
+    }
+    // The answer came, or the capture schedule gave up on it: nothing more is owed. False when
+    // nothing was.
+    bool settle(CaptureTicket ticket) { return owed_.erase(ticket) != 0; }
+    bool empty() const { return owed_.empty(); }
+    // The browser or its page is gone: every snapshot still owed is answered as failed.
+    void failAll() {
+        for (auto& entry : std::exchange(owed_, {})) onBrowserSnapshot(entry.first, false, PngBuffer{});
+    }
+    void clear() { owed_.clear(); }
+
+private:
+    std::map<CaptureTicket, Held> owed_;
+};
+
+// A browser that lets this many snapshots in a row go unanswered hangs: it is replaced, with
+// one line.
+class HangWatch {
+public:
+    static constexpr int snapshotsLostMost = 3;
+    static constexpr const char* line = "CV: the browser did not answer 3 snapshots in a row";
+    // A snapshot went unanswered; true when the browser now counts as hung.
+    bool snapshotLost() { return ++lostInARow_ >= snapshotsLostMost; }
+    // Any answer shows the browser alive.
+    void answered() { lostInARow_ = 0; }
+
+private:
+    int lostInARow_ = 0;
+};
+
+// The browser is lost, hangs or could not be brought up: the pause before the next one, told
+// in one line that begins with `what` and names the pause and the attempt.
+std::chrono::seconds nextBrowserAfter(RestartBackoff& backoff, const std::string& what, bool atLongestDelay = false);
