@@ -11,6 +11,7 @@
 #include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
+#include "platform/flight_loop.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -23,7 +24,6 @@ using Clock = std::chrono::steady_clock;
 // which must not take the keys.
 constexpr auto clickAnswerWait = std::chrono::seconds(5);
 
-bool loopRegistered = false;
 bool holdsKeyboard = false;
 KeyTranslator translator;
 // Keys that answer a page dialog: the page, blocked, sees none of them, so they are kept
@@ -94,6 +94,8 @@ float PanelInputFlightLoop(float, float, int, void*)
     }
     return -1.0f;
 }
+
+FlightLoop inputLoop{PanelInputFlightLoop};
 
 }  // namespace
 
@@ -209,9 +211,7 @@ PanelAnswer askPanel()
 void startPanelInput()
 {
     // With clicks only there is nothing to do per frame, and no keyboard to give back.
-    if (loopRegistered || panelInput != PanelInput::Full) return;
-    XPLMRegisterFlightLoopCallback(PanelInputFlightLoop, -1.0f, nullptr);
-    loopRegistered = true;
+    if (panelInput == PanelInput::Full) inputLoop.start();
 }
 
 void resumePanelInput()
@@ -228,7 +228,5 @@ void stopPanelInput()
 void endPanelInput()
 {
     stopPanelInput();
-    if (!loopRegistered) return;
-    XPLMUnregisterFlightLoopCallback(PanelInputFlightLoop, nullptr);
-    loopRegistered = false;
+    inputLoop.stop();
 }
