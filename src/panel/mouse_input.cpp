@@ -26,6 +26,19 @@ int truncateToInt(float value)
     return static_cast<int>(value);
 }
 
+// A window point as its distances right of and down from the window's top-left corner, with
+// the window's width and height; 64 bits, so no window far off the desktop overflows them.
+struct WindowOffset {
+    std::int64_t intoX, downY, width, height;
+};
+
+WindowOffset offsetIn(XPLMWindowID window, int x, int y)
+{
+    int left = 0, top = 0, right = 0, bottom = 0;
+    XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
+    return {std::int64_t{x} - left, std::int64_t{top} - y, std::int64_t{right} - left, std::int64_t{top} - bottom};
+}
+
 PointerTracker pointer;
 
 void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x, event.at.y); }
@@ -55,23 +68,18 @@ bool fullInput() { return panelInput == PanelInput::Full; }
 
 bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
 {
-    int left = 0, top = 0, right = 0, bottom = 0;
-    XPLMGetWindowGeometry(panelWindow, &left, &top, &right, &bottom);
-    if (left == right || top == bottom) return false;
+    const auto [intoX, downY, width, height] = offsetIn(panelWindow, x, y);
+    if (width == 0 || height == 0) return false;
 
     // Single precision, quotient first, then the product.
-    const float fractionX = static_cast<float>(static_cast<std::int64_t>(x) - left) /
-                            static_cast<float>(static_cast<std::int64_t>(right) - left);
+    const float fractionX = static_cast<float>(intoX) / static_cast<float>(width);
     pageX = truncateToInt(fractionX * static_cast<float>(pageWidth.load()));
     // 1 - fraction turns the simulator's upward axis into the page's downward one.
-    const float fractionY = static_cast<float>(static_cast<std::int64_t>(y) - bottom) /
-                            static_cast<float>(static_cast<std::int64_t>(top) - bottom);
+    const float fractionY = static_cast<float>(height - downY) / static_cast<float>(height);
     pageY = truncateToInt((1.0f - fractionY) * static_cast<float>(pageHeight.load()));
     // A point on the right or bottom edge lands one pixel past the page; it is on the window,
     // so it is clamped onto the page as on the desktop rather than passed through the panel.
-    const std::int64_t intoX = static_cast<std::int64_t>(x) - left, downY = static_cast<std::int64_t>(top) - y;
-    const bool onWindow = intoX >= 0 && intoX <= static_cast<std::int64_t>(right) - left && downY >= 0 &&
-                          downY <= static_cast<std::int64_t>(top) - bottom;
+    const bool onWindow = intoX >= 0 && intoX <= width && downY >= 0 && downY <= height;
     if (onWindow && pageWidth.load() > 0 && pageHeight.load() > 0) {
         pageX = std::min(pageX, pageWidth.load() - 1);
         pageY = std::min(pageY, pageHeight.load() - 1);
@@ -81,14 +89,9 @@ bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
 
 bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
 {
-    int left = 0, top = 0, right = 0, bottom = 0;
-    XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
     // The image is stretched over the whole window, so the click is scaled the same way:
     // whatever the window's size, it lands on the page element drawn under the pointer.
-    const std::int64_t width = static_cast<std::int64_t>(right) - left;
-    const std::int64_t height = static_cast<std::int64_t>(top) - bottom;
-    const std::int64_t intoX = static_cast<std::int64_t>(x) - left;
-    const std::int64_t downY = static_cast<std::int64_t>(top) - y;
+    const auto [intoX, downY, width, height] = offsetIn(window, x, y);
     if (width <= 0 || height <= 0 || intoX < 0 || intoX > width || downY < 0 || downY > height) return false;
     // Exact integer arithmetic (each factor is below 2^32, so the product fits). The right
     // and bottom edges land one pixel past the page and are clamped onto it.

@@ -26,16 +26,10 @@ const char* kindName(PageDialogKind kind)
     return "a";
 }
 
-void close()
-{
-    shown.reset();
-    ++revision;
-}
-
 std::optional<PageDialogAnswer> answer(bool accept)
 {
     const std::string text = accept && shown->kind == PageDialogKind::Prompt ? shown->text : std::string();
-    close();
+    closePageDialog();
     return PageDialogAnswer{accept, text};
 }
 
@@ -68,7 +62,8 @@ void openPageDialog(PageDialogKind kind, const std::string& message, const std::
 bool closePageDialog()
 {
     if (!shown) return false;
-    close();
+    shown.reset();
+    ++revision;
     return true;
 }
 
