@@ -5,8 +5,6 @@
 #include <optional>
 
 #include "browser/browser.h"
-#include "panel/keyboard_input.h"
-#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
 #include "panel/pointer_tracker.h"
 #include "pipeline/frame.h"
@@ -28,55 +26,18 @@ int truncateToInt(float value)
     return static_cast<int>(value);
 }
 
-}  // namespace
+// A window point as its distances right of and down from the window's top-left corner, with
+// the window's width and height; 64 bits, so no window far off the desktop overflows them.
+struct WindowOffset {
+    std::int64_t intoX, downY, width, height;
+};
 
-bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
-{
-    int left = 0, top = 0, right = 0, bottom = 0;
-    XPLMGetWindowGeometry(panelWindow, &left, &top, &right, &bottom);
-    if (left == right || top == bottom) return false;
-
-    // Single precision, quotient first, then the product.
-    const float fractionX = static_cast<float>(static_cast<std::int64_t>(x) - left) /
-                            static_cast<float>(static_cast<std::int64_t>(right) - left);
-    pageX = truncateToInt(fractionX * static_cast<float>(pageWidth.load()));
-    // 1 - fraction turns the simulator's upward axis into the page's downward one.
-    const float fractionY = static_cast<float>(static_cast<std::int64_t>(y) - bottom) /
-                            static_cast<float>(static_cast<std::int64_t>(top) - bottom);
-    pageY = truncateToInt((1.0f - fractionY) * static_cast<float>(pageHeight.load()));
-    // A point on the right or bottom edge lands one pixel past the page; it is on the window,
-    // so it is clamped onto the page as on the desktop rather than passed through the panel.
-    const std::int64_t intoX = static_cast<std::int64_t>(x) - left, downY = static_cast<std::int64_t>(top) - y;
-    const bool onWindow = intoX >= 0 && intoX <= static_cast<std::int64_t>(right) - left && downY >= 0 &&
-                          downY <= static_cast<std::int64_t>(top) - bottom;
-    if (onWindow && pageWidth.load() > 0 && pageHeight.load() > 0) {
-        pageX = std::min(pageX, pageWidth.load() - 1);
-        pageY = std::min(pageY, pageHeight.load() - 1);
-    }
-    return onPage(pageX, pageY);
-}
-
-bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
+WindowOffset offsetIn(XPLMWindowID window, int x, int y)
 {
     int left = 0, top = 0, right = 0, bottom = 0;
     XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
-    // The image is stretched over the whole window, so the click is scaled the same way:
-    // whatever the window's size, it lands on the page element drawn under the pointer.
-    const std::int64_t width = static_cast<std::int64_t>(right) - left;
-    const std::int64_t height = static_cast<std::int64_t>(top) - bottom;
-    const std::int64_t intoX = static_cast<std::int64_t>(x) - left;
-    const std::int64_t downY = static_cast<std::int64_t>(top) - y;
-    if (width <= 0 || height <= 0 || intoX < 0 || intoX > width || downY < 0 || downY > height) return false;
-    // Exact integer arithmetic (each factor is below 2^32, so the product fits). The right
-    // and bottom edges land one pixel past the page and are clamped onto it.
-    const std::int64_t w = pageWidth.load(), h = pageHeight.load();
-    if (w <= 0 || h <= 0) return false;
-    pageX = static_cast<int>(std::min(intoX * w / width, w - 1));
-    pageY = static_cast<int>(std::min(downY * h / height, h - 1));
-    return true;
+    return {std::int64_t{x} - left, std::int64_t{top} - y, std::int64_t{right} - left, std::int64_t{top} - bottom};
 }
-
-namespace {
 
 PointerTracker pointer;
 
@@ -103,82 +64,89 @@ std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
 
 bool fullInput() { return panelInput == PanelInput::Full; }
 
-// A button answers on the release, as a page's own buttons do.
-int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
-{
-    if (mouse == xplm_MouseDown && XPLMIsWindowInFront(window) == 0) XPLMBringWindowToFront(window);
-    if (mouse != xplm_MouseUp) return 1;
-    int pageX = 0, pageY = 0;
-    const bool valid = XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
-                                                      : mapDesktopPointToPage(window, x, y, pageX, pageY);
-    if (valid) clickPageDialog(pageX, pageY);
-    return 1;
-}
-
 }  // namespace
 
-int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
+bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
 {
-    try {
-        // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
-        if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
-        if (inMouse == xplm_MouseDown) {
-            if (XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
-            if (fullInput()) pointer.press(x, y, pointerOnPage(inWindowID, x, y));
-            return 1;
-        }
-        if (inMouse == xplm_MouseDrag) {
-            if (!fullInput()) return 1;
-            if (const auto page = pointerOnPage(inWindowID, x, y)) {
-                if (const auto press = pointer.drag(x, y, *page)) send(*press);
-            }
-            return 1;
-        }
-        if (inMouse != xplm_MouseUp) return 1;
-        if (fullInput()) {
-            const auto release = pointer.release(pointerOnPage(inWindowID, x, y));
-            for (const PointerEvent& event : release) send(event);
-            if (!release.empty()) {
-                panelPointerReleased();
-                return 1;
-            }
-        }
+    const auto [intoX, downY, width, height] = offsetIn(panelWindow, x, y);
+    if (width == 0 || height == 0) return false;
 
-        int pageX = 0, pageY = 0;
-        const bool valid = XPLMWindowIsInVR(inWindowID) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
-                                                             : mapDesktopPointToPage(inWindowID, x, y, pageX, pageY);
-        if (!valid) {
-            debugLog("CV: Bounds invalid.\n");
-            return 0;
-        }
-        sendBrowserClick(pageX, pageY);
-        if (fullInput()) {
-            pointer.clicked({pageX, pageY});
-            panelPointerReleased();
-        }
-        return 1;
-    } catch (...) {
-        XPLMDebugString("CV: mouse click handler failed\n");
-        return 1;
+    // Single precision, quotient first, then the product.
+    const float fractionX = static_cast<float>(intoX) / static_cast<float>(width);
+    pageX = truncateToInt(fractionX * static_cast<float>(pageWidth.load()));
+    // 1 - fraction turns the simulator's upward axis into the page's downward one.
+    const float fractionY = static_cast<float>(height - downY) / static_cast<float>(height);
+    pageY = truncateToInt((1.0f - fractionY) * static_cast<float>(pageHeight.load()));
+    // A point on the right or bottom edge lands one pixel past the page; it is on the window,
+    // so it is clamped onto the page as on the desktop rather than passed through the panel.
+    const bool onWindow = intoX >= 0 && intoX <= width && downY >= 0 && downY <= height;
+    if (onWindow && pageWidth.load() > 0 && pageHeight.load() > 0) {
+        pageX = std::min(pageX, pageWidth.load() - 1);
+        pageY = std::min(pageY, pageHeight.load() - 1);
     }
+    return onPage(pageX, pageY);
 }
 
-XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
+bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
 {
-    try {
-        if (fullInput() && !pageDialogShown()) {
-            if (const auto page = pointerOnPage(inWindowID, x, y)) pointer.hover(*page);
-        }
-    } catch (...) {
-        XPLMDebugString("CV: cursor handler failed\n");
+    // The image is stretched over the whole window, so the click is scaled the same way:
+    // whatever the window's size, it lands on the page element drawn under the pointer.
+    const auto [intoX, downY, width, height] = offsetIn(window, x, y);
+    if (width <= 0 || height <= 0 || intoX < 0 || intoX > width || downY < 0 || downY > height) return false;
+    // Exact integer arithmetic (each factor is below 2^32, so the product fits). The right
+    // and bottom edges land one pixel past the page and are clamped onto it.
+    const std::int64_t w = pageWidth.load(), h = pageHeight.load();
+    if (w <= 0 || h <= 0) return false;
+    pageX = static_cast<int>(std::min(intoX * w / width, w - 1));
+    pageY = static_cast<int>(std::min(downY * h / height, h - 1));
+    return true;
+}
+
+bool mapPanelPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
+{
+    return XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
+                                         : mapDesktopPointToPage(window, x, y, pageX, pageY);
+}
+
+PointerOutcome sendPanelPointer(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+{
+    if (mouse == xplm_MouseDown) {
+        if (fullInput()) pointer.press(x, y, pointerOnPage(window, x, y));
+        return PointerOutcome::Taken;
     }
-    return xplm_CursorDefault;
+    if (mouse == xplm_MouseDrag) {
+        if (!fullInput()) return PointerOutcome::Taken;
+        if (const auto page = pointerOnPage(window, x, y)) {
+            if (const auto press = pointer.drag(x, y, *page)) send(*press);
+        }
+        return PointerOutcome::Taken;
+    }
+    if (mouse != xplm_MouseUp) return PointerOutcome::Taken;
+    if (fullInput()) {
+        const auto release = pointer.release(pointerOnPage(window, x, y));
+        for (const PointerEvent& event : release) send(event);
+        if (!release.empty()) return PointerOutcome::Released;
+    }
+
+    int pageX = 0, pageY = 0;
+    if (!mapPanelPointToPage(window, x, y, pageX, pageY)) {
+        debugLog("CV: Bounds invalid.\n");
+        return PointerOutcome::OffPanel;
+    }
+    sendBrowserClick(pageX, pageY);
+    if (!fullInput()) return PointerOutcome::Taken;
+    pointer.clicked({pageX, pageY});
+    return PointerOutcome::Released;
+}
+
+void hoverPanelPointer(XPLMWindowID window, int x, int y)
+{
+    if (!fullInput()) return;
+    if (const auto page = pointerOnPage(window, x, y)) pointer.hover(*page);
 }
 
 void sendPointerFrame()
 {
-    // A page blocked by its dialog takes no input until it is answered.
-    if (pageDialogShown()) return;
     if (const auto event = pointer.frame()) send(*event);
 }
 

@@ -1,11 +1,8 @@
 #include "panel/page_dialog.h"
 
-#include <exception>
 #include <optional>
 #include <string>
 
-#include "browser/browser.h"
-#include "panel/keyboard_input.h"
 #include "pipeline/frame.h"
 #include "plugin/log.h"
 
@@ -29,19 +26,11 @@ const char* kindName(PageDialogKind kind)
     return "a";
 }
 
-// Closes the dialog in the panel; the keyboard goes back to the simulator.
-void close()
-{
-    shown.reset();
-    ++revision;
-    givePanelKeyboardBack();
-}
-
-void answer(bool accept)
+std::optional<PageDialogAnswer> answer(bool accept)
 {
     const std::string text = accept && shown->kind == PageDialogKind::Prompt ? shown->text : std::string();
-    close();
-    answerBrowserDialog(accept, text);
+    closePageDialog();
+    return PageDialogAnswer{accept, text};
 }
 
 // Drops the last whole UTF-8 character.
@@ -62,38 +51,34 @@ const PageDialogView* shownPageDialog() { return shown ? &*shown : nullptr; }
 
 unsigned pageDialogRevision() { return revision; }
 
-void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText)
+void openPageDialog(PageDialogKind kind, const std::string& message, const std::string& defaultText)
 {
-    try {
-        shown = PageDialogView{kind, message, kind == PageDialogKind::Prompt ? defaultText : std::string()};
-        ++revision;
-        // Its kind only: the text may be anything the page put there.
-        debugLog("CV: the page opened %s dialog; it waits in the panel for the pilot's answer.\n", kindName(kind));
-        takePanelKeyboardForDialog();
-    } catch (const std::exception& e) {
-        debugLog("CV: could not show the page's dialog: %s\n", e.what());
-    }
+    shown = PageDialogView{kind, message, kind == PageDialogKind::Prompt ? defaultText : std::string()};
+    ++revision;
+    // Its kind only: the text may be anything the page put there.
+    debugLog("CV: the page opened %s dialog; it waits in the panel for the pilot's answer.\n", kindName(kind));
 }
 
-void onBrowserDialogClosed()
+bool closePageDialog()
 {
-    if (shown) close();
+    if (!shown) return false;
+    shown.reset();
+    ++revision;
+    return true;
 }
 
-void clickPageDialog(int pageX, int pageY)
+std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY)
 {
-    if (!shown) return;
+    if (!shown) return std::nullopt;
     const DialogLayout layout = layoutDialog(*shown, pageWidth.load(), pageHeight.load());
-    if (layout.ok.contains(pageX, pageY)) {
-        answer(true);
-    } else if (layout.cancel.contains(pageX, pageY)) {
-        answer(false);
-    }
+    if (layout.ok.contains(pageX, pageY)) return answer(true);
+    if (layout.cancel.contains(pageX, pageY)) return answer(false);
+    return std::nullopt;
 }
 
-void pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text, bool escape)
+std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text, bool escape)
 {
-    if (!shown) return;
+    if (!shown) return std::nullopt;
     if (escape) return answer(false);
     for (const PageKey& key : keys) {
         if (key.phase == PageKey::Phase::Up) continue;
@@ -107,4 +92,5 @@ void pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text, 
         shown->text += text;
         ++revision;
     }
+    return std::nullopt;
 }

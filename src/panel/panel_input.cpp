@@ -1,21 +1,93 @@
 #include "panel/panel_input.h"
 
-#include "panel/keyboard_input.h"
+#include <chrono>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include "browser/browser.h"
+#include "panel/key_translation.h"
 #include "panel/mouse_input.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_window.h"
+#include "pipeline/capture.h"
+#include "platform/flight_loop.h"
+#include "plugin/log.h"
 #include "plugin/settings.h"
 
 namespace {
 
-bool loopRegistered = false;
+using Clock = std::chrono::steady_clock;
+
+// The page answers a click within milliseconds, a busy machine's within a second or two; a
+// report that comes later is about something else (a page's own script focusing a field),
+// which must not take the keys.
+constexpr auto clickAnswerWait = std::chrono::seconds(5);
+
+bool holdsKeyboard = false;
+KeyTranslator translator;
+// Keys that answer a page dialog: the page, blocked, sees none of them, so they are kept
+// apart from what the page has seen go down.
+KeyTranslator dialogTranslator;
+bool clickAwaitsAnswer = false;
+Clock::time_point clickReleasedAt;
+RepeatingLine malformedLine;
+
+bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
+
+void takeKeyboard()
+{
+    if (holdsKeyboard || panelInput != PanelInput::Full || !panelVisible() || !browserViewReady()) return;
+    XPLMTakeKeyboardFocus(panelWindow);
+    holdsKeyboard = XPLMHasKeyboardFocus(panelWindow) != 0;
+}
+
+// A page dialog is shown: the panel takes the keyboard for its answer (with PanelInput full
+// and the panel visible), and keeps it if it held it already.
+void takeKeyboardForDialog()
+{
+    clickAwaitsAnswer = false;
+    takeKeyboard();
+}
+
+// `simulatorTookIt`: X-Plane has already moved the focus, possibly to another window, which
+// must keep it.
+void letGo(bool simulatorTookIt)
+{
+    if (!holdsKeyboard) return;
+    holdsKeyboard = false;
+    for (const PageKey& key : translator.releaseAll()) sendBrowserKey(key);
+    dialogTranslator.releaseAll();
+    if (!simulatorTookIt && panelWindow != nullptr && XPLMHasKeyboardFocus(panelWindow) != 0)
+        XPLMTakeKeyboardFocus(nullptr);
+}
+
+// The pilot answered the page's dialog, which is closed: the keyboard goes back to the
+// simulator, then the page gets the answer.
+void answerDialog(const std::optional<PageDialogAnswer>& answer)
+{
+    if (!answer) return;
+    letGo(false);
+    answerBrowserDialog(answer->accept, answer->text);
+}
+
+// A button answers on the release, as a page's own buttons do.
+int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+{
+    int pageX = 0, pageY = 0;
+    if (mouse == xplm_MouseUp && mapPanelPointToPage(window, x, y, pageX, pageY))
+        answerDialog(clickPageDialog(pageX, pageY));
+    return 1;
+}
 
 float PanelInputFlightLoop(float, float, int, void*)
 {
     try {
-        if (panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0) {
-            sendPointerFrame();
-        } else {
+        if (!panelVisible()) {
             stopPanelInput();
+        } else if (!pageDialogShown()) {
+            // A page blocked by its dialog takes no input until it is answered.
+            sendPointerFrame();
         }
     } catch (...) {
         XPLMDebugString("CV: panel input failed\n");
@@ -23,26 +95,138 @@ float PanelInputFlightLoop(float, float, int, void*)
     return -1.0f;
 }
 
+FlightLoop inputLoop{PanelInputFlightLoop};
+
 }  // namespace
+
+int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
+{
+    try {
+        if (inMouse == xplm_MouseDown && XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
+        // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
+        if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
+        const PointerOutcome outcome = sendPanelPointer(inWindowID, x, y, inMouse);
+        if (outcome == PointerOutcome::Released) panelPointerReleased();
+        return outcome == PointerOutcome::OffPanel ? 0 : 1;
+    } catch (...) {
+        XPLMDebugString("CV: mouse click handler failed\n");
+        return 1;
+    }
+}
+
+void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey, void*, int losingFocus)
+{
+    try {
+        if (losingFocus != 0) return letGo(true);
+        // A key still on its way after the keyboard went back (the release of Escape) is not
+        // the page's.
+        if (!holdsKeyboard) return;
+        // The page is blocked by its dialog: the keys answer the dialog instead.
+        if (pageDialogShown()) {
+            const KeyInput input = dialogTranslator.translate(inKey, inFlags, inVirtualKey);
+            return answerDialog(pageDialogTyped(input.keys, input.text, input.giveBack));
+        }
+        const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
+        for (const PageKey& key : input.keys) sendBrowserKey(key);
+        if (!input.text.empty()) sendBrowserText(input.text);
+        if (input.malformed && malformedLine.due())
+            XPLMDebugString("CV: dropped typed bytes that were no UTF-8 character.\n");
+        if (input.giveBack) letGo(false);
+    } catch (const std::exception& e) {
+        debugLog("CV: key handler failed: %s\n", e.what());
+    } catch (...) {
+        XPLMDebugString("CV: key handler failed\n");
+    }
+}
+
+XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
+{
+    try {
+        if (!pageDialogShown()) hoverPanelPointer(inWindowID, x, y);
+    } catch (...) {
+        XPLMDebugString("CV: cursor handler failed\n");
+    }
+    return xplm_CursorDefault;
+}
+
+int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
+{
+    try {
+        if (clicks > 0) increaseWebZoom();
+        if (clicks < 0) decreaseWebZoom();
+    } catch (...) {
+        XPLMDebugString("CV: mouse wheel handler failed\n");
+    }
+    return 1;
+}
+
+int handlePanelRightClick(XPLMWindowID, int, int, XPLMMouseStatus, void*) { return 1; }
+
+void onBrowserTextFocus(bool takesText)
+{
+    try {
+        const bool answersClick =
+            std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
+        if (!takesText) {
+            letGo(false);
+        } else if (answersClick) {
+            takeKeyboard();
+        }
+    } catch (...) {
+        XPLMDebugString("CV: could not follow the page's focus\n");
+    }
+}
+
+void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText)
+{
+    try {
+        openPageDialog(kind, message, defaultText);
+        takeKeyboardForDialog();
+    } catch (const std::exception& e) {
+        debugLog("CV: could not show the page's dialog: %s\n", e.what());
+    }
+}
+
+void onBrowserDialogClosed()
+{
+    if (closePageDialog()) letGo(false);
+}
+
+void panelPointerReleased()
+{
+    clickAwaitsAnswer = true;
+    clickReleasedAt = Clock::now();
+}
+
+bool panelHoldsKeyboard() { return holdsKeyboard; }
+
+void givePanelKeyboardBack() { letGo(false); }
+
+PanelAnswer askPanel()
+{
+    const bool dialogWaits = pageDialogShown();
+    return {panelVisible(), dialogWaits, !holdsKeyboard && !dialogWaits};
+}
 
 void startPanelInput()
 {
     // With clicks only there is nothing to do per frame, and no keyboard to give back.
-    if (loopRegistered || panelInput != PanelInput::Full) return;
-    XPLMRegisterFlightLoopCallback(PanelInputFlightLoop, -1.0f, nullptr);
-    loopRegistered = true;
+    if (panelInput == PanelInput::Full) inputLoop.start();
+}
+
+void resumePanelInput()
+{
+    if (pageDialogShown()) takeKeyboardForDialog();
 }
 
 void stopPanelInput()
 {
     stopPointerInput();
-    givePanelKeyboardBack();
+    letGo(false);
 }
 
 void endPanelInput()
 {
     stopPanelInput();
-    if (!loopRegistered) return;
-    XPLMUnregisterFlightLoopCallback(PanelInputFlightLoop, nullptr);
-    loopRegistered = false;
+    inputLoop.stop();
 }

@@ -30,6 +30,28 @@ const std::vector<std::uint8_t>& blankPixels()
 std::vector<std::uint8_t> dialogPixels;
 unsigned composedRevision = 0;
 
+// The texture stretched over the window's rectangle.
+void drawQuad(int left, int top, int right, int bottom)
+{
+    XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
+    // Unit 0 made the active one again through X-Plane's own cache, whatever unit the
+    // graphics state left active: the texture state below is the active unit's.
+    XPLMBindTexture2d(panelTexture, 0);
+    const TexturedQuadState quad;
+    glColor3f(1.0f, 1.0f, 1.0f);
+    // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
+    glBegin(GL_QUADS);
+    glTexCoord2i(0, 1);
+    glVertex2i(left, bottom);
+    glTexCoord2i(0, 0);
+    glVertex2i(left, top);
+    glTexCoord2i(1, 0);
+    glVertex2i(right, top);
+    glTexCoord2i(1, 1);
+    glVertex2i(right, bottom);
+    glEnd();
+}
+
 }  // namespace
 
 void createPanelTexture()
@@ -102,23 +124,7 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
             frameUpdated.store(true);
         }
 
-        XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
-        // Unit 0 made the active one again through X-Plane's own cache, whatever unit the
-        // graphics state left active: the texture state below is the active unit's.
-        XPLMBindTexture2d(panelTexture, 0);
-        const TexturedQuadState quad;
-        glColor3f(1.0f, 1.0f, 1.0f);
-        // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
-        glBegin(GL_QUADS);
-        glTexCoord2i(0, 1);
-        glVertex2i(left, bottom);
-        glTexCoord2i(0, 0);
-        glVertex2i(left, top);
-        glTexCoord2i(1, 0);
-        glVertex2i(right, top);
-        glTexCoord2i(1, 1);
-        glVertex2i(right, bottom);
-        glEnd();
+        drawQuad(left, top, right, bottom);
     } catch (...) {
         XPLMDebugString("CV: drawing the panel failed\n");
     }

@@ -1,11 +1,7 @@
 #include "panel/panel_window.h"
 
-#include "panel/ignored_input.h"
-#include "panel/keyboard_input.h"
-#include "panel/mouse_input.h"
 #include "panel/panel_input.h"
 #include "panel/panel_texture.h"
-#include "plugin/commands.h"
 
 namespace {
 

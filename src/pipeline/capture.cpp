@@ -5,10 +5,8 @@
 #include <utility>
 
 #include "browser/browser.h"
-#include "panel/keyboard_input.h"
-#include "panel/page_dialog.h"
-#include "panel/panel_window.h"
 #include "pipeline/capture_completion.h"
+#include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -37,8 +35,6 @@ void tellSnapshotStartTrouble(const char* why)
     if (snapshotStartTrouble.due()) debugLog("CV: could not start a snapshot (%s); trying again.\n", why);
 }
 
-bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
-
 void endCapture()
 {
     ticketInFlight = 0;
@@ -62,13 +58,13 @@ float PanelFlightLoop(float, float, int, void*)
     try {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         if (now - lastCaptureTime > captureCheckPeriod) {
-            if (pageDialogShown()) {
+            if (askPanel().paused) {
                 // The page is blocked until the pilot answers: a snapshot still out is answered
                 // afterwards, and its time-out counts from then.
                 captureStartedAt = Clock::now();
             } else {
                 expireCapture();
-                if (panelVisible()) RequestCapture();
+                RequestCapture();
             }
             lastCaptureTime = now;
         }
@@ -76,7 +72,7 @@ float PanelFlightLoop(float, float, int, void*)
         // Not while the pilot types into the page, which it would wipe, nor while the page waits
         // for the answer to its dialog: it comes once the keyboard is back with the simulator.
         if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs) &&
-            !panelHoldsKeyboard() && !pageDialogShown()) {
+            askPanel().reload) {
             if (browserViewReady()) navigateBrowser(webUrl);
             lastRefreshTime = now;
         }
@@ -88,7 +84,7 @@ float PanelFlightLoop(float, float, int, void*)
 
 void RequestCapture()
 {
-    if (!panelVisible()) return;
+    if (!askPanel().capture) return;
     if (!browserViewReady()) {
         if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
         return;

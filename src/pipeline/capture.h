@@ -13,6 +13,18 @@ extern double lastRefreshTime;
 float PanelFlightLoop(float sinceLastCall, float sinceLastFlightLoop, int counter, void* refcon);
 void RequestCapture();
 
+// The schedule's one question to the panel, defined by the panel: may the page be captured or
+// reloaded now? Asked afresh each time, as a snapshot's time-out may change the answer.
+struct PanelAnswer {
+    bool capture = false;  // the panel is shown: the page is worth a snapshot
+    // A page dialog waits for the pilot: the blocked page is asked for no snapshot, and a
+    // snapshot still out is not given up on meanwhile.
+    bool paused = false;
+    // Not paused, and the pilot is not typing into the page, which a reload would wipe.
+    bool reload = false;
+};
+PanelAnswer askPanel();
+
 // At stop, once the browser is gone: a snapshot still in flight is given up, so that a start in
 // a module that stayed loaded asks for its first snapshot at once, and its answer, if it
 // still comes, is dropped.

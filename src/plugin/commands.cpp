@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "browser/browser.h"
-#include "panel/keyboard_input.h"
-#include "panel/page_dialog.h"
+#include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "plugin/settings.h"
 
@@ -81,23 +80,11 @@ void handleMenu(void*, void* inItemRef)
     }
 }
 
-int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
-{
-    try {
-        if (clicks > 0) increaseWebZoom();
-        if (clicks < 0) decreaseWebZoom();
-    } catch (...) {
-        XPLMDebugString("CV: mouse wheel handler failed\n");
-    }
-    return 1;
-}
-
 void togglePanel()
 {
     if (panelWindow == nullptr) return;
     XPLMSetWindowIsVisible(panelWindow, XPLMGetWindowIsVisible(panelWindow) == 0 ? 1 : 0);
-    // A page dialog left open while the panel was hidden still waits for its answer.
-    if (XPLMGetWindowIsVisible(panelWindow) != 0 && pageDialogShown()) takePanelKeyboardForDialog();
+    if (XPLMGetWindowIsVisible(panelWindow) != 0) resumePanelInput();
 }
 
 void increaseWebZoom()

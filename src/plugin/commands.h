@@ -19,8 +19,7 @@ void destroyPluginMenu();
 
 int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void* inRefcon);
 void handleMenu(void* inMenuRef, void* inItemRef);
-int handlePanelWheel(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks, void* inRefcon);
 
 void togglePanel();
-void increaseWebZoom();
-void decreaseWebZoom();
+// The zoom steps, increaseWebZoom() and decreaseWebZoom(), are declared in panel/panel_input.h:
+// the panel's wheel takes them too.

@@ -15,7 +15,7 @@
 
 #include "allocation_failure.h"
 #include "browser/browser.h"
-#include "panel/keyboard_input.h"
+#include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
 #include "pipeline/decode_queue.h"

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "panel/mouse_input.h"
+#include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/frame.h"
 #include "test_host.h"

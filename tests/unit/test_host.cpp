@@ -2,12 +2,9 @@
 
 #include <memory>
 
-#include "panel/ignored_input.h"
-#include "panel/keyboard_input.h"
-#include "panel/mouse_input.h"
+#include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
-#include "plugin/commands.h"
 
 xpsim::Host& testHost()
 {

@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "plugin/commands.h"
+#include "panel/panel_input.h"
 #include "plugin/settings.h"
 #include "test_host.h"
 
