@@ -72,26 +72,23 @@ void answerDialog(const std::optional<PageDialogAnswer>& answer)
 }
 
 // A button answers on the release, as a page's own buttons do.
-int clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
+void clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
 {
     int pageX = 0, pageY = 0;
     if (mouse == xplm_MouseUp && mapPanelPointToPage(window, x, y, pageX, pageY))
         answerDialog(clickPageDialog(pageX, pageY));
-    return 1;
 }
 
 float PanelInputFlightLoop(float, float, int, void*)
 {
-    try {
+    guarded("CV: panel input failed", [&] {
         if (!panelVisible()) {
             stopPanelInput();
         } else if (!pageDialogShown()) {
             // A page blocked by its dialog takes no input until it is answered.
             sendPointerFrame();
         }
-    } catch (...) {
-        XPLMDebugString("CV: panel input failed\n");
-    }
+    });
     return -1.0f;
 }
 
@@ -101,22 +98,21 @@ FlightLoop inputLoop{PanelInputFlightLoop};
 
 int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
 {
-    try {
+    int taken = 1;
+    guarded("CV: mouse click handler failed", [&] {
         if (inMouse == xplm_MouseDown && XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
         // The page is blocked by its dialog, whose buttons the panel draws: clicks answer it.
         if (pageDialogShown()) return clickOnDialog(inWindowID, x, y, inMouse);
         const PointerOutcome outcome = sendPanelPointer(inWindowID, x, y, inMouse);
         if (outcome == PointerOutcome::Released) panelPointerReleased();
-        return outcome == PointerOutcome::OffPanel ? 0 : 1;
-    } catch (...) {
-        XPLMDebugString("CV: mouse click handler failed\n");
-        return 1;
-    }
+        if (outcome == PointerOutcome::OffPanel) taken = 0;
+    });
+    return taken;
 }
 
 void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey, void*, int losingFocus)
 {
-    try {
+    guarded("CV: key handler failed", [&] {
         if (losingFocus != 0) return letGo(true);
         // A key still on its way after the keyboard went back (the release of Escape) is not
         // the page's.
@@ -132,31 +128,23 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
         if (input.malformed && malformedLine.due())
             XPLMDebugString("CV: dropped typed bytes that were no UTF-8 character.\n");
         if (input.giveBack) letGo(false);
-    } catch (const std::exception& e) {
-        debugLog("CV: key handler failed: %s\n", e.what());
-    } catch (...) {
-        XPLMDebugString("CV: key handler failed\n");
-    }
+    });
 }
 
 XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
 {
-    try {
+    guarded("CV: cursor handler failed", [&] {
         if (!pageDialogShown()) hoverPanelPointer(inWindowID, x, y);
-    } catch (...) {
-        XPLMDebugString("CV: cursor handler failed\n");
-    }
+    });
     return xplm_CursorDefault;
 }
 
 int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
 {
-    try {
+    guarded("CV: mouse wheel handler failed", [&] {
         if (clicks > 0) increaseWebZoom();
         if (clicks < 0) decreaseWebZoom();
-    } catch (...) {
-        XPLMDebugString("CV: mouse wheel handler failed\n");
-    }
+    });
     return 1;
 }
 
@@ -164,7 +152,7 @@ int handlePanelRightClick(XPLMWindowID, int, int, XPLMMouseStatus, void*) { retu
 
 void onBrowserTextFocus(bool takesText)
 {
-    try {
+    guarded("CV: could not follow the page's focus", [&] {
         const bool answersClick =
             std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
         if (!takesText) {
@@ -172,19 +160,15 @@ void onBrowserTextFocus(bool takesText)
         } else if (answersClick) {
             takeKeyboard();
         }
-    } catch (...) {
-        XPLMDebugString("CV: could not follow the page's focus\n");
-    }
+    });
 }
 
 void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText)
 {
-    try {
+    guarded("CV: could not show the page's dialog", [&] {
         openPageDialog(kind, message, defaultText);
         takeKeyboardForDialog();
-    } catch (const std::exception& e) {
-        debugLog("CV: could not show the page's dialog: %s\n", e.what());
-    }
+    });
 }
 
 void onBrowserDialogClosed()

@@ -9,6 +9,7 @@
 #include "panel/unpack_state.h"
 #include "pipeline/frame.h"
 #include "platform/gl.h"
+#include "plugin/log.h"
 
 static_assert(sizeof(int) == sizeof(GLuint), "the texture name is handed to GL as a GLuint");
 
@@ -80,7 +81,7 @@ void deletePanelTexture()
 
 void drawPanelWindow(XPLMWindowID inWindowID, void*)
 {
-    try {
+    guarded("CV: drawing the panel failed", [&] {
         if (panelWindow == nullptr || XPLMGetWindowIsVisible(panelWindow) == 0) return;
 
         int left = 0, top = 0, right = 0, bottom = 0;
@@ -125,7 +126,5 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
         }
 
         drawQuad(left, top, right, bottom);
-    } catch (...) {
-        XPLMDebugString("CV: drawing the panel failed\n");
-    }
+    });
 }

@@ -55,7 +55,7 @@ void expireCapture()
 
 float PanelFlightLoop(float, float, int, void*)
 {
-    try {
+    guarded("CV: flight loop failed", [&] {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         if (now - lastCaptureTime > captureCheckPeriod) {
             if (askPanel().paused) {
@@ -76,9 +76,7 @@ float PanelFlightLoop(float, float, int, void*)
             if (browserViewReady()) navigateBrowser(webUrl);
             lastRefreshTime = now;
         }
-    } catch (...) {
-        XPLMDebugString("CV: flight loop failed\n");
-    }
+    });
     return -1.0f;
 }
 

@@ -5,6 +5,7 @@
 #include "browser/browser.h"
 #include "panel/panel_input.h"
 #include "panel/panel_window.h"
+#include "plugin/log.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -60,24 +61,20 @@ int handleCommand(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void*)
 {
     // Acting on the release only: a held key or button makes one step, not a repeat.
     if (inPhase != xplm_CommandEnd) return 1;
-    try {
+    guarded("CV: command handler failed", [&] {
         if (inCommand == toggleCommand) togglePanel();
         if (inCommand == increaseZoomCommand) increaseWebZoom();
         if (inCommand == decreaseZoomCommand) decreaseWebZoom();
-    } catch (...) {
-        XPLMDebugString("CV: command handler failed\n");
-    }
+    });
     return 1;
 }
 
 void handleMenu(void*, void* inItemRef)
 {
-    try {
+    guarded("CV: menu handler failed", [&] {
         if (inItemRef != nullptr && std::strcmp(static_cast<const char*>(inItemRef), menuItemRef) == 0)
             togglePanel();
-    } catch (...) {
-        XPLMDebugString("CV: menu handler failed\n");
-    }
+    });
 }
 
 void togglePanel()
