@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "panel/dialog_font.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -146,30 +147,6 @@ void label(Canvas& canvas, const DialogRect& button, const std::u32string& text,
 }
 
 }  // namespace
-
-std::u32string decodeUtf8(const std::string& text)
-{
-    std::u32string out;
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xe ? 3 : (lead >> 3) == 0x1e ? 4 : 0;
-        char32_t c = length == 1 ? lead : length == 2 ? lead & 0x1f : length == 3 ? lead & 0x0f : lead & 0x07;
-        bool whole = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; whole && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            whole = (next & 0xc0) == 0x80;
-            c = (c << 6) | (next & 0x3f);
-        }
-        if (!whole) {
-            out += U'\xfffd';
-            ++i;
-            continue;
-        }
-        out += c;
-        i += length;
-    }
-    return out;
-}
 
 DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height)
 {

@@ -37,6 +37,3 @@ DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height);
 
 // Draws the dialog over `bgra` (a page picture of width x height, BGRA, top row first).
 void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog);
-
-// The characters of UTF-8 text; bytes that are no character become U+FFFD.
-std::u32string decodeUtf8(const std::string& text);

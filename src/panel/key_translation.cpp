@@ -4,6 +4,8 @@
 #include <cctype>
 #include <optional>
 
+#include "plugin/text_encoding.h"
+
 namespace {
 
 std::optional<PageKeyName> namedKey(unsigned char virtualKey) {
@@ -29,16 +31,6 @@ std::optional<PageKeyName> namedKey(unsigned char virtualKey) {
 int pageModifiers(XPLMKeyFlags flags) {
     return ((flags & xplm_ShiftFlag) != 0 ? pageShift : 0) | ((flags & xplm_ControlFlag) != 0 ? pageControl : 0) |
            ((flags & xplm_OptionAltFlag) != 0 ? pageAlt : 0);
-}
-
-// A whole UTF-8 sequence that is a character: no overlong form, surrogate or value beyond
-// U+10FFFF.
-bool isCharacter(const std::string& bytes) {
-    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    char32_t code = bytes.size() == 2 ? (b(0) & 0x1F) : bytes.size() == 3 ? (b(0) & 0x0F) : (b(0) & 0x07);
-    for (std::size_t i = 1; i < bytes.size(); ++i) code = (code << 6) | (b(i) & 0x3F);
-    const char32_t least = bytes.size() == 2 ? 0x80 : bytes.size() == 3 ? 0x800 : 0x10000;
-    return code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF);
 }
 
 }  // namespace
@@ -69,7 +61,8 @@ void KeyTranslator::takeByte(unsigned char byte, KeyInput& input) {
         }
         partial_ += static_cast<char>(byte);
         if (partial_.size() < expected_) return;
-        if (isCharacter(partial_)) input.text += partial_;
+        // A whole character: no overlong form, surrogate or value beyond U+10FFFF.
+        if (decodeUtf8At(partial_, 0).length == partial_.size()) input.text += partial_;
         else input.malformed = true;
         partial_.clear();
         return;

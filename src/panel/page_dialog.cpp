@@ -5,6 +5,7 @@
 
 #include "pipeline/frame.h"
 #include "plugin/log.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -31,16 +32,6 @@ std::optional<PageDialogAnswer> answer(bool accept)
     const std::string text = accept && shown->kind == PageDialogKind::Prompt ? shown->text : std::string();
     closePageDialog();
     return PageDialogAnswer{accept, text};
-}
-
-// Drops the last whole UTF-8 character.
-void eraseLastCharacter(std::string& text)
-{
-    while (!text.empty()) {
-        const auto byte = static_cast<unsigned char>(text.back());
-        text.pop_back();
-        if ((byte & 0xc0) != 0x80) break;
-    }
 }
 
 }  // namespace
@@ -84,7 +75,8 @@ std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys
         if (key.phase == PageKey::Phase::Up) continue;
         if (key.name == PageKeyName::Enter) return answer(true);
         if (key.name == PageKeyName::Backspace && shown->kind == PageDialogKind::Prompt) {
-            eraseLastCharacter(shown->text);
+            // The last whole character goes.
+            if (!shown->text.empty()) shown->text.resize(wholeCharactersWithin(shown->text, shown->text.size() - 1));
             ++revision;
         }
     }

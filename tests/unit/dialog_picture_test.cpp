@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "panel/dialog_font.h"
+#include "plugin/text_encoding.h"
 #include "panel/dialog_picture.h"
 
 namespace {
