@@ -8,6 +8,8 @@
 // - a new window is never made: the panel's own page goes to its address (web pages only);
 // - permission requests, which nobody in the simulator could answer, are denied, and so are
 //   downloads (nobody could see or use the file).
+// What is followed, answered or refused, and each line that tells it, is browser_policy's; this
+// file translates between WebView2's events and it.
 #include <string>
 #include <utility>
 

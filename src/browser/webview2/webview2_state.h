@@ -117,14 +117,16 @@ inline bool isCurrentBrowser(BrowserGeneration generation) {
     return browser && browser->generation == generation;
 }
 
+// What must not be left undone after a handler's work threw: mostly nothing.
+struct NothingMore {
+    void operator()() const {}
+};
+
 // Every handler of ours on a browser, completion or event, is made here. Its `work` runs with
 // the call's arguments only while the browser it was made for is the current one: a call for
 // an earlier browser, or after stop, is dropped untouched, without even a log line. What the
 // work throws stays behind the one barrier, told as `line`; `failed` then runs too (behind the
 // same barrier), while that browser is still the current one: what must not be left undone.
-struct NothingMore {
-    void operator()() const {}
-};
 template <class Handler, class Work, class Failed = NothingMore>
 Microsoft::WRL::ComPtr<Handler> browserHandler(const IID& id, BrowserGeneration generation, const char* line,
                                                Work work, Failed failed = {}) {
