@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -46,7 +47,8 @@ public:
     Held& add(CaptureTicket ticket) { return owed_[ticket]; }
     Held* find(CaptureTicket ticket) {
         const auto it = owed_.find(ticket);
-        return it == owed_.end() ? nullptr : &it->second;
+        // Not `&`: a COM pointer's own lets go of what it holds.
+        return it == owed_.end() ? nullptr : std::addressof(it->second);
     }
     // The answer came, or the capture schedule gave up on it: nothing more is owed. False when
     // nothing was.

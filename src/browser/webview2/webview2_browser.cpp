@@ -8,7 +8,6 @@
 #include "browser/browser.h"
 #include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
-#include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
@@ -26,9 +25,9 @@ CreateCoreWebView2EnvironmentWithOptionsFunction createEnvironment = nullptr;
 // laid out at it. A snapshot's own size (larger at a high display scale) must not grow the next
 // browser's page.
 RECT viewBounds{};
-// Only grows, and survives a stop when the module stays loaded, so a session number is never
-// used twice in this process.
-BrowserSession lastBrowserSession = 0;
+// Only grows, and survives a stop when the module stays loaded, so a generation is never used
+// twice in this process.
+BrowserGeneration lastGeneration = 0;
 
 // A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
 bool isAbsoluteWindowsPath(const std::wstring& path) {
@@ -44,55 +43,42 @@ std::string hex(HRESULT result) {
     return text;
 }
 
-// For a completion handler's catch: what went wrong counts as a failed bring-up.
-void bringUpFailedUnexpectedly(const char* step) noexcept {
-    try {
-        browserFailed(std::string("CV: error while bringing up the browser ") + step);
-    } catch (...) {
-        XPLMDebugString("CV: error while bringing up the browser\n");
-    }
+constexpr const char* environmentLine = "CV: error while bringing up the browser environment";
+constexpr const char* controllerLine = "CV: error while bringing up the browser controller";
+
+// A bring-up request refused at once never reaches its handler (unless it already has, and
+// failed the browser there).
+void refusedUnlessAnswered(BrowserGeneration generation, HRESULT result, const std::string& request,
+                           bool atLongestDelay = false) {
+    if (FAILED(result) && isCurrentBrowser(generation))
+        browserFailed("CV: " + request + " returned " + hex(result), atLongestDelay);
 }
 
 // Our handlers on the view: its process failures, and its page loads (clicks kept while the
 // page came back go on then). A view that takes neither still shows the page; a lost browser is
 // then noticed by the snapshots it no longer answers.
 void listenTo(WebView2Browser& current) {
-    const BrowserSession session = current.session;
-    auto failed = makeComCallback<ICoreWebView2ProcessFailedEventHandler>(
-        IID_ICoreWebView2ProcessFailedEventHandler,
-        [session](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                // A kind that cannot be read is taken for the worst: the browser is gone.
-                COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
-                if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind)))
-                    kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
-                onProcessFailed(kind);
-            } catch (...) {
-                XPLMDebugString("CV: error while handling a failed WebView2 process\n");
-            }
-            return S_OK;
+    current.events.processFailed = subscribe<ICoreWebView2ProcessFailedEventHandler>(
+        current.webView.Get(), &ICoreWebView2::add_ProcessFailed, &ICoreWebView2::remove_ProcessFailed,
+        IID_ICoreWebView2ProcessFailedEventHandler, current.generation,
+        "CV: error while handling a failed WebView2 process",
+        [](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+            // A kind that cannot be read is taken for the worst: the browser is gone.
+            COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+            if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind)))
+                kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+            onProcessFailed(kind);
         });
-    auto loaded = makeComCallback<ICoreWebView2NavigationCompletedEventHandler>(
-        IID_ICoreWebView2NavigationCompletedEventHandler,
-        [session](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                browser->reloadUnderway = false;
-                onPageLoaded();
-            } catch (...) {
-                XPLMDebugString("CV: error after the page loaded\n");
-            }
-            return S_OK;
-        });
-    WebView2EventToken token{};
-    if (failed && SUCCEEDED(current.webView->add_ProcessFailed(failed.Get(), &token)))
-        current.processFailedToken = token;
-    else
+    if (!current.events.processFailed)
         XPLMDebugString("CV: WebView2 will not report its process failures; a lost browser is noticed by the "
                         "snapshots it no longer answers.\n");
-    if (loaded && SUCCEEDED(current.webView->add_NavigationCompleted(loaded.Get(), &token)))
-        current.navigationCompletedToken = token;
+    current.events.navigationCompleted = subscribe<ICoreWebView2NavigationCompletedEventHandler>(
+        current.webView.Get(), &ICoreWebView2::add_NavigationCompleted, &ICoreWebView2::remove_NavigationCompleted,
+        IID_ICoreWebView2NavigationCompletedEventHandler, current.generation, "CV: error after the page loaded",
+        [](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
+            browser->reloadUnderway = false;
+            onPageLoaded();
+        });
 }
 
 void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
@@ -131,25 +117,14 @@ void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment)
         retireBrowser(false);
         return;
     }
-
-    auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(
-        IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
-        [session = current.session](HRESULT controllerResult, ICoreWebView2CompositionController* controller) {
-            // A late call for an earlier browser, or after stop, must not even log.
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                onCompositionControllerCreated(controllerResult, controller);
-            } catch (...) {
-                bringUpFailedUnexpectedly("controller");
-            }
-            return S_OK;
-        });
+    // What goes wrong in a bring-up step counts as a failed bring-up.
+    auto handler = browserHandler<ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler, current.generation, controllerLine,
+        onCompositionControllerCreated, [] { browserFailed(controllerLine); });
     if (!handler) return browserFailed("CV: out of memory while bringing up the browser");
-    const BrowserSession session = current.session;
-    const HRESULT requested = current.webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get());
-    // A refusal here never reaches the handler (unless it already has, and failed the browser).
-    if (FAILED(requested) && isCurrentBrowser(session))
-        browserFailed("CV: CreateCoreWebView2CompositionController returned " + hex(requested));
+    const BrowserGeneration generation = current.generation;  // `current` may be gone once asked
+    refusedUnlessAnswered(generation, current.webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get()),
+                          "CreateCoreWebView2CompositionController");
 }
 
 // Microsoft's loader when it lies beside the module, else the plugin's own lookup of the
@@ -188,26 +163,16 @@ CreateCoreWebView2EnvironmentWithOptionsFunction environmentFunction() {
 
 void bringUpBrowser() {
     browser.emplace();
-    const BrowserSession session = browser->session = ++lastBrowserSession;
-    auto handler = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
-        IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
-        [session](HRESULT result, ICoreWebView2Environment* environment) {
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                onEnvironmentCreated(result, environment);
-            } catch (...) {
-                bringUpFailedUnexpectedly("environment");
-            }
-            return S_OK;
-        });
+    const BrowserGeneration generation = browser->generation = ++lastGeneration;
+    auto handler = browserHandler<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
+        IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, generation, environmentLine,
+        onEnvironmentCreated, [] { browserFailed(environmentLine); });
     if (!handler) return browserFailed("CV: out of memory while starting the browser");
-    const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
-    // A refusal here may never reach the handler (and if it has, it failed the browser there).
     // Without a runtime installed (file not found) a quick retry cannot help: the pilot has to
     // install one first.
-    if (FAILED(result) && isCurrentBrowser(session))
-        browserFailed("CV: CreateCoreWebView2EnvironmentWithOptions returned " + hex(result),
-                      result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
+    refusedUnlessAnswered(generation, result, "CreateCoreWebView2EnvironmentWithOptions",
+                          result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
 
 void retireBrowser(bool answerOwed) {
@@ -215,15 +180,11 @@ void retireBrowser(bool answerOwed) {
     // Out of `browser` first: whatever the calls below set off finds no browser of the moment.
     WebView2Browser retired = std::move(*browser);
     browser.reset();
-    if (retired.webView) {
-        // The view lets go of our handlers here; a closed one has done so already.
-        if (retired.processFailedToken) retired.webView->remove_ProcessFailed(*retired.processFailedToken);
-        if (retired.navigationCompletedToken)
-            retired.webView->remove_NavigationCompleted(*retired.navigationCompletedToken);
-    }
-    stopListeningForFocusReports(retired);
-    stopListeningToPageRequests(retired);
-    if (answerOwed) failOwedSnapshots(retired);
+    // Our handlers come off first (a closed view has let go of them already): nothing below
+    // reaches them.
+    retired.events = {};
+    forgetPageDialog(retired);
+    if (answerOwed) retired.owedSnapshots.failAll();
     // Its page, and whatever text element had the focus there, is gone.
     onBrowserTextFocus(false);
 }  // the view, the controllers and the environment are released here
@@ -241,26 +202,22 @@ bool initBrowserThread() {
 void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHandleW(nullptr)); }
 
 void startBrowser() {
-    try {
+    guarded("CV: error while starting the browser", [] {
         createEnvironment = environmentFunction();
         if (createEnvironment == nullptr) return;
         viewBounds = RECT{0, 0, pageWidth.load(), pageHeight.load()};
         startRecovery();
         bringUpBrowser();
-    } catch (...) {
-        XPLMDebugString("CV: error while starting the browser\n");
-    }
+    });
 }
 
 void stopBrowser() {
-    try {
+    guarded("CV: error while stopping the browser", [] {
         stopRecovery();
         retireBrowser(false);
         resetPageInput();
-        resetPageRequests();
-    } catch (...) {
-        XPLMDebugString("CV: error while stopping the browser\n");
-    }
+        resetBrowserPolicy();
+    });
     createEnvironment = nullptr;
     if (hiddenWindow != nullptr) {
         DestroyWindow(hiddenWindow);

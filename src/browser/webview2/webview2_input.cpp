@@ -12,7 +12,6 @@
 #include "browser/devtools/focus_channel.h"
 #include "browser/devtools/input.h"
 #include "browser/webview2/webview2_state.h"
-#include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -34,17 +33,9 @@ double now() { return static_cast<double>(XPLMGetElapsedTime()); }
 // HRESULT (the call was refused, or no handler could be made), and `answered` never runs then.
 template <class Answered>
 HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command, Answered answered) {
-    auto handler = makeComCallback<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(
-        IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler,
-        [session = current.session, answered = std::move(answered)](HRESULT result, LPCWSTR) {
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                answered(result);
-            } catch (...) {
-                XPLMDebugString("CV: error after the page answered a command\n");
-            }
-            return S_OK;
-        });
+    auto handler = browserHandler<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(
+        IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, current.generation,
+        "CV: error after the page answered a command", [answered](HRESULT result, LPCWSTR) { answered(result); });
     if (!handler) return E_OUTOFMEMORY;
     return current.webView->CallDevToolsProtocolMethod(toWide(command.method).c_str(),
                                                        toWide(command.params.dump()).c_str(), handler.Get());
@@ -66,7 +57,7 @@ void focusChannelAnswered(HRESULT result) {
     if (--current.focusChannelUnanswered == 0 && current.pageHeldUntil) loadHeldPage(current);
 }
 
-void onFocusReport(ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
+void onFocusReport(ICoreWebView2*, ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
     LPWSTR json = nullptr;
     if (args == nullptr || FAILED(args->get_ParameterObjectAsJson(&json))) return;
     const std::string text = json != nullptr ? toUtf8(json) : std::string();
@@ -75,31 +66,23 @@ void onFocusReport(ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
     if (const auto takesText = devtools::textFocusReport(params)) onBrowserTextFocus(*takesText);
 }
 
+// The page's focus reports: Runtime.bindingCalled, through a DevTools event receiver.
 void listenForFocusReports(WebView2Browser& current) {
-    auto handler = makeComCallback<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(
-        IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler,
-        [session = current.session](ICoreWebView2*, ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
-            if (!isCurrentBrowser(session)) return S_OK;
-            try {
-                onFocusReport(args);
-            } catch (...) {
-                XPLMDebugString("CV: error while following the page's focus\n");
-            }
-            return S_OK;
-        });
-    WebView2EventToken token{};
-    if (handler &&
-        SUCCEEDED(current.webView->GetDevToolsProtocolEventReceiver(
-            L"Runtime.bindingCalled", current.focusReports.ReleaseAndGetAddressOf())) &&
-        current.focusReports && SUCCEEDED(current.focusReports->add_DevToolsProtocolEventReceived(handler.Get(), &token)))
-        current.focusReportsToken = token;
+    Microsoft::WRL::ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> receiver;
+    if (FAILED(current.webView->GetDevToolsProtocolEventReceiver(L"Runtime.bindingCalled", receiver.GetAddressOf())))
+        return;
+    current.events.focusReports = subscribe<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(
+        receiver.Get(), &ICoreWebView2DevToolsProtocolEventReceiver::add_DevToolsProtocolEventReceived,
+        &ICoreWebView2DevToolsProtocolEventReceiver::remove_DevToolsProtocolEventReceived,
+        IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler, current.generation,
+        "CV: error while following the page's focus", onFocusReport);
 }
 
 }  // namespace
 
 void loadPageWithInput(WebView2Browser& current) {
     listenForFocusReports(current);
-    if (!current.focusReportsToken) {
+    if (!current.events.focusReports) {
         XPLMDebugString("CV: WebView2 will not pass on the page's focus reports; typing into the panel is off for "
                         "this browser.\n");
         return loadHeldPage(current);
@@ -107,14 +90,14 @@ void loadPageWithInput(WebView2Browser& current) {
     // Before the page loads, so its documents carry the focus reports from the start: a
     // navigation that overtakes the script's registration can miss it.
     current.pageHeldUntil = now() + focusChannelWait;
-    const BrowserSession session = current.session;
+    const BrowserGeneration generation = current.generation;
     const auto channel = devtools::textFocusChannel();
     current.focusChannelUnanswered = static_cast<int>(channel.size());
     for (const devtools::Command& command : channel) {
         const HRESULT sent = callDevTools(current, command, focusChannelAnswered);
         // A refusal never reaches the handler: it is answered here.
-        if (FAILED(sent) && isCurrentBrowser(session)) focusChannelAnswered(sent);
-        if (!isCurrentBrowser(session)) return;
+        if (FAILED(sent) && isCurrentBrowser(generation)) focusChannelAnswered(sent);
+        if (!isCurrentBrowser(generation)) return;
     }
 }
 
@@ -127,13 +110,6 @@ void loadPageIfHeldTooLong() {
 }
 
 bool pageHeld() { return browser && browser->pageHeldUntil.has_value(); }
-
-void stopListeningForFocusReports(WebView2Browser& retired) {
-    if (retired.focusReports && retired.focusReportsToken)
-        retired.focusReports->remove_DevToolsProtocolEventReceived(*retired.focusReportsToken);
-    retired.focusReportsToken.reset();
-    retired.focusReports.Reset();
-}
 
 void resetPageInput() { inputTrouble.clear(); }
 

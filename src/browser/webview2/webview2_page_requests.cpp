@@ -8,23 +8,19 @@
 // - a new window is never made: the panel's own page goes to its address (web pages only);
 // - permission requests, which nobody in the simulator could answer, are denied, and so are
 //   downloads (nobody could see or use the file).
-#include <map>
+// What is followed, answered or refused, and each line that tells it, is browser_policy's; this
+// file translates between WebView2's events and it.
 #include <string>
 #include <utility>
 
 #include "browser/browser.h"
+#include "browser/browser_policy.h"
 #include "browser/webview2/webview2_state.h"
-#include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/text_encoding.h"
 
 namespace {
-
-RepeatingLine leftForReload;
-std::map<int, RepeatingLine> permissionRefused;
-RepeatingLine newWindowRefused;
-RepeatingLine downloadRefused;
 
 // A string the browser handed out, taken over and freed.
 std::string takeString(LPWSTR text) {
@@ -45,14 +41,14 @@ HRESULT settleDialog(WebView2Browser& current, bool accept, const std::string& t
     return deferral ? deferral->Complete() : S_OK;
 }
 
-void onScriptDialog(WebView2Browser& current, ICoreWebView2ScriptDialogOpeningEventArgs* args) {
+void onScriptDialog(ICoreWebView2*, ICoreWebView2ScriptDialogOpeningEventArgs* args) {
     if (args == nullptr) return;
+    WebView2Browser& current = *browser;
     // The page has one dialog at a time; one still owed went with a page that moved on.
     forgetPageDialog(current);
     auto kind = COREWEBVIEW2_SCRIPT_DIALOG_KIND_ALERT;
     if (FAILED(args->get_Kind(&kind))) return;  // not answered: the page goes on as cancelled
-    if (kind == COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD && current.reloadUnderway) {
-        if (leftForReload.due()) XPLMDebugString("CV: the page asked before the reload whether to leave it; it was left.\n");
+    if (kind == COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD && leaveForOurReload(current.reloadUnderway)) {
         args->Accept();
         return;
     }
@@ -64,7 +60,7 @@ void onScriptDialog(WebView2Browser& current, ICoreWebView2ScriptDialogOpeningEv
     case COREWEBVIEW2_SCRIPT_DIALOG_KIND_BEFOREUNLOAD: shown = PageDialogKind::BeforeUnload; break;
     default:
         // Returning without Accept and without a deferral dismisses it.
-        debugLog("CV: the page opened a dialog of an unknown kind (%d); dismissed.\n", static_cast<int>(kind));
+        tellUnknownDialog(std::to_string(static_cast<int>(kind)));
         return;
     }
     // Without a deferral the page would go on as soon as we return; without one there is no
@@ -81,23 +77,13 @@ void onScriptDialog(WebView2Browser& current, ICoreWebView2ScriptDialogOpeningEv
     onBrowserDialogOpened(shown, messageText, takeString(defaultText));
 }
 
-bool isWebAddress(const std::string& uri) { return uri.rfind("https://", 0) == 0 || uri.rfind("http://", 0) == 0; }
-
-void onNewWindow(WebView2Browser& current, ICoreWebView2NewWindowRequestedEventArgs* args) {
+void onNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {
     if (args == nullptr) return;
     // Handled, with no window of ours given: WebView2 opens none.
     args->put_Handled(TRUE);
     LPWSTR uri = nullptr;
-    const std::string address = SUCCEEDED(args->get_Uri(&uri)) ? takeString(uri) : std::string();
-    // Our navigation is not bound by the web's rules: a page could have the panel open a local
-    // file or run script in another site. Only web addresses are followed.
-    if (!isWebAddress(address)) {
-        if (newWindowRefused.due())
-            XPLMDebugString("CV: the page opened a new window at an address that is not a web page; it was closed.\n");
-        return;
-    }
-    XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
-    current.webView->Navigate(toWide(address).c_str());
+    const auto followed = followNewWindow(SUCCEEDED(args->get_Uri(&uri)) ? takeString(uri) : std::string());
+    if (followed) browser->webView->Navigate(toWide(*followed).c_str());
 }
 
 const char* permissionName(COREWEBVIEW2_PERMISSION_KIND kind) {
@@ -112,39 +98,20 @@ const char* permissionName(COREWEBVIEW2_PERMISSION_KIND kind) {
     }
 }
 
-void onPermission(ICoreWebView2PermissionRequestedEventArgs* args) {
+void onPermission(ICoreWebView2*, ICoreWebView2PermissionRequestedEventArgs* args) {
     if (args == nullptr) return;
     auto kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
     if (FAILED(args->get_PermissionKind(&kind))) kind = COREWEBVIEW2_PERMISSION_KIND_UNKNOWN_PERMISSION;
     const HRESULT denied = args->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY);
-    if (permissionRefused[static_cast<int>(kind)].due())
-        debugLog(SUCCEEDED(denied) ? "CV: the page asked for %s; refused.\n"
-                                   : "CV: the page asked for %s; it could not be refused.\n",
-                 permissionName(kind));
+    tellPermissionRefused(permissionName(kind), SUCCEEDED(denied));
 }
 
-void onDownload(ICoreWebView2DownloadStartingEventArgs* args) {
+void onDownload(ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
     if (args == nullptr) return;
     // Handled too, so that WebView2 shows no download UI of its own.
     const bool cancelled = SUCCEEDED(args->put_Cancel(TRUE));
     args->put_Handled(TRUE);
-    if (downloadRefused.due())
-        XPLMDebugString(cancelled ? "CV: refused a download the page started.\n"
-                                  : "CV: a download the page started could not be refused.\n");
-}
-
-// One handler on the view, told only while its browser is the current one.
-template <class Handler, class Args, class Handle>
-Microsoft::WRL::ComPtr<Handler> pageHandler(const IID& id, BrowserSession session, const char* what, Handle handle) {
-    return makeComCallback<Handler>(id, [session, what, handle](ICoreWebView2*, Args* args) {
-        if (!isCurrentBrowser(session)) return S_OK;
-        try {
-            handle(*browser, args);
-        } catch (...) {
-            debugLog("CV: error while handling %s\n", what);
-        }
-        return S_OK;
-    });
+    tellDownloadRefused(cancelled);
 }
 
 }  // namespace
@@ -155,49 +122,33 @@ void listenToPageRequests(WebView2Browser& current) {
         FAILED(settings->put_AreDefaultScriptDialogsEnabled(FALSE)))
         XPLMDebugString("CV: WebView2's own dialogs could not be turned off; the page's dialogs may open on the "
                         "desktop.\n");
-    const BrowserSession session = current.session;
-    WebView2EventToken token{};
-    auto dialog = pageHandler<ICoreWebView2ScriptDialogOpeningEventHandler, ICoreWebView2ScriptDialogOpeningEventArgs>(
-        IID_ICoreWebView2ScriptDialogOpeningEventHandler, session, "the page's dialog", onScriptDialog);
-    if (dialog && SUCCEEDED(current.webView->add_ScriptDialogOpening(dialog.Get(), &token)))
-        current.scriptDialogToken = token;
-    else
+    const BrowserGeneration generation = current.generation;
+    ICoreWebView2* view = current.webView.Get();
+    auto& events = current.events;
+    events.scriptDialog = subscribe<ICoreWebView2ScriptDialogOpeningEventHandler>(
+        view, &ICoreWebView2::add_ScriptDialogOpening, &ICoreWebView2::remove_ScriptDialogOpening,
+        IID_ICoreWebView2ScriptDialogOpeningEventHandler, generation, "CV: error while handling the page's dialog",
+        onScriptDialog);
+    if (!events.scriptDialog)
         XPLMDebugString("CV: WebView2 will not pass on the page's dialogs; they cannot be answered in the panel.\n");
-    auto window = pageHandler<ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2NewWindowRequestedEventArgs>(
-        IID_ICoreWebView2NewWindowRequestedEventHandler, session, "the page's new window", onNewWindow);
-    if (window && SUCCEEDED(current.webView->add_NewWindowRequested(window.Get(), &token)))
-        current.newWindowToken = token;
-    else
+    events.newWindow = subscribe<ICoreWebView2NewWindowRequestedEventHandler>(
+        view, &ICoreWebView2::add_NewWindowRequested, &ICoreWebView2::remove_NewWindowRequested,
+        IID_ICoreWebView2NewWindowRequestedEventHandler, generation, "CV: error while handling the page's new window",
+        onNewWindow);
+    if (!events.newWindow)
         XPLMDebugString("CV: WebView2 will not pass on the page's new windows; they may open on the desktop.\n");
-    auto permission =
-        pageHandler<ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2PermissionRequestedEventArgs>(
-            IID_ICoreWebView2PermissionRequestedEventHandler, session, "the page's permission request",
-            [](WebView2Browser&, ICoreWebView2PermissionRequestedEventArgs* args) { onPermission(args); });
-    if (permission && SUCCEEDED(current.webView->add_PermissionRequested(permission.Get(), &token)))
-        current.permissionToken = token;
-    current.webView->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(current.webView4.ReleaseAndGetAddressOf()));
-    auto download = pageHandler<ICoreWebView2DownloadStartingEventHandler, ICoreWebView2DownloadStartingEventArgs>(
-        IID_ICoreWebView2DownloadStartingEventHandler, session, "the page's download",
-        [](WebView2Browser&, ICoreWebView2DownloadStartingEventArgs* args) { onDownload(args); });
-    if (current.webView4 && download && SUCCEEDED(current.webView4->add_DownloadStarting(download.Get(), &token)))
-        current.downloadToken = token;
-    else
-        XPLMDebugString("CV: this WebView2 runtime cannot refuse the page's downloads.\n");
-}
-
-void stopListeningToPageRequests(WebView2Browser& retired) {
-    if (retired.webView) {
-        if (retired.scriptDialogToken) retired.webView->remove_ScriptDialogOpening(*retired.scriptDialogToken);
-        if (retired.newWindowToken) retired.webView->remove_NewWindowRequested(*retired.newWindowToken);
-        if (retired.permissionToken) retired.webView->remove_PermissionRequested(*retired.permissionToken);
-    }
-    if (retired.webView4 && retired.downloadToken) retired.webView4->remove_DownloadStarting(*retired.downloadToken);
-    retired.downloadToken.reset();
-    retired.webView4.Reset();
-    retired.scriptDialogToken.reset();
-    retired.newWindowToken.reset();
-    retired.permissionToken.reset();
-    forgetPageDialog(retired);
+    events.permission = subscribe<ICoreWebView2PermissionRequestedEventHandler>(
+        view, &ICoreWebView2::add_PermissionRequested, &ICoreWebView2::remove_PermissionRequested,
+        IID_ICoreWebView2PermissionRequestedEventHandler, generation,
+        "CV: error while handling the page's permission request", onPermission);
+    // Downloads are told through the view's fourth version (a runtime too old has none).
+    Microsoft::WRL::ComPtr<ICoreWebView2_4> view4;
+    view->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(view4.GetAddressOf()));
+    events.download = subscribe<ICoreWebView2DownloadStartingEventHandler>(
+        view4.Get(), &ICoreWebView2_4::add_DownloadStarting, &ICoreWebView2_4::remove_DownloadStarting,
+        IID_ICoreWebView2DownloadStartingEventHandler, generation, "CV: error while handling the page's download",
+        onDownload);
+    if (!events.download) XPLMDebugString("CV: this WebView2 runtime cannot refuse the page's downloads.\n");
 }
 
 void forgetPageDialog(WebView2Browser& current) {
@@ -208,19 +159,10 @@ void forgetPageDialog(WebView2Browser& current) {
     }
 }
 
-void resetPageRequests() {
-    leftForReload.clear();
-    newWindowRefused.clear();
-    downloadRefused.clear();
-    permissionRefused.clear();
-}
-
 void answerBrowserDialog(bool accept, const std::string& text) {
     if (!browser || !browser->dialogDeferral) return;
-    try {
+    guarded("CV: error while answering the page's dialog", [&] {
         if (FAILED(settleDialog(*browser, accept, text)))
             XPLMDebugString("CV: the page's dialog could not be answered; the page went on without it.\n");
-    } catch (...) {
-        XPLMDebugString("CV: error while answering the page's dialog\n");
-    }
+    });
 }

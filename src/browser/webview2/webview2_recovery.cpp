@@ -13,8 +13,10 @@
 #include <vector>
 
 #include "browser/browser.h"
+#include "browser/browser_policy.h"
 #include "browser/restart_backoff.h"
 #include "browser/webview2/webview2_state.h"
+#include "platform/flight_loop.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -32,7 +34,6 @@ constexpr double pageFailureMemory = std::chrono::duration<double>(RestartBackof
 
 RestartBackoff backoff;
 std::optional<double> restartAt;  // simulator time the next browser is due
-bool flightLoopRegistered = false;
 // A browser of this start has shown its page: the panel keeps that picture through a failure,
 // and clicks on it are kept for the page that comes back.
 bool pageShown = false;
@@ -45,7 +46,7 @@ RepeatingLine helperProcessLine;
 double now() { return static_cast<double>(XPLMGetElapsedTime()); }
 
 float RecoveryFlightLoop(float, float, int, void*) {
-    try {
+    guarded("CV: browser backend error", [] {
         const double time = now();
         if (restartAt && time >= *restartAt) {
             restartAt.reset();
@@ -58,11 +59,10 @@ float RecoveryFlightLoop(float, float, int, void*) {
         }
         if (keptClicksDeadline && time >= *keptClicksDeadline) onPageLoaded();
         loadPageIfHeldTooLong();
-    } catch (...) {
-        XPLMDebugString("CV: browser backend error\n");
-    }
+    });
     return -1.0f;
 }
+FlightLoop recoveryLoop{RecoveryFlightLoop};
 
 void keepClicksUntilThePageLoads() {
     keepingClicks = pageShown;
@@ -90,15 +90,11 @@ void pageFailed(const std::string& what) {
 
 void startRecovery() {
     backoff = RestartBackoff{};
-    XPLMRegisterFlightLoopCallback(RecoveryFlightLoop, -1.0f, nullptr);
-    flightLoopRegistered = true;
+    recoveryLoop.start();
 }
 
 void stopRecovery() {
-    if (flightLoopRegistered) {
-        XPLMUnregisterFlightLoopCallback(RecoveryFlightLoop, nullptr);
-        flightLoopRegistered = false;
-    }
+    recoveryLoop.stop();
     restartAt.reset();
     pageShown = false;
     keepingClicks = false;
@@ -110,12 +106,7 @@ void stopRecovery() {
 void browserFailed(const std::string& what, bool atLongestDelay) {
     retireBrowser(true);
     keepClicksUntilThePageLoads();
-    const RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
-    restartAt = now() + static_cast<double>(attempt.delay.count());
-    // Whole, however long it is: the attempt number and the line's end must stay.
-    const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
-                             std::to_string(attempt.number) + ").\n";
-    XPLMDebugString(line.c_str());
+    restartAt = now() + static_cast<double>(nextBrowserAfter(backoff, what, atLongestDelay).count());
 }
 
 void browserStarted() {

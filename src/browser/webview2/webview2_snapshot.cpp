@@ -1,13 +1,11 @@
 // PNG snapshots: CapturePreview into a fresh memory stream, and on completion the copy of
 // the stream's memory block that goes to the decode queue.
 #include <cstdint>
-#include <map>
 #include <string>
 #include <utility>
 
 #include "browser/browser.h"
 #include "browser/webview2/webview2_state.h"
-#include "platform/com_callback.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 
@@ -39,43 +37,32 @@ PngBuffer copySnapshotBlock(IStream* stream) {
 // the panel keeps its last picture: told when it starts, then once a minute.
 RepeatingLine refusedLine;
 
-// Snapshots timed out or refused in a row before the browser counts as hung or gone.
-constexpr int lostInARowForAHungBrowser = 3;
-
-HRESULT onSnapshotWritten(BrowserSession session, CaptureTicket ticket, HRESULT errorCode) {
-    // An earlier browser's answer, or one after stop: its snapshot was answered as failed, or
-    // given up on, when that browser was let go of.
-    if (!isCurrentBrowser(session)) return S_OK;
+void onSnapshotWritten(CaptureTicket ticket, HRESULT errorCode) {
     WebView2Browser& current = *browser;
-    const auto owed = current.owedSnapshots.find(ticket);
-    if (owed == current.owedSnapshots.end()) return S_OK;
-    const ComPtr<IStream> stream = std::move(owed->second);  // null for one given up on
-    current.owedSnapshots.erase(owed);
+    ComPtr<IStream> stream;  // stays null for one given up on
+    if (ComPtr<IStream>* owed = current.owedSnapshots.find(ticket)) {
+        stream.Swap(*owed);
+        current.owedSnapshots.settle(ticket);
+    } else if (current.snapshotsGivenUp.erase(ticket) == 0) {
+        return;
+    }
     // Any answer shows the browser alive, a late one included.
-    current.snapshotsLostInARow = 0;
+    current.hangWatch.answered();
     PngBuffer snapshot;
     if (SUCCEEDED(errorCode) && stream) snapshot = copySnapshotBlock(stream.Get());
     const bool succeeded = !snapshot.empty();
     if (succeeded) browserServed();
     // Exactly once per started snapshot; the schedule drops one it gave up on.
     onBrowserSnapshot(ticket, succeeded, std::move(snapshot));
-    return S_OK;
 }
 
 // Counts a snapshot that timed out or was refused; `what` tells which, should it be the last
 // one a hung or lost browser is given.
 void snapshotLost(WebView2Browser& current, const std::string& what) {
-    if (++current.snapshotsLostInARow >= lostInARowForAHungBrowser) browserFailed(what);
+    if (current.hangWatch.snapshotLost()) browserFailed(what);
 }
 
 }  // namespace
-
-void failOwedSnapshots(WebView2Browser& owner) {
-    std::map<CaptureTicket, ComPtr<IStream>> owed;
-    owed.swap(owner.owedSnapshots);
-    for (const auto& [ticket, stream] : owed)
-        if (stream) onBrowserSnapshot(ticket, false, PngBuffer{});
-}
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
     if (!browserViewReady()) return false;
@@ -86,24 +73,15 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         return false;
     }
     // The memory block goes with the stream's last reference: ours in owedSnapshots, and the
-    // browser's while it writes.
-    auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
-        IID_ICoreWebView2CapturePreviewCompletedHandler, [session = current.session, ticket](HRESULT errorCode) {
-            try {
-                return onSnapshotWritten(session, ticket, errorCode);
-            } catch (...) {
-                if (!isCurrentBrowser(session)) return S_OK;
-                XPLMDebugString("CV: error while handing a snapshot over\n");
-                // Snapshot requests must resume whatever went wrong above.
-                try {
-                    onBrowserSnapshot(ticket, false, PngBuffer{});
-                } catch (...) {
-                }
-                return S_OK;
-            }
-        });
+    // browser's while it writes. An earlier browser's answer, or one after stop, is dropped: its
+    // snapshot was answered as failed, or given up on, when that browser was let go of. Snapshot
+    // requests must resume whatever goes wrong in handing one over.
+    auto handler = browserHandler<ICoreWebView2CapturePreviewCompletedHandler>(
+        IID_ICoreWebView2CapturePreviewCompletedHandler, current.generation, "CV: error while handing a snapshot over",
+        [ticket](HRESULT errorCode) { onSnapshotWritten(ticket, errorCode); },
+        [ticket] { onBrowserSnapshot(ticket, false, PngBuffer{}); });
     if (!handler) return false;
-    current.owedSnapshots[ticket] = stream;
+    current.owedSnapshots.add(ticket) = stream;
     const HRESULT started =
         current.webView->CapturePreview(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG, stream.Get(), handler.Get());
     if (SUCCEEDED(started)) {
@@ -111,7 +89,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         return true;
     }
     // Refused at once: the handler is never called, so nothing is owed.
-    current.owedSnapshots.erase(ticket);
+    current.owedSnapshots.settle(ticket);
     if (refusedLine.due())
         debugLog("CV: WebView2 refused a snapshot (0x%08lX); the panel keeps its last picture.\n",
                  static_cast<unsigned long>(started));
@@ -121,15 +99,11 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
 }
 
 void browserSnapshotTimedOut(CaptureTicket ticket) {
-    try {
-        if (!browser) return;
-        const auto owed = browser->owedSnapshots.find(ticket);
-        if (owed == browser->owedSnapshots.end()) return;
-        // What the snapshot costs us goes now, whether or not the browser ever answers; the
-        // entry stays so that its late answer is told apart.
-        owed->second.Reset();
-        snapshotLost(*browser, "CV: the browser did not answer 3 snapshots in a row");
-    } catch (...) {
-        XPLMDebugString("CV: browser backend error\n");
-    }
+    guarded("CV: browser backend error", [ticket] {
+        if (!browser || !browser->owedSnapshots.settle(ticket)) return;
+        // What the snapshot costs us goes now, whether or not the browser ever answers; its
+        // ticket stays so that its late answer is told apart.
+        browser->snapshotsGivenUp.insert(ticket);
+        snapshotLost(*browser, HangWatch::line);
+    });
 }

@@ -7,78 +7,151 @@
 #include <windows.h>
 #include <wrl/client.h>
 
-#include <map>
 #include <optional>
+#include <set>
 #include <string>
+#include <utility>
 
 #include "browser/browser.h"
+#include "browser/browser_policy.h"
+#include "platform/com_callback.h"
 #include "platform/webview2.h"
+#include "plugin/log.h"
 
 // The hidden top-level window every browser is parented to; never shown.
 extern HWND hiddenWindow;
 
-// Which browser a completion belongs to. Each handler keeps the number of the browser it was
-// made for and drops the completion untouched when that browser is no longer the current one:
-// it was replaced after a failure, or the plugin was stopped (and perhaps started again in a
-// module that stayed loaded). Numbers only grow, so none is used twice in this process.
-using BrowserSession = unsigned long long;
+// Which browser a completion belongs to. Each handler keeps the generation of the browser it
+// was made for and drops the completion untouched when that browser is no longer the current
+// one: it was replaced after a failure, or the plugin was stopped (and perhaps started again in
+// a module that stayed loaded). Generations only grow, so none is used twice in this process.
+using BrowserGeneration = unsigned long long;
+
+// One handler of ours on an event of a browser object (the view, a DevTools event receiver):
+// added when this is made, removed with its token when this goes, so that the object never
+// keeps a handler of ours past its registration. Empty when the object would not take it.
+template <class Source>
+class EventSubscription {
+public:
+    using Add = HRESULT (STDMETHODCALLTYPE Source::*)(IUnknown*, WebView2EventToken*);
+    using Remove = HRESULT (STDMETHODCALLTYPE Source::*)(WebView2EventToken);
+
+    EventSubscription() = default;
+    EventSubscription(Source* source, Add add, Remove remove, IUnknown* handler) : remove_(remove) {
+        if (source != nullptr && handler != nullptr && SUCCEEDED((source->*add)(handler, &token_))) source_ = source;
+    }
+    EventSubscription(EventSubscription&& other) noexcept { *this = std::move(other); }
+    EventSubscription& operator=(EventSubscription&& other) noexcept {
+        if (this == &other) return *this;
+        end();
+        // Swapped, not move-assigned: MinGW-w64's move assignment copies, leaving `other` subscribed too.
+        source_.Swap(other.source_);
+        remove_ = other.remove_;
+        token_ = other.token_;
+        return *this;
+    }
+    EventSubscription(const EventSubscription&) = delete;
+    EventSubscription& operator=(const EventSubscription&) = delete;
+    ~EventSubscription() { end(); }
+
+    explicit operator bool() const { return source_ != nullptr; }
+
+private:
+    void end() {
+        if (source_) (source_.Get()->*remove_)(token_);
+        source_.Reset();
+    }
+
+    Microsoft::WRL::ComPtr<Source> source_;
+    Remove remove_ = nullptr;
+    WebView2EventToken token_{};
+};
 
 // One browser, from its environment request until it is let go of.
 struct WebView2Browser {
-    BrowserSession session = 0;
+    BrowserGeneration generation = 0;
     // Null until the bring-up step that sets them has completed.
     Microsoft::WRL::ComPtr<ICoreWebView2Environment3> webViewEnvironment;
     Microsoft::WRL::ComPtr<ICoreWebView2CompositionController> compositionController;
     Microsoft::WRL::ComPtr<ICoreWebView2Controller> webViewController;
     Microsoft::WRL::ComPtr<ICoreWebView2> webView;
-    // Our handlers registered on webView, removed with these tokens before it is let go of.
-    std::optional<WebView2EventToken> processFailedToken;
-    std::optional<WebView2EventToken> navigationCompletedToken;
-    std::optional<WebView2EventToken> scriptDialogToken;
-    std::optional<WebView2EventToken> newWindowToken;
-    std::optional<WebView2EventToken> permissionToken;
-    // The view's fourth version, which tells of downloads (a runtime too old has none).
-    Microsoft::WRL::ComPtr<ICoreWebView2_4> webView4;
-    std::optional<WebView2EventToken> downloadToken;
     // The page's dialog while it waits for the pilot: its arguments and our deferral of it.
     Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> dialogArgs;
     Microsoft::WRL::ComPtr<ICoreWebView2Deferral> dialogDeferral;
     // Our periodic reload has been asked and its page has not loaded yet: a leave-page
     // question meanwhile is the reload's.
     bool reloadUnderway = false;
-    // Snapshots asked of it and not answered yet: our reference to each one's stream, by
-    // ticket. The handler holds only the ticket, so a snapshot's memory goes as soon as its
-    // answer comes or the capture schedule gives up on it; the entry, with no stream, stays
-    // until then so that a late answer is still told apart.
-    std::map<CaptureTicket, Microsoft::WRL::ComPtr<IStream>> owedSnapshots;
-    // Snapshots it timed out or refused with no answer in between: a browser that hangs.
-    int snapshotsLostInARow = 0;
+    // Snapshots asked of it and not answered yet, each with our reference to its stream. The
+    // handler holds only the ticket, so a snapshot's memory goes as soon as its answer comes or
+    // the capture schedule gives up on it; the tickets given up on are kept until then, so
+    // that a late answer is still told apart from a call that is owed nothing.
+    OwedSnapshots<Microsoft::WRL::ComPtr<IStream>> owedSnapshots;
+    std::set<CaptureTicket> snapshotsGivenUp;
+    HangWatch hangWatch;
     // Simulator time of the reload that answered the last failure of its page's process.
     std::optional<double> pageReloadedAt;
-    // The page's focus reports (Runtime.bindingCalled), and our handler's registration there.
-    Microsoft::WRL::ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> focusReports;
-    std::optional<WebView2EventToken> focusReportsToken;
-    // The commands that set the reports up, not yet answered; refused, they are told once.
+    // The commands that set the page's focus reports up, not yet answered; refused, they are
+    // told once.
     int focusChannelUnanswered = 0;
     bool focusChannelRefused = false;
     // While set, the page is not loaded yet: it waits for those answers, at most until then
     // (simulator time).
     std::optional<double> pageHeldUntil;
+    // Our handlers on its view and on the view's DevTools events (the page's focus reports,
+    // Runtime.bindingCalled). Declared last, so that they are removed before the objects they
+    // were added to are released; retireBrowser removes them first of all.
+    struct Events {
+        EventSubscription<ICoreWebView2> processFailed, navigationCompleted;
+        EventSubscription<ICoreWebView2DevToolsProtocolEventReceiver> focusReports;
+        EventSubscription<ICoreWebView2> scriptDialog, newWindow, permission;
+        // Through the view's fourth version (a runtime too old has none).
+        EventSubscription<ICoreWebView2_4> download;
+    } events;
 };
 
 // The browser of the moment: none before start, while a new one is waited for, and after stop.
 extern std::optional<WebView2Browser> browser;
 
-// True when a completion made for `session` belongs to the browser of the moment.
-inline bool isCurrentBrowser(BrowserSession session) { return browser && browser->session == session; }
+// True when a completion made for `generation` belongs to the browser of the moment.
+inline bool isCurrentBrowser(BrowserGeneration generation) {
+    return browser && browser->generation == generation;
+}
+
+// What must not be left undone after a handler's work threw: mostly nothing.
+struct NothingMore {
+    void operator()() const {}
+};
+
+// Every handler of ours on a browser, completion or event, is made here. Its `work` runs with
+// the call's arguments only while the browser it was made for is the current one: a call for
+// an earlier browser, or after stop, is dropped untouched, without even a log line. What the
+// work throws stays behind the one barrier, told as `line`; `failed` then runs too (behind the
+// same barrier), while that browser is still the current one: what must not be left undone.
+template <class Handler, class Work, class Failed = NothingMore>
+Microsoft::WRL::ComPtr<Handler> browserHandler(const IID& id, BrowserGeneration generation, const char* line,
+                                               Work work, Failed failed = {}) {
+    return makeComCallback<Handler>(id, [generation, line, work, failed](auto... args) -> HRESULT {
+        if (isCurrentBrowser(generation) && !guarded(line, [&] { work(args...); }) && isCurrentBrowser(generation))
+            guarded(line, failed);
+        return S_OK;
+    });
+}
+
+// Our handler, made as above, on an event of `source`.
+template <class Handler, class Source, class Work>
+EventSubscription<Source> subscribe(Source* source, typename EventSubscription<Source>::Add add,
+                                    typename EventSubscription<Source>::Remove remove, const IID& handlerId,
+                                    BrowserGeneration generation, const char* line, Work work) {
+    return {source, add, remove, browserHandler<Handler>(handlerId, generation, line, std::move(work)).Get()};
+}
 
 // ---- webview2_browser.cpp ----
 
 // Asks for a new browser (environment, then composition controller, controller and view).
 void bringUpBrowser();
 
-// Lets go of the current browser: removes our handlers from its view, answers every snapshot
-// it still owes as failed (`answerOwed`; not at stop, where the capture schedule gives up its
+// Lets go of the current browser: removes our handlers from it, answers every snapshot it
+// still owes as failed (`answerOwed`; not at stop, where the capture schedule gives up its
 // own), and releases its objects.
 void retireBrowser(bool answerOwed);
 
@@ -114,29 +187,17 @@ void loadPageWithInput(WebView2Browser& current);
 void loadPageIfHeldTooLong();
 // True while the current browser's page waits for its focus reports.
 bool pageHeld();
-// Removes our handler from a browser being let go of.
-void stopListeningForFocusReports(WebView2Browser& retired);
 // At stop: the next start tells input trouble afresh.
 void resetPageInput();
 
 // ---- webview2_page_requests.cpp ----
 
 // Takes over what the page asks of its browser on a view that has just come up: its dialogs
-// (WebView2's own turned off), its new windows and its permission requests.
+// (WebView2's own turned off), its new windows, its permission requests and its downloads.
 void listenToPageRequests(WebView2Browser& current);
-// Removes those handlers from a browser being let go of; a dialog it still waits on is
-// cancelled and closed in the panel.
-void stopListeningToPageRequests(WebView2Browser& retired);
 // The page that asked is gone (its process failed, or its browser): its dialog is cancelled
 // and closed in the panel.
 void forgetPageDialog(WebView2Browser& current);
-// At stop: the next start tells refusals afresh.
-void resetPageRequests();
-
-// ---- webview2_snapshot.cpp ----
-
-// Answers every snapshot the browser still owes as failed (a timed-out one is only let go of).
-void failOwedSnapshots(WebView2Browser& owner);
 
 // ---- hidden_window.cpp, handler_wait.cpp ----
 
