@@ -103,6 +103,15 @@ bool groupHasLiveMember(pid_t group) {
     return alive;
 }
 
+// The highest descriptor this process may have open: where the child stops closing what it
+// inherited when the kernel cannot close a range.
+int highestFd() {
+    struct rlimit files{};
+    return ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+               ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
+               : 65535;
+}
+
 }  // namespace
 
 std::string findBrowser(const std::string& searchPath) {
@@ -229,12 +238,7 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     std::vector<char*> envp;
     for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) envp.push_back(*variable);
     envp.push_back(nullptr);
-    struct rlimit files{};
-    const int highestFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
-                              ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
-                              : 65535;
-
-    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd};
+    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd()};
     int startError = 0;
     const pid_t pid = startChild(plan, startError);
     closeQuietly(commands[0]);
