@@ -24,72 +24,58 @@ std::string stringAt(const json& object, const char* key) {
     return it->get<std::string>();
 }
 
-Completion event(Completion::Type type) {
-    Completion c;
-    c.type = type;
-    c.ok = true;
-    return c;
-}
-
-// ---- Events, each read from its parameters (an object); nothing when it is not ours ----
+// ---- Events: each read from its parameters (an object); false when it is not ours ----
 
 // A frame with a parent is one of the page's inner frames; only the page's own commit
 // replaces what a snapshot is taken of.
-std::optional<Completion> frameNavigated(const json& params) {
+bool readCommit(const json& params, Completion& c) {
     const auto frame = params.find("frame");
-    if (frame == params.end() || !frame->is_object() || !stringAt(*frame, "parentId").empty()) return std::nullopt;
-    Completion committed = event(Completion::Type::Committed);
-    committed.value = stringAt(*frame, "loaderId");
-    return committed;
+    if (frame == params.end() || !frame->is_object() || !stringAt(*frame, "parentId").empty()) return false;
+    c.value = stringAt(*frame, "loaderId");
+    return true;
 }
 
-std::optional<Completion> bindingCalled(const json& params) {
+bool readFocusReport(const json& params, Completion& c) {
     const auto takesText = devtools::textFocusReport(params);
-    if (!takesText) return std::nullopt;
-    Completion report = event(Completion::Type::TextFocus);
-    report.ok = *takesText;
-    return report;
+    c.ok = takesText.value_or(false);
+    return takesText.has_value();
 }
 
-std::optional<Completion> dialogOpening(const json& params) {
-    Completion opened = event(Completion::Type::DialogOpened);
-    opened.value = stringAt(params, "type");
-    opened.text = stringAt(params, "message");
-    opened.detail = stringAt(params, "defaultPrompt");
-    return opened;
+bool readDialog(const json& params, Completion& c) {
+    c.value = stringAt(params, "type");
+    c.text = stringAt(params, "message");
+    c.detail = stringAt(params, "defaultPrompt");
+    return true;
 }
 
-std::optional<Completion> dialogClosed(const json&) { return event(Completion::Type::DialogClosed); }
-
-std::optional<Completion> pageTarget(const json& params) {
+bool readPageTarget(const json& params, Completion& c) {
     const auto info = params.find("targetInfo");
-    if (info == params.end() || stringAt(*info, "type") != "page") return std::nullopt;
-    Completion page = event(Completion::Type::NewPage);
-    page.value = stringAt(*info, "targetId");
-    page.text = stringAt(*info, "url");
-    return page;
+    if (info == params.end() || stringAt(*info, "type") != "page") return false;
+    c.value = stringAt(*info, "targetId");
+    c.text = stringAt(*info, "url");
+    return true;
 }
 
-std::optional<Completion> downloadWillBegin(const json&) { return event(Completion::Type::Download); }
-
-// The events we act on, by method name. One that names a reason ends the connection: we attach
-// to exactly one page, and losing it leaves nothing to show.
+// The events we act on, by method name, with what each one yields. A Lost one ends the
+// connection for the reason given: we attach to exactly one page, and losing it leaves
+// nothing to show.
 struct EventEntry {
     std::string_view method;
-    const char* ends;
-    std::optional<Completion> (*read)(const json& params);
+    Completion::Type type;
+    const char* lostReason;
+    bool (*read)(const json& params, Completion& event);  // none: there is nothing to read
 };
 constexpr EventEntry events[] = {
-    {"Browser.downloadWillBegin", nullptr, downloadWillBegin},
-    {"Inspector.detached", "the page was detached", nullptr},
-    {"Inspector.targetCrashed", "the page has crashed", nullptr},
-    {"Page.frameNavigated", nullptr, frameNavigated},
-    {"Page.javascriptDialogClosed", nullptr, dialogClosed},
-    {"Page.javascriptDialogOpening", nullptr, dialogOpening},
-    {"Runtime.bindingCalled", nullptr, bindingCalled},
-    {"Target.detachedFromTarget", "the page was detached", nullptr},
-    {"Target.targetCreated", nullptr, pageTarget},
-    {"Target.targetInfoChanged", nullptr, pageTarget},
+    {"Browser.downloadWillBegin", Completion::Type::Download, nullptr, nullptr},
+    {"Inspector.detached", Completion::Type::Lost, "the page was detached", nullptr},
+    {"Inspector.targetCrashed", Completion::Type::Lost, "the page has crashed", nullptr},
+    {"Page.frameNavigated", Completion::Type::Committed, nullptr, readCommit},
+    {"Page.javascriptDialogClosed", Completion::Type::DialogClosed, nullptr, nullptr},
+    {"Page.javascriptDialogOpening", Completion::Type::DialogOpened, nullptr, readDialog},
+    {"Runtime.bindingCalled", Completion::Type::TextFocus, nullptr, readFocusReport},
+    {"Target.detachedFromTarget", Completion::Type::Lost, "the page was detached", nullptr},
+    {"Target.targetCreated", Completion::Type::NewPage, nullptr, readPageTarget},
+    {"Target.targetInfoChanged", Completion::Type::NewPage, nullptr, readPageTarget},
 };
 
 bool readEvent(const std::string& method, const json& message, std::optional<Completion>& reply,
@@ -97,12 +83,16 @@ bool readEvent(const std::string& method, const json& message, std::optional<Com
     const auto entry = std::find_if(std::begin(events), std::end(events),
                                     [&](const EventEntry& e) { return e.method == method; });
     if (entry == std::end(events)) return true;
-    if (entry->ends != nullptr) {
-        lostReason = entry->ends;
+    if (entry->type == Completion::Type::Lost) {
+        lostReason = entry->lostReason;
         return false;
     }
     const auto params = message.find("params");
-    if (params != message.end() && params->is_object()) reply = entry->read(*params);
+    if (params == message.end() || !params->is_object()) return true;
+    Completion event;
+    event.type = entry->type;
+    event.ok = true;
+    if (entry->read == nullptr || entry->read(*params, event)) reply = std::move(event);
     return true;
 }
 
@@ -130,54 +120,40 @@ std::string errorText(const json& error) {
     return "the browser reported an error";
 }
 
-// A reply that must name what it made: failed when it does not.
-void requireValue(Completion& c, std::string value, const char* missing) {
-    c.value = std::move(value);
-    if (!c.value.empty()) return;
-    c.ok = false;
-    c.text = missing;
-}
-
-std::string firstPageTarget(const json& result) {
-    const auto infos = result.find("targetInfos");
-    if (infos == result.end() || !infos->is_array()) return {};
-    for (const auto& info : *infos) {
-        if (stringAt(info, "type") == "page" && !stringAt(info, "targetId").empty()) return stringAt(info, "targetId");
-    }
-    return {};
-}
-
-void readSnapshot(const json& result, Completion& c) {
-    const auto data = result.find("data");
-    std::vector<std::uint8_t> bytes;
-    if (data == result.end() || !data->is_string() || !decodeBase64(data->get_ref<const std::string&>(), bytes) ||
-        bytes.empty()) {
-        c.ok = false;
-        c.text = "the snapshot reply holds no image data";
-    } else {
-        c.snapshot = PngBuffer(std::move(bytes));
-    }
-}
-
 // What a successful reply carries for the command it answers.
 void readResult(const json& result, Completion& c) {
     switch (c.request) {
     case Request::ListTargets:
-        c.value = firstPageTarget(result);
+        if (const auto infos = result.find("targetInfos"); infos != result.end() && infos->is_array()) {
+            const auto page = std::find_if(infos->begin(), infos->end(), [](const json& info) {
+                return stringAt(info, "type") == "page" && !stringAt(info, "targetId").empty();
+            });
+            if (page != infos->end()) c.value = stringAt(*page, "targetId");
+        }
         break;
     case Request::CreateTarget:
-        requireValue(c, stringAt(result, "targetId"), "no target id in the reply");
-        break;
     case Request::Attach:
-        requireValue(c, stringAt(result, "sessionId"), "no session id in the reply");
+        // The target or session made, which the reply must name.
+        c.value = stringAt(result, c.request == Request::Attach ? "sessionId" : "targetId");
+        c.ok = !c.value.empty();
+        if (!c.ok) c.text = c.request == Request::Attach ? "no session id in the reply" : "no target id in the reply";
         break;
     case Request::Navigate:
         c.text = stringAt(result, "errorText");
         c.value = stringAt(result, "loaderId");
         break;
-    case Request::Snapshot:
-        readSnapshot(result, c);
+    case Request::Snapshot: {
+        const auto data = result.find("data");
+        std::vector<std::uint8_t> bytes;
+        if (data != result.end() && data->is_string() && decodeBase64(data->get_ref<const std::string&>(), bytes) &&
+            !bytes.empty()) {
+            c.snapshot = PngBuffer(std::move(bytes));
+        } else {
+            c.ok = false;
+            c.text = "the snapshot reply holds no image data";
+        }
         break;
+    }
     default:
         break;
     }

@@ -1,9 +1,7 @@
 // The panel's input for the page in Chromium, and the page's reports of its text focus.
 #include <exception>
-#include <string>
 #include <utility>
 
-#include "browser/browser.h"
 #include "browser/chromium/chromium_state.h"
 #include "browser/devtools/focus_channel.h"
 #include "browser/devtools/input.h"

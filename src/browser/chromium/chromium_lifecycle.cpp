@@ -9,20 +9,13 @@
 // after a back-off, so the panel comes back by itself. None of that waits on the browser: a
 // killed browser is reaped, and its pipe thread joined, from the flight loop once each is done.
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
 #include <exception>
-#include <memory>
-#include <optional>
-#include <string>
 #include <utility>
 #include <vector>
 
-#include "browser/browser.h"
-#include "browser/browser_policy.h"
 #include "browser/chromium/chromium_state.h"
 #include "browser/chromium/profile_cleanup.h"
-#include "browser/restart_backoff.h"
 #include "platform/flight_loop.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
@@ -46,8 +39,7 @@ std::vector<Retired> retired;
 // Every browser of the session runs on the pilot's lasting profile, or on a private one made
 // for the session when that cannot be had (it is removed at stop, after the last browser).
 // Where they lie depends on the browser, so they are chosen once one is found.
-bool profileChosen = false;
-chromium::ProfilePlaces profilePlaces;
+std::optional<chromium::ProfilePlaces> profilePlaces;
 bool usePrivateProfile = false;
 // Made when the session first needs it; removed, off the main thread, at stop.
 std::string privateProfile;
@@ -78,17 +70,13 @@ constexpr std::chrono::seconds retiredWait{10};
 float BrowserFlightLoop(float, float, int, void*);
 FlightLoop flightLoop(BrowserFlightLoop);
 
-void setAside(std::unique_ptr<cdp::Connection> connection, std::unique_ptr<chromium::BrowserProcess> process) {
-    if (process) process->kill();
-    if (process || connection) retired.push_back({std::move(connection), std::move(process), Clock::now()});
-}
-
 // Kills what is left of a browser given up on and sets it aside to be reaped; the schedule gets
 // its failed answer for every snapshot it still waits for, the panel loses the page's dialog
 // and its text focus.
 void retire(ChromiumBrowser& gone) {
     forgetPageDialog(gone);
-    setAside(std::move(gone.connection), std::move(gone.process));
+    gone.process->kill();
+    retired.push_back({std::move(gone.connection), std::move(gone.process), Clock::now()});
     gone.owedSnapshots.failAll();
     // Its page, and whatever text element had the focus there, is gone.
     onBrowserTextFocus(false);
@@ -118,22 +106,21 @@ std::string locateBrowser(std::string& problem) {
 // The pilot's own profile, so logins and site storage last from one session to the next;
 // a private one for the session when it cannot be had. A snap gets both where it may write.
 void chooseProfile(const std::string& executable) {
-    profileChosen = true;
-    profilePlaces = chromium::profilePlaces(chromium::snapOf(executable));
-    profileCleanup.removeStale(profilePlaces.privateParent);
+    const auto& places = profilePlaces.emplace(chromium::profilePlaces(chromium::snapOf(executable)));
+    profileCleanup.removeStale(places.privateParent);
     std::string error = "there is no home folder";
-    usePrivateProfile = profilePlaces.lasting.empty() || !chromium::prepareProfileFolder(profilePlaces.lasting, error);
+    usePrivateProfile = places.lasting.empty() || !chromium::prepareProfileFolder(places.lasting, error);
     if (usePrivateProfile)
         debugLog("CV: cannot keep the browser profile in %s (%s); this session uses a private one.\n",
-                 profilePlaces.lasting.empty() ? "the home folder" : profilePlaces.lasting.c_str(), error.c_str());
+                 places.lasting.empty() ? "the home folder" : places.lasting.c_str(), error.c_str());
 }
 
 // The profile the session's browsers run on; the private one is made when first needed. ""
 // with `problem` set when it cannot be made.
 std::string sessionProfile(std::string& problem) {
-    if (!usePrivateProfile) return profilePlaces.lasting;
-    if (privateProfile.empty() && chromium::createMissingFolders(profilePlaces.privateParent, problem))
-        privateProfile = chromium::makePrivateProfile(profilePlaces.privateParent, problem);
+    if (!usePrivateProfile) return profilePlaces->lasting;
+    if (privateProfile.empty() && chromium::createMissingFolders(profilePlaces->privateParent, problem))
+        privateProfile = chromium::makePrivateProfile(profilePlaces->privateParent, problem);
     return privateProfile;
 }
 
@@ -145,7 +132,7 @@ void launchBrowser() {
     const std::string executable = locateBrowser(problem);
     // Nothing will change that within seconds: the pilot installs a browser or mends the path.
     if (executable.empty()) return restartLater(problem, true);
-    if (!profileChosen) chooseProfile(executable);
+    if (!profilePlaces) chooseProfile(executable);
     const std::string profile = sessionProfile(problem);
     if (profile.empty()) return restartLater("CV: could not start the browser: " + problem);
     if (announcedBrowser != executable + '\n' + profile) {
@@ -155,16 +142,13 @@ void launchBrowser() {
     int toBrowser = -1, fromBrowser = -1;
     auto process = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
     if (!process) return restartLater("CV: could not start the browser " + executable + ": " + problem);
-    std::unique_ptr<cdp::Connection> connection;
+    ChromiumBrowser& started = browser.emplace();
+    started.process = std::move(process);
     try {
-        connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+        started.connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
     } catch (const std::exception& e) {
-        setAside(nullptr, std::move(process));
         return restartLater(std::string("CV: could not start the browser: ") + e.what());
     }
-    ChromiumBrowser& started = browser.emplace();
-    started.connection = std::move(connection);
-    started.process = std::move(process);
     started.bringUpDeadline = Clock::now() + bringUpWait;
     backoff.started();
     refusePageRequests(*started.connection);
@@ -185,39 +169,27 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
     current.stage = Stage::Ready;
 }
 
-// The bring-up's steps: the browser's page target found or made, then attached to.
-void bringUpAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
-    switch (c.request) {
-    case cdp::Request::ListTargets:
-        if (!c.ok) return bringUpFailed("Target.getTargets", c.text);
-        if (!c.value.empty()) return attachTo(current, c.value);
-        current.connection->send(cdp::Request::CreateTarget, "Target.createTarget", {{"url", "about:blank"}});
-        break;
-    case cdp::Request::CreateTarget:
-        if (!c.ok) return bringUpFailed("Target.createTarget", c.text);
-        attachTo(current, c.value);
-        break;
-    case cdp::Request::Attach:
-        if (!c.ok) return bringUpFailed("Target.attachToTarget", c.text);
-        onAttached(current, c.value);
-        break;
-    default:
-        break;
-    }
-}
-
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     if (c.request == cdp::Request::Snapshot) return snapshotAnswered(current, c);
     if (!current.running()) return;
     switch (c.request) {
+    // The bring-up: the browser's page target found or made, then attached to.
     case cdp::Request::ListTargets:
+        if (!c.ok) return bringUpFailed("Target.getTargets", c.text);
+        if (!c.value.empty()) return attachTo(current, c.value);
+        return current.connection->send(cdp::Request::CreateTarget, "Target.createTarget", {{"url", "about:blank"}});
     case cdp::Request::CreateTarget:
+        if (!c.ok) return bringUpFailed("Target.createTarget", c.text);
+        return attachTo(current, c.value);
     case cdp::Request::Attach:
-        return bringUpAnswered(current, c);
+        if (!c.ok) return bringUpFailed("Target.attachToTarget", c.text);
+        return onAttached(current, c.value);
     case cdp::Request::SetViewport:
+        return viewportAnswered(current, c);
     case cdp::Request::EnablePage:
+        return pageEventsAnswered(current, c);
     case cdp::Request::Navigate:
-        return pageAnswered(current, c);
+        return navigationAnswered(current, c);
     case cdp::Request::FocusChannel:
         return focusChannelAnswered(current, c);
     default:
@@ -225,34 +197,19 @@ void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     }
 }
 
-// One completion of the current browser, to the part of the backend it concerns.
+// One completion of the current browser, to the part of the backend it concerns. The page's
+// events count only once it is ready.
 void dispatch(ChromiumBrowser& current, cdp::Completion& c) {
-    const bool ready = current.stage == Stage::Ready;
-    switch (c.type) {
-    case cdp::Completion::Type::Reply:
-        return replyArrived(current, c);
-    case cdp::Completion::Type::Lost:
-        if (current.running()) browserLost(c.text);
-        break;
-    case cdp::Completion::Type::TextFocus:
-        if (ready) onBrowserTextFocus(c.ok);
-        break;
-    case cdp::Completion::Type::Committed:
-        if (ready) pageCommitted(current, c.value);
-        break;
-    case cdp::Completion::Type::DialogOpened:
-        if (ready) dialogOpened(current, c);
-        break;
-    case cdp::Completion::Type::DialogClosed:
-        forgetPageDialog(current);
-        break;
-    case cdp::Completion::Type::NewPage:
-        if (ready) newPageSeen(current, c);
-        break;
-    case cdp::Completion::Type::Download:
-        tellDownloadRefused();
-        break;
-    }
+    using Type = cdp::Completion::Type;
+    if (c.type == Type::Reply) return replyArrived(current, c);
+    if (c.type == Type::Lost && current.running()) return browserLost(c.text);
+    if (c.type == Type::DialogClosed) return forgetPageDialog(current);
+    if (c.type == Type::Download) return tellDownloadRefused();
+    if (current.stage != Stage::Ready) return;
+    if (c.type == Type::TextFocus) onBrowserTextFocus(c.ok);
+    if (c.type == Type::Committed) pageCommitted(current, c.value);
+    if (c.type == Type::DialogOpened) dialogOpened(current, c);
+    if (c.type == Type::NewPage) newPageSeen(current, c);
 }
 
 void dispatchCompletions(ChromiumBrowser& current) {
@@ -366,7 +323,7 @@ void release() {
     resetPage();
     resetInput();
     resetBrowserPolicy();
-    profileChosen = false;
+    profilePlaces.reset();
     usePrivateProfile = false;
     announcedBrowser.clear();
 }

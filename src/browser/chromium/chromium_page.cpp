@@ -1,12 +1,6 @@
 // The page in Chromium: its navigations, its zoom and its snapshots.
-#include <chrono>
-#include <cstdint>
-#include <set>
-#include <string>
 #include <utility>
 
-#include "browser/browser.h"
-#include "browser/browser_policy.h"
 #include "browser/chromium/chromium_state.h"
 #include "browser/chromium/snapshot_request.h"
 #include "plugin/log.h"
@@ -28,34 +22,15 @@ RepeatingLine navigationTrouble;
 
 void sendViewport(ChromiumBrowser& current) {
     const cdp::Viewport v = current.viewport();
-    current.connection->send(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
-                             {{"width", v.layoutWidth},
-                              {"height", v.layoutHeight},
-                              {"deviceScaleFactor", v.deviceScale},
-                              {"mobile", false}},
-                             current.pageSession);
+    current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
+                       {{"width", v.layoutWidth},
+                        {"height", v.layoutHeight},
+                        {"deviceScaleFactor", v.deviceScale},
+                        {"mobile", false}});
 }
 
 void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
-}
-
-void navigationAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
-    if (current.navigationsUnanswered > 0) --current.navigationsUnanswered;
-    if (c.tag == reloadTag && current.reloadsUnanswered > 0) --current.reloadsUnanswered;
-    // Accepted, it commits a little later (its commit may also have come first).
-    if (current.pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != current.lastCommittedLoader)
-        current.loadersUncommitted.insert(c.value);
-    // As on Windows, an address the browser refuses (an empty or malformed "WebURL") leaves the
-    // view as it was: it stays ready, snapshots go on and each reload tries again.
-    if (!c.ok) {
-        tellNavigationTrouble("navigation failed", c.text);
-    } else if (!c.text.empty()) {
-        // The browser shows its error page.
-        tellNavigationTrouble("the page could not be loaded", c.text);
-    } else {
-        navigationTrouble.clear();
-    }
 }
 
 }  // namespace
@@ -85,7 +60,7 @@ void navigateOnceSetUp(ChromiumBrowser& current) {
 }
 
 void sendNavigate(ChromiumBrowser& current, const std::string& url, std::uint64_t tag) {
-    current.connection->send(cdp::Request::Navigate, "Page.navigate", {{"url", url}}, current.pageSession, tag);
+    current.sendToPage(cdp::Request::Navigate, "Page.navigate", {{"url", url}}, tag);
     ++current.navigationsUnanswered;
     current.lastNavigationSent = Clock::now();
 }
@@ -111,26 +86,36 @@ void snapshotAnswered(ChromiumBrowser& current, cdp::Completion& answer) {
     onBrowserSnapshot(answer.tag, answer.ok, std::move(answer.snapshot));
 }
 
-void pageAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
-    switch (c.request) {
-    case cdp::Request::SetViewport:
-        if (std::exchange(current.bringUpViewportPending, false)) {
-            if (!c.ok) bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
-        } else if (!c.ok) {
-            debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
-        }
-        break;
-    case cdp::Request::EnablePage:
-        // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
-        current.pageEventsOn = c.ok;
-        current.pageEventsAnswered = true;
-        navigateOnceSetUp(current);
-        break;
-    case cdp::Request::Navigate:
-        navigationAnswered(current, c);
-        break;
-    default:
-        break;
+void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
+    if (std::exchange(current.bringUpViewportPending, false)) {
+        if (!c.ok) bringUpFailed("Emulation.setDeviceMetricsOverride", c.text);
+    } else if (!c.ok) {
+        debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
+    }
+}
+
+void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
+    // Refused, there is no commit to wait for: snapshots wait only for navigations' answers.
+    current.pageEventsOn = c.ok;
+    current.pageEventsAnswered = true;
+    navigateOnceSetUp(current);
+}
+
+void navigationAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
+    if (current.navigationsUnanswered > 0) --current.navigationsUnanswered;
+    if (c.tag == reloadTag && current.reloadsUnanswered > 0) --current.reloadsUnanswered;
+    // Accepted, it commits a little later (its commit may also have come first).
+    if (current.pageEventsOn && c.ok && c.text.empty() && !c.value.empty() && c.value != current.lastCommittedLoader)
+        current.loadersUncommitted.insert(c.value);
+    // As on Windows, an address the browser refuses (an empty or malformed "WebURL") leaves the
+    // view as it was: it stays ready, snapshots go on and each reload tries again.
+    if (!c.ok) {
+        tellNavigationTrouble("navigation failed", c.text);
+    } else if (!c.text.empty()) {
+        // The browser shows its error page.
+        tellNavigationTrouble("the page could not be loaded", c.text);
+    } else {
+        navigationTrouble.clear();
     }
 }
 
@@ -164,8 +149,8 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         current.loadersUncommitted.clear();
     }
     // A failure to send it throws to the capture schedule, which reports it.
-    current.connection->send(cdp::Request::Snapshot, "Page.captureScreenshot",
-                             cdp::snapshotParams(current.viewport()), current.pageSession, ticket);
+    current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot", cdp::snapshotParams(current.viewport()),
+                       ticket);
     current.owedSnapshots.add(ticket);
     return true;
 }

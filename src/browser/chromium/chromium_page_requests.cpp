@@ -1,11 +1,7 @@
 // What the page asks of Chromium: its dialogs, new windows, downloads and permissions. What to
 // do with each is decided in browser/browser_policy.h; here it is told and answered.
-#include <optional>
-#include <string>
 #include <utility>
 
-#include "browser/browser.h"
-#include "browser/browser_policy.h"
 #include "browser/chromium/chromium_state.h"
 #include "plugin/log.h"
 
@@ -20,8 +16,8 @@ std::optional<PageDialogKind> dialogKind(const std::string& type) {
 }
 
 void sendDialogAnswer(ChromiumBrowser& current, bool accept, const std::string& text) {
-    current.connection->send(cdp::Request::AnswerDialog, "Page.handleJavaScriptDialog",
-                             {{"accept", accept}, {"promptText", text}}, current.pageSession);
+    current.sendToPage(cdp::Request::AnswerDialog, "Page.handleJavaScriptDialog",
+                       {{"accept", accept}, {"promptText", text}});
 }
 
 }  // namespace
@@ -76,17 +72,13 @@ void pageRequestAnswered(const cdp::Completion& c) {
     switch (c.request) {
     case cdp::Request::AnswerDialog:
         // The dialog had gone already (the page closed it, or navigated away).
-        debugLog("CV: the page's dialog could not be answered: %s\n", c.text.c_str());
-        break;
+        return debugLog("CV: the page's dialog could not be answered: %s\n", c.text.c_str());
     case cdp::Request::DiscoverTargets:
-        debugLog("CV: new windows of the page cannot be followed (%s).\n", c.text.c_str());
-        break;
+        return debugLog("CV: new windows of the page cannot be followed (%s).\n", c.text.c_str());
     case cdp::Request::DenyDownloads:
-        debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
-        break;
+        return debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
     case cdp::Request::DenyPermissions:
-        debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
-        break;
+        return debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
     default:
         break;
     }

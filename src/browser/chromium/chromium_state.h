@@ -85,8 +85,13 @@ struct ChromiumBrowser {
 
     bool running() const { return stage == Stage::Starting || stage == Stage::Ready; }
     cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom); }
-    void sendToPage(cdp::Request request, const devtools::Command& command, std::uint64_t tag = 0) {
-        connection->send(request, command.method, command.params, pageSession, tag);
+    // A command for the page, on our session with it.
+    void sendToPage(cdp::Request request, const std::string& method, const nlohmann::json& params,
+                    std::uint64_t tag = 0) {
+        connection->send(request, method, params, pageSession, tag);
+    }
+    void sendToPage(cdp::Request request, const devtools::Command& command) {
+        sendToPage(request, command.method, command.params);
     }
 };
 
@@ -111,10 +116,13 @@ void setUpPage(ChromiumBrowser& current);
 // Loads the page once it is set up (its events on, its focus reports answered).
 void navigateOnceSetUp(ChromiumBrowser& current);
 void sendNavigate(ChromiumBrowser& current, const std::string& url, std::uint64_t tag = 0);
+// The page's main frame committed a navigation, ours or one the page began.
 void pageCommitted(ChromiumBrowser& current, const std::string& loader);
+// The answers to the page's commands.
+void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
+void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
+void navigationAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void snapshotAnswered(ChromiumBrowser& current, cdp::Completion& answer);
-// The answers to SetViewport, EnablePage and Navigate.
-void pageAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 // At stop: the next start tells navigation trouble afresh.
 void resetPage();
 
