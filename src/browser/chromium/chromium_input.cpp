@@ -14,7 +14,7 @@ RepeatingLine inputTrouble;
 // Pointer moves go out every frame: trouble sending them is told when it starts.
 void sendInput(const devtools::Command& command) {
     try {
-        browser->sendToPage(cdp::Request::Input, command);
+        browser->sendToPage(cdp::Request::Input, command.method, command.params);
         inputTrouble.clear();
     } catch (const std::exception& e) {
         if (inputTrouble.due()) debugLog("CV: could not send input to the page: %s\n", e.what());
@@ -32,10 +32,10 @@ void setUpInput(ChromiumBrowser& current) {
     // snapshot is asked for, as if it were navigating.
     for (const devtools::Command& command : devtools::textFocusChannel()) {
         if (command.method == "Page.enable") {
-            current.sendToPage(cdp::Request::EnablePage, command);
+            current.sendToPage(cdp::Request::EnablePage, command.method, command.params);
         } else {
             ++current.focusChannelUnanswered;
-            current.sendToPage(cdp::Request::FocusChannel, command);
+            current.sendToPage(cdp::Request::FocusChannel, command.method, command.params);
         }
     }
 }

@@ -9,8 +9,6 @@
 
 namespace {
 
-using Stage = ChromiumBrowser::Stage;
-
 // Tags our periodic reloads among the navigations.
 constexpr std::uint64_t reloadTag = 1;
 // Beyond this a navigation's answer is not waited for: snapshots go ahead, and if they are not
@@ -157,7 +155,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
 
 void browserSnapshotTimedOut(CaptureTicket ticket) {
     guarded("CV: browser backend error", [ticket] {
-        if (!browser || !browser->owedSnapshots.settle(ticket) || browser->stage != Stage::Ready) return;
+        if (!browser || !browser->owedSnapshots.settle(ticket) || !browserViewReady()) return;
         if (browser->hangWatch.snapshotLost()) restartLater(HangWatch::line);
     });
 }

@@ -17,7 +17,6 @@
 #include "browser/chromium/cdp_connection.h"
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/chromium_process.h"
-#include "browser/devtools/command.h"
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,9 +88,6 @@ struct ChromiumBrowser {
     void sendToPage(cdp::Request request, const std::string& method, const nlohmann::json& params,
                     std::uint64_t tag = 0) {
         connection->send(request, method, params, pageSession, tag);
-    }
-    void sendToPage(cdp::Request request, const devtools::Command& command) {
-        sendToPage(request, command.method, command.params);
     }
 };
 
