@@ -304,7 +304,8 @@ void closeBrowser(ChromiumBrowser& last) {
     last.connection.reset();
 }
 
-void release() {
+// Everything the backend holds goes: the browser, those given up on, the private profile.
+void stopBackend() {
     const Clock::time_point stopStarted = Clock::now();
     std::optional<ChromiumBrowser> last = std::exchange(browser, std::nullopt);
     if (last) closeBrowser(*last);
@@ -354,14 +355,14 @@ void startBrowser() {
         launchBrowser();
     } catch (const std::exception& e) {
         debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
-        release();
+        stopBackend();
     } catch (...) {
         debugLog("CV: could not start the browser; carrying on without it.\n");
-        release();
+        stopBackend();
     }
 }
 
-void stopBrowser() { guarded("CV: error while stopping the browser", release); }
+void stopBrowser() { guarded("CV: error while stopping the browser", stopBackend); }
 
 bool browserViewReady() { return browser && browser->stage == Stage::Ready; }
 

@@ -29,6 +29,10 @@ bool isExecutableFile(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
+namespace {
+
+// The first executable regular file called `name` in the colon-separated `searchPath`
+// (an empty entry means the current folder, as for the shell).
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
     std::size_t start = 0;
     for (;;) {
@@ -41,6 +45,7 @@ std::optional<std::string> findOnPath(const std::string& name, const std::string
     }
 }
 
+// The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot) {
     std::vector<std::string> args = {
         "--headless",
@@ -61,8 +66,6 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
     args.push_back("about:blank");
     return args;
 }
-
-namespace {
 
 // How long the browser's helpers get to die after the kill that ends a stop.
 constexpr std::chrono::milliseconds helpersGrace{250};

@@ -82,6 +82,7 @@ struct ChromiumBrowser {
     int focusChannelUnanswered = 0;
     bool focusChannelRefused = false;
 
+    // Neither lost nor ending: it has the page, or is on its way to it.
     bool running() const { return stage == Stage::Starting || stage == Stage::Ready; }
     cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom); }
     // A command for the page, on our session with it.
