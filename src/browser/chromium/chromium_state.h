@@ -29,7 +29,7 @@ struct ChromiumBrowser {
     };
     Stage stage = Stage::Starting;
     std::unique_ptr<cdp::Connection> connection;
-    std::unique_ptr<chromium::BrowserProcess> process;  // declared last of the two, so killed first
+    std::unique_ptr<chromium::BrowserProcess> process;  // declared after the connection, so destroyed first
     Clock::time_point bringUpDeadline;
     int framesUntilReapCheck = 60;
     // While Ending: why the pipe closed, and how long its exit status is waited for.
@@ -51,7 +51,7 @@ struct ChromiumBrowser {
     // Chromium never answers a snapshot asked for while a navigation has not yet committed,
     // nor, often, one still out when it commits: the page it was asked of is gone. So none is
     // started while a navigation we sent is unanswered or answered but not yet committed (for
-    // a while), and every snapshot still out when the page commits a navigation (ours, or one
+    // at most 10 s), and every snapshot still out when the page commits a navigation (ours, or one
     // the page began itself, such as a clicked link) is answered as failed there and then; the
     // schedule asks again half a second later.
     int navigationsUnanswered = 0;
