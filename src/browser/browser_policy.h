@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "browser/browser.h"
 #include "browser/restart_backoff.h"
@@ -54,9 +55,15 @@ public:
     // nothing was.
     bool settle(CaptureTicket ticket) { return owed_.erase(ticket) != 0; }
     bool empty() const { return owed_.empty(); }
-    // The browser or its page is gone: every snapshot still owed is answered as failed.
-    void failAll() {
-        for (auto& entry : std::exchange(owed_, {})) onBrowserSnapshot(entry.first, false, PngBuffer{});
+    // The browser or its page is gone: every snapshot still owed is answered as failed. Their
+    // tickets are returned, for a backend whose browser may still answer them.
+    std::vector<CaptureTicket> failAll() {
+        std::vector<CaptureTicket> failed;
+        for (auto& entry : std::exchange(owed_, {})) {
+            failed.push_back(entry.first);
+            onBrowserSnapshot(entry.first, false, PngBuffer{});
+        }
+        return failed;
     }
     void clear() { owed_.clear(); }
 

@@ -3,8 +3,9 @@
 // pieces the socket hands over, frames them, parses each message and completes commands,
 // until the browser's end closes. Nothing may crash, hang or throw; the connection must
 // report exactly what the messages say, in order: the reply to each pending command its id
-// names (with that command's kind and tag), the page's commits and its reports of its focus
-// (which take no pending command), then, at the first message that ends the connection or at
+// names (with that command's kind and tag), the events it acts on (the page's commits, its
+// reports of its focus, its dialogs, new windows and downloads, which take no pending
+// command), then, at the first message that ends the connection or at
 // the end of the bytes, every command still owed a reply as failed, in the order sent, and
 // one loss, last. The commands it writes are NUL-ended JSON with ids counting from 1. The
 // framing alone is checked against any split of the bytes.
@@ -119,7 +120,7 @@ std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>&
             FUZZ_CHECK(pending.size() == before.size(), "a message without a reply took a pending command");
             continue;
         }
-        if (reply->type == cdp::Completion::Type::Committed || reply->type == cdp::Completion::Type::TextFocus) {
+        if (reply->type != cdp::Completion::Type::Reply) {
             FUZZ_CHECK(pending.size() == before.size(), "an event took a pending command");
         } else {
             // Exactly the one pending command the reply's id names is completed.

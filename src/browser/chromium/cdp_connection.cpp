@@ -168,57 +168,49 @@ void Connection::serve() {
             fds[1].fd = fromBrowser_;
             if (written_ < writeBuffer_.size()) fds[2].fd = toBrowser_;
         }
+        std::string reason;
         if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
-            lose(std::string("poll failed: ") + std::strerror(errno));
-            lost = true;
-            continue;
-        }
-        if (fds[0].revents != 0) {
-            std::uint64_t count;
-            [[maybe_unused]] auto n = ::read(wakeFd_, &count, sizeof count);
-            std::lock_guard lock(mutex_);
-            if (stopping_) return;
-            for (auto& out : outbound_) {
-                if (repliesAreReported(out.pending.request)) pending_.emplace(out.id, out.pending);
-                writeBuffer_ += out.text;
-                writeBuffer_ += '\0';
-            }
-            outbound_.clear();
+            reason = std::string("poll failed: ") + std::strerror(errno);
+        } else if (fds[0].revents != 0 && !takeOutbound()) {
+            return;
         }
         if (lost) continue;
-        std::string reason;
-        if (fds[1].revents != 0) {
-            // Replies that arrived before the pipe closed are still delivered.
-            const bool open = readAvailable(reason);
-            while (auto message = reader_.next()) {
-                std::optional<Completion> reply;
-                if (!handleMessage(*message, pending_, reply, reason)) {
-                    lose(reason);
-                    lost = true;
-                    break;
-                }
-                if (reply) complete(std::move(*reply));
-            }
-            if (lost) continue;
-            if (reader_.failed()) {
-                lose("the browser sent a message larger than 64 MiB");
-                lost = true;
-                continue;
-            }
-            if (!open) {
-                lose(reason);
-                lost = true;
-                continue;
-            }
-        }
-        if (fds[2].fd >= 0 || written_ < writeBuffer_.size()) {
-            if (!writeAvailable(reason)) {
-                lose(reason);
-                lost = true;
-            }
+        const bool alive = reason.empty() && (fds[1].revents == 0 || readMessages(reason)) && writeAvailable(reason);
+        if (!alive) {
+            lose(reason);
+            lost = true;
         }
     }
+}
+
+bool Connection::takeOutbound() {
+    std::uint64_t count;
+    [[maybe_unused]] auto n = ::read(wakeFd_, &count, sizeof count);
+    std::lock_guard lock(mutex_);
+    if (stopping_) return false;
+    for (auto& out : outbound_) {
+        if (repliesAreReported(out.pending.request)) pending_.emplace(out.id, out.pending);
+        writeBuffer_ += out.text;
+        writeBuffer_ += '\0';
+    }
+    outbound_.clear();
+    return true;
+}
+
+bool Connection::readMessages(std::string& lostReason) {
+    // Replies that arrived before the pipe closed are still delivered.
+    const bool open = readAvailable(lostReason);
+    while (auto message = reader_.next()) {
+        std::optional<Completion> reply;
+        if (!handleMessage(*message, pending_, reply, lostReason)) return false;
+        if (reply) complete(std::move(*reply));
+    }
+    if (reader_.failed()) {
+        lostReason = "the browser sent a message larger than 64 MiB";
+        return false;
+    }
+    return open;
 }
 
 bool Connection::readAvailable(std::string& lostReason) {

@@ -54,6 +54,11 @@ private:
     void run();
     void serve();
     void wake();
+    // Moves the commands queued by the main thread to the write buffer. False once stopping.
+    bool takeOutbound();
+    // Reads what the browser sent and completes what it answers. False, with `lostReason`,
+    // when the connection is lost: the pipe closed, or a message ended it.
+    bool readMessages(std::string& lostReason);
     bool readAvailable(std::string& lostReason);
     bool writeAvailable(std::string& lostReason);
     void complete(Completion completion);

@@ -1,7 +1,8 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// that ends the page, the page's report of its text focus, or something we ignore. The I/O
-// thread of cdp::Connection calls this for every message it reads from the pipe; it touches
-// nothing but its arguments.
+// we act on (one that ends the page, a commit, the page's report of its text focus, its
+// dialogs, new windows and downloads), or something we ignore. The I/O thread of
+// cdp::Connection calls this for every message it reads from the pipe; it touches nothing but
+// its arguments.
 #pragma once
 
 #include <cstdint>
@@ -51,11 +52,11 @@ struct PendingRequest {
 using PendingRequests = std::map<int, PendingRequest>;
 
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
-// taken out of `pending` and turned into `reply`; so is the main frame's commit of a
-// navigation, as a Committed event (no command's reply), and the page's report of its text
-// focus; other events and replies nobody waits for leave `reply` empty. False, with
-// `lostReason`, when the message ends the connection: it is not a JSON object, or the page has
-// crashed or been detached.
+// taken out of `pending` and turned into `reply`; so is an event we act on, known by its
+// method name (the main frame's commit of a navigation, say, as a Committed event, which takes
+// no pending command); other events and replies nobody waits for leave `reply` empty. False,
+// with `lostReason`, when the message ends the connection: it is not a JSON object, or the
+// page has crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);
 

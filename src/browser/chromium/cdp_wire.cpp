@@ -23,22 +23,17 @@ bool MessageReader::feed(const char* data, std::size_t size) {
 std::optional<std::string> MessageReader::next() {
     if (failed_) return std::nullopt;
     const void* nul = std::memchr(buffer_.data() + scanned_, '\0', buffer_.size() - scanned_);
-    if (nul == nullptr) {
-        scanned_ = buffer_.size();
-        if (scanned_ - consumed_ > maxMessageBytes_) {
-            failed_ = true;
-            buffer_.clear();
-            buffer_.shrink_to_fit();
-            consumed_ = scanned_ = 0;
-        }
-        return std::nullopt;
-    }
-    const std::size_t end = static_cast<const char*>(nul) - buffer_.data();
+    // Without a NUL, the message so far.
+    const std::size_t end = nul != nullptr ? static_cast<const char*>(nul) - buffer_.data() : buffer_.size();
     if (end - consumed_ > maxMessageBytes_) {
         failed_ = true;
         buffer_.clear();
         buffer_.shrink_to_fit();
         consumed_ = scanned_ = 0;
+        return std::nullopt;
+    }
+    if (nul == nullptr) {
+        scanned_ = end;
         return std::nullopt;
     }
     std::string message = buffer_.substr(consumed_, end - consumed_);

@@ -115,6 +115,39 @@ constexpr std::size_t childStackBytes = 64 * 1024;
 // rewrites the parent's own state with it. The child runs `run(argument)` on `stackTop` and
 // exits with its result; the parent gets the child's pid, or -errno.
 extern "C" long cvCloneVfork(unsigned long flags, void* stackTop, int (*run)(void*), void* argument);
+
+pid_t startChild(const ChildPlan& plan, int& error)
+{
+    void* stack = ::mmap(nullptr, childStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+    if (stack == MAP_FAILED) {
+        error = errno;
+        return -1;
+    }
+    Shared shared{&plan, ::getpid(), 0};
+    // Blocked across the start, so no handler of ours runs in the child before it has put
+    // them all back to their defaults.
+    sigset_t all, previous;
+    sigfillset(&all);
+    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
+    const long pid =
+        cvCloneVfork(CLONE_VM | CLONE_VFORK | SIGCHLD, static_cast<char*>(stack) + childStackBytes, childMain, &shared);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::munmap(stack, childStackBytes);
+    if (pid < 0) {
+        error = static_cast<int>(-pid);
+        return -1;
+    }
+    if (shared.error != 0) {
+        // It has already exited: the wait is for its exit to be complete.
+        while (::waitpid(static_cast<pid_t>(pid), nullptr, 0) < 0 && errno == EINTR) {
+        }
+        error = shared.error;
+        return -1;
+    }
+    return static_cast<pid_t>(pid);
+}
+
+// cvCloneVfork, as declared above.
 __asm__(R"(
     .text
     .globl cvCloneVfork
@@ -147,36 +180,5 @@ cvCloneVfork:
     .cfi_endproc
     .size cvCloneVfork, .-cvCloneVfork
 )");
-
-pid_t startChild(const ChildPlan& plan, int& error)
-{
-    void* stack = ::mmap(nullptr, childStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
-    if (stack == MAP_FAILED) {
-        error = errno;
-        return -1;
-    }
-    Shared shared{&plan, ::getpid(), 0};
-    // Blocked across the start, so no handler of ours runs in the child before it has put
-    // them all back to their defaults.
-    sigset_t all, previous;
-    sigfillset(&all);
-    ::pthread_sigmask(SIG_SETMASK, &all, &previous);
-    const long pid =
-        cvCloneVfork(CLONE_VM | CLONE_VFORK | SIGCHLD, static_cast<char*>(stack) + childStackBytes, childMain, &shared);
-    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-    ::munmap(stack, childStackBytes);
-    if (pid < 0) {
-        error = static_cast<int>(-pid);
-        return -1;
-    }
-    if (shared.error != 0) {
-        // It has already exited: the wait is for its exit to be complete.
-        while (::waitpid(static_cast<pid_t>(pid), nullptr, 0) < 0 && errno == EINTR) {
-        }
-        error = shared.error;
-        return -1;
-    }
-    return static_cast<pid_t>(pid);
-}
 
 }  // namespace chromium

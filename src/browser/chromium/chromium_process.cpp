@@ -29,6 +29,10 @@ bool isExecutableFile(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
+namespace {
+
+// The first executable regular file called `name` in the colon-separated `searchPath`
+// (an empty entry means the current folder, as for the shell).
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
     std::size_t start = 0;
     for (;;) {
@@ -41,6 +45,7 @@ std::optional<std::string> findOnPath(const std::string& name, const std::string
     }
 }
 
+// The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot) {
     std::vector<std::string> args = {
         "--headless",
@@ -61,8 +66,6 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
     args.push_back("about:blank");
     return args;
 }
-
-namespace {
 
 // How long the browser's helpers get to die after the kill that ends a stop.
 constexpr std::chrono::milliseconds helpersGrace{250};
@@ -101,6 +104,15 @@ bool groupHasLiveMember(pid_t group) {
     }
     ::closedir(proc);
     return alive;
+}
+
+// The highest descriptor this process may have open: where the child stops closing what it
+// inherited when the kernel cannot close a range.
+int highestFd() {
+    struct rlimit files{};
+    return ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
+               ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
+               : 65535;
 }
 
 }  // namespace
@@ -229,12 +241,7 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     std::vector<char*> envp;
     for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) envp.push_back(*variable);
     envp.push_back(nullptr);
-    struct rlimit files{};
-    const int highestFd = ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
-                              ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
-                              : 65535;
-
-    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd};
+    const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd()};
     int startError = 0;
     const pid_t pid = startChild(plan, startError);
     closeQuietly(commands[0]);

@@ -24,9 +24,6 @@ namespace chromium {
 inline constexpr const char* browserCandidates[] = {"google-chrome", "google-chrome-stable", "chromium",
                                                      "/snap/bin/chromium", "chromium-browser"};
 
-// The first executable regular file called `name` in the colon-separated `searchPath`
-// (an empty entry means the current folder, as for the shell).
-std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath);
 bool isExecutableFile(const std::string& path);
 // The first of browserCandidates there is, "" when none.
 std::string findBrowser(const std::string& searchPath);
@@ -64,9 +61,6 @@ bool prepareProfileFolder(const std::string& folder, std::string& error);
 // What Chromium exits with when another browser holds the profile folder (its own lock, the
 // SingletonLock link in the folder, taken atomically, so whoever comes second learns it).
 inline constexpr int profileInUseExitCode = 21;
-
-// The command line the browser is started with (without the executable).
-std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
 
 class BrowserProcess {
 public:

@@ -1,0 +1,90 @@
+// What the page asks of Chromium: its dialogs, new windows, downloads and permissions. What to
+// do with each is decided in browser/browser_policy.h; here it is told and answered.
+#include <utility>
+
+#include "browser/chromium/chromium_state.h"
+#include "plugin/log.h"
+
+namespace {
+
+std::optional<PageDialogKind> dialogKind(const std::string& type) {
+    if (type == "alert") return PageDialogKind::Alert;
+    if (type == "confirm") return PageDialogKind::Confirm;
+    if (type == "prompt") return PageDialogKind::Prompt;
+    if (type == "beforeunload") return PageDialogKind::BeforeUnload;
+    return std::nullopt;
+}
+
+void sendDialogAnswer(ChromiumBrowser& current, bool accept, const std::string& text) {
+    current.sendToPage(cdp::Request::AnswerDialog, "Page.handleJavaScriptDialog",
+                       {{"accept", accept}, {"promptText", text}});
+}
+
+}  // namespace
+
+void refusePageRequests(cdp::Connection& connection) {
+    // Nobody could see or use a downloaded file, nor answer a request for the camera,
+    // microphone, location, notifications or clipboard: downloads are refused, and every
+    // permission of every site (none granted, so all others rejected).
+    connection.send(cdp::Request::DenyDownloads, "Browser.setDownloadBehavior",
+                    {{"behavior", "deny"}, {"eventsEnabled", true}});
+    connection.send(cdp::Request::DenyPermissions, "Browser.grantPermissions",
+                    {{"permissions", nlohmann::json::array()}});
+}
+
+void listenForNewWindows(ChromiumBrowser& current) {
+    // New windows are told as new targets: each is closed, and the page shows its address.
+    current.connection->send(cdp::Request::DiscoverTargets, "Target.setDiscoverTargets", {{"discover", true}});
+}
+
+// The page blocks until its dialog is answered; the pilot answers it in the panel, except the
+// leave-page question of our own reload.
+void dialogOpened(ChromiumBrowser& current, const cdp::Completion& dialog) {
+    const auto kind = dialogKind(dialog.value);
+    if (!kind) {
+        tellUnknownDialog(dialog.value);
+        return sendDialogAnswer(current, false, {});
+    }
+    if (*kind == PageDialogKind::BeforeUnload && leaveForOurReload(current.reloadsUnanswered > 0))
+        return sendDialogAnswer(current, true, {});
+    current.pageDialogOpen = true;
+    onBrowserDialogOpened(*kind, dialog.text, dialog.detail);
+}
+
+void forgetPageDialog(ChromiumBrowser& current) {
+    if (std::exchange(current.pageDialogOpen, false)) onBrowserDialogClosed();
+}
+
+// A page target besides ours is a window the page opened: it is closed once its address is
+// known, and the panel's page may go there instead.
+void newPageSeen(ChromiumBrowser& current, const cdp::Completion& target) {
+    const std::string& targetId = target.value;
+    const std::string& address = target.text;
+    if (targetId.empty() || targetId == current.pageTarget || current.newPagesFollowed.count(targetId) != 0) return;
+    if (address.empty() || address == "about:blank") return;
+    current.newPagesFollowed.insert(targetId);
+    current.connection->send(cdp::Request::CloseTarget, "Target.closeTarget", {{"targetId", targetId}});
+    if (const auto followed = followNewWindow(address)) sendNavigate(current, *followed);
+}
+
+void pageRequestAnswered(const cdp::Completion& c) {
+    if (c.ok) return;
+    switch (c.request) {
+    case cdp::Request::AnswerDialog:
+        // The dialog had gone already (the page closed it, or navigated away).
+        return debugLog("CV: the page's dialog could not be answered: %s\n", c.text.c_str());
+    case cdp::Request::DiscoverTargets:
+        return debugLog("CV: new windows of the page cannot be followed (%s).\n", c.text.c_str());
+    case cdp::Request::DenyDownloads:
+        return debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
+    case cdp::Request::DenyPermissions:
+        return debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
+    default:
+        break;
+    }
+}
+
+void answerBrowserDialog(bool accept, const std::string& text) {
+    if (!browserViewReady() || !std::exchange(browser->pageDialogOpen, false)) return;
+    guarded("CV: could not answer the page's dialog", [&] { sendDialogAnswer(*browser, accept, text); });
+}
