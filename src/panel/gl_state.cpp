@@ -40,7 +40,6 @@ GLBindBufferFunction bindBufferEntryPoint()
     return entry;
 }
 
-
 constexpr GLfloat identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // Runs `load` on the texture matrix of the active unit, leaving the matrix mode as it was.
