@@ -58,8 +58,7 @@ void resetBrowserPolicy() {
 std::chrono::seconds nextBrowserAfter(RestartBackoff& backoff, const std::string& what, bool atLongestDelay) {
     const RestartBackoff::Attempt attempt = backoff.failed(atLongestDelay);
     // Whole, however long a path in it is: the attempt number and the line's end must stay.
-    const std::string line = what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
-                             std::to_string(attempt.number) + ").\n";
-    XPLMDebugString(line.c_str());
+    logLine(what + "; trying again in " + std::to_string(attempt.delay.count()) + " s (attempt " +
+            std::to_string(attempt.number) + ").\n");
     return attempt.delay;
 }

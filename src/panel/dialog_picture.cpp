@@ -100,9 +100,7 @@ public:
             for (int x = 0; x < width_; ++x) {
                 if (keep.contains(x, y)) continue;
                 std::uint8_t* p = pixel(x, y);
-                p[0] = static_cast<std::uint8_t>(p[0] / 3);
-                p[1] = static_cast<std::uint8_t>(p[1] / 3);
-                p[2] = static_cast<std::uint8_t>(p[2] / 3);
+                for (int colour = 0; colour < 3; ++colour) p[colour] = static_cast<std::uint8_t>(p[colour] / 3);
             }
     }
 
@@ -168,10 +166,8 @@ DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height)
     layout.lines = wrap(message, static_cast<std::size_t>(columns), static_cast<std::size_t>(lineRoom));
 
     const int boxHeight = fixedHeight + static_cast<int>(layout.lines.size()) * cellHeight;
-    layout.box.left = (width - boxWidth) / 2;
-    layout.box.top = std::max(0, (height - boxHeight) / 2);
-    layout.box.right = layout.box.left + boxWidth;
-    layout.box.bottom = layout.box.top + boxHeight;
+    const int boxLeft = (width - boxWidth) / 2, boxTop = std::max(0, (height - boxHeight) / 2);
+    layout.box = {boxLeft, boxTop, boxLeft + boxWidth, boxTop + boxHeight};
 
     int y = layout.box.top + pad + static_cast<int>(layout.lines.size()) * cellHeight + pad;
     if (prompt) {

@@ -15,14 +15,10 @@ unsigned revision = 0;
 const char* kindName(PageDialogKind kind)
 {
     switch (kind) {
-    case PageDialogKind::Alert:
-        return "an alert";
-    case PageDialogKind::Confirm:
-        return "a confirm";
-    case PageDialogKind::Prompt:
-        return "a prompt";
-    case PageDialogKind::BeforeUnload:
-        return "a leave-page";
+    case PageDialogKind::Alert: return "an alert";
+    case PageDialogKind::Confirm: return "a confirm";
+    case PageDialogKind::Prompt: return "a prompt";
+    case PageDialogKind::BeforeUnload: return "a leave-page";
     }
     return "a";
 }

@@ -5,8 +5,7 @@
 
 #include "panel/page_dialog.h"
 #include "panel/panel_window.h"
-#include "panel/quad_state.h"
-#include "panel/unpack_state.h"
+#include "panel/gl_state.h"
 #include "pipeline/frame.h"
 #include "platform/gl.h"
 #include "plugin/log.h"

@@ -17,22 +17,21 @@ void createPanelWindow()
     panelWidth.store(768);
     panelHeight.store(512);
 
-    XPLMCreateWindow_t params{};
-    params.structSize = sizeof(XPLMCreateWindow_t);
-    params.left = screenLeft + panelMargin;
-    params.top = screenTop - panelMargin;
-    params.right = screenLeft + panelMargin + panelWidth.load();
-    params.bottom = screenTop - panelMargin - panelHeight.load();
-    params.visible = 0;
-    params.drawWindowFunc = drawPanelWindow;
-    params.handleMouseClickFunc = handlePanelMouseClick;
-    params.handleKeyFunc = handlePanelKey;
-    params.handleCursorFunc = handlePanelCursor;
-    params.handleMouseWheelFunc = handlePanelWheel;
-    params.refcon = nullptr;
-    params.decorateAsFloatingWindow = xplm_WindowDecorationRoundRectangle;
-    params.layer = xplm_WindowLayerFloatingWindows;
-    params.handleRightClickFunc = handlePanelRightClick;
+    XPLMCreateWindow_t params{.structSize = sizeof(XPLMCreateWindow_t),
+                              .left = screenLeft + panelMargin,
+                              .top = screenTop - panelMargin,
+                              .right = screenLeft + panelMargin + panelWidth.load(),
+                              .bottom = screenTop - panelMargin - panelHeight.load(),
+                              .visible = 0,
+                              .drawWindowFunc = drawPanelWindow,
+                              .handleMouseClickFunc = handlePanelMouseClick,
+                              .handleKeyFunc = handlePanelKey,
+                              .handleCursorFunc = handlePanelCursor,
+                              .handleMouseWheelFunc = handlePanelWheel,
+                              .refcon = nullptr,
+                              .decorateAsFloatingWindow = xplm_WindowDecorationRoundRectangle,
+                              .layer = xplm_WindowLayerFloatingWindows,
+                              .handleRightClickFunc = handlePanelRightClick};
 
     panelWindow = XPLMCreateWindowEx(&params);
     if (panelWindow == nullptr) {

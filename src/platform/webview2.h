@@ -162,13 +162,32 @@ inline constexpr IID IID_ICoreWebView2DownloadStartingEventArgs = {
 
 #define CV_WEBVIEW2_DECLARE_METHOD(name, params) virtual HRESULT STDMETHODCALLTYPE name params = 0;
 #define CV_WEBVIEW2_SLOT_NAME(name, params) name,
+// A virtual destructor or a second base would add or shift slots: each interface is one
+// vtable pointer and nothing else.
+#define CV_WEBVIEW2_CHECK_SHAPE(Name)                  \
+    static_assert(sizeof(Name) == sizeof(void*));      \
+    static_assert(std::is_abstract_v<Name>);           \
+    static_assert(!std::has_virtual_destructor_v<Name>);
 #define CV_WEBVIEW2_INTERFACE(Name, Base, METHODS)                                 \
     struct Name : public Base {                                                    \
         METHODS(CV_WEBVIEW2_DECLARE_METHOD)                                        \
     };                                                                             \
     struct Name##Slots {                                                           \
         enum : int { cvBeforeFirst = Base##Slots::cvEnd - 1, METHODS(CV_WEBVIEW2_SLOT_NAME) cvEnd }; \
-    };
+    };                                                                             \
+    CV_WEBVIEW2_CHECK_SHAPE(Name)
+
+// The completion and event handlers we implement: one method, Invoke, after IUnknown's. An
+// event's handler is passed the view and the event's arguments.
+#define CV_WEBVIEW2_HANDLER(Name, params)                        \
+    struct Name : public IUnknown {                              \
+        CV_WEBVIEW2_DECLARE_METHOD(Invoke, params)               \
+    };                                                           \
+    struct Name##Slots {                                         \
+        enum : int { Invoke = IUnknownSlots::cvEnd, cvEnd };     \
+    };                                                           \
+    CV_WEBVIEW2_CHECK_SHAPE(Name)
+#define CV_WEBVIEW2_EVENT_HANDLER(Name, Args) CV_WEBVIEW2_HANDLER(Name, (ICoreWebView2 * sender, Args * args))
 
 struct IUnknownSlots {
     enum : int { QueryInterface, AddRef, Release, cvEnd };
@@ -183,27 +202,19 @@ struct ICoreWebView2EnvironmentOptions;  // never implemented by us: we pass nul
 struct ICoreWebView2;
 struct ICoreWebView2Environment;
 struct ICoreWebView2CompositionController;
-struct ICoreWebView2CallDevToolsProtocolMethodCompletedHandler;
-struct ICoreWebView2DevToolsProtocolEventReceiver;
 
-#define CV_ENVIRONMENT_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode, ICoreWebView2Environment * environment))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, IUnknown,
-                      CV_ENVIRONMENT_COMPLETED_METHODS)
+CV_WEBVIEW2_HANDLER(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
+                    (HRESULT errorCode, ICoreWebView2Environment * environment))
 
-#define CV_COMPOSITION_CONTROLLER_COMPLETED_METHODS(M) \
-    M(Invoke, (HRESULT errorCode, ICoreWebView2CompositionController * controller))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler, IUnknown,
-                      CV_COMPOSITION_CONTROLLER_COMPLETED_METHODS)
+CV_WEBVIEW2_HANDLER(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
+                    (HRESULT errorCode, ICoreWebView2CompositionController * controller))
 
-#define CV_CAPTURE_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2CapturePreviewCompletedHandler, IUnknown, CV_CAPTURE_COMPLETED_METHODS)
+CV_WEBVIEW2_HANDLER(ICoreWebView2CapturePreviewCompletedHandler, (HRESULT errorCode))
 
 #define CV_PROCESS_FAILED_ARGS_METHODS(M) M(get_ProcessFailedKind, (COREWEBVIEW2_PROCESS_FAILED_KIND * kind))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventArgs, IUnknown, CV_PROCESS_FAILED_ARGS_METHODS)
 
-#define CV_PROCESS_FAILED_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2ProcessFailedEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventHandler, IUnknown, CV_PROCESS_FAILED_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2ProcessFailedEventHandler, ICoreWebView2ProcessFailedEventArgs)
 
 #define CV_NAVIGATION_COMPLETED_ARGS_METHODS(M) \
     M(get_IsSuccess, (BOOL * isSuccess))         \
@@ -212,17 +223,14 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventHandler, IUnknown, CV_PROCE
 CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventArgs, IUnknown, CV_NAVIGATION_COMPLETED_ARGS_METHODS)
 
 // DevTools protocol calls and events. The result and an event's parameters come as JSON text.
-#define CV_DEVTOOLS_CALL_COMPLETED_METHODS(M) M(Invoke, (HRESULT errorCode, LPCWSTR returnObjectAsJson))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, IUnknown,
-                      CV_DEVTOOLS_CALL_COMPLETED_METHODS)
+CV_WEBVIEW2_HANDLER(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler,
+                    (HRESULT errorCode, LPCWSTR returnObjectAsJson))
 
 #define CV_DEVTOOLS_EVENT_ARGS_METHODS(M) M(get_ParameterObjectAsJson, (LPWSTR * parameterObjectAsJson))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceivedEventArgs, IUnknown, CV_DEVTOOLS_EVENT_ARGS_METHODS)
 
-#define CV_DEVTOOLS_EVENT_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2DevToolsProtocolEventReceivedEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceivedEventHandler, IUnknown,
-                      CV_DEVTOOLS_EVENT_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DevToolsProtocolEventReceivedEventHandler,
+                          ICoreWebView2DevToolsProtocolEventReceivedEventArgs)
 
 #define CV_DEVTOOLS_EVENT_RECEIVER_METHODS(M) CV_WEBVIEW2_EVENT(M, DevToolsProtocolEventReceived)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceiver, IUnknown, CV_DEVTOOLS_EVENT_RECEIVER_METHODS)
@@ -254,9 +262,7 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2Deferral, IUnknown, CV_DEFERRAL_METHODS)
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2ScriptDialogOpeningEventArgs, IUnknown, CV_SCRIPT_DIALOG_ARGS_METHODS)
 
-#define CV_SCRIPT_DIALOG_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2ScriptDialogOpeningEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2ScriptDialogOpeningEventHandler, IUnknown, CV_SCRIPT_DIALOG_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2ScriptDialogOpeningEventHandler, ICoreWebView2ScriptDialogOpeningEventArgs)
 
 // window.open or a link to a new window: Handled without a NewWindow means no window at all.
 #define CV_NEW_WINDOW_ARGS_METHODS(M)                   \
@@ -270,9 +276,7 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2ScriptDialogOpeningEventHandler, IUnknown, CV
     M(get_WindowFeatures, (IUnknown * *features))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2NewWindowRequestedEventArgs, IUnknown, CV_NEW_WINDOW_ARGS_METHODS)
 
-#define CV_NEW_WINDOW_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2NewWindowRequestedEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2NewWindowRequestedEventHandler, IUnknown, CV_NEW_WINDOW_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2NewWindowRequestedEventArgs)
 
 #define CV_PERMISSION_ARGS_METHODS(M)                          \
     M(get_Uri, (LPWSTR * uri))                                 \
@@ -283,13 +287,9 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2NewWindowRequestedEventHandler, IUnknown, CV_
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2PermissionRequestedEventArgs, IUnknown, CV_PERMISSION_ARGS_METHODS)
 
-#define CV_PERMISSION_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2PermissionRequestedEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2PermissionRequestedEventHandler, IUnknown, CV_PERMISSION_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2PermissionRequestedEventHandler, ICoreWebView2PermissionRequestedEventArgs)
 
-#define CV_NAVIGATION_COMPLETED_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2NavigationCompletedEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventHandler, IUnknown, CV_NAVIGATION_COMPLETED_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2NavigationCompletedEventArgs)
 
 #define CV_WEBVIEW_METHODS(M)                                                        \
     M(get_Settings, (ICoreWebView2Settings * *settings))                             \
@@ -374,9 +374,7 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2_4, ICoreWebView2_3, CV_WEBVIEW2_4_METHODS)
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DownloadStartingEventArgs, IUnknown, CV_DOWNLOAD_ARGS_METHODS)
 
-#define CV_DOWNLOAD_HANDLER_METHODS(M) \
-    M(Invoke, (ICoreWebView2 * sender, ICoreWebView2DownloadStartingEventArgs * args))
-CV_WEBVIEW2_INTERFACE(ICoreWebView2DownloadStartingEventHandler, IUnknown, CV_DOWNLOAD_HANDLER_METHODS)
+CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DownloadStartingEventHandler, ICoreWebView2DownloadStartingEventArgs)
 
 #define CV_CONTROLLER_METHODS(M)                                     \
     M(get_IsVisible, (BOOL * isVisible))                             \
@@ -470,10 +468,8 @@ static_assert(ICoreWebView2NewWindowRequestedEventArgsSlots::get_Uri == 3);
 static_assert(ICoreWebView2NewWindowRequestedEventArgsSlots::put_Handled == 6);
 static_assert(ICoreWebView2PermissionRequestedEventArgsSlots::get_PermissionKind == 4);
 static_assert(ICoreWebView2PermissionRequestedEventArgsSlots::put_State == 7);
-static_assert(ICoreWebView2CallDevToolsProtocolMethodCompletedHandlerSlots::Invoke == 3);
 static_assert(ICoreWebView2DevToolsProtocolEventReceiverSlots::add_DevToolsProtocolEventReceived == 3);
 static_assert(ICoreWebView2DevToolsProtocolEventReceiverSlots::remove_DevToolsProtocolEventReceived == 4);
-static_assert(ICoreWebView2DevToolsProtocolEventReceivedEventHandlerSlots::Invoke == 3);
 static_assert(ICoreWebView2DevToolsProtocolEventReceivedEventArgsSlots::get_ParameterObjectAsJson == 3);
 static_assert(ICoreWebView2ControllerSlots::put_IsVisible == 4);
 static_assert(ICoreWebView2ControllerSlots::put_Bounds == 6);
@@ -487,46 +483,10 @@ static_assert(ICoreWebView2EnvironmentSlots::remove_NewBrowserVersionAvailable =
 static_assert(ICoreWebView2Environment2Slots::CreateWebResourceRequest == 8);
 static_assert(ICoreWebView2Environment3Slots::CreateCoreWebView2CompositionController == 9);
 static_assert(ICoreWebView2Environment3Slots::CreateCoreWebView2PointerInfo == 10);
-static_assert(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandlerSlots::Invoke == 3);
-static_assert(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandlerSlots::Invoke == 3);
-static_assert(ICoreWebView2CapturePreviewCompletedHandlerSlots::Invoke == 3);
 static_assert(ICoreWebView2ProcessFailedEventArgsSlots::get_ProcessFailedKind == 3);
-static_assert(ICoreWebView2ProcessFailedEventHandlerSlots::Invoke == 3);
-static_assert(ICoreWebView2NavigationCompletedEventHandlerSlots::Invoke == 3);
+// Every handler's Invoke (CV_WEBVIEW2_HANDLER puts it right after IUnknown's three methods).
+static_assert(IUnknownSlots::cvEnd == 3);
 
-// A virtual destructor or a second base would add or shift slots: each interface is one
-// vtable pointer and nothing else.
-#define CV_WEBVIEW2_CHECK_SHAPE(Name)                  \
-    static_assert(sizeof(Name) == sizeof(void*));      \
-    static_assert(std::is_abstract_v<Name>);           \
-    static_assert(!std::has_virtual_destructor_v<Name>);
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Controller)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CompositionController)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Environment3)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CapturePreviewCompletedHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ProcessFailedEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NavigationCompletedEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceiver)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceivedEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DevToolsProtocolEventReceivedEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Settings)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2Deferral)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ScriptDialogOpeningEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2ScriptDialogOpeningEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NewWindowRequestedEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2NewWindowRequestedEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2PermissionRequestedEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2PermissionRequestedEventHandler)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2_4)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DownloadStartingEventArgs)
-CV_WEBVIEW2_CHECK_SHAPE(ICoreWebView2DownloadStartingEventHandler)
-#undef CV_WEBVIEW2_CHECK_SHAPE
 
 // ---- the loader ----
 

@@ -1,5 +1,6 @@
 #include "plugin/commands.h"
 
+#include <array>
 #include <cstring>
 
 #include "browser/browser.h"
@@ -25,6 +26,8 @@ void applyZoom()
     if (browserControllerReady()) setBrowserZoom(static_cast<double>(zoomLevel));
 }
 
+std::array<XPLMCommandRef, 3> ourCommands() { return {toggleCommand, increaseZoomCommand, decreaseZoomCommand}; }
+
 }  // namespace
 
 void createCommands()
@@ -32,16 +35,12 @@ void createCommands()
     toggleCommand = XPLMCreateCommand("Corvane/TogglePanel", "Toggle the Corvane Toolbar.");
     increaseZoomCommand = XPLMCreateCommand("Corvane/IncreaseWebZoom", "Increase zoomlevel of Corvane panel.");
     decreaseZoomCommand = XPLMCreateCommand("Corvane/DecreaseWebZoom", "Decrease zoomlevel of Corvane panel.");
-    XPLMRegisterCommandHandler(toggleCommand, handleCommand, 0, nullptr);
-    XPLMRegisterCommandHandler(increaseZoomCommand, handleCommand, 0, nullptr);
-    XPLMRegisterCommandHandler(decreaseZoomCommand, handleCommand, 0, nullptr);
+    for (const XPLMCommandRef command : ourCommands()) XPLMRegisterCommandHandler(command, handleCommand, 0, nullptr);
 }
 
 void unregisterCommands()
 {
-    XPLMUnregisterCommandHandler(toggleCommand, handleCommand, 0, nullptr);
-    XPLMUnregisterCommandHandler(decreaseZoomCommand, handleCommand, 0, nullptr);
-    XPLMUnregisterCommandHandler(increaseZoomCommand, handleCommand, 0, nullptr);
+    for (const XPLMCommandRef command : ourCommands()) XPLMUnregisterCommandHandler(command, handleCommand, 0, nullptr);
 }
 
 void createPluginMenu()

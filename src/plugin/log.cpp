@@ -19,6 +19,8 @@ void debugLog(const char* format, ...)
     XPLMDebugString(buffer);
 }
 
+void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
+
 bool RepeatingLine::due()
 {
     const auto now = std::chrono::steady_clock::now();

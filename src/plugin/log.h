@@ -3,6 +3,7 @@
 #include <chrono>
 #include <exception>
 #include <optional>
+#include <string>
 
 // printf-style line into the simulator's log: formatted into 256 bytes (longer output is
 // cut at 255 bytes, or before a UTF-8 character the cut would split), no prefix or line end
@@ -12,6 +13,10 @@ void debugLog(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+
+// A whole line of any length, for one that names a path or a long reason; its text ends with
+// the line end. Main thread only.
+void logLine(const std::string& text);
 
 // For a line about a condition that can come back at every reload, frame or snapshot: it is
 // told when the condition starts, then at most once a minute while it lasts.

@@ -10,7 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
 #include "plugin/settings_file.h"
@@ -31,8 +30,6 @@ std::string settingsReadError;
 bool settingsFileExisted = false;
 std::string settingsTextRead;
 std::optional<std::string> zoomTextRead;
-
-void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
 // atof's result truncated toward zero; values beyond int (and NaN) are pinned instead of
 // being converted with undefined behaviour.

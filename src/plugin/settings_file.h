@@ -3,6 +3,8 @@
 // (plugin/paths.h). Main thread only.
 #pragma once
 
+#include <new>
+#include <optional>
 #include <string>
 
 enum class FileRead {
@@ -12,6 +14,24 @@ enum class FileRead {
 };
 
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error);
+
+// The read loop both implementations share: appends what `readSome(buffer, size)` reads until it
+// reads 0 bytes (the end). It gives nothing after it has set `error`; that, or running out of
+// memory, leaves `contents` empty.
+template <class ReadSome>
+FileRead readToEnd(std::string& contents, std::string& error, ReadSome readSome) {
+    try {
+        char buffer[16384];
+        while (const std::optional<std::size_t> n = readSome(buffer, sizeof buffer)) {
+            if (*n == 0) return FileRead::done;
+            contents.append(buffer, *n);
+        }
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    }
+    contents.clear();
+    return FileRead::failed;
+}
 
 enum class FileReplace {
     done,

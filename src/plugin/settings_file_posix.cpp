@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 #include <system_error>
 
 namespace {
@@ -59,23 +58,15 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
         error = describe("open", errno);
         return FileRead::failed;
     }
-    try {
-        char buffer[16384];
+    return readToEnd(contents, error, [&](char* buffer, std::size_t size) -> std::optional<std::size_t> {
         for (;;) {
-            const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
-            if (n == 0) return FileRead::done;
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                error = describe("read", errno);
-                break;
-            }
-            contents.append(buffer, static_cast<std::size_t>(n));
+            const ssize_t n = ::read(file.get(), buffer, size);
+            if (n >= 0) return static_cast<std::size_t>(n);
+            if (errno == EINTR) continue;
+            error = describe("read", errno);
+            return std::nullopt;
         }
-    } catch (const std::bad_alloc&) {
-        error = "out of memory";
-    }
-    contents.clear();
-    return FileRead::failed;
+    });
 }
 
 FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)

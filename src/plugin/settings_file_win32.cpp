@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <new>
 
 #include "plugin/paths.h"
 #include "plugin/text_encoding.h"
@@ -93,16 +92,21 @@ std::wstring finalPathOf(const std::wstring& path)
     }
 }
 
+// The path for the wide calls; empty, with `error` saying why, when it is not valid text.
+std::wstring widePathOf(const std::string& path, std::string& error)
+{
+    std::wstring wide = toWidePath(path);
+    if (wide.empty()) error = "the path is not valid text";
+    return wide;
+}
+
 }  // namespace
 
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
 {
     contents.clear();
-    const std::wstring widePath = toWidePath(path);
-    if (widePath.empty()) {
-        error = "the path is not valid text";
-        return FileRead::failed;
-    }
+    const std::wstring widePath = widePathOf(path, error);
+    if (widePath.empty()) return FileRead::failed;
     // Shared as the C library's fopen shares: a file another program holds without sharing
     // (an editor, a virus scan) fails here, which is not a missing file.
     FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -113,32 +117,18 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
         error = describe("CreateFileW", code);
         return FileRead::failed;
     }
-    try {
-        char buffer[16384];
-        for (;;) {
-            DWORD n = 0;
-            if (!ReadFile(file.get(), buffer, sizeof buffer, &n, nullptr)) {
-                error = describe("ReadFile", GetLastError());
-                break;
-            }
-            if (n == 0) return FileRead::done;
-            contents.append(buffer, n);
-        }
-    } catch (const std::bad_alloc&) {
-        error = "out of memory";
-    }
-    contents.clear();
-    return FileRead::failed;
+    return readToEnd(contents, error, [&](char* buffer, std::size_t size) -> std::optional<std::size_t> {
+        DWORD n = 0;
+        if (ReadFile(file.get(), buffer, static_cast<DWORD>(size), &n, nullptr)) return n;
+        error = describe("ReadFile", GetLastError());
+        return std::nullopt;
+    });
 }
-
 
 FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
 {
-    const std::wstring named = toWidePath(path);
-    if (named.empty()) {
-        error = "the path is not valid text";
-        return FileReplace::failed;
-    }
+    const std::wstring named = widePathOf(path, error);
+    if (named.empty()) return FileReplace::failed;
     // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
     // one replaced.
     const std::wstring target = finalPathOf(named);

@@ -154,8 +154,16 @@ std::string newlineOf(const std::string& text, const char* fallback)
     return "\n";
 }
 
-// Lines as the reader splits them ("\r\n", "\n" or "\r" end one), each with its line end.
-std::vector<std::string_view> linesOf(const std::string& text)
+bool isBlank(std::string_view line)
+{
+    for (const char c : line)
+        if (!isSpace(c)) return false;
+    return true;
+}
+
+// The lines that are not blank, as the reader splits them ("\r\n", "\n" or "\r" end one), each
+// with its line end.
+std::vector<std::string_view> nonBlankLinesOf(const std::string& text)
 {
     std::vector<std::string_view> lines;
     std::size_t begin = 0;
@@ -166,17 +174,11 @@ std::vector<std::string_view> linesOf(const std::string& text)
         } else {
             end += text.compare(end, 2, "\r\n") == 0 ? 2 : 1;
         }
-        lines.emplace_back(text.data() + begin, end - begin);
+        const std::string_view line(text.data() + begin, end - begin);
+        if (!isBlank(line)) lines.push_back(line);
         begin = end;
     }
     return lines;
-}
-
-bool isBlank(std::string_view line)
-{
-    for (const char c : line)
-        if (!isSpace(c)) return false;
-    return true;
 }
 
 }  // namespace
@@ -220,12 +222,7 @@ std::optional<std::string> withValue(const std::string& text, const char* sectio
 
 bool sameNonBlankLines(const std::string& a, const std::string& b)
 {
-    std::vector<std::string_view> left, right;
-    for (const auto line : linesOf(a))
-        if (!isBlank(line)) left.push_back(line);
-    for (const auto line : linesOf(b))
-        if (!isBlank(line)) right.push_back(line);
-    return left == right;
+    return nonBlankLinesOf(a) == nonBlankLinesOf(b);
 }
 
 }  // namespace settingstext

@@ -34,23 +34,20 @@ void appendWide(std::wstring& out, char32_t code) {
     out += static_cast<wchar_t>(code);
 }
 
-// Decodes all of `text`, passing each character (U+FFFD per malformed byte) to `take`; false
-// when some sequence was malformed.
-template <class Take>
-bool decodeEach(std::string_view text, Take take) {
-    bool whole = true;
+void appendCode(std::u32string& out, char32_t code) { out += code; }
+
+// All of `text`, each character appended to an Out with `append` (U+FFFD per byte of a malformed
+// sequence); nothing at all when `strictly` and some sequence is malformed.
+template <class Out>
+std::optional<Out> decodeInto(std::string_view text, bool strictly, void (*append)(Out&, char32_t)) {
+    Out out;
     for (std::size_t i = 0; i < text.size();) {
         const Utf8Character c = decodeUtf8At(text, i);
-        if (c.length == 0) {
-            whole = false;
-            take(replacement);
-            ++i;
-        } else {
-            take(c.code);
-            i += c.length;
-        }
+        if (c.length == 0 && strictly) return std::nullopt;
+        append(out, c.length == 0 ? replacement : c.code);
+        i += c.length == 0 ? 1 : c.length;
     }
-    return whole;
+    return out;
 }
 
 }  // namespace
@@ -72,17 +69,9 @@ Utf8Character decodeUtf8At(std::string_view text, std::size_t at) {
     return {code, length};
 }
 
-std::u32string decodeUtf8(std::string_view text) {
-    std::u32string out;
-    decodeEach(text, [&](char32_t c) { out += c; });
-    return out;
-}
+std::u32string decodeUtf8(std::string_view text) { return *decodeInto(text, false, appendCode); }
 
-std::optional<std::u32string> decodeUtf8Strictly(std::string_view text) {
-    std::u32string out;
-    if (!decodeEach(text, [&](char32_t c) { out += c; })) return std::nullopt;
-    return out;
-}
+std::optional<std::u32string> decodeUtf8Strictly(std::string_view text) { return decodeInto(text, true, appendCode); }
 
 std::size_t wholeCharactersWithin(std::string_view text, std::size_t limit) {
     const std::string_view kept = text.substr(0, limit);
@@ -110,17 +99,9 @@ std::string toUtf8(std::wstring_view wide) {
     return out;
 }
 
-std::wstring toWide(std::string_view utf8) {
-    std::wstring out;
-    decodeEach(utf8, [&](char32_t c) { appendWide(out, c); });
-    return out;
-}
+std::wstring toWide(std::string_view utf8) { return *decodeInto(utf8, false, appendWide); }
 
-std::optional<std::wstring> toWideStrictly(std::string_view utf8) {
-    std::wstring out;
-    if (!decodeEach(utf8, [&](char32_t c) { appendWide(out, c); })) return std::nullopt;
-    return out;
-}
+std::optional<std::wstring> toWideStrictly(std::string_view utf8) { return decodeInto(utf8, true, appendWide); }
 
 #if defined(_WIN32)
 std::wstring fromAnsiCodePage(std::string_view text) {

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "platform/xplm.h"
+#include "plugin/log.h"
 #include "plugin/text_encoding.h"
 
 namespace {
@@ -163,13 +163,12 @@ CreateCoreWebView2EnvironmentWithOptionsFunction findInstalledRuntime() {
         std::string line = "CV: no usable WebView2 runtime is installed";
         for (std::size_t i = 0; i < skipped.size(); ++i)
             line += (i == 0 ? " (missing or too old: " : ", ") + forLog(skipped[i]) + (i + 1 == skipped.size() ? ")" : "");
-        XPLMDebugString((line + "; " + kInstallAdvice).c_str());
+        logLine(line + "; " + kInstallAdvice);
         return nullptr;
     }
     clientDll = runtime->clientDll;
-    XPLMDebugString(("CV: using the installed WebView2 runtime " + versionText(runtime->version) + " in " +
-                     forLog(runtime->folder) + "\n")
-                        .c_str());
+    logLine("CV: using the installed WebView2 runtime " + versionText(runtime->version) + " in " +
+            forLog(runtime->folder) + "\n");
     return &createEnvironmentWithInstalledRuntime;
 }
 

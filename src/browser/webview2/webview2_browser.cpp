@@ -17,6 +17,9 @@ std::optional<WebView2Browser> browser;
 
 namespace {
 
+constexpr wchar_t kHiddenWindowClass[] = L"WebView2HiddenForXPlane";
+constexpr wchar_t kHiddenWindowTitle[] = L"HiddenWebView2";
+
 bool comInitialised = false;
 HMODULE loaderModule = nullptr;
 // Looked up once per start, when the loader is loaded; every bring-up of the session uses it.
@@ -28,14 +31,14 @@ RECT viewBounds{};
 // Only grows, and survives a stop when the module stays loaded, so a generation is never used
 // twice in this process.
 BrowserGeneration lastGeneration = 0;
+// The hidden top-level window every browser is parented to; never shown.
+HWND hiddenWindow = nullptr;
 
 // A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
 bool isAbsoluteWindowsPath(const std::wstring& path) {
     if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
     return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
 }
-
-void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
 std::string hex(HRESULT result) {
     char text[16];
@@ -81,15 +84,19 @@ void listenTo(WebView2Browser& current) {
         });
 }
 
+// A bring-up step's answer: true when it brought what was asked for. A success without it would
+// leave nothing to query, so it fails the browser as a failure does.
+bool stepSucceeded(HRESULT result, const void* brought, const char* request) {
+    if (SUCCEEDED(result) && brought != nullptr) return true;
+    browserFailed("CV: " + std::string(request) + " failed (" + hex(result) + ")");
+    return false;
+}
+
 void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
-    // A success without a controller would leave nothing to query; treat it as the failure it is.
-    if (FAILED(result) || controller == nullptr)
-        return browserFailed("CV: CreateCoreWebView2CompositionController failed (" + hex(result) + ")");
+    if (!stepSucceeded(result, controller, "CreateCoreWebView2CompositionController")) return;
     WebView2Browser& current = *browser;
     current.compositionController = controller;
-    controller->QueryInterface(IID_ICoreWebView2Controller,
-                               reinterpret_cast<void**>(current.webViewController.ReleaseAndGetAddressOf()));
-    if (!current.webViewController)
+    if (!queryInterface(controller, IID_ICoreWebView2Controller, current.webViewController))
         return browserFailed("CV: the composition controller has no ICoreWebView2Controller");
     current.webViewController->get_CoreWebView2(current.webView.ReleaseAndGetAddressOf());
     if (!current.webView) return browserFailed("CV: the WebView2 controller has no view");
@@ -105,12 +112,9 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
 }
 
 void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
-    if (FAILED(result) || environment == nullptr)
-        return browserFailed("CV: CreateCoreWebView2EnvironmentWithOptions failed (" + hex(result) + ")");
+    if (!stepSucceeded(result, environment, "CreateCoreWebView2EnvironmentWithOptions")) return;
     WebView2Browser& current = *browser;
-    environment->QueryInterface(IID_ICoreWebView2Environment3,
-                                reinterpret_cast<void**>(current.webViewEnvironment.ReleaseAndGetAddressOf()));
-    if (!current.webViewEnvironment) {
+    if (!queryInterface(environment, IID_ICoreWebView2Environment3, current.webViewEnvironment)) {
         // A runtime too old for windowless hosting: never call the missing interface, and
         // never ask again, since only an update of the runtime mends it.
         XPLMDebugString("CV: the WebView2 runtime has no ICoreWebView2Environment3; running without a browser.\n");
@@ -199,7 +203,22 @@ bool initBrowserThread() {
     return true;
 }
 
-void createBrowserHostWindow() { hiddenWindow = createHiddenWindow(GetModuleHandleW(nullptr)); }
+// Registers the hidden window's class (an earlier load in this process may already have) and
+// creates the window, 768 x 512, hidden; null on failure. DefWindowProcW lives in user32 and the
+// instance is the simulator's executable, so the class stays valid after this module is
+// unloaded; a reload finds it registered, the registration fails, and the old class is used as
+// it is.
+void createBrowserHostWindow() {
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcW;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = kHiddenWindowClass;
+    RegisterClassW(&windowClass);
+    hiddenWindow = CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                                   CW_USEDEFAULT, pageWidth.load(), pageHeight.load(), nullptr, nullptr, instance,
+                                   nullptr);
+}
 
 void startBrowser() {
     guarded("CV: error while starting the browser", [] {

@@ -60,9 +60,7 @@ void focusChannelAnswered(HRESULT result) {
 void onFocusReport(ICoreWebView2*, ICoreWebView2DevToolsProtocolEventReceivedEventArgs* args) {
     LPWSTR json = nullptr;
     if (args == nullptr || FAILED(args->get_ParameterObjectAsJson(&json))) return;
-    const std::string text = json != nullptr ? toUtf8(json) : std::string();
-    CoTaskMemFree(json);
-    const nlohmann::json params = nlohmann::json::parse(text, nullptr, false);
+    const nlohmann::json params = nlohmann::json::parse(takeString(json), nullptr, false);
     if (const auto takesText = devtools::textFocusReport(params)) onBrowserTextFocus(*takesText);
 }
 

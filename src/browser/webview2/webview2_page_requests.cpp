@@ -22,13 +22,6 @@
 
 namespace {
 
-// A string the browser handed out, taken over and freed.
-std::string takeString(LPWSTR text) {
-    std::string result = text != nullptr ? toUtf8(text) : std::string();
-    CoTaskMemFree(text);
-    return result;
-}
-
 // Lets the page go on from its dialog: OK (with a prompt's text) or, without Accept, Cancel.
 // What completing the deferral returned (a browser that is gone refuses it).
 HRESULT settleDialog(WebView2Browser& current, bool accept, const std::string& text) {
@@ -143,7 +136,7 @@ void listenToPageRequests(WebView2Browser& current) {
         "CV: error while handling the page's permission request", onPermission);
     // Downloads are told through the view's fourth version (a runtime too old has none).
     Microsoft::WRL::ComPtr<ICoreWebView2_4> view4;
-    view->QueryInterface(IID_ICoreWebView2_4, reinterpret_cast<void**>(view4.GetAddressOf()));
+    queryInterface(view, IID_ICoreWebView2_4, view4);
     events.download = subscribe<ICoreWebView2DownloadStartingEventHandler>(
         view4.Get(), &ICoreWebView2_4::add_DownloadStarting, &ICoreWebView2_4::remove_DownloadStarting,
         IID_ICoreWebView2DownloadStartingEventHandler, generation, "CV: error while handling the page's download",

@@ -75,7 +75,7 @@ void pageFailed(const std::string& what) {
     if (current.pageReloadedAt && time - *current.pageReloadedAt < pageFailureMemory)
         return browserFailed(what + " again after a reload");
     current.pageReloadedAt = time;
-    XPLMDebugString((what + "; loading the page again.\n").c_str());
+    logLine(what + "; loading the page again.\n");
     // Whatever text element had the focus, and whatever the page asked, went with its process.
     onBrowserTextFocus(false);
     forgetPageDialog(current);

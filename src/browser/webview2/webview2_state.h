@@ -17,9 +17,7 @@
 #include "platform/com_callback.h"
 #include "platform/webview2.h"
 #include "plugin/log.h"
-
-// The hidden top-level window every browser is parented to; never shown.
-extern HWND hiddenWindow;
+#include "plugin/text_encoding.h"
 
 // Which browser a completion belongs to. Each handler keeps the generation of the browser it
 // was made for and drops the completion untouched when that browser is no longer the current
@@ -117,6 +115,20 @@ inline bool isCurrentBrowser(BrowserGeneration generation) {
     return browser && browser->generation == generation;
 }
 
+// A string the browser handed out, as UTF-8, taken over and freed.
+inline std::string takeString(LPWSTR text) {
+    std::string result = text != nullptr ? toUtf8(text) : std::string();
+    CoTaskMemFree(text);
+    return result;
+}
+
+// `into` becomes `object`'s interface `id`; false when it has none.
+template <class Interface>
+bool queryInterface(IUnknown* object, const IID& id, Microsoft::WRL::ComPtr<Interface>& into) {
+    object->QueryInterface(id, reinterpret_cast<void**>(into.ReleaseAndGetAddressOf()));
+    return into != nullptr;
+}
+
 // What must not be left undone after a handler's work threw: mostly nothing.
 struct NothingMore {
     void operator()() const {}
@@ -199,11 +211,7 @@ void listenToPageRequests(WebView2Browser& current);
 // and closed in the panel.
 void forgetPageDialog(WebView2Browser& current);
 
-// ---- hidden_window.cpp, handler_wait.cpp ----
-
-// Registers the hidden window's class (an earlier load in this process may already have)
-// and creates the window, 768 x 512, hidden. Null on failure.
-HWND createHiddenWindow(HINSTANCE instance);
+// ---- handler_wait.cpp ----
 
 // Called by stopBrowser after every reference into the browser is released. While the browser
 // still holds completion handlers of this module, pumps the thread's posted and sent messages
