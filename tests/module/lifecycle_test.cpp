@@ -92,12 +92,7 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     struct Unset {
         ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
     } unset;
-    auto snapshots = [&] {
-        std::ifstream in(fakeLog);
-        int n = 0;
-        for (std::string line; std::getline(in, line);) n += line.rfind("Page.captureScreenshot ", 0) == 0 ? 1 : 0;
-        return n;
-    };
+    auto snapshots = [&] { return testprocs::countOccurrences(testprocs::slurp(fakeLog), "\nPage.captureScreenshot"); };
     ASSERT_TRUE(start());
     run("command Corvane/TogglePanel once");
     ASSERT_TRUE(framesUntil([&] { return snapshots() >= 2; }, std::chrono::seconds(60))) << host->log();

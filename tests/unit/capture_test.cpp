@@ -20,6 +20,7 @@
 #include "pipeline/capture.h"
 #include "pipeline/decode_queue.h"
 #include "plugin/settings.h"
+#include "processes.h"
 #include "test_host.h"
 
 namespace {
@@ -78,10 +79,7 @@ protected:
     }
     int snapshotsAskedFor() const
     {
-        std::ifstream in(folder_ / "fake.log");
-        int count = 0;
-        for (std::string line; std::getline(in, line);) count += line.rfind("Page.captureScreenshot ", 0) == 0;
-        return count;
+        return testprocs::countOccurrences(testprocs::slurp(folder_ / "fake.log"), "\nPage.captureScreenshot ");
     }
 
     // The browser up and one snapshot answered: the page is there, as none starts while the

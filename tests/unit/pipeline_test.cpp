@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "pipeline/capture.h"
@@ -22,7 +21,7 @@ protected:
     void SetUp() override
     {
         testHost();
-        setFrame({1, 2, 3, 4}, 1, 1);
+        publishFrame({1, 2, 3, 4}, 1, 1);
         frameUpdated = false;
         pngQueue.clear();
     }
@@ -30,14 +29,7 @@ protected:
     {
         stopDecodeThread();
         pngQueue.clear();
-        setFrame({}, 768, 512);
-    }
-    static void setFrame(Bytes pixels, int w, int h)
-    {
-        std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels = std::move(pixels);
-        pageWidth = w;
-        pageHeight = h;
+        publishFrame({}, 768, 512);
     }
 };
 
