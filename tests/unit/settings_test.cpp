@@ -71,11 +71,9 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(slurp(path).rfind("\xEF\xBB\xBF[General]\n", 0), 0u) << slurp(path);
     std::filesystem::remove(path);
 
-    // Addresses are strict UTF-8 (malformed input gives an empty text, as a failed conversion
-    // does on Windows); log lines are cut at 255 characters.
-    EXPECT_EQ(toWideString("\xE2\x82\xAC \xF0\x9F\x9B\xA9"), L"\u20AC \U0001F6E9");
-    for (const char* bad : {"caf\xC3", "caf\xE9 au lait", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"})
-        EXPECT_EQ(toWideString(bad), L"") << bad;
+    // Addresses are strict UTF-8: malformed input (each kind the text-encoding test has) gives an
+    // empty text, as a failed conversion does on Windows. Log lines are cut at 255 characters.
+    EXPECT_EQ(toWideString("caf\xE9 au lait"), L"");
     debugLog("CV: %d %s\n", 42, "x");
     EXPECT_EQ(newLogText(), "CV: 42 x\n");
     debugLog("%s", std::string(400, 'a').c_str());
