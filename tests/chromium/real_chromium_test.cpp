@@ -84,7 +84,6 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
     EXPECT_TRUE(isButton(zoomed.page(60, 191), false));
 
     EXPECT_TRUE(isButton(readPng(file("5-zoomed-clicked.png")).page(60, 191), true)) << "2-D click on ATC at 0.55";
-    EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
 }
 
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
@@ -94,7 +93,6 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     // close that a loaded machine stretches past its grace must not be what the test measures.
     run(script + file("first.png") + "\nwait 6\nquit\n");
     EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
-    EXPECT_EQ(fs::status(profile()).permissions(), fs::perms::owner_all);
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
 }

@@ -287,7 +287,6 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAt
     EXPECT_EQ(linesStartingWith(run.record, "navigate "), Lines{std::string("navigate ") + defaultWebUrl});
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"}));
     EXPECT_EQ(countOf(run.log, "CV: "), 0);
-    EXPECT_NE(fileBytes(folder_ + "cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 }
 
 // Points one entry of a loaded module's import table at `replacement`, as a hooking library
@@ -920,14 +919,12 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenAndStaysLoadedWhileTheRunt
     EXPECT_TRUE(once(run.log, usingLine(user121, "121.0.0.1")));
 
     // Side by side with a newer per-machine one (which of several folders is usable and newest is
-    // the unit tests' part).
+    // the unit tests' part), which holds a handler of ours past stop.
     const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
-    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
-
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
     run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
+    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
     EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_TRUE(once(run.log, kStaysMapped));
     // Answered late and ignored: the plugin let go of the stream at stop and asked no more.
