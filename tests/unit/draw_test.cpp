@@ -17,16 +17,10 @@
 #include "platform/gl.h"
 #include "test_host.h"
 
-// What another plugin would use to leave a pixel buffer bound (GLVND exports them on Linux).
-extern "C" void glGenBuffers(GLsizei n, GLuint* buffers);
-extern "C" void glDeleteBuffers(GLsizei n, const GLuint* buffers);
-extern "C" void glBufferData(GLenum target, long size, const void* data, GLenum usage);
-extern "C" void glGetTexImage(GLenum target, GLint level, GLenum format, GLenum type, void* pixels);
-extern "C" GLenum glGetError(void);
-extern "C" void glCullFace(GLenum mode);
-extern "C" void glTranslatef(GLfloat x, GLfloat y, GLfloat z);
-extern "C" void glScalef(GLfloat x, GLfloat y, GLfloat z);
-extern "C" void glClear(GLuint mask);
+// What another plugin would use, the pixel buffer calls among them (GLVND exports them on Linux).
+#define GL_GLEXT_PROTOTYPES
+#include <GL/gl.h>
+#include <GL/glext.h>
 
 // Runs once, from inside the next texture upload: what the decode thread does at that moment.
 // Every glTexImage2D of this program (the code under test's too) comes here first.
@@ -42,25 +36,12 @@ extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalformat, G
 
 namespace {
 
-constexpr GLenum kStaticDraw = 0x88E4;
-constexpr GLenum kPackAlignment = 0x0D05;
-
 using Rgb = std::array<int, 3>;
 constexpr Rgb red{255, 0, 0}, green{0, 255, 0}, blue{0, 0, 255}, white{255, 255, 255}, black{0, 0, 0};
 
 // 2 x 2 BGRA, top row first: red, green; blue, white.
 const std::vector<std::uint8_t> quadrants = {0, 0, 255, 255, 0, 255, 0, 255, 255, 0, 0, 255, 255, 255, 255, 255};
-
-void publish(std::vector<std::uint8_t> pixels, int w, int h)
-{
-    {
-        std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels = std::move(pixels);
-        pageWidth = w;
-        pageHeight = h;
-    }
-    frameUpdated = true;
-}
+const std::vector<std::uint8_t> greenQuad = {0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255, 0, 255};
 
 class DrawTest : public ::testing::Test {
 protected:
@@ -70,16 +51,17 @@ protected:
         vrEnabledRef = nullptr;
         createPanelWindow();  // 100, 980, 868, 468 on the default desktop
         createPanelTexture();
+        XPLMSetWindowIsVisible(panelWindow, 1);
         setBlankPanelImage();
         uploadPixels.clear();
-        publish({}, 768, 512);
+        publishFrame({}, 768, 512);
         frameUpdated = false;
     }
     void TearDown() override
     {
         destroyPanelWindow();
         deletePanelTexture();
-        publish({}, 768, 512);
+        publishFrame({}, 768, 512);
         frameUpdated = false;
     }
 
@@ -108,13 +90,12 @@ protected:
     int width = 0, height = 0;
 };
 
-TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryDraw)
+TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryDrawAndNoFrameLostToAnUpload)
 {
-    XPLMSetWindowIsVisible(panelWindow, 1);
     drawFrame();
     EXPECT_TRUE(shows(484, 724, black) && shows(110, 478, black));
 
-    publish(quadrants, 2, 2);
+    publishFrame(quadrants, 2, 2);
     drawFrame();
     expectQuadrants(100, 980, 868, 468);
     EXPECT_FALSE(frameUpdated);
@@ -128,8 +109,7 @@ TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryD
     // is uploaded again from the last copy.
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels.clear();
-        for (int i = 0; i < 4; ++i) framePixels.insert(framePixels.end(), {0, 255, 0, 255});
+        framePixels = greenQuad;
     }
     const std::vector<std::uint8_t> magenta = {255, 0, 255, 255};
     XPLMBindTexture2d(panelTexture, 0);
@@ -141,21 +121,16 @@ TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryD
     frameUpdated = true;
     drawFrame();
     EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
-}
 
-TEST_F(DrawTest, AFramePublishedWhileTheLastIsUploadedIsShownByTheNextDraw)
-{
-    XPLMSetWindowIsVisible(panelWindow, 1);
-    publish(quadrants, 2, 2);
-    std::vector<std::uint8_t> greenPage;
-    for (int i = 0; i < 4; ++i) greenPage.insert(greenPage.end(), {0, 255, 0, 255});
-    duringUpload = [&] { publish(greenPage, 2, 2); };
+    // A frame published while the last is uploaded keeps its flag and is shown by the next draw.
+    publishFrame(quadrants, 2, 2);
+    duringUpload = [&] { publishFrame(greenQuad, 2, 2); };
     drawPanelWindow(panelWindow, nullptr);
     duringUpload = nullptr;
     EXPECT_EQ(uploadPixels, quadrants);
     EXPECT_TRUE(frameUpdated) << "the frame published during the upload lost its flag";
     drawFrame();
-    EXPECT_TRUE(shows(200, 900, green) && shows(700, 550, green));
+    EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
 }
 
 }  // namespace
@@ -171,7 +146,7 @@ struct LeftBehind {
         const std::vector<std::uint8_t> grey(8 * 1024 * 1024, 0x40);
         glGenBuffers(1, &buffer);
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffer);
-        glBufferData(GL_PIXEL_UNPACK_BUFFER, static_cast<long>(grey.size()), grey.data(), kStaticDraw);
+        glBufferData(GL_PIXEL_UNPACK_BUFFER, static_cast<long>(grey.size()), grey.data(), GL_STATIC_DRAW);
         glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
         glPixelStorei(GL_UNPACK_SKIP_ROWS, 3);
         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 5);
@@ -203,7 +178,7 @@ std::vector<std::uint8_t> textureImage(std::size_t bytes)
 {
     std::vector<std::uint8_t> image(bytes, 0xAA);
     XPLMBindTexture2d(panelTexture, 0);
-    glPixelStorei(kPackAlignment, 1);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glGetTexImage(GL_TEXTURE_2D, 0, GL_BGRA, GL_UNSIGNED_BYTE, image.data());
     return image;
 }
@@ -213,8 +188,7 @@ TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutT
     // A frame whose rows differ, so a sheared or offset read shows.
     std::vector<std::uint8_t> page;
     for (int i = 0; i < 4 * 3 * 4; ++i) page.push_back(static_cast<std::uint8_t>(i * 5));
-    publish(page, 4, 3);
-    XPLMSetWindowIsVisible(panelWindow, 1);
+    publishFrame(page, 4, 3);
     {
         const LeftBehind left;
         drawPanelWindow(panelWindow, nullptr);
@@ -236,25 +210,23 @@ TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutT
 // polygons drawn as outlines, texels added to the colour (white), a texture matrix that
 // mirrors the page, generated texture coordinates, and a cube map enabled over the 2-D texture.
 struct QuadLeftovers {
-    static constexpr GLint add = 0x0104, line = 0x1B01, modelview = 0x1700;
-    static constexpr GLenum frontAndBack = 0x0408;
     static constexpr GLfloat mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1};
     QuadLeftovers()
     {
-        glCullFace(frontAndBack);
+        glCullFace(GL_FRONT_AND_BACK);
         glEnable(GL_CULL_FACE);
-        glPolygonMode(frontAndBack, static_cast<GLenum>(line));
-        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, add);
+        glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+        glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_ADD);
         glMatrixMode(GL_TEXTURE);
         glTranslatef(1, 0, 0);
         glScalef(-1, 1, 1);
-        glMatrixMode(static_cast<GLenum>(modelview));
+        glMatrixMode(GL_MODELVIEW);
         for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glEnable(on);
     }
     ~QuadLeftovers()
     {
         glDisable(GL_CULL_FACE);
-        glPolygonMode(frontAndBack, static_cast<GLenum>(GL_FILL));
+        glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glDisable(on);
     }
     // Everything is as it was left.
@@ -267,7 +239,7 @@ struct QuadLeftovers {
         glGetIntegerv(GL_MATRIX_MODE, &mode);
         glGetFloatv(GL_TEXTURE_MATRIX, matrix);
         EXPECT_EQ(std::vector<GLint>({polygon[0], polygon[1], environment, mode}),
-                  std::vector<GLint>({line, line, add, modelview}));
+                  std::vector<GLint>({GL_LINE, GL_LINE, GL_ADD, GL_MODELVIEW}));
         EXPECT_EQ(std::vector<GLfloat>(matrix, matrix + 16), std::vector<GLfloat>(mirror, mirror + 16));
         for (GLenum on : {GL_CULL_FACE, GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP})
             EXPECT_TRUE(glIsEnabled(on)) << on;
@@ -276,11 +248,10 @@ struct QuadLeftovers {
 
 TEST_F(DrawTest, CullingATextureEnvironmentAndMatrixLeftBehindNeitherHideNorChangeThePanelAndArePutBack)
 {
-    publish(quadrants, 2, 2);
-    XPLMSetWindowIsVisible(panelWindow, 1);
+    publishFrame(quadrants, 2, 2);
     drawFrame();  // the desktop stays bound with its projection, unit 0 active
     // What the frame drew is wiped (the colour buffer): the quadrants read below are this draw's.
-    glClear(0x4000);
+    glClear(GL_COLOR_BUFFER_BIT);
     {
         const QuadLeftovers left;
         drawPanelWindow(panelWindow, nullptr);

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
 #include "pipeline/capture.h"
@@ -22,7 +21,7 @@ protected:
     void SetUp() override
     {
         testHost();
-        setFrame({1, 2, 3, 4}, 1, 1);
+        publishFrame({1, 2, 3, 4}, 1, 1);
         frameUpdated = false;
         pngQueue.clear();
     }
@@ -30,18 +29,15 @@ protected:
     {
         stopDecodeThread();
         pngQueue.clear();
-        setFrame({}, 768, 512);
-    }
-    static void setFrame(Bytes pixels, int w, int h)
-    {
-        std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels = std::move(pixels);
-        pageWidth = w;
-        pageHeight = h;
+        publishFrame({}, 768, 512);
     }
 };
 
-TEST_F(PipelineTest, BadSnapshotsAndOversizedHeadersKeepTheFrameButStillRaiseTheFlag)
+// Bad snapshots and headers too large keep the frame but still raise the flag. A failed or
+// empty snapshot is not queued, and capture goes on either way. A worker already waiting takes
+// what comes, and a second start works too: the widest picture allowed decodes, and colours
+// arrive as straight BGRA, top row first.
+TEST_F(PipelineTest, BadSnapshotsKeepTheFrameFailedOnesAreNotQueuedAndGoodOnesAreDecodedBeforeStopReturns)
 {
     const Bytes good = makePng(4, 4);
     OnCaptureCompleted(true, PngBuffer(Bytes(good.begin(), good.begin() + 40)));
@@ -55,13 +51,7 @@ TEST_F(PipelineTest, BadSnapshotsAndOversizedHeadersKeepTheFrameButStillRaiseThe
     EXPECT_EQ(framePixels, (Bytes{1, 2, 3, 4}));
     EXPECT_EQ(pageWidth, 1);
     EXPECT_EQ(pageHeight, 1);
-}
 
-// A failed or empty snapshot is not queued, and capture goes on either way. A worker already
-// waiting takes what comes, and a second start works too: the widest picture allowed decodes,
-// and colours arrive as straight BGRA, top row first.
-TEST_F(PipelineTest, GoodSnapshotsAreDecodedBeforeStopReturnsAndOthersAreNotQueued)
-{
     for (bool succeeded : {false, true}) {
         captureInFlight = true;
         OnCaptureCompleted(succeeded, succeeded ? PngBuffer() : PngBuffer(makePng(1, 1)));

@@ -1,10 +1,12 @@
 #include "test_host.h"
 
 #include <memory>
+#include <mutex>
 
 #include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
+#include "pipeline/frame.h"
 
 xpsim::Host& testHost()
 {
@@ -44,4 +46,15 @@ void makePanelLikeWindow(int left, int top, int right, int bottom)
     params.layer = xplm_WindowLayerFloatingWindows;
     destroyPanelWindow();
     panelWindow = XPLMCreateWindowEx(&params);
+}
+
+void publishFrame(std::vector<std::uint8_t> pixels, int w, int h)
+{
+    {
+        std::lock_guard<std::mutex> lock(frameMutex);
+        framePixels = std::move(pixels);
+        pageWidth = w;
+        pageHeight = h;
+    }
+    frameUpdated = true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "host.h"
 
@@ -13,3 +15,6 @@ std::string newLogText();
 
 // A visible floating window that draws and takes clicks as the panel does, made the panel.
 void makePanelLikeWindow(int left, int top, int right, int bottom);
+
+// Hands the draw callback a frame of w x h BGRA pixels, as the decode thread does.
+void publishFrame(std::vector<std::uint8_t> pixels, int w, int h);

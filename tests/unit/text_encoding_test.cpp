@@ -25,14 +25,3 @@ TEST(TextEncoding, WideAndUtf8RoundTripEveryPlaneAndMalformedInputIsReplacedOrRe
         EXPECT_EQ(decodeUtf8At(bad, 0).length, 0u);
     }
 }
-
-TEST(TextEncoding, ACutNeverSplitsACharacter) {
-    const std::string text = "ab\xE2\x82\xAC" "c";  // the euro sign is bytes 2 to 4
-    EXPECT_EQ(wholeCharactersWithin(text, 100), text.size());
-    EXPECT_EQ(wholeCharactersWithin(text, 5), 5u);
-    EXPECT_EQ(wholeCharactersWithin(text, 4), 2u);
-    EXPECT_EQ(wholeCharactersWithin(text, 3), 2u);
-    EXPECT_EQ(wholeCharactersWithin(text, 2), 2u);
-    EXPECT_EQ(wholeCharactersWithin(text, 0), 0u);
-    EXPECT_EQ(wholeCharactersWithin("\xF0\x9F\x98\x80", 3), 0u);
-}

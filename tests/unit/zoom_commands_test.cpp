@@ -17,11 +17,6 @@ constexpr float fiveUp = 0x1.800002p-1f, thirtyOneUp = 0x1.06666p+1f, oneDown = 
 
 #define EXPECT_ZOOM(expected) EXPECT_EQ(std::bit_cast<std::uint32_t>(expected), std::bit_cast<std::uint32_t>(zoomLevel))
 
-void steps(int n, void (*step)())
-{
-    for (int i = 0; i < n; ++i) step();
-}
-
 TEST(Zoom, StepsRoundAsFloatsAndStopOneStepPastEachLimitAndTheWheelStepsOnce)
 {
     testHost();
@@ -30,9 +25,9 @@ TEST(Zoom, StepsRoundAsFloatsAndStopOneStepPastEachLimitAndTheWheelStepsOnce)
     increaseWebZoom();
     // No browser yet: the step is recorded for the file all the same.
     EXPECT_STREQ(settingsIni.GetValue("General", "zoomLevel", ""), "0.550000");
-    steps(4, increaseWebZoom);
+    for (int i = 0; i < 4; ++i) increaseWebZoom();
     EXPECT_ZOOM(fiveUp);
-    steps(26, increaseWebZoom);
+    for (int i = 0; i < 26; ++i) increaseWebZoom();
     EXPECT_ZOOM(thirtyOneUp);
     increaseWebZoom();
     EXPECT_ZOOM(thirtyOneUp);
@@ -40,7 +35,7 @@ TEST(Zoom, StepsRoundAsFloatsAndStopOneStepPastEachLimitAndTheWheelStepsOnce)
     zoomLevel = 0.5f;
     decreaseWebZoom();
     EXPECT_ZOOM(oneDown);
-    steps(8, decreaseWebZoom);
+    for (int i = 0; i < 8; ++i) decreaseWebZoom();
     EXPECT_ZOOM(eightDown);
 
     zoomLevel = 3.0f;

@@ -113,28 +113,21 @@ TEST(WicDecoder, GivesExactBgraBytesTopRowFirstUpToTheSizeLimit) {
     EXPECT_EQ(decode(encodePng(16385, 1, Bytes(16385 * 4, 0x7F))), kUntouched);
 }
 
-// The decode worker publishes through this decoder: a bad snapshot leaves the shared frame
-// and page size as they were, a good one replaces both.
-TEST(WicDecoder, RejectsWhatIsNotAWholePngAndTheSharedFrameKeepsItsPicture) {
+// The decode worker publishes through this decoder, which refuses what is not a whole PNG (the
+// worker then leaves the shared frame as it was, as the Linux pipeline test shows); a good one
+// replaces the frame and page size.
+TEST(WicDecoder, RejectsWhatIsNotAWholePngAndAGoodOneReplacesTheSharedFrame) {
+    const Bytes bad[] = {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'}, {},
+                         Bytes(kValidPng.begin(), kValidPng.begin() + kValidPng.size() / 2),
+                         Bytes(kValidPng.begin(), kValidPng.end() - 20), Bytes(kValidPng.begin(), kValidPng.begin() + 8)};
+    for (const Bytes& bytes : bad) EXPECT_EQ(decode(bytes), kUntouched) << bytes.size();
+
     {
         std::lock_guard<std::mutex> lock(frameMutex);
         framePixels.assign(16, 0x5A);
         pageWidth.store(2);
         pageHeight.store(2);
     }
-    const Bytes bad[] = {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'}, {},
-                         Bytes(kValidPng.begin(), kValidPng.begin() + kValidPng.size() / 2),
-                         Bytes(kValidPng.begin(), kValidPng.end() - 20), Bytes(kValidPng.begin(), kValidPng.begin() + 8)};
-    for (const Bytes& bytes : bad) {
-        SCOPED_TRACE(bytes.size());
-        EXPECT_EQ(decode(bytes), kUntouched);
-        onDecoderThread([&] {
-            Bytes old;
-            processPngBuffer(PngBuffer(Bytes(bytes)), old);
-        });
-        EXPECT_EQ(shared(), std::tuple(Bytes(16, 0x5A), 2, 2));
-    }
-
     onDecoderThread([&] {
         Bytes old;
         processPngBuffer(PngBuffer(Bytes(kValidPng)), old);

@@ -26,6 +26,8 @@
 #include "host.h"
 #include "panel/dialog_picture.h"
 #include "platform/xplm.h"
+#include "plugin/settings.h"
+#include "plugin/text_encoding.h"
 #include "snapshot_pattern.h"
 
 namespace {
@@ -91,10 +93,9 @@ const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
 const std::string kKeptLoaded = "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
                                 "memory until the simulator quits, so a late call is safely ignored.\n";
 const std::string kStaysMapped = "stays mapped after unload";
-const std::string kInstallAdvice =
-    "install the Evergreen WebView2 Runtime from https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 "
-    "has it) and restart the simulator; running without a browser.\n";
-const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; " + kInstallAdvice;
+const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; install the Evergreen WebView2 Runtime from "
+                                "https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 has it) and "
+                                "restart the simulator; running without a browser.\n";
 
 class WindowsModule : public ::testing::Test {
 protected:
@@ -266,14 +267,6 @@ bool runUntilLogged(xpsim::Host& host, const std::string& text, double seconds) 
     return runUntil(host, seconds, [&] { return host.log().find(text) != std::string::npos; });
 }
 
-// Wide text to UTF-8, the form the host takes paths in and the log is written in.
-std::string utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    std::string out(size > 1 ? static_cast<std::size_t>(size - 1) : 0, '\0');
-    if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, out.data(), size, nullptr, nullptr);
-    return out;
-}
-
 std::string withSlashes(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
@@ -291,14 +284,9 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAt
     EXPECT_TRUE(inOrder(run.record, {"create-environment folder=(null) user-data=(null) options=null apartment=sta",
                                      "environment ready", kHiddenParent, "controller ready", "bounds 0,0,768,512",
                                      "visible 1", "zoom 0.500000"}));
-    // One navigation, to the default address: the service's page over HTTPS, path "/".
-    const Lines navigations = linesStartingWith(run.record, "navigate ");
-    ASSERT_EQ(navigations.size(), 1u);
-    EXPECT_EQ(navigations[0].rfind("navigate https://", 0), 0u);
-    EXPECT_EQ(navigations[0].back(), '/');
+    EXPECT_EQ(linesStartingWith(run.record, "navigate "), Lines{std::string("navigate ") + defaultWebUrl});
     EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"}));
     EXPECT_EQ(countOf(run.log, "CV: "), 0);
-    EXPECT_NE(fileBytes(folder_ + "cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
 }
 
 // Points one entry of a loaded module's import table at `replacement`, as a hooking library
@@ -424,7 +412,7 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     fs::create_directories(wideFolder);
     fs::copy_file(folder_ + "Corvane_Toolbar.xpl", fs::path(wideFolder + L"Corvane_Toolbar.xpl"));
     fs::copy_file(folder_ + "WebView2Loader.dll", fs::path(wideFolder + L"WebView2Loader.dll"));
-    folder_ = utf8(wideFolder);  // the host takes UTF-8, as xpsim.exe's command line gives it
+    folder_ = toUtf8(wideFolder);  // the host takes UTF-8, as xpsim.exe's command line gives it
     const std::string nativeFolder = withSlashes(folder_);
 
     // First run, no settings yet: the load error names the folder in UTF-8, the loader is
@@ -507,22 +495,10 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
         entered = focusAfter(host,
                              "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
     });
+    // The stand-in's page reports its focus only when the focus script and its binding were set
+    // up before the page loaded, so the two reports above show that they were.
     EXPECT_TRUE(field) << "a click on the text field takes the keys";
     EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
-
-    // The page's focus reports are set up before the page is loaded, and their events listened to.
-    const auto loaded = std::find_if(run.record.begin(), run.record.end(),
-                                     [](const std::string& line) { return line.rfind("navigate ", 0) == 0; });
-    const Lines beforeTheLoad(run.record.begin(), loaded);
-    EXPECT_TRUE(inOrder(beforeTheLoad, {"devtools-receiver Runtime.bindingCalled",
-                                        "add DevToolsProtocolEventReceived Runtime.bindingCalled token=1",
-                                        "devtools Runtime.enable {}", "devtools Page.enable {}",
-                                        "devtools Runtime.addBinding {\"executionContextName\":\"corvane-panel-input\","
-                                        "\"name\":\"cvTextFocus\"}"}));
-    EXPECT_EQ(linesStartingWith(beforeTheLoad, "devtools Page.addScriptToEvaluateOnNewDocument ").size(), 1u);
-    // The load comes from the handler of the last of the four answers, whose own record line
-    // follows it.
-    EXPECT_EQ(linesStartingWith(beforeTheLoad, "devtools answered").size(), 3u);
     // Exactly the text typed reached the field (how keys become DevTools input is the shared
     // panel code's, tested with the Linux backend).
     EXPECT_NE(run.recordText.find("\nfield submitted text=KSEA \xE2\x86\x92 KPDX 12\n"), std::string::npos);
@@ -692,24 +668,15 @@ TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingC
 // The runtime may hold a handler of ours past XPluginStop: stop waits 1 s for it in vain, keeps
 // the module loaded and says so; the runtime calls or releases the handler after the simulator
 // has unloaded the plugin, in its own loop, where an unmapped module would take it down. At a
-// reload, first with the environment owed, then a snapshot, the late answer comes into the
-// second load, which tells it from its own and drops it, and works as if nothing had happened.
+// reload with a snapshot outstanding (with an environment owed: AReloadWhileABrowserIsAwaited...
+// below), the late answer comes into the second load, which tells it from its own and drops it,
+// and works as if nothing had happened.
 TEST_F(WindowsModule, LateAnswersPastStopAreDroppedByTheModuleThatStayedLoaded) {
-    // Under this cue an answer due once the plugin's host window is gone waits until the
-    // plugin has stopped: the environment, asked for at start, is still owed at the reload.
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions");
-    Outcome run = this->run("reload; frames 5");
-    EXPECT_TRUE(inOrder(run.record, {"environment held: the client's window is gone", "client-left live=0 held=1",
-                                     "late environment answered returned=0x00000000 handler-left=0 object-left=0"}));
-    EXPECT_EQ(linesStartingWith(run.record, kHiddenParent).size(), 1u);
-    EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
-    EXPECT_TRUE(once(run.log, kKeptLoaded));
-    EXPECT_EQ(run.record.back(), "client-left live=0 held=0");
-
-    // A snapshot outstanding at the reload; the second load shows the panel at once, with
-    // snapshots answered as usual, and gets them without waiting for the first load's.
+    // Under this cue an answer due once the plugin's host window is gone waits until the plugin
+    // has stopped. The second load shows the panel at once, with snapshots answered as usual,
+    // and gets them without waiting for the first load's.
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
-    run = this->run("command Corvane/TogglePanel; wait 1.2; reload; frames 2", [](xpsim::Host& host) {
+    Outcome run = this->run("command Corvane/TogglePanel; wait 1.2; reload; frames 2", [](xpsim::Host& host) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
         play(host, "command Corvane/TogglePanel; wait 1.2");
     });
@@ -937,7 +904,7 @@ protected:
     }
 
     static std::string usingLine(const std::wstring& versionFolder, const std::string& version) {
-        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(utf8(versionFolder)) + "\n";
+        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(toUtf8(versionFolder)) + "\n";
     }
 };
 
@@ -952,14 +919,12 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenAndStaysLoadedWhileTheRunt
     EXPECT_TRUE(once(run.log, usingLine(user121, "121.0.0.1")));
 
     // Side by side with a newer per-machine one (which of several folders is usable and newest is
-    // the unit tests' part).
+    // the unit tests' part), which holds a handler of ours past stop.
     const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
-    run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
-    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
-
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
     run = this->run("command Corvane/TogglePanel; wait 1.2");
+    EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
+    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
     EXPECT_TRUE(once(run.log, kKeptLoaded));
     EXPECT_TRUE(once(run.log, kStaysMapped));
     // Answered late and ignored: the plugin let go of the stream at stop and asked no more.
@@ -1002,13 +967,12 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
             return linesStartingWith(readLines(record_), "permission kind=3 state").size() == 1;
         }));
     });
-    // WebView2's own dialogs are off before the page loads, and every handler is removed at stop.
+    // WebView2's own dialogs are off before the page loads (every handler is removed at stop, as
+    // each run checks).
     EXPECT_TRUE(inOrder(run.record,
                         {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=", "navigate "},
                         true));
     EXPECT_EQ(linesStartingWith(run.record, "settings ").size(), 1u);
-    for (const char* event : {"ScriptDialogOpening", "NewWindowRequested", "PermissionRequested"})
-        EXPECT_EQ(linesStartingWith(run.record, std::string("remove ") + event + " token=").size(), 1u) << event;
     // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
     // and its Cancel by a click: each held open by a deferral until then.
     EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
@@ -1068,7 +1032,6 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     });
     EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1"));
     EXPECT_TRUE(once(run.log, "CV: refused a download the page started.\n"));
-    EXPECT_EQ(linesStartingWith(run.record, "remove DownloadStarting token=").size(), 1u);
     EXPECT_EQ(linesStartingWith(run.record, "new-window file:///C:/windows/win.ini handled: no window").size(), 1u);
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
     EXPECT_TRUE(
