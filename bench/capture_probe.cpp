@@ -40,8 +40,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using nlohmann::json;
 
-double median(std::vector<double> values)
-{
+double median(std::vector<double> values) {
     if (values.empty()) return 0;
     std::sort(values.begin(), values.end());
     const std::size_t n = values.size();
@@ -50,8 +49,7 @@ double median(std::vector<double> values)
 
 // CPU seconds (user and system, reaped children included) of every process in the browser's
 // process group: the browser and its helpers, which it starts in a group of their own.
-double browserCpuSeconds(pid_t group)
-{
+double browserCpuSeconds(pid_t group) {
     double ticks = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
         const std::string name = entry.path().filename().string();
@@ -72,16 +70,14 @@ double browserCpuSeconds(pid_t group)
     return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
-double millisSince(Clock::time_point start)
-{
+double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // One browser with one attached page, driven step by step.
 class Browser {
 public:
-    Browser(const std::string& executable, double zoom) : zoom_(zoom)
-    {
+    Browser(const std::string& executable, double zoom) : zoom_(zoom) {
         int toBrowser = -1, fromBrowser = -1;
         std::string error;
         profile_ = chromium::makePrivateProfile(P_tmpdir, error);
@@ -92,16 +88,19 @@ public:
 
         cdp::Completion targets = call(cdp::Request::ListTargets, "Target.getTargets", json::object());
         std::string target = targets.value;
-        if (target.empty()) target = call(cdp::Request::CreateTarget, "Target.createTarget", {{"url", "about:blank"}}).value;
+        if (target.empty())
+            target = call(cdp::Request::CreateTarget, "Target.createTarget", {{"url", "about:blank"}}).value;
         session_ = call(cdp::Request::Attach, "Target.attachToTarget", {{"targetId", target}, {"flatten", true}}).value;
         const cdp::Viewport v = cdp::viewportFor(768, 512, zoom_);
         call(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
-             {{"width", v.layoutWidth}, {"height", v.layoutHeight}, {"deviceScaleFactor", v.deviceScale}, {"mobile", false}},
+             {{"width", v.layoutWidth},
+              {"height", v.layoutHeight},
+              {"deviceScaleFactor", v.deviceScale},
+              {"mobile", false}},
              session_);
     }
 
-    ~Browser()
-    {
+    ~Browser() {
         connection_->send(cdp::Request::Close, "Browser.close", json::object());
         process_->terminate(std::chrono::seconds(2));
         connection_.reset();
@@ -111,16 +110,14 @@ public:
 
     pid_t pid() const { return process_->pid(); }
 
-    void navigate(const std::string& url)
-    {
+    void navigate(const std::string& url) {
         const cdp::Completion done = call(cdp::Request::Navigate, "Page.navigate", {{"url", url}}, session_);
         if (!done.text.empty()) throw std::runtime_error("the page did not load: " + done.text);
     }
 
     // One snapshot exactly as the plugin asks for it, plus the encoding option; the PNG bytes
     // and the time from request to decoded answer.
-    std::vector<std::uint8_t> snapshot(bool optimizeForSpeed, double& millis)
-    {
+    std::vector<std::uint8_t> snapshot(bool optimizeForSpeed, double& millis) {
         json params = cdp::snapshotParams(cdp::viewportFor(768, 512, zoom_));
         params["optimizeForSpeed"] = optimizeForSpeed;
         const auto start = Clock::now();
@@ -131,8 +128,7 @@ public:
 
 private:
     cdp::Completion call(cdp::Request request, const std::string& method, const json& params,
-                         const std::string& session = {})
-    {
+                         const std::string& session = {}) {
         connection_->send(request, method, params, session);
         const auto deadline = Clock::now() + std::chrono::seconds(30);
         for (;;) {
@@ -163,8 +159,7 @@ private:
 
 // PNG to 8-bit BGRA with libpng's plain reading API and the fewest transforms that give the
 // decoder's output format: the reference our decoder is compared with.
-bool bareLibpng(const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& pixels)
-{
+bool bareLibpng(const std::vector<std::uint8_t>& bytes, std::vector<std::uint8_t>& pixels) {
     struct Source {
         const std::uint8_t* next;
         std::size_t left;
@@ -213,8 +208,7 @@ struct Variant {
     double cpuSeconds = 0, cpuWallSeconds = 0;
 };
 
-const char* argument(int argc, char** argv, const char* name, const char* fallback)
-{
+const char* argument(int argc, char** argv, const char* name, const char* fallback) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], name) == 0) return argv[i + 1];
     }
@@ -223,8 +217,7 @@ const char* argument(int argc, char** argv, const char* name, const char* fallba
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const std::string executable = argument(argc, argv, "--browser", "/usr/bin/chromium");
     const std::string page = argument(argc, argv, "--page", "");
     const double zoom = std::atof(argument(argc, argv, "--zoom", "0.5"));
@@ -285,8 +278,10 @@ int main(int argc, char** argv)
                 bare.push_back(millisSince(start));
             }
             if (!out.empty()) {
-                std::ofstream(std::filesystem::path(out) / (std::string("snapshot-") + v.name + ".png"), std::ios::binary)
-                    .write(reinterpret_cast<const char*>(v.lastPng.data()), static_cast<std::streamsize>(v.lastPng.size()));
+                std::ofstream(std::filesystem::path(out) / (std::string("snapshot-") + v.name + ".png"),
+                              std::ios::binary)
+                    .write(reinterpret_cast<const char*>(v.lastPng.data()),
+                           static_cast<std::streamsize>(v.lastPng.size()));
             }
             report[v.name] = {{"capture_ms_median", median(v.captureMillis)},
                               {"png_bytes", v.lastPng.size()},

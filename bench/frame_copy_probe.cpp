@@ -10,13 +10,11 @@ constexpr std::size_t frameBytes = 768u * 512u * 4u;
 constexpr int copies = 10;
 
 // Out of line, so callgrind can collect exactly its instructions (--toggle-collect).
-extern "C" __attribute__((noinline)) void copyFrame(std::uint8_t* to, const std::uint8_t* from, std::size_t size)
-{
+extern "C" __attribute__((noinline)) void copyFrame(std::uint8_t* to, const std::uint8_t* from, std::size_t size) {
     std::memcpy(to, from, size);
 }
 
-int main()
-{
+int main() {
     std::vector<std::uint8_t> frame(frameBytes, 0x7f), copy(frameBytes);
     for (int i = 0; i < copies; ++i) copyFrame(copy.data(), frame.data(), frame.size());
     std::printf("{\"copies\": %d, \"bytes\": %zu}\n", copies, frameBytes);

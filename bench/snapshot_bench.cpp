@@ -20,8 +20,7 @@ constexpr std::uint32_t kHeight = 512;
 
 // A page-like picture: flat panels, a few bands of "text", and a gradient, so the PNG
 // compresses about as well as a real snapshot does.
-std::vector<std::uint8_t> pageLikePng()
-{
+std::vector<std::uint8_t> pageLikePng() {
     std::vector<std::uint8_t> rgba(static_cast<std::size_t>(kWidth) * kHeight * 4);
     for (std::uint32_t y = 0; y < kHeight; ++y) {
         for (std::uint32_t x = 0; x < kWidth; ++x) {
@@ -46,8 +45,7 @@ std::vector<std::uint8_t> pageLikePng()
     return out;
 }
 
-std::string toBase64(const std::vector<std::uint8_t>& bytes)
-{
+std::string toBase64(const std::vector<std::uint8_t>& bytes) {
     static const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::string out;
     out.reserve((bytes.size() + 2) / 3 * 4);
@@ -63,8 +61,7 @@ std::string toBase64(const std::vector<std::uint8_t>& bytes)
     return out;
 }
 
-void BM_DecodeSnapshot(benchmark::State& state)
-{
+void BM_DecodeSnapshot(benchmark::State& state) {
     const PngBuffer snapshot(pageLikePng());
     std::vector<std::uint8_t> pixels;
     std::uint32_t width = 0, height = 0;
@@ -77,8 +74,7 @@ void BM_DecodeSnapshot(benchmark::State& state)
 }
 BENCHMARK(BM_DecodeSnapshot)->Unit(benchmark::kMillisecond);
 
-void BM_Base64Snapshot(benchmark::State& state)
-{
+void BM_Base64Snapshot(benchmark::State& state) {
     const std::string text = toBase64(pageLikePng());
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
@@ -91,8 +87,7 @@ BENCHMARK(BM_Base64Snapshot)->Unit(benchmark::kMicrosecond);
 
 // The whole of a snapshot's reply on the I/O thread: the DevTools message parsed as JSON, then
 // its base64 decoded, as the connection handles it.
-void BM_SnapshotReply(benchmark::State& state)
-{
+void BM_SnapshotReply(benchmark::State& state) {
     const std::string message = R"({"id":7,"result":{"data":")" + toBase64(pageLikePng()) + R"("},"sessionId":"S"})";
     std::vector<std::uint8_t> out;
     for (auto _ : state) {
@@ -107,8 +102,7 @@ BENCHMARK(BM_SnapshotReply)->Unit(benchmark::kMicrosecond);
 
 // What the draw callback does on the main thread when a new frame is flagged: one copy of
 // the frame into its own buffer, which keeps its capacity between frames.
-void BM_FrameCopy(benchmark::State& state)
-{
+void BM_FrameCopy(benchmark::State& state) {
     const std::vector<std::uint8_t> frame(static_cast<std::size_t>(kWidth) * kHeight * 4, 0x7f);
     std::vector<std::uint8_t> upload;
     for (auto _ : state) {

@@ -26,14 +26,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double millisSince(Clock::time_point start)
-{
+double millisSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
 // Resident memory of this process, from the kernel's own count.
-double residentGib()
-{
+double residentGib() {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);) {
         if (line.rfind("VmRSS:", 0) == 0) return std::atof(line.c_str() + 6) / (1024.0 * 1024.0);
@@ -41,8 +39,7 @@ double residentGib()
     return 0;
 }
 
-void printList(const char* name, const std::vector<double>& values, bool last)
-{
+void printList(const char* name, const std::vector<double>& values, bool last) {
     std::printf("\"%s\": [", name);
     for (std::size_t i = 0; i < values.size(); ++i) std::printf("%s%.4f", i ? ", " : "", values[i]);
     std::printf("]%s", last ? "" : ", ");
@@ -50,8 +47,7 @@ void printList(const char* name, const std::vector<double>& values, bool last)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: spawn_probe BROWSER [RESIDENT_GIB] [RUNS]\n");
         return 64;

@@ -21,8 +21,7 @@
 namespace {
 
 // Child processes of this one: the browser, while the plugin has it up.
-int childCount()
-{
+int childCount() {
     int count = 0;
     for (const auto& task : std::filesystem::directory_iterator("/proc/self/task")) {
         std::ifstream in(task.path() / "children");
@@ -33,8 +32,7 @@ int childCount()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: stop_probe MODULE.xpl [RUNS] [LOG_FILE]\n");
         return 64;

@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 #endif
 #include <GL/gl.h>
 
@@ -21,7 +21,7 @@ constexpr GLenum kPixelPackBuffer = 0x88EB;
 constexpr GLenum kPixelUnpackBuffer = 0x88EC;
 constexpr GLenum kStaticDraw = 0x88E4;
 
-constexpr int kFixedFunctionUnits = 4;      // the units XPLMSetGraphicsState switches
+constexpr int kFixedFunctionUnits = 4;  // the units XPLMSetGraphicsState switches
 // Texture environment values beyond OpenGL 1.1.
 constexpr GLenum kCombineRgb = 0x8571;
 constexpr GLint kSubtract = 0x84E7;
@@ -196,10 +196,22 @@ void DesktopRenderer::drawDecoration(int left, int top, int right, int bottom, b
     const int l = left - 1, r = right + 1, b = bottom - 1, t = top + kTitleStripHeight + 1;
     glBegin(GL_QUADS);
     // left, right, bottom, top edges, each one boxel thick
-    glVertex2i(l, b); glVertex2i(left, b); glVertex2i(left, t); glVertex2i(l, t);
-    glVertex2i(right, b); glVertex2i(r, b); glVertex2i(r, t); glVertex2i(right, t);
-    glVertex2i(l, b); glVertex2i(r, b); glVertex2i(r, bottom); glVertex2i(l, bottom);
-    glVertex2i(l, t - 1); glVertex2i(r, t - 1); glVertex2i(r, t); glVertex2i(l, t);
+    glVertex2i(l, b);
+    glVertex2i(left, b);
+    glVertex2i(left, t);
+    glVertex2i(l, t);
+    glVertex2i(right, b);
+    glVertex2i(r, b);
+    glVertex2i(r, t);
+    glVertex2i(right, t);
+    glVertex2i(l, b);
+    glVertex2i(r, b);
+    glVertex2i(r, bottom);
+    glVertex2i(l, bottom);
+    glVertex2i(l, t - 1);
+    glVertex2i(r, t - 1);
+    glVertex2i(r, t);
+    glVertex2i(l, t);
     glEnd();
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }

@@ -55,10 +55,21 @@ public:
             error = eglErrorText("eglBindAPI(OpenGL)");
             return false;
         }
-        const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                           EGL_RED_SIZE,     8,               EGL_GREEN_SIZE,      8,
-                                           EGL_BLUE_SIZE,    8,               EGL_ALPHA_SIZE,      8,
-                                           EGL_DEPTH_SIZE,   24,              EGL_NONE};
+        const EGLint configAttributes[] = {EGL_SURFACE_TYPE,
+                                           EGL_PBUFFER_BIT,
+                                           EGL_RENDERABLE_TYPE,
+                                           EGL_OPENGL_BIT,
+                                           EGL_RED_SIZE,
+                                           8,
+                                           EGL_GREEN_SIZE,
+                                           8,
+                                           EGL_BLUE_SIZE,
+                                           8,
+                                           EGL_ALPHA_SIZE,
+                                           8,
+                                           EGL_DEPTH_SIZE,
+                                           24,
+                                           EGL_NONE};
         EGLConfig config = nullptr;
         EGLint count = 0;
         if (!eglChooseConfig(display_, configAttributes, &config, 1, &count) || count < 1) {
@@ -85,9 +96,7 @@ public:
         return true;
     }
 
-    void* procAddress(const char* name) const override {
-        return reinterpret_cast<void*>(eglGetProcAddress(name));
-    }
+    void* procAddress(const char* name) const override { return reinterpret_cast<void*>(eglGetProcAddress(name)); }
 
     std::string description() const override {
         const auto* renderer = reinterpret_cast<const char*>(glGetString(GL_RENDERER));

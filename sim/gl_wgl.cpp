@@ -46,8 +46,8 @@ public:
         windowClass.hInstance = instance;
         windowClass.lpszClassName = kWindowClass;
         RegisterClassW(&windowClass);  // already there when a second host runs in this process
-        window_ = CreateWindowExW(0, kWindowClass, L"xpsim", WS_POPUP, 0, 0, width, height, nullptr, nullptr,
-                                  instance, nullptr);
+        window_ = CreateWindowExW(0, kWindowClass, L"xpsim", WS_POPUP, 0, 0, width, height, nullptr, nullptr, instance,
+                                  nullptr);
         if (window_ == nullptr) {
             error = lastError("CreateWindowExW") + kWineDisplayHint;
             return false;

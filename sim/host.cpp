@@ -51,9 +51,7 @@ bool Host::pluginLoaded() const {
     return impl_->moduleLoaded() && impl_->plugin().started;
 }
 
-std::string Host::log() const {
-    return impl_->logText();
-}
+std::string Host::log() const { return impl_->logText(); }
 
 std::string Host::stateJson() const {
     std::lock_guard<HostLock> lock(impl_->lock());
@@ -65,9 +63,7 @@ void Host::runFrames(int n) {
     if (n > 0) impl_->runFrames(n);
 }
 
-void Host::requestInterrupt() {
-    requestHostInterrupt();
-}
+void Host::requestInterrupt() { requestHostInterrupt(); }
 
 double Host::elapsedTime() const {
     std::lock_guard<HostLock> lock(impl_->lock());

@@ -8,28 +8,28 @@
 #include <vector>
 
 #if defined(_WIN32)
-#  if defined(XPSIM_BUILDING_HOST)
-#    define XPSIM_API __declspec(dllexport)
-#  else
-#    define XPSIM_API __declspec(dllimport)
-#  endif
+#    if defined(XPSIM_BUILDING_HOST)
+#        define XPSIM_API __declspec(dllexport)
+#    else
+#        define XPSIM_API __declspec(dllimport)
+#    endif
 #else
-#  define XPSIM_API __attribute__((visibility("default")))
+#    define XPSIM_API __attribute__((visibility("default")))
 #endif
 
 namespace xpsim {
 
 struct Options {
     int screenLeft = 0, screenTop = 1080, screenRight = 1920, screenBottom = 0;  // global desktop, y up
-    double startTime = 0.0;     // elapsed time at load, seconds
-    int fps = 60;               // simulated frame rate
-    bool paced = true;          // frames follow the wall clock; false runs them back to back
-    bool vr = false;            // VR on at start
-    bool vrDataref = true;      // publish "sim/graphics/VR/enabled"
-    std::string logFile;        // empty: the log goes to standard output
-    bool hostileGl = true;      // draw callbacks start from a hostile GL state (false: --clean-gl)
-    std::uint32_t glSeed = 1;   // the seed those states are drawn from (--gl-seed)
-    bool comMta = false;        // Windows only: put the main thread into COM's MTA before loading
+    double startTime = 0.0;                                                      // elapsed time at load, seconds
+    int fps = 60;                                                                // simulated frame rate
+    bool paced = true;         // frames follow the wall clock; false runs them back to back
+    bool vr = false;           // VR on at start
+    bool vrDataref = true;     // publish "sim/graphics/VR/enabled"
+    std::string logFile;       // empty: the log goes to standard output
+    bool hostileGl = true;     // draw callbacks start from a hostile GL state (false: --clean-gl)
+    std::uint32_t glSeed = 1;  // the seed those states are drawn from (--gl-seed)
+    bool comMta = false;       // Windows only: put the main thread into COM's MTA before loading
 };
 
 class XPSIM_API Host {

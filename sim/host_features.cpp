@@ -15,9 +15,7 @@ constexpr const char* kNativePaths = "XPLM_USE_NATIVE_PATHS";
 
 }  // namespace
 
-bool HostState::hasFeature(const char* name) const {
-    return name != nullptr && std::strcmp(name, kNativePaths) == 0;
-}
+bool HostState::hasFeature(const char* name) const { return name != nullptr && std::strcmp(name, kNativePaths) == 0; }
 
 void HostState::enableFeature(const char* name, bool enable) {
     if (!hasFeature(name)) {

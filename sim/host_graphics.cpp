@@ -10,7 +10,7 @@
 #include "hostile_gl.h"
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 #endif
 #include <GL/gl.h>
 
@@ -22,9 +22,7 @@ namespace {
 constexpr int kFixedFunctionUnits = 4;  // the units XPLMSetGraphicsState switches
 }
 
-bool textureExists(int name) {
-    return name > 0 && glIsTexture(static_cast<GLuint>(name)) == GL_TRUE;
-}
+bool textureExists(int name) { return name > 0 && glIsTexture(static_cast<GLuint>(name)) == GL_TRUE; }
 
 void HostState::generateTextures(int* out, int count) {
     if (out == nullptr || count <= 0) {
@@ -114,8 +112,8 @@ void HostState::reportGlError(XPLMPluginID owner, const std::string& where) {
 
 int HostState::liveTextureCount() const {
     if (renderer_ == nullptr) return 0;
-    return static_cast<int>(
-        std::count_if(textures_.begin(), textures_.end(), [](const TextureRecord& t) { return textureExists(t.name); }));
+    return static_cast<int>(std::count_if(textures_.begin(), textures_.end(),
+                                          [](const TextureRecord& t) { return textureExists(t.name); }));
 }
 
 }  // namespace xpsim

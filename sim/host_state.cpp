@@ -28,22 +28,16 @@ std::atomic<bool> g_interrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 constexpr const char* kVrDataRefName = "sim/graphics/VR/enabled";
-constexpr std::size_t kSdkInfoBytes = 256;     // what the SDK promises for name, signature, description
+constexpr std::size_t kSdkInfoBytes = 256;    // what the SDK promises for name, signature, description
 constexpr std::size_t kInfoBufferSize = 512;  // what the stand-in hands out
 
 }  // namespace
 
-void requestHostInterrupt() {
-    g_interrupt.store(true);
-}
+void requestHostInterrupt() { g_interrupt.store(true); }
 
-bool hostInterruptRequested() {
-    return g_interrupt.load();
-}
+bool hostInterruptRequested() { return g_interrupt.load(); }
 
-void resetHostInterrupt() {
-    g_interrupt.store(false);
-}
+void resetHostInterrupt() { g_interrupt.store(false); }
 
 HostState& currentHostState() {
     if (g_current.load() == nullptr) {
@@ -55,9 +49,7 @@ HostState& currentHostState() {
     return *g_current.load();
 }
 
-HostState* existingHostState() {
-    return g_current.load();
-}
+HostState* existingHostState() { return g_current.load(); }
 
 void setCurrentHostState(HostState* state) {
     if (g_default != nullptr) {
@@ -77,7 +69,8 @@ HostState::HostState(const Options& options)
         if (!logFile_) std::cerr << "xpsim: cannot open log file " << options_.logFile << "; logging to stdout\n";
     }
 #if defined(_WIN32)
-    if (options_.comMta && !os::enterMultithreadedApartment()) hostLine("could not enter COM's multithreaded apartment");
+    if (options_.comMta && !os::enterMultithreadedApartment())
+        hostLine("could not enter COM's multithreaded apartment");
 #endif
     inProcess_.id = kInProcessPluginId;
     inProcess_.name = "in-process caller";
@@ -135,9 +128,7 @@ void HostState::writeLog(const std::string& text) {
     }
 }
 
-void HostState::hostLine(const std::string& text) {
-    writeLog("xpsim: " + text + "\n");
-}
+void HostState::hostLine(const std::string& text) { writeLog("xpsim: " + text + "\n"); }
 
 std::string HostState::logText() const {
     std::lock_guard<std::mutex> lock(logMutex_);
@@ -229,8 +220,7 @@ bool HostState::loadModule(const std::string& path, std::string& error) {
     plugin_.path = absolute;
     hostLine("loaded " + absolute);
 
-    std::vector<char> name(kInfoBufferSize, '\0'), signature(kInfoBufferSize, '\0'),
-        description(kInfoBufferSize, '\0');
+    std::vector<char> name(kInfoBufferSize, '\0'), signature(kInfoBufferSize, '\0'), description(kInfoBufferSize, '\0');
     startBuffers_[0] = name.data();
     startBuffers_[1] = signature.data();
     startBuffers_[2] = description.data();
@@ -394,9 +384,8 @@ void HostState::pace() {
         paceBaseFrame_ = frame_;
         return;
     }
-    const auto slot = paceBase_ + std::chrono::duration_cast<clock::duration>(
-                                      std::chrono::duration<double>(static_cast<double>(frame_ - paceBaseFrame_) /
-                                                                    options_.fps));
+    const auto slot = paceBase_ + std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(
+                                      static_cast<double>(frame_ - paceBaseFrame_) / options_.fps));
     if (now > slot + std::chrono::milliseconds(250)) {
         // Far behind (a slow frame, or a pause between script commands): start a new base
         // rather than running a burst of frames to catch up, as a simulator drops frames.

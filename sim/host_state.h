@@ -47,8 +47,8 @@ struct WindowRecord {
     XPLMCreateWindow_t params{};  // callbacks and refcon as created
     std::string title;
     int left = 0, top = 0, right = 0, bottom = 0;  // desktop geometry, kept while in VR
-    bool visible = false;  // what XPLMGetWindowIsVisible says; the close box clears it
-    bool drawn = false;    // its draw callback ran in the last frame
+    bool visible = false;                          // what XPLMGetWindowIsVisible says; the close box clears it
+    bool drawn = false;                            // its draw callback ran in the last frame
     int positioningMode = xplm_WindowPositionFree;
     int monitor = -1;
     std::array<float, 4> gravity{0.0f, 1.0f, 0.0f, 1.0f};
@@ -227,8 +227,7 @@ public:
     void screenBounds(int& l, int& t, int& r, int& b) const;
     void generateTextures(int* out, int count);
     void bindTexture(int name, int unit);
-    void setGraphicsState(int fog, int texUnits, int lighting, int alphaTest, int blend, int depthTest,
-                          int depthWrite);
+    void setGraphicsState(int fog, int texUnits, int lighting, int alphaTest, int blend, int depthTest, int depthWrite);
     int liveTextureCount() const;
     const Options& options() const { return options_; }
 
@@ -318,12 +317,12 @@ private:
     WindowMap windows_;
     std::uint64_t windowSerial_ = 0;
     std::array<std::vector<XPLMWindowID>, kLayerCount> zOrder_;  // back to front per layer
-    XPLMWindowID captured_ = nullptr;  // the window that took the press, until release
-    bool pressTakenBySimulator_ = false;  // every window passed the press on
-    XPLMWindowID focused_ = nullptr;   // the window keys go to, given by XPLMTakeKeyboardFocus
-    bool pointerOn_ = false;           // the pointer rests on (pointerX_, pointerY_)
+    XPLMWindowID captured_ = nullptr;                            // the window that took the press, until release
+    bool pressTakenBySimulator_ = false;                         // every window passed the press on
+    XPLMWindowID focused_ = nullptr;  // the window keys go to, given by XPLMTakeKeyboardFocus
+    bool pointerOn_ = false;          // the pointer rests on (pointerX_, pointerY_)
     int pointerX_ = 0, pointerY_ = 0;
-    int lastCursor_ = -1;              // what the cursor callbacks last settled on, -1 before any
+    int lastCursor_ = -1;  // what the cursor callbacks last settled on, -1 before any
 
     std::vector<std::unique_ptr<CommandRecord>> commands_;
     std::vector<std::unique_ptr<MenuRecord>> menus_;

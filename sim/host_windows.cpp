@@ -229,7 +229,8 @@ void HostState::pointer(int x, int y, XPLMMouseStatus status) {
             }
             const XPLMPluginID owner = target->owner;
             void* refcon = target->params.refcon;
-            const int taken = intoModule(owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
+            const int taken =
+                intoModule(owner, "a mouse click callback", [&] { return click(id, x, y, status, refcon); });
             if (taken == 0) continue;
             if (liveWindow(id) != nullptr) captured_ = id;  // it may have destroyed itself meanwhile
             takenBy = id;
@@ -323,8 +324,7 @@ void HostState::askCursor(int x, int y) {
             return;
         }
         void* refcon = target->params.refcon;
-        const int status =
-            intoModule(target->owner, "a cursor callback", [&] { return cursorFunc(id, x, y, refcon); });
+        const int status = intoModule(target->owner, "a cursor callback", [&] { return cursorFunc(id, x, y, refcon); });
         if (status == xplm_CursorDefault) continue;
         lastCursor_ = status;
         return;

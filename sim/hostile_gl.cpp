@@ -12,9 +12,7 @@ constexpr unsigned kFront = 0x0404, kBack = 0x0405, kFrontAndBack = 0x0408, kClo
                    kCounterClockwise = 0x0901;
 constexpr unsigned kAdd = 0x0104, kBlend = 0x0BE2, kCombine = 0x8570;
 
-int between(std::mt19937& random, int low, int high) {
-    return std::uniform_int_distribution<int>(low, high)(random);
-}
+int between(std::mt19937& random, int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); }
 
 }  // namespace
 
@@ -28,7 +26,8 @@ HostileGl nextHostileGl(std::mt19937& random) {
     state.skipPixels = between(random, 1, 64);
     // Neither the byte alignment our rows need nor the default of 4.
     state.alignment = between(random, 0, 1) == 0 ? 2 : 8;
-    constexpr std::array<std::array<unsigned, 2>, 3> blends{{{kOne, kOne}, {kSrcAlpha, kOneMinusSrcAlpha}, {kDstColor, kOne}}};
+    constexpr std::array<std::array<unsigned, 2>, 3> blends{
+        {{kOne, kOne}, {kSrcAlpha, kOneMinusSrcAlpha}, {kDstColor, kOne}}};
     const auto& blend = blends[static_cast<std::size_t>(between(random, 0, 2))];
     state.blendSource = blend[0];
     state.blendDestination = blend[1];

@@ -10,11 +10,11 @@
 namespace xpsim {
 
 struct HostileGl {
-    int activeUnit = 1;   // a texture unit other than 0 is active
-    int rowLength = 0;    // GL_UNPACK_ROW_LENGTH, never 0
-    int skipRows = 0;     // GL_UNPACK_SKIP_ROWS, never 0
-    int skipPixels = 0;   // GL_UNPACK_SKIP_PIXELS, never 0
-    int alignment = 2;    // GL_UNPACK_ALIGNMENT, 2 or 8
+    int activeUnit = 1;                              // a texture unit other than 0 is active
+    int rowLength = 0;                               // GL_UNPACK_ROW_LENGTH, never 0
+    int skipRows = 0;                                // GL_UNPACK_SKIP_ROWS, never 0
+    int skipPixels = 0;                              // GL_UNPACK_SKIP_PIXELS, never 0
+    int alignment = 2;                               // GL_UNPACK_ALIGNMENT, 2 or 8
     unsigned blendSource = 0, blendDestination = 0;  // blending is on with these factors
     // Face culling is on, culling these faces (front, back or both) with this winding counted
     // as the front (clockwise or counter-clockwise).

@@ -16,10 +16,9 @@ struct NamedKey {
     unsigned char virtualKey;
 };
 constexpr NamedKey kNamedKeys[] = {
-    {"enter", 13, 0x0D},     {"return", 13, 0x0D}, {"backspace", 8, 0x08}, {"delete", 0, 0x2E},
-    {"escape", 27, 0x1B},    {"tab", 9, 0x09},     {"left", 28, 0x25},     {"right", 29, 0x27},
-    {"up", 30, 0x26},        {"down", 31, 0x28},   {"home", 0, 0x24},      {"end", 0, 0x23},
-    {"pageup", 0, 0x21},     {"pagedown", 0, 0x22}, {"space", ' ', 0x20},
+    {"enter", 13, 0x0D}, {"return", 13, 0x0D}, {"backspace", 8, 0x08}, {"delete", 0, 0x2E},   {"escape", 27, 0x1B},
+    {"tab", 9, 0x09},    {"left", 28, 0x25},   {"right", 29, 0x27},    {"up", 30, 0x26},      {"down", 31, 0x28},
+    {"home", 0, 0x24},   {"end", 0, 0x23},     {"pageup", 0, 0x21},    {"pagedown", 0, 0x22}, {"space", ' ', 0x20},
 };
 
 // The US keyboard: punctuation keys with their XPLM_VK_* code, unshifted and shifted.
@@ -28,7 +27,7 @@ struct PunctuationKey {
     unsigned char virtualKey;
 };
 constexpr PunctuationKey kPunctuation[] = {
-    {'=', '+', 0xB0}, {'-', '_', 0xB1}, {']', '}', 0xB2}, {'[', '{', 0xB3},  {'\'', '"', 0xB4}, {';', ':', 0xB5},
+    {'=', '+', 0xB0},  {'-', '_', 0xB1}, {']', '}', 0xB2}, {'[', '{', 0xB3}, {'\'', '"', 0xB4}, {';', ':', 0xB5},
     {'\\', '|', 0xB6}, {',', '<', 0xB7}, {'/', '?', 0xB8}, {'.', '>', 0xB9}, {'`', '~', 0xBA},
 };
 constexpr char kShiftedDigits[] = ")!@#$%^&*(";  // shift with 0 … 9
@@ -97,16 +96,20 @@ std::optional<KeyStroke> parseKey(const std::string& text) {
     std::string rest = text;
     for (std::size_t plus; rest.size() > 1 && (plus = rest.find('+')) != std::string::npos;) {
         const std::string modifier = lower(rest.substr(0, plus));
-        if (modifier == "shift") modifiers |= xplm_ShiftFlag;
-        else if (modifier == "ctrl" || modifier == "control") modifiers |= xplm_ControlFlag;
-        else if (modifier == "alt") modifiers |= xplm_OptionAltFlag;
-        else return std::nullopt;
+        if (modifier == "shift")
+            modifiers |= xplm_ShiftFlag;
+        else if (modifier == "ctrl" || modifier == "control")
+            modifiers |= xplm_ControlFlag;
+        else if (modifier == "alt")
+            modifiers |= xplm_OptionAltFlag;
+        else
+            return std::nullopt;
         rest = rest.substr(plus + 1);
     }
     KeyStroke k;
     const std::string name = lower(rest);
-    const auto named = std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys),
-                                    [&](const NamedKey& n) { return name == n.name; });
+    const auto named =
+        std::find_if(std::begin(kNamedKeys), std::end(kNamedKeys), [&](const NamedKey& n) { return name == n.name; });
     if (named != std::end(kNamedKeys)) {
         k.character = named->character;
         k.virtualKey = named->virtualKey;

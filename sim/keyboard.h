@@ -10,10 +10,10 @@
 namespace xpsim {
 
 struct KeyStroke {
-    char character = 0;          // 0 for keys without one (Home, Delete, a Control chord)
+    char character = 0;  // 0 for keys without one (Home, Delete, a Control chord)
     unsigned char virtualKey = 0;
-    int modifiers = 0;           // xplm_ShiftFlag | xplm_OptionAltFlag | xplm_ControlFlag
-    std::string label;           // how the log names it: 'x', enter, ctrl+a
+    int modifiers = 0;  // xplm_ShiftFlag | xplm_OptionAltFlag | xplm_ControlFlag
+    std::string label;  // how the log names it: 'x', enter, ctrl+a
 };
 
 // A key as the script names it: one printable ASCII character, or a name (enter, return,

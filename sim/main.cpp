@@ -14,8 +14,8 @@
 #include <vector>
 
 #if defined(_WIN32)
-#  include <windows.h>
-#  include <shellapi.h>
+#    include <windows.h>
+#    include <shellapi.h>
 #endif
 
 namespace {
@@ -29,9 +29,7 @@ const char* const kUsage =
     "             [--clean-gl | --gl-seed N] [--log FILE] [--com-mta (Windows)]\n"
     "             PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
 
-extern "C" void onInterrupt(int) {
-    xpsim::Host::requestInterrupt();
-}
+extern "C" void onInterrupt(int) { xpsim::Host::requestInterrupt(); }
 
 int usage(const std::string& problem) {
     std::cerr << "xpsim: " << problem << "\n" << kUsage;

@@ -19,13 +19,9 @@ void* loadModule(const std::string& path, std::string& error) {
     return handle;
 }
 
-void* findSymbol(void* module, const char* name) {
-    return dlsym(module, name);
-}
+void* findSymbol(void* module, const char* name) { return dlsym(module, name); }
 
-void unloadModule(void* module) {
-    dlclose(module);
-}
+void unloadModule(void* module) { dlclose(module); }
 
 bool moduleStillMapped(const std::string& path) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_NOLOAD);
@@ -40,20 +36,12 @@ std::string absolutePath(const std::string& path) {
     return path;
 }
 
-char pathSeparator() {
-    return '/';
-}
+char pathSeparator() { return '/'; }
 
-std::string nativePath(const std::string& path) {
-    return path;
-}
+std::string nativePath(const std::string& path) { return path; }
 
-std::string legacyPath(const std::string& path) {
-    return path;
-}
+std::string legacyPath(const std::string& path) { return path; }
 
-void sleepUntil(std::chrono::steady_clock::time_point when) {
-    std::this_thread::sleep_until(when);
-}
+void sleepUntil(std::chrono::steady_clock::time_point when) { std::this_thread::sleep_until(when); }
 
 }  // namespace xpsim::os

@@ -30,9 +30,9 @@ std::string narrow(const std::wstring& text, UINT codePage = CP_UTF8) {
 
 std::string systemMessage(DWORD code) {
     wchar_t* text = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-        reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const DWORD length =
+        FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                       nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
     std::wstring message = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
     if (text != nullptr) LocalFree(text);
     while (!message.empty() && (message.back() == L'\n' || message.back() == L'\r' || message.back() == L' '))
@@ -54,13 +54,9 @@ void* findSymbol(void* module, const char* name) {
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(module), name));
 }
 
-void unloadModule(void* module) {
-    FreeLibrary(static_cast<HMODULE>(module));
-}
+void unloadModule(void* module) { FreeLibrary(static_cast<HMODULE>(module)); }
 
-bool moduleStillMapped(const std::string& path) {
-    return GetModuleHandleW(wide(path).c_str()) != nullptr;
-}
+bool moduleStillMapped(const std::string& path) { return GetModuleHandleW(wide(path).c_str()) != nullptr; }
 
 std::string absolutePath(const std::string& path) {
     // X-Plane hands plugins full Windows paths with backslashes; so do we.
@@ -76,9 +72,7 @@ std::string absolutePath(const std::string& path) {
     return narrow(full);
 }
 
-char pathSeparator() {
-    return '\\';
-}
+char pathSeparator() { return '\\'; }
 
 std::string nativePath(const std::string& path) {
     std::string native = path;
@@ -87,13 +81,9 @@ std::string nativePath(const std::string& path) {
     return native;
 }
 
-std::string legacyPath(const std::string& path) {
-    return narrow(wide(path), CP_ACP);
-}
+std::string legacyPath(const std::string& path) { return narrow(wide(path), CP_ACP); }
 
-void sleepUntil(std::chrono::steady_clock::time_point when) {
-    std::this_thread::sleep_until(when);
-}
+void sleepUntil(std::chrono::steady_clock::time_point when) { std::this_thread::sleep_until(when); }
 
 namespace {
 bool inMultithreadedApartment = false;

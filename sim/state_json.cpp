@@ -12,19 +12,19 @@ std::string quoted(const std::string& text) {
     std::string out = "\"";
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            default:
-                if (c < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += static_cast<char>(c);  // UTF-8 passes through
-                }
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);  // UTF-8 passes through
+            }
         }
     }
     return out + "\"";
@@ -36,17 +36,15 @@ std::string number(float value) {
     return text;
 }
 
-const char* boolean(bool value) {
-    return value ? "true" : "false";
-}
+const char* boolean(bool value) { return value ? "true" : "false"; }
 
 const char* cursorName(int status) {
     switch (status) {
-        case xplm_CursorDefault: return "default";
-        case xplm_CursorHidden: return "hidden";
-        case xplm_CursorArrow: return "arrow";
-        case xplm_CursorCustom: return "custom";
-        default: return "other";
+    case xplm_CursorDefault: return "default";
+    case xplm_CursorHidden: return "hidden";
+    case xplm_CursorArrow: return "arrow";
+    case xplm_CursorCustom: return "custom";
+    default: return "other";
     }
 }
 
@@ -84,8 +82,8 @@ std::string HostState::stateJson() const {
     separator = "";
     for (const auto& command : commands_) {
         out << separator << "\n {\"name\":" << quoted(command->name)
-            << ",\"description\":" << quoted(command->description)
-            << ",\"handlers\":" << command->handlers.size() << "}";
+            << ",\"description\":" << quoted(command->description) << ",\"handlers\":" << command->handlers.size()
+            << "}";
         separator = ",";
     }
     out << "],\n\"menus\":[";
@@ -103,8 +101,8 @@ std::string HostState::stateJson() const {
     }
     std::size_t loops = 0;
     for (const auto& loop : flightLoops_) loops += loop->alive ? 1 : 0;
-    out << "],\n\"flight_loops\":" << loops << ",\n\"textures\":" << liveTextureCount() << ",\n\"cursor\":"
-        << (lastCursor_ < 0 ? std::string("null") : quoted(cursorName(lastCursor_))) << "}";
+    out << "],\n\"flight_loops\":" << loops << ",\n\"textures\":" << liveTextureCount()
+        << ",\n\"cursor\":" << (lastCursor_ < 0 ? std::string("null") : quoted(cursorName(lastCursor_))) << "}";
     return out.str();
 }
 

@@ -26,8 +26,7 @@ inline HRESULT encodeBgra(IWICImagingFactory* factory, IStream* stream, const st
     WICPixelFormatGUID format = GUID_WICPixelFormat32bppBGRA;
     if (FAILED(hr = frame->SetPixelFormat(&format))) return hr;
     if (!IsEqualGUID(format, GUID_WICPixelFormat32bppBGRA)) return E_UNEXPECTED;
-    if (FAILED(hr = frame->WritePixels(height, width * 4, static_cast<UINT>(size), const_cast<BYTE*>(bgra))))
-        return hr;
+    if (FAILED(hr = frame->WritePixels(height, width * 4, static_cast<UINT>(size), const_cast<BYTE*>(bgra)))) return hr;
     if (FAILED(hr = frame->Commit())) return hr;
     return encoder->Commit();
 }

@@ -116,8 +116,7 @@ XPLM_API void XPLMEnableFeature(const char* inFeature, int inEnable) {
 }
 
 XPLM_API float XPLMGetElapsedTime(void) {
-    return guarded("XPLMGetElapsedTime", 0.0f,
-                   [](HostState& host) { return static_cast<float>(host.elapsedTime()); });
+    return guarded("XPLMGetElapsedTime", 0.0f, [](HostState& host) { return static_cast<float>(host.elapsedTime()); });
 }
 
 XPLM_API void XPLMRegisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, float inInterval, void* inRefcon) {
@@ -195,8 +194,7 @@ XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible) {
     });
 }
 
-XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight,
-                                    int* outBottom) {
+XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight, int* outBottom) {
     guardedVoid("XPLMGetWindowGeometry", [&](HostState& host) {
         xpsim::WindowRecord* w = host.window(inWindowID, "XPLMGetWindowGeometry");
         if (w == nullptr) return;
@@ -221,7 +219,7 @@ XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight
 }
 
 XPLM_API void XPLMSetWindowPositioningMode(XPLMWindowID inWindowID, XPLMWindowPositioningMode inPositioningMode,
-                                          int inMonitorIndex) {
+                                           int inMonitorIndex) {
     guardedVoid("XPLMSetWindowPositioningMode", [&](HostState& host) {
         if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowPositioningMode")) {
             host.setPositioningMode(*w, inPositioningMode, inMonitorIndex);

@@ -32,7 +32,8 @@ void tellUnknownDialog(const std::string& kind) {
 
 bool leaveForOurReload(bool reloadUnderway) {
     if (!reloadUnderway) return false;
-    if (leftForReload.due()) XPLMDebugString("CV: the page asked before the reload whether to leave it; it was left.\n");
+    if (leftForReload.due())
+        XPLMDebugString("CV: the page asked before the reload whether to leave it; it was left.\n");
     return true;
 }
 
@@ -44,7 +45,8 @@ void tellDownloadRefused(bool refused) {
 
 void tellPermissionRefused(const char* what, bool refused) {
     if (permissionLines[what].due())
-        debugLog(refused ? "CV: the page asked for %s; refused.\n" : "CV: the page asked for %s; it could not be refused.\n",
+        debugLog(refused ? "CV: the page asked for %s; refused.\n"
+                         : "CV: the page asked for %s; it could not be refused.\n",
                  what);
 }
 

@@ -34,8 +34,8 @@ struct PageKey {
     enum class Phase { Down, Repeat, Up };
     PageKeyName name = PageKeyName::Enter;
     Phase phase = Phase::Down;
-    int modifiers = 0;    // PageModifier bits held with the key
-    char character = 0;   // Character: the letter or digit as typed ('a', 'A', '7')
+    int modifiers = 0;   // PageModifier bits held with the key
+    char character = 0;  // Character: the letter or digit as typed ('a', 'A', '7')
 };
 
 // The questions a page's script can put to whoever looks at it, which block the page until

@@ -106,8 +106,7 @@ const std::uint8_t glyphs[95][dialogGlyphHeight] = {
 
 }  // namespace
 
-const std::uint8_t* dialogGlyph(char32_t c)
-{
+const std::uint8_t* dialogGlyph(char32_t c) {
     if (c < 0x20 || c > 0x7e) c = U'?';
     return glyphs[c - 0x20];
 }

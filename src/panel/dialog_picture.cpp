@@ -28,8 +28,7 @@ constexpr Colour buttonColour{0xd8, 0xd8, 0xd8};
 std::u32string ascii(const char* text) { return std::u32string(text, text + std::char_traits<char>::length(text)); }
 
 // Greedy wrapping at spaces; a word longer than a line is split where the line ends.
-void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::vector<std::u32string>& lines)
-{
+void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::vector<std::u32string>& lines) {
     std::u32string line;
     std::size_t at = 0;
     while (at < paragraph.size()) {
@@ -53,8 +52,7 @@ void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::ve
     lines.push_back(std::move(line));
 }
 
-std::vector<std::u32string> wrap(const std::u32string& message, std::size_t columns, std::size_t maxLines)
-{
+std::vector<std::u32string> wrap(const std::u32string& message, std::size_t columns, std::size_t maxLines) {
     std::vector<std::u32string> lines;
     std::u32string paragraph;
     for (char32_t c : message) {
@@ -81,21 +79,18 @@ class Canvas {
 public:
     Canvas(std::vector<std::uint8_t>& bgra, int width, int height) : bgra_(bgra), width_(width), height_(height) {}
 
-    void fill(const DialogRect& r, Colour c)
-    {
+    void fill(const DialogRect& r, Colour c) {
         for (int y = std::max(r.top, 0); y < std::min(r.bottom, height_); ++y)
             for (int x = std::max(r.left, 0); x < std::min(r.right, width_); ++x) put(x, y, c);
     }
 
     // A filled rectangle with an edge `thickness` wide.
-    void panel(const DialogRect& r, Colour inside, int thickness)
-    {
+    void panel(const DialogRect& r, Colour inside, int thickness) {
         fill(r, edgeColour);
         fill({r.left + thickness, r.top + thickness, r.right - thickness, r.bottom - thickness}, inside);
     }
 
-    void dimOutside(const DialogRect& keep)
-    {
+    void dimOutside(const DialogRect& keep) {
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) {
                 if (keep.contains(x, y)) continue;
@@ -104,8 +99,7 @@ public:
             }
     }
 
-    void text(const std::u32string& line, int left, int top, int scale)
-    {
+    void text(const std::u32string& line, int left, int top, int scale) {
         for (std::size_t i = 0; i < line.size(); ++i) {
             const std::uint8_t* rows = dialogGlyph(line[i]);
             const int cellLeft = left + static_cast<int>(i) * dialogGlyphWidth * scale;
@@ -119,12 +113,11 @@ public:
     }
 
 private:
-    std::uint8_t* pixel(int x, int y)
-    {
-        return &bgra_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) * 4];
+    std::uint8_t* pixel(int x, int y) {
+        return &bgra_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)) *
+                      4];
     }
-    void put(int x, int y, Colour c)
-    {
+    void put(int x, int y, Colour c) {
         std::uint8_t* p = pixel(x, y);
         p[0] = c.b, p[1] = c.g, p[2] = c.r, p[3] = 0xff;
     }
@@ -134,11 +127,12 @@ private:
 };
 
 std::u32string okLabel(PageDialogKind kind) { return ascii(kind == PageDialogKind::BeforeUnload ? "Leave" : "OK"); }
-std::u32string cancelLabel(PageDialogKind kind) { return ascii(kind == PageDialogKind::BeforeUnload ? "Stay" : "Cancel"); }
+std::u32string cancelLabel(PageDialogKind kind) {
+    return ascii(kind == PageDialogKind::BeforeUnload ? "Stay" : "Cancel");
+}
 
 // A label centred in its button.
-void label(Canvas& canvas, const DialogRect& button, const std::u32string& text, int scale)
-{
+void label(Canvas& canvas, const DialogRect& button, const std::u32string& text, int scale) {
     const int textWidth = static_cast<int>(text.size()) * dialogGlyphWidth * scale;
     canvas.text(text, (button.left + button.right - textWidth) / 2,
                 (button.top + button.bottom - dialogGlyphHeight * scale) / 2, scale);
@@ -146,8 +140,7 @@ void label(Canvas& canvas, const DialogRect& button, const std::u32string& text,
 
 }  // namespace
 
-DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height)
-{
+DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height) {
     DialogLayout layout;
     if (width <= 0 || height <= 0) return layout;
     const int scale = std::clamp(std::min(width / 640, height / 400), 1, 3);
@@ -181,9 +174,9 @@ DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height)
     return layout;
 }
 
-void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog)
-{
-    if (width <= 0 || height <= 0 || bgra.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
+void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog) {
+    if (width <= 0 || height <= 0 ||
+        bgra.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
         return;
     const DialogLayout layout = layoutDialog(dialog, width, height);
     const int scale = layout.scale;

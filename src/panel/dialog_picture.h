@@ -29,7 +29,7 @@ struct DialogLayout {
     std::vector<std::u32string> lines;  // the message as drawn, one entry a line
     DialogRect field;                   // a prompt's text field; empty otherwise
     DialogRect ok;
-    DialogRect cancel;                  // empty for an alert
+    DialogRect cancel;  // empty for an alert
 };
 
 // Where everything goes on a page of width x height pixels.

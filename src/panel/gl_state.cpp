@@ -3,10 +3,10 @@
 #include <algorithm>
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 
-#  include <cstdint>
-#  include <initializer_list>
+#    include <cstdint>
+#    include <initializer_list>
 #endif
 
 namespace {
@@ -14,8 +14,7 @@ namespace {
 // Without glBindBuffer the context has no buffer objects (OpenGL before 1.5), so nobody can
 // have bound an unpack buffer in it and there is none to take away. X-Plane 12 gives plugins
 // a context of OpenGL 4 or later, where buffer objects and pixel buffers are core.
-GLBindBufferFunction lookUpBindBuffer()
-{
+GLBindBufferFunction lookUpBindBuffer() {
 #if defined(_WIN32)
     // The extension's name first appeared before 1.5 made the call core; both bind the same.
     for (const char* name : {"glBindBuffer", "glBindBufferARB"}) {
@@ -32,8 +31,7 @@ GLBindBufferFunction lookUpBindBuffer()
 #endif
 }
 
-GLBindBufferFunction bindBufferEntryPoint()
-{
+GLBindBufferFunction bindBufferEntryPoint() {
     // Asked once the context answers: wglGetProcAddress needs it current.
     static GLBindBufferFunction entry = nullptr;
     if (entry == nullptr) entry = lookUpBindBuffer();
@@ -44,8 +42,7 @@ constexpr GLfloat identity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1
 
 // Runs `load` on the texture matrix of the active unit, leaving the matrix mode as it was.
 template <typename Load>
-void onTextureMatrix(Load load)
-{
+void onTextureMatrix(Load load) {
     GLint mode = 0;
     glGetIntegerv(GL_MATRIX_MODE, &mode);
     glMatrixMode(GL_TEXTURE);
@@ -55,8 +52,7 @@ void onTextureMatrix(Load load)
 
 }  // namespace
 
-ClientMemoryUnpack::ClientMemoryUnpack() : bindBuffer_(bindBufferEntryPoint())
-{
+ClientMemoryUnpack::ClientMemoryUnpack() : bindBuffer_(bindBufferEntryPoint()) {
     if (bindBuffer_ != nullptr) {
         glGetIntegerv(GL_PIXEL_UNPACK_BUFFER_BINDING, &buffer_);
         if (buffer_ != 0) bindBuffer_(GL_PIXEL_UNPACK_BUFFER, 0);
@@ -70,16 +66,14 @@ ClientMemoryUnpack::ClientMemoryUnpack() : bindBuffer_(bindBufferEntryPoint())
     glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
 }
 
-ClientMemoryUnpack::~ClientMemoryUnpack()
-{
+ClientMemoryUnpack::~ClientMemoryUnpack() {
     if (rowLength_ != 0) glPixelStorei(GL_UNPACK_ROW_LENGTH, rowLength_);
     if (skipRows_ != 0) glPixelStorei(GL_UNPACK_SKIP_ROWS, skipRows_);
     if (skipPixels_ != 0) glPixelStorei(GL_UNPACK_SKIP_PIXELS, skipPixels_);
     if (buffer_ != 0) bindBuffer_(GL_PIXEL_UNPACK_BUFFER, static_cast<GLuint>(buffer_));
 }
 
-TexturedQuadState::TexturedQuadState()
-{
+TexturedQuadState::TexturedQuadState() {
     for (std::size_t i = 0; i < offForTheQuad.size(); ++i) {
         wasOn_[i] = glIsEnabled(offForTheQuad[i]) != 0;
         if (wasOn_[i]) glDisable(offForTheQuad[i]);
@@ -96,8 +90,7 @@ TexturedQuadState::TexturedQuadState()
     if (textureMatrixMoved_) onTextureMatrix([] { glLoadIdentity(); });
 }
 
-TexturedQuadState::~TexturedQuadState()
-{
+TexturedQuadState::~TexturedQuadState() {
     if (textureMatrixMoved_) onTextureMatrix([this] { glLoadMatrixf(textureMatrix_); });
     if (texEnvMode_ != GL_MODULATE) glTexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, texEnvMode_);
     if (polygonMode_[0] != GL_FILL || polygonMode_[1] != GL_FILL) {

@@ -48,8 +48,8 @@ public:
 
 private:
     // Capabilities that must be off for the quad, and whether each was on.
-    static constexpr std::array<GLenum, 7> offForTheQuad{GL_CULL_FACE,      GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T,
-                                                         GL_TEXTURE_GEN_R,  GL_TEXTURE_GEN_Q, GL_TEXTURE_3D,
+    static constexpr std::array<GLenum, 7> offForTheQuad{GL_CULL_FACE,       GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T,
+                                                         GL_TEXTURE_GEN_R,   GL_TEXTURE_GEN_Q, GL_TEXTURE_3D,
                                                          GL_TEXTURE_CUBE_MAP};
     std::array<bool, offForTheQuad.size()> wasOn_{};
     GLint polygonMode_[2] = {GL_FILL, GL_FILL};  // front, back

@@ -62,16 +62,20 @@ void KeyTranslator::takeByte(unsigned char byte, KeyInput& input) {
         partial_ += static_cast<char>(byte);
         if (partial_.size() < expected_) return;
         // A whole character: no overlong form, surrogate or value beyond U+10FFFF.
-        if (decodeUtf8At(partial_, 0).length == partial_.size()) input.text += partial_;
-        else input.malformed = true;
+        if (decodeUtf8At(partial_, 0).length == partial_.size())
+            input.text += partial_;
+        else
+            input.malformed = true;
         partial_.clear();
         return;
     }
     if (!partial_.empty()) input.malformed = true;
     partial_.clear();
     expected_ = (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
-    if (expected_ == 0) input.malformed = true;
-    else partial_ += static_cast<char>(byte);
+    if (expected_ == 0)
+        input.malformed = true;
+    else
+        partial_ += static_cast<char>(byte);
 }
 
 KeyInput KeyTranslator::translate(char key, XPLMKeyFlags flags, char virtualKeyChar) {

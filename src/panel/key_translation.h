@@ -38,8 +38,8 @@ private:
     void followModifiers(int modifiers, std::vector<PageKey>& keys);
     void takeByte(unsigned char byte, KeyInput& input);
 
-    int modifiers_ = 0;          // what the page has seen go down
-    std::vector<Held> held_;     // keys down in the page
-    std::string partial_;        // a UTF-8 character being put together
-    std::size_t expected_ = 0;   // its length in bytes
+    int modifiers_ = 0;         // what the page has seen go down
+    std::vector<Held> held_;    // keys down in the page
+    std::string partial_;       // a UTF-8 character being put together
+    std::size_t expected_ = 0;  // its length in bytes
 };

@@ -13,14 +13,12 @@
 
 namespace {
 
-bool onPage(std::int64_t pageX, std::int64_t pageY)
-{
+bool onPage(std::int64_t pageX, std::int64_t pageY) {
     return pageX >= 0 && pageX < pageWidth.load() && pageY >= 0 && pageY < pageHeight.load();
 }
 
 // Truncation toward zero, pinned to int so a point far off the window cannot overflow.
-int truncateToInt(float value)
-{
+int truncateToInt(float value) {
     if (!(value > -2147483520.0f)) return INT32_MIN;  // also catches NaN
     if (value >= 2147483520.0f) return INT32_MAX;
     return static_cast<int>(value);
@@ -32,8 +30,7 @@ struct WindowOffset {
     std::int64_t intoX, downY, width, height;
 };
 
-WindowOffset offsetIn(XPLMWindowID window, int x, int y)
-{
+WindowOffset offsetIn(XPLMWindowID window, int x, int y) {
     int left = 0, top = 0, right = 0, bottom = 0;
     XPLMGetWindowGeometry(window, &left, &top, &right, &bottom);
     return {std::int64_t{x} - left, std::int64_t{top} - y, std::int64_t{right} - left, std::int64_t{top} - bottom};
@@ -45,8 +42,7 @@ void send(const PointerEvent& event) { sendBrowserPointer(event.what, event.at.x
 
 // The page point under (x, y) by the click mapping, clamped onto the page, so a drag beyond the
 // panel's edge holds at the edge; empty for a window or page without area.
-std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y)
-{
+std::optional<PagePoint> pointerOnPage(XPLMWindowID window, int x, int y) {
     const int w = pageWidth.load(), h = pageHeight.load();
     if (w <= 0 || h <= 0) return std::nullopt;
     int left = 0, top = 0, right = 0, bottom = 0;
@@ -66,8 +62,7 @@ bool fullInput() { return panelInput == PanelInput::Full; }
 
 }  // namespace
 
-bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
-{
+bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY) {
     const auto [intoX, downY, width, height] = offsetIn(panelWindow, x, y);
     if (width == 0 || height == 0) return false;
 
@@ -87,8 +82,7 @@ bool mapWindowPointToPage(int x, int y, int& pageX, int& pageY)
     return onPage(pageX, pageY);
 }
 
-bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
-{
+bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY) {
     // The image is stretched over the whole window, so the click is scaled the same way:
     // whatever the window's size, it lands on the page element drawn under the pointer.
     const auto [intoX, downY, width, height] = offsetIn(window, x, y);
@@ -102,14 +96,12 @@ bool mapDesktopPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& p
     return true;
 }
 
-bool mapPanelPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY)
-{
+bool mapPanelPointToPage(XPLMWindowID window, int x, int y, int& pageX, int& pageY) {
     return XPLMWindowIsInVR(window) != 0 ? mapWindowPointToPage(x, y, pageX, pageY)
                                          : mapDesktopPointToPage(window, x, y, pageX, pageY);
 }
 
-PointerOutcome sendPanelPointer(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
-{
+PointerOutcome sendPanelPointer(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse) {
     if (mouse == xplm_MouseDown) {
         if (fullInput()) pointer.press(x, y, pointerOnPage(window, x, y));
         return PointerOutcome::Taken;
@@ -139,18 +131,15 @@ PointerOutcome sendPanelPointer(XPLMWindowID window, int x, int y, XPLMMouseStat
     return PointerOutcome::Released;
 }
 
-void hoverPanelPointer(XPLMWindowID window, int x, int y)
-{
+void hoverPanelPointer(XPLMWindowID window, int x, int y) {
     if (!fullInput()) return;
     if (const auto page = pointerOnPage(window, x, y)) pointer.hover(*page);
 }
 
-void sendPointerFrame()
-{
+void sendPointerFrame() {
     if (const auto event = pointer.frame()) send(*event);
 }
 
-void stopPointerInput()
-{
+void stopPointerInput() {
     for (const PointerEvent& event : pointer.stop()) send(event);
 }

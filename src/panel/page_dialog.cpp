@@ -12,8 +12,7 @@ namespace {
 std::optional<PageDialogView> shown;
 unsigned revision = 0;
 
-const char* kindName(PageDialogKind kind)
-{
+const char* kindName(PageDialogKind kind) {
     switch (kind) {
     case PageDialogKind::Alert: return "an alert";
     case PageDialogKind::Confirm: return "a confirm";
@@ -23,8 +22,7 @@ const char* kindName(PageDialogKind kind)
     return "a";
 }
 
-std::optional<PageDialogAnswer> answer(bool accept)
-{
+std::optional<PageDialogAnswer> answer(bool accept) {
     const std::string text = accept && shown->kind == PageDialogKind::Prompt ? shown->text : std::string();
     closePageDialog();
     return PageDialogAnswer{accept, text};
@@ -38,24 +36,21 @@ const PageDialogView* shownPageDialog() { return shown ? &*shown : nullptr; }
 
 unsigned pageDialogRevision() { return revision; }
 
-void openPageDialog(PageDialogKind kind, const std::string& message, const std::string& defaultText)
-{
+void openPageDialog(PageDialogKind kind, const std::string& message, const std::string& defaultText) {
     shown = PageDialogView{kind, message, kind == PageDialogKind::Prompt ? defaultText : std::string()};
     ++revision;
     // Its kind only: the text may be anything the page put there.
     debugLog("CV: the page opened %s dialog; it waits in the panel for the pilot's answer.\n", kindName(kind));
 }
 
-bool closePageDialog()
-{
+bool closePageDialog() {
     if (!shown) return false;
     shown.reset();
     ++revision;
     return true;
 }
 
-std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY)
-{
+std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY) {
     if (!shown) return std::nullopt;
     const DialogLayout layout = layoutDialog(*shown, pageWidth.load(), pageHeight.load());
     if (layout.ok.contains(pageX, pageY)) return answer(true);
@@ -63,8 +58,8 @@ std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY)
     return std::nullopt;
 }
 
-std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text, bool escape)
-{
+std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text,
+                                                bool escape) {
     if (!shown) return std::nullopt;
     if (escape) return answer(false);
     for (const PageKey& key : keys) {

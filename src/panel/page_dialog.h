@@ -35,8 +35,7 @@ std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY);
 // Keys and typed text while a dialog is shown and the panel holds the keyboard: Enter answers
 // OK (with a prompt's text), Escape Cancel, Backspace takes a prompt's last character back,
 // typed characters go into a prompt's text.
-std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text,
-                                                bool escape);
+std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text, bool escape);
 
 // The dialog shown, or null.
 const PageDialogView* shownPageDialog();

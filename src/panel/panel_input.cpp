@@ -35,8 +35,7 @@ RepeatingLine malformedLine;
 
 bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
 
-void takeKeyboard()
-{
+void takeKeyboard() {
     if (holdsKeyboard || panelInput != PanelInput::Full || !panelVisible() || !browserViewReady()) return;
     XPLMTakeKeyboardFocus(panelWindow);
     holdsKeyboard = XPLMHasKeyboardFocus(panelWindow) != 0;
@@ -44,16 +43,14 @@ void takeKeyboard()
 
 // A page dialog is shown: the panel takes the keyboard for its answer (with PanelInput full
 // and the panel visible), and keeps it if it held it already.
-void takeKeyboardForDialog()
-{
+void takeKeyboardForDialog() {
     clickAwaitsAnswer = false;
     takeKeyboard();
 }
 
 // `simulatorTookIt`: X-Plane has already moved the focus, possibly to another window, which
 // must keep it.
-void letGo(bool simulatorTookIt)
-{
+void letGo(bool simulatorTookIt) {
     if (!holdsKeyboard) return;
     holdsKeyboard = false;
     for (const PageKey& key : translator.releaseAll()) sendBrowserKey(key);
@@ -64,23 +61,20 @@ void letGo(bool simulatorTookIt)
 
 // The pilot answered the page's dialog, which is closed: the keyboard goes back to the
 // simulator, then the page gets the answer.
-void answerDialog(const std::optional<PageDialogAnswer>& answer)
-{
+void answerDialog(const std::optional<PageDialogAnswer>& answer) {
     if (!answer) return;
     letGo(false);
     answerBrowserDialog(answer->accept, answer->text);
 }
 
 // A button answers on the release, as a page's own buttons do.
-void clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse)
-{
+void clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse) {
     int pageX = 0, pageY = 0;
     if (mouse == xplm_MouseUp && mapPanelPointToPage(window, x, y, pageX, pageY))
         answerDialog(clickPageDialog(pageX, pageY));
 }
 
-float PanelInputFlightLoop(float, float, int, void*)
-{
+float PanelInputFlightLoop(float, float, int, void*) {
     guarded("CV: panel input failed", [&] {
         if (!panelVisible()) {
             stopPanelInput();
@@ -96,8 +90,7 @@ FlightLoop inputLoop{PanelInputFlightLoop};
 
 }  // namespace
 
-int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*)
-{
+int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void*) {
     int taken = 1;
     guarded("CV: mouse click handler failed", [&] {
         if (inMouse == xplm_MouseDown && XPLMIsWindowInFront(inWindowID) == 0) XPLMBringWindowToFront(inWindowID);
@@ -110,8 +103,7 @@ int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus
     return taken;
 }
 
-void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey, void*, int losingFocus)
-{
+void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey, void*, int losingFocus) {
     guarded("CV: key handler failed", [&] {
         if (losingFocus != 0) return letGo(true);
         // A key still on its way after the keyboard went back (the release of Escape) is not
@@ -131,16 +123,14 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
     });
 }
 
-XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
-{
+XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*) {
     guarded("CV: cursor handler failed", [&] {
         if (!pageDialogShown()) hoverPanelPointer(inWindowID, x, y);
     });
     return xplm_CursorDefault;
 }
 
-int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
-{
+int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*) {
     guarded("CV: mouse wheel handler failed", [&] {
         if (clicks > 0) increaseWebZoom();
         if (clicks < 0) decreaseWebZoom();
@@ -150,8 +140,7 @@ int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*)
 
 int handlePanelRightClick(XPLMWindowID, int, int, XPLMMouseStatus, void*) { return 1; }
 
-void onBrowserTextFocus(bool takesText)
-{
+void onBrowserTextFocus(bool takesText) {
     guarded("CV: could not follow the page's focus", [&] {
         const bool answersClick =
             std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
@@ -163,21 +152,18 @@ void onBrowserTextFocus(bool takesText)
     });
 }
 
-void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText)
-{
+void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText) {
     guarded("CV: could not show the page's dialog", [&] {
         openPageDialog(kind, message, defaultText);
         takeKeyboardForDialog();
     });
 }
 
-void onBrowserDialogClosed()
-{
+void onBrowserDialogClosed() {
     if (closePageDialog()) letGo(false);
 }
 
-void panelPointerReleased()
-{
+void panelPointerReleased() {
     clickAwaitsAnswer = true;
     clickReleasedAt = Clock::now();
 }
@@ -186,31 +172,26 @@ bool panelHoldsKeyboard() { return holdsKeyboard; }
 
 void givePanelKeyboardBack() { letGo(false); }
 
-PanelAnswer askPanel()
-{
+PanelAnswer askPanel() {
     const bool dialogWaits = pageDialogShown();
     return {panelVisible(), dialogWaits, !holdsKeyboard && !dialogWaits};
 }
 
-void startPanelInput()
-{
+void startPanelInput() {
     // With clicks only there is nothing to do per frame, and no keyboard to give back.
     if (panelInput == PanelInput::Full) inputLoop.start();
 }
 
-void resumePanelInput()
-{
+void resumePanelInput() {
     if (pageDialogShown()) takeKeyboardForDialog();
 }
 
-void stopPanelInput()
-{
+void stopPanelInput() {
     stopPointerInput();
     letGo(false);
 }
 
-void endPanelInput()
-{
+void endPanelInput() {
     stopPanelInput();
     inputLoop.stop();
 }

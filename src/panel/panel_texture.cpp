@@ -16,8 +16,7 @@ namespace {
 
 // Zero texels of the panel's size: the black picture shown until the first frame arrives.
 // Made once and kept; remade only if the panel size it was made for has changed.
-const std::vector<std::uint8_t>& blankPixels()
-{
+const std::vector<std::uint8_t>& blankPixels() {
     static std::vector<std::uint8_t> pixels;
     const int width = panelWidth.load() > 0 ? panelWidth.load() : 0;
     const int height = panelHeight.load() > 0 ? panelHeight.load() : 0;
@@ -31,8 +30,7 @@ std::vector<std::uint8_t> dialogPixels;
 unsigned composedRevision = 0;
 
 // The texture stretched over the window's rectangle.
-void drawQuad(int left, int top, int right, int bottom)
-{
+void drawQuad(int left, int top, int right, int bottom) {
     XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
     // Unit 0 made the active one again through X-Plane's own cache, whatever unit the
     // graphics state left active: the texture state below is the active unit's.
@@ -54,16 +52,14 @@ void drawQuad(int left, int top, int right, int bottom)
 
 }  // namespace
 
-void createPanelTexture()
-{
+void createPanelTexture() {
     XPLMGenerateTextureNumbers(&panelTexture, 1);
     XPLMBindTexture2d(panelTexture, 0);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
 }
 
-void setBlankPanelImage()
-{
+void setBlankPanelImage() {
     const std::vector<std::uint8_t>& blank = blankPixels();
     if (blank.empty()) return;
     const ClientMemoryUnpack unpack;
@@ -71,15 +67,13 @@ void setBlankPanelImage()
                  GL_UNSIGNED_BYTE, blank.data());
 }
 
-void deletePanelTexture()
-{
+void deletePanelTexture() {
     if (panelTexture == 0) return;
     glDeleteTextures(1, reinterpret_cast<const GLuint*>(&panelTexture));
     panelTexture = 0;
 }
 
-void drawPanelWindow(XPLMWindowID inWindowID, void*)
-{
+void drawPanelWindow(XPLMWindowID inWindowID, void*) {
     guarded("CV: drawing the panel failed", [&] {
         if (panelWindow == nullptr || XPLMGetWindowIsVisible(panelWindow) == 0) return;
 
@@ -107,7 +101,8 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*)
         }
         const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
                                      static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
-        if (dialog != nullptr && (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
+        if (dialog != nullptr &&
+            (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
             dialogPixels.assign(expected, 0);
             std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
             drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);

@@ -9,8 +9,7 @@ constexpr int panelMargin = 100;  // from the left and top edges of the global d
 
 }  // namespace
 
-void createPanelWindow()
-{
+void createPanelWindow() {
     int screenLeft = 0, screenTop = 0, screenRight = 0, screenBottom = 0;
     XPLMGetScreenBoundsGlobal(&screenLeft, &screenTop, &screenRight, &screenBottom);
 
@@ -52,8 +51,7 @@ void createPanelWindow()
     startPanelInput();
 }
 
-void handleVrMessage(int message)
-{
+void handleVrMessage(int message) {
     if (panelWindow == nullptr) return;
     // The pointer and the window's place change: nothing held or hovered carries over.
     if (message == XPLM_MSG_ENTERED_VR || message == XPLM_MSG_EXITING_VR) stopPanelInput();
@@ -64,8 +62,7 @@ void handleVrMessage(int message)
     }
 }
 
-void destroyPanelWindow()
-{
+void destroyPanelWindow() {
     if (panelWindow == nullptr) return;
     endPanelInput();
     XPLMDestroyWindow(panelWindow);

@@ -30,20 +30,17 @@ RepeatingLine snapshotStartTrouble;
 RepeatingLine timedOutLine;
 RepeatingLine lateAnswerLine;
 
-void tellSnapshotStartTrouble(const char* why)
-{
+void tellSnapshotStartTrouble(const char* why) {
     if (snapshotStartTrouble.due()) debugLog("CV: could not start a snapshot (%s); trying again.\n", why);
 }
 
-void endCapture()
-{
+void endCapture() {
     ticketInFlight = 0;
     captureInFlight.store(false);
 }
 
 // Gives up on a snapshot the browser has not answered in time, so the schedule can ask again.
-void expireCapture()
-{
+void expireCapture() {
     if (!captureInFlight.load() || Clock::now() - captureStartedAt < captureTimeout) return;
     const CaptureTicket expired = ticketInFlight;
     endCapture();
@@ -53,8 +50,7 @@ void expireCapture()
 
 }  // namespace
 
-float PanelFlightLoop(float, float, int, void*)
-{
+float PanelFlightLoop(float, float, int, void*) {
     guarded("CV: flight loop failed", [&] {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         if (now - lastCaptureTime > captureCheckPeriod) {
@@ -80,8 +76,7 @@ float PanelFlightLoop(float, float, int, void*)
     return -1.0f;
 }
 
-void RequestCapture()
-{
+void RequestCapture() {
     if (!askPanel().capture) return;
     if (!browserViewReady()) {
         if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
@@ -109,8 +104,7 @@ void RequestCapture()
     if (!started) endCapture();
 }
 
-void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot)
-{
+void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot) {
     if (ticket == 0 || ticket != ticketInFlight) {
         if (lateAnswerLine.due()) XPLMDebugString("CV: dropped a snapshot that arrived after its time-out.\n");
         return;

@@ -7,8 +7,7 @@
 #include "pipeline/decode_queue.h"
 #include "plugin/log.h"
 
-void OnCaptureCompleted(bool succeeded, PngBuffer snapshot)
-{
+void OnCaptureCompleted(bool succeeded, PngBuffer snapshot) {
     guarded("CV: could not queue a snapshot", [&] {
         if (succeeded && !snapshot.empty()) {
             {
@@ -22,8 +21,7 @@ void OnCaptureCompleted(bool succeeded, PngBuffer snapshot)
     captureInFlight.store(false);
 }
 
-bool decodeBacklog()
-{
+bool decodeBacklog() {
     std::lock_guard<std::mutex> lock(queueMutex);
     return !pngQueue.empty();
 }

@@ -7,8 +7,7 @@
 #include "pipeline/decoder.h"
 #include "pipeline/frame.h"
 
-void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPixels)
-{
+void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPixels) {
     if (buffer.empty()) return;
     std::vector<std::uint8_t> pixels;
     std::uint32_t width = 0, height = 0;
@@ -21,8 +20,7 @@ void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPix
     oldPixels.swap(pixels);
 }
 
-void DecodeThreadMain()
-{
+void DecodeThreadMain() {
     const bool entered = enterDecoderThread();
     std::unique_lock<std::mutex> lock(queueMutex);
     for (;;) {
@@ -51,14 +49,12 @@ void DecodeThreadMain()
     leaveDecoderThread(entered);
 }
 
-void startDecodeThread()
-{
+void startDecodeThread() {
     stopDecoder.store(false);
     decodeThread = std::thread(DecodeThreadMain);
 }
 
-void stopDecodeThread()
-{
+void stopDecodeThread() {
     stopDecoder.store(true);
     // Passing through the mutex orders the flag before a waiter's predicate check, so a thread
     // about to wait sees either the flag or the notification.

@@ -26,8 +26,7 @@ struct ImageReader {
 }  // namespace
 
 bool DecodePng(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
-               std::uint32_t& height)
-{
+               std::uint32_t& height) {
     if (data == nullptr || size == 0) return false;
     ImageReader reader;
     if (png_image_begin_read_from_memory(&reader.image, data, size) == 0) return false;
@@ -53,7 +52,6 @@ bool enterDecoderThread() { return true; }
 void leaveDecoderThread(bool) {}
 
 bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
-                    std::uint32_t& height)
-{
+                    std::uint32_t& height) {
     return DecodePng(snapshot.bytes.data(), snapshot.size(), pixels, width, height);
 }

@@ -105,6 +105,6 @@ Microsoft::WRL::ComPtr<Interface> adoptComReference(Interface* object) {
 // Makes a handler whose Invoke calls `function`. Null if memory ran out.
 template <class Interface, class Callable>
 Microsoft::WRL::ComPtr<Interface> makeComCallback(const IID& interfaceId, Callable&& function) {
-    return adoptComReference<Interface>(
-        new (std::nothrow) ComCallbackFor<Interface>(interfaceId, std::forward<Callable>(function)));
+    return adoptComReference<Interface>(new (std::nothrow)
+                                            ComCallbackFor<Interface>(interfaceId, std::forward<Callable>(function)));
 }

@@ -5,11 +5,11 @@
 #pragma once
 
 #if defined(_WIN32)
-#  define CV_GLAPI extern "C" __declspec(dllimport)
-#  define CV_GLCALL __stdcall
+#    define CV_GLAPI extern "C" __declspec(dllimport)
+#    define CV_GLCALL __stdcall
 #else
-#  define CV_GLAPI extern "C"
-#  define CV_GLCALL
+#    define CV_GLAPI extern "C"
+#    define CV_GLCALL
 #endif
 
 using GLenum = unsigned int;
@@ -53,9 +53,8 @@ constexpr GLenum GL_TEXTURE = 0x1702;
 constexpr GLenum GL_TEXTURE_MATRIX = 0x0BA8;
 
 CV_GLAPI void CV_GLCALL glTexParameteri(GLenum target, GLenum pname, GLint param);
-CV_GLAPI void CV_GLCALL glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width,
-                                     GLsizei height, GLint border, GLenum format, GLenum type,
-                                     const void* pixels);
+CV_GLAPI void CV_GLCALL glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
+                                     GLint border, GLenum format, GLenum type, const void* pixels);
 CV_GLAPI void CV_GLCALL glPixelStorei(GLenum pname, GLint param);
 CV_GLAPI void CV_GLCALL glGetIntegerv(GLenum pname, GLint* data);
 CV_GLAPI void CV_GLCALL glColor3f(GLfloat red, GLfloat green, GLfloat blue);

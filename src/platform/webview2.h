@@ -96,8 +96,7 @@ static_assert(sizeof(WebView2EventToken) == 8);
 
 // ---- interface ids ----
 
-inline constexpr IID IID_ICoreWebView2 = {
-    0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
+inline constexpr IID IID_ICoreWebView2 = {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
 inline constexpr IID IID_ICoreWebView2Controller = {
     0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
 inline constexpr IID IID_ICoreWebView2CompositionController = {
@@ -164,28 +163,28 @@ inline constexpr IID IID_ICoreWebView2DownloadStartingEventArgs = {
 #define CV_WEBVIEW2_SLOT_NAME(name, params) name,
 // A virtual destructor or a second base would add or shift slots: each interface is one
 // vtable pointer and nothing else.
-#define CV_WEBVIEW2_CHECK_SHAPE(Name)                  \
-    static_assert(sizeof(Name) == sizeof(void*));      \
-    static_assert(std::is_abstract_v<Name>);           \
+#define CV_WEBVIEW2_CHECK_SHAPE(Name)             \
+    static_assert(sizeof(Name) == sizeof(void*)); \
+    static_assert(std::is_abstract_v<Name>);      \
     static_assert(!std::has_virtual_destructor_v<Name>);
-#define CV_WEBVIEW2_INTERFACE(Name, Base, METHODS)                                 \
-    struct Name : public Base {                                                    \
-        METHODS(CV_WEBVIEW2_DECLARE_METHOD)                                        \
-    };                                                                             \
-    struct Name##Slots {                                                           \
+#define CV_WEBVIEW2_INTERFACE(Name, Base, METHODS)                                                   \
+    struct Name : public Base {                                                                      \
+        METHODS(CV_WEBVIEW2_DECLARE_METHOD)                                                          \
+    };                                                                                               \
+    struct Name##Slots {                                                                             \
         enum : int { cvBeforeFirst = Base##Slots::cvEnd - 1, METHODS(CV_WEBVIEW2_SLOT_NAME) cvEnd }; \
-    };                                                                             \
+    };                                                                                               \
     CV_WEBVIEW2_CHECK_SHAPE(Name)
 
 // The completion and event handlers we implement: one method, Invoke, after IUnknown's. An
 // event's handler is passed the view and the event's arguments.
-#define CV_WEBVIEW2_HANDLER(Name, params)                        \
-    struct Name : public IUnknown {                              \
-        CV_WEBVIEW2_DECLARE_METHOD(Invoke, params)               \
-    };                                                           \
-    struct Name##Slots {                                         \
-        enum : int { Invoke = IUnknownSlots::cvEnd, cvEnd };     \
-    };                                                           \
+#define CV_WEBVIEW2_HANDLER(Name, params)                    \
+    struct Name : public IUnknown {                          \
+        CV_WEBVIEW2_DECLARE_METHOD(Invoke, params)           \
+    };                                                       \
+    struct Name##Slots {                                     \
+        enum : int { Invoke = IUnknownSlots::cvEnd, cvEnd }; \
+    };                                                       \
     CV_WEBVIEW2_CHECK_SHAPE(Name)
 #define CV_WEBVIEW2_EVENT_HANDLER(Name, Args) CV_WEBVIEW2_HANDLER(Name, (ICoreWebView2 * sender, Args * args))
 
@@ -194,8 +193,8 @@ struct IUnknownSlots {
 };
 
 // An add_/remove_ event pair: two consecutive slots.
-#define CV_WEBVIEW2_EVENT(M, event)                                      \
-    M(add_##event, (IUnknown * handler, WebView2EventToken * token))     \
+#define CV_WEBVIEW2_EVENT(M, event)                                  \
+    M(add_##event, (IUnknown * handler, WebView2EventToken * token)) \
     M(remove_##event, (WebView2EventToken token))
 
 struct ICoreWebView2EnvironmentOptions;  // never implemented by us: we pass null
@@ -204,10 +203,10 @@ struct ICoreWebView2Environment;
 struct ICoreWebView2CompositionController;
 
 CV_WEBVIEW2_HANDLER(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
-                    (HRESULT errorCode, ICoreWebView2Environment * environment))
+                    (HRESULT errorCode, ICoreWebView2Environment* environment))
 
 CV_WEBVIEW2_HANDLER(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
-                    (HRESULT errorCode, ICoreWebView2CompositionController * controller))
+                    (HRESULT errorCode, ICoreWebView2CompositionController* controller))
 
 CV_WEBVIEW2_HANDLER(ICoreWebView2CapturePreviewCompletedHandler, (HRESULT errorCode))
 
@@ -216,8 +215,8 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2ProcessFailedEventArgs, IUnknown, CV_PROCESS_
 
 CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2ProcessFailedEventHandler, ICoreWebView2ProcessFailedEventArgs)
 
-#define CV_NAVIGATION_COMPLETED_ARGS_METHODS(M) \
-    M(get_IsSuccess, (BOOL * isSuccess))         \
+#define CV_NAVIGATION_COMPLETED_ARGS_METHODS(M)    \
+    M(get_IsSuccess, (BOOL * isSuccess))           \
     M(get_WebErrorStatus, (std::int32_t * status)) \
     M(get_NavigationId, (UINT64 * navigationId))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2NavigationCompletedEventArgs, IUnknown, CV_NAVIGATION_COMPLETED_ARGS_METHODS)
@@ -236,12 +235,12 @@ CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DevToolsProtocolEventReceivedEventHandler
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceiver, IUnknown, CV_DEVTOOLS_EVENT_RECEIVER_METHODS)
 
 // The settings of a view: the first of them only, up to the one we set.
-#define CV_SETTINGS_METHODS(M)                               \
-    M(get_IsScriptEnabled, (BOOL * enabled))                 \
-    M(put_IsScriptEnabled, (BOOL enabled))                   \
-    M(get_IsWebMessageEnabled, (BOOL * enabled))             \
-    M(put_IsWebMessageEnabled, (BOOL enabled))               \
-    M(get_AreDefaultScriptDialogsEnabled, (BOOL * enabled))  \
+#define CV_SETTINGS_METHODS(M)                              \
+    M(get_IsScriptEnabled, (BOOL * enabled))                \
+    M(put_IsScriptEnabled, (BOOL enabled))                  \
+    M(get_IsWebMessageEnabled, (BOOL * enabled))            \
+    M(put_IsWebMessageEnabled, (BOOL enabled))              \
+    M(get_AreDefaultScriptDialogsEnabled, (BOOL * enabled)) \
     M(put_AreDefaultScriptDialogsEnabled, (BOOL enabled))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Settings, IUnknown, CV_SETTINGS_METHODS)
 
@@ -251,14 +250,14 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2Deferral, IUnknown, CV_DEFERRAL_METHODS)
 
 // A page's dialog: Accept means OK (with ResultText for a prompt); no Accept means Cancel.
 // Strings handed out are the caller's to free with CoTaskMemFree.
-#define CV_SCRIPT_DIALOG_ARGS_METHODS(M)                      \
-    M(get_Uri, (LPWSTR * uri))                                \
-    M(get_Kind, (COREWEBVIEW2_SCRIPT_DIALOG_KIND * kind))     \
-    M(get_Message, (LPWSTR * message))                        \
-    M(Accept, ())                                             \
-    M(get_DefaultText, (LPWSTR * defaultText))                \
-    M(get_ResultText, (LPWSTR * resultText))                  \
-    M(put_ResultText, (LPCWSTR resultText))                   \
+#define CV_SCRIPT_DIALOG_ARGS_METHODS(M)                  \
+    M(get_Uri, (LPWSTR * uri))                            \
+    M(get_Kind, (COREWEBVIEW2_SCRIPT_DIALOG_KIND * kind)) \
+    M(get_Message, (LPWSTR * message))                    \
+    M(Accept, ())                                         \
+    M(get_DefaultText, (LPWSTR * defaultText))            \
+    M(get_ResultText, (LPWSTR * resultText))              \
+    M(put_ResultText, (LPCWSTR resultText))               \
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2ScriptDialogOpeningEventArgs, IUnknown, CV_SCRIPT_DIALOG_ARGS_METHODS)
 
@@ -278,12 +277,12 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2NewWindowRequestedEventArgs, IUnknown, CV_NEW
 
 CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2NewWindowRequestedEventHandler, ICoreWebView2NewWindowRequestedEventArgs)
 
-#define CV_PERMISSION_ARGS_METHODS(M)                          \
-    M(get_Uri, (LPWSTR * uri))                                 \
+#define CV_PERMISSION_ARGS_METHODS(M)                            \
+    M(get_Uri, (LPWSTR * uri))                                   \
     M(get_PermissionKind, (COREWEBVIEW2_PERMISSION_KIND * kind)) \
-    M(get_IsUserInitiated, (BOOL * isUserInitiated))           \
-    M(get_State, (COREWEBVIEW2_PERMISSION_STATE * state))      \
-    M(put_State, (COREWEBVIEW2_PERMISSION_STATE state))        \
+    M(get_IsUserInitiated, (BOOL * isUserInitiated))             \
+    M(get_State, (COREWEBVIEW2_PERMISSION_STATE * state))        \
+    M(put_State, (COREWEBVIEW2_PERMISSION_STATE state))          \
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2PermissionRequestedEventArgs, IUnknown, CV_PERMISSION_ARGS_METHODS)
 
@@ -291,61 +290,60 @@ CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2PermissionRequestedEventHandler, ICoreWeb
 
 CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2NavigationCompletedEventHandler, ICoreWebView2NavigationCompletedEventArgs)
 
-#define CV_WEBVIEW_METHODS(M)                                                        \
-    M(get_Settings, (ICoreWebView2Settings * *settings))                             \
-    M(get_Source, (LPWSTR * uri))                                                    \
-    M(Navigate, (LPCWSTR uri))                                                       \
-    M(NavigateToString, (LPCWSTR htmlContent))                                       \
-    CV_WEBVIEW2_EVENT(M, NavigationStarting)                                         \
-    CV_WEBVIEW2_EVENT(M, ContentLoading)                                             \
-    CV_WEBVIEW2_EVENT(M, SourceChanged)                                              \
-    CV_WEBVIEW2_EVENT(M, HistoryChanged)                                             \
-    CV_WEBVIEW2_EVENT(M, NavigationCompleted)                                        \
-    CV_WEBVIEW2_EVENT(M, FrameNavigationStarting)                                    \
-    CV_WEBVIEW2_EVENT(M, FrameNavigationCompleted)                                   \
-    CV_WEBVIEW2_EVENT(M, ScriptDialogOpening)                                        \
-    CV_WEBVIEW2_EVENT(M, PermissionRequested)                                        \
-    CV_WEBVIEW2_EVENT(M, ProcessFailed)                                              \
-    M(AddScriptToExecuteOnDocumentCreated, (LPCWSTR javaScript, IUnknown * handler)) \
-    M(RemoveScriptToExecuteOnDocumentCreated, (LPCWSTR id))                          \
-    M(ExecuteScript, (LPCWSTR javaScript, IUnknown * handler))                       \
-    M(CapturePreview, (COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT imageFormat, IStream * imageStream, \
-                       ICoreWebView2CapturePreviewCompletedHandler * handler))                        \
-    M(Reload, ())                                                                    \
-    M(PostWebMessageAsJson, (LPCWSTR webMessageAsJson))                              \
-    M(PostWebMessageAsString, (LPCWSTR webMessageAsString))                          \
-    CV_WEBVIEW2_EVENT(M, WebMessageReceived)                                         \
-    M(CallDevToolsProtocolMethod, (LPCWSTR methodName, LPCWSTR parametersAsJson,     \
-                                   ICoreWebView2CallDevToolsProtocolMethodCompletedHandler * handler)) \
-    M(get_BrowserProcessId, (UINT32 * value))                                        \
-    M(get_CanGoBack, (BOOL * canGoBack))                                             \
-    M(get_CanGoForward, (BOOL * canGoForward))                                       \
-    M(GoBack, ())                                                                    \
-    M(GoForward, ())                                                                 \
-    M(GetDevToolsProtocolEventReceiver, (LPCWSTR eventName,                          \
-                                         ICoreWebView2DevToolsProtocolEventReceiver * *receiver)) \
-    M(Stop, ())                                                                      \
-    CV_WEBVIEW2_EVENT(M, NewWindowRequested)                                         \
-    CV_WEBVIEW2_EVENT(M, DocumentTitleChanged)                                       \
-    M(get_DocumentTitle, (LPWSTR * title))                                           \
-    M(AddHostObjectToScript, (LPCWSTR name, VARIANT * object))                       \
-    M(RemoveHostObjectFromScript, (LPCWSTR name))                                    \
-    M(OpenDevToolsWindow, ())                                                        \
-    CV_WEBVIEW2_EVENT(M, ContainsFullScreenElementChanged)                           \
-    M(get_ContainsFullScreenElement, (BOOL * containsFullScreenElement))             \
-    CV_WEBVIEW2_EVENT(M, WebResourceRequested)                                       \
-    M(AddWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext))    \
-    M(RemoveWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext)) \
+#define CV_WEBVIEW_METHODS(M)                                                                                        \
+    M(get_Settings, (ICoreWebView2Settings * *settings))                                                             \
+    M(get_Source, (LPWSTR * uri))                                                                                    \
+    M(Navigate, (LPCWSTR uri))                                                                                       \
+    M(NavigateToString, (LPCWSTR htmlContent))                                                                       \
+    CV_WEBVIEW2_EVENT(M, NavigationStarting)                                                                         \
+    CV_WEBVIEW2_EVENT(M, ContentLoading)                                                                             \
+    CV_WEBVIEW2_EVENT(M, SourceChanged)                                                                              \
+    CV_WEBVIEW2_EVENT(M, HistoryChanged)                                                                             \
+    CV_WEBVIEW2_EVENT(M, NavigationCompleted)                                                                        \
+    CV_WEBVIEW2_EVENT(M, FrameNavigationStarting)                                                                    \
+    CV_WEBVIEW2_EVENT(M, FrameNavigationCompleted)                                                                   \
+    CV_WEBVIEW2_EVENT(M, ScriptDialogOpening)                                                                        \
+    CV_WEBVIEW2_EVENT(M, PermissionRequested)                                                                        \
+    CV_WEBVIEW2_EVENT(M, ProcessFailed)                                                                              \
+    M(AddScriptToExecuteOnDocumentCreated, (LPCWSTR javaScript, IUnknown * handler))                                 \
+    M(RemoveScriptToExecuteOnDocumentCreated, (LPCWSTR id))                                                          \
+    M(ExecuteScript, (LPCWSTR javaScript, IUnknown * handler))                                                       \
+    M(CapturePreview, (COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT imageFormat, IStream * imageStream,                 \
+                       ICoreWebView2CapturePreviewCompletedHandler * handler))                                       \
+    M(Reload, ())                                                                                                    \
+    M(PostWebMessageAsJson, (LPCWSTR webMessageAsJson))                                                              \
+    M(PostWebMessageAsString, (LPCWSTR webMessageAsString))                                                          \
+    CV_WEBVIEW2_EVENT(M, WebMessageReceived)                                                                         \
+    M(CallDevToolsProtocolMethod, (LPCWSTR methodName, LPCWSTR parametersAsJson,                                     \
+                                   ICoreWebView2CallDevToolsProtocolMethodCompletedHandler * handler))               \
+    M(get_BrowserProcessId, (UINT32 * value))                                                                        \
+    M(get_CanGoBack, (BOOL * canGoBack))                                                                             \
+    M(get_CanGoForward, (BOOL * canGoForward))                                                                       \
+    M(GoBack, ())                                                                                                    \
+    M(GoForward, ())                                                                                                 \
+    M(GetDevToolsProtocolEventReceiver, (LPCWSTR eventName, ICoreWebView2DevToolsProtocolEventReceiver * *receiver)) \
+    M(Stop, ())                                                                                                      \
+    CV_WEBVIEW2_EVENT(M, NewWindowRequested)                                                                         \
+    CV_WEBVIEW2_EVENT(M, DocumentTitleChanged)                                                                       \
+    M(get_DocumentTitle, (LPWSTR * title))                                                                           \
+    M(AddHostObjectToScript, (LPCWSTR name, VARIANT * object))                                                       \
+    M(RemoveHostObjectFromScript, (LPCWSTR name))                                                                    \
+    M(OpenDevToolsWindow, ())                                                                                        \
+    CV_WEBVIEW2_EVENT(M, ContainsFullScreenElementChanged)                                                           \
+    M(get_ContainsFullScreenElement, (BOOL * containsFullScreenElement))                                             \
+    CV_WEBVIEW2_EVENT(M, WebResourceRequested)                                                                       \
+    M(AddWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext))                                    \
+    M(RemoveWebResourceRequestedFilter, (LPCWSTR uri, std::int32_t resourceContext))                                 \
     CV_WEBVIEW2_EVENT(M, WindowCloseRequested)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2, IUnknown, CV_WEBVIEW_METHODS)
 
 // The later versions of the view, each continuing the slots of the one before, up to the
 // download event of the fourth.
-#define CV_WEBVIEW2_2_METHODS(M)                           \
-    CV_WEBVIEW2_EVENT(M, WebResourceResponseReceived)      \
+#define CV_WEBVIEW2_2_METHODS(M)                            \
+    CV_WEBVIEW2_EVENT(M, WebResourceResponseReceived)       \
     M(NavigateWithWebResourceRequest, (IUnknown * request)) \
-    CV_WEBVIEW2_EVENT(M, DOMContentLoaded)                 \
-    M(get_CookieManager, (IUnknown * *cookieManager))      \
+    CV_WEBVIEW2_EVENT(M, DOMContentLoaded)                  \
+    M(get_CookieManager, (IUnknown * *cookieManager))       \
     M(get_Environment, (IUnknown * *environment))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2_2, ICoreWebView2, CV_WEBVIEW2_2_METHODS)
 
@@ -357,72 +355,71 @@ CV_WEBVIEW2_INTERFACE(ICoreWebView2_2, ICoreWebView2, CV_WEBVIEW2_2_METHODS)
     M(ClearVirtualHostNameToFolderMapping, (LPCWSTR hostName))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2_3, ICoreWebView2_2, CV_WEBVIEW2_3_METHODS)
 
-#define CV_WEBVIEW2_4_METHODS(M)            \
-    CV_WEBVIEW2_EVENT(M, FrameCreated)      \
+#define CV_WEBVIEW2_4_METHODS(M)       \
+    CV_WEBVIEW2_EVENT(M, FrameCreated) \
     CV_WEBVIEW2_EVENT(M, DownloadStarting)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2_4, ICoreWebView2_3, CV_WEBVIEW2_4_METHODS)
 
 // A download the page started: Cancel stops it, Handled keeps WebView2's download UI away.
-#define CV_DOWNLOAD_ARGS_METHODS(M)                     \
-    M(get_DownloadOperation, (IUnknown * *operation))   \
-    M(get_Cancel, (BOOL * cancel))                      \
-    M(put_Cancel, (BOOL cancel))                        \
-    M(get_ResultFilePath, (LPWSTR * path))              \
-    M(put_ResultFilePath, (LPCWSTR path))               \
-    M(get_Handled, (BOOL * handled))                    \
-    M(put_Handled, (BOOL handled))                      \
+#define CV_DOWNLOAD_ARGS_METHODS(M)                   \
+    M(get_DownloadOperation, (IUnknown * *operation)) \
+    M(get_Cancel, (BOOL * cancel))                    \
+    M(put_Cancel, (BOOL cancel))                      \
+    M(get_ResultFilePath, (LPWSTR * path))            \
+    M(put_ResultFilePath, (LPCWSTR path))             \
+    M(get_Handled, (BOOL * handled))                  \
+    M(put_Handled, (BOOL handled))                    \
     M(GetDeferral, (ICoreWebView2Deferral * *deferral))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DownloadStartingEventArgs, IUnknown, CV_DOWNLOAD_ARGS_METHODS)
 
 CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DownloadStartingEventHandler, ICoreWebView2DownloadStartingEventArgs)
 
-#define CV_CONTROLLER_METHODS(M)                                     \
-    M(get_IsVisible, (BOOL * isVisible))                             \
-    M(put_IsVisible, (BOOL isVisible))                               \
-    M(get_Bounds, (RECT * bounds))                                   \
-    M(put_Bounds, (RECT bounds))                                     \
-    M(get_ZoomFactor, (double* zoomFactor))                          \
-    M(put_ZoomFactor, (double zoomFactor))                           \
-    CV_WEBVIEW2_EVENT(M, ZoomFactorChanged)                          \
-    M(SetBoundsAndZoomFactor, (RECT bounds, double zoomFactor))      \
-    M(MoveFocus, (std::int32_t reason))                              \
-    CV_WEBVIEW2_EVENT(M, MoveFocusRequested)                         \
-    CV_WEBVIEW2_EVENT(M, GotFocus)                                   \
-    CV_WEBVIEW2_EVENT(M, LostFocus)                                  \
-    CV_WEBVIEW2_EVENT(M, AcceleratorKeyPressed)                      \
-    M(get_ParentWindow, (HWND * parentWindow))                       \
-    M(put_ParentWindow, (HWND parentWindow))                         \
-    M(NotifyParentWindowPositionChanged, ())                         \
-    M(Close, ())                                                     \
+#define CV_CONTROLLER_METHODS(M)                                \
+    M(get_IsVisible, (BOOL * isVisible))                        \
+    M(put_IsVisible, (BOOL isVisible))                          \
+    M(get_Bounds, (RECT * bounds))                              \
+    M(put_Bounds, (RECT bounds))                                \
+    M(get_ZoomFactor, (double* zoomFactor))                     \
+    M(put_ZoomFactor, (double zoomFactor))                      \
+    CV_WEBVIEW2_EVENT(M, ZoomFactorChanged)                     \
+    M(SetBoundsAndZoomFactor, (RECT bounds, double zoomFactor)) \
+    M(MoveFocus, (std::int32_t reason))                         \
+    CV_WEBVIEW2_EVENT(M, MoveFocusRequested)                    \
+    CV_WEBVIEW2_EVENT(M, GotFocus)                              \
+    CV_WEBVIEW2_EVENT(M, LostFocus)                             \
+    CV_WEBVIEW2_EVENT(M, AcceleratorKeyPressed)                 \
+    M(get_ParentWindow, (HWND * parentWindow))                  \
+    M(put_ParentWindow, (HWND parentWindow))                    \
+    M(NotifyParentWindowPositionChanged, ())                    \
+    M(Close, ())                                                \
     M(get_CoreWebView2, (ICoreWebView2 * *coreWebView2))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Controller, IUnknown, CV_CONTROLLER_METHODS)
 
-#define CV_COMPOSITION_CONTROLLER_METHODS(M)                                                      \
-    M(get_RootVisualTarget, (IUnknown * *target))                                                 \
-    M(put_RootVisualTarget, (IUnknown * target))                                                  \
-    M(SendMouseInput, (COREWEBVIEW2_MOUSE_EVENT_KIND eventKind,                                   \
-                       COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS virtualKeys, UINT32 mouseData, POINT point)) \
-    M(SendPointerInput, (std::int32_t eventKind, IUnknown * pointerInfo))                         \
-    M(get_Cursor, (HCURSOR * cursor))                                                             \
-    M(get_SystemCursorId, (UINT32 * systemCursorId))                                              \
+#define CV_COMPOSITION_CONTROLLER_METHODS(M)                                                                       \
+    M(get_RootVisualTarget, (IUnknown * *target))                                                                  \
+    M(put_RootVisualTarget, (IUnknown * target))                                                                   \
+    M(SendMouseInput, (COREWEBVIEW2_MOUSE_EVENT_KIND eventKind, COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS virtualKeys, \
+                       UINT32 mouseData, POINT point))                                                             \
+    M(SendPointerInput, (std::int32_t eventKind, IUnknown * pointerInfo))                                          \
+    M(get_Cursor, (HCURSOR * cursor))                                                                              \
+    M(get_SystemCursorId, (UINT32 * systemCursorId))                                                               \
     CV_WEBVIEW2_EVENT(M, CursorChanged)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2CompositionController, IUnknown, CV_COMPOSITION_CONTROLLER_METHODS)
 
-#define CV_ENVIRONMENT_METHODS(M)                                                               \
-    M(CreateCoreWebView2Controller, (HWND parentWindow, IUnknown * handler))                    \
-    M(CreateWebResourceResponse, (IStream * content, int statusCode, LPCWSTR reasonPhrase,      \
-                                  LPCWSTR headers, IUnknown** response))                        \
-    M(get_BrowserVersionString, (LPWSTR * versionInfo))                                        \
+#define CV_ENVIRONMENT_METHODS(M)                                                                      \
+    M(CreateCoreWebView2Controller, (HWND parentWindow, IUnknown * handler))                           \
+    M(CreateWebResourceResponse,                                                                       \
+      (IStream * content, int statusCode, LPCWSTR reasonPhrase, LPCWSTR headers, IUnknown** response)) \
+    M(get_BrowserVersionString, (LPWSTR * versionInfo))                                                \
     CV_WEBVIEW2_EVENT(M, NewBrowserVersionAvailable)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment, IUnknown, CV_ENVIRONMENT_METHODS)
 
-#define CV_ENVIRONMENT2_METHODS(M)                                                           \
-    M(CreateWebResourceRequest, (LPCWSTR uri, LPCWSTR method, IStream * postData, LPCWSTR headers, \
-                                 IUnknown * *request))
+#define CV_ENVIRONMENT2_METHODS(M) \
+    M(CreateWebResourceRequest, (LPCWSTR uri, LPCWSTR method, IStream * postData, LPCWSTR headers, IUnknown * *request))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment2, ICoreWebView2Environment, CV_ENVIRONMENT2_METHODS)
 
-#define CV_ENVIRONMENT3_METHODS(M)                                                    \
-    M(CreateCoreWebView2CompositionController,                                        \
+#define CV_ENVIRONMENT3_METHODS(M)                                                                         \
+    M(CreateCoreWebView2CompositionController,                                                             \
       (HWND parentWindow, ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler * handler)) \
     M(CreateCoreWebView2PointerInfo, (IUnknown * *pointerInfo))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Environment3, ICoreWebView2Environment2, CV_ENVIRONMENT3_METHODS)
@@ -520,8 +517,8 @@ enum WEBVIEW2_RUNTIME_TYPE : std::int32_t {
 // process already running on the same user data folder, how the runtime was found, then the
 // loader function's last three arguments.
 using CreateWebViewEnvironmentWithOptionsInternalFunction = HRESULT(STDAPICALLTYPE*)(
-    bool checkRunningInstance, WEBVIEW2_RUNTIME_TYPE runtimeType, PCWSTR userDataFolder,
-    IUnknown* environmentOptions, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
+    bool checkRunningInstance, WEBVIEW2_RUNTIME_TYPE runtimeType, PCWSTR userDataFolder, IUnknown* environmentOptions,
+    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler);
 inline constexpr const char* kCreateEnvironmentInternalExportName = "CreateWebViewEnvironmentWithOptionsInternal";
 
 // The library's own word on whether it still runs anything for its callers: S_OK when it may

@@ -6,22 +6,22 @@
 #include <cstddef>
 
 #if defined(_WIN32)
-#  define XPLM_API extern "C" __declspec(dllimport)
-#  define PLUGIN_EXPORT extern "C" __declspec(dllexport)
+#    define XPLM_API extern "C" __declspec(dllimport)
+#    define PLUGIN_EXPORT extern "C" __declspec(dllexport)
 #else
-#  define XPLM_API extern "C" __attribute__((visibility("default")))
-#  define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
+#    define XPLM_API extern "C" __attribute__((visibility("default")))
+#    define PLUGIN_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
 // The stand-in host defines these functions itself and builds with XPLM_HOST_BUILD, which
 // turns the import into an export on Windows.
 #if defined(XPLM_HOST_BUILD)
-#  undef XPLM_API
-#  if defined(_WIN32)
-#    define XPLM_API extern "C" __declspec(dllexport)
-#  else
-#    define XPLM_API extern "C" __attribute__((visibility("default")))
-#  endif
+#    undef XPLM_API
+#    if defined(_WIN32)
+#        define XPLM_API extern "C" __declspec(dllexport)
+#    else
+#        define XPLM_API extern "C" __attribute__((visibility("default")))
+#    endif
 #endif
 
 using XPLMPluginID = int;
@@ -43,12 +43,7 @@ using XPLMMouseStatus = int;
 enum : int { xplm_MouseDown = 1, xplm_MouseDrag = 2, xplm_MouseUp = 3 };
 
 using XPLMCursorStatus = int;
-enum : int {
-    xplm_CursorDefault = 0,
-    xplm_CursorHidden = 1,
-    xplm_CursorArrow = 2,
-    xplm_CursorCustom = 3
-};
+enum : int { xplm_CursorDefault = 0, xplm_CursorHidden = 1, xplm_CursorArrow = 2, xplm_CursorCustom = 3 };
 
 // Virtual-key codes are X-Plane's own (XPLMDefs.h), not Windows'; the key callback passes
 // them as a signed char, so compare them as unsigned.
@@ -71,13 +66,7 @@ enum : unsigned char {
 };
 
 using XPLMKeyFlags = int;
-enum : int {
-    xplm_ShiftFlag = 1,
-    xplm_OptionAltFlag = 2,
-    xplm_ControlFlag = 4,
-    xplm_DownFlag = 8,
-    xplm_UpFlag = 16
-};
+enum : int { xplm_ShiftFlag = 1, xplm_OptionAltFlag = 2, xplm_ControlFlag = 4, xplm_DownFlag = 8, xplm_UpFlag = 16 };
 
 using XPLMWindowPositioningMode = int;
 enum : int {
@@ -106,18 +95,16 @@ enum : int {
 };
 
 extern "C" {
-using XPLMFlightLoop_f = float (*)(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop,
-                                   int inCounter, void* inRefcon);
+using XPLMFlightLoop_f = float (*)(float inElapsedSinceLastCall, float inElapsedTimeSinceLastFlightLoop, int inCounter,
+                                   void* inRefcon);
 using XPLMCommandCallback_f = int (*)(XPLMCommandRef inCommand, XPLMCommandPhase inPhase, void* inRefcon);
 using XPLMMenuHandler_f = void (*)(void* inMenuRef, void* inItemRef);
 using XPLMDrawWindow_f = void (*)(XPLMWindowID inWindowID, void* inRefcon);
-using XPLMHandleMouseClick_f = int (*)(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse,
-                                       void* inRefcon);
+using XPLMHandleMouseClick_f = int (*)(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void* inRefcon);
 using XPLMHandleKey_f = void (*)(XPLMWindowID inWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtualKey,
                                  void* inRefcon, int losingFocus);
 using XPLMHandleCursor_f = XPLMCursorStatus (*)(XPLMWindowID inWindowID, int x, int y, void* inRefcon);
-using XPLMHandleMouseWheel_f = int (*)(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks,
-                                       void* inRefcon);
+using XPLMHandleMouseWheel_f = int (*)(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks, void* inRefcon);
 }
 
 struct XPLMCreateWindow_t {
@@ -160,12 +147,11 @@ XPLM_API void XPLMUnregisterFlightLoopCallback(XPLMFlightLoop_f inFlightLoop, vo
 XPLM_API XPLMCommandRef XPLMCreateCommand(const char* inName, const char* inDescription);
 XPLM_API void XPLMRegisterCommandHandler(XPLMCommandRef inComand, XPLMCommandCallback_f inHandler, int inBefore,
                                          void* inRefcon);
-XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inComand, XPLMCommandCallback_f inHandler,
-                                           int inBefore, void* inRefcon);
+XPLM_API void XPLMUnregisterCommandHandler(XPLMCommandRef inComand, XPLMCommandCallback_f inHandler, int inBefore,
+                                           void* inRefcon);
 XPLM_API XPLMMenuID XPLMCreateMenu(const char* inName, XPLMMenuID inParentMenu, int inParentItem,
                                    XPLMMenuHandler_f inHandler, void* inMenuRef);
-XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void* inItemRef,
-                                int inDeprecatedAndIgnored);
+XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void* inItemRef, int inDeprecatedAndIgnored);
 XPLM_API void XPLMDestroyMenu(XPLMMenuID inMenuID);
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName);
 XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef);
@@ -173,11 +159,10 @@ XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams);
 XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID);
 XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID);
 XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible);
-XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight,
-                                    int* outBottom);
+XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight, int* outBottom);
 XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight, int* outBottom);
 XPLM_API void XPLMSetWindowPositioningMode(XPLMWindowID inWindowID, XPLMWindowPositioningMode inPositioningMode,
-                                          int inMonitorIndex);
+                                           int inMonitorIndex);
 XPLM_API void XPLMSetWindowGravity(XPLMWindowID inWindowID, float inLeftGravity, float inTopGravity,
                                    float inRightGravity, float inBottomGravity);
 XPLM_API void XPLMSetWindowTitle(XPLMWindowID inWindowID, const char* inWindowTitle);

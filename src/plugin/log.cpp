@@ -6,8 +6,7 @@
 #include "platform/xplm.h"
 #include "plugin/text_encoding.h"
 
-void debugLog(const char* format, ...)
-{
+void debugLog(const char* format, ...) {
     char buffer[256];
     va_list args;
     va_start(args, format);
@@ -21,8 +20,7 @@ void debugLog(const char* format, ...)
 
 void logLine(const std::string& text) { XPLMDebugString(text.c_str()); }
 
-bool RepeatingLine::due()
-{
+bool RepeatingLine::due() {
     const auto now = std::chrono::steady_clock::now();
     if (told_ && now - *told_ < std::chrono::minutes(1)) return false;
     told_ = now;

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 #endif
 
 #include "platform/xplm.h"
@@ -18,8 +18,7 @@ constexpr char nativePathsFeature[] = "XPLM_USE_NATIVE_PATHS";
 // its legacy paths (the ANSI code page and '\' on Windows; on Linux the two forms agree).
 bool nativePaths = false;
 
-char folderSeparator()
-{
+char folderSeparator() {
 #if defined(_WIN32)
     return nativePaths ? '/' : '\\';
 #else
@@ -29,8 +28,7 @@ char folderSeparator()
 
 }  // namespace
 
-void enableNativePaths()
-{
+void enableNativePaths() {
     nativePaths = XPLMHasFeature(nativePathsFeature) != 0;
     if (nativePaths)
         XPLMEnableFeature(nativePathsFeature, 1);
@@ -39,8 +37,7 @@ void enableNativePaths()
                         "cannot spell will not be found\n");
 }
 
-std::string getPluginFolder()
-{
+std::string getPluginFolder() {
     char path[2048] = {};
     XPLMGetPluginInfo(XPLMGetMyID(), nullptr, path, nullptr, nullptr);
     path[sizeof path - 1] = '\0';
@@ -54,8 +51,7 @@ std::string getPluginFolder()
 }
 
 #if defined(_WIN32)
-std::wstring toWidePath(const std::string& path)
-{
+std::wstring toWidePath(const std::string& path) {
     if (path.empty()) return std::wstring();
     // Native paths are UTF-8 (a malformed one names no file), legacy ones are in the ANSI code
     // page; both become UTF-16.

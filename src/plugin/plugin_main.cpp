@@ -25,8 +25,7 @@ FlightLoop panelFlightLoop{PanelFlightLoop};
 
 // Everything start-up created, released in shutdown order: the decode thread first (it must
 // not outlive what it feeds), the browser and its threading model last.
-void releaseEverything()
-{
+void releaseEverything() {
     guarded("CV: could not stop the decode thread", stopDecodeThread);
     panelFlightLoop.stop();
     if (commandHandlersRegistered) {
@@ -44,29 +43,25 @@ void releaseEverything()
 
 // X-Plane gives a plugin whose start fails no stop and unloads it, so nothing start-up made
 // may stay behind: the menu, which a normal stop leaves in place, goes too.
-void undoStart()
-{
+void undoStart() {
     releaseEverything();
     destroyPluginMenu();
 }
 
-void copyText(char* out, const char* text)
-{
+void copyText(char* out, const char* text) {
     // The host's buffers hold at least 256 bytes.
     std::snprintf(out, 256, "%s", text);
 }
 
 // A start that fails says why in the description, which Plugin Admin shows beside the plugin.
-int startFailed(char* outDescription, const char* reason)
-{
+int startFailed(char* outDescription, const char* reason) {
     copyText(outDescription, reason);
     return 0;
 }
 
 }  // namespace
 
-PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription)
-{
+PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescription) {
     try {
         XPLMDebugString("Pluginstart: Corvane Toolbar v" CV_VERSION "\n");
         enableNativePaths();
@@ -104,8 +99,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         if (vrEnabledRef == nullptr) {
             XPLMDebugString("CV: sim/graphics/VR/enabled not found, the plugin does not start\n");
             undoStart();
-            return startFailed(outDescription,
-                               "Not started: the simulator does not publish sim/graphics/VR/enabled.");
+            return startFailed(outDescription, "Not started: the simulator does not publish sim/graphics/VR/enabled.");
         }
         return 1;
     } catch (...) {
@@ -115,8 +109,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
     }
 }
 
-PLUGIN_EXPORT void XPluginStop(void)
-{
+PLUGIN_EXPORT void XPluginStop(void) {
     guarded("CV: could not save the settings", saveSettings);
     guarded("CV: shutdown failed", releaseEverything);
 }
@@ -126,8 +119,7 @@ PLUGIN_EXPORT int XPluginEnable(void) { return 1; }
 // A disabled plugin gets no callbacks: nothing may stay held for it, the keyboard least of all.
 PLUGIN_EXPORT void XPluginDisable(void) { guarded("CV: could not stop the panel's input", stopPanelInput); }
 
-PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*)
-{
+PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*) {
     if (inFrom != XPLM_PLUGIN_XPLANE) return;
     guarded("CV: message handler failed", [inMessage] { handleVrMessage(inMessage); });
 }

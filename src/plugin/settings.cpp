@@ -33,8 +33,7 @@ std::optional<std::string> zoomTextRead;
 
 // atof's result truncated toward zero; values beyond int (and NaN) are pinned instead of
 // being converted with undefined behaviour.
-int truncateToInt(double value)
-{
+int truncateToInt(double value) {
     if (std::isnan(value)) return 0;
     if (value >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
     if (value <= static_cast<double>(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
@@ -46,8 +45,7 @@ int truncateToInt(double value)
 // way to show it, and nothing is lost with it.
 using Entries = std::vector<std::tuple<std::string, std::string, std::string>>;
 
-Entries entriesOf(const CSimpleIniA& document)
-{
+Entries entriesOf(const CSimpleIniA& document) {
     Entries entries;
     CSimpleIniA::TNamesDepend sections;
     document.GetAllSections(sections);
@@ -68,14 +66,12 @@ Entries entriesOf(const CSimpleIniA& document)
 // line, and such a name, written out, reads back as yet another one; each save would add a
 // line to the pilot's file. Text that does not read back as the document it came from is
 // therefore never saved.
-bool readsBackTheSame(const std::string& text)
-{
+bool readsBackTheSame(const std::string& text) {
     CSimpleIniA check;
     return check.LoadData(text) >= 0 && entriesOf(check) == entriesOf(settingsIni);
 }
 
-bool sameWord(const char* text, const char* word)
-{
+bool sameWord(const char* text, const char* word) {
     for (; *text != '\0' && *word != '\0'; ++text, ++word) {
         if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
     }
@@ -83,8 +79,7 @@ bool sameWord(const char* text, const char* word)
 }
 
 // Anything but "clicks" means the full panel; a value that is neither is told once.
-PanelInput panelInputFrom(const char* value)
-{
+PanelInput panelInputFrom(const char* value) {
     if (sameWord(value, "clicks")) return PanelInput::Clicks;
     if (!sameWord(value, "full")) debugLog("CV: PanelInput \"%s\" is neither full nor clicks; using full.\n", value);
     return PanelInput::Full;
@@ -95,8 +90,7 @@ PanelInput panelInputFrom(const char* value)
 
 std::string getSettingsPath() { return getPluginFolder() + settingsFileName; }
 
-std::wstring toWideString(const char* text)
-{
+std::wstring toWideString(const char* text) {
     if (text == nullptr) return std::wstring();
 #if defined(_WIN32)
     return fromAnsiCodePage(text);
@@ -108,8 +102,7 @@ std::wstring toWideString(const char* text)
 
 void loadSettings() { loadSettingsFrom(getSettingsPath()); }
 
-void loadSettingsFrom(const std::string& path)
-{
+void loadSettingsFrom(const std::string& path) {
     keepSettingsFile = false;
     settingsTextRead.clear();
     zoomTextRead.reset();
@@ -135,14 +128,12 @@ void loadSettingsFrom(const std::string& path)
         return;
     }
     zoomLevel = static_cast<float>(std::atof(settingsIni.GetValue(settingsSection, zoomKey, "0.5")));
-    refreshWebPageSecs =
-        truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
+    refreshWebPageSecs = truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
     webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
     panelInput = panelInputFrom(settingsIni.GetValue(settingsSection, "PanelInput", "full"));
 }
 
-void storeZoomLevel()
-{
+void storeZoomLevel() {
     char text[64];
     std::snprintf(text, sizeof text, "%f", static_cast<double>(zoomLevel));
     settingsIni.SetValue(settingsSection, zoomKey, text, "", true);
@@ -150,8 +141,7 @@ void storeZoomLevel()
 
 void saveSettings() { saveSettingsTo(getSettingsPath()); }
 
-void saveSettingsTo(const std::string& path)
-{
+void saveSettingsTo(const std::string& path) {
     if (keepSettingsFile) {
         logLine("CV: " + path + " could not be read at start-up (" + settingsReadError +
                 "), so it is kept as it was and the settings are not saved\n");
@@ -193,13 +183,11 @@ void saveSettingsTo(const std::string& path)
                 "without its ']'";
     } else {
         switch (replaceFileAtomically(path, text, error)) {
-        case FileReplace::done:
-            return;
+        case FileReplace::done: return;
         case FileReplace::readOnly:
             logLine("CV: " + path + " is read-only, so it is kept as it was and the settings are not saved\n");
             return;
-        case FileReplace::failed:
-            break;
+        case FileReplace::failed: break;
         }
     }
     logLine("CV: could not save the settings to " + path + " (" + error + "); the file on disk is as it was\n");

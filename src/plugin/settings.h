@@ -8,10 +8,10 @@
 // only use the narrow document, so Linux builds go without them. Windows keeps the library's
 // default (Win32 conversion).
 #if !defined(SI_IMPLEMENTATION)
-#  define SI_IMPLEMENTATION
+#    define SI_IMPLEMENTATION
 #endif
 #if !defined(_WIN32) && !defined(SI_NO_CONVERSION)
-#  define SI_NO_CONVERSION
+#    define SI_NO_CONVERSION
 #endif
 #include <SimpleIni.h>
 

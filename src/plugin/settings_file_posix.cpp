@@ -11,8 +11,7 @@
 
 namespace {
 
-std::string describe(const std::string& step, int code)
-{
+std::string describe(const std::string& step, int code) {
     return step + " failed: " + std::generic_category().message(code);
 }
 
@@ -20,16 +19,14 @@ std::string describe(const std::string& step, int code)
 class FileDescriptor {
 public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor()
-    {
+    ~FileDescriptor() {
         if (fd_ >= 0) ::close(fd_);
     }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
 
     int get() const { return fd_; }
-    bool close()
-    {
+    bool close() {
         if (fd_ < 0) return true;
         const int fd = fd_;
         fd_ = -1;
@@ -40,8 +37,7 @@ private:
     int fd_;
 };
 
-std::string folderOf(const std::string& path)
-{
+std::string folderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
@@ -49,8 +45,7 @@ std::string folderOf(const std::string& path)
 
 }  // namespace
 
-FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
-{
+FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error) {
     contents.clear();
     FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (file.get() < 0) {
@@ -69,8 +64,7 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
     });
 }
 
-FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
-{
+FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
     // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
     // one replaced.
     std::string target = path;
@@ -91,8 +85,7 @@ FileReplace replaceFileAtomically(const std::string& path, const std::string& co
         error = describe("removing the old " + temporary, errno);
         return FileReplace::failed;
     }
-    FileDescriptor file(
-        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    FileDescriptor file(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (file.get() < 0) {
         error = describe("creating " + temporary, errno);
         return FileReplace::failed;

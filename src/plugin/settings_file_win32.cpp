@@ -10,8 +10,7 @@
 namespace {
 
 // "step failed: the system's message (error N)", the message in UTF-8 like the rest of the log.
-std::string describe(const char* step, DWORD code)
-{
+std::string describe(const char* step, DWORD code) {
     std::string text = std::string(step) + " failed: ";
     wchar_t* message = nullptr;
     const DWORD length =
@@ -36,8 +35,7 @@ public:
 
     bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
     HANDLE get() const { return handle_; }
-    bool close()
-    {
+    bool close() {
         if (!valid()) return true;
         const HANDLE handle = handle_;
         handle_ = INVALID_HANDLE_VALUE;
@@ -54,16 +52,14 @@ private:
 constexpr ULONGLONG refusedRetryMs = 1000;
 constexpr DWORD refusedPauseMs = 50;
 
-bool refusedForAMoment(DWORD code)
-{
+bool refusedForAMoment(DWORD code) {
     return code == ERROR_SHARING_VIOLATION || code == ERROR_ACCESS_DENIED || code == ERROR_LOCK_VIOLATION;
 }
 
 // Runs `attempt` until it succeeds, fails for another reason or the time is up; the error of
 // the last attempt otherwise.
 template <typename Attempt>
-DWORD retryWhileRefused(ULONGLONG deadline, Attempt attempt)
-{
+DWORD retryWhileRefused(ULONGLONG deadline, Attempt attempt) {
     for (;;) {
         if (attempt()) return ERROR_SUCCESS;
         const DWORD code = GetLastError();
@@ -74,8 +70,7 @@ DWORD retryWhileRefused(ULONGLONG deadline, Attempt attempt)
 
 // The file a link (a symbolic link or a junction on the way) finally names; the path itself
 // when it names no file yet.
-std::wstring finalPathOf(const std::wstring& path)
-{
+std::wstring finalPathOf(const std::wstring& path) {
     FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!file.valid()) return path;
@@ -93,8 +88,7 @@ std::wstring finalPathOf(const std::wstring& path)
 }
 
 // The path for the wide calls; empty, with `error` saying why, when it is not valid text.
-std::wstring widePathOf(const std::string& path, std::string& error)
-{
+std::wstring widePathOf(const std::string& path, std::string& error) {
     std::wstring wide = toWidePath(path);
     if (wide.empty()) error = "the path is not valid text";
     return wide;
@@ -102,8 +96,7 @@ std::wstring widePathOf(const std::string& path, std::string& error)
 
 }  // namespace
 
-FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error)
-{
+FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error) {
     contents.clear();
     const std::wstring widePath = widePathOf(path, error);
     if (widePath.empty()) return FileRead::failed;
@@ -125,8 +118,7 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
     });
 }
 
-FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error)
-{
+FileReplace replaceFileAtomically(const std::string& path, const std::string& contents, std::string& error) {
     const std::wstring named = widePathOf(path, error);
     if (named.empty()) return FileReplace::failed;
     // A pilot's link to a settings file kept elsewhere stays a link: the file it names is the
@@ -166,7 +158,8 @@ FileReplace replaceFileAtomically(const std::string& path, const std::string& co
     while (written < contents.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(contents.size() - written, 1u << 20));
         DWORD n = 0;
-        if (!WriteFile(file.get(), contents.data() + written, chunk, &n, nullptr)) return fail("WriteFile", GetLastError());
+        if (!WriteFile(file.get(), contents.data() + written, chunk, &n, nullptr))
+            return fail("WriteFile", GetLastError());
         if (n == 0) return fail("WriteFile", ERROR_WRITE_FAULT);
         written += n;
     }

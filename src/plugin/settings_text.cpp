@@ -16,8 +16,7 @@ bool isNewline(char c) { return c == '\n' || c == '\r'; }
 bool isSpace(char c) { return c == ' ' || c == '\t' || isNewline(c); }
 
 // Names compare as the settings document compares them.
-bool sameName(std::string_view a, const char* b)
-{
+bool sameName(std::string_view a, const char* b) {
     const std::string name(a);
     const CSimpleIniA::Entry::KeyOrder less;
     const CSimpleIniA::Entry left(name.c_str()), right(b);
@@ -140,22 +139,19 @@ private:
     Layout layout_;
 };
 
-Layout layoutOf(const std::string& text, const char* section, const char* key)
-{
+Layout layoutOf(const std::string& text, const char* section, const char* key) {
     return LayoutReader(text, section, key).read();
 }
 
 // The line end the file already uses, so added lines match the pilot's.
-std::string newlineOf(const std::string& text, const char* fallback)
-{
+std::string newlineOf(const std::string& text, const char* fallback) {
     const std::size_t at = text.find_first_of("\r\n");
     if (at == std::string::npos) return fallback;
     if (text[at] == '\r') return text.compare(at, 2, "\r\n") == 0 ? "\r\n" : "\r";
     return "\n";
 }
 
-bool isBlank(std::string_view line)
-{
+bool isBlank(std::string_view line) {
     for (const char c : line)
         if (!isSpace(c)) return false;
     return true;
@@ -163,8 +159,7 @@ bool isBlank(std::string_view line)
 
 // The lines that are not blank, as the reader splits them ("\r\n", "\n" or "\r" end one), each
 // with its line end.
-std::vector<std::string_view> nonBlankLinesOf(const std::string& text)
-{
+std::vector<std::string_view> nonBlankLinesOf(const std::string& text) {
     std::vector<std::string_view> lines;
     std::size_t begin = 0;
     while (begin < text.size()) {
@@ -184,8 +179,7 @@ std::vector<std::string_view> nonBlankLinesOf(const std::string& text)
 }  // namespace
 
 std::optional<std::string> withValue(const std::string& text, const char* section, const char* key,
-                                     const std::string& value, const char* newline)
-{
+                                     const std::string& value, const char* newline) {
     const Layout layout = layoutOf(text, section, key);
     std::string result = text;
     if (layout.haveValue) {
@@ -220,9 +214,6 @@ std::optional<std::string> withValue(const std::string& text, const char* sectio
     return result;
 }
 
-bool sameNonBlankLines(const std::string& a, const std::string& b)
-{
-    return nonBlankLinesOf(a) == nonBlankLinesOf(b);
-}
+bool sameNonBlankLines(const std::string& a, const std::string& b) { return nonBlankLinesOf(a) == nonBlankLinesOf(b); }
 
 }  // namespace settingstext

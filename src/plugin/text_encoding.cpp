@@ -1,7 +1,7 @@
 #include "plugin/text_encoding.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#    include <windows.h>
 #endif
 
 namespace {
@@ -92,7 +92,8 @@ std::string toUtf8(std::wstring_view wide) {
             code &= 0xFFFF;
             const bool pairs = code >= 0xD800 && code <= 0xDBFF && i + 1 < wide.size() &&
                                (static_cast<char32_t>(wide[i + 1]) & 0xFC00) == 0xDC00;
-            if (pairs) code = 0x10000 + ((code - 0xD800) << 10) + ((static_cast<char32_t>(wide[++i]) & 0xFFFF) - 0xDC00);
+            if (pairs)
+                code = 0x10000 + ((code - 0xD800) << 10) + ((static_cast<char32_t>(wide[++i]) & 0xFFFF) - 0xDC00);
         }
         appendUtf8(out, code);
     }

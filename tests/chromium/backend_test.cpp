@@ -306,7 +306,8 @@ std::map<std::string, std::string> reportOf(const std::string& output) {
 TEST(BrowserProcess, AChildHasItsOwnGroupOnlyItsDescriptorsDefaultSignalsAndOurEnvironment) {
     // What the simulator may have: a handled signal, an ignored one, SIGPIPE ignored, and a
     // signal blocked on this thread.
-    struct sigaction handled{}, ignored{}, keptHandled{}, keptUsr2{}, keptPipe{};
+    struct sigaction handled {
+    }, ignored{}, keptHandled{}, keptUsr2{}, keptPipe{};
     handled.sa_handler = [](int) {};
     ignored.sa_handler = SIG_IGN;
     ::sigaction(SIGUSR1, &handled, &keptHandled);
@@ -322,13 +323,13 @@ TEST(BrowserProcess, AChildHasItsOwnGroupOnlyItsDescriptorsDefaultSignalsAndOurE
     const int stray = ::dup2(opened, 77);
     ::close(opened);
 
-    const Started started = startScript(
-        "/bin/sh",
-        "read line <&3; echo \"line $line\" >&4; echo \"env $CV_CHILD_TEST\" >&4; "
-        "read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"group $pid $pgrp $ppid\" >&4; "
-        "(cd /proc/$$/fd && echo fds *) >&4; "
-        "(cd /proc/$$/fd && echo stdio $(readlink 0 1 2)) >&4; "
-        "grep -E '^Sig(Blk|Ign)' /proc/$$/status | tr '\\t' ' ' | sed 's/://' >&4");
+    const Started started =
+        startScript("/bin/sh",
+                    "read line <&3; echo \"line $line\" >&4; echo \"env $CV_CHILD_TEST\" >&4; "
+                    "read pid comm state ppid pgrp rest < /proc/$$/stat; echo \"group $pid $pgrp $ppid\" >&4; "
+                    "(cd /proc/$$/fd && echo fds *) >&4; "
+                    "(cd /proc/$$/fd && echo stdio $(readlink 0 1 2)) >&4; "
+                    "grep -E '^Sig(Blk|Ign)' /proc/$$/status | tr '\\t' ' ' | sed 's/://' >&4");
     const std::string output = finish(started, "hello\n").output;
 
     ::close(stray);
@@ -378,7 +379,8 @@ TEST(BrowserProcess, AChildDiesWithTheThreadThatStartedItAndOneThatCannotRunIsRe
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "a child was left unreaped";
     int toBrowser = -1, fromBrowser = -1;
     std::string error;
-    EXPECT_EQ(chromium::BrowserProcess::launch("/nonexistent/chromium", "/tmp", toBrowser, fromBrowser, error), nullptr);
+    EXPECT_EQ(chromium::BrowserProcess::launch("/nonexistent/chromium", "/tmp", toBrowser, fromBrowser, error),
+              nullptr);
     EXPECT_EQ(error, "cannot start it: No such file or directory");
     fs::remove(notAProgram);
 }
@@ -393,9 +395,8 @@ TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder
     EXPECT_EQ(places("", "data", "/home/p"), (Places{"/home/p/.local/share/corvane-toolbar/chromium", P_tmpdir}));
     EXPECT_EQ(places("", nullptr, nullptr), (Places{"", P_tmpdir}));
     // Neither a hidden folder of the home directory nor the host's /tmp: the snap's own folder.
-    EXPECT_EQ(places("chromium", "/x/data", "/home/p"),
-              (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
-                      "/home/p/snap/chromium/common/corvane-toolbar"}));
+    EXPECT_EQ(places("chromium", "/x/data", "/home/p"), (Places{"/home/p/snap/chromium/common/corvane-toolbar/chromium",
+                                                                "/home/p/snap/chromium/common/corvane-toolbar"}));
     EXPECT_EQ(places("chromium", nullptr, "relative"), (Places{"", ""}));
 }
 }  // namespace

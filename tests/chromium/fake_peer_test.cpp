@@ -59,7 +59,8 @@ protected:
     static nlohmann::json params(const std::string& line) {
         const std::size_t open = line.find('{');
         const std::size_t session = line.rfind(" session=");
-        return nlohmann::json::parse(line.substr(open, session == std::string::npos ? std::string::npos : session - open));
+        return nlohmann::json::parse(
+            line.substr(open, session == std::string::npos ? std::string::npos : session - open));
     }
 };
 
@@ -109,18 +110,24 @@ protected:
 };
 
 TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisableVrAndALostBrowser) {
-    const std::string log =
-        run("command Corvane/TogglePanel once\nwait 1\nclick 200 780\nwait 0.3\nkey a\nstate " + file("plain.json") +
-            "\nclick 200 940\nwait-focus on 5\nstate " + file("field.json") +
-            "\ntype K\xC3\xB6 \xE2\x86\x92\nkey backspace\nkey shift+tab\nkey escape\nkey b\nstate " + file("escape.json") +
-            // Hidden with Shift down in the page: it comes up.
-            "\nclick 200 940\nwait-focus on 5\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
-            file("hidden.json") + "\ncommand Corvane/TogglePanel once\nwait 0.3\n"
-            "click 200 940\nwait-focus on 5\ndisable\nstate " + file("disabled.json") + "\nenable\nwait 0.3\n"
-            "click 200 940\nwait-focus on 5\nvr on\nstate " + file("vr.json") + "\nvr off\nwait 0.3\n"
-            "hover 300 700\nframes 2\nhover off\nframes 2\n"
-            // The fake browser dies with this letter; the next one comes up a second later.
-            "click 200 940\nwait-focus on 5\ntype Z\nwait 0.5\nstate " + file("lost.json") + "\nquit");
+    const std::string log = run(
+        "command Corvane/TogglePanel once\nwait 1\nclick 200 780\nwait 0.3\nkey a\nstate " + file("plain.json") +
+        "\nclick 200 940\nwait-focus on 5\nstate " + file("field.json") +
+        "\ntype K\xC3\xB6 \xE2\x86\x92\nkey backspace\nkey shift+tab\nkey escape\nkey b\nstate " + file("escape.json") +
+        // Hidden with Shift down in the page: it comes up.
+        "\nclick 200 940\nwait-focus on 5\nkey shift+left\ncommand Corvane/TogglePanel once\nframes 2\nstate " +
+        file("hidden.json") +
+        "\ncommand Corvane/TogglePanel once\nwait 0.3\n"
+        "click 200 940\nwait-focus on 5\ndisable\nstate " +
+        file("disabled.json") +
+        "\nenable\nwait 0.3\n"
+        "click 200 940\nwait-focus on 5\nvr on\nstate " +
+        file("vr.json") +
+        "\nvr off\nwait 0.3\n"
+        "hover 300 700\nframes 2\nhover off\nframes 2\n"
+        // The fake browser dies with this letter; the next one comes up a second later.
+        "click 200 940\nwait-focus on 5\ntype Z\nwait 0.5\nstate " +
+        file("lost.json") + "\nquit");
     EXPECT_FALSE(focusIn("plain.json")) << "a click elsewhere on the page leaves the keys with the simulator";
     EXPECT_TRUE(focusIn("field.json"));
     for (const char* given : {"escape.json", "hidden.json", "disabled.json", "vr.json", "lost.json"})
@@ -132,11 +139,11 @@ TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisa
     // Characters as text, whole; the editing keys as presses; Shift following the flags and
     // released when the keyboard goes back; Escape never reaches the page.
     EXPECT_EQ(typed(), (std::vector<std::string>{"K", "\xC3\xB6", " ", "\xE2\x86\x92", "Z"}));
-    EXPECT_EQ(keyEvents(), (std::vector<std::string>{"rawKeyDown Shift 8", "keyUp Shift 0", "rawKeyDown Backspace 0",
-                                                     "keyUp Backspace 0", "rawKeyDown Shift 8", "rawKeyDown Tab 8",
-                                                     "keyUp Tab 8", "keyUp Shift 0", "rawKeyDown Shift 8",
-                                                     "rawKeyDown ArrowLeft 8", "keyUp ArrowLeft 8", "keyUp Shift 0",
-                                                     "rawKeyDown Shift 8"}))
+    EXPECT_EQ(keyEvents(),
+              (std::vector<std::string>{"rawKeyDown Shift 8", "keyUp Shift 0", "rawKeyDown Backspace 0",
+                                        "keyUp Backspace 0", "rawKeyDown Shift 8", "rawKeyDown Tab 8", "keyUp Tab 8",
+                                        "keyUp Shift 0", "rawKeyDown Shift 8", "rawKeyDown ArrowLeft 8",
+                                        "keyUp ArrowLeft 8", "keyUp Shift 0", "rawKeyDown Shift 8"}))
         << "the capital Z's Shift went down in the browser that died with it";
     // Hovering: a move to the page point under the pointer, then one off the page.
     const auto moves = received("Input.dispatchMouseEvent");
@@ -176,11 +183,14 @@ TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTh
     ASSERT_TRUE(eventually([&] { return sim.log().find("(attempt 3).\n") != std::string::npos; }, 60)) << sim.log();
     // Every exited browser is reaped while the simulator runs (other children, such as a
     // sanitizer's symbolizer, are not ours to judge, but none may be left a zombie).
-    EXPECT_TRUE(eventually([&] {
-        for (const auto& [pid, state] : childrenOf(sim.pid()))
-            if (state == 'Z') return false;
-        return true;
-    }, 5)) << "an exited browser was not reaped";
+    EXPECT_TRUE(eventually(
+        [&] {
+            for (const auto& [pid, state] : childrenOf(sim.pid()))
+                if (state == 'Z') return false;
+            return true;
+        },
+        5))
+        << "an exited browser was not reaped";
     const std::string log = interrupt(sim);
 
     // One line per attempt, the pause doubling while no browser lasts.
@@ -221,8 +231,10 @@ TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
     EXPECT_EQ(countOccurrences(log, failed + "trying again in 2 s (attempt 2).\n"), 1) << log;
     // A browser started just before the quit may not have been refused yet.
     const int attempts = countOccurrences(log, failed);
-    for (const int started : {static_cast<int>(launches().size()), static_cast<int>(received("Target.createTarget").size())})
-        EXPECT_TRUE(started == attempts || started == attempts + 1) << started << " started, " << attempts << " refused";
+    for (const int started :
+         {static_cast<int>(launches().size()), static_cast<int>(received("Target.createTarget").size())})
+        EXPECT_TRUE(started == attempts || started == attempts + 1)
+            << started << " started, " << attempts << " refused";
     // Written when the view goes missing, not at every due snapshot or attempt.
     EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
@@ -398,7 +410,8 @@ protected:
         std::vector<std::string> out;
         for (const auto& line : received("Page.handleJavaScriptDialog")) {
             const auto p = params(line);
-            out.push_back(std::string(p["accept"].get<bool>() ? "ok" : "cancel") + " " + p["promptText"].get<std::string>());
+            out.push_back(std::string(p["accept"].get<bool>() ? "ok" : "cancel") + " " +
+                          p["promptText"].get<std::string>());
         }
         return out;
     }
@@ -425,8 +438,8 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
     fs::remove(file("fake.log"));
     std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelInput = clicks\n";
     cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
-    log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") + "\n" + clickAt(prompt.ok) +
-              "wait 0.3\nquit");
+    log = run("command Corvane/TogglePanel once\nwait 3\nkey enter\nstate " + file("s.json") + "\n" +
+              clickAt(prompt.ok) + "wait 0.3\nquit");
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB"}));
     EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 1) << log;
@@ -435,8 +448,8 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
 TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePilotsLeaveQuestionAsked) {
     cues("new-window 3 https://panel.example/logbook\ndownload 4+\nleave-question\n");
     const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
-    const std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(leave.cancel) +
-                                "wait 1\nquit");
+    const std::string log =
+        run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(leave.cancel) + "wait 1\nquit");
     const auto browserCommands = received("Browser.setDownloadBehavior");
     ASSERT_EQ(browserCommands.size(), 1u);
     EXPECT_EQ(params(browserCommands[0])["behavior"], "deny");
@@ -460,7 +473,9 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     const std::string refused = run("command Corvane/TogglePanel once\nwait 3\nquit");
     EXPECT_EQ(received("Target.closeTarget").size(), 1u);
     EXPECT_EQ(received("Page.navigate").size(), 1u);
-    EXPECT_EQ(countOccurrences(refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"), 1)
+    EXPECT_EQ(countOccurrences(
+                  refused, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"),
+              1)
         << refused;
 }
 
@@ -472,7 +487,8 @@ TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheRel
     EXPECT_EQ(answers(), std::vector<std::string>(received("Page.navigate").size() - 1, "ok "));
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
     EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1)
+        << log;
 }
 
 // As Chromium does, the fake never answers a snapshot asked for before a navigation has

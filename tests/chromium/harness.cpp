@@ -42,8 +42,8 @@ Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environmen
         if (env.count(var.substr(0, var.find('='))) == 0) vars.push_back(var);
     }
     for (const auto& [key, value] : env) vars.push_back(key + "=" + value);
-    std::vector<std::string> args = {CV_XPSIM_PATH, "--log", (folder / "Log.txt").string(),
-                                     (folder / "Corvane_Toolbar.xpl").string(), "-e", script};
+    std::vector<std::string> args = {
+        CV_XPSIM_PATH, "--log", (folder / "Log.txt").string(), (folder / "Corvane_Toolbar.xpl").string(), "-e", script};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     for (auto& v : vars) envp.push_back(v.data());

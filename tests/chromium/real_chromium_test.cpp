@@ -57,12 +57,21 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
     // "Weather" (560, 117). At 0.55 the layout narrows to 1397 CSS pixels and "ATC" sits at
     // page (209, 190).
     const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 3\n"
-                                "screenshot " + file("1-shown.png") + "\nclick 307 863\nwait 3\n"
-                                "screenshot " + file("2-clicked.png") + "\nvr on\nclick 560 395\nwait 3\nvr off\n"
-                                "wait 2\nscreenshot " + file("3-vr-clicked.png") + "\n"
+                                "screenshot " +
+                                file("1-shown.png") +
+                                "\nclick 307 863\nwait 3\n"
+                                "screenshot " +
+                                file("2-clicked.png") +
+                                "\nvr on\nclick 560 395\nwait 3\nvr off\n"
+                                "wait 2\nscreenshot " +
+                                file("3-vr-clicked.png") +
+                                "\n"
                                 "command Corvane/IncreaseWebZoom once\nwait 3\n"
-                                "screenshot " + file("4-zoomed.png") + "\nclick 309 790\nwait 3\n"
-                                "screenshot " + file("5-zoomed-clicked.png") + "\nquit\n");
+                                "screenshot " +
+                                file("4-zoomed.png") +
+                                "\nclick 309 790\nwait 3\n"
+                                "screenshot " +
+                                file("5-zoomed-clicked.png") + "\nquit\n");
     expectNone(log, {"CV: lost", "could not be brought up", "Bounds invalid"});
 
     const Image shown = readPng(file("1-shown.png"));
@@ -108,8 +117,10 @@ TEST_F(RealChromium, DisabledFiveTimesThePanelIsBackEachTimeAndStretchedAClickLa
     // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
     // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
     // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
-    const std::string log = run(script + "geometry 100 1060 1636 36\nwait 1\nclick 660 943\nwait 2\n"
-                                         "click 514 826\nwait 3\nscreenshot " + file("big.png") + "\nquit\n");
+    const std::string log = run(script +
+                                "geometry 100 1060 1636 36\nwait 1\nclick 660 943\nwait 2\n"
+                                "click 514 826\nwait 3\nscreenshot " +
+                                file("big.png") + "\nquit\n");
     expectNone(log, {"CV: lost", "Bounds invalid"});
     for (int round = 1; round <= 5; ++round) {
         const std::string n = std::to_string(round);
@@ -127,8 +138,8 @@ TEST_F(RealChromium, DisabledFiveTimesThePanelIsBackEachTimeAndStretchedAClickLa
 
 TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
     settings("0.5", 2, "", "");
-    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") +
-                                "\nquit\n");
+    const std::string log =
+        run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") + "\nquit\n");
     expectNone(log, {"could not be brought up", "CV: lost"});
     // Each reload tries again; the refusal is told once.
     EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
@@ -262,9 +273,9 @@ TEST_P(InputPage, TypingDraggingAndHovering) {
         return slurp(file(name)).find("\"keyboard_focus\":true") != std::string::npos;
     };
     const std::string log =
-        run(std::string("wait 6\n") + (vr ? "vr on\n" : "") + "command Corvane/TogglePanel once\nwait 3\n" +
-            "click " + at(120, 145) + "\nwait 2\n" + state("plain.json") + "click " + at(240, 62) +
-            "\nwait-focus on 10\n" + state("field.json") +
+        run(std::string("wait 6\n") + (vr ? "vr on\n" : "") + "command Corvane/TogglePanel once\nwait 3\n" + "click " +
+            at(120, 145) + "\nwait 2\n" + state("plain.json") + "click " + at(240, 62) + "\nwait-focus on 10\n" +
+            state("field.json") +
             "type KSEA \xE2\x86\x92 KPDX 1234\nkey backspace\nkey backspace\nkey enter\nwait-focus off 10\n" +
             state("entered.json") + "click " + at(240, 62) + "\nwait-focus on 10\n" + state("again.json") +
             "key escape\n" + state("escaped.json") + "key x\n" + "press " + at(48, 228) + "\ndrag " + at(120, 228) +
@@ -325,25 +336,21 @@ TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoH
     const std::string asked = "wait-focus on 1\n";  // the question is up and holds the keys
     const std::string answered = "wait-focus off 5\nwait 0.5\n";
     const std::string log = run(
-        "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " + file("before.png") + "\n" +
-        click(140, 65) + asked + "frames 2\nscreenshot " + file("confirm.png") + "\n" + click(confirm.ok) + answered +
-        click(140, 65) + asked + click(confirm.cancel) + answered +
-        click(140, 65) + asked + "key escape\n" + answered +
-        click(140, 65) + asked + "key enter\n" + answered +
-        click(140, 145) + asked + click(alert.ok) + answered +
-        click(140, 145) + asked + "key enter\n" + answered +
-        click(140, 225) + asked + "type 12\nkey enter\n" + answered +
-        click(140, 225) + asked + "key escape\n" + answered +
-        click(140, 225) + asked + click(prompt.ok) + answered +
+        "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot " + file("before.png") + "\n" + click(140, 65) +
+        asked + "frames 2\nscreenshot " + file("confirm.png") + "\n" + click(confirm.ok) + answered + click(140, 65) +
+        asked + click(confirm.cancel) + answered + click(140, 65) + asked + "key escape\n" + answered + click(140, 65) +
+        asked + "key enter\n" + answered + click(140, 145) + asked + click(alert.ok) + answered + click(140, 145) +
+        asked + "key enter\n" + answered + click(140, 225) + asked + "type 12\nkey enter\n" + answered +
+        click(140, 225) + asked + "key escape\n" + answered + click(140, 225) + asked + click(prompt.ok) + answered +
         // A minute with the question open: nothing times out, nothing restarts.
         click(140, 65) + asked + "wait 60\nscreenshot " + file("waited.png") + "\n" + click(confirm.ok) + answered +
         // The link's navigation is the pilot's: the page asks before it is left, and is left.
         click(140, 305) + asked + click(leave.ok) + "wait 4\nscreenshot " + file("opened.png") + "\nquit\n");
     expectNone(log, {"wait-focus", "could not be turned off"});
     eventually([&] { return answers().size() >= 10; }, 10);
-    EXPECT_EQ(answers(), (std::vector<std::string>{"confirm=true", "confirm=false", "confirm=false", "confirm=true",
-                                                   "alert=done", "alert=done", "prompt=AB12", "prompt=null",
-                                                   "prompt=AB", "confirm=true"}))
+    EXPECT_EQ(answers(),
+              (std::vector<std::string>{"confirm=true", "confirm=false", "confirm=false", "confirm=true", "alert=done",
+                                        "alert=done", "prompt=AB12", "prompt=null", "prompt=AB", "confirm=true"}))
         << log;
     // Drawn where the page was: the box and its buttons in the panel's colours.
     const Image before = readPng(file("before.png")), shown = readPng(file("confirm.png"));
@@ -371,7 +378,8 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
     EXPECT_GE(loads, 4) << log;
     // A snapshot Chromium drops when a reload commits is asked for again, never waited out.
     expectNone(log, {"within 10 s", "opened a leave-page dialog"});
-    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1)
+        << log;
     EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
 }
 
@@ -409,7 +417,12 @@ protected:
     // Waits for the screenshots taken up to `until`; the index of the last.
     int shotsUntil(auto until) const {
         int last = 0;
-        EXPECT_TRUE(eventually([&] { while (taken(last + 1)) ++last; return takenAt(last) > until; }, 90));
+        EXPECT_TRUE(eventually(
+            [&] {
+                while (taken(last + 1)) ++last;
+                return takenAt(last) > until;
+            },
+            90));
         return last;
     }
     // Pairs of screenshots in a row, both taken within [from, to], that differ / are the same.
@@ -459,7 +472,8 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
     EXPECT_GT(changesWithin(last, killedAt + 1.5s, killedAt + 10s).first, 0) << "frozen after the kill\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
     EXPECT_NE(log.find("CV: lost the browser (the browser has closed its pipe); trying again in 1 s (attempt 1).\n"),
-              std::string::npos) << log;
+              std::string::npos)
+        << log;
 
     const std::size_t timedOut = log.find("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
     EXPECT_LT(timedOut, log.find(restart)) << log;

@@ -39,8 +39,7 @@
 
 namespace {
 
-std::optional<cdp::Request> requestFor(char letter)
-{
+std::optional<cdp::Request> requestFor(char letter) {
     using R = cdp::Request;
     static const std::string letters = "LCAVENSF";
     static const R kinds[] = {R::ListTargets, R::CreateTarget, R::Attach,   R::SetViewport,
@@ -52,8 +51,7 @@ std::optional<cdp::Request> requestFor(char letter)
 std::uint64_t tagFor(int id) { return 1000u + static_cast<std::uint64_t>(id); }
 
 // The NUL-separated pieces of the stream, and what follows the last NUL.
-std::vector<std::string> splitOnNul(const std::string& stream, std::string& tail)
-{
+std::vector<std::string> splitOnNul(const std::string& stream, std::string& tail) {
     std::vector<std::string> pieces;
     std::size_t start = 0;
     for (std::size_t nul; (nul = stream.find('\0', start)) != std::string::npos; start = nul + 1)
@@ -66,8 +64,7 @@ std::vector<std::string> splitOnNul(const std::string& stream, std::string& tail
 class Chunks {
 public:
     explicit Chunks(std::uint32_t seed) : state_(seed | 1u) {}
-    std::size_t next()
-    {
+    std::size_t next() {
         state_ ^= state_ << 13;
         state_ ^= state_ >> 17;
         state_ ^= state_ << 5;
@@ -79,8 +76,7 @@ private:
 };
 
 // The id a reply names, exactly as the JSON text has it; none when it is not an integer.
-std::optional<long long> messageId(const std::string& message)
-{
+std::optional<long long> messageId(const std::string& message) {
     const auto parsed = nlohmann::json::parse(message, nullptr, false);
     if (!parsed.is_object()) return std::nullopt;
     const auto id = parsed.find("id");
@@ -94,8 +90,7 @@ std::optional<long long> messageId(const std::string& message)
     return std::nullopt;
 }
 
-bool sameCompletion(const cdp::Completion& a, const cdp::Completion& b)
-{
+bool sameCompletion(const cdp::Completion& a, const cdp::Completion& b) {
     return a.type == b.type && a.request == b.request && a.tag == b.tag && a.ok == b.ok && a.text == b.text &&
            a.value == b.value && a.snapshot.bytes == b.snapshot.bytes;
 }
@@ -103,8 +98,7 @@ bool sameCompletion(const cdp::Completion& a, const cdp::Completion& b)
 // What the connection must report for these messages: each one handled in turn until one
 // ends the connection, then the loss.
 std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>& messages,
-                                                 cdp::PendingRequests pending)
-{
+                                                 cdp::PendingRequests pending) {
     std::vector<cdp::Completion> expected;
     std::string reason = "the browser has closed its pipe";
     for (const std::string& message : messages) {
@@ -156,8 +150,7 @@ std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>&
 
 // Writes the stream in chunks, as far as the connection reads it: once it has given up on
 // the browser it reads no more, and what is left is not written.
-void writeStream(int fd, const std::string& stream, const cdp::Connection& connection, std::uint32_t seed)
-{
+void writeStream(int fd, const std::string& stream, const cdp::Connection& connection, std::uint32_t seed) {
     Chunks chunks(seed);
     for (std::size_t at = 0; at < stream.size();) {
         const std::size_t n = std::min(chunks.next(), stream.size() - at);
@@ -175,8 +168,7 @@ void writeStream(int fd, const std::string& stream, const cdp::Connection& conne
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
     std::string letters, stream = input;
     if (const auto newline = input.find('\n'); newline != std::string::npos && newline < 256) {
@@ -201,7 +193,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         std::size_t fitting = 0;
         while (fitting < pieces.size() && pieces[fitting].size() <= cap) ++fitting;
-        FUZZ_CHECK(reader.failed() == (fitting < pieces.size() || tail.size() > cap), "the cap was not applied exactly");
+        FUZZ_CHECK(reader.failed() == (fitting < pieces.size() || tail.size() > cap),
+                   "the cap was not applied exactly");
         FUZZ_CHECK(messages == std::vector<std::string>(pieces.begin(), pieces.begin() + fitting),
                    "the reader handed out other messages than the pieces of the stream");
     }
@@ -244,7 +237,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // What it wrote: one NUL-ended command per letter, ids counting from 1.
     std::string written;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(commands[1], buffer, sizeof buffer)) > 0;) written.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(commands[1], buffer, sizeof buffer)) > 0;)
+        written.append(buffer, static_cast<std::size_t>(n));
     ::close(commands[1]);
     // The connection stops writing at its loss, which may come before it wrote them all.
     std::string unended;

@@ -10,15 +10,13 @@
 
 namespace {
 
-std::uint32_t bigEndian32(const std::uint8_t* p)
-{
+std::uint32_t bigEndian32(const std::uint8_t* p) {
     return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
 }
 
 // The size an IHDR chunk declares: the first one met walking the chunks after the signature
 // (libpng passes over ancillary chunks it does not know, even ahead of IHDR).
-bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height)
-{
+bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height) {
     std::size_t at = 8;
     while (at + 8 <= size) {
         const std::uint64_t length = bigEndian32(data + at);
@@ -35,8 +33,7 @@ bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::vector<std::uint8_t> untouched = {1, 2, 3};
     std::vector<std::uint8_t> pixels = untouched;
     std::uint32_t width = 77, height = 55;

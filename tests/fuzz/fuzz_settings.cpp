@@ -32,15 +32,13 @@ namespace fs = std::filesystem;
 // costs milliseconds on a real one), in a folder of this process's own.
 struct Folder {
     fs::path path;
-    Folder()
-    {
+    Folder() {
         const fs::path base = fs::is_directory("/dev/shm") ? fs::path("/dev/shm") : fs::temp_directory_path();
         std::string pattern = (base / "cv_fuzz_settings_XXXXXX").string();
         if (::mkdtemp(pattern.data()) == nullptr) std::abort();
         path = pattern;
     }
-    ~Folder()
-    {
+    ~Folder() {
         std::error_code ignored;
         fs::remove_all(path, ignored);
     }
@@ -55,8 +53,7 @@ struct Settings {
 };
 
 // As a freshly loaded module reads its file: a new document and the start values.
-Settings load(const std::string& path)
-{
+Settings load(const std::string& path) {
     settingsIni.Reset();
     settingsIni.SetUnicode(false);
     zoomLevel = 0.5f;
@@ -88,16 +85,14 @@ Settings load(const std::string& path)
     return s;
 }
 
-std::string contents(const std::string& path)
-{
+std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // The non-blank lines, as the reader splits them ("\r\n", "\n" or "\r" ends one), each with
 // its line end.
-std::vector<std::string> nonBlankLines(const std::string& text)
-{
+std::vector<std::string> nonBlankLines(const std::string& text) {
     std::vector<std::string> lines;
     std::size_t begin = 0;
     while (begin < text.size()) {
@@ -110,8 +105,7 @@ std::vector<std::string> nonBlankLines(const std::string& text)
     return lines;
 }
 
-std::string_view trimmed(std::string_view text)
-{
+std::string_view trimmed(std::string_view text) {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) return {};
     return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
@@ -119,8 +113,7 @@ std::string_view trimmed(std::string_view text)
 
 // "key = value" with this value, whatever the spelling around '=' (and whatever follows a NUL
 // byte, where the reader stops).
-bool holdsValue(std::string_view line, std::string_view value)
-{
+bool holdsValue(std::string_view line, std::string_view value) {
     line = line.substr(0, line.find('\0'));
     const std::size_t equals = line.find('=');
     return equals != std::string_view::npos && trimmed(line.substr(equals + 1)) == value;
@@ -128,8 +121,7 @@ bool holdsValue(std::string_view line, std::string_view value)
 
 // The saved file against the one read: the same UTF-8 signature, if any, and the same
 // non-blank lines but for the zoom's.
-void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& after, const std::string& zoom)
-{
+void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& after, const std::string& zoom) {
     const std::string signature = "\xEF\xBB\xBF";
     const bool signed_ = before.rfind(signature, 0) == 0;
     FUZZ_CHECK(signed_ == (after.rfind(signature, 0) == 0), "the UTF-8 signature came or went");
@@ -152,7 +144,8 @@ void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& 
         FUZZ_CHECK(added == 1, "a line other than the zoom's changed");
         const std::string& was = a[head];
         const std::string& now = b[head];
-        FUZZ_CHECK(was.find('=') != std::string::npos && now.compare(0, was.find('=') + 1, was, 0, was.find('=') + 1) == 0,
+        FUZZ_CHECK(was.find('=') != std::string::npos &&
+                       now.compare(0, was.find('=') + 1, was, 0, was.find('=') + 1) == 0,
                    "the zoom's line changed before its '='");
         FUZZ_CHECK(holdsValue(now, zoom), "the zoom's line does not hold the recorded zoom");
         return;
@@ -166,8 +159,7 @@ void expectOnlyTheZoomLineChanged(const std::string& before, const std::string& 
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const Folder folder;
     static const std::string path = (folder.path / "cv_settings.ini").string();
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -12,8 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 namespace fs = std::filesystem;
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::vector<fs::path> files;
     for (int i = 1; i < argc; ++i) {
         if (!fs::is_directory(argv[i])) {

@@ -16,14 +16,12 @@ void XPLMDebugString(const char* inString) { logged += inString; }
 XPLMPluginID XPLMGetMyID(void) { return 1; }
 
 // No module file: the settings code is only ever given explicit paths here.
-void XPLMGetPluginInfo(XPLMPluginID, char* outName, char* outFilePath, char* outSignature, char* outDescription)
-{
+void XPLMGetPluginInfo(XPLMPluginID, char* outName, char* outFilePath, char* outSignature, char* outDescription) {
     for (char* out : {outName, outFilePath, outSignature, outDescription})
         if (out != nullptr) *out = '\0';
 }
 
-char* XPLMExtractFileAndPath(char* inFullPath)
-{
+char* XPLMExtractFileAndPath(char* inFullPath) {
     char* slash = std::strrchr(inFullPath, '/');
     if (slash == nullptr) return inFullPath;
     *slash = '\0';

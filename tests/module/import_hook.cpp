@@ -18,8 +18,7 @@ struct Search {
     bool done;
 };
 
-bool patch(void** slot, void* replacement)
-{
+bool patch(void** slot, void* replacement) {
     // The slot may lie in a part the loader made read-only after relocating (RELRO).
     const auto pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
     auto* page = reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(slot) & ~(pageSize - 1));
@@ -28,8 +27,7 @@ bool patch(void** slot, void* replacement)
     return true;
 }
 
-int visit(dl_phdr_info* info, size_t, void* data)
-{
+int visit(dl_phdr_info* info, size_t, void* data) {
     auto& search = *static_cast<Search*>(data);
     std::error_code ignored;
     if (info->dlpi_name == nullptr || *info->dlpi_name == '\0' ||
@@ -45,7 +43,7 @@ int visit(dl_phdr_info* info, size_t, void* data)
     auto address = [&](ElfW(Addr) value) { return value < info->dlpi_addr ? value + info->dlpi_addr : value; };
     const ElfW(Sym)* symbols = nullptr;
     const char* names = nullptr;
-    const ElfW(Rela)* tables[2] = {nullptr, nullptr};
+    const ElfW(Rela) * tables[2] = {nullptr, nullptr};
     std::size_t sizes[2] = {0, 0};
     for (const ElfW(Dyn)* d = dynamic; d->d_tag != DT_NULL; ++d) {
         switch (d->d_tag) {
@@ -65,7 +63,8 @@ int visit(dl_phdr_info* info, size_t, void* data)
             const auto type = ELF64_R_TYPE(rela.r_info);
             if (type != R_X86_64_JUMP_SLOT && type != R_X86_64_GLOB_DAT) continue;
             if (std::strcmp(names + symbols[ELF64_R_SYM(rela.r_info)].st_name, search.function) != 0) continue;
-            search.done = patch(reinterpret_cast<void**>(info->dlpi_addr + rela.r_offset), search.replacement) || search.done;
+            search.done =
+                patch(reinterpret_cast<void**>(info->dlpi_addr + rela.r_offset), search.replacement) || search.done;
         }
     }
     return 1;
@@ -73,8 +72,7 @@ int visit(dl_phdr_info* info, size_t, void* data)
 
 }  // namespace
 
-bool replaceImport(const std::string& modulePath, const char* function, void* replacement)
-{
+bool replaceImport(const std::string& modulePath, const char* function, void* replacement) {
     Search search{modulePath, function, replacement, false};
     dl_iterate_phdr(visit, &search);
     return search.done;

@@ -14,8 +14,7 @@ namespace {
 
 std::vector<int> rectangle(const nlohmann::json& w) { return {w["left"], w["top"], w["right"], w["bottom"]}; }
 
-TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
-{
+TEST_F(ModuleTest, FirstStartWithoutSettingsFile) {
     ASSERT_TRUE(start());
     const std::string settingsPath = pluginFolder + "/cv_settings.ini";
     const std::string text = host->log();
@@ -30,7 +29,8 @@ TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
     EXPECT_EQ(rectangle(w), std::vector<int>({100, 980, 868, 468}));
     for (const char* key : {"visible", "positioning_mode", "gravity", "layer", "decoration"})
         EXPECT_EQ(w[key], nlohmann::json::parse(R"({"visible":false,"positioning_mode":0,"gravity":[0,1,0,1],
-            "layer":1,"decoration":1})")[key]) << key;
+            "layer":1,"decoration":1})")[key])
+            << key;
 
     // A run that recorded no zoom step leaves an empty settings file behind.
     run("command Corvane/TogglePanel once; frames 30; quit");
@@ -39,8 +39,7 @@ TEST_F(ModuleTest, FirstStartWithoutSettingsFile)
     EXPECT_EQ(std::filesystem::file_size(settingsPath), 0u);
 }
 
-TEST_F(ModuleTest, CommandReleaseAndMenuItemToggleThePanelOnce)
-{
+TEST_F(ModuleTest, CommandReleaseAndMenuItemToggleThePanelOnce) {
     xpsim::Options options;
     options.screenLeft = -1920;  // the panel's margin is taken from the global desktop
     ASSERT_TRUE(start(options));
@@ -63,8 +62,7 @@ TEST_F(ModuleTest, CommandReleaseAndMenuItemToggleThePanelOnce)
     EXPECT_EQ(panel()["drawn"], true);
 }
 
-TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly)
-{
+TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly) {
     xpsim::Options options;
     options.vr = true;
     ASSERT_TRUE(start(options));
@@ -82,8 +80,7 @@ TEST_F(ModuleTest, VrAtStartAndVrMessagesFromTheSimulatorOnly)
     EXPECT_EQ(panel()["visible"], false);
 }
 
-TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedAndEnablingBringsItBack)
-{
+TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedAndEnablingBringsItBack) {
     // The fake DevTools peer is the browser: the snapshots it is asked for show whether the
     // flight loop rests too.
     const std::string fakeLog = sandbox.file("fake.log");
@@ -114,8 +111,7 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     }
 }
 
-TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
-{
+TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind) {
     // A browser is configured, so a start that got as far as launching it would show here.
     const std::string settings = "BrowserPath = " CV_FAKE_CDP_PATH "\n";
     sandbox.settings(settings);
@@ -141,8 +137,7 @@ TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind)
     EXPECT_EQ(testprocs::slurp(pluginFolder + "/cv_settings.ini"), "[General]\n" + settings);
 }
 
-TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrowserIsSaved)
-{
+TEST_F(ModuleTest, ThePilotsSettingsLinesSurviveASessionAndAZoomStepWithoutABrowserIsSaved) {
     // Lower-case section, upper-case key, a key given twice, a value the format would read as
     // multi-line, a line without '=', someone else's section and a comment after the last key.
     const std::string pilots = "; my settings\n[general]\nZOOMLEVEL = 1.25\nrefreshWebPageSecs = 30.9\nWebURL =\n"

@@ -2,14 +2,12 @@
 
 #include <cstdlib>
 
-void ModuleTest::SetUp()
-{
+void ModuleTest::SetUp() {
     if (const char* path = std::getenv("PATH")) savedPath = path;
     setenv("PATH", sandbox.folder.c_str(), 1);
 }
 
-void ModuleTest::TearDown()
-{
+void ModuleTest::TearDown() {
     // The host finds no rule broken: no null callback slot, no XPLM call off the main thread,
     // no GL error left behind, no exception escaping.
     if (host) {
@@ -19,22 +17,19 @@ void ModuleTest::TearDown()
     setenv("PATH", savedPath.c_str(), 1);
 }
 
-bool ModuleTest::loadModule()
-{
+bool ModuleTest::loadModule() {
     std::string error;
     const bool loaded = host->load(sandbox.module(), error);
     EXPECT_TRUE(loaded) << error;
     return loaded;
 }
 
-void ModuleTest::run(const std::string& script)
-{
+void ModuleTest::run(const std::string& script) {
     std::string error;
     ASSERT_TRUE(host->run(script, error)) << script << ": " << error;
 }
 
-nlohmann::json ModuleTest::panel() const
-{
+nlohmann::json ModuleTest::panel() const {
     const nlohmann::json s = state();
     for (const auto& w : s["windows"])
         if (w["title"] == "Corvane Toolbar") return w;

@@ -22,15 +22,13 @@ protected:
     // The two halves of start(), for tests that look at the process between them.
     void makeHost(const xpsim::Options& options) { host = sandbox.startHost(options); }
     bool loadModule();  // false if the module could not be loaded
-    bool start(const xpsim::Options& options = {})
-    {
+    bool start(const xpsim::Options& options = {}) {
         makeHost(options);
         return loadModule();
     }
 
     void run(const std::string& script);
-    bool framesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
-    {
+    bool framesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
         return ::framesUntil(*host, done, std::chrono::milliseconds(5), limit);
     }
     nlohmann::json state() const { return nlohmann::json::parse(host->stateJson()); }

@@ -11,8 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string temporaryFolder(const std::string& name)
-{
+std::string temporaryFolder(const std::string& name) {
     std::string pattern = (fs::temp_directory_path() / ("cv_" + name + "_XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
     return pattern;
@@ -21,16 +20,14 @@ std::string temporaryFolder(const std::string& name)
 }  // namespace
 
 PluginSandbox::PluginSandbox(const std::string& name)
-    : folder(temporaryFolder(name)), pluginFolder(folder + "/Corvane_Toolbar/lin_x64")
-{
+    : folder(temporaryFolder(name)), pluginFolder(folder + "/Corvane_Toolbar/lin_x64") {
     if (const char* data = std::getenv("XDG_DATA_HOME")) savedDataHome_ = data;
     ::setenv("XDG_DATA_HOME", file("data").c_str(), 1);
     fs::create_directories(pluginFolder);
     fs::copy_file(CV_MODULE_PATH, module());
 }
 
-PluginSandbox::~PluginSandbox()
-{
+PluginSandbox::~PluginSandbox() {
     if (savedDataHome_) {
         ::setenv("XDG_DATA_HOME", savedDataHome_->c_str(), 1);
     } else {
@@ -40,13 +37,11 @@ PluginSandbox::~PluginSandbox()
     fs::remove_all(folder, ignored);
 }
 
-void PluginSandbox::settings(const std::string& lines) const
-{
+void PluginSandbox::settings(const std::string& lines) const {
     std::ofstream(pluginFolder + "/cv_settings.ini", std::ios::binary) << "[General]\n" << lines;
 }
 
-std::unique_ptr<xpsim::Host> PluginSandbox::startHost(xpsim::Options options) const
-{
+std::unique_ptr<xpsim::Host> PluginSandbox::startHost(xpsim::Options options) const {
     options.paced = false;
     options.logFile = file("Log.txt");
     auto host = std::make_unique<xpsim::Host>(options);
@@ -55,8 +50,7 @@ std::unique_ptr<xpsim::Host> PluginSandbox::startHost(xpsim::Options options) co
 }
 
 bool framesUntil(xpsim::Host& host, const std::function<bool()>& done, std::chrono::milliseconds pause,
-                 std::chrono::milliseconds limit)
-{
+                 std::chrono::milliseconds limit) {
     const auto giveUp = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > giveUp) return false;
@@ -66,7 +60,6 @@ bool framesUntil(xpsim::Host& host, const std::function<bool()>& done, std::chro
     return true;
 }
 
-int entriesIn(const char* folder)
-{
+int entriesIn(const char* folder) {
     return static_cast<int>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }

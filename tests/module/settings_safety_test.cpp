@@ -20,8 +20,7 @@
 
 namespace {
 
-bool namesSettingsFile(int fd)
-{
+bool namesSettingsFile(int fd) {
     char link[64];
     std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
     char target[PATH_MAX];
@@ -32,8 +31,7 @@ bool namesSettingsFile(int fd)
     return name != nullptr && std::strncmp(name + 1, "cv_settings.ini", 15) == 0;
 }
 
-ssize_t readFailsWithAnIoError(int fd, void* buffer, size_t size)
-{
+ssize_t readFailsWithAnIoError(int fd, void* buffer, size_t size) {
     if (!namesSettingsFile(fd)) return read(fd, buffer, size);
     errno = EIO;
     return -1;
@@ -42,8 +40,7 @@ ssize_t readFailsWithAnIoError(int fd, void* buffer, size_t size)
 // The disk fills up while the settings are written: the first write takes a few bytes, the
 // next fails.
 int settingsWrites = 0;
-ssize_t writeUntilTheDiskIsFull(int fd, const void* data, size_t size)
-{
+ssize_t writeUntilTheDiskIsFull(int fd, const void* data, size_t size) {
     if (!namesSettingsFile(fd)) return write(fd, data, size);
     if (settingsWrites++ == 0) return write(fd, data, std::min<size_t>(size, 8));
     errno = ENOSPC;
@@ -55,15 +52,13 @@ class SettingsSafety : public ModuleTest {
 protected:
     // The module is mapped before the host loads it, so that its system calls can be swapped
     // before XPluginStart reads the settings; the host's load then shares this mapping.
-    void loadWithFailing(const char* function, void* replacement)
-    {
+    void loadWithFailing(const char* function, void* replacement) {
         early = dlopen(sandbox.module().c_str(), RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(early, nullptr) << dlerror();
         ASSERT_TRUE(replaceImport(sandbox.module(), function, replacement));
         ASSERT_TRUE(start());
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         host.reset();
         if (early != nullptr) dlclose(early);
         ModuleTest::TearDown();
@@ -75,24 +70,25 @@ protected:
     const std::string pilotsFile = "; mine\n[General]\nzoomLevel=1.25\n\n[Other]\nkeep=me\n";
 };
 
-TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte)
-{
+TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte) {
     std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
     loadWithFailing("read", reinterpret_cast<void*>(readFailsWithAnIoError));
     run("frames 5; quit");
     const std::string log = host->log();
-    EXPECT_EQ(testprocs::countOccurrences(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1) << log;
-    EXPECT_EQ(testprocs::countOccurrences(log, "CV: " + settingsPath() +
-                               " could not be read at start-up (read failed: Input/output error), so it is kept as it "
-                               "was and the settings are not saved\n"),
+    EXPECT_EQ(
+        testprocs::countOccurrences(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1)
+        << log;
+    EXPECT_EQ(testprocs::countOccurrences(
+                  log, "CV: " + settingsPath() +
+                           " could not be read at start-up (read failed: Input/output error), so it is kept as it "
+                           "was and the settings are not saved\n"),
               1)
         << log;
     EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }
 
-TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFile)
-{
+TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFile) {
     // The zoom step must be saved, so a save that got through would show.
     std::ofstream(settingsPath(), std::ios::binary) << pilotsFile;
     settingsWrites = 0;
@@ -100,8 +96,9 @@ TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFi
     run("command Corvane/IncreaseWebZoom once; frames 5; quit");
     EXPECT_EQ(settingsWrites, 2);
     const std::string log = host->log();
-    EXPECT_EQ(testprocs::countOccurrences(log, "CV: could not save the settings to " + settingsPath() +
-                               " (write failed: No space left on device); the file on disk is as it was\n"),
+    EXPECT_EQ(testprocs::countOccurrences(
+                  log, "CV: could not save the settings to " + settingsPath() +
+                           " (write failed: No space left on device); the file on disk is as it was\n"),
               1)
         << log;
     EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);

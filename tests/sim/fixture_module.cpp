@@ -7,7 +7,7 @@
 #include "platform/xplm.h"
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 #endif
 #include <GL/gl.h>
 
@@ -119,8 +119,7 @@ XPLMCommandRef cueCommand(const char* name) {
 
 void cleanUp() {
     XPLMUnregisterFlightLoopCallback(loop, nullptr);
-    for (XPLMCommandRef ref : {command, threadCall, focusC})
-        XPLMUnregisterCommandHandler(ref, handle, 0, nullptr);
+    for (XPLMCommandRef ref : {command, threadCall, focusC}) XPLMUnregisterCommandHandler(ref, handle, 0, nullptr);
     XPLMDestroyWindow(windowA);
     if (windowC != nullptr) XPLMDestroyWindow(windowC);
     windowA = windowC = nullptr;
@@ -147,7 +146,8 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSig, char* outDesc) {
     command = cueCommand("fixture/cmd");
     threadCall = cueCommand("fixture/thread");
     focusC = cueCommand("fixture/focus-c");
-    menu = XPLMCreateMenu("Fixture", nullptr, 0, [](void*, void*) {}, nullptr);
+    menu = XPLMCreateMenu(
+        "Fixture", nullptr, 0, [](void*, void*) {}, nullptr);
     XPLMAppendMenuItem(menu, "Fixture item", const_cast<char*>("item"), 1);
     XPLMGenerateTextureNumbers(&textureA, 1);
     XPLMBindTexture2d(textureA, 0);

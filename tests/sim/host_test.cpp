@@ -17,7 +17,7 @@
 #include <vector>
 
 #if defined(_WIN32)
-#  include <windows.h>
+#    include <windows.h>
 #endif
 
 namespace {
@@ -52,12 +52,18 @@ struct Rule {
 const Rule kRules[] = {
     // Stop cleans nothing up: each leftover is named and removed, the menu stays listed as the
     // simulator keeps it, and nothing calls into the unloaded module any more.
-    {"Leak", "leak", true, "frames 2; quit; frames 2; command fixture/cmd; click 600 600",
+    {"Leak",
+     "leak",
+     true,
+     "frames 2; quit; frames 2; command fixture/cmd; click 600 600",
      {"xpsim: leak: window \"A\" left by Fixture", "xpsim: leak: command handler on fixture/cmd left by Fixture",
       "xpsim: leak: flight loop left by Fixture", "xpsim: Fixture left 1 menu(s) behind"},
-     {"fixture: command", "fixture: click"}, std::nullopt},
+     {"fixture: command", "fixture: click"},
+     std::nullopt},
     // Window C's empty slots are errors; its events go nowhere, its click still arrives.
-    {"NullSlots", "rude", true,
+    {"NullSlots",
+     "rude",
+     true,
      "click 1100 200; command fixture/focus-c; key k; hover 1100 200; rightclick 1100 200; wheel 1100 200 1",
      {kNullSlot + "handleKeyFunc" + kEverySlot, kNullSlot + "handleCursorFunc" + kEverySlot,
       kNullSlot + "handleMouseWheelFunc" + kEverySlot, kNullSlot + "handleRightClickFunc" + kEverySlot,
@@ -65,17 +71,27 @@ const Rule kRules[] = {
       "xpsim: window \"C\" has no cursor callback", "xpsim: window \"C\" has no right-click callback",
       "xpsim: window \"C\" has no mouse wheel callback", "fixture: click C 1100 200 status=1",
       "fixture: click C 1100 200 status=3"},
-     {kNullSlot + "drawWindowFunc"}, std::nullopt},
+     {kNullSlot + "drawWindowFunc"},
+     std::nullopt},
     // Reported once a minute per function, and still answered.
-    {"OffTheMainThread", "normal", true, "wait 0.5; command fixture/thread; command fixture/thread",
+    {"OffTheMainThread",
+     "normal",
+     true,
+     "wait 0.5; command fixture/thread; command fixture/thread",
      {"xpsim: error: XPLMDebugString" + kOffThread, "xpsim: error: XPLMGetElapsedTime" + kOffThread,
       "xpsim: error: XPLMFindDataRef" + kOffThread, "xpsim: error: XPLMGetDatai" + kOffThread,
       "fixture: thread elapsed=0.500 vr=0", "fixture: thread elapsed=0.500 vr=0"},
-     {}, std::nullopt},
+     {},
+     std::nullopt},
     // The red image is taken for an offset into the bound pixel buffer, which it overruns; only
     // a clean GL start lets the naive upload work.
-    {"UploadTrustingHostileGl", "naive-gl", true, "frames 2",
-     {"xpsim: error: GL error 0x0502 after the draw callback of window \"A\""}, {}, false},
+    {"UploadTrustingHostileGl",
+     "naive-gl",
+     true,
+     "frames 2",
+     {"xpsim: error: GL error 0x0502 after the draw callback of window \"A\""},
+     {},
+     false},
     {"UploadTrustingCleanGl", "naive-gl", false, "frames 2", {}, {"xpsim: error: "}, true},
 };
 
@@ -104,11 +120,13 @@ TEST_P(HostRules, AreEnforcedOnTheFixture) {
     for (const std::string& expected : rule.logged) {
         EXPECT_EQ(std::count(lines.begin(), lines.end(), expected),
                   std::count(rule.logged.begin(), rule.logged.end(), expected))
-            << expected << "\n" << host.log();
+            << expected << "\n"
+            << host.log();
     }
     for (const std::string& prefix : rule.never) {
         EXPECT_TRUE(std::none_of(lines.begin(), lines.end(), [&](auto& l) { return l.rfind(prefix, 0) == 0; }))
-            << prefix << "\n" << host.log();
+            << prefix << "\n"
+            << host.log();
     }
     if (rule.redShown) {
         std::vector<std::uint8_t> desktop;

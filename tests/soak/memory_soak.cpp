@@ -27,8 +27,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::size_t heapInUse()
-{
+std::size_t heapInUse() {
     const struct mallinfo2 info = ::mallinfo2();
     return info.uordblks + info.hblkhd;
 }
@@ -37,8 +36,7 @@ std::size_t heapInUse()
 class SnapshotCounter {
 public:
     explicit SnapshotCounter(const std::string& path) : path_(path) {}
-    long count()
-    {
+    long count() {
         std::ifstream in(path_);
         in.seekg(offset_);
         std::string line;
@@ -58,8 +56,7 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const long snapshots = soak::option(argc, argv, "--snapshots", 10000);
     const long every = soak::option(argc, argv, "--every", 1000);
     const long limit = soak::option(argc, argv, "--limit", 64 * 1024);
@@ -85,7 +82,8 @@ int main(int argc, char** argv)
         auto host = sandbox.startHost(options);
         soak::load(*host, sandbox);
         soak::run(*host, "command Corvane/TogglePanel once");
-        if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 10ms, 60s)) {
+        if (!framesUntil(
+                *host, [&] { return soak::panelShowsPage(*host); }, 10ms, 60s)) {
             std::fprintf(stderr, "memory soak: no snapshot reached the panel\n%s", host->log().c_str());
             return 1;
         }

@@ -18,8 +18,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-std::string findChromium()
-{
+std::string findChromium() {
     const char* path = std::getenv("PATH");
     for (const char* name : {"chromium", "chromium-browser"}) {
         std::istringstream folders(path != nullptr ? path : "/usr/bin:/bin");
@@ -29,8 +28,7 @@ std::string findChromium()
     return {};
 }
 
-std::string listDescriptors()
-{
+std::string listDescriptors() {
     std::string list;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
@@ -42,8 +40,7 @@ std::string listDescriptors()
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int reloads = static_cast<int>(soak::option(argc, argv, "--reloads", 100));
 
     const std::string browser = findChromium();
@@ -52,8 +49,8 @@ int main(int argc, char** argv)
         return 1;
     }
     PluginSandbox sandbox("reload_soak");
-    sandbox.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 0\nWebURL = file://" CV_DEMO_PAGE "\nBrowserPath = " +
-                     browser + "\n");
+    sandbox.settings(
+        "zoomLevel = 0.5\nrefreshWebPageSecs = 0\nWebURL = file://" CV_DEMO_PAGE "\nBrowserPath = " + browser + "\n");
     // Every process the browser starts inherits the tag, so any one left behind can be found.
     const std::string tag = "reload-soak-" + std::to_string(::getpid());
     ::setenv("CV_TEST_TAG", tag.c_str(), 1);
@@ -80,7 +77,8 @@ int main(int argc, char** argv)
                 }
             }
             soak::run(*host, "command Corvane/TogglePanel once");
-            if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 20ms, 60s)) {
+            if (!framesUntil(
+                    *host, [&] { return soak::panelShowsPage(*host); }, 20ms, 60s)) {
                 std::fprintf(stderr, "reload soak: the page did not reach the panel after reload %d\n%s", round,
                              host->log().c_str());
                 return 1;

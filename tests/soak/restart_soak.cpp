@@ -22,8 +22,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Browsers started so far, and snapshots the last one has been asked for, from the fake's log.
-void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots)
-{
+void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots) {
     browsers = 0;
     lastOnesSnapshots = 0;
     std::ifstream in(path);
@@ -38,8 +37,7 @@ void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots)
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     const int restarts = static_cast<int>(soak::option(argc, argv, "--restarts", 7));
 
     PluginSandbox sandbox("restart_soak");
@@ -57,7 +55,8 @@ int main(int argc, char** argv)
     soak::load(*host, sandbox);
     soak::run(*host, "command Corvane/TogglePanel once");
     int browsers = 0, snapshots = 0;
-    if (!framesUntil(*host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
+    if (!framesUntil(
+            *host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
         std::fprintf(stderr, "restart soak: the first browser's page never reached the panel\n%s", host->log().c_str());
         return 1;
     }
@@ -80,7 +79,8 @@ int main(int argc, char** argv)
     }
     // A lost browser's pipe thread and process go as soon as it is reaped and its pipe idle.
     soak::Held after = soak::held();
-    framesUntil(*host, [&] { return (after = soak::held()) == before; }, 5ms, 30s);
+    framesUntil(
+        *host, [&] { return (after = soak::held()) == before; }, 5ms, 30s);
     std::printf("after %d restarts: %s\n", restarts, after.describe().c_str());
     bool ok = after == before;
     if (!ok) std::fprintf(stderr, "restart soak: the process holds more than it did before the restarts\n");

@@ -11,28 +11,24 @@ namespace soak {
 
 namespace {
 
-[[noreturn]] void fail(const std::string& message)
-{
+[[noreturn]] void fail(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());
     std::exit(1);
 }
 
 }  // namespace
 
-void load(xpsim::Host& host, const PluginSandbox& sandbox)
-{
+void load(xpsim::Host& host, const PluginSandbox& sandbox) {
     std::string error;
     if (!host.load(sandbox.module(), error)) fail("cannot load the module: " + error);
 }
 
-void run(xpsim::Host& host, const std::string& script)
-{
+void run(xpsim::Host& host, const std::string& script) {
     std::string error;
     if (!host.run(script, error)) fail(script + ": " + error);
 }
 
-bool panelShowsPage(const xpsim::Host& host)
-{
+bool panelShowsPage(const xpsim::Host& host) {
     std::vector<std::uint8_t> rgba;
     int width = 0, height = 0;
     if (!host.readDesktop(rgba, width, height) || width < 110 || height < 110) return false;
@@ -41,26 +37,22 @@ bool panelShowsPage(const xpsim::Host& host)
     return p[0] > 200 && p[1] < 60 && p[2] < 60;
 }
 
-long option(int argc, char** argv, const char* name, long fallback)
-{
+long option(int argc, char** argv, const char* name, long fallback) {
     for (int i = 1; i + 1 < argc; i += 2)
         if (std::strcmp(argv[i], name) == 0) return std::atol(argv[i + 1]);
     return fallback;
 }
 
-std::string Held::describe() const
-{
+std::string Held::describe() const {
     return std::to_string(descriptors) + " descriptors, " + std::to_string(threads) + " threads, " +
            std::to_string(children) + " child processes";
 }
 
-Held held()
-{
+Held held() {
     return {entriesIn("/proc/self/fd"), entriesIn("/proc/self/task"), testprocs::childrenOf(::getpid()).size()};
 }
 
-bool nothingOutlives(const std::string& soakName, const std::string& tag)
-{
+bool nothingOutlives(const std::string& soakName, const std::string& tag) {
     // The browser's own helpers may take a moment to follow it.
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while ((!testprocs::childrenOf(::getpid()).empty() || !testprocs::taggedProcesses(tag).empty()) &&
@@ -78,8 +70,7 @@ bool nothingOutlives(const std::string& soakName, const std::string& tag)
     return none;
 }
 
-bool logClean(const std::string& soakName, const std::string& log, std::initializer_list<const char*> bad)
-{
+bool logClean(const std::string& soakName, const std::string& log, std::initializer_list<const char*> bad) {
     bool clean = true;
     for (const char* line : bad) {
         if (log.find(line) == std::string::npos) continue;

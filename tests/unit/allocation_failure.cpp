@@ -18,8 +18,7 @@ void failNextAllocationOnThisThread() { failNext = true; }
 
 void allowAllocationsOnThisThread() { failNext = false; }
 
-void* operator new(std::size_t size)
-{
+void* operator new(std::size_t size) {
     if (failNext) {
         failNext = false;
         throw std::bad_alloc();

@@ -29,8 +29,7 @@ namespace fs = std::filesystem;
 
 class CaptureTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         testHost();
         std::string pattern = (fs::temp_directory_path() / "cv_capture_XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -41,8 +40,7 @@ protected:
         makePanelLikeWindow(100, 980, 868, 468);
         newLogText();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         stopBrowser();
         destroyPanelWindow();
         settingsIni.Reset();
@@ -55,8 +53,7 @@ protected:
         fs::remove_all(folder_, ignored);
     }
     // Runs frames until `done` holds, for at most 20 s.
-    bool framesUntil(const std::function<bool()>& done)
-    {
+    bool framesUntil(const std::function<bool()>& done) {
         std::string error;
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!done()) {
@@ -66,26 +63,22 @@ protected:
         return true;
     }
     // No decode thread runs in these tests; this takes what it would have taken.
-    static void emptyDecodeQueue()
-    {
+    static void emptyDecodeQueue() {
         std::lock_guard<std::mutex> lock(queueMutex);
         pngQueue.clear();
     }
     // The fake's cues (see tools/fake_cdp), read when the browser starts.
-    void cues(const std::string& text)
-    {
+    void cues(const std::string& text) {
         std::ofstream(folder_ / "cues.txt") << text;
         setenv("CV_FAKE_CDP_CUES", (folder_ / "cues.txt").c_str(), 1);
     }
-    int snapshotsAskedFor() const
-    {
+    int snapshotsAskedFor() const {
         return testprocs::countOccurrences(testprocs::slurp(folder_ / "fake.log"), "\nPage.captureScreenshot ");
     }
 
     // The browser up and one snapshot answered: the page is there, as none starts while the
     // bring-up's navigation is still unanswered.
-    void startWithAFirstSnapshot()
-    {
+    void startWithAFirstSnapshot() {
         startBrowser();
         ASSERT_TRUE(framesUntil([] {
             RequestCapture();
@@ -99,8 +92,7 @@ protected:
 
 // While the decode thread is behind, no snapshot is asked for; one whose start throws is
 // dropped, told once, and capturing goes on.
-TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehindAndAnExceptionAtItsStartIsToldOnce)
-{
+TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehindAndAnExceptionAtItsStartIsToldOnce) {
     ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     // What the completion queued is still waiting for the decode thread.
     {
@@ -131,8 +123,7 @@ TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehindAndAnExcepti
 // The schedule's time-outs reach the backend: three in a row are a hung browser, which is
 // replaced; any answer in between, a late one included, shows it alive and starts the count
 // again. The tickets stand for snapshots the schedule asked for and gave up on.
-TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerStartsTheCountAgain)
-{
+TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerStartsTheCountAgain) {
     cues("late 2 1\nhang 3+\n");  // the second snapshot is answered a second late, later ones never
     ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     std::string log = newLogText();
@@ -158,8 +149,7 @@ TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerSta
 
 // The page tells the panel whenever its focus takes text, also when its own script focuses a
 // field: only the answer to the pilot's click takes the simulator's keyboard.
-TEST_F(CaptureTest, OnlyAFieldThePilotsClickFocusedTakesTheKeyboard)
-{
+TEST_F(CaptureTest, OnlyAFieldThePilotsClickFocusedTakesTheKeyboard) {
     ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     onBrowserTextFocus(true);
     EXPECT_FALSE(panelHoldsKeyboard());

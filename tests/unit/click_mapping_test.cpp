@@ -17,27 +17,23 @@ using Page = std::pair<int, int>;
 
 class ClickTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         testHost();
         makePanelLikeWindow(100, 980, 868, 468);
         newLogText();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         destroyPanelWindow();
         pageWidth = 768;
         pageHeight = 512;
     }
-    static Page desktop(int x, int y)
-    {
+    static Page desktop(int x, int y) {
         Page p{-1, -1};
         return mapDesktopPointToPage(panelWindow, x, y, p.first, p.second) ? p : Page{-1, -1};
     }
 };
 
-TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn)
-{
+TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn) {
     // At the page's own size a boxel is a page pixel; the far edges are clamped onto the page.
     EXPECT_EQ(desktop(100, 980), Page(0, 0));
     EXPECT_EQ(desktop(867, 469), Page(767, 511));
@@ -84,8 +80,7 @@ TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn)
     EXPECT_EQ(p, Page(200, 212));  // outputs untouched
 }
 
-TEST_F(ClickTest, InVrTheReleaseUsesTheScaledMapping)
-{
+TEST_F(ClickTest, InVrTheReleaseUsesTheScaledMapping) {
     std::string error;
     ASSERT_TRUE(testHost().run("vr on", error)) << error;
     XPLMSetWindowPositioningMode(panelWindow, xplm_WindowVR, -1);

@@ -12,19 +12,16 @@
 
 namespace {
 
-bool inside(const DialogRect& inner, const DialogRect& outer)
-{
+bool inside(const DialogRect& inner, const DialogRect& outer) {
     return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
            inner.bottom <= outer.bottom;
 }
 
-bool overlap(const DialogRect& a, const DialogRect& b)
-{
+bool overlap(const DialogRect& a, const DialogRect& b) {
     return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
 }
 
-TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinTheBoxOnEveryPageSize)
-{
+TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinTheBoxOnEveryPageSize) {
     std::string message;
     for (int i = 0; i < 200; ++i) message += "word" + std::to_string(i) + " ";
     message += std::string(300, 'x');  // one word longer than any line
@@ -55,8 +52,7 @@ TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinThe
     EXPECT_TRUE(shortOne.field.empty());
 }
 
-TEST(PageDialogPicture, CharactersTheFontLacksAndBrokenBytesAreDrawnAsQuestionMarks)
-{
+TEST(PageDialogPicture, CharactersTheFontLacksAndBrokenBytesAreDrawnAsQuestionMarks) {
     // A lead byte cut short by a plain character is one U+FFFD, the character after it kept.
     EXPECT_EQ(decodeUtf8("\xE2\x28\xA1"), U"\ufffd(\ufffd");
     for (char32_t c : {U'\u00f6', U'\ufffd', U'\n', U'A', U'~'})

@@ -26,8 +26,7 @@
 // Every glTexImage2D of this program (the code under test's too) comes here first.
 std::function<void()> duringUpload;
 extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
-                             GLint border, GLenum format, GLenum type, const void* pixels)
-{
+                             GLint border, GLenum format, GLenum type, const void* pixels) {
     using Upload = void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*);
     static const auto upload = reinterpret_cast<Upload>(dlsym(RTLD_NEXT, "glTexImage2D"));
     upload(target, level, internalformat, width, height, border, format, type, pixels);
@@ -45,8 +44,7 @@ const std::vector<std::uint8_t> greenQuad = {0, 255, 0, 255, 0, 255, 0, 255, 0, 
 
 class DrawTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         testHost();
         vrEnabledRef = nullptr;
         createPanelWindow();  // 100, 980, 868, 468 on the default desktop
@@ -57,30 +55,26 @@ protected:
         publishFrame({}, 768, 512);
         frameUpdated = false;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         destroyPanelWindow();
         deletePanelTexture();
         publishFrame({}, 768, 512);
         frameUpdated = false;
     }
 
-    void drawFrame()
-    {
+    void drawFrame() {
         testHost().runFrames(1);
         ASSERT_TRUE(testHost().readDesktop(desktop, width, height));
     }
     // The colour at a desktop position (boxels, y up), within a small tolerance.
-    bool shows(int x, int y, const Rgb& c) const
-    {
+    bool shows(int x, int y, const Rgb& c) const {
         const std::size_t i = (static_cast<std::size_t>(height - 1 - y) * width + x) * 4;
         for (int k = 0; k < 3; ++k)
             if (std::abs(desktop[i + k] - c[k]) > 4) return false;
         return true;
     }
     // The four quarters of a rectangle show the quadrant page, upright.
-    void expectQuadrants(int left, int top, int right, int bottom) const
-    {
+    void expectQuadrants(int left, int top, int right, int bottom) const {
         const int x1 = left + (right - left) / 4, x2 = left + 3 * (right - left) / 4;
         const int y1 = top - (top - bottom) / 4, y2 = top - 3 * (top - bottom) / 4;
         EXPECT_TRUE(shows(x1, y1, red) && shows(x2, y1, green) && shows(x1, y2, blue) && shows(x2, y2, white));
@@ -90,8 +84,7 @@ protected:
     int width = 0, height = 0;
 };
 
-TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryDrawAndNoFrameLostToAnUpload)
-{
+TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryDrawAndNoFrameLostToAnUpload) {
     drawFrame();
     EXPECT_TRUE(shows(484, 724, black) && shows(110, 478, black));
 
@@ -141,8 +134,7 @@ namespace {
 // shear any image read from memory.
 struct LeftBehind {
     GLuint buffer = 0;
-    LeftBehind()
-    {
+    LeftBehind() {
         const std::vector<std::uint8_t> grey(8 * 1024 * 1024, 0x40);
         glGenBuffers(1, &buffer);
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, buffer);
@@ -152,16 +144,14 @@ struct LeftBehind {
         glPixelStorei(GL_UNPACK_SKIP_PIXELS, 5);
         glPixelStorei(GL_UNPACK_ALIGNMENT, 8);
     }
-    ~LeftBehind()
-    {
+    ~LeftBehind() {
         glBindBuffer(GL_PIXEL_UNPACK_BUFFER, 0);
         glDeleteBuffers(1, &buffer);
         for (GLenum parameter : {GL_UNPACK_ROW_LENGTH, GL_UNPACK_SKIP_ROWS, GL_UNPACK_SKIP_PIXELS})
             glPixelStorei(parameter, 0);
     }
     // Everything left behind is as it was, except the alignment, which the upload leaves at 1.
-    void expectRestored() const
-    {
+    void expectRestored() const {
         GLint bound = 0, rowLength = 0, skipRows = 0, skipPixels = 0, alignment = 0;
         glGetIntegerv(GL_PIXEL_UNPACK_BUFFER_BINDING, &bound);
         glGetIntegerv(GL_UNPACK_ROW_LENGTH, &rowLength);
@@ -174,8 +164,7 @@ struct LeftBehind {
 };
 
 // The panel texture's image, BGRA, read straight from GL.
-std::vector<std::uint8_t> textureImage(std::size_t bytes)
-{
+std::vector<std::uint8_t> textureImage(std::size_t bytes) {
     std::vector<std::uint8_t> image(bytes, 0xAA);
     XPLMBindTexture2d(panelTexture, 0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -183,8 +172,7 @@ std::vector<std::uint8_t> textureImage(std::size_t bytes)
     return image;
 }
 
-TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutThemBack)
-{
+TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutThemBack) {
     // A frame whose rows differ, so a sheared or offset read shows.
     std::vector<std::uint8_t> page;
     for (int i = 0; i < 4 * 3 * 4; ++i) page.push_back(static_cast<std::uint8_t>(i * 5));
@@ -211,8 +199,7 @@ TEST_F(DrawTest, BothUploadsIgnoreAPixelBufferAndUnpackSettingsLeftBehindAndPutT
 // mirrors the page, generated texture coordinates, and a cube map enabled over the 2-D texture.
 struct QuadLeftovers {
     static constexpr GLfloat mirror[16] = {-1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 1, 0, 0, 1};
-    QuadLeftovers()
-    {
+    QuadLeftovers() {
         glCullFace(GL_FRONT_AND_BACK);
         glEnable(GL_CULL_FACE);
         glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
@@ -223,15 +210,13 @@ struct QuadLeftovers {
         glMatrixMode(GL_MODELVIEW);
         for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glEnable(on);
     }
-    ~QuadLeftovers()
-    {
+    ~QuadLeftovers() {
         glDisable(GL_CULL_FACE);
         glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
         for (GLenum on : {GL_TEXTURE_GEN_S, GL_TEXTURE_GEN_T, GL_TEXTURE_CUBE_MAP}) glDisable(on);
     }
     // Everything is as it was left.
-    static void expectRestored()
-    {
+    static void expectRestored() {
         GLint polygon[2] = {}, environment = 0, mode = 0;
         GLfloat matrix[16] = {};
         glGetIntegerv(GL_POLYGON_MODE, polygon);
@@ -246,8 +231,7 @@ struct QuadLeftovers {
     }
 };
 
-TEST_F(DrawTest, CullingATextureEnvironmentAndMatrixLeftBehindNeitherHideNorChangeThePanelAndArePutBack)
-{
+TEST_F(DrawTest, CullingATextureEnvironmentAndMatrixLeftBehindNeitherHideNorChangeThePanelAndArePutBack) {
     publishFrame(quadrants, 2, 2);
     drawFrame();  // the desktop stays bound with its projection, unit 0 active
     // What the frame drew is wiped (the colour buffer): the quadrants read below are this draw's.

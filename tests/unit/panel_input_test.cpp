@@ -16,8 +16,7 @@ using Events = std::vector<PointerEvent>;
 
 PointerEvent event(PagePointer what, int x, int y) { return {what, {x, y}}; }
 
-TEST(PointerTracker, APressThatMovesIsADragWithAtMostOneMovePerFrameAndStopReleasesIt)
-{
+TEST(PointerTracker, APressThatMovesIsADragWithAtMostOneMovePerFrameAndStopReleasesIt) {
     PointerTracker p;
     p.press(100, 100, PagePoint{10, 10});
     EXPECT_EQ(p.drag(104, 100, {14, 10}), event(PagePointer::Press, 10, 10));
@@ -39,8 +38,7 @@ TEST(PointerTracker, APressThatMovesIsADragWithAtMostOneMovePerFrameAndStopRelea
     EXPECT_EQ(p.release(PagePoint{50, 50}), Events{});
 }
 
-std::vector<std::string> describe(const std::vector<PageKey>& keys)
-{
+std::vector<std::string> describe(const std::vector<PageKey>& keys) {
     std::vector<std::string> text;
     for (const PageKey& k : keys) {
         const auto command = devtools::keyEvent(k);
@@ -50,8 +48,7 @@ std::vector<std::string> describe(const std::vector<PageKey>& keys)
     return text;
 }
 
-TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped)
-{
+TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped) {
     KeyTranslator t;
     std::string typed;
     bool malformed = false;
@@ -67,8 +64,8 @@ TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped)
     EXPECT_EQ(typed, "\xF0\x9F\x9B\xA9\xD0\x96");
     EXPECT_FALSE(malformed);
     typed.clear();
-    type("x", xplm_UpFlag);   // a release types nothing
-    type("x", 0);             // a repeat types again
+    type("x", xplm_UpFlag);  // a release types nothing
+    type("x", 0);            // a repeat types again
     EXPECT_EQ(typed, "x");
     // AltGr, reported as Control and Alt, with the character it makes: typing, not a shortcut.
     const KeyInput altGr = t.translate('@', xplm_DownFlag | xplm_ControlFlag | xplm_OptionAltFlag, 'Q');
@@ -78,14 +75,16 @@ TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped)
     // A lead byte cut short by a plain character, a stray continuation, an overlong form and a
     // surrogate: each dropped, the characters around them kept.
     typed.clear();
-    type("\xC3" "b\x80" "c\xC0\x80\xED\xA0\x80" "d");
+    type("\xC3"
+         "b\x80"
+         "c\xC0\x80\xED\xA0\x80"
+         "d");
     EXPECT_EQ(typed, "bcd");
     EXPECT_TRUE(malformed);
 }
 
 // The page's report of a focused text field comes only through our own binding, as "1" or "0".
-TEST(DevToolsInput, OnlyOurBindingReportsTheTextFocus)
-{
+TEST(DevToolsInput, OnlyOurBindingReportsTheTextFocus) {
     EXPECT_EQ(devtools::textFocusReport({{"name", "cvTextFocus"}, {"payload", "1"}}), true);
     EXPECT_EQ(devtools::textFocusReport({{"name", "cvTextFocus"}, {"payload", "0"}}), false);
     EXPECT_EQ(devtools::textFocusReport({{"name", "pageBinding"}, {"payload", "1"}}), std::nullopt);

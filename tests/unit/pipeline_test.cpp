@@ -18,15 +18,13 @@ using Bytes = std::vector<std::uint8_t>;
 
 class PipelineTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         testHost();
         publishFrame({1, 2, 3, 4}, 1, 1);
         frameUpdated = false;
         pngQueue.clear();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         stopDecodeThread();
         pngQueue.clear();
         publishFrame({}, 768, 512);
@@ -37,8 +35,7 @@ protected:
 // empty snapshot is not queued, and capture goes on either way. A worker already waiting takes
 // what comes, and a second start works too: the widest picture allowed decodes, and colours
 // arrive as straight BGRA, top row first.
-TEST_F(PipelineTest, BadSnapshotsKeepTheFrameFailedOnesAreNotQueuedAndGoodOnesAreDecodedBeforeStopReturns)
-{
+TEST_F(PipelineTest, BadSnapshotsKeepTheFrameFailedOnesAreNotQueuedAndGoodOnesAreDecodedBeforeStopReturns) {
     const Bytes good = makePng(4, 4);
     OnCaptureCompleted(true, PngBuffer(Bytes(good.begin(), good.begin() + 40)));
     OnCaptureCompleted(true, PngBuffer(Bytes(64, 0xEE)));

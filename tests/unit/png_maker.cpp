@@ -4,8 +4,7 @@
 
 #include <stdexcept>
 
-std::vector<std::uint8_t> makePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba)
-{
+std::vector<std::uint8_t> makePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
     image.width = width;

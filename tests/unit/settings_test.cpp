@@ -20,8 +20,7 @@ namespace {
 
 using testprocs::slurp;
 
-TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
-{
+TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8) {
     testHost();
     const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings.ini").string();
     auto load = [&](const std::string& text) {
@@ -87,8 +86,7 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8)
     EXPECT_EQ(newLogText(), std::string(252, 'a') + "\xE9\xA3\x9B");
 }
 
-TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace)
-{
+TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace) {
     testHost();
     const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings_lines.ini").string();
     auto session = [&](const std::string& text, bool zoomStep, const std::string& logged = "") {
@@ -117,7 +115,8 @@ TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakes
     // With nothing changed, not a byte moves, not even where the format would respell.
     EXPECT_EQ(session(pilots, false), pilots);
     // A value stepped back to the text it was read as is no change either.
-    EXPECT_EQ(session("[General]\nzoomLevel = 0.550000\nkeep=me\n", true), "[General]\nzoomLevel = 0.550000\nkeep=me\n");
+    EXPECT_EQ(session("[General]\nzoomLevel = 0.550000\nkeep=me\n", true),
+              "[General]\nzoomLevel = 0.550000\nkeep=me\n");
 
     // A header missing its "]" files the keys below it under a name running on into the next
     // line, which the format cannot write back; the pilot's lines stay and the step is added.
@@ -133,8 +132,7 @@ TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakes
     std::filesystem::remove(path);
 }
 
-TEST(Settings, TheTemporaryFileIsMadeAfreshALinkIsWrittenThroughAndAReadOnlyFileIsKept)
-{
+TEST(Settings, TheTemporaryFileIsMadeAfreshALinkIsWrittenThroughAndAReadOnlyFileIsKept) {
     testHost();
     namespace fs = std::filesystem;
     const fs::path folder = fs::temp_directory_path() / ("cv_unit_replace_" + std::to_string(::getpid()));

@@ -8,8 +8,7 @@
 #include "panel/panel_window.h"
 #include "pipeline/frame.h"
 
-xpsim::Host& testHost()
-{
+xpsim::Host& testHost() {
     static std::unique_ptr<xpsim::Host> host = [] {
         xpsim::Options options;
         options.paced = false;
@@ -19,8 +18,7 @@ xpsim::Host& testHost()
     return *host;
 }
 
-std::string newLogText()
-{
+std::string newLogText() {
     static std::size_t logSeen = 0;
     const std::string log = testHost().log();
     const std::string added = log.size() > logSeen ? log.substr(logSeen) : std::string();
@@ -28,8 +26,7 @@ std::string newLogText()
     return added;
 }
 
-void makePanelLikeWindow(int left, int top, int right, int bottom)
-{
+void makePanelLikeWindow(int left, int top, int right, int bottom) {
     XPLMCreateWindow_t params{};
     params.structSize = sizeof params;
     params.left = left;
@@ -48,8 +45,7 @@ void makePanelLikeWindow(int left, int top, int right, int bottom)
     panelWindow = XPLMCreateWindowEx(&params);
 }
 
-void publishFrame(std::vector<std::uint8_t> pixels, int w, int h)
-{
+void publishFrame(std::vector<std::uint8_t> pixels, int w, int h) {
     {
         std::lock_guard<std::mutex> lock(frameMutex);
         framePixels = std::move(pixels);

@@ -17,8 +17,7 @@ constexpr float fiveUp = 0x1.800002p-1f, thirtyOneUp = 0x1.06666p+1f, oneDown = 
 
 #define EXPECT_ZOOM(expected) EXPECT_EQ(std::bit_cast<std::uint32_t>(expected), std::bit_cast<std::uint32_t>(zoomLevel))
 
-TEST(Zoom, StepsRoundAsFloatsAndStopOneStepPastEachLimitAndTheWheelStepsOnce)
-{
+TEST(Zoom, StepsRoundAsFloatsAndStopOneStepPastEachLimitAndTheWheelStepsOnce) {
     testHost();
     settingsIni.Reset();
     zoomLevel = 0.5f;

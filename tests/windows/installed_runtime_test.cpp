@@ -26,9 +26,9 @@ TEST(InstalledRuntimeChoice, TheNewestFolderWithItsClientLibraryNotOlderThanWind
         return std::find(std::begin(present), std::end(present), path) != std::end(present);
     };
     std::vector<std::wstring> skipped;
-    const auto chosen = newestUsableRuntime(
-        {L"C:\\b\\99.0.1150.2", L"C:\\a\\120.0.2210.91\\", L"C:\\gone\\130.0.0.1", L"C:\\c\\85.0.564.40", L"C:\\d\\new"},
-        exists, skipped);
+    const auto chosen = newestUsableRuntime({L"C:\\b\\99.0.1150.2", L"C:\\a\\120.0.2210.91\\", L"C:\\gone\\130.0.0.1",
+                                             L"C:\\c\\85.0.564.40", L"C:\\d\\new"},
+                                            exists, skipped);
     ASSERT_TRUE(chosen);
     EXPECT_EQ(chosen->folder, L"C:\\a\\120.0.2210.91");
     EXPECT_EQ(chosen->clientDll, present[0]);

@@ -21,7 +21,8 @@ int readPixels(int count, wchar_t** arguments) {
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_PPV_ARGS(&factory))) ||
         FAILED(factory->CreateDecoderFromFilename(arguments[1], nullptr, GENERIC_READ, WICDecodeMetadataCacheOnDemand,
                                                   &decoder)) ||
-        FAILED(decoder->GetFrame(0, &frame)) || FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.Get(), &rgba))) {
+        FAILED(decoder->GetFrame(0, &frame)) ||
+        FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppRGBA, frame.Get(), &rgba))) {
         std::fprintf(stderr, "png_pixels: cannot read %ls as a PNG\n", arguments[1]);
         return 1;
     }

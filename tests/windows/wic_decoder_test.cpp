@@ -52,9 +52,9 @@ Bytes encodePng(std::uint32_t width, std::uint32_t height, const Bytes& rgba) {
     }
     for (std::size_t offset = 0; offset < raw.size();) {
         const std::size_t block = std::min<std::size_t>(65535, raw.size() - offset);
-        zlib.insert(zlib.end(), {static_cast<std::uint8_t>(offset + block == raw.size()), static_cast<std::uint8_t>(block),
-                                 static_cast<std::uint8_t>(block >> 8), static_cast<std::uint8_t>(~block),
-                                 static_cast<std::uint8_t>(~block >> 8)});
+        zlib.insert(zlib.end(), {static_cast<std::uint8_t>(offset + block == raw.size()),
+                                 static_cast<std::uint8_t>(block), static_cast<std::uint8_t>(block >> 8),
+                                 static_cast<std::uint8_t>(~block), static_cast<std::uint8_t>(~block >> 8)});
         zlib.insert(zlib.end(), raw.begin() + offset, raw.begin() + offset + block);
         offset += block;
     }
@@ -82,7 +82,7 @@ void onDecoderThread(Work work) {
 }
 
 using Decoded = std::tuple<bool, Bytes, std::uint32_t, std::uint32_t>;  // ok, pixels, width, height
-const Decoded kUntouched{false, {0xEE}, 7, 9};  // sentinels: a failed decode must leave them
+const Decoded kUntouched{false, {0xEE}, 7, 9};                          // sentinels: a failed decode must leave them
 
 Decoded decode(Bytes bytes) {
     Decoded out = kUntouched;
@@ -117,9 +117,11 @@ TEST(WicDecoder, GivesExactBgraBytesTopRowFirstUpToTheSizeLimit) {
 // worker then leaves the shared frame as it was, as the Linux pipeline test shows); a good one
 // replaces the frame and page size.
 TEST(WicDecoder, RejectsWhatIsNotAWholePngAndAGoodOneReplacesTheSharedFrame) {
-    const Bytes bad[] = {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'}, {},
+    const Bytes bad[] = {{'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'},
+                         {},
                          Bytes(kValidPng.begin(), kValidPng.begin() + kValidPng.size() / 2),
-                         Bytes(kValidPng.begin(), kValidPng.end() - 20), Bytes(kValidPng.begin(), kValidPng.begin() + 8)};
+                         Bytes(kValidPng.begin(), kValidPng.end() - 20),
+                         Bytes(kValidPng.begin(), kValidPng.begin() + 8)};
     for (const Bytes& bytes : bad) EXPECT_EQ(decode(bytes), kUntouched) << bytes.size();
 
     {

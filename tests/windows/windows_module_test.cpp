@@ -90,12 +90,14 @@ const std::string kHiddenParent =
     "parent-visible=0 apartment=sta";
 const std::string kCleanUnload = "unload live=0 hidden-windows=0 apartment=none";
 const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
-const std::string kKeptLoaded = "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
-                                "memory until the simulator quits, so a late call is safely ignored.\n";
+const std::string kKeptLoaded =
+    "CV: WebView2 still holds 1 of our completion handler(s) after 1 s; the plugin stays in "
+    "memory until the simulator quits, so a late call is safely ignored.\n";
 const std::string kStaysMapped = "stays mapped after unload";
-const std::string kNoRuntime = "CV: no usable WebView2 runtime is installed; install the Evergreen WebView2 Runtime from "
-                                "https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 has it) and "
-                                "restart the simulator; running without a browser.\n";
+const std::string kNoRuntime =
+    "CV: no usable WebView2 runtime is installed; install the Evergreen WebView2 Runtime from "
+    "https://developer.microsoft.com/microsoft-edge/webview2/ (Windows 11 has it) and "
+    "restart the simulator; running without a browser.\n";
 
 class WindowsModule : public ::testing::Test {
 protected:
@@ -103,7 +105,8 @@ protected:
     void SetUp() override {
         root_ = (fs::temp_directory_path() / ("cv-windows-" + std::to_string(GetCurrentProcessId()) + "-" +
                                               ::testing::UnitTest::GetInstance()->current_test_info()->name()))
-                    .string() + "\\";
+                    .string() +
+                "\\";
         folder_ = root_ + "Corvane_Toolbar\\win_x64\\";
         std::error_code ignored;
         fs::remove_all(root_, ignored);
@@ -122,9 +125,9 @@ protected:
     }
 
     void TearDown() override {
-        for (const char* name : {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE",
-                                 "CV_WEBVIEW2_RUNTIME", "CV_WEBVIEW2_TEXT_FIELD", "CV_WEBVIEW2_PERMISSIONS",
-                                 "CV_WEBVIEW2_NEW_WINDOW"})
+        for (const char* name :
+             {"CV_WEBVIEW2_RECORD", "CV_WEBVIEW2_CUES", "CV_WEBVIEW2_SNAPSHOT_SIZE", "CV_WEBVIEW2_RUNTIME",
+              "CV_WEBVIEW2_TEXT_FIELD", "CV_WEBVIEW2_PERMISSIONS", "CV_WEBVIEW2_NEW_WINDOW"})
             SetEnvironmentVariableA(name, nullptr);
         evergreen::unregisterRuntimes();
         std::error_code ignored;
@@ -209,7 +212,8 @@ private:
         for (DWORD i = 0; i < std::min<DWORD>(bytes, sizeof modules) / sizeof(HMODULE); ++i) {
             wchar_t name[MAX_PATH] = {};
             GetModuleBaseNameW(GetCurrentProcess(), modules[i], name, MAX_PATH);
-            if (lstrcmpiW(name, L"WebView2StandInRuntime.dll") == 0 || lstrcmpiW(name, L"EmbeddedBrowserWebView.dll") == 0)
+            if (lstrcmpiW(name, L"WebView2StandInRuntime.dll") == 0 ||
+                lstrcmpiW(name, L"EmbeddedBrowserWebView.dll") == 0)
                 found.push_back(modules[i]);
         }
         return found;
@@ -294,7 +298,8 @@ TEST_F(WindowsModule, BringsTheBrowserUpAfterStartTakesAZoomStepAndTearsItDownAt
 // with the module when it is unloaded.
 bool replaceImport(HMODULE module, const char* dll, const char* function, const void* replacement) {
     auto* base = reinterpret_cast<BYTE*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* nt =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     const IMAGE_DATA_DIRECTORY& table = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* entry = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + table.VirtualAddress); entry->Name != 0;
          ++entry) {
@@ -306,7 +311,8 @@ bool replaceImport(HMODULE module, const char* dll, const char* function, const 
             const auto* byName = reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + name->u1.AddressOfData);
             if (std::strcmp(reinterpret_cast<const char*>(byName->Name), function) != 0) continue;
             DWORD protection = 0;
-            if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection)) return false;
+            if (!VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, PAGE_READWRITE, &protection))
+                return false;
             slot->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
             VirtualProtect(&slot->u1.Function, sizeof slot->u1.Function, protection, &protection);
             return true;
@@ -399,8 +405,8 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     // Held for longer than that: the save gives up, and the file is as it was.
     run = this->run(zoomStep, [&](xpsim::Host&) { held = holdSettings(); });
     CloseHandle(held);
-    EXPECT_TRUE(once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) +
-                                  " (MoveFileExW failed: "));
+    EXPECT_TRUE(
+        once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) + " (MoveFileExW failed: "));
     EXPECT_EQ(fileBytes(settingsPath), saved);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
 }
@@ -408,7 +414,9 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
 // A pilot whose user folder is named in Cyrillic or Chinese: no ANSI code page spells such a
 // path, so the plugin works with the simulator's native paths (UTF-8) and wide file calls.
 TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndItsLoader) {
-    const std::wstring wideFolder = fs::path(root_).wstring() + L"\u041F\u043E\u043B\u0451\u0442 \u98DB\u884C\\Corvane_Toolbar\\win_x64\\";  // "Полёт 飛行"
+    const std::wstring wideFolder =
+        fs::path(root_).wstring() +
+        L"\u041F\u043E\u043B\u0451\u0442 \u98DB\u884C\\Corvane_Toolbar\\win_x64\\";  // "Полёт 飛行"
     fs::create_directories(wideFolder);
     fs::copy_file(folder_ + "Corvane_Toolbar.xpl", fs::path(wideFolder + L"Corvane_Toolbar.xpl"));
     fs::copy_file(folder_ + "WebView2Loader.dll", fs::path(wideFolder + L"WebView2Loader.dll"));
@@ -431,7 +439,9 @@ TEST_F(WindowsModule, APluginFolderNamedInCyrillicAndChineseGetsItsSettingsAndIt
     });
     EXPECT_EQ(nativePath, nativeFolder + "Corvane_Toolbar.xpl");
     EXPECT_EQ(legacyPath.find('/'), std::string::npos) << legacyPath;
-    if (GetACP() != CP_UTF8) { EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl"); }
+    if (GetACP() != CP_UTF8) {
+        EXPECT_NE(legacyPath, folder_ + "Corvane_Toolbar.xpl");
+    }
     EXPECT_TRUE(once(run.log, "Error loading INI from " + nativeFolder + "cv_settings.ini. Reverting to defaults..\n"));
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
     EXPECT_NE(fileBytes(wideFolder + L"cv_settings.ini").find("zoomLevel = 0.550000"), std::string::npos);
@@ -492,8 +502,8 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     bool field = false, entered = true;
     const Outcome run = this->run(show_, [&](xpsim::Host& host) {
         field = focusAfter(host, "click 340 838; wait-focus on 3");
-        entered = focusAfter(host,
-                             "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
+        entered = focusAfter(
+            host, "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
     });
     // The stand-in's page reports its focus only when the focus script and its binding were set
     // up before the page loaded, so the two reports above show that they were.
@@ -529,9 +539,8 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
 // new one is brought up), or its page process crashes (the page is loaded again). Nothing is
 // sent to a browser that is gone, and a new browser's page gets its focus reports again.
 TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
-    const std::pair<const char*, const char*> faults[] = {
-        {"browser-exit@6", "CV: WebView2's browser process exited"},
-        {"render-exit@6", "CV: WebView2's page process exited"}};
+    const std::pair<const char*, const char*> faults[] = {{"browser-exit@6", "CV: WebView2's browser process exited"},
+                                                          {"render-exit@6", "CV: WebView2's page process exited"}};
     for (const auto& [fault, line] : faults) {
         SCOPED_TRACE(fault);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", fault);
@@ -566,14 +575,22 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         Lines absent;             // calls never made
     };
     const Case cases[] = {
-        {"fail-environment", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4, 8},
+        {"fail-environment",
+         "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)",
+         {1, 2, 4, 8},
          {"create-controller", "mouse"}},
         // No runtime installed: nothing a quick retry mends.
-        {"refuse-environment", "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002", {60},
+        {"refuse-environment",
+         "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002",
+         {60},
          {"create-controller", "mouse"}},
-        {"fail-controller", "CV: CreateCoreWebView2CompositionController failed (0x80004005)", {1, 2, 4, 8},
+        {"fail-controller",
+         "CV: CreateCoreWebView2CompositionController failed (0x80004005)",
+         {1, 2, 4, 8},
          {"bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
-        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578", {1, 2, 4, 8},
+        {"refuse-controller",
+         "CV: CreateCoreWebView2CompositionController returned 0x80070578",
+         {1, 2, 4, 8},
          {"controller ready", "bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
         {"no-view", "CV: the WebView2 controller has no view", {1, 2, 4, 8}, {"bounds", "navigate", "mouse"}},
         // The first three attempts fail, the fourth fills the panel.
@@ -739,8 +756,8 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         EXPECT_GE(before, 1);
         EXPECT_GT(after, before) << "no fresh picture within 10 s";
         EXPECT_TRUE(once(run.log, c.line));
-        EXPECT_EQ(linesStartingWith(run.record, std::string(c.cue).substr(0, std::string(c.cue).find('@')) + " ").size(),
-                  1u);
+        EXPECT_EQ(
+            linesStartingWith(run.record, std::string(c.cue).substr(0, std::string(c.cue).find('@')) + " ").size(), 1u);
         EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.recreated ? 2u : 1u);
         EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), static_cast<std::size_t>(c.navigations));
         if (c.cue == std::string("stop-answering@2")) {
@@ -850,7 +867,7 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
             // In the back-off, or once the next browser has been asked for.
             ASSERT_TRUE(runUntil(host, 30, [&] {
                 return kept ? linesStartingWith(readLines(record_), "create-environment").size() == 2
-                              : host.log().find("(attempt 1).\n") != std::string::npos;
+                            : host.log().find("(attempt 1).\n") != std::string::npos;
             }));
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
             play(host, "reload; command Corvane/TogglePanel; geometry 100 900 868 388");
@@ -860,9 +877,10 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
         EXPECT_EQ(countOf(run.log, kKeptLoaded), kept ? 1 : 0);
         if (kept) {
             // The loader stays loaded with the module, so the second stop is the last one's.
-            EXPECT_TRUE(inOrder(run.record, {"client-left live=0 held=0",
-                                             "late environment answered returned=0x00000000 handler-left=0 object-left=0",
-                                             "client-left live=0 held=0"}));
+            EXPECT_TRUE(
+                inOrder(run.record, {"client-left live=0 held=0",
+                                     "late environment answered returned=0x00000000 handler-left=0 object-left=0",
+                                     "client-left live=0 held=0"}));
             EXPECT_EQ(run.record.back(), "client-left live=0 held=0");
         } else {
             EXPECT_EQ(run.log.find(kStaysMapped), std::string::npos);
@@ -904,7 +922,8 @@ protected:
     }
 
     static std::string usingLine(const std::wstring& versionFolder, const std::string& version) {
-        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(toUtf8(versionFolder)) + "\n";
+        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(toUtf8(versionFolder)) +
+               "\n";
     }
 };
 
@@ -961,7 +980,8 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
                                    "; wait-focus off 1; wait-focus on 10; key escape; wait-focus off 1; "
                                    "wait-focus on 10; key enter; wait-focus off 1; "
                                    "wait-focus on 10; type 12; key backspace; type 3; key enter; wait-focus off 1; "
-                                   "wait-focus on 10; " + clickOn(prompt.cancel) + "; wait-focus off 1";
+                                   "wait-focus on 10; " +
+                                   clickOn(prompt.cancel) + "; wait-focus off 1";
     Outcome run = this->run(show_ + answerEach, [&](xpsim::Host& host) {
         EXPECT_TRUE(runUntil(host, 10, [&] {
             return linesStartingWith(readLines(record_), "permission kind=3 state").size() == 1;
@@ -985,9 +1005,9 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     EXPECT_EQ(countOf(run.log, "CV: the page opened a confirm dialog;"), 2);
     EXPECT_EQ(run.log.find("Log this flight"), std::string::npos);
     // The new window is none: the panel's page goes there instead.
-    EXPECT_TRUE(inOrder(run.record, {"new-window https://panel.example/logbook requested",
-                                     "navigate https://panel.example/logbook",
-                                     "new-window https://panel.example/logbook handled: no window"}));
+    EXPECT_TRUE(inOrder(run.record,
+                        {"new-window https://panel.example/logbook requested", "navigate https://panel.example/logbook",
+                         "new-window https://panel.example/logbook handled: no window"}));
     EXPECT_TRUE(once(run.log, "CV: the page opened a new window; the panel shows its page instead.\n"));
     // Every permission denied, one line per kind.
     EXPECT_EQ(linesStartingWith(run.record, "permission kind="),
@@ -1016,19 +1036,20 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
     run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
     EXPECT_TRUE(once(run.log, "CV: the page opened a leave-page dialog;"));
-    EXPECT_TRUE(inOrder(run.record, {"script-dialog leave answered accept=0 result= deferred=1",
-                                     "navigation stayed: the page was not left", "script-dialog confirm opened",
-                                     "remove ScriptDialogOpening token=",
-                                     "script-dialog confirm answered accept=0 result= deferred=1"}, true));
+    EXPECT_TRUE(
+        inOrder(run.record,
+                {"script-dialog leave answered accept=0 result= deferred=1", "navigation stayed: the page was not left",
+                 "script-dialog confirm opened",
+                 "remove ScriptDialogOpening token=", "script-dialog confirm answered accept=0 result= deferred=1"},
+                true));
 
     // And a download is cancelled, with WebView2's own download UI kept away.
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "new-window@2,download@3,download@4");
     SetEnvironmentVariableA("CV_WEBVIEW2_NEW_WINDOW", "file:///C:/windows/win.ini");
     // Unpaced frames: on a loaded machine the fourth snapshot can take many of them.
     run = this->run(show_, [&](xpsim::Host& host) {
-        EXPECT_TRUE(runUntil(host, 30, [&] {
-            return linesStartingWith(readLines(record_), "download cancel=").size() == 2;
-        }));
+        EXPECT_TRUE(
+            runUntil(host, 30, [&] { return linesStartingWith(readLines(record_), "download cancel=").size() == 2; }));
     });
     EXPECT_EQ(linesStartingWith(run.record, "download cancel="), Lines(2, "download cancel=1 handled=1"));
     EXPECT_TRUE(once(run.log, "CV: refused a download the page started.\n"));

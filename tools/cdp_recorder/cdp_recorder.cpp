@@ -36,8 +36,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool writeAll(int fd, const char* data, std::size_t size)
-{
+bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0 && errno == EINTR) continue;
@@ -48,14 +47,12 @@ bool writeAll(int fd, const char* data, std::size_t size)
     return true;
 }
 
-int openLog(const char* folder, const std::string& name)
-{
+int openLog(const char* folder, const std::string& name) {
     const std::string path = std::string(folder) + "/" + std::to_string(::getpid()) + "-" + name;
     return ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
 }
 
-int relay(int argc, char** argv)
-{
+int relay(int argc, char** argv) {
     const char* browser = std::getenv("CV_RECORD_BROWSER");
     const char* folder = std::getenv("CV_RECORD_DIR");
     if (browser == nullptr || folder == nullptr) {
@@ -129,8 +126,7 @@ int relay(int argc, char** argv)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-std::vector<std::string> messagesIn(const fs::path& file)
-{
+std::vector<std::string> messagesIn(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::vector<std::string> messages;
@@ -141,23 +137,22 @@ std::vector<std::string> messagesIn(const fs::path& file)
 }
 
 // The letter fuzz_cdp_message reads for a command that waits for its reply.
-char letterFor(const std::string& method)
-{
+char letterFor(const std::string& method) {
     static const std::map<std::string, char> letters = {
-        {"Target.getTargets", 'L'}, {"Target.createTarget", 'C'}, {"Target.attachToTarget", 'A'},
-        {"Emulation.setDeviceMetricsOverride", 'V'}, {"Page.navigate", 'N'}, {"Page.captureScreenshot", 'S'}};
+        {"Target.getTargets", 'L'},     {"Target.createTarget", 'C'},
+        {"Target.attachToTarget", 'A'}, {"Emulation.setDeviceMetricsOverride", 'V'},
+        {"Page.navigate", 'N'},         {"Page.captureScreenshot", 'S'}};
     const auto it = letters.find(method);
     return it == letters.end() ? '-' : it->second;
 }
 
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     std::printf("%s (%zu bytes)\n", path.c_str(), bytes.size());
 }
 
-int corpus(const fs::path& recording, const std::string& name, const fs::path& cdpDir, const fs::path& pngDir)
-{
+int corpus(const fs::path& recording, const std::string& name, const fs::path& cdpDir, const fs::path& pngDir) {
     int session = 0;
     for (const auto& entry : fs::directory_iterator(recording)) {
         const std::string file = entry.path().filename().string();
@@ -183,8 +178,8 @@ int corpus(const fs::path& recording, const std::string& name, const fs::path& c
         for (const auto& message : messagesIn(replies)) {
             const auto parsed = nlohmann::json::parse(message);
             const auto id = parsed.contains("id") ? parsed["id"].get<std::size_t>() : 0;
-            const bool snapshot = id > 0 && id <= header.size() && header[id - 1] == 'S' &&
-                                  parsed.contains("result") && parsed["result"].contains("data");
+            const bool snapshot = id > 0 && id <= header.size() && header[id - 1] == 'S' && parsed.contains("result") &&
+                                  parsed["result"].contains("data");
             if (snapshot)
                 snapshots.emplace_back(static_cast<int>(id), message);
             else
@@ -214,8 +209,7 @@ int corpus(const fs::path& recording, const std::string& name, const fs::path& c
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc == 6 && std::strcmp(argv[1], "--corpus") == 0) {
         try {
             return corpus(argv[2], argv[3], argv[4], argv[5]);

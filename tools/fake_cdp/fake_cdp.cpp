@@ -89,7 +89,7 @@
 namespace {
 
 struct Cue {
-    int from = 0;      // 0: not set
+    int from = 0;  // 0: not set
     bool onward = false;
     bool matches(int n) const { return from > 0 && (onward ? n >= from : n == from); }
 };
@@ -237,10 +237,14 @@ std::vector<std::uint8_t> makePng(int width, int height, int n) {
             std::uint8_t* p = &rgba[(static_cast<std::size_t>(y) * width + x) * 4];
             const bool left = x < mark, right = x >= width - mark, top = y < mark, bottom = y >= height - mark;
             std::uint8_t r = grey, g = grey, b = grey;
-            if (top && left) r = 255, g = 0, b = 0;
-            else if (top && right) r = 0, g = 255, b = 0;
-            else if (bottom && left) r = 0, g = 0, b = 255;
-            else if (bottom && right) r = 255, g = 255, b = 0;
+            if (top && left)
+                r = 255, g = 0, b = 0;
+            else if (top && right)
+                r = 0, g = 255, b = 0;
+            else if (bottom && left)
+                r = 0, g = 0, b = 255;
+            else if (bottom && right)
+                r = 255, g = 255, b = 0;
             p[0] = r, p[1] = g, p[2] = b, p[3] = 255;
         }
     }
@@ -347,8 +351,9 @@ int main(int argc, char** argv) {
         heldSnapshots = 0;
         if (!pageEnabled) return;
         sendMessage({{"method", "Page.frameNavigated"},
-                     {"params", {{"frame", {{"id", "FAKE-FRAME"}, {"loaderId", loader}, {"url", "https://panel.example/"}}},
-                                 {"type", "Navigation"}}},
+                     {"params",
+                      {{"frame", {{"id", "FAKE-FRAME"}, {"loaderId", loader}, {"url", "https://panel.example/"}}},
+                       {"type", "Navigation"}}},
                      {"sessionId", sessionId}});
     };
 
@@ -358,8 +363,12 @@ int main(int argc, char** argv) {
     auto openDialog = [&](const std::string& kind, const std::string& text) {
         dialogOpen = true;
         sendMessage({{"method", "Page.javascriptDialogOpening"},
-                     {"params", {{"url", "https://panel.example/"}, {"message", text}, {"type", kind},
-                                 {"hasBrowserHandler", false}, {"defaultPrompt", kind == "prompt" ? cues.dialogDefault : ""}}},
+                     {"params",
+                      {{"url", "https://panel.example/"},
+                       {"message", text},
+                       {"type", kind},
+                       {"hasBrowserHandler", false},
+                       {"defaultPrompt", kind == "prompt" ? cues.dialogDefault : ""}}},
                      {"sessionId", sessionId}});
     };
     bool discovering = false;
@@ -477,12 +486,15 @@ int main(int argc, char** argv) {
                 if (cues.exitAt.matches(snapshots)) return 0;
                 if (cues.downloadAt.matches(snapshots))
                     sendMessage({{"method", "Browser.downloadWillBegin"},
-                                 {"params", {{"frameId", "FAKE-FRAME"}, {"guid", "FAKE-DOWNLOAD"},
-                                             {"url", "https://panel.example/flight.csv"}, {"suggestedFilename", "flight.csv"}}}});
+                                 {"params",
+                                  {{"frameId", "FAKE-FRAME"},
+                                   {"guid", "FAKE-DOWNLOAD"},
+                                   {"url", "https://panel.example/flight.csv"},
+                                   {"suggestedFilename", "flight.csv"}}}});
                 if (cues.newWindowAt.matches(snapshots) && discovering) {
                     const std::string id = "FAKE-WINDOW-" + std::to_string(snapshots);
-                    nlohmann::json info = {{"targetId", id}, {"type", "page"}, {"title", ""}, {"url", "about:blank"},
-                                           {"attached", false}, {"openerId", targetId}};
+                    nlohmann::json info = {{"targetId", id},       {"type", "page"},    {"title", ""},
+                                           {"url", "about:blank"}, {"attached", false}, {"openerId", targetId}};
                     sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
                     info["url"] = cues.newWindowUrl;
                     sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
@@ -520,21 +532,25 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 if (cues.late.matches(snapshots)) {
-                    const auto after = std::chrono::duration_cast<Clock::duration>(
-                        std::chrono::duration<double>(cues.lateSeconds));
+                    const auto after =
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cues.lateSeconds));
                     delayed.emplace_back(Clock::now() + after, [reply] { sendMessage(reply); });
                     continue;
                 }
-            } else if (method == "Input.dispatchMouseEvent" && cues.textField && params.value("type", "") == "mouseReleased") {
+            } else if (method == "Input.dispatchMouseEvent" && cues.textField &&
+                       params.value("type", "") == "mouseReleased") {
                 const double x = params.value("x", -1.0), y = params.value("y", -1.0);
-                const bool inside = x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
+                const bool inside =
+                    x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
                 reply["result"] = nlohmann::json::object();
                 sendMessage(reply);
-                sendMessage({{"method", "Runtime.bindingCalled"},
-                             {"params", {{"name", "cvTextFocus"}, {"payload", inside ? "1" : "0"}, {"executionContextId", 1}}},
-                             {"sessionId", sessionId}});
+                sendMessage(
+                    {{"method", "Runtime.bindingCalled"},
+                     {"params", {{"name", "cvTextFocus"}, {"payload", inside ? "1" : "0"}, {"executionContextId", 1}}},
+                     {"sessionId", sessionId}});
                 continue;
-            } else if (method == "Input.insertText" && !cues.exitOnText.empty() && params.value("text", "") == cues.exitOnText) {
+            } else if (method == "Input.insertText" && !cues.exitOnText.empty() &&
+                       params.value("text", "") == cues.exitOnText) {
                 return 0;
             } else if (method == "Browser.close") {
                 if (cues.ignoreClose) continue;

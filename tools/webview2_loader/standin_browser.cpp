@@ -27,7 +27,7 @@ using Microsoft::WRL::ComPtr;
 
 // The unused methods keep the parameter names of their declarations.
 #if defined(__GNUC__)
-#  pragma GCC diagnostic ignored "-Wunused-parameter"
+#    pragma GCC diagnostic ignored "-Wunused-parameter"
 #endif
 
 namespace standin {
@@ -140,12 +140,12 @@ struct Browser {
     unsigned shownSerial = 0;  // the serial of the last fresh picture it served
     bool answering = true;     // stop-answering: later captures are held
     ULONGLONG unresponsiveToldAt = 0;
-    WebView* view = nullptr;   // its view, while that exists
-    StandInPage content;       // what the page makes of the plugin's input
+    WebView* view = nullptr;  // its view, while that exists
+    StandInPage content;      // what the page makes of the plugin's input
     // The view's settings: whether WebView2 shows the page's dialogs itself.
     std::shared_ptr<bool> defaultDialogs = std::make_shared<bool>(true);
-    int dialogsOpen = 0;       // the page is blocked while one is
-    bool pageLoaded = false;   // a document has been loaded: leaving it may be questioned
+    int dialogsOpen = 0;      // the page is blocked while one is
+    bool pageLoaded = false;  // a document has been loaded: leaving it may be questioned
 
     // True, with the call recorded, when the call must fail because the browser has exited.
     bool refuses(const char* call) const {
@@ -452,7 +452,8 @@ public:
         outcome->settle = [answer] {
             record("new-window " + answer->uri +
                    (answer->windowGiven ? " shown in the view given"
-                                        : answer->handled ? " handled: no window" : " opened on the desktop"));
+                    : answer->handled   ? " handled: no window"
+                                        : " opened on the desktop"));
         };
         record("new-window " + uri + " requested");
         if (newWindow_.empty()) return outcome->handlersReturned();
@@ -466,8 +467,8 @@ public:
         answer->kind = kind;
         auto outcome = std::make_shared<PendingOutcome>();
         outcome->settle = [answer] {
-            record(format("permission kind=%d state=%d", static_cast<int>(answer->kind),
-                          static_cast<int>(answer->state)));
+            record(
+                format("permission kind=%d state=%d", static_cast<int>(answer->kind), static_cast<int>(answer->state)));
         };
         record(format("permission kind=%d requested", static_cast<int>(kind)));
         if (permission_.empty()) return outcome->handlersReturned();
@@ -490,9 +491,9 @@ public:
 
     // Every call is recorded with its parameters as the client sent them, and answered with an
     // empty result through the client's message queue.
-    HRESULT STDMETHODCALLTYPE CallDevToolsProtocolMethod(
-        LPCWSTR methodName, LPCWSTR parametersAsJson,
-        ICoreWebView2CallDevToolsProtocolMethodCompletedHandler* handler) override {
+    HRESULT STDMETHODCALLTYPE
+    CallDevToolsProtocolMethod(LPCWSTR methodName, LPCWSTR parametersAsJson,
+                               ICoreWebView2CallDevToolsProtocolMethodCompletedHandler* handler) override {
         checkThread("devtools");
         if (methodName == nullptr || parametersAsJson == nullptr || handler == nullptr) return E_INVALIDARG;
         if (browser_->refuses("CallDevToolsProtocolMethod")) return kClosed;
@@ -619,7 +620,8 @@ public:
                 // A hung page shows what it showed last; a crashed one the error page.
                 const bool errorPage = browser->page == Browser::Page::Crashed;
                 if (browser->page == Browser::Page::Shown) browser->shownSerial = ++lastSerial;
-                record(errorPage ? std::string("picture error-page") : format("picture serial=%u", browser->shownSerial));
+                record(errorPage ? std::string("picture error-page")
+                                 : format("picture serial=%u", browser->shownSerial));
                 result = writeSnapshotPng(static_cast<IStream*>(c.object.Get()), width, height, browser->shownSerial,
                                           errorPage);
                 record(format("capture done %dx%d hr=0x%08lX", width, height, static_cast<unsigned long>(result)));
@@ -917,8 +919,8 @@ std::string describeWindow(HWND window) {
     GetWindowTextW(window, title, 128);
     RECT rect{};
     GetWindowRect(window, &rect);
-    return format("parent-class=%s parent-title=%s parent-size=%ldx%ld parent-visible=%d",
-                  narrow(className).c_str(), narrow(title).c_str(), rect.right - rect.left, rect.bottom - rect.top,
+    return format("parent-class=%s parent-title=%s parent-size=%ldx%ld parent-visible=%d", narrow(className).c_str(),
+                  narrow(title).c_str(), rect.right - rect.left, rect.bottom - rect.top,
                   IsWindowVisible(window) ? 1 : 0);
 }
 
@@ -929,7 +931,8 @@ public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
         if (object == nullptr) return E_POINTER;
         *object = nullptr;
-        const bool newer = IsEqualIID(id, IID_ICoreWebView2Environment2) || IsEqualIID(id, IID_ICoreWebView2Environment3);
+        const bool newer =
+            IsEqualIID(id, IID_ICoreWebView2Environment2) || IsEqualIID(id, IID_ICoreWebView2Environment3);
         if (newer && cue("no-environment3")) return E_NOINTERFACE;
         if (!newer && !IsEqualIID(id, IID_IUnknown) && !IsEqualIID(id, IID_ICoreWebView2Environment))
             return E_NOINTERFACE;

@@ -64,8 +64,8 @@ void pay(Completion completion) {
         return;
     }
     const HRESULT returned = completion.answer(completion);
-    settle(completion, (late ? "late " : "") + completion.what + format(" answered returned=0x%08lX",
-                                                                         static_cast<unsigned long>(returned)));
+    settle(completion, (late ? "late " : "") + completion.what +
+                           format(" answered returned=0x%08lX", static_cast<unsigned long>(returned)));
 }
 
 LRESULT CALLBACK ledgerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -102,8 +102,8 @@ bool ensureLedgerWindow() {
     windowClass.hInstance = runtimeInstance;
     windowClass.lpszClassName = kLedgerWindowClass;
     RegisterClassW(&windowClass);
-    theLedger.window = CreateWindowExW(0, kLedgerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                       runtimeInstance, nullptr);
+    theLedger.window =
+        CreateWindowExW(0, kLedgerWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, runtimeInstance, nullptr);
     if (theLedger.window == nullptr) record("error no-ledger-window");
     return theLedger.window != nullptr;
 }

@@ -16,8 +16,8 @@
 namespace standin {
 
 struct Completion {
-    std::string what;       // its name in the record: "environment", "controller", "capture"
-    HWND client = nullptr;  // the host window of the client that asked
+    std::string what;                          // its name in the record: "environment", "controller", "capture"
+    HWND client = nullptr;                     // the host window of the client that asked
     Microsoft::WRL::ComPtr<IUnknown> handler;  // the client's completion handler
     Microsoft::WRL::ComPtr<IUnknown> object;   // what the answer hands over or writes into, if any
     // Makes the answer and calls the handler; returns what the handler returned. May set `object`.

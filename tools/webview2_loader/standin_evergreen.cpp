@@ -66,8 +66,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
         // FreeLibrary, not process exit: what the plugin left behind when it let go of us.
         using namespace standin;
-        record("unload live=" + std::to_string(liveObjects.load()) + " hidden-windows=" +
-               std::to_string(hostWindowsOfThisThread()) + " apartment=" + apartment());
+        record("unload live=" + std::to_string(liveObjects.load()) +
+               " hidden-windows=" + std::to_string(hostWindowsOfThisThread()) + " apartment=" + apartment());
         closeLedger();
     }
     return TRUE;

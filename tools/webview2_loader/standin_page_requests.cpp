@@ -10,7 +10,7 @@
 using Microsoft::WRL::ComPtr;
 
 #if defined(__GNUC__)
-#  pragma GCC diagnostic ignored "-Wunused-parameter"
+#    pragma GCC diagnostic ignored "-Wunused-parameter"
 #endif
 
 namespace standin {
@@ -280,13 +280,13 @@ ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> makeDialogArgs(std::shared_ptr
 }
 
 ComPtr<ICoreWebView2NewWindowRequestedEventArgs> makeNewWindowArgs(std::shared_ptr<NewWindowAnswer> answer,
-                                                                  std::shared_ptr<PendingOutcome> outcome) {
+                                                                   std::shared_ptr<PendingOutcome> outcome) {
     return adoptComReference<ICoreWebView2NewWindowRequestedEventArgs>(
         new NewWindowArgs(std::move(answer), std::move(outcome)));
 }
 
 ComPtr<ICoreWebView2PermissionRequestedEventArgs> makePermissionArgs(std::shared_ptr<PermissionAnswer> answer,
-                                                                    std::shared_ptr<PendingOutcome> outcome) {
+                                                                     std::shared_ptr<PendingOutcome> outcome) {
     return adoptComReference<ICoreWebView2PermissionRequestedEventArgs>(
         new PermissionArgs(std::move(answer), std::move(outcome)));
 }

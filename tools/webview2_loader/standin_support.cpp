@@ -67,12 +67,9 @@ std::string apartment() {
     if (FAILED(CoGetApartmentType(&type, &qualifier))) return "none";
     switch (type) {
     case APTTYPE_STA:
-    case APTTYPE_MAINSTA:
-        return "sta";
-    case APTTYPE_MTA:
-        return "mta";
-    default:
-        return "other";
+    case APTTYPE_MAINSTA: return "sta";
+    case APTTYPE_MTA: return "mta";
+    default: return "other";
     }
 }
 

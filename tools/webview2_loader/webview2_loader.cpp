@@ -41,9 +41,8 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
     PCWSTR browserExecutableFolder, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler) {
     using namespace standin;
-    record(std::string("create-environment folder=") + narrow(browserExecutableFolder) +
-           " user-data=" + narrow(userDataFolder) + " options=" + (environmentOptions ? "set" : "null") +
-           " apartment=" + apartment());
+    record(std::string("create-environment folder=") + narrow(browserExecutableFolder) + " user-data=" +
+           narrow(userDataFolder) + " options=" + (environmentOptions ? "set" : "null") + " apartment=" + apartment());
     if (environmentCreatedHandler == nullptr) return E_INVALIDARG;
     if (cue("refuse-environment")) {
         record("environment refused");

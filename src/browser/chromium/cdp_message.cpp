@@ -80,8 +80,8 @@ constexpr EventEntry events[] = {
 
 bool readEvent(const std::string& method, const json& message, std::optional<Completion>& reply,
                std::string& lostReason) {
-    const auto entry = std::find_if(std::begin(events), std::end(events),
-                                    [&](const EventEntry& e) { return e.method == method; });
+    const auto entry =
+        std::find_if(std::begin(events), std::end(events), [&](const EventEntry& e) { return e.method == method; });
     if (entry == std::end(events)) return true;
     if (entry->type == Completion::Type::Lost) {
         lostReason = entry->lostReason;
@@ -154,8 +154,7 @@ void readResult(const json& result, Completion& c) {
         }
         break;
     }
-    default:
-        break;
+    default: break;
     }
 }
 

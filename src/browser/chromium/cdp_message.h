@@ -16,32 +16,45 @@ namespace cdp {
 
 // What a command was sent for; decides what is extracted from its reply.
 enum class Request {
-    ListTargets, CreateTarget, Attach, SetViewport, EnablePage, Navigate, Snapshot, Input, FocusChannel, Close,
-    AnswerDialog, DiscoverTargets, CloseTarget, DenyDownloads, DenyPermissions
+    ListTargets,
+    CreateTarget,
+    Attach,
+    SetViewport,
+    EnablePage,
+    Navigate,
+    Snapshot,
+    Input,
+    FocusChannel,
+    Close,
+    AnswerDialog,
+    DiscoverTargets,
+    CloseTarget,
+    DenyDownloads,
+    DenyPermissions
 };
 
 struct Completion {
     enum class Type {
-        Reply,      // the reply to one command
-        Committed,  // the page's main frame committed a navigation, ours or one the page began
-        Lost,       // the pipe broke or the peer stopped speaking the protocol; nothing follows
-        TextFocus,  // the page reports its focus: ok is true when the focused element takes text
+        Reply,         // the reply to one command
+        Committed,     // the page's main frame committed a navigation, ours or one the page began
+        Lost,          // the pipe broke or the peer stopped speaking the protocol; nothing follows
+        TextFocus,     // the page reports its focus: ok is true when the focused element takes text
         DialogOpened,  // the page opened a dialog: value its type ("alert", "confirm", "prompt",
                        // "beforeunload"), text its message, detail a prompt's default text
         DialogClosed,  // the page's dialog went, answered or not
-        NewPage,    // a page target was created or changed: value its targetId, text its address
-        Download,   // the page started a download (refused)
+        NewPage,       // a page target was created or changed: value its targetId, text its address
+        Download,      // the page started a download (refused)
     };
     Type type = Type::Reply;
     Request request = Request::Input;
     std::uint64_t tag = 0;  // what the caller passed with the command
     bool ok = false;
-    std::string text;   // the error message; for Lost the reason; for Navigate the page's load error
-    std::string value;  // ListTargets: a page's targetId ("" when there is none);
-                        // CreateTarget: the targetId; Attach: the sessionId;
-                        // Navigate and Committed: the navigation's loaderId
-    std::string detail; // DialogOpened: a prompt's default text
-    PngBuffer snapshot; // Snapshot: the decoded PNG bytes
+    std::string text;    // the error message; for Lost the reason; for Navigate the page's load error
+    std::string value;   // ListTargets: a page's targetId ("" when there is none);
+                         // CreateTarget: the targetId; Attach: the sessionId;
+                         // Navigate and Committed: the navigation's loaderId
+    std::string detail;  // DialogOpened: a prompt's default text
+    PngBuffer snapshot;  // Snapshot: the decoded PNG bytes
 };
 
 // A command written to the browser whose reply is still owed, by command id.

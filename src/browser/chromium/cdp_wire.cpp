@@ -59,10 +59,10 @@ constexpr DecodeTable makeDecodeTable(int position) {
     for (std::uint32_t i = 0; i < 64; ++i) {
         std::uint32_t placed = 0;
         switch (position) {
-        case 0: placed = i << 2; break;                               // byte 0, bits 7..2
-        case 1: placed = (i >> 4) | ((i & 0x0F) << 12); break;        // byte 0 bits 1..0, byte 1 bits 7..4
+        case 0: placed = i << 2; break;                                // byte 0, bits 7..2
+        case 1: placed = (i >> 4) | ((i & 0x0F) << 12); break;         // byte 0 bits 1..0, byte 1 bits 7..4
         case 2: placed = ((i >> 2) << 8) | ((i & 0x03) << 22); break;  // byte 1 bits 3..0, byte 2 bits 7..6
-        default: placed = i << 16; break;                             // byte 2, bits 5..0
+        default: placed = i << 16; break;                              // byte 2, bits 5..0
         }
         table[static_cast<unsigned char>(alphabet[i])] = placed;
     }

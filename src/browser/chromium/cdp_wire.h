@@ -29,8 +29,8 @@ public:
 private:
     std::size_t maxMessageBytes_;
     std::string buffer_;
-    std::size_t consumed_ = 0;   // bytes of buffer_ already handed out
-    std::size_t scanned_ = 0;    // bytes of buffer_ known to hold no NUL
+    std::size_t consumed_ = 0;  // bytes of buffer_ already handed out
+    std::size_t scanned_ = 0;   // bytes of buffer_ known to hold no NUL
     bool failed_ = false;
 };
 
@@ -42,9 +42,9 @@ bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
 // panel's pixel size: the page is laid out in a viewport of width/z × height/z CSS pixels
 // rendered at device scale z.
 struct Viewport {
-    int layoutWidth;    // CSS pixels, rounded up so the layout covers the whole snapshot
+    int layoutWidth;  // CSS pixels, rounded up so the layout covers the whole snapshot
     int layoutHeight;
-    double clipWidth;   // CSS pixels of the snapshot: exactly width × height device pixels
+    double clipWidth;  // CSS pixels of the snapshot: exactly width × height device pixels
     double clipHeight;
     double deviceScale;
 };

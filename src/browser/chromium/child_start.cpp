@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #if !defined(__x86_64__)
-#  error "the child is started with x86-64 system calls"
+#    error "the child is started with x86-64 system calls"
 #endif
 
 #define CV_STRINGIFY_VALUE(x) #x
@@ -29,8 +29,7 @@ namespace {
 
 // A system call without libc: no errno (the parent thread's), no lazy symbol binding. The
 // result, or -errno.
-CV_IN_CHILD_INLINE long rawSyscall(long number, long a = 0, long b = 0, long c = 0, long d = 0)
-{
+CV_IN_CHILD_INLINE long rawSyscall(long number, long a = 0, long b = 0, long c = 0, long d = 0) {
     long result;
     register long r10 __asm__("r10") = d;
     __asm__ volatile("syscall" : "=a"(result) : "a"(number), "D"(a), "S"(b), "d"(c), "r"(r10) : "rcx", "r11", "memory");
@@ -53,15 +52,13 @@ struct Shared {
     volatile int error;  // set by the child when a step fails, read by the parent once it resumes
 };
 
-CV_IN_CHILD_INLINE void childFails(Shared* shared, long result)
-{
+CV_IN_CHILD_INLINE void childFails(Shared* shared, long result) {
     shared->error = static_cast<int>(-result);
     rawSyscall(SYS_exit_group, 127);
     __builtin_unreachable();
 }
 
-CV_IN_CHILD int childMain(void* argument)
-{
+CV_IN_CHILD int childMain(void* argument) {
     Shared* shared = static_cast<Shared*>(argument);
     const ChildPlan* plan = shared->plan;
     // A process group of its own, so teardown reaches the browser's helper processes too.
@@ -76,8 +73,8 @@ CV_IN_CHILD int childMain(void* argument)
         KernelSigaction action;
         action.handler = nullptr;
         if (rawSyscall(SYS_rt_sigaction, signal, 0, reinterpret_cast<long>(&action), kernelSigsetSize) != 0) continue;
-        const bool handled = action.handler != reinterpret_cast<void*>(SIG_DFL) &&
-                             action.handler != reinterpret_cast<void*>(SIG_IGN);
+        const bool handled =
+            action.handler != reinterpret_cast<void*>(SIG_DFL) && action.handler != reinterpret_cast<void*>(SIG_IGN);
         if (!handled && signal != SIGPIPE) continue;
         action.handler = reinterpret_cast<void*>(SIG_DFL);
         action.flags = 0;
@@ -116,9 +113,9 @@ constexpr std::size_t childStackBytes = 64 * 1024;
 // exits with its result; the parent gets the child's pid, or -errno.
 extern "C" long cvCloneVfork(unsigned long flags, void* stackTop, int (*run)(void*), void* argument);
 
-pid_t startChild(const ChildPlan& plan, int& error)
-{
-    void* stack = ::mmap(nullptr, childStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
+pid_t startChild(const ChildPlan& plan, int& error) {
+    void* stack =
+        ::mmap(nullptr, childStackBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_STACK, -1, 0);
     if (stack == MAP_FAILED) {
         error = errno;
         return -1;

@@ -184,16 +184,11 @@ void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     case cdp::Request::Attach:
         if (!c.ok) return bringUpFailed("Target.attachToTarget", c.text);
         return onAttached(current, c.value);
-    case cdp::Request::SetViewport:
-        return viewportAnswered(current, c);
-    case cdp::Request::EnablePage:
-        return pageEventsAnswered(current, c);
-    case cdp::Request::Navigate:
-        return navigationAnswered(current, c);
-    case cdp::Request::FocusChannel:
-        return focusChannelAnswered(current, c);
-    default:
-        return pageRequestAnswered(c);
+    case cdp::Request::SetViewport: return viewportAnswered(current, c);
+    case cdp::Request::EnablePage: return pageEventsAnswered(current, c);
+    case cdp::Request::Navigate: return navigationAnswered(current, c);
+    case cdp::Request::FocusChannel: return focusChannelAnswered(current, c);
+    default: return pageRequestAnswered(c);
     }
 }
 

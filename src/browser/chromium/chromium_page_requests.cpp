@@ -75,12 +75,10 @@ void pageRequestAnswered(const cdp::Completion& c) {
         return debugLog("CV: the page's dialog could not be answered: %s\n", c.text.c_str());
     case cdp::Request::DiscoverTargets:
         return debugLog("CV: new windows of the page cannot be followed (%s).\n", c.text.c_str());
-    case cdp::Request::DenyDownloads:
-        return debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
+    case cdp::Request::DenyDownloads: return debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
     case cdp::Request::DenyPermissions:
         return debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
-    default:
-        break;
+    default: break;
     }
 }
 

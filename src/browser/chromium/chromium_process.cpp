@@ -24,7 +24,7 @@ extern char** environ;
 namespace chromium {
 
 bool isExecutableFile(const std::string& path) {
-    struct stat info{};
+    struct stat info {};
     return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
            ::access(path.c_str(), X_OK) == 0;
 }
@@ -109,7 +109,7 @@ bool groupHasLiveMember(pid_t group) {
 // The highest descriptor this process may have open: where the child stops closing what it
 // inherited when the kernel cannot close a range.
 int highestFd() {
-    struct rlimit files{};
+    struct rlimit files {};
     return ::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY
                ? static_cast<int>(std::min<rlim_t>(files.rlim_cur, 65536)) - 1
                : 65535;
@@ -159,7 +159,7 @@ ProfilePlaces profilePlaces(const std::string& snap) {
     const char* home = std::getenv("HOME");
     std::string passwdHome;
     if (home == nullptr || home[0] == '\0') {
-        struct passwd entry{};
+        struct passwd entry {};
         struct passwd* found = nullptr;
         std::vector<char> buffer(16384);
         if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
@@ -183,7 +183,7 @@ bool createMissingFolders(const std::string& folder, std::string& error) {
 
 bool prepareProfileFolder(const std::string& folder, std::string& error) {
     if (!createMissingFolders(folder, error)) return false;
-    struct stat info{};
+    struct stat info {};
     if (::stat(folder.c_str(), &info) != 0) {
         error = std::string("cannot use it: ") + std::strerror(errno);
         return false;

@@ -22,7 +22,7 @@ namespace chromium {
 // is only a script that starts the snap, so that we know it for a snap. A name with a '/' is a
 // fixed path; the others are looked up on PATH.
 inline constexpr const char* browserCandidates[] = {"google-chrome", "google-chrome-stable", "chromium",
-                                                     "/snap/bin/chromium", "chromium-browser"};
+                                                    "/snap/bin/chromium", "chromium-browser"};
 
 bool isExecutableFile(const std::string& path);
 // The first of browserCandidates there is, "" when none.

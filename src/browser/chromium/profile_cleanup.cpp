@@ -23,13 +23,13 @@ constexpr char givenUp[] = "gone";
 
 // Removes `path` and everything below it, without following links. False when cancelled
 // before the end; whatever went wrong otherwise is left for a later clean-up.
-bool removeTree(const fs::path& path, const std::atomic<bool>& cancelled)
-{
+bool removeTree(const fs::path& path, const std::atomic<bool>& cancelled) {
     std::error_code ec;
     if (fs::is_directory(fs::symlink_status(path, ec))) {
         // The names first: a folder is not changed while it is being read.
         std::vector<fs::path> entries;
-        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path());
+        for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+            entries.push_back(it->path());
         for (const auto& entry : entries) {
             if (cancelled.load(std::memory_order_relaxed)) return false;
             if (!removeTree(entry, cancelled)) return false;
@@ -41,14 +41,13 @@ bool removeTree(const fs::path& path, const std::atomic<bool>& cancelled)
 }
 
 // Whether the profile folder `name` (under `folder`) will never be run on again.
-bool stale(const std::string& folder, const std::string& name)
-{
+bool stale(const std::string& folder, const std::string& name) {
     if (name.rfind(profilePrefix, 0) != 0) return false;
     const std::size_t from = sizeof profilePrefix - 1;
     const std::size_t dash = name.find('-', from);
     if (dash == std::string::npos) return false;
     const std::string owner = name.substr(from, dash - from);
-    struct stat info{};
+    struct stat info {};
     const std::string path = folder + "/" + name;
     if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return false;
     if (owner == givenUp) return true;
@@ -59,8 +58,7 @@ bool stale(const std::string& folder, const std::string& name)
 
 }  // namespace
 
-std::string makePrivateProfile(const std::string& folder, std::string& error)
-{
+std::string makePrivateProfile(const std::string& folder, std::string& error) {
     std::string path = folder + "/" + profilePrefix + std::to_string(::getpid()) + "-XXXXXX";
     // mkdtemp creates the folder with mode 0700: the profile is ours alone.
     if (::mkdtemp(path.data()) == nullptr) {
@@ -74,22 +72,21 @@ ProfileCleanup::~ProfileCleanup() { stop(Clock::now()); }
 
 void ProfileCleanup::removeStale(const std::string& folder) { submit({Job::Kind::stale, folder}); }
 
-void ProfileCleanup::discard(const std::string& profile)
-{
+void ProfileCleanup::discard(const std::string& profile) {
     // <folder>/cv-chromium-<pid>-XXXXXX becomes <folder>/cv-chromium-gone-XXXXXX.
     const fs::path path(profile);
     const std::string name = path.filename().string();
     const std::size_t dash = name.find('-', sizeof profilePrefix - 1);
     std::string target = profile;
     if (name.rfind(profilePrefix, 0) == 0 && dash != std::string::npos) {
-        const std::string renamed = (path.parent_path() / (profilePrefix + std::string(givenUp) + name.substr(dash))).string();
+        const std::string renamed =
+            (path.parent_path() / (profilePrefix + std::string(givenUp) + name.substr(dash))).string();
         if (::rename(profile.c_str(), renamed.c_str()) == 0) target = renamed;
     }
     submit({Job::Kind::folder, target});
 }
 
-void ProfileCleanup::submit(Job job)
-{
+void ProfileCleanup::submit(Job job) {
     std::lock_guard lock(mutex_);
     jobs_.push_back(std::move(job));
     if (busy_) return;
@@ -106,8 +103,7 @@ void ProfileCleanup::submit(Job job)
     }
 }
 
-void ProfileCleanup::run()
-{
+void ProfileCleanup::run() {
     pthread_setname_np(pthread_self(), "cv-cleanup");
     for (;;) {
         Job job;
@@ -137,8 +133,7 @@ void ProfileCleanup::run()
     }
 }
 
-void ProfileCleanup::stop(Clock::time_point deadline)
-{
+void ProfileCleanup::stop(Clock::time_point deadline) {
     {
         std::unique_lock lock(mutex_);
         idle_.wait_until(lock, deadline, [this] { return !busy_; });

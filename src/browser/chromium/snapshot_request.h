@@ -9,8 +9,7 @@
 
 namespace cdp {
 
-inline nlohmann::json snapshotParams(const Viewport& v)
-{
+inline nlohmann::json snapshotParams(const Viewport& v) {
     // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
     // zoom, whatever rounding the layout size needed. The speed-optimised PNG encoding makes
     // a larger file that the browser writes and we decode in less time, with less of the

@@ -48,12 +48,8 @@ Command mouseEvent(PagePointer what, double cssX, double cssY) {
     case PagePointer::Release:
         params.update({{"type", "mouseReleased"}, {"button", "left"}, {"buttons", 0}, {"clickCount", 1}});
         break;
-    case PagePointer::Drag:
-        params.update({{"type", "mouseMoved"}, {"button", "left"}, {"buttons", 1}});
-        break;
-    case PagePointer::Move:
-        params.update({{"type", "mouseMoved"}, {"button", "none"}, {"buttons", 0}});
-        break;
+    case PagePointer::Drag: params.update({{"type", "mouseMoved"}, {"button", "left"}, {"buttons", 1}}); break;
+    case PagePointer::Move: params.update({{"type", "mouseMoved"}, {"button", "none"}, {"buttons", 0}}); break;
     case PagePointer::Leave:
         // The protocol has no leave event; a move just off the page's top-left corner is one.
         params.update({{"type", "mouseMoved"}, {"button", "none"}, {"buttons", 0}, {"x", -1}, {"y", -1}});

@@ -92,8 +92,8 @@ HRESULT STDAPICALLTYPE createEnvironmentWithInstalledRuntime(
     PCWSTR, PCWSTR userDataFolder, ICoreWebView2EnvironmentOptions* environmentOptions,
     ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* environmentCreatedHandler) {
     // Its own dependencies come from its folder and System32, never from the simulator's.
-    const HMODULE module = LoadLibraryExW(clientDll.c_str(), nullptr,
-                                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+    const HMODULE module =
+        LoadLibraryExW(clientDll.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (module == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     const auto create = reinterpret_cast<CreateWebViewEnvironmentWithOptionsInternalFunction>(
         reinterpret_cast<void*>(GetProcAddress(module, kCreateEnvironmentInternalExportName)));
@@ -101,9 +101,8 @@ HRESULT STDAPICALLTYPE createEnvironmentWithInstalledRuntime(
         FreeLibrary(module);
         return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
     }
-    const HRESULT result =
-        create(true, WEBVIEW2_RUNTIME_TYPE_INSTALLED, userDataFolder,
-               reinterpret_cast<IUnknown*>(environmentOptions), environmentCreatedHandler);
+    const HRESULT result = create(true, WEBVIEW2_RUNTIME_TYPE_INSTALLED, userDataFolder,
+                                  reinterpret_cast<IUnknown*>(environmentOptions), environmentCreatedHandler);
     settleReference(module);
     return result;
 }
@@ -162,7 +161,8 @@ CreateCoreWebView2EnvironmentWithOptionsFunction findInstalledRuntime() {
     if (!runtime) {
         std::string line = "CV: no usable WebView2 runtime is installed";
         for (std::size_t i = 0; i < skipped.size(); ++i)
-            line += (i == 0 ? " (missing or too old: " : ", ") + forLog(skipped[i]) + (i + 1 == skipped.size() ? ")" : "");
+            line +=
+                (i == 0 ? " (missing or too old: " : ", ") + forLog(skipped[i]) + (i + 1 == skipped.size() ? ")" : "");
         logLine(line + "; " + kInstallAdvice);
         return nullptr;
     }

@@ -22,8 +22,8 @@ struct RuntimeVersion {
 std::optional<RuntimeVersion> runtimeVersionOf(const std::wstring& versionFolder);
 
 struct InstalledRuntime {
-    std::wstring folder;      // the version folder, as the registry names it
-    std::wstring clientDll;   // the client library in it
+    std::wstring folder;     // the version folder, as the registry names it
+    std::wstring clientDll;  // the client library in it
     RuntimeVersion version;
 };
 

@@ -127,8 +127,9 @@ void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment)
         onCompositionControllerCreated, [] { browserFailed(controllerLine); });
     if (!handler) return browserFailed("CV: out of memory while bringing up the browser");
     const BrowserGeneration generation = current.generation;  // `current` may be gone once asked
-    refusedUnlessAnswered(generation, current.webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get()),
-                          "CreateCoreWebView2CompositionController");
+    refusedUnlessAnswered(
+        generation, current.webViewEnvironment->CreateCoreWebView2CompositionController(hiddenWindow, handler.Get()),
+        "CreateCoreWebView2CompositionController");
 }
 
 // Microsoft's loader when it lies beside the module, else the plugin's own lookup of the
@@ -141,8 +142,8 @@ CreateCoreWebView2EnvironmentWithOptionsFunction environmentFunction() {
     const std::wstring loaderPath = toWidePath(folder + "WebView2Loader.dll");
     DWORD loadError = ERROR_MOD_NOT_FOUND;
     if (isAbsoluteWindowsPath(loaderPath)) {
-        loaderModule =
-            LoadLibraryExW(loaderPath.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+        loaderModule = LoadLibraryExW(loaderPath.c_str(), nullptr,
+                                      LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
         if (loaderModule == nullptr) loadError = GetLastError();
     }
     if (loaderModule != nullptr) {
@@ -215,9 +216,9 @@ void createBrowserHostWindow() {
     windowClass.hInstance = instance;
     windowClass.lpszClassName = kHiddenWindowClass;
     RegisterClassW(&windowClass);
-    hiddenWindow = CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                   CW_USEDEFAULT, pageWidth.load(), pageHeight.load(), nullptr, nullptr, instance,
-                                   nullptr);
+    hiddenWindow =
+        CreateWindowExW(0, kHiddenWindowClass, kHiddenWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                        pageWidth.load(), pageHeight.load(), nullptr, nullptr, instance, nullptr);
 }
 
 void startBrowser() {

@@ -111,9 +111,7 @@ struct WebView2Browser {
 extern std::optional<WebView2Browser> browser;
 
 // True when a completion made for `generation` belongs to the browser of the moment.
-inline bool isCurrentBrowser(BrowserGeneration generation) {
-    return browser && browser->generation == generation;
-}
+inline bool isCurrentBrowser(BrowserGeneration generation) { return browser && browser->generation == generation; }
 
 // A string the browser handed out, as UTF-8, taken over and freed.
 inline std::string takeString(LPWSTR text) {
@@ -140,8 +138,8 @@ struct NothingMore {
 // work throws stays behind the one barrier, told as `line`; `failed` then runs too (behind the
 // same barrier), while that browser is still the current one: what must not be left undone.
 template <class Handler, class Work, class Failed = NothingMore>
-Microsoft::WRL::ComPtr<Handler> browserHandler(const IID& id, BrowserGeneration generation, const char* line,
-                                               Work work, Failed failed = {}) {
+Microsoft::WRL::ComPtr<Handler> browserHandler(const IID& id, BrowserGeneration generation, const char* line, Work work,
+                                               Failed failed = {}) {
     return makeComCallback<Handler>(id, [generation, line, work, failed](auto... args) -> HRESULT {
         if (isCurrentBrowser(generation) && !guarded(line, [&] { work(args...); }) && isCurrentBrowser(generation))
             guarded(line, failed);
