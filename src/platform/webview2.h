@@ -95,62 +95,62 @@ struct WebView2EventToken {
 static_assert(sizeof(WebView2EventToken) == 8);
 
 // ---- interface ids ----
+//
+// Written in the registry form the published tables give, so each can be compared with its
+// source character by character; a character out of place fails the build.
 
-inline constexpr IID IID_ICoreWebView2 = {0x76eceacb, 0x0462, 0x4d94, {0xac, 0x83, 0x42, 0x3a, 0x67, 0x93, 0x77, 0x5e}};
-inline constexpr IID IID_ICoreWebView2Controller = {
-    0x4d00c0d1, 0x9434, 0x4eb6, {0x80, 0x78, 0x86, 0x97, 0xa5, 0x60, 0x33, 0x4f}};
-inline constexpr IID IID_ICoreWebView2CompositionController = {
-    0x3df9b733, 0xb9ae, 0x4a15, {0x86, 0xb4, 0xeb, 0x9e, 0xe9, 0x82, 0x64, 0x69}};
-inline constexpr IID IID_ICoreWebView2Environment = {
-    0xb96d755e, 0x0319, 0x4e92, {0xa2, 0x96, 0x23, 0x43, 0x6f, 0x46, 0xa1, 0xfc}};
-inline constexpr IID IID_ICoreWebView2Environment2 = {
-    0x41f3632b, 0x5ef4, 0x404f, {0xad, 0x82, 0x2d, 0x60, 0x6c, 0x5a, 0x9a, 0x21}};
-inline constexpr IID IID_ICoreWebView2Environment3 = {
-    0x80a22ae3, 0xbe7c, 0x4ce2, {0xaf, 0xe1, 0x5a, 0x50, 0x05, 0x6c, 0xde, 0xeb}};
-inline constexpr IID IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler = {
-    0x4e8a3389, 0xc9d8, 0x4bd2, {0xb6, 0xb5, 0x12, 0x4f, 0xee, 0x6c, 0xc1, 0x4d}};
-inline constexpr IID IID_ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler = {
-    0x02fab84b, 0x1428, 0x4fb7, {0xad, 0x45, 0x1b, 0x2e, 0x64, 0x73, 0x61, 0x84}};
-inline constexpr IID IID_ICoreWebView2CapturePreviewCompletedHandler = {
-    0x697e05e9, 0x3d8f, 0x45fa, {0x96, 0xf4, 0x8f, 0xfe, 0x1e, 0xde, 0xda, 0xf5}};
-inline constexpr IID IID_ICoreWebView2ProcessFailedEventHandler = {
-    0x79e0aea4, 0x990b, 0x42d9, {0xaa, 0x1d, 0x0f, 0xcc, 0x2e, 0x5b, 0xc7, 0xf1}};
-inline constexpr IID IID_ICoreWebView2ProcessFailedEventArgs = {
-    0x8155a9a4, 0x1474, 0x4a86, {0x8c, 0xae, 0x15, 0x1b, 0x0f, 0xa6, 0xb8, 0xca}};
-inline constexpr IID IID_ICoreWebView2NavigationCompletedEventHandler = {
-    0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
-inline constexpr IID IID_ICoreWebView2NavigationCompletedEventArgs = {
-    0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}};
-inline constexpr IID IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler = {
-    0x5c4889f0, 0x5ef6, 0x4c5a, {0x95, 0x2c, 0xd8, 0xf1, 0xb9, 0x2d, 0x05, 0x74}};
-inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceiver = {
-    0xb32ca51a, 0x8371, 0x45e9, {0x93, 0x17, 0xaf, 0x02, 0x1d, 0x08, 0x03, 0x67}};
-inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler = {
-    0xe2fda4be, 0x5456, 0x406c, {0xa2, 0x61, 0x3d, 0x45, 0x21, 0x38, 0x36, 0x2c}};
-inline constexpr IID IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs = {
-    0x653c2959, 0xbb3a, 0x4377, {0x86, 0x32, 0xb5, 0x8a, 0xda, 0x4e, 0x66, 0xc4}};
-inline constexpr IID IID_ICoreWebView2Settings = {
-    0xe562e4f0, 0xd7fa, 0x43ac, {0x8d, 0x71, 0xc0, 0x51, 0x50, 0x49, 0x9f, 0x00}};
-inline constexpr IID IID_ICoreWebView2Deferral = {
-    0xc10e7f7b, 0xb585, 0x46f0, {0xa6, 0x23, 0x8b, 0xef, 0xbf, 0x3e, 0x4e, 0xe0}};
-inline constexpr IID IID_ICoreWebView2ScriptDialogOpeningEventHandler = {
-    0xef381bf9, 0xafa8, 0x4e37, {0x91, 0xc4, 0x8a, 0xc4, 0x85, 0x24, 0xbd, 0xfb}};
-inline constexpr IID IID_ICoreWebView2ScriptDialogOpeningEventArgs = {
-    0x7390bb70, 0xabe0, 0x4843, {0x95, 0x29, 0xf1, 0x43, 0xb3, 0x1b, 0x03, 0xd6}};
-inline constexpr IID IID_ICoreWebView2NewWindowRequestedEventHandler = {
-    0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
-inline constexpr IID IID_ICoreWebView2NewWindowRequestedEventArgs = {
-    0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
-inline constexpr IID IID_ICoreWebView2PermissionRequestedEventHandler = {
-    0x15e1c6a3, 0xc72a, 0x4df3, {0x91, 0xd7, 0xd0, 0x97, 0xfb, 0xec, 0x6b, 0xfd}};
-inline constexpr IID IID_ICoreWebView2PermissionRequestedEventArgs = {
-    0x973ae2ef, 0xff18, 0x4894, {0x8f, 0xb2, 0x3c, 0x75, 0x8f, 0x04, 0x68, 0x10}};
-inline constexpr IID IID_ICoreWebView2_4 = {
-    0x20d02d59, 0x6df2, 0x42dc, {0xbd, 0x06, 0xf9, 0x8a, 0x69, 0x4b, 0x13, 0x02}};
-inline constexpr IID IID_ICoreWebView2DownloadStartingEventHandler = {
-    0xefedc989, 0xc396, 0x41ca, {0x83, 0xf7, 0x07, 0xf8, 0x45, 0xa5, 0x57, 0x24}};
-inline constexpr IID IID_ICoreWebView2DownloadStartingEventArgs = {
-    0xe99bbe21, 0x43e9, 0x4544, {0xa7, 0x32, 0x28, 0x27, 0x64, 0xea, 0xfa, 0x60}};
+constexpr unsigned long hexValue(const char* text, int digits) {
+    unsigned long value = 0;
+    for (const char* c = text; c < text + digits; ++c) {
+        if (!((*c >= '0' && *c <= '9') || (*c >= 'A' && *c <= 'F'))) throw "not an upper-case hex digit";
+        value = value * 16 + static_cast<unsigned long>(*c <= '9' ? *c - '0' : *c - 'A' + 10);
+    }
+    return value;
+}
+
+consteval IID interfaceId(const char (&text)[37]) {
+    if (text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') throw "a dash out of place";
+    IID id{hexValue(text, 8),
+           static_cast<unsigned short>(hexValue(text + 9, 4)),
+           static_cast<unsigned short>(hexValue(text + 14, 4)),
+           {}};
+    // The last eight bytes: two before the last dash, six after it.
+    for (int i = 0; i < 8; ++i) id.Data4[i] = static_cast<unsigned char>(hexValue(text + (i < 2 ? 19 : 20) + 2 * i, 2));
+    return id;
+}
+
+// Declares IID_<Name>.
+#define CV_WEBVIEW2_IID(Name, text) inline constexpr IID IID_##Name = interfaceId(text);
+
+CV_WEBVIEW2_IID(ICoreWebView2, "76ECEACB-0462-4D94-AC83-423A6793775E")
+CV_WEBVIEW2_IID(ICoreWebView2Controller, "4D00C0D1-9434-4EB6-8078-8697A560334F")
+CV_WEBVIEW2_IID(ICoreWebView2CompositionController, "3DF9B733-B9AE-4A15-86B4-EB9EE9826469")
+CV_WEBVIEW2_IID(ICoreWebView2Environment, "B96D755E-0319-4E92-A296-23436F46A1FC")
+CV_WEBVIEW2_IID(ICoreWebView2Environment2, "41F3632B-5EF4-404F-AD82-2D606C5A9A21")
+CV_WEBVIEW2_IID(ICoreWebView2Environment3, "80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB")
+CV_WEBVIEW2_IID(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler, "4E8A3389-C9D8-4BD2-B6B5-124FEE6CC14D")
+CV_WEBVIEW2_IID(ICoreWebView2CreateCoreWebView2CompositionControllerCompletedHandler,
+                "02FAB84B-1428-4FB7-AD45-1B2E64736184")
+CV_WEBVIEW2_IID(ICoreWebView2CapturePreviewCompletedHandler, "697E05E9-3D8F-45FA-96F4-8FFE1EDEDAF5")
+CV_WEBVIEW2_IID(ICoreWebView2ProcessFailedEventHandler, "79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1")
+CV_WEBVIEW2_IID(ICoreWebView2ProcessFailedEventArgs, "8155A9A4-1474-4A86-8CAE-151B0FA6B8CA")
+CV_WEBVIEW2_IID(ICoreWebView2NavigationCompletedEventHandler, "D33A35BF-1C49-4F98-93AB-006E0533FE1C")
+CV_WEBVIEW2_IID(ICoreWebView2NavigationCompletedEventArgs, "30D68B7D-20D9-4752-A9CA-EC8448FBB5C1")
+CV_WEBVIEW2_IID(ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, "5C4889F0-5EF6-4C5A-952C-D8F1B92D0574")
+CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceiver, "B32CA51A-8371-45E9-9317-AF021D080367")
+CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceivedEventHandler, "E2FDA4BE-5456-406C-A261-3D452138362C")
+CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceivedEventArgs, "653C2959-BB3A-4377-8632-B58ADA4E66C4")
+CV_WEBVIEW2_IID(ICoreWebView2Settings, "E562E4F0-D7FA-43AC-8D71-C05150499F00")
+CV_WEBVIEW2_IID(ICoreWebView2Deferral, "C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0")
+CV_WEBVIEW2_IID(ICoreWebView2ScriptDialogOpeningEventHandler, "EF381BF9-AFA8-4E37-91C4-8AC48524BDFB")
+CV_WEBVIEW2_IID(ICoreWebView2ScriptDialogOpeningEventArgs, "7390BB70-ABE0-4843-9529-F143B31B03D6")
+CV_WEBVIEW2_IID(ICoreWebView2NewWindowRequestedEventHandler, "D4C185FE-C81C-4989-97AF-2D3FA7AB5651")
+CV_WEBVIEW2_IID(ICoreWebView2NewWindowRequestedEventArgs, "34ACB11C-FC37-4418-9132-F9C21D1EAFB9")
+CV_WEBVIEW2_IID(ICoreWebView2PermissionRequestedEventHandler, "15E1C6A3-C72A-4DF3-91D7-D097FBEC6BFD")
+CV_WEBVIEW2_IID(ICoreWebView2PermissionRequestedEventArgs, "973AE2EF-FF18-4894-8FB2-3C758F046810")
+CV_WEBVIEW2_IID(ICoreWebView2_4, "20D02D59-6DF2-42DC-BD06-F98A694B1302")
+CV_WEBVIEW2_IID(ICoreWebView2DownloadStartingEventHandler, "EFEDC989-C396-41CA-83F7-07F845A55724")
+CV_WEBVIEW2_IID(ICoreWebView2DownloadStartingEventArgs, "E99BBE21-43E9-4544-A732-282764EAFA60")
 
 // ---- interface generation ----
 //
