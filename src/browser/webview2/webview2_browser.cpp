@@ -57,31 +57,32 @@ void refusedUnlessAnswered(BrowserGeneration generation, HRESULT result, const s
         browserFailed("CV: " + request + " returned " + hex(result), atLongestDelay);
 }
 
+void onProcessFailedEvent(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
+    // A kind that cannot be read is taken for the worst: the browser is gone.
+    COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+    if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind)))
+        kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
+    onProcessFailed(kind);
+}
+
+void onNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
+    browser->reloadUnderway = false;
+    onPageLoaded();
+}
+
 // Our handlers on the view: its process failures, and its page loads (clicks kept while the
 // page came back go on then). A view that takes neither still shows the page; a lost browser is
 // then noticed by the snapshots it no longer answers.
 void listenTo(WebView2Browser& current) {
-    current.events.processFailed = subscribe<ICoreWebView2ProcessFailedEventHandler>(
-        current.webView.Get(), &ICoreWebView2::add_ProcessFailed, &ICoreWebView2::remove_ProcessFailed,
-        IID_ICoreWebView2ProcessFailedEventHandler, current.generation,
-        "CV: error while handling a failed WebView2 process",
-        [](ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* args) {
-            // A kind that cannot be read is taken for the worst: the browser is gone.
-            COREWEBVIEW2_PROCESS_FAILED_KIND kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
-            if (args == nullptr || FAILED(args->get_ProcessFailedKind(&kind)))
-                kind = COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED;
-            onProcessFailed(kind);
-        });
+    ICoreWebView2* view = current.webView.Get();
+    current.events.processFailed =
+        CV_SUBSCRIBE(view, ProcessFailed, current.generation, "CV: error while handling a failed WebView2 process",
+                     onProcessFailedEvent);
     if (!current.events.processFailed)
         XPLMDebugString("CV: WebView2 will not report its process failures; a lost browser is noticed by the "
                         "snapshots it no longer answers.\n");
-    current.events.navigationCompleted = subscribe<ICoreWebView2NavigationCompletedEventHandler>(
-        current.webView.Get(), &ICoreWebView2::add_NavigationCompleted, &ICoreWebView2::remove_NavigationCompleted,
-        IID_ICoreWebView2NavigationCompletedEventHandler, current.generation, "CV: error after the page loaded",
-        [](ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
-            browser->reloadUnderway = false;
-            onPageLoaded();
-        });
+    current.events.navigationCompleted = CV_SUBSCRIBE(view, NavigationCompleted, current.generation,
+                                                      "CV: error after the page loaded", onNavigationCompleted);
 }
 
 // A bring-up step's answer: true when it brought what was asked for. A success without it would
@@ -195,13 +196,9 @@ void retireBrowser(bool answerOwed) {
 }  // the view, the controllers and the environment are released here
 
 bool initBrowserThread() {
-    const HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    if (FAILED(result)) {
-        XPLMDebugString("CV: CoInitializeEx failed\n");
-        return false;
-    }
-    comInitialised = true;
-    return true;
+    comInitialised = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    if (!comInitialised) XPLMDebugString("CV: CoInitializeEx failed\n");
+    return comInitialised;
 }
 
 // Registers the hidden window's class (an earlier load in this process may already have) and

@@ -69,11 +69,8 @@ void listenForFocusReports(WebView2Browser& current) {
     Microsoft::WRL::ComPtr<ICoreWebView2DevToolsProtocolEventReceiver> receiver;
     if (FAILED(current.webView->GetDevToolsProtocolEventReceiver(L"Runtime.bindingCalled", receiver.GetAddressOf())))
         return;
-    current.events.focusReports = subscribe<ICoreWebView2DevToolsProtocolEventReceivedEventHandler>(
-        receiver.Get(), &ICoreWebView2DevToolsProtocolEventReceiver::add_DevToolsProtocolEventReceived,
-        &ICoreWebView2DevToolsProtocolEventReceiver::remove_DevToolsProtocolEventReceived,
-        IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler, current.generation,
-        "CV: error while following the page's focus", onFocusReport);
+    current.events.focusReports = CV_SUBSCRIBE(receiver.Get(), DevToolsProtocolEventReceived, current.generation,
+                                               "CV: error while following the page's focus", onFocusReport);
 }
 
 }  // namespace

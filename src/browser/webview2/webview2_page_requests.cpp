@@ -118,29 +118,21 @@ void listenToPageRequests(WebView2Browser& current) {
     const BrowserGeneration generation = current.generation;
     ICoreWebView2* view = current.webView.Get();
     auto& events = current.events;
-    events.scriptDialog = subscribe<ICoreWebView2ScriptDialogOpeningEventHandler>(
-        view, &ICoreWebView2::add_ScriptDialogOpening, &ICoreWebView2::remove_ScriptDialogOpening,
-        IID_ICoreWebView2ScriptDialogOpeningEventHandler, generation, "CV: error while handling the page's dialog",
-        onScriptDialog);
+    events.scriptDialog = CV_SUBSCRIBE(view, ScriptDialogOpening, generation,
+                                       "CV: error while handling the page's dialog", onScriptDialog);
     if (!events.scriptDialog)
         XPLMDebugString("CV: WebView2 will not pass on the page's dialogs; they cannot be answered in the panel.\n");
-    events.newWindow = subscribe<ICoreWebView2NewWindowRequestedEventHandler>(
-        view, &ICoreWebView2::add_NewWindowRequested, &ICoreWebView2::remove_NewWindowRequested,
-        IID_ICoreWebView2NewWindowRequestedEventHandler, generation, "CV: error while handling the page's new window",
-        onNewWindow);
+    events.newWindow = CV_SUBSCRIBE(view, NewWindowRequested, generation,
+                                    "CV: error while handling the page's new window", onNewWindow);
     if (!events.newWindow)
         XPLMDebugString("CV: WebView2 will not pass on the page's new windows; they may open on the desktop.\n");
-    events.permission = subscribe<ICoreWebView2PermissionRequestedEventHandler>(
-        view, &ICoreWebView2::add_PermissionRequested, &ICoreWebView2::remove_PermissionRequested,
-        IID_ICoreWebView2PermissionRequestedEventHandler, generation,
-        "CV: error while handling the page's permission request", onPermission);
+    events.permission = CV_SUBSCRIBE(view, PermissionRequested, generation,
+                                     "CV: error while handling the page's permission request", onPermission);
     // Downloads are told through the view's fourth version (a runtime too old has none).
     Microsoft::WRL::ComPtr<ICoreWebView2_4> view4;
     queryInterface(view, IID_ICoreWebView2_4, view4);
-    events.download = subscribe<ICoreWebView2DownloadStartingEventHandler>(
-        view4.Get(), &ICoreWebView2_4::add_DownloadStarting, &ICoreWebView2_4::remove_DownloadStarting,
-        IID_ICoreWebView2DownloadStartingEventHandler, generation, "CV: error while handling the page's download",
-        onDownload);
+    events.download = CV_SUBSCRIBE(view4.Get(), DownloadStarting, generation,
+                                   "CV: error while handling the page's download", onDownload);
     if (!events.download) XPLMDebugString("CV: this WebView2 runtime cannot refuse the page's downloads.\n");
 }
 

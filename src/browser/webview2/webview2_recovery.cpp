@@ -120,14 +120,11 @@ void browserServed() { backoff.served(RestartBackoff::Time(now())); }
 void onProcessFailed(COREWEBVIEW2_PROCESS_FAILED_KIND kind) {
     switch (kind) {
     case COREWEBVIEW2_PROCESS_FAILED_KIND_BROWSER_PROCESS_EXITED:
-        browserFailed("CV: WebView2's browser process exited");
-        break;
+        return browserFailed("CV: WebView2's browser process exited");
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_EXITED:
-        pageFailed("CV: WebView2's page process exited");
-        break;
+        return pageFailed("CV: WebView2's page process exited");
     case COREWEBVIEW2_PROCESS_FAILED_KIND_RENDER_PROCESS_UNRESPONSIVE:
-        pageFailed("CV: WebView2's page stopped responding");
-        break;
+        return pageFailed("CV: WebView2's page stopped responding");
     case COREWEBVIEW2_PROCESS_FAILED_KIND_GPU_PROCESS_EXITED:
         if (helperProcessLine.due())
             XPLMDebugString("CV: WebView2's GPU process exited; WebView2 starts a new one itself.\n");

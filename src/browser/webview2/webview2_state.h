@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "browser/browser.h"
@@ -154,6 +155,14 @@ EventSubscription<Source> subscribe(Source* source, typename EventSubscription<S
                                     BrowserGeneration generation, const char* line, Work work) {
     return {source, add, remove, browserHandler<Handler>(handlerId, generation, line, std::move(work)).Get()};
 }
+
+// The same for the event `Event` of `source`: its add_ and remove_ methods, the handler
+// interface and its id all follow from the event's name, so none can be paired with another
+// event's by mistake.
+#define CV_SUBSCRIBE(source, Event, generation, line, work)                                                      \
+    subscribe<ICoreWebView2##Event##EventHandler>(source, &std::remove_pointer_t<decltype(source)>::add_##Event, \
+                                                  &std::remove_pointer_t<decltype(source)>::remove_##Event,      \
+                                                  IID_ICoreWebView2##Event##EventHandler, generation, line, work)
 
 // ---- webview2_browser.cpp ----
 
