@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <system_error>
 
@@ -18,9 +19,11 @@ namespace cdp {
 
 namespace {
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
+void closeFds(std::initializer_list<int*> fds) {
+    for (int* fd : fds) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
 }
 
 void setNonBlocking(int fd) {
@@ -36,8 +39,7 @@ Connection::Connection(int toBrowser, int fromBrowser) : toBrowser_(toBrowser), 
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         const int error = errno;
-        closeFd(toBrowser_);
-        closeFd(fromBrowser_);
+        closeFds({&toBrowser_, &fromBrowser_});
         throw std::system_error(error, std::generic_category(), "eventfd");
     }
     // Our ends only: the browser's ends of the pipes are separate descriptions and stay
@@ -47,9 +49,7 @@ Connection::Connection(int toBrowser, int fromBrowser) : toBrowser_(toBrowser), 
     try {
         thread_ = std::thread(&Connection::run, this);
     } catch (...) {
-        closeFd(wakeFd_);
-        closeFd(toBrowser_);
-        closeFd(fromBrowser_);
+        closeFds({&wakeFd_, &toBrowser_, &fromBrowser_});
         throw;
     }
 }
@@ -61,9 +61,7 @@ Connection::~Connection() {
     }
     wake();
     if (thread_.joinable()) thread_.join();
-    closeFd(wakeFd_);
-    closeFd(toBrowser_);
-    closeFd(fromBrowser_);
+    closeFds({&wakeFd_, &toBrowser_, &fromBrowser_});
 }
 
 void Connection::wake() {
@@ -83,11 +81,7 @@ void Connection::send(Request request, const std::string& method, const nlohmann
             // The I/O thread has already failed everything it knew of; fail this one here so
             // the caller still gets its one completion.
             if (repliesAreReported(request)) {
-                Completion failed;
-                failed.request = request;
-                failed.tag = tag;
-                failed.text = "the browser is gone";
-                completions_.push_back(std::move(failed));
+                completions_.push_back({.request = request, .tag = tag, .text = "the browser is gone"});
                 completionsWaiting_.store(true, std::memory_order_release);
             }
             return;
@@ -125,18 +119,11 @@ void Connection::lose(const std::string& reason) {
     for (const auto& out : outbound_) pending_.emplace(out.id, out.pending);
     outbound_.clear();
     for (const auto& [id, pending] : pending_) {
-        if (!repliesAreReported(pending.request)) continue;
-        Completion failed;
-        failed.request = pending.request;
-        failed.tag = pending.tag;
-        failed.text = reason;
-        completions_.push_back(std::move(failed));
+        if (repliesAreReported(pending.request))
+            completions_.push_back({.request = pending.request, .tag = pending.tag, .text = reason});
     }
     pending_.clear();
-    Completion lost;
-    lost.type = Completion::Type::Lost;
-    lost.text = reason;
-    completions_.push_back(std::move(lost));
+    completions_.push_back({.type = Completion::Type::Lost, .text = reason});
     completionsWaiting_.store(true, std::memory_order_release);
     writeBuffer_.clear();
     written_ = 0;

@@ -89,9 +89,7 @@ bool readEvent(const std::string& method, const json& message, std::optional<Com
     }
     const auto params = message.find("params");
     if (params == message.end() || !params->is_object()) return true;
-    Completion event;
-    event.type = entry->type;
-    event.ok = true;
+    Completion event{.type = entry->type, .ok = true};
     if (entry->read == nullptr || entry->read(*params, event)) reply = std::move(event);
     return true;
 }
@@ -166,9 +164,7 @@ std::optional<Completion> readReply(const json& message, PendingRequests& pendin
     if (!id) return std::nullopt;
     const auto pendingIt = pending.find(*id);
     if (pendingIt == pending.end()) return std::nullopt;
-    Completion completion;
-    completion.request = pendingIt->second.request;
-    completion.tag = pendingIt->second.tag;
+    Completion completion{.request = pendingIt->second.request, .tag = pendingIt->second.tag};
     pending.erase(pendingIt);
     if (const auto error = message.find("error"); error != message.end()) {
         completion.text = errorText(*error);

@@ -49,12 +49,12 @@ struct Completion {
     Request request = Request::Input;
     std::uint64_t tag = 0;  // what the caller passed with the command
     bool ok = false;
-    std::string text;    // the error message; for Lost the reason; for Navigate the page's load error
-    std::string value;   // ListTargets: a page's targetId ("" when there is none);
-                         // CreateTarget: the targetId; Attach: the sessionId;
-                         // Navigate and Committed: the navigation's loaderId
-    std::string detail;  // DialogOpened: a prompt's default text
-    PngBuffer snapshot;  // Snapshot: the decoded PNG bytes
+    std::string text{};    // the error message; for Lost the reason; for Navigate the page's load error
+    std::string value{};   // ListTargets: a page's targetId ("" when there is none);
+                           // CreateTarget: the targetId; Attach: the sessionId;
+                           // Navigate and Committed: the navigation's loaderId
+    std::string detail{};  // DialogOpened: a prompt's default text
+    PngBuffer snapshot{};  // Snapshot: the decoded PNG bytes
 };
 
 // A command written to the browser whose reply is still owed, by command id.

@@ -343,18 +343,14 @@ bool initBrowserThread() { return true; }
 void createBrowserHostWindow() {}
 
 void startBrowser() {
-    try {
-        if (flightLoop.registered()) return;
+    if (flightLoop.registered()) return;
+    const bool started = guarded("CV: error while starting the browser", [] {
         flightLoop.start();
         backoff = RestartBackoff{};
         launchBrowser();
-    } catch (const std::exception& e) {
-        debugLog("CV: could not start the browser: %s; carrying on without it.\n", e.what());
-        stopBackend();
-    } catch (...) {
-        debugLog("CV: could not start the browser; carrying on without it.\n");
-        stopBackend();
-    }
+    });
+    // The plugin carries on without a browser, holding nothing of the attempt.
+    if (!started) stopBrowser();
 }
 
 void stopBrowser() { guarded("CV: error while stopping the browser", stopBackend); }

@@ -183,23 +183,16 @@ bool createMissingFolders(const std::string& folder, std::string& error) {
 
 bool prepareProfileFolder(const std::string& folder, std::string& error) {
     if (!createMissingFolders(folder, error)) return false;
+    auto refuse = [&](std::string why) {
+        error = std::move(why);
+        return false;
+    };
     struct stat info {};
-    if (::stat(folder.c_str(), &info) != 0) {
-        error = std::string("cannot use it: ") + std::strerror(errno);
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        error = "it is not a folder";
-        return false;
-    }
-    if (info.st_uid != ::geteuid()) {
-        error = "it belongs to another user";
-        return false;
-    }
-    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) {
-        error = std::string("cannot make it private: ") + std::strerror(errno);
-        return false;
-    }
+    if (::stat(folder.c_str(), &info) != 0) return refuse(std::string("cannot use it: ") + std::strerror(errno));
+    if (!S_ISDIR(info.st_mode)) return refuse("it is not a folder");
+    if (info.st_uid != ::geteuid()) return refuse("it belongs to another user");
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0)
+        return refuse(std::string("cannot make it private: ") + std::strerror(errno));
     return true;
 }
 
@@ -244,11 +237,7 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd()};
     int startError = 0;
     const pid_t pid = startChild(plan, startError);
-    closeQuietly(commands[0]);
-    closeQuietly(replies[1]);
-    closeQuietly(commandsIn);
-    closeQuietly(repliesOut);
-    closeQuietly(devNull);
+    for (int fd : {commands[0], replies[1], commandsIn, repliesOut, devNull}) closeQuietly(fd);
     if (pid < 0) {
         error = std::string("cannot start it: ") + std::strerror(startError);
         closeQuietly(commands[1]);
