@@ -2,10 +2,11 @@
 
 #include <chrono>
 #include <exception>
+#include <mutex>
 #include <utility>
 
 #include "browser/browser.h"
-#include "pipeline/capture_completion.h"
+#include "pipeline/decode_worker.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -112,6 +113,25 @@ void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot)
     ticketInFlight = 0;
     timedOutLine.clear();
     OnCaptureCompleted(succeeded, std::move(snapshot));
+}
+
+void OnCaptureCompleted(bool succeeded, PngBuffer snapshot) {
+    guarded("CV: could not queue a snapshot", [&] {
+        if (succeeded && !snapshot.empty()) {
+            {
+                std::lock_guard<std::mutex> lock(queueMutex);
+                pngQueue.push_back(std::move(snapshot));
+            }
+            queueCondition.notify_one();
+        }
+    });
+    // Every completion, good or bad, lets the next due check ask for a new snapshot.
+    captureInFlight.store(false);
+}
+
+bool decodeBacklog() {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    return !pngQueue.empty();
 }
 
 void abandonCapture() { endCapture(); }

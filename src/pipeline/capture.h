@@ -25,6 +25,14 @@ struct PanelAnswer {
 };
 PanelAnswer askPanel();
 
+// The snapshot the browser answered, on the main thread: a successful snapshot's bytes go to
+// the decode queue (a failed or empty one is dropped), and snapshot requests are enabled again
+// in every case.
+void OnCaptureCompleted(bool succeeded, PngBuffer snapshot);
+
+// True while a snapshot waits in the decode queue: the decode thread has not caught up yet.
+bool decodeBacklog();
+
 // At stop, once the browser is gone: a snapshot still in flight is given up, so that a start in
 // a module that stayed loaded asks for its first snapshot at once, and its answer, if it
 // still comes, is dropped.

@@ -3,7 +3,6 @@
 #include <mutex>
 #include <utility>
 
-#include "pipeline/decode_queue.h"
 #include "pipeline/decoder.h"
 #include "pipeline/frame.h"
 

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "pipeline/decoder.h"
-#include "pipeline/png_decode_libpng.h"
 
 namespace {
 
@@ -25,11 +24,14 @@ struct ImageReader {
 
 }  // namespace
 
-bool DecodePng(const std::uint8_t* data, std::size_t size, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
-               std::uint32_t& height) {
-    if (data == nullptr || size == 0) return false;
+bool enterDecoderThread() { return true; }
+void leaveDecoderThread(bool) {}
+
+bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
+                    std::uint32_t& height) {
+    if (snapshot.empty()) return false;
     ImageReader reader;
-    if (png_image_begin_read_from_memory(&reader.image, data, size) == 0) return false;
+    if (png_image_begin_read_from_memory(&reader.image, snapshot.bytes.data(), snapshot.size()) == 0) return false;
 
     const std::uint32_t w = reader.image.width;
     const std::uint32_t h = reader.image.height;
@@ -46,12 +48,4 @@ bool DecodePng(const std::uint8_t* data, std::size_t size, std::vector<std::uint
     width = w;
     height = h;
     return true;
-}
-
-bool enterDecoderThread() { return true; }
-void leaveDecoderThread(bool) {}
-
-bool decodeSnapshot(const PngBuffer& snapshot, std::vector<std::uint8_t>& pixels, std::uint32_t& width,
-                    std::uint32_t& height) {
-    return DecodePng(snapshot.bytes.data(), snapshot.size(), pixels, width, height);
 }

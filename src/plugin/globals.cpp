@@ -12,7 +12,6 @@
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
-#include "pipeline/decode_queue.h"
 #include "pipeline/decode_worker.h"
 #include "pipeline/frame.h"
 #include "plugin/commands.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "fuzz_check.h"
-#include "pipeline/png_decode_libpng.h"
+#include "pipeline/decoder.h"
 
 namespace {
 
@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::vector<std::uint8_t> untouched = {1, 2, 3};
     std::vector<std::uint8_t> pixels = untouched;
     std::uint32_t width = 77, height = 55;
-    if (!DecodePng(data, size, pixels, width, height)) {
+    if (!decodeSnapshot(PngBuffer(std::vector<std::uint8_t>(data, data + size)), pixels, width, height)) {
         FUZZ_CHECK(pixels == untouched && width == 77 && height == 55, "a refused snapshot changed the outputs");
         return 0;
     }

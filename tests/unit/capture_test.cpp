@@ -18,7 +18,7 @@
 #include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
-#include "pipeline/decode_queue.h"
+#include "pipeline/decode_worker.h"
 #include "plugin/settings.h"
 #include "processes.h"
 #include "test_host.h"
@@ -152,12 +152,12 @@ TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerSta
 TEST_F(CaptureTest, OnlyAFieldThePilotsClickFocusedTakesTheKeyboard) {
     ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     onBrowserTextFocus(true);
-    EXPECT_FALSE(panelHoldsKeyboard());
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
     panelPointerReleased();
     onBrowserTextFocus(true);
-    EXPECT_TRUE(panelHoldsKeyboard());
-    givePanelKeyboardBack();
-    EXPECT_FALSE(panelHoldsKeyboard());
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 1);
+    onBrowserTextFocus(false);
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <vector>
 
 #include "pipeline/capture.h"
-#include "pipeline/capture_completion.h"
-#include "pipeline/decode_queue.h"
 #include "pipeline/decode_worker.h"
 #include "pipeline/frame.h"
 #include "png_maker.h"
