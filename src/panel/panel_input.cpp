@@ -144,11 +144,10 @@ void onBrowserTextFocus(bool takesText) {
     guarded("CV: could not follow the page's focus", [&] {
         const bool answersClick =
             std::exchange(clickAwaitsAnswer, false) && Clock::now() - clickReleasedAt < clickAnswerWait;
-        if (!takesText) {
+        if (!takesText)
             letGo(false);
-        } else if (answersClick) {
+        else if (answersClick)
             takeKeyboard();
-        }
     });
 }
 
@@ -167,10 +166,6 @@ void panelPointerReleased() {
     clickAwaitsAnswer = true;
     clickReleasedAt = Clock::now();
 }
-
-bool panelHoldsKeyboard() { return holdsKeyboard; }
-
-void givePanelKeyboardBack() { letGo(false); }
 
 PanelAnswer askPanel() {
     const bool dialogWaits = pageDialogShown();

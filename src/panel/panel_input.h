@@ -30,10 +30,6 @@ void decreaseWebZoom();
 // A click or a drag's release reached the page: if the page's focus then takes text, the
 // panel takes the keyboard.
 void panelPointerReleased();
-// True while the panel holds the keyboard (the pilot is typing into the page or its dialog).
-bool panelHoldsKeyboard();
-// Gives the keyboard back to the simulator if the panel holds it.
-void givePanelKeyboardBack();
 
 // Registers the per-frame work (PanelInput full: the newest hover or drag position goes to
 // the page once a frame, and while the panel is hidden nothing does); the window exists.

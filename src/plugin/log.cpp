@@ -28,9 +28,8 @@ bool RepeatingLine::due() {
 }
 
 void logFailure(const char* line, const char* reason) noexcept {
-    if (reason != nullptr && *reason != '\0') {
+    if (reason != nullptr && *reason != '\0')
         debugLog("%s: %s\n", line, reason);
-    } else {
+    else
         debugLog("%s\n", line);
-    }
 }

@@ -72,9 +72,8 @@ bool readsBackTheSame(const std::string& text) {
 }
 
 bool sameWord(const char* text, const char* word) {
-    for (; *text != '\0' && *word != '\0'; ++text, ++word) {
+    for (; *text != '\0' && *word != '\0'; ++text, ++word)
         if (std::tolower(static_cast<unsigned char>(*text)) != *word) return false;
-    }
     return *text == *word;
 }
 

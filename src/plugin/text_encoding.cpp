@@ -71,8 +71,6 @@ Utf8Character decodeUtf8At(std::string_view text, std::size_t at) {
 
 std::u32string decodeUtf8(std::string_view text) { return *decodeInto(text, false, appendCode); }
 
-std::optional<std::u32string> decodeUtf8Strictly(std::string_view text) { return decodeInto(text, true, appendCode); }
-
 std::size_t wholeCharactersWithin(std::string_view text, std::size_t limit) {
     const std::string_view kept = text.substr(0, limit);
     if (kept.empty()) return 0;

@@ -18,8 +18,6 @@ Utf8Character decodeUtf8At(std::string_view text, std::size_t at);
 
 // Every character, each byte of a malformed sequence shown as U+FFFD.
 std::u32string decodeUtf8(std::string_view text);
-// Every character, or nothing at all when any sequence is malformed.
-std::optional<std::u32string> decodeUtf8Strictly(std::string_view text);
 
 // The length of the longest start of `text`, of at most `limit` bytes, that ends with a whole
 // character (a cut that split one, or a malformed last one, is left out).
