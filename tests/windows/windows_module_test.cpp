@@ -992,7 +992,12 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     EXPECT_TRUE(inOrder(run.record,
                         {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=", "navigate "},
                         true));
-    EXPECT_EQ(linesStartingWith(run.record, "settings ").size(), 1u);
+    // So are its developer tools, browser shortcuts, context menu, autofill and password saving.
+    EXPECT_EQ(linesStartingWith(run.record, "settings "),
+              (Lines{"settings AreDefaultScriptDialogsEnabled=0", "settings AreDevToolsEnabled=0",
+                     "settings AreDefaultContextMenusEnabled=0", "settings AreBrowserAcceleratorKeysEnabled=0",
+                     "settings IsGeneralAutofillEnabled=0", "settings IsPasswordAutosaveEnabled=0"}));
+    EXPECT_TRUE(inOrder(run.record, {"settings IsPasswordAutosaveEnabled=0", "navigate "}, true));
     // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
     // and its Cancel by a click: each held open by a deferral until then.
     EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
