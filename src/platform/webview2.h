@@ -141,6 +141,9 @@ CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceiver, "B32CA51A-8371-45E9-
 CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceivedEventHandler, "E2FDA4BE-5456-406C-A261-3D452138362C")
 CV_WEBVIEW2_IID(ICoreWebView2DevToolsProtocolEventReceivedEventArgs, "653C2959-BB3A-4377-8632-B58ADA4E66C4")
 CV_WEBVIEW2_IID(ICoreWebView2Settings, "E562E4F0-D7FA-43AC-8D71-C05150499F00")
+CV_WEBVIEW2_IID(ICoreWebView2Settings2, "EE9A0F68-F46C-4E32-AC23-EF8CAC224D2A")
+CV_WEBVIEW2_IID(ICoreWebView2Settings3, "FDB5AB74-AF33-4854-84F0-0A631DEB5EBA")
+CV_WEBVIEW2_IID(ICoreWebView2Settings4, "CB56846C-4168-4D53-B04F-03B6D6796FF2")
 CV_WEBVIEW2_IID(ICoreWebView2Deferral, "C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0")
 CV_WEBVIEW2_IID(ICoreWebView2ScriptDialogOpeningEventHandler, "EF381BF9-AFA8-4E37-91C4-8AC48524BDFB")
 CV_WEBVIEW2_IID(ICoreWebView2ScriptDialogOpeningEventArgs, "7390BB70-ABE0-4843-9529-F143B31B03D6")
@@ -234,15 +237,45 @@ CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DevToolsProtocolEventReceivedEventHandler
 #define CV_DEVTOOLS_EVENT_RECEIVER_METHODS(M) CV_WEBVIEW2_EVENT(M, DevToolsProtocolEventReceived)
 CV_WEBVIEW2_INTERFACE(ICoreWebView2DevToolsProtocolEventReceiver, IUnknown, CV_DEVTOOLS_EVENT_RECEIVER_METHODS)
 
-// The settings of a view: the first of them only, up to the one we set.
+// The settings of a view, and their later versions (each continuing the slots of the one
+// before) up to the fourth's autofill and password saving.
 #define CV_SETTINGS_METHODS(M)                              \
     M(get_IsScriptEnabled, (BOOL * enabled))                \
     M(put_IsScriptEnabled, (BOOL enabled))                  \
     M(get_IsWebMessageEnabled, (BOOL * enabled))            \
     M(put_IsWebMessageEnabled, (BOOL enabled))              \
     M(get_AreDefaultScriptDialogsEnabled, (BOOL * enabled)) \
-    M(put_AreDefaultScriptDialogsEnabled, (BOOL enabled))
+    M(put_AreDefaultScriptDialogsEnabled, (BOOL enabled))   \
+    M(get_IsStatusBarEnabled, (BOOL * enabled))             \
+    M(put_IsStatusBarEnabled, (BOOL enabled))               \
+    M(get_AreDevToolsEnabled, (BOOL * enabled))             \
+    M(put_AreDevToolsEnabled, (BOOL enabled))               \
+    M(get_AreDefaultContextMenusEnabled, (BOOL * enabled))  \
+    M(put_AreDefaultContextMenusEnabled, (BOOL enabled))    \
+    M(get_AreHostObjectsAllowed, (BOOL * allowed))          \
+    M(put_AreHostObjectsAllowed, (BOOL allowed))            \
+    M(get_IsZoomControlEnabled, (BOOL * enabled))           \
+    M(put_IsZoomControlEnabled, (BOOL enabled))             \
+    M(get_IsBuiltInErrorPageEnabled, (BOOL * enabled))      \
+    M(put_IsBuiltInErrorPageEnabled, (BOOL enabled))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Settings, IUnknown, CV_SETTINGS_METHODS)
+
+#define CV_SETTINGS2_METHODS(M)            \
+    M(get_UserAgent, (LPWSTR * userAgent)) \
+    M(put_UserAgent, (LPCWSTR userAgent))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Settings2, ICoreWebView2Settings, CV_SETTINGS2_METHODS)
+
+#define CV_SETTINGS3_METHODS(M)                               \
+    M(get_AreBrowserAcceleratorKeysEnabled, (BOOL * enabled)) \
+    M(put_AreBrowserAcceleratorKeysEnabled, (BOOL enabled))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Settings3, ICoreWebView2Settings2, CV_SETTINGS3_METHODS)
+
+#define CV_SETTINGS4_METHODS(M)                        \
+    M(get_IsPasswordAutosaveEnabled, (BOOL * enabled)) \
+    M(put_IsPasswordAutosaveEnabled, (BOOL enabled))   \
+    M(get_IsGeneralAutofillEnabled, (BOOL * enabled))  \
+    M(put_IsGeneralAutofillEnabled, (BOOL enabled))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Settings4, ICoreWebView2Settings3, CV_SETTINGS4_METHODS)
 
 // Holds an event's outcome open past the handler's return until Complete.
 #define CV_DEFERRAL_METHODS(M) M(Complete, ())
@@ -448,6 +481,13 @@ static_assert(ICoreWebView2Slots::get_DocumentTitle == 48);
 static_assert(ICoreWebView2Slots::get_ContainsFullScreenElement == 54);
 static_assert(ICoreWebView2Slots::remove_WindowCloseRequested == 60);
 static_assert(ICoreWebView2SettingsSlots::put_AreDefaultScriptDialogsEnabled == 8);
+static_assert(ICoreWebView2SettingsSlots::put_AreDevToolsEnabled == 12);
+static_assert(ICoreWebView2SettingsSlots::put_AreDefaultContextMenusEnabled == 14);
+static_assert(ICoreWebView2SettingsSlots::put_IsBuiltInErrorPageEnabled == 20);
+static_assert(ICoreWebView2Settings2Slots::put_UserAgent == 22);
+static_assert(ICoreWebView2Settings3Slots::put_AreBrowserAcceleratorKeysEnabled == 24);
+static_assert(ICoreWebView2Settings4Slots::put_IsPasswordAutosaveEnabled == 26);
+static_assert(ICoreWebView2Settings4Slots::put_IsGeneralAutofillEnabled == 28);
 static_assert(ICoreWebView2_2Slots::get_Environment == 67);
 static_assert(ICoreWebView2_3Slots::ClearVirtualHostNameToFolderMapping == 72);
 static_assert(ICoreWebView2_4Slots::add_DownloadStarting == 75);

@@ -85,6 +85,14 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_NewWindowRequested(nullptr, nullptr); }), 44);
     EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_NewWindowRequested(token); }), 45);
     EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultScriptDialogsEnabled(FALSE); }), 8);
+    // What WebView2 would offer on its own: a wrong slot here would turn some other setting off
+    // (scripts, the page's messages) and leave the feature on.
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDevToolsEnabled(FALSE); }), 12);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultContextMenusEnabled(FALSE); }), 14);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings3>([](auto* s) { s->put_AreBrowserAcceleratorKeysEnabled(FALSE); }),
+              24);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings4>([](auto* s) { s->put_IsPasswordAutosaveEnabled(FALSE); }), 26);
+    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings4>([](auto* s) { s->put_IsGeneralAutofillEnabled(FALSE); }), 28);
     EXPECT_EQ(slotCalledBy<ICoreWebView2Deferral>([](auto* d) { d->Complete(); }), 3);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Kind(nullptr); }), 4);
     EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Message(nullptr); }), 5);
@@ -113,6 +121,8 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
         {&IID_ICoreWebView2DevToolsProtocolEventReceivedEventHandler, L"{E2FDA4BE-5456-406C-A261-3D452138362C}"},
         {&IID_ICoreWebView2DevToolsProtocolEventReceivedEventArgs, L"{653C2959-BB3A-4377-8632-B58ADA4E66C4}"},
         {&IID_ICoreWebView2Settings, L"{E562E4F0-D7FA-43AC-8D71-C05150499F00}"},
+        {&IID_ICoreWebView2Settings3, L"{FDB5AB74-AF33-4854-84F0-0A631DEB5EBA}"},
+        {&IID_ICoreWebView2Settings4, L"{CB56846C-4168-4D53-B04F-03B6D6796FF2}"},
         {&IID_ICoreWebView2Deferral, L"{C10E7F7B-B585-46F0-A623-8BEFBF3E4EE0}"},
         {&IID_ICoreWebView2ScriptDialogOpeningEventHandler, L"{EF381BF9-AFA8-4E37-91C4-8AC48524BDFB}"},
         {&IID_ICoreWebView2ScriptDialogOpeningEventArgs, L"{7390BB70-ABE0-4843-9529-F143B31B03D6}"},

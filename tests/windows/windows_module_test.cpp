@@ -644,6 +644,56 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
     }
 }
 
+// Where WebView2 may not use its default user-data folder (beside a simulator installed under
+// Program Files), whether the loader function refuses it at once or the environment's answer
+// does, the request goes again at once with a folder of our own under the user's local
+// application data, made if missing; one line says where, and the browser brought up after a
+// failure uses it too. A runtime older than the later settings leaves some of WebView2's own
+// features on: told once, not per browser.
+TEST_F(WindowsModule, AUserDataFolderWebView2MayNotUseIsReplacedByOursForTheSession) {
+    // The user's folders, under a name in Greek.
+    const fs::path pilot = toWide(root_) + L"\u03a0\u03b9\u03bb\u03cc\u03c4\u03bf\u03c2";
+    const std::wstring localAppData = (pilot / L"AppData" / L"Local").wstring();
+    const std::string ours = toUtf8(localAppData) + "\\Corvane Toolbar\\WebView2";
+    wchar_t pilots[MAX_PATH] = {};
+    const bool hadOne = GetEnvironmentVariableW(L"LOCALAPPDATA", pilots, MAX_PATH) > 0;
+    SetEnvironmentVariableW(L"LOCALAPPDATA", localAppData.c_str());
+    for (const std::string refusal : {"deny-default-user-data", "refuse-default-user-data"}) {
+        SCOPED_TRACE(refusal);
+        std::error_code ignored;
+        fs::remove_all(pilot, ignored);
+        fs::create_directories(localAppData);
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", (refusal + ",no-settings3,browser-exit@2").c_str());
+        int shown = -1, after = -1;
+        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+            runUntil(host, 10, [&] { return (shown = pictureOnPanel(host)) >= 1; });
+            ASSERT_TRUE(runUntilLogged(host, "CV: WebView2's browser process exited", 30));
+            SetEnvironmentVariableA("CV_WEBVIEW2_CUES", (refusal + ",no-settings3").c_str());
+            const int before = lastPictureServed(record_);
+            runUntil(host, 10, [&] { return (after = pictureOnPanel(host)) > before; });
+        });
+        EXPECT_GE(shown, 1);
+        EXPECT_GT(after, shown) << "no fresh picture from the browser after the failure";
+        EXPECT_TRUE(fs::is_directory(localAppData + L"\\Corvane Toolbar\\WebView2"));
+        const std::string asked = "create-environment folder=(null) user-data=";
+        EXPECT_EQ(linesStartingWith(run.record, "create-environment"),
+                  (Lines{asked + "(null) options=null apartment=sta", asked + ours + " options=null apartment=sta",
+                         asked + ours + " options=null apartment=sta"}));
+        const std::string refused = refusal.rfind("deny", 0) == 0 ? "environment denied" : "environment refused";
+        EXPECT_TRUE(inOrder(run.record, {refused + ": the default user-data folder",
+                                         asked + ours + " options=null apartment=sta", "environment ready"}));
+        EXPECT_TRUE(once(run.log, "CV: WebView2 could not use its default user-data folder (0x80070005); using " +
+                                      withSlashes(ours) + " instead.\n"));
+        EXPECT_EQ(countOf(run.log, "trying again in"), 1) << "only the browser's exit is a failure";
+        // Each browser turns off what its runtime has, and the rest is told once.
+        EXPECT_EQ(linesStartingWith(run.record, "settings AreDevToolsEnabled=0").size(), 2u);
+        EXPECT_TRUE(linesStartingWith(run.record, "settings IsPasswordAutosaveEnabled").empty());
+        EXPECT_TRUE(once(run.log, "CV: this WebView2 runtime could not turn off its own browser shortcuts, form "
+                                  "autofill, password saving; they stay on.\n"));
+    }
+    SetEnvironmentVariableW(L"LOCALAPPDATA", hadOne ? pilots : nullptr);
+}
+
 // Without WebView2Loader.dll the plugin looks for the installed runtime itself (the tests of
 // the InstalledRuntime fixture below); with none installed, one line says what to install.
 TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsWithoutABrowser) {
@@ -992,7 +1042,12 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     EXPECT_TRUE(inOrder(run.record,
                         {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=", "navigate "},
                         true));
-    EXPECT_EQ(linesStartingWith(run.record, "settings ").size(), 1u);
+    // So are its developer tools, browser shortcuts, context menu, autofill and password saving.
+    EXPECT_EQ(linesStartingWith(run.record, "settings "),
+              (Lines{"settings AreDefaultScriptDialogsEnabled=0", "settings AreDevToolsEnabled=0",
+                     "settings AreDefaultContextMenusEnabled=0", "settings AreBrowserAcceleratorKeysEnabled=0",
+                     "settings IsGeneralAutofillEnabled=0", "settings IsPasswordAutosaveEnabled=0"}));
+    EXPECT_TRUE(inOrder(run.record, {"settings IsPasswordAutosaveEnabled=0", "navigate "}, true));
     // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
     // and its Cancel by a click: each held open by a deferral until then.
     EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),

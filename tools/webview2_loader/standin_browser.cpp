@@ -1004,7 +1004,7 @@ bool bringUpFails() {
 
 }  // namespace
 
-HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+HRESULT createEnvironment(PCWSTR userDataFolder, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     creatorThread();
     watchClient();
     abandonHeldCaptures();
@@ -1012,8 +1012,15 @@ HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHan
     completion.what = "environment";
     completion.client = firstHostWindowOfThisThread();
     completion.handler = handler;
-    completion.answer = [failing = bringUpFails()](Completion& c) {
+    // deny-default-user-data: the default folder is one the runtime may not write, as beside a
+    // simulator installed under Program Files.
+    const bool denied = cue("deny-default-user-data") && (userDataFolder == nullptr || userDataFolder[0] == L'\0');
+    completion.answer = [failing = bringUpFails(), denied](Completion& c) {
         auto* handler = handlerOf<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(c);
+        if (denied) {
+            record("environment denied: the default user-data folder");
+            return handler->Invoke(E_ACCESSDENIED, nullptr);
+        }
         if (failing || cue("fail-environment")) {
             record("environment failed");
             return handler->Invoke(E_FAIL, nullptr);

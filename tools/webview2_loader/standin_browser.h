@@ -11,9 +11,9 @@
 
 namespace standin {
 
-// Asks for an environment on behalf of the loader function; the answer comes later through
-// the handler, as the real runtime gives it.
-HRESULT createEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+// Asks for an environment on behalf of the loader function, on `userDataFolder` (null or empty:
+// WebView2's default); the answer comes later through the handler, as the real runtime gives it.
+HRESULT createEnvironment(PCWSTR userDataFolder, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
 
 // Objects alive right now; a clean stop brings this to 0.
 extern std::atomic<int> liveObjects;

@@ -44,7 +44,8 @@ HRESULT STDAPICALLTYPE CreateWebViewEnvironmentWithOptionsInternal(
             record("environment refused");
             return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
         }
-        return createEnvironment(environmentCreatedHandler);
+        if (refusesDefaultUserData(userDataFolder)) return E_ACCESSDENIED;
+        return createEnvironment(userDataFolder, environmentCreatedHandler);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

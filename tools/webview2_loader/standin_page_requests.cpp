@@ -234,14 +234,36 @@ private:
     std::shared_ptr<PendingOutcome> outcome_;
 };
 
-struct SettingsBase : Object<ICoreWebView2Settings> {
-    SettingsBase() : Object(IID_ICoreWebView2Settings) {}
+struct SettingsBase : Object<ICoreWebView2Settings4> {
+    SettingsBase() : Object(IID_ICoreWebView2Settings4) {}
     CV_SETTINGS_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_SETTINGS2_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_SETTINGS3_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_SETTINGS4_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 
+// A setting the plugin turns off, recorded as it is put.
+#define STANDIN_RECORDED_SETTING(name)                            \
+    HRESULT STDMETHODCALLTYPE put_##name(BOOL enabled) override { \
+        record(format("settings " #name "=%d", enabled ? 1 : 0)); \
+        return S_OK;                                              \
+    }
+
+// All four versions of the settings on one object, as the runtime has them; under the cue
+// no-settings3 only the first two, as an older runtime has.
 class Settings final : public SettingsBase {
 public:
     explicit Settings(std::shared_ptr<bool> defaultDialogs) : defaultDialogs_(std::move(defaultDialogs)) {}
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        const bool newer = IsEqualIID(id, IID_ICoreWebView2Settings3) || IsEqualIID(id, IID_ICoreWebView2Settings4);
+        if (newer && cue("no-settings3")) {
+            if (object != nullptr) *object = nullptr;
+            return E_NOINTERFACE;
+        }
+        const bool older = IsEqualIID(id, IID_ICoreWebView2Settings) || IsEqualIID(id, IID_ICoreWebView2Settings2) ||
+                           IsEqualIID(id, IID_ICoreWebView2Settings3);
+        return SettingsBase::QueryInterface(older ? IID_ICoreWebView2Settings4 : id, object);
+    }
     HRESULT STDMETHODCALLTYPE get_AreDefaultScriptDialogsEnabled(BOOL* enabled) override {
         if (enabled == nullptr) return E_POINTER;
         *enabled = *defaultDialogs_ ? TRUE : FALSE;
@@ -252,6 +274,11 @@ public:
         record(format("settings AreDefaultScriptDialogsEnabled=%d", enabled ? 1 : 0));
         return S_OK;
     }
+    STANDIN_RECORDED_SETTING(AreDevToolsEnabled)
+    STANDIN_RECORDED_SETTING(AreDefaultContextMenusEnabled)
+    STANDIN_RECORDED_SETTING(AreBrowserAcceleratorKeysEnabled)
+    STANDIN_RECORDED_SETTING(IsGeneralAutofillEnabled)
+    STANDIN_RECORDED_SETTING(IsPasswordAutosaveEnabled)
 
 private:
     std::shared_ptr<bool> defaultDialogs_;

@@ -58,7 +58,8 @@ Microsoft::WRL::ComPtr<ICoreWebView2DownloadStartingEventArgs> makeDownloadArgs(
 Microsoft::WRL::ComPtr<ICoreWebView2PermissionRequestedEventArgs> makePermissionArgs(
     std::shared_ptr<PermissionAnswer> answer, std::shared_ptr<PendingOutcome> outcome);
 
-// The view's settings; only whether WebView2 shows its own dialogs is kept (true at first).
+// The view's settings, all four versions on one object; only whether WebView2 shows its own
+// dialogs is kept (true at first), and what the plugin turns off is recorded.
 Microsoft::WRL::ComPtr<ICoreWebView2Settings> makeSettings(std::shared_ptr<bool> defaultDialogs);
 
 const char* dialogKindName(COREWEBVIEW2_SCRIPT_DIALOG_KIND kind);

@@ -11,9 +11,10 @@ HINSTANCE runtimeInstance = nullptr;
 
 extern "C" {
 
-HRESULT STDAPICALLTYPE StandInCreateEnvironment(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
+HRESULT STDAPICALLTYPE StandInCreateEnvironment(PCWSTR userDataFolder,
+                                                ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler) {
     try {
-        return standin::createEnvironment(handler);
+        return standin::createEnvironment(userDataFolder, handler);
     } catch (...) {
         return E_OUTOFMEMORY;
     }

@@ -9,8 +9,8 @@ namespace standin {
 
 inline constexpr wchar_t kRuntimeFileName[] = L"WebView2StandInRuntime.dll";
 
-using CreateEnvironmentFunction =
-    HRESULT(STDAPICALLTYPE*)(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
+using CreateEnvironmentFunction = HRESULT(STDAPICALLTYPE*)(
+    PCWSTR userDataFolder, ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* handler);
 using CountFunction = int(STDAPICALLTYPE*)();
 
 inline constexpr char kCreateEnvironmentExport[] = "StandInCreateEnvironment";

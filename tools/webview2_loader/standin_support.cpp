@@ -61,6 +61,12 @@ std::string narrow(const wchar_t* text) {
     return out;
 }
 
+bool refusesDefaultUserData(const wchar_t* userDataFolder) {
+    if (!cue("refuse-default-user-data") || (userDataFolder != nullptr && userDataFolder[0] != L'\0')) return false;
+    record("environment refused: the default user-data folder");
+    return true;
+}
+
 std::string apartment() {
     APTTYPE type{};
     APTTYPEQUALIFIER qualifier{};

@@ -11,7 +11,9 @@
 //                              fail-bringup=N, slow-bringup=MS, hold-devtools,
 //                              dialog-alert@N, dialog-confirm@N, dialog-prompt@N,
 //                              dialog-leave@N, new-window@N, permission@N, download@N,
-//                              leave-question, slow-navigation=MS (docs/windows.md)
+//                              leave-question, slow-navigation=MS,
+//                              no-settings3, deny-default-user-data,
+//                              refuse-default-user-data (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 //   CV_WEBVIEW2_TEXT_FIELD     LEFT,TOP,RIGHT,BOTTOM of the page's text field (standin_page.h)
 //   CV_WEBVIEW2_NEW_WINDOW     the address of new-window@N's window
@@ -34,6 +36,10 @@ int cueNumber(const char* name);
 
 std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string narrow(const wchar_t* text);
+
+// refuse-default-user-data: true, recorded, when a request names no user-data folder (WebView2's
+// default), which the loader function then refuses at once with access denied.
+bool refusesDefaultUserData(const wchar_t* userDataFolder);
 
 // Whether the calling thread's COM apartment is "sta", "mta" or "none".
 std::string apartment();

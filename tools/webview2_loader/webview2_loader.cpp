@@ -48,6 +48,7 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
         record("environment refused");
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
+    if (refusesDefaultUserData(userDataFolder)) return E_ACCESSDENIED;
     if (runtime == nullptr) {
         const std::wstring path = runtimePath();
         runtime = LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
@@ -57,7 +58,7 @@ extern "C" HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOptions(
         }
     }
     const auto create = runtimeExport<CreateEnvironmentFunction>(kCreateEnvironmentExport);
-    return create != nullptr ? create(environmentCreatedHandler) : E_NOINTERFACE;
+    return create != nullptr ? create(userDataFolder, environmentCreatedHandler) : E_NOINTERFACE;
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {

@@ -2,7 +2,6 @@
 // environment -> composition controller -> controller and view, then the few calls the
 // rest of the plugin makes through browser.h. A browser is brought up at start and again
 // after each failure (webview2_recovery.cpp); everything of one browser lives in `browser`.
-#include <cstdio>
 #include <string>
 
 #include "browser/browser.h"
@@ -33,18 +32,6 @@ RECT viewBounds{};
 BrowserGeneration lastGeneration = 0;
 // The hidden top-level window every browser is parented to; never shown.
 HWND hiddenWindow = nullptr;
-
-// A full path, which the loader takes as it is, without searching: "C:\..." or "\\server\...".
-bool isAbsoluteWindowsPath(const std::wstring& path) {
-    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
-    return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
-}
-
-std::string hex(HRESULT result) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
-    return text;
-}
 
 constexpr const char* environmentLine = "CV: error while bringing up the browser environment";
 constexpr const char* controllerLine = "CV: error while bringing up the browser controller";
@@ -112,7 +99,20 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     loadPageWithInput(current);
 }
 
+// WebView2's default user-data folder refused the environment: the same request at once, on our
+// own folder.
+bool askedAgainOnOwnFolder(HRESULT refusal) {
+    if (!switchedToOwnUserDataFolder(refusal)) return false;
+    try {
+        bringUpBrowser();
+    } catch (...) {
+        browserFailed("CV: error while bringing up the browser");
+    }
+    return true;
+}
+
 void onEnvironmentCreated(HRESULT result, ICoreWebView2Environment* environment) {
+    if (FAILED(result) && askedAgainOnOwnFolder(result)) return;
     if (!stepSucceeded(result, environment, "CreateCoreWebView2EnvironmentWithOptions")) return;
     WebView2Browser& current = *browser;
     if (!queryInterface(environment, IID_ICoreWebView2Environment3, current.webViewEnvironment)) {
@@ -176,7 +176,8 @@ void bringUpBrowser() {
     if (!handler) return browserFailed("CV: out of memory while starting the browser");
     // Without a runtime installed (file not found) a quick retry cannot help: the pilot has to
     // install one first.
-    const HRESULT result = createEnvironment(nullptr, nullptr, nullptr, handler.Get());
+    const HRESULT result = createEnvironment(nullptr, userDataFolder(), nullptr, handler.Get());
+    if (FAILED(result) && isCurrentBrowser(generation) && askedAgainOnOwnFolder(result)) return;
     refusedUnlessAnswered(generation, result, "CreateCoreWebView2EnvironmentWithOptions",
                           result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
 }
@@ -234,6 +235,7 @@ void stopBrowser() {
         retireBrowser(false);
         resetPageInput();
         resetBrowserPolicy();
+        resetUserDataFolder();
     });
     createEnvironment = nullptr;
     if (hiddenWindow != nullptr) {

@@ -107,6 +107,34 @@ void onDownload(ICoreWebView2*, ICoreWebView2DownloadStartingEventArgs* args) {
     tellDownloadRefused(cancelled);
 }
 
+// A runtime too old for some of WebView2's own features to be turned off is told once per load.
+bool featuresLeftOnTold = false;
+
+// What WebView2 offers on its own and the panel has no use for: its developer tools, its
+// browser shortcuts (F5, Ctrl+P, Ctrl+F and the like), its context menu, and the saving of
+// what is typed into forms, passwords included, in the profile. The later settings come with
+// later runtimes; one without them works on with those features on.
+void turnOffBrowserFeatures(ICoreWebView2Settings* settings) {
+    std::string leftOn;
+    auto turnOff = [&leftOn](HRESULT result, const char* feature) {
+        if (FAILED(result)) leftOn += std::string(leftOn.empty() ? "" : ", ") + feature;
+    };
+    turnOff(settings->put_AreDevToolsEnabled(FALSE), "developer tools");
+    turnOff(settings->put_AreDefaultContextMenusEnabled(FALSE), "context menu");
+    Microsoft::WRL::ComPtr<ICoreWebView2Settings3> settings3;
+    turnOff(queryInterface(settings, IID_ICoreWebView2Settings3, settings3)
+                ? settings3->put_AreBrowserAcceleratorKeysEnabled(FALSE)
+                : E_NOINTERFACE,
+            "browser shortcuts");
+    Microsoft::WRL::ComPtr<ICoreWebView2Settings4> settings4;
+    const bool hasSettings4 = queryInterface(settings, IID_ICoreWebView2Settings4, settings4);
+    turnOff(hasSettings4 ? settings4->put_IsGeneralAutofillEnabled(FALSE) : E_NOINTERFACE, "form autofill");
+    turnOff(hasSettings4 ? settings4->put_IsPasswordAutosaveEnabled(FALSE) : E_NOINTERFACE, "password saving");
+    if (leftOn.empty() || featuresLeftOnTold) return;
+    featuresLeftOnTold = true;
+    logLine("CV: this WebView2 runtime could not turn off its own " + leftOn + "; they stay on.\n");
+}
+
 }  // namespace
 
 void listenToPageRequests(WebView2Browser& current) {
@@ -115,6 +143,7 @@ void listenToPageRequests(WebView2Browser& current) {
         FAILED(settings->put_AreDefaultScriptDialogsEnabled(FALSE)))
         XPLMDebugString("CV: WebView2's own dialogs could not be turned off; the page's dialogs may open on the "
                         "desktop.\n");
+    if (settings) turnOffBrowserFeatures(settings.Get());
     const BrowserGeneration generation = current.generation;
     ICoreWebView2* view = current.webView.Get();
     auto& events = current.events;

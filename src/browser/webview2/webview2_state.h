@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <wrl/client.h>
 
+#include <cstdio>
 #include <optional>
 #include <set>
 #include <string>
@@ -121,6 +122,19 @@ inline std::string takeString(LPWSTR text) {
     return result;
 }
 
+// An HRESULT as a log line shows it: "0x80070005".
+inline std::string hex(HRESULT result) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(result));
+    return text;
+}
+
+// A full path, taken as it is, without searching: "C:\..." or "\\server\...".
+inline bool isAbsoluteWindowsPath(const std::wstring& path) {
+    if (path.size() >= 3 && path[1] == L':' && path[2] == L'\\') return true;
+    return path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+}
+
 // `into` becomes `object`'s interface `id`; false when it has none.
 template <class Interface>
 bool queryInterface(IUnknown* object, const IID& id, Microsoft::WRL::ComPtr<Interface>& into) {
@@ -217,6 +231,19 @@ void listenToPageRequests(WebView2Browser& current);
 // The page that asked is gone (its process failed, or its browser): its dialog is cancelled
 // and closed in the panel.
 void forgetPageDialog(WebView2Browser& current);
+
+// ---- user_data_folder.cpp ----
+
+// The user-data folder the session's environment requests name: null (WebView2's default) until
+// that default has been refused, then our own folder.
+PCWSTR userDataFolder();
+// An environment request was refused with `refusal`. True when that was WebView2's default
+// folder refusing (access denied, or an invalid state), the first time this session, and our own
+// folder is now made and in use: the caller asks again at once. One log line when it switches or
+// cannot.
+bool switchedToOwnUserDataFolder(HRESULT refusal);
+// At stop: the next start tries WebView2's default first again.
+void resetUserDataFolder();
 
 // ---- handler_wait.cpp ----
 
