@@ -6,6 +6,7 @@
 namespace {
 
 RepeatingLine notAWebPage;
+RepeatingLine newWindowFollowed;
 RepeatingLine leftForReload;
 RepeatingLine downloadLine;
 std::map<std::string, RepeatingLine> permissionLines;
@@ -22,7 +23,8 @@ std::optional<std::string> followNewWindow(const std::string& address) {
             XPLMDebugString("CV: the page opened a new window at an address that is not a web page; it was closed.\n");
         return std::nullopt;
     }
-    XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
+    if (newWindowFollowed.due())
+        XPLMDebugString("CV: the page opened a new window; the panel shows its page instead.\n");
     return address;
 }
 
@@ -52,6 +54,7 @@ void tellPermissionRefused(const char* what, bool refused) {
 
 void resetBrowserPolicy() {
     notAWebPage.clear();
+    newWindowFollowed.clear();
     leftForReload.clear();
     downloadLine.clear();
     permissionLines.clear();

@@ -18,7 +18,7 @@
 // The page opened a new window at `address`: no window is made, and the panel's own page goes
 // to the address returned (web pages only: our navigation is not bound by the web's rules, so
 // a page could have the panel open a local file or run script in another site); nothing when
-// the window is simply closed. Either way one log line.
+// the window is simply closed. Either way one log line, at most once a minute.
 std::optional<std::string> followNewWindow(const std::string& address);
 
 // The page opened a dialog of a kind this build does not know (`kind` as the browser names

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -100,6 +102,29 @@ TEST(CdpMessage, GarbageAndTheEndOfOurPageAreALossOtherMessagesAreNot) {
         EXPECT_EQ(reason, loss) << message;
         EXPECT_FALSE(reply) << message;
         EXPECT_EQ(pending.size(), 1u) << message;
+    }
+}
+
+// An event we do not act on is dropped unparsed: no JSON past its method is no loss, where it
+// is under a method we handle. No method inside a value, no escape and no second method makes
+// a reply or an event of ours pass for one to drop.
+TEST(CdpMessage, EventsWeDoNotActOnAreDroppedUnparsedRepliesAndOurEventsNever) {
+    const std::string broken = R"(,"params":{"value":undefined}})";
+    const std::tuple<std::string, bool, bool> cases[] = {
+        // the message, kept, completes something
+        {R"({"method":"Runtime.consoleAPICalled")" + broken, true, false},
+        {R"({"method":"Page.javascriptDialogOpening")" + broken, false, false},
+        {R"({"id":1,"result":{"data":"iVBORw0KGgo=","x":{"method":"Runtime.consoleAPICalled"}}})", true, true},
+        {R"({"id":1,"note":"say \"method\":\"x\" \\","result":{"data":"iVBORw0KGgo="}})", true, true},
+        {R"({"method":"Page.javascriptDialogClos\u0065d","params":{}})", true, true},
+        {R"({"method":"Runtime.consoleAPICalled","method":"Inspector.targetCrashed","params":{}})", false, false},
+    };
+    for (const auto& [message, kept, completes] : cases) {
+        cdp::PendingRequests pending{{1, {cdp::Request::Snapshot, 42}}};
+        std::optional<cdp::Completion> reply;
+        std::string reason;
+        EXPECT_EQ(cdp::handleMessage(message, pending, reply, reason), kept) << message;
+        EXPECT_EQ(reply && reply->ok, completes) << message;
     }
 }
 
@@ -220,6 +245,13 @@ TEST(BrowserDiscovery, TheFirstCandidateThereIsIsTakenAndASnapIsKnownByItsComman
     program(root / "a" / "google-chrome", false);
     program(root / "b" / "google-chrome-stable", true);
     EXPECT_EQ(chromium::findBrowser(searchPath), (root / "b" / "google-chrome-stable").string());
+
+    // Only absolute folders are searched: not an empty or relative entry, under the current folder.
+    const fs::path kept = fs::current_path();
+    fs::current_path(root);
+    program(root / "google-chrome", true);
+    EXPECT_EQ(chromium::findBrowser(":.:" + (root / "b").string()), (root / "b" / "google-chrome-stable").string());
+    fs::current_path(kept);
     fs::remove_all(root);
 
     // Snap commands are links to /usr/bin/snap named after the snap (and app) they run.
@@ -267,23 +299,26 @@ struct Finished {
     int status = 0;
 };
 
+// Appends what a child writes to `fd` to `output` until it closes it by itself (true), or
+// 20 s pass.
+bool readUntilClosed(int fd, std::string& output) {
+    char buffer[4096];
+    for (;;) {
+        pollfd ready{fd, POLLIN, 0};
+        if (::poll(&ready, 1, 20000) <= 0) return false;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) return n == 0;
+        output.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
 Finished finish(const Started& started, const std::string& line) {
     Finished finished;
     if (started.pid > 0) {
         if (!line.empty()) {
             EXPECT_EQ(::write(started.toChild, line.data(), line.size()), static_cast<ssize_t>(line.size()));
         }
-        char buffer[4096];
-        for (;;) {
-            pollfd ready{started.fromChild, POLLIN, 0};
-            if (::poll(&ready, 1, 20000) <= 0) break;
-            const ssize_t n = ::read(started.fromChild, buffer, sizeof buffer);
-            if (n <= 0) {
-                finished.closedByItself = n == 0;
-                break;
-            }
-            finished.output.append(buffer, static_cast<std::size_t>(n));
-        }
+        finished.closedByItself = readUntilClosed(started.fromChild, finished.output);
         ::kill(started.pid, SIGKILL);
         ::waitpid(started.pid, &finished.status, 0);
     }
@@ -383,6 +418,47 @@ TEST(BrowserProcess, AChildDiesWithTheThreadThatStartedItAndOneThatCannotRunIsRe
               nullptr);
     EXPECT_EQ(error, "cannot start it: No such file or directory");
     fs::remove(notAProgram);
+}
+
+// Steam starts the simulator with its overlay preloaded and its runtime's old libraries first
+// on the library path: the browser gets neither, and within Steam's runtime the system's own
+// library path and PATH, which the runtime kept aside, back.
+TEST(BrowserProcess, TheBrowserGetsNeitherSteamsOverlayNorItsLibrariesAndInItsRuntimeTheSystemsPaths) {
+    const std::filesystem::path browser =
+        std::filesystem::temp_directory_path() / ("cv-env-" + std::to_string(::getpid()));
+    // In the browser's place: writes its environment, a variable a line, to the pipe it answers on.
+    std::ofstream(browser) << "#!/bin/sh\nexec /usr/bin/env >&4\n";
+    std::filesystem::permissions(browser, std::filesystem::perms::owner_all);
+    std::vector<std::string> simulators;
+    for (char** variable = environ; *variable != nullptr; ++variable) simulators.push_back(*variable);
+    auto browserSees = [&] {
+        int toBrowser = -1, fromBrowser = -1;
+        std::string error, seen = "\n";
+        const auto process = chromium::BrowserProcess::launch(browser.string(), "/tmp", toBrowser, fromBrowser, error);
+        EXPECT_TRUE(process && readUntilClosed(fromBrowser, seen)) << error;
+        for (int fd : {toBrowser, fromBrowser}) ::close(fd);
+        return seen;
+    };
+    ::setenv("LD_PRELOAD", "/steam/ubuntu12_64/gameoverlayrenderer.so", 1);
+    ::setenv("LD_LIBRARY_PATH", "/steam/steam-runtime/pinned_libs_64:/usr/lib", 1);
+    ::setenv("PATH", "/steam/steam-runtime/amd64/bin:/usr/bin:/bin", 1);
+    ::setenv("SYSTEM_LD_LIBRARY_PATH", "/opt/host/lib", 1);
+    ::setenv("SYSTEM_PATH", "/usr/bin:/bin", 1);
+    ::unsetenv("STEAM_RUNTIME");
+    std::string seen = browserSees();
+    EXPECT_EQ(seen.find("\nLD_PRELOAD="), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("\nLD_LIBRARY_PATH="), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nPATH=/steam/steam-runtime/amd64/bin:/usr/bin:/bin\n"), std::string::npos) << seen;
+
+    ::setenv("STEAM_RUNTIME", "/steam/steam-runtime", 1);
+    seen = browserSees();
+    EXPECT_EQ(seen.find("\nLD_PRELOAD="), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nLD_LIBRARY_PATH=/opt/host/lib\n"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("\nPATH=/usr/bin:/bin\n"), std::string::npos) << seen;
+    EXPECT_EQ(seen.find("\nSTEAM_RUNTIME="), std::string::npos) << seen;
+    ::clearenv();
+    for (const auto& v : simulators) ::setenv(v.substr(0, v.find('=')).c_str(), v.substr(v.find('=') + 1).c_str(), 1);
+    std::filesystem::remove(browser);
 }
 
 TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder) {

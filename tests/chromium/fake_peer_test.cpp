@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 #include <unistd.h>
@@ -479,6 +480,30 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
         << refused;
 }
 
+// Only the windows our page opened are ours to close: those of other openers, or of none (the
+// pilot's), are left alone. One of ours left blank is closed as it is, the panel's page staying
+// where it is. Each new-window line is told at most once a minute.
+TEST_F(PageDialogs, OnlyOurPagesNewWindowsAreClosedOneLeftBlankWithoutANavigationAndEachLineOnceAMinute) {
+    cues("new-window 3 https://panel.example/logbook\nnew-window 4 https://panel.example/charts\n"
+         "new-window 5 https://elsewhere.example/ FAKE-OTHER\nnew-window 6 https://elsewhere.example/ none\n"
+         "new-window 7 about:blank\nnew-window 8 file:///etc/passwd\nnew-window 9 file:///etc/hosts\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 9\nquit");
+    std::multiset<std::string> closed;
+    for (const auto& line : received("Target.closeTarget")) closed.insert(params(line)["targetId"]);
+    EXPECT_EQ(closed, (std::multiset<std::string>{"FAKE-WINDOW-3", "FAKE-WINDOW-4", "FAKE-WINDOW-7", "FAKE-WINDOW-8",
+                                                  "FAKE-WINDOW-9"}))
+        << log;
+    std::vector<std::string> shown;
+    for (const auto& line : received("Page.navigate")) shown.push_back(params(line)["url"]);
+    EXPECT_EQ(shown, (std::vector<std::string>{"https://panel.example/", "https://panel.example/logbook",
+                                               "https://panel.example/charts"}));
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
+    EXPECT_EQ(countOccurrences(
+                  log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"),
+              1)
+        << log;
+}
+
 TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {
     cues("leave-question\n");
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
@@ -499,7 +524,7 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
     for (const char* events : {"", "refuse Page.enable\n"}) {
         cues(std::string("navigate-takes 0.8\n") + events);
-        run("command Corvane/TogglePanel once\nwait 7\nquit");
+        run("command Corvane/TogglePanel once\nwait 9\nquit");
         // Snapshots go on after a reload: a count would depend on how fast the machine starts it.
         const auto lines = fakeLog();
         auto second = lines.begin();

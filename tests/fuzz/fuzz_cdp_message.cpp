@@ -7,7 +7,8 @@
 // reports of its focus, its dialogs, new windows and downloads, which take no pending
 // command), then, at the first message that ends the connection or at
 // the end of the bytes, every command still owed a reply as failed, in the order sent, and
-// one loss, last. The commands it writes are NUL-ended JSON with ids counting from 1. The
+// one loss, last. Events it does not act on are dropped before they are parsed, but never a
+// well-formed reply to a pending command. The commands it writes are NUL-ended JSON with ids counting from 1. The
 // framing alone is checked against any split of the bytes.
 //
 // Input: a first line naming the commands waiting for a reply, one letter per id from 1
@@ -95,6 +96,18 @@ bool sameCompletion(const cdp::Completion& a, const cdp::Completion& b) {
            a.value == b.value && a.snapshot.bytes == b.snapshot.bytes;
 }
 
+// Telling events by their method before parsing never drops a well-formed reply to a pending
+// command: one with no method, or one that is no name.
+void checkNoReplyDropped(const std::string& message, const cdp::PendingRequests& before, bool kept,
+                         const std::optional<cdp::Completion>& reply) {
+    const auto parsed = nlohmann::json::parse(message, nullptr, false);
+    const auto method = parsed.is_object() ? parsed.value("method", nlohmann::json()) : nlohmann::json("x");
+    const auto id = method.is_string() && !method.empty() ? std::nullopt : messageId(message);
+    if (id && *id >= INT32_MIN && *id <= INT32_MAX && before.count(static_cast<int>(*id)) != 0)
+        FUZZ_CHECK(kept && reply && reply->type == cdp::Completion::Type::Reply,
+                   "a reply to a pending command was dropped");
+}
+
 // What the connection must report for these messages: each one handled in turn until one
 // ends the connection, then the loss.
 std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>& messages,
@@ -105,7 +118,9 @@ std::vector<cdp::Completion> expectedCompletions(const std::vector<std::string>&
         const cdp::PendingRequests before = pending;
         std::optional<cdp::Completion> reply;
         std::string lostReason;
-        if (!cdp::handleMessage(message, pending, reply, lostReason)) {
+        const bool kept = cdp::handleMessage(message, pending, reply, lostReason);
+        checkNoReplyDropped(message, before, kept, reply);
+        if (!kept) {
             FUZZ_CHECK(!reply && !lostReason.empty(), "a lost connection without its reason");
             reason = lostReason;
             break;

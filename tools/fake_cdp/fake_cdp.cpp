@@ -46,10 +46,13 @@
 //     leave-question      the page asks before it is left: every Page.navigate after the
 //                         first opens a beforeunload dialog, and is answered once that is (a
 //                         navigation the answer cancels gets the error text net::ERR_ABORTED)
-//     new-window N URL    when the snapshot is asked for, the page opens a new window: once
+//     new-window N URL [OPENER]  when the snapshot is asked for, a new window opens: once
 //                         Target.setDiscoverTargets has been received, Target.targetCreated
-//                         tells of a page target at about:blank, then Target.targetInfoChanged
-//                         of it at URL
+//                         tells of a page target FAKE-WINDOW-N without an address, then, as
+//                         in Chromium once its first page commits, Target.targetInfoChanged
+//                         of it at URL (about:blank for a window left blank). Its openerId is
+//                         our page's target, or OPENER ("none": no openerId, as for a window
+//                         the pilot opened). Several may be given, one per snapshot
 //     download N          when the snapshot is asked for, the page starts a download
 //                         (Browser.downloadWillBegin)
 //
@@ -94,6 +97,12 @@ struct Cue {
     bool matches(int n) const { return from > 0 && (onward ? n >= from : n == from); }
 };
 
+struct NewWindow {
+    Cue at;
+    std::string url;
+    std::string opener;  // empty: our page
+};
+
 struct Cues {
     int width = 768, height = 512;
     Cue fail, hang, late, garbagePng, garbageFrame, exitAt, heldUntilNavigation, pageNavigates;
@@ -108,8 +117,9 @@ struct Cues {
     bool textField = false;
     double fieldLeft = 0, fieldTop = 0, fieldRight = 0, fieldBottom = 0;
     std::string exitOnText;
-    Cue dialogAt, newWindowAt, downloadAt;
-    std::string dialogKind, dialogText, dialogDefault, newWindowUrl;
+    Cue dialogAt, downloadAt;
+    std::string dialogKind, dialogText, dialogDefault;
+    std::vector<NewWindow> newWindows;
     bool leaveQuestion = false;
 };
 
@@ -194,8 +204,9 @@ Cues readCues() {
         } else if (key == "leave-question") {
             cues.leaveQuestion = true;
         } else if (key == "new-window") {
-            cues.newWindowAt = parseCue(value);
-            words >> cues.newWindowUrl;
+            NewWindow& window = cues.newWindows.emplace_back();
+            window.at = parseCue(value);
+            words >> window.url >> window.opener;
         } else if (key == "download") {
             cues.downloadAt = parseCue(value);
         } else if (key == "held-until-navigation") {
@@ -491,12 +502,14 @@ int main(int argc, char** argv) {
                                    {"guid", "FAKE-DOWNLOAD"},
                                    {"url", "https://panel.example/flight.csv"},
                                    {"suggestedFilename", "flight.csv"}}}});
-                if (cues.newWindowAt.matches(snapshots) && discovering) {
+                for (const NewWindow& window : cues.newWindows) {
+                    if (!window.at.matches(snapshots) || !discovering) continue;
                     const std::string id = "FAKE-WINDOW-" + std::to_string(snapshots);
-                    nlohmann::json info = {{"targetId", id},       {"type", "page"},    {"title", ""},
-                                           {"url", "about:blank"}, {"attached", false}, {"openerId", targetId}};
+                    nlohmann::json info = {
+                        {"targetId", id}, {"type", "page"}, {"title", ""}, {"url", ""}, {"attached", false}};
+                    if (window.opener != "none") info["openerId"] = window.opener.empty() ? targetId : window.opener;
                     sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
-                    info["url"] = cues.newWindowUrl;
+                    info["url"] = window.url;
                     sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
                 }
                 if (cues.dialogAt.matches(snapshots) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);

@@ -53,6 +53,7 @@ bool readPageTarget(const json& params, Completion& c) {
     if (info == params.end() || stringAt(*info, "type") != "page") return false;
     c.value = stringAt(*info, "targetId");
     c.text = stringAt(*info, "url");
+    c.detail = stringAt(*info, "openerId");
     return true;
 }
 
@@ -78,11 +79,16 @@ constexpr EventEntry events[] = {
     {"Target.targetInfoChanged", Completion::Type::NewPage, nullptr, readPageTarget},
 };
 
-bool readEvent(const std::string& method, const json& message, std::optional<Completion>& reply,
-               std::string& lostReason) {
+const EventEntry* eventEntry(std::string_view method) {
     const auto entry =
         std::find_if(std::begin(events), std::end(events), [&](const EventEntry& e) { return e.method == method; });
-    if (entry == std::end(events)) return true;
+    return entry == std::end(events) ? nullptr : entry;
+}
+
+bool readEvent(const std::string& method, const json& message, std::optional<Completion>& reply,
+               std::string& lostReason) {
+    const EventEntry* entry = eventEntry(method);
+    if (entry == nullptr) return true;
     if (entry->type == Completion::Type::Lost) {
         lostReason = entry->lostReason;
         return false;
@@ -92,6 +98,111 @@ bool readEvent(const std::string& method, const json& message, std::optional<Com
     Completion event{.type = entry->type, .ok = true};
     if (entry->read == nullptr || entry->read(*params, event)) reply = std::move(event);
     return true;
+}
+
+// ---- The method of a message, before it is parsed ----
+//
+// Most of what the browser sends once the page's domains are on is nothing we act on: console
+// messages, exceptions, execution contexts, loading steps, other targets. Such an event is
+// dropped without being parsed. Its method is found by walking the object's top-level keys
+// without building anything: strings are passed over to their closing quote, nested objects
+// and arrays to their matching bracket, so no text inside a value (a reply's result holding
+// `"method":"x"`, say) can pass for a key of the message. Whatever the walk is not sure of (a
+// key or the method spelled with escapes, the method twice or not a string, brackets that do
+// not match or nest deeper than it follows, anything after the object) leaves the message to
+// the full parse, as is every message without a method.
+
+struct MethodScan {
+    enum class Result { NoMethod, Method, Unsure };
+    Result result = Result::Unsure;
+    std::string_view method{};
+};
+
+constexpr std::size_t notFound = std::string_view::npos;
+
+std::size_t skipSpace(std::string_view text, std::size_t at) {
+    while (at < text.size() && (text[at] == ' ' || text[at] == '\t' || text[at] == '\n' || text[at] == '\r')) ++at;
+    return at;
+}
+
+// Just past the string whose opening quote is at `at`: its closing quote is the first one
+// after an even run of backslashes.
+std::size_t stringEnd(std::string_view text, std::size_t at) {
+    for (std::size_t quote = at; (quote = text.find('"', quote + 1)) != notFound;) {
+        std::size_t backslashes = 0;
+        while (text[quote - 1 - backslashes] == '\\') ++backslashes;
+        if (backslashes % 2 == 0) return quote + 1;
+    }
+    return notFound;
+}
+
+// Just past the object or array opening at `at`; its brackets are followed 64 deep, one bit
+// each (set for an object).
+std::size_t containerEnd(std::string_view text, std::size_t at) {
+    std::uint64_t objects = 0;
+    int depth = 0;
+    for (std::size_t i = at; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '"') {
+            i = stringEnd(text, i);
+            if (i == notFound) return notFound;
+            --i;
+        } else if (c == '{' || c == '[') {
+            if (depth == 64) return notFound;
+            objects = (objects << 1) | (c == '{' ? 1u : 0u);
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            if (depth == 0 || (objects & 1u) != (c == '}' ? 1u : 0u)) return notFound;
+            objects >>= 1;
+            if (--depth == 0) return i + 1;
+        }
+    }
+    return notFound;
+}
+
+// Just past the value starting at `at`; a number or literal runs to the next delimiter.
+std::size_t valueEnd(std::string_view text, std::size_t at) {
+    if (at >= text.size()) return notFound;
+    if (text[at] == '"') return stringEnd(text, at);
+    if (text[at] == '{' || text[at] == '[') return containerEnd(text, at);
+    const std::size_t end = text.find_first_of(",}] \t\n\r", at);
+    return end == at ? notFound : end;
+}
+
+// A string's content between its quotes, or nothing when it holds an escape.
+std::optional<std::string_view> plainString(std::string_view text, std::size_t begin, std::size_t end) {
+    const std::string_view inner = text.substr(begin + 1, end - begin - 2);
+    if (inner.find('\\') != notFound) return std::nullopt;
+    return inner;
+}
+
+MethodScan scanMethod(std::string_view text) {
+    constexpr MethodScan unsure{};
+    MethodScan scan{.result = MethodScan::Result::NoMethod};
+    std::size_t at = skipSpace(text, 0);
+    if (at >= text.size() || text[at] != '{') return unsure;
+    at = skipSpace(text, at + 1);
+    bool more = at < text.size() && text[at] != '}';
+    while (more) {
+        const std::size_t keyEnd = at < text.size() && text[at] == '"' ? stringEnd(text, at) : notFound;
+        if (keyEnd == notFound) return unsure;
+        const auto key = plainString(text, at, keyEnd);
+        const std::size_t colon = skipSpace(text, keyEnd);
+        if (!key || colon >= text.size() || text[colon] != ':') return unsure;
+        const std::size_t valueAt = skipSpace(text, colon + 1);
+        const std::size_t end = valueEnd(text, valueAt);
+        if (end == notFound) return unsure;
+        if (*key == "method") {
+            const auto method = text[valueAt] == '"' ? plainString(text, valueAt, end) : std::nullopt;
+            if (scan.result == MethodScan::Result::Method || !method || method->empty()) return unsure;
+            scan = {MethodScan::Result::Method, *method};
+        }
+        at = skipSpace(text, end);
+        if (at >= text.size() || (text[at] != ',' && text[at] != '}')) return unsure;
+        more = text[at] == ',';
+        if (more) at = skipSpace(text, at + 1);
+    }
+    return at < text.size() && skipSpace(text, at + 1) == text.size() ? scan : unsure;
 }
 
 // ---- Replies to our commands ----
@@ -182,6 +293,9 @@ std::optional<Completion> readReply(const json& message, PendingRequests& pendin
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason) {
     reply.reset();
+    if (const MethodScan scan = scanMethod(message);
+        scan.result == MethodScan::Result::Method && eventEntry(scan.method) == nullptr)
+        return true;
     const json parsed = json::parse(message, nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) {
         lostReason = "the browser sent a message that is not JSON";

@@ -42,7 +42,8 @@ struct Completion {
         DialogOpened,  // the page opened a dialog: value its type ("alert", "confirm", "prompt",
                        // "beforeunload"), text its message, detail a prompt's default text
         DialogClosed,  // the page's dialog went, answered or not
-        NewPage,       // a page target was created or changed: value its targetId, text its address
+        NewPage,       // a page target was created or changed: value its targetId, text its address,
+                       // detail the targetId of the page that opened it ("" when none did)
         Download,      // the page started a download (refused)
     };
     Type type = Type::Reply;
@@ -53,7 +54,7 @@ struct Completion {
     std::string value{};   // ListTargets: a page's targetId ("" when there is none);
                            // CreateTarget: the targetId; Attach: the sessionId;
                            // Navigate and Committed: the navigation's loaderId
-    std::string detail{};  // DialogOpened: a prompt's default text
+    std::string detail{};  // DialogOpened: a prompt's default text; NewPage: its opener's targetId
     PngBuffer snapshot{};  // Snapshot: the decoded PNG bytes
 };
 
@@ -67,9 +68,10 @@ using PendingRequests = std::map<int, PendingRequest>;
 // Handles one message (the JSON text between two NULs). A reply to a pending command is
 // taken out of `pending` and turned into `reply`; so is an event we act on, known by its
 // method name (the main frame's commit of a navigation, say, as a Committed event, which takes
-// no pending command); other events and replies nobody waits for leave `reply` empty. False,
-// with `lostReason`, when the message ends the connection: it is not a JSON object, or the
-// page has crashed or been detached.
+// no pending command); other events and replies nobody waits for leave `reply` empty. An event
+// we do not act on is known by its method before the message is parsed, and dropped unparsed
+// (whether or not the rest of it is well-formed). False, with `lostReason`, when the message
+// ends the connection: it is not a JSON object, or the page has crashed or been detached.
 bool handleMessage(const std::string& message, PendingRequests& pending, std::optional<Completion>& reply,
                    std::string& lostReason);
 

@@ -33,7 +33,8 @@ void refusePageRequests(cdp::Connection& connection) {
 }
 
 void listenForNewWindows(ChromiumBrowser& current) {
-    // New windows are told as new targets: each is closed, and the page shows its address.
+    // New windows are told as new targets: each our page opens is closed, and the panel's page
+    // shows its address.
     current.connection->send(cdp::Request::DiscoverTargets, "Target.setDiscoverTargets", {{"discover", true}});
 }
 
@@ -55,14 +56,19 @@ void forgetPageDialog(ChromiumBrowser& current) {
     if (std::exchange(current.pageDialogOpen, false)) onBrowserDialogClosed();
 }
 
-// A page target besides ours is a window the page opened: it is closed once its address is
-// known, and the panel's page may go there instead.
+// A page target that our page opened is a window of its own: it is closed, and the panel's
+// page may go to its address instead; targets anything else opened are left alone. Chromium
+// tells of a new window first without an address, then again once its first page has
+// committed (seconds later for a slow site), so it is closed only then; one the page leaves
+// blank is told at about:blank, and closed without the panel's page going anywhere.
 void newPageSeen(ChromiumBrowser& current, const cdp::Completion& target) {
     const std::string& targetId = target.value;
     const std::string& address = target.text;
-    if (targetId.empty() || targetId == current.pageTarget || current.newPagesFollowed.count(targetId) != 0) return;
-    if (address.empty() || address == "about:blank") return;
-    current.newPagesFollowed.insert(targetId);
+    const std::string& opener = target.detail;
+    if (targetId.empty() || address.empty() || opener.empty() || opener != current.pageTarget ||
+        current.newPagesClosed.count(targetId) != 0)
+        return;
+    current.newPagesClosed.insert(targetId);
     current.connection->send(cdp::Request::CloseTarget, "Target.closeTarget", {{"targetId", targetId}});
     if (const auto followed = followNewWindow(address)) sendNavigate(current, *followed);
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include <dirent.h>
@@ -31,15 +32,17 @@ bool isExecutableFile(const std::string& path) {
 
 namespace {
 
-// The first executable regular file called `name` in the colon-separated `searchPath`
-// (an empty entry means the current folder, as for the shell).
+// The first executable regular file called `name` in the colon-separated `searchPath`. Only
+// absolute folders count: an empty or relative entry would name a folder under wherever the
+// simulator was started from (the shell takes an empty one for the current folder), and a
+// browser found there would run with the pilot's logins.
 std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
     std::size_t start = 0;
     for (;;) {
         const std::size_t end = searchPath.find(':', start);
         const std::string folder = searchPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
-        if (isExecutableFile(candidate)) return candidate;
+        const std::string candidate = folder + "/" + name;
+        if (!folder.empty() && folder.front() == '/' && isExecutableFile(candidate)) return candidate;
         if (end == std::string::npos) return std::nullopt;
         start = end + 1;
     }
@@ -65,6 +68,42 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
     // A plain first page, so the first navigation does not start from the new-tab page.
     args.push_back("about:blank");
     return args;
+}
+
+// The value of `name` in the environment `variables`, or null.
+const char* valueIn(char* const* variables, std::string_view name) {
+    for (char* const* variable = variables; variable != nullptr && *variable != nullptr; ++variable) {
+        const std::string_view entry = *variable;
+        if (entry.size() > name.size() && entry[name.size()] == '=' && entry.substr(0, name.size()) == name)
+            return *variable + name.size() + 1;
+    }
+    return nullptr;
+}
+
+// The simulator's environment, for the browser, without what Steam puts there for the
+// simulator alone: its overlay (LD_PRELOAD) and its runtime's old, pinned libraries
+// (LD_LIBRARY_PATH), which a browser built for the system's own would load instead. Steam's
+// runtime keeps what it replaced (SYSTEM_LD_LIBRARY_PATH, SYSTEM_PATH) and names itself in
+// STEAM_RUNTIME, an absolute folder while it is in use: the browser then gets the saved values
+// back and no STEAM_RUNTIME, as Steam's own scripts undo the runtime.
+std::vector<std::string> browserEnvironment(char* const* variables) {
+    const char* runtime = valueIn(variables, "STEAM_RUNTIME");
+    const bool inSteamRuntime = runtime != nullptr && runtime[0] == '/';
+    const char* systemLibraries = inSteamRuntime ? valueIn(variables, "SYSTEM_LD_LIBRARY_PATH") : nullptr;
+    const char* systemPath = inSteamRuntime ? valueIn(variables, "SYSTEM_PATH") : nullptr;
+    std::vector<std::string> kept;
+    for (char* const* variable = variables; variable != nullptr && *variable != nullptr; ++variable) {
+        const std::string_view entry = *variable;
+        const std::string_view name = entry.substr(0, entry.find('='));
+        const bool dropped = name == "LD_PRELOAD" || name == "LD_LIBRARY_PATH" ||
+                             (inSteamRuntime && name == "STEAM_RUNTIME") ||
+                             (systemPath != nullptr && *systemPath != '\0' && name == "PATH");
+        if (!dropped) kept.emplace_back(entry);
+    }
+    if (systemLibraries != nullptr && *systemLibraries != '\0')
+        kept.push_back(std::string("LD_LIBRARY_PATH=") + systemLibraries);
+    if (systemPath != nullptr && *systemPath != '\0') kept.push_back(std::string("PATH=") + systemPath);
+    return kept;
 }
 
 // How long the browser's helpers get to die after the kill that ends a stop.
@@ -231,8 +270,9 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (auto& arg : args) argv.push_back(arg.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = browserEnvironment(environ);
     std::vector<char*> envp;
-    for (char** variable = environ; variable != nullptr && *variable != nullptr; ++variable) envp.push_back(*variable);
+    for (auto& variable : environment) envp.push_back(variable.data());
     envp.push_back(nullptr);
     const ChildPlan plan{executable.c_str(), argv.data(), envp.data(), devNull, commandsIn, repliesOut, highestFd()};
     int startError = 0;

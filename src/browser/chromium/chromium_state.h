@@ -74,8 +74,8 @@ struct ChromiumBrowser {
 
     // The page waits for the answer to its dialog.
     bool pageDialogOpen = false;
-    // The page targets it opened (new windows) already sent on.
-    std::set<std::string> newPagesFollowed;
+    // The page targets our page opened (new windows) already closed.
+    std::set<std::string> newPagesClosed;
 
     // The commands setting up the page's focus reports, not yet answered: the page is loaded
     // only once Chromium has answered them all. Refused, they are told once.
