@@ -71,6 +71,12 @@ std::string restAfterWords(const std::string& text, int count) {
 
 std::string restAfterFirstWord(const std::string& text) { return restAfterWords(text, 1); }
 
+int occurrences(const std::string& text, const std::string& what) {
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++count;
+    return count;
+}
+
 bool parseNumber(const std::string& text, double& value) {
     if (text.empty()) return false;
     errno = 0;
@@ -143,6 +149,7 @@ public:
             if (holds() != wanted) host_.hostLine("wait-focus " + w[1] + ": not within " + w[2] + " s");
             return true;
         }
+        if (verb == "wait-log") return waitForLog(w, restAfterWords(text, 3), error);
         if (verb == "frames") {
             int n = 0;
             if (!needArgs(1, 1, "frames N") || !intArg(1, n)) return false;
@@ -387,6 +394,23 @@ public:
     }
 
 private:
+    // "wait-log COUNT SECONDS TEXT": frames until the log holds TEXT COUNT times or more, at
+    // most SECONDS; running out is told in the log (without the text, which would count), not a
+    // script error.
+    bool waitForLog(const std::vector<std::string>& w, const std::string& wanted, std::string& error) {
+        int count = 0;
+        double seconds = 0;
+        if (w.size() < 4 || !parseInt(w[1], count) || count < 1 || !parseNumber(w[2], seconds) || seconds < 0) {
+            error = "usage: wait-log COUNT SECONDS TEXT";
+            return false;
+        }
+        const long long frames = std::llround(seconds * host_.fps());
+        auto seen = [&] { return occurrences(host_.logText(), wanted) >= count; };
+        for (long long i = 0; !seen() && i < frames && !hostInterruptRequested(); ++i) host_.runFrames(1);
+        if (!seen()) host_.hostLine("wait-log " + w[1] + ": not within " + w[2] + " s");
+        return true;
+    }
+
     HostState& host_;
 };
 

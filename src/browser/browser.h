@@ -74,7 +74,8 @@ void onBrowserTextFocus(bool takesText);
 // (for a prompt, `defaultText` is the text its field starts with) and is blocked until
 // answerBrowserDialog(). Closed means the dialog went without an answer from us: the page
 // closed it itself, or the page went with a lost or replaced browser. A backend that answers
-// a dialog itself (the leave-page question of its own reload) tells the panel nothing.
+// a dialog itself (the leave-page question of its own reload, a flood of dialogs) tells the
+// panel nothing; the others reach it through askPilot (browser_policy.h), their texts bounded.
 void onBrowserDialogOpened(PageDialogKind kind, const std::string& message, const std::string& defaultText);
 void onBrowserDialogClosed();
 

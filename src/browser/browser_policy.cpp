@@ -2,6 +2,7 @@
 
 #include "platform/xplm.h"
 #include "plugin/log.h"
+#include "plugin/text_encoding.h"
 
 namespace {
 
@@ -9,6 +10,8 @@ RepeatingLine notAWebPage;
 RepeatingLine newWindowFollowed;
 RepeatingLine leftForReload;
 RepeatingLine downloadLine;
+// Told once a page load, and at most once a minute however often the page is loaded again.
+RepeatingLine floodLine;
 std::map<std::string, RepeatingLine> permissionLines;
 
 bool isWebAddress(const std::string& address) {
@@ -39,6 +42,36 @@ bool leaveForOurReload(bool reloadUnderway) {
     return true;
 }
 
+std::optional<bool> DialogFlood::answerWithoutPilot(PageDialogKind kind, Clock::time_point now) {
+    if (!flooding_) {
+        while (!opened_.empty() && now - opened_.front() >= window) opened_.pop_front();
+        opened_.push_back(now);
+        flooding_ = opened_.size() > mostShown;
+        if (flooding_ && floodLine.due())
+            XPLMDebugString("CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page are "
+                            "answered without the pilot.\n");
+    }
+    if (!flooding_) return std::nullopt;
+    return kind == PageDialogKind::Alert;
+}
+
+void DialogFlood::pageLoaded() {
+    opened_.clear();
+    flooding_ = false;
+}
+
+std::string boundedDialogText(std::string_view text) {
+    if (text.size() <= dialogTextMost) return std::string(text);
+    constexpr std::string_view ellipsis = "...";
+    std::string bounded(text.substr(0, wholeCharactersWithin(text, dialogTextMost - ellipsis.size())));
+    bounded += ellipsis;
+    return bounded;
+}
+
+void askPilot(PageDialogKind kind, std::string_view message, std::string_view defaultText) {
+    onBrowserDialogOpened(kind, boundedDialogText(message), boundedDialogText(defaultText));
+}
+
 void tellDownloadRefused(bool refused) {
     if (downloadLine.due())
         XPLMDebugString(refused ? "CV: refused a download the page started.\n"
@@ -57,6 +90,7 @@ void resetBrowserPolicy() {
     newWindowFollowed.clear();
     leftForReload.clear();
     downloadLine.clear();
+    floodLine.clear();
     permissionLines.clear();
 }
 

@@ -1,14 +1,18 @@
 // What both backends decide alike, decided here once: the page's new windows, the leave-page
-// question of our own reload, refused downloads and permissions, the snapshots a lost or hung
-// browser owes, and the line and pause before the next browser. A backend translates between
-// its browser and these; it holds no policy of its own. Main thread only.
+// question of our own reload, a page's flood of dialogs and the length of their texts, refused
+// downloads and permissions, the snapshots a lost or hung browser owes, and the line and pause
+// before the next browser. A backend translates between its browser and these; it holds no
+// policy of its own. Main thread only.
 #pragma once
 
 #include <chrono>
+#include <cstddef>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,6 +33,35 @@ void tellUnknownDialog(const std::string& kind);
 // periodic reload (`reloadUnderway`), which is a fresh navigation: it is answered "leave" at
 // once, never put to the pilot.
 bool leaveForOurReload(bool reloadUnderway);
+
+// A page that opens dialogs one after another (an alert in a loop) would keep the pilot
+// answering for ever: once a page load has opened more than 3 within 10 s, every further dialog
+// of that load is answered without the pilot (OK for an alert, Cancel for the others, so a
+// leave-page question stays), told in one line. Each browser keeps one; the page's next load
+// (a navigation it commits) starts it afresh.
+class DialogFlood {
+public:
+    using Clock = std::chrono::steady_clock;
+    static constexpr std::size_t mostShown = 3;
+    static constexpr std::chrono::seconds window{10};
+    // The page opened a dialog of `kind` at `now`: nothing when it goes to the pilot, otherwise
+    // the answer given for them (true: OK).
+    std::optional<bool> answerWithoutPilot(PageDialogKind kind, Clock::time_point now = Clock::now());
+    void pageLoaded();
+
+private:
+    std::deque<Clock::time_point> opened_;  // within the last `window`, oldest first
+    bool flooding_ = false;
+};
+
+// A dialog's message and a prompt's default text are the page's to make as long as it likes
+// (megabytes); the pilot gets at most this much of each, cut at a whole character, with "..."
+// where it was cut.
+constexpr std::size_t dialogTextMost = 4096;
+std::string boundedDialogText(std::string_view text);
+
+// The page opened a dialog for the pilot to answer: the panel is told, with its texts bounded.
+void askPilot(PageDialogKind kind, std::string_view message, std::string_view defaultText);
 
 // Nobody could see or use a downloaded file, nor answer a request for the camera, microphone,
 // location, notifications or clipboard: each is refused, told at most once a minute.

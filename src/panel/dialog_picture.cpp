@@ -27,11 +27,13 @@ constexpr Colour buttonColour{0xd8, 0xd8, 0xd8};
 
 std::u32string ascii(const char* text) { return std::u32string(text, text + std::char_traits<char>::length(text)); }
 
-// Greedy wrapping at spaces; a word longer than a line is split where the line ends.
-void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::vector<std::u32string>& lines) {
+// Greedy wrapping at spaces; a word longer than a line is split where the line ends. Stops
+// once `lines` holds `enough`: what follows would not be shown.
+void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::size_t enough,
+                   std::vector<std::u32string>& lines) {
     std::u32string line;
     std::size_t at = 0;
-    while (at < paragraph.size()) {
+    while (at < paragraph.size() && lines.size() < enough) {
         std::size_t end = paragraph.find(U' ', at);
         if (end == std::u32string::npos) end = paragraph.size();
         std::u32string word = paragraph.substr(at, end - at);
@@ -43,27 +45,30 @@ void wrapParagraph(const std::u32string& paragraph, std::size_t columns, std::ve
         }
         if (!line.empty()) lines.push_back(std::move(line));
         line.clear();
-        while (word.size() > columns) {
+        while (word.size() > columns && lines.size() < enough) {
             lines.push_back(word.substr(0, columns));
             word.erase(0, columns);
         }
         line = std::move(word);
     }
-    lines.push_back(std::move(line));
+    if (lines.size() < enough) lines.push_back(std::move(line));
 }
 
+// The message in lines of `columns`, at most `maxLines` of them, the last one ending in "..."
+// when more would follow. Wrapping stops at the first line beyond them.
 std::vector<std::u32string> wrap(const std::u32string& message, std::size_t columns, std::size_t maxLines) {
     std::vector<std::u32string> lines;
     std::u32string paragraph;
     for (char32_t c : message) {
+        if (lines.size() > maxLines) break;
         if (c == U'\n') {
-            wrapParagraph(paragraph, columns, lines);
+            wrapParagraph(paragraph, columns, maxLines + 1, lines);
             paragraph.clear();
         } else {
             paragraph += (c == U'\t' || c == U'\r') ? U' ' : c;
         }
     }
-    wrapParagraph(paragraph, columns, lines);
+    if (lines.size() <= maxLines) wrapParagraph(paragraph, columns, maxLines + 1, lines);
     if (lines.size() > maxLines) {
         lines.resize(maxLines);
         std::u32string& last = lines.back();
@@ -174,11 +179,11 @@ DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height) {
     return layout;
 }
 
-void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog) {
+void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog,
+                const DialogLayout& layout) {
     if (width <= 0 || height <= 0 ||
         bgra.size() < static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4)
         return;
-    const DialogLayout layout = layoutDialog(dialog, width, height);
     const int scale = layout.scale;
     const int pad = 12 * scale;
     Canvas canvas(bgra, width, height);

@@ -35,5 +35,7 @@ struct DialogLayout {
 // Where everything goes on a page of width x height pixels.
 DialogLayout layoutDialog(const PageDialogView& dialog, int width, int height);
 
-// Draws the dialog over `bgra` (a page picture of width x height, BGRA, top row first).
-void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog);
+// Draws the dialog, laid out for that size, over `bgra` (a page picture of width x height,
+// BGRA, top row first).
+void drawDialog(std::vector<std::uint8_t>& bgra, int width, int height, const PageDialogView& dialog,
+                const DialogLayout& layout);

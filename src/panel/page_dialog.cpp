@@ -1,5 +1,6 @@
 #include "panel/page_dialog.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,6 +12,14 @@ namespace {
 
 std::optional<PageDialogView> shown;
 unsigned revision = 0;
+
+// The last layout made, and what it was made for.
+struct MadeLayout {
+    unsigned revision = 0;
+    int width = 0, height = 0;
+    std::shared_ptr<const DialogLayout> layout;
+};
+MadeLayout made;
 
 const char* kindName(PageDialogKind kind) {
     switch (kind) {
@@ -36,6 +45,13 @@ const PageDialogView* shownPageDialog() { return shown ? &*shown : nullptr; }
 
 unsigned pageDialogRevision() { return revision; }
 
+std::shared_ptr<const DialogLayout> shownPageDialogLayout(int width, int height) {
+    if (!shown) return nullptr;
+    if (!made.layout || made.revision != revision || made.width != width || made.height != height)
+        made = {revision, width, height, std::make_shared<DialogLayout>(layoutDialog(*shown, width, height))};
+    return made.layout;
+}
+
 void openPageDialog(PageDialogKind kind, const std::string& message, const std::string& defaultText) {
     shown = PageDialogView{kind, message, kind == PageDialogKind::Prompt ? defaultText : std::string()};
     ++revision;
@@ -46,16 +62,22 @@ void openPageDialog(PageDialogKind kind, const std::string& message, const std::
 bool closePageDialog() {
     if (!shown) return false;
     shown.reset();
+    made.layout.reset();
     ++revision;
     return true;
 }
 
 std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY) {
-    if (!shown) return std::nullopt;
-    const DialogLayout layout = layoutDialog(*shown, pageWidth.load(), pageHeight.load());
-    if (layout.ok.contains(pageX, pageY)) return answer(true);
-    if (layout.cancel.contains(pageX, pageY)) return answer(false);
+    const auto layout = shownPageDialogLayout(pageWidth.load(), pageHeight.load());
+    if (!layout) return std::nullopt;
+    if (layout->ok.contains(pageX, pageY)) return answer(true);
+    if (layout->cancel.contains(pageX, pageY)) return answer(false);
     return std::nullopt;
+}
+
+bool onPageDialog(int pageX, int pageY) {
+    const auto layout = shownPageDialogLayout(pageWidth.load(), pageHeight.load());
+    return layout && layout->box.contains(pageX, pageY);
 }
 
 std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys, const std::string& text,

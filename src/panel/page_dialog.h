@@ -6,6 +6,7 @@
 // only.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ bool closePageDialog();
 // A click's page point while a dialog is shown: OK or Cancel answers it; anywhere else does
 // nothing. The page gets no click while its dialog is open.
 std::optional<PageDialogAnswer> clickPageDialog(int pageX, int pageY);
+// Whether a page point lies on the shown dialog's box.
+bool onPageDialog(int pageX, int pageY);
 
 // Keys and typed text while a dialog is shown and the panel holds the keyboard: Enter answers
 // OK (with a prompt's text), Escape Cancel, Backspace takes a prompt's last character back,
@@ -39,6 +42,9 @@ std::optional<PageDialogAnswer> pageDialogTyped(const std::vector<PageKey>& keys
 
 // The dialog shown, or null.
 const PageDialogView* shownPageDialog();
+// Where the shown dialog goes on a page of width x height pixels: laid out once per change of
+// the dialog or of the page's size, for clicks and drawing alike. Null while none is shown.
+std::shared_ptr<const DialogLayout> shownPageDialogLayout(int width, int height);
 // Counts every change of what the dialog looks like (opened, typed into, closed), so the draw
 // callback knows when to draw it again.
 unsigned pageDialogRevision();

@@ -31,6 +31,11 @@ KeyTranslator translator;
 KeyTranslator dialogTranslator;
 bool clickAwaitsAnswer = false;
 Clock::time_point clickReleasedAt;
+// When the pilot last clicked the page or typed into it: a page dialog that opens within
+// `clickAnswerWait` of it answers what the pilot did, and takes the keyboard for its answer.
+// Any other (a timer's, a page's own script's) waits in the panel for a click on it, so the
+// pilot's keys stay with the simulator until they choose to answer.
+std::optional<Clock::time_point> pilotUsedPageAt;
 RepeatingLine malformedLine;
 
 bool panelVisible() { return panelWindow != nullptr && XPLMGetWindowIsVisible(panelWindow) != 0; }
@@ -41,11 +46,13 @@ void takeKeyboard() {
     holdsKeyboard = XPLMHasKeyboardFocus(panelWindow) != 0;
 }
 
-// A page dialog is shown: the panel takes the keyboard for its answer (with PanelInput full
-// and the panel visible), and keeps it if it held it already.
+bool pilotJustUsedPage() { return pilotUsedPageAt && Clock::now() - *pilotUsedPageAt < clickAnswerWait; }
+
+// A page dialog is shown: right after the pilot used the page the panel takes the keyboard for
+// its answer (with PanelInput full and the panel visible), and keeps it if it held it already.
 void takeKeyboardForDialog() {
     clickAwaitsAnswer = false;
-    takeKeyboard();
+    if (pilotJustUsedPage()) takeKeyboard();
 }
 
 // `simulatorTookIt`: X-Plane has already moved the focus, possibly to another window, which
@@ -67,11 +74,14 @@ void answerDialog(const std::optional<PageDialogAnswer>& answer) {
     answerBrowserDialog(answer->accept, answer->text);
 }
 
-// A button answers on the release, as a page's own buttons do.
+// A button answers on the release, as a page's own buttons do; a click elsewhere on the dialog
+// takes the keyboard for its answer.
 void clickOnDialog(XPLMWindowID window, int x, int y, XPLMMouseStatus mouse) {
     int pageX = 0, pageY = 0;
-    if (mouse == xplm_MouseUp && mapPanelPointToPage(window, x, y, pageX, pageY))
-        answerDialog(clickPageDialog(pageX, pageY));
+    if (mouse != xplm_MouseUp || !mapPanelPointToPage(window, x, y, pageX, pageY)) return;
+    const std::optional<PageDialogAnswer> answer = clickPageDialog(pageX, pageY);
+    if (answer) return answerDialog(answer);
+    if (onPageDialog(pageX, pageY)) takeKeyboard();
 }
 
 float PanelInputFlightLoop(float, float, int, void*) {
@@ -114,6 +124,7 @@ void handlePanelKey(XPLMWindowID, char inKey, XPLMKeyFlags inFlags, char inVirtu
             const KeyInput input = dialogTranslator.translate(inKey, inFlags, inVirtualKey);
             return answerDialog(pageDialogTyped(input.keys, input.text, input.giveBack));
         }
+        pilotUsedPageAt = Clock::now();
         const KeyInput input = translator.translate(inKey, inFlags, inVirtualKey);
         for (const PageKey& key : input.keys) sendBrowserKey(key);
         if (!input.text.empty()) sendBrowserText(input.text);
@@ -165,6 +176,7 @@ void onBrowserDialogClosed() {
 void panelPointerReleased() {
     clickAwaitsAnswer = true;
     clickReleasedAt = Clock::now();
+    pilotUsedPageAt = clickReleasedAt;
 }
 
 PanelAnswer askPanel() {
@@ -189,4 +201,6 @@ void stopPanelInput() {
 void endPanelInput() {
     stopPanelInput();
     inputLoop.stop();
+    // The window goes: what the pilot did in it is over.
+    pilotUsedPageAt.reset();
 }

@@ -5,9 +5,10 @@
 // The panel's input has one owner, this: it decides where a key, a click or a wheel turn goes
 // (an open page dialog first, then the page, then the simulator) and holds the keyboard. The
 // keyboard is taken only when a click on the page leaves the page's focus on an element that
-// takes text, or for the answer to a page dialog, and given back, with every key and modifier
-// released in the page, on Escape, when the page's focus leaves the text element, when the
-// simulator takes it away, and whenever the panel's input stops. Main thread only.
+// takes text, or for the answer to a page dialog (one that opens right after the pilot clicked
+// or typed into the page, or once the pilot clicks on it), and given back, with every key and
+// modifier released in the page, on Escape, when the page's focus leaves the text element,
+// when the simulator takes it away, and whenever the panel's input stops. Main thread only.
 
 // The panel window's callbacks.
 int handlePanelMouseClick(XPLMWindowID inWindowID, int x, int y, XPLMMouseStatus inMouse, void* inRefcon);
@@ -35,7 +36,7 @@ void panelPointerReleased();
 // the page once a frame, and while the panel is hidden nothing does); the window exists.
 void startPanelInput();
 // The panel is shown again: a page dialog left open while it was hidden takes the keyboard
-// for its answer.
+// for its answer if the pilot used the page just before, as when it opened.
 void resumePanelInput();
 // Input stops for now (the panel hidden, the plugin disabled, the panel moving into or out of
 // VR): a drag is released, the pointer leaves the page, and the keyboard goes back.

@@ -105,7 +105,8 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*) {
             (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
             dialogPixels.assign(expected, 0);
             std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
-            drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog);
+            drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog,
+                       *shownPageDialogLayout(uploadWidth, uploadHeight));
             composedRevision = pageDialogRevision();
         }
         const std::vector<std::uint8_t>& picture = dialog != nullptr ? dialogPixels : uploadPixels;

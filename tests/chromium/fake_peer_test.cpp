@@ -406,6 +406,10 @@ protected:
         const int x = (button.left + button.right) / 2, y = (button.top + button.bottom) / 2;
         return "click " + std::to_string(100 + x) + " " + std::to_string(980 - y) + "\n";
     }
+    // Waits until the panel shows the page's `count`-th dialog of `kind` ("an alert").
+    static std::string opened(const std::string& kind, int count = 1) {
+        return "wait-log " + std::to_string(count) + " 10 CV: the page opened " + kind + " dialog\n";
+    }
     // "accept promptText" of each answer the page got.
     std::vector<std::string> answers() {
         std::vector<std::string> out;
@@ -421,9 +425,14 @@ protected:
 TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButtonsAnswer) {
     cues("dialog 2 prompt Flight number?\ndialog-default AB\n");
     const DialogLayout prompt = layoutDialog({PageDialogKind::Prompt, "Flight number?", ""}, 768, 512);
-    // Left open past a snapshot's time-out: the page is blocked, not hung, and nothing restarts.
-    std::string log = run("command Corvane/TogglePanel once\nwait-focus on 10\nwait 11\ntype 12\nkey backspace\n"
-                          "type 3\nkey enter\nwait 0.3\nquit");
+    // Opened by the page itself, not after a click of the pilot's: it waits without the
+    // keyboard until the pilot clicks on it (its text field). Left open past a snapshot's
+    // time-out: the page is blocked, not hung, and nothing restarts.
+    std::string log = run("command Corvane/TogglePanel once\n" + opened("a prompt") + "wait 1\nstate " +
+                          file("waiting.json") + "\n" + clickAt(prompt.field) +
+                          "wait-focus on 10\nwait 11\ntype 12\nkey backspace\ntype 3\nkey enter\nwait 0.3\nquit");
+    EXPECT_FALSE(nlohmann::json::parse(slurp(file("waiting.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
+    EXPECT_EQ(log.find("xpsim: wait-"), std::string::npos) << log;
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB13"}));
     EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
     EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
@@ -432,7 +441,7 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
     cues("dialog 2 alert Sign-in failed\n");
     const DialogLayout alert = layoutDialog({PageDialogKind::Alert, "Sign-in failed", ""}, 768, 512);
     EXPECT_TRUE(alert.cancel.empty());
-    run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(prompt.cancel) + "wait 0.3\n" +
+    run("command Corvane/TogglePanel once\n" + opened("an alert") + clickAt(prompt.cancel) + "wait 0.3\n" +
         clickAt(alert.ok) + "wait 0.3\nquit");
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok "})) << "a click beside an alert's OK answers nothing";
 
@@ -450,7 +459,7 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     cues("new-window 3 https://panel.example/logbook\ndownload 4+\nleave-question\n");
     const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
     const std::string log =
-        run("command Corvane/TogglePanel once\nwait-focus on 10\n" + clickAt(leave.cancel) + "wait 1\nquit");
+        run("command Corvane/TogglePanel once\n" + opened("a leave-page") + clickAt(leave.cancel) + "wait 1\nquit");
     const auto browserCommands = received("Browser.setDownloadBehavior");
     ASSERT_EQ(browserCommands.size(), 1u);
     EXPECT_EQ(params(browserCommands[0])["behavior"], "deny");
@@ -502,6 +511,28 @@ TEST_F(PageDialogs, OnlyOurPagesNewWindowsAreClosedOneLeftBlankWithoutANavigatio
                   log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"),
               1)
         << log;
+}
+
+// A page that opens dialog after dialog: the pilot answers three, every further one of that
+// page load is answered at once without being shown, in one line; the next load asks again.
+TEST_F(PageDialogs, APageThatFloodsDialogsHasTheRestOfItsLoadAnsweredWithoutThePilot) {
+    cues("dialog 2+ alert Again\n");
+    settings("0.5", 10, "https://panel.example/", CV_FAKE_CDP);
+    const DialogLayout alert = layoutDialog({PageDialogKind::Alert, "Again", ""}, 768, 512);
+    std::string script = "command Corvane/TogglePanel once\n";
+    for (int n = 1; n <= 3; ++n) script += opened("an alert", n) + clickAt(alert.ok);
+    const std::string log =
+        run(script + "wait-log 1 10 answered without the pilot\nwait 1\n" + opened("an alert", 4) + "wait 0.5\nquit");
+    EXPECT_EQ(log.find("xpsim: wait-"), std::string::npos) << log;
+    const auto given = answers();
+    EXPECT_GE(given.size(), 5u);
+    EXPECT_EQ(given, std::vector<std::string>(given.size(), "ok ")) << "an alert's OK";
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 4) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
+                                    "are answered without the pilot.\n"),
+              1)
+        << log;
+    EXPECT_EQ(received("Page.navigate").size(), 2u) << "the reload came between the third and the fourth shown";
 }
 
 TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheReloadGoesOn) {

@@ -133,9 +133,9 @@ void ModuleTest::settings(const std::string& zoom, int refreshSecs, const std::s
     if (!browserPath.empty()) out << "BrowserPath = " << browserPath << "\n";
 }
 
-std::string ModuleTest::run(const std::string& script, const fs::path& folder) {
+std::string ModuleTest::run(const std::string& script, const fs::path& folder, int timeoutSecs) {
     Xpsim sim(folder.empty() ? folder_ : folder, script, env_);
-    const int status = sim.wait();
+    const int status = sim.wait(timeoutSecs);
     const std::string log = sim.log();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xpsim status " << status << "\n" << log;
     EXPECT_NE(log.find("xpsim: unloaded CorvaneToolbar"), std::string::npos) << log;

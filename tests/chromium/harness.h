@@ -76,9 +76,9 @@ protected:
                   const std::string& browserPath) const;
     std::string file(const std::string& name) const { return (folder_ / name).string(); }
     fs::path profile() const { return folder_ / "data/corvane-toolbar/chromium"; }
-    // Runs a script to its end, in the test's folder or another one; xpsim must exit 0 having
-    // unloaded the module without leaks or an error line of the host.
-    std::string run(const std::string& script, const fs::path& folder = {});
+    // Runs a script to its end (at most `timeoutSecs`), in the test's folder or another one;
+    // xpsim must exit 0 having unloaded the module without leaks or an error line of the host.
+    std::string run(const std::string& script, const fs::path& folder = {}, int timeoutSecs = 120);
 
     fs::path folder_;
     std::string tag_;

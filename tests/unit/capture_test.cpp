@@ -15,6 +15,7 @@
 
 #include "allocation_failure.h"
 #include "browser/browser.h"
+#include "panel/page_dialog.h"
 #include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
@@ -157,6 +158,39 @@ TEST_F(CaptureTest, OnlyAFieldThePilotsClickFocusedTakesTheKeyboard) {
     onBrowserTextFocus(true);
     EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 1);
     onBrowserTextFocus(false);
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
+}
+
+// A page dialog takes the simulator's keyboard only as the answer to what the pilot just did
+// in the page; one the page opens by itself (a timer's) waits until the pilot clicks on it.
+TEST_F(CaptureTest, APageDialogTakesTheKeyboardRightAfterTheHandOnThePageOrOnceClickedOn) {
+    ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
+    pageWidth = 768;
+    pageHeight = 512;
+    // One pixel a boxel: page (x, y) is desktop (100 + x, 980 - y).
+    auto act = [](const std::string& what) {
+        std::string error;
+        EXPECT_TRUE(testHost().run(what, error)) << error;
+        return XPLMHasKeyboardFocus(panelWindow);
+    };
+    auto clickAt = [&](int x, int y) {
+        return act("click " + std::to_string(100 + x) + " " + std::to_string(980 - y));
+    };
+    onBrowserDialogOpened(PageDialogKind::Alert, "Your session ends in 5 minutes", "");
+    ASSERT_TRUE(pageDialogShown());
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
+    resumePanelInput();  // shown again after the panel was hidden
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
+    const auto layout = shownPageDialogLayout(768, 512);
+    EXPECT_EQ(clickAt(5, 5), 0) << "the dimmed page beside the box";
+    EXPECT_EQ(clickAt(layout->box.left + 6, layout->box.top + 6), 1) << "the box beside its button";
+    EXPECT_EQ(act("key enter"), 0);
+    EXPECT_FALSE(pageDialogShown());
+    // Right after a click reached the page, its dialog answers it and takes the keyboard.
+    panelPointerReleased();
+    onBrowserDialogOpened(PageDialogKind::Confirm, "Log this flight?", "");
+    EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 1);
+    onBrowserDialogClosed();
     EXPECT_EQ(XPLMHasKeyboardFocus(panelWindow), 0);
 }
 

@@ -43,7 +43,8 @@ TEST(PageDialogPicture, LongMessagesWrapAtSpacesAndAreCutWithAnEllipsisWithinThe
         EXPECT_LE(layout.box.right, width);
         // Drawing stays within the picture (a sanitizer build sees any stray write).
         std::vector<std::uint8_t> picture(static_cast<std::size_t>(width) * height * 4, 0x80);
-        drawDialog(picture, width, height, {PageDialogKind::Prompt, message, std::string(500, 'y')});
+        const PageDialogView typedInto{PageDialogKind::Prompt, message, std::string(500, 'y')};
+        drawDialog(picture, width, height, typedInto, layoutDialog(typedInto, width, height));
     }
     // A short message keeps its words whole, and its own line breaks.
     const DialogLayout shortOne =

@@ -171,9 +171,10 @@ protected:
             EXPECT_EQ(outcome.record.back(), kCleanUnload);
         }
         for (const std::string& line : outcome.record) outcome.recordText += line + "\n";
-        // Every wait the script made for the keyboard's focus was met, and each page dialog's
-        // deferral was completed once, in time.
+        // Every wait the script made for the keyboard's focus or a log line was met, and each page
+        // dialog's deferral was completed once, in time.
         EXPECT_EQ(outcome.log.find("wait-focus"), std::string::npos);
+        EXPECT_EQ(outcome.log.find("wait-log"), std::string::npos);
         EXPECT_EQ(outcome.recordText.find("deferral "), std::string::npos);
         return outcome;
     }
@@ -1017,21 +1018,32 @@ protected:
     static DialogLayout layoutOf(PageDialogKind kind, const std::string& message) {
         return layoutDialog({kind, message, ""}, 768, 512);
     }
+    // Waits for the panel to show the page's `count`-th dialog of `kind` ("a confirm").
+    static std::string opened(const std::string& kind, int count = 1) {
+        return "wait-log " + std::to_string(count) + " 10 CV: the page opened " + kind + " dialog; ";
+    }
+    // A click on the dialog's box beside its buttons: its answer takes the keyboard.
+    static std::string clickBeside(const DialogLayout& dialog) {
+        return clickOn({dialog.box.left + 4, dialog.box.top + 4, dialog.box.left + 8, dialog.box.top + 8}) +
+               "; wait-focus on 10; ";
+    }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388";
 };
 
 TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheDesktop) {
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-confirm@3,dialog-confirm@5,dialog-alert@7,dialog-prompt@9,"
-                                                "dialog-prompt@11,new-window@13,permission@14");
+    // The new window's page is a new load between the third dialog and the fourth: no flood.
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-confirm@3,dialog-confirm@5,dialog-alert@7,new-window@8,"
+                                                "dialog-prompt@9,dialog-prompt@11,permission@14");
     SetEnvironmentVariableA("CV_WEBVIEW2_PERMISSIONS", "2,2,3");
     const auto confirm = layoutOf(PageDialogKind::Confirm, "Log this flight?");
+    const auto alert = layoutOf(PageDialogKind::Alert, "Sign-in failed");
     const auto prompt = layoutOf(PageDialogKind::Prompt, "Flight number?");
-    const std::string answerEach = "; wait-focus on 10; " + clickOn(confirm.ok) +
-                                   "; wait-focus off 1; wait-focus on 10; key escape; wait-focus off 1; "
-                                   "wait-focus on 10; key enter; wait-focus off 1; "
-                                   "wait-focus on 10; type 12; key backspace; type 3; key enter; wait-focus off 1; "
-                                   "wait-focus on 10; " +
-                                   clickOn(prompt.cancel) + "; wait-focus off 1";
+    const std::string answerEach = "; " + opened("a confirm") + clickOn(confirm.ok) + "; wait-focus off 1; " +
+                                   opened("a confirm", 2) + clickBeside(confirm) + "key escape; wait-focus off 1; " +
+                                   opened("an alert") + clickBeside(alert) + "key enter; wait-focus off 1; " +
+                                   opened("a prompt") + clickBeside(prompt) +
+                                   "type 12; key backspace; type 3; key enter; wait-focus off 1; " +
+                                   opened("a prompt", 2) + clickOn(prompt.cancel) + "; wait-focus off 1";
     Outcome run = this->run(show_ + answerEach, [&](xpsim::Host& host) {
         EXPECT_TRUE(runUntil(host, 10, [&] {
             return linesStartingWith(readLines(record_), "permission kind=3 state").size() == 1;
@@ -1089,7 +1101,7 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << "[General]\r\nrefreshWebPageSecs = 0\r\n";
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "leave-question,new-window@3,dialog-confirm@5");
     const auto leave = layoutOf(PageDialogKind::BeforeUnload, "");
-    run = this->run(show_ + "; wait-focus on 10; " + clickOn(leave.cancel) + "; wait-focus off 1; wait-focus on 10");
+    run = this->run(show_ + "; " + opened("a leave-page") + clickOn(leave.cancel) + "; " + opened("a confirm"));
     EXPECT_TRUE(once(run.log, "CV: the page opened a leave-page dialog;"));
     EXPECT_TRUE(
         inOrder(run.record,
@@ -1112,6 +1124,29 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
     EXPECT_TRUE(
         once(run.log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"));
+}
+
+// A page that opens dialog after dialog: the pilot answers three, every further one of that
+// page load is answered as WebView2 raises it, without a deferral, in one line; the next load
+// (the new window's page) asks the pilot again.
+TEST_F(WindowsPageRequests, APageThatFloodsDialogsHasTheRestOfItsLoadAnsweredWithoutThePilot) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-alert@3,dialog-alert@4,dialog-alert@5,dialog-confirm@6,"
+                                                "dialog-leave@7,dialog-alert@8,new-window@9,dialog-prompt@10");
+    std::string script = show_ + "; ";
+    for (int n = 1; n <= 3; ++n)
+        script += opened("an alert", n) + clickOn(layoutOf(PageDialogKind::Alert, "Sign-in failed").ok) + "; ";
+    const Outcome run = this->run(script + opened("a prompt"));
+    const std::string shown = "answered accept=1 result= deferred=1";
+    EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
+              (Lines{"script-dialog alert opened", "script-dialog alert " + shown, "script-dialog alert opened",
+                     "script-dialog alert " + shown, "script-dialog alert opened", "script-dialog alert " + shown,
+                     "script-dialog confirm opened", "script-dialog confirm answered accept=0 result= deferred=0",
+                     "script-dialog leave opened", "script-dialog leave answered accept=0 result= deferred=0",
+                     "script-dialog alert opened", "script-dialog alert answered accept=1 result= deferred=0",
+                     "script-dialog prompt opened", "script-dialog prompt answered accept=0 result= deferred=1"}));
+    EXPECT_EQ(countOf(run.log, "CV: the page opened an alert dialog;"), 3);
+    EXPECT_TRUE(once(run.log, "CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page are "
+                              "answered without the pilot.\n"));
 }
 
 // A page process that fails again soon after the reload that answered its last failure is not

@@ -64,9 +64,10 @@ void sendNavigate(ChromiumBrowser& current, const std::string& url, std::uint64_
 }
 
 // The page committed a navigation: what it showed is gone, and so may be any snapshot of it
-// still out.
+// still out; its dialogs count afresh.
 void pageCommitted(ChromiumBrowser& current, const std::string& loader) {
     current.lastCommittedLoader = loader;
+    current.dialogFlood.pageLoaded();
     current.loadersUncommitted.clear();
     std::set<CaptureTicket>& failed = current.failedAtCommit;
     for (CaptureTicket ticket : current.owedSnapshots.failAll()) failed.insert(ticket);

@@ -39,7 +39,7 @@ void listenForNewWindows(ChromiumBrowser& current) {
 }
 
 // The page blocks until its dialog is answered; the pilot answers it in the panel, except the
-// leave-page question of our own reload.
+// leave-page question of our own reload and the dialogs of a page that floods them.
 void dialogOpened(ChromiumBrowser& current, const cdp::Completion& dialog) {
     const auto kind = dialogKind(dialog.value);
     if (!kind) {
@@ -48,8 +48,10 @@ void dialogOpened(ChromiumBrowser& current, const cdp::Completion& dialog) {
     }
     if (*kind == PageDialogKind::BeforeUnload && leaveForOurReload(current.reloadsUnanswered > 0))
         return sendDialogAnswer(current, true, {});
+    if (const auto answer = current.dialogFlood.answerWithoutPilot(*kind))
+        return sendDialogAnswer(current, *answer, {});
     current.pageDialogOpen = true;
-    onBrowserDialogOpened(*kind, dialog.text, dialog.detail);
+    askPilot(*kind, dialog.text, dialog.detail);
 }
 
 void forgetPageDialog(ChromiumBrowser& current) {

@@ -74,6 +74,8 @@ struct ChromiumBrowser {
 
     // The page waits for the answer to its dialog.
     bool pageDialogOpen = false;
+    // The dialogs of the page's current load, for a flood of them.
+    DialogFlood dialogFlood;
     // The page targets our page opened (new windows) already closed.
     std::set<std::string> newPagesClosed;
 

@@ -54,6 +54,8 @@ void onProcessFailedEvent(ICoreWebView2*, ICoreWebView2ProcessFailedEventArgs* a
 
 void onNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEventArgs*) {
     browser->reloadUnderway = false;
+    // A new page load: its dialogs count afresh.
+    browser->dialogFlood.pageLoaded();
     onPageLoaded();
 }
 

@@ -4,7 +4,8 @@
 // full-screen simulator, or parented to our hidden window where nobody can answer it. So:
 // - the view's default dialogs are turned off and each dialog is held with a deferral until
 //   the pilot answers it in the panel (the leave-page question of our own periodic reload is
-//   answered "leave" at once: the reload is a fresh navigation);
+//   answered "leave" at once: the reload is a fresh navigation; a page that floods dialogs has
+//   the further ones answered at once, browser_policy's DialogFlood);
 // - a new window is never made: the panel's own page goes to its address (web pages only);
 // - permission requests, which nobody in the simulator could answer, are denied, and so are
 //   downloads (nobody could see or use the file).
@@ -56,6 +57,11 @@ void onScriptDialog(ICoreWebView2*, ICoreWebView2ScriptDialogOpeningEventArgs* a
         tellUnknownDialog(std::to_string(static_cast<int>(kind)));
         return;
     }
+    if (const auto answer = current.dialogFlood.answerWithoutPilot(shown)) {
+        // Answered as we return: OK with Accept, Cancel without.
+        if (*answer) args->Accept();
+        return;
+    }
     // Without a deferral the page would go on as soon as we return; without one there is no
     // way to answer later, so the dialog is dismissed rather than left shown for nothing.
     if (FAILED(args->GetDeferral(current.dialogDeferral.ReleaseAndGetAddressOf())) || !current.dialogDeferral) {
@@ -67,7 +73,7 @@ void onScriptDialog(ICoreWebView2*, ICoreWebView2ScriptDialogOpeningEventArgs* a
     if (FAILED(args->get_Message(&message))) message = nullptr;
     if (shown != PageDialogKind::Prompt || FAILED(args->get_DefaultText(&defaultText))) defaultText = nullptr;
     const std::string messageText = takeString(message);
-    onBrowserDialogOpened(shown, messageText, takeString(defaultText));
+    askPilot(shown, messageText, takeString(defaultText));
 }
 
 void onNewWindow(ICoreWebView2*, ICoreWebView2NewWindowRequestedEventArgs* args) {

@@ -78,6 +78,8 @@ struct WebView2Browser {
     // The page's dialog while it waits for the pilot: its arguments and our deferral of it.
     Microsoft::WRL::ComPtr<ICoreWebView2ScriptDialogOpeningEventArgs> dialogArgs;
     Microsoft::WRL::ComPtr<ICoreWebView2Deferral> dialogDeferral;
+    // The dialogs of the page's current load, for a flood of them.
+    DialogFlood dialogFlood;
     // Our periodic reload has been asked and its page has not loaded yet: a leave-page
     // question meanwhile is the reload's.
     bool reloadUnderway = false;
