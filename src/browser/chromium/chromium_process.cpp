@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <thread>
 
 #include <dirent.h>
@@ -139,6 +140,17 @@ std::string snapOf(const std::string& executable, const std::string& resolved) {
 std::string snapOf(const std::string& executable) {
     char resolved[PATH_MAX];
     return snapOf(executable, ::realpath(executable.c_str(), resolved) != nullptr ? resolved : executable);
+}
+
+bool insideSteamContainer() {
+    const char* container = std::getenv("container");
+    if (container != nullptr && std::strcmp(container, "pressure-vessel") == 0) return true;
+    const int marker = ::open("/run/host/container-manager", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (marker < 0) return false;
+    char manager[32];
+    const ssize_t n = ::read(marker, manager, sizeof manager);
+    ::close(marker);
+    return n > 0 && std::string_view(manager, static_cast<std::size_t>(n)).starts_with("pressure-vessel");
 }
 
 ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home) {
