@@ -365,6 +365,18 @@ TEST_F(FakePeer, StopInTheMiddleOfABackOffOrOfABringUpThatNeverEndsLeavesNothing
     EXPECT_EQ(linesOf(started[1], "Browser.close").size(), 1u) << "at stop it was asked to close first";
 }
 
+// Steam's container hides the system's browsers: the line says what the pilot can do there.
+TEST_F(FakePeer, InsideSteamsContainerTheMissingBrowserLineSaysWhatToDo) {
+    settings("0.5", 60, "https://panel.example/", "");
+    fs::create_directories(file("empty-bin"));
+    env_["PATH"] = file("empty-bin");
+    const std::string hint = "set BrowserPath in cv_settings.ini (X-Plane runs in Steam's container";
+    EXPECT_EQ(run("wait 0.5\nquit").find(hint), std::string::npos);
+    env_["container"] = "pressure-vessel";
+    const std::string log = run("wait 0.5\nquit");
+    EXPECT_NE(log.find(hint), std::string::npos) << log;
+}
+
 TEST_F(FakePeer, WithNoBrowserAtAllTheLogGetsALineAMinuteAndTheAttemptsGoOn) {
     // A "BrowserPath" that is no program: the first attempt waits the full minute, as below;
     // with that wrong, the minute-long run need not be waited for.

@@ -99,6 +99,10 @@ std::string locateBrowser(std::string& problem) {
         std::string tried;
         for (const char* name : chromium::browserCandidates) tried += (tried.empty() ? "" : ", ") + std::string(name);
         problem = "CV: no Chromium found (looked for " + tried + "); set BrowserPath in cv_settings.ini";
+        if (chromium::insideSteamContainer())
+            problem += " (X-Plane runs in Steam's container, which hides the system's browsers: set it to a Chrome or "
+                       "Chromium under /opt or your home folder, or choose \"Legacy runtime 1.0\" for X-Plane 12 in "
+                       "Steam, Properties > Compatibility)";
     }
     return found;
 }

@@ -180,6 +180,17 @@ std::string snapOf(const std::string& executable) {
     return snapOf(executable, ::realpath(executable.c_str(), resolved) != nullptr ? resolved : executable);
 }
 
+bool insideSteamContainer() {
+    const char* container = std::getenv("container");
+    if (container != nullptr && std::strcmp(container, "pressure-vessel") == 0) return true;
+    const int marker = ::open("/run/host/container-manager", O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (marker < 0) return false;
+    char manager[32];
+    const ssize_t n = ::read(marker, manager, sizeof manager);
+    ::close(marker);
+    return n > 0 && std::string_view(manager, static_cast<std::size_t>(n)).starts_with("pressure-vessel");
+}
+
 ProfilePlaces profilePlacesFor(const std::string& snap, const char* xdgDataHome, const char* home) {
     const bool homeKnown = home != nullptr && home[0] == '/';
     if (!snap.empty()) {

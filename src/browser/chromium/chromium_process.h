@@ -34,6 +34,10 @@ std::string findBrowser(const std::string& searchPath);
 std::string snapOf(const std::string& executable, const std::string& resolved);
 std::string snapOf(const std::string& executable);
 
+// True inside Steam's container (pressure-vessel), which hides the system's /usr and /snap from
+// the simulator's processes (docs/packaging.md): by the variable it sets, or its marker file.
+bool insideSteamContainer();
+
 // Where the browser keeps the pilot's logins and site storage from one session to the next
 // (`lasting`), as WebView2 does in its user data folder, and where it gets a profile of its own
 // for one session when that cannot be had (`privateParent`). Empty `lasting` when there is no
