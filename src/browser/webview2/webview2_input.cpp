@@ -26,8 +26,6 @@ constexpr double focusChannelWait = 5.0;
 // Keys go out as the pilot types: trouble sending them is told when it starts.
 RepeatingLine inputTrouble;
 
-double now() { return static_cast<double>(XPLMGetElapsedTime()); }
-
 // Sends one command to the current browser's page; `answered` runs with the browser's answer,
 // and only while that browser is still the current one. What went wrong is returned as an
 // HRESULT (the call was refused, or no handler could be made), and `answered` never runs then.
@@ -51,8 +49,8 @@ void focusChannelAnswered(HRESULT result) {
     // Without the reports the panel never takes the keyboard; clicks and hovering still work.
     if (FAILED(result) && !current.focusChannelRefused) {
         current.focusChannelRefused = true;
-        debugLog("CV: the page cannot report its focus (0x%08lX); typing into the panel is off for this browser.\n",
-                 static_cast<unsigned long>(result));
+        debugLog("CV: the page cannot report its focus (%s); typing into the panel is off for this browser.\n",
+                 hex(result).c_str());
     }
     if (--current.focusChannelUnanswered == 0 && current.pageHeldUntil) loadHeldPage(current);
 }
@@ -119,8 +117,8 @@ void sendInput(const devtools::Command& command) {
         if (SUCCEEDED(sent)) {
             inputTrouble.clear();
         } else if (inputTrouble.due()) {
-            debugLog("CV: could not send input to the page: CallDevToolsProtocolMethod returned 0x%08lX\n",
-                     static_cast<unsigned long>(sent));
+            debugLog("CV: could not send input to the page: CallDevToolsProtocolMethod returned %s\n",
+                     hex(sent).c_str());
         }
     } catch (const std::exception& e) {
         if (inputTrouble.due()) debugLog("CV: could not send input to the page: %s\n", e.what());

@@ -43,8 +43,6 @@ std::vector<std::pair<int, int>> keptClicks;
 // Helper processes may fail over and over; WebView2 mends them itself.
 RepeatingLine helperProcessLine;
 
-double now() { return static_cast<double>(XPLMGetElapsedTime()); }
-
 float RecoveryFlightLoop(float, float, int, void*) {
     guarded("CV: browser backend error", [] {
         const double time = now();

@@ -91,8 +91,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     // Refused at once: the handler is never called, so nothing is owed.
     current.owedSnapshots.settle(ticket);
     if (refusedLine.due())
-        debugLog("CV: WebView2 refused a snapshot (0x%08lX); the panel keeps its last picture.\n",
-                 static_cast<unsigned long>(started));
+        debugLog("CV: WebView2 refused a snapshot (%s); the panel keeps its last picture.\n", hex(started).c_str());
     // A closed view (its browser process gone, and the news of it missed) refuses for ever.
     snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
     return false;

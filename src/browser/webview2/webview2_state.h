@@ -18,6 +18,7 @@
 #include "browser/browser_policy.h"
 #include "platform/com_callback.h"
 #include "platform/webview2.h"
+#include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/text_encoding.h"
 
@@ -123,6 +124,9 @@ inline std::string takeString(LPWSTR text) {
     CoTaskMemFree(text);
     return result;
 }
+
+// The simulator's clock, in seconds: deadlines of the browser's life are kept in it.
+inline double now() { return static_cast<double>(XPLMGetElapsedTime()); }
 
 // An HRESULT as a log line shows it: "0x80070005".
 inline std::string hex(HRESULT result) {
