@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "panel/dialog_font.h"
 #include "panel/dialog_picture.h"
 
 namespace {
@@ -371,6 +372,60 @@ TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoH
     EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
     EXPECT_TRUE(near(readPng(file("opened.png")).page(700, 450), 0, 0xc0, 0, 8)) << log;
     EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
+}
+
+// Questions the pilot did not ask for: the page's timer alerts while the pilot flies, it alerts
+// 8 MB, it alerts twenty times in a row.
+TEST_F(DialogPage, ATimersAlertWaitsWithoutTheKeysAHugeOneShowsItsFirstLinesAndAFloodIsAnsweredAfterTheThird) {
+    settings("1", 0, server_.url + "?timer", "");
+    // What the panel shows of it: its first 8 lines, as of any message longer than they hold.
+    std::string fuel;
+    for (int n = 0; n < 100; ++n) fuel += "Fuel checked. ";
+    const PageDialogView huge{PageDialogKind::Alert, fuel, ""};
+    const DialogLayout timer = layoutDialog({PageDialogKind::Alert, "Your session ends in 5 minutes", ""}, 768, 512);
+    const DialogLayout hugeOne = layoutDialog(huge, 768, 512);
+    const DialogLayout oneOfTwenty = layoutDialog({PageDialogKind::Alert, "Alert 1 of 20", ""}, 768, 512);
+    auto alerts = [](int count) { return "wait-log " + std::to_string(count) + " 30 CV: the page opened an alert\n"; };
+    // At most three questions in any 10 s until the twenty.
+    const std::string pause = "wait 10\n";
+    const std::string log = run(
+        // The timer's alert waits: the simulator keeps its keys until the pilot clicks on the box.
+        "wait 6\ncommand Corvane/TogglePanel once\n" + alerts(1) + "wait 1\nstate " + file("waiting.json") +
+            "\nkey x\n" + click(timer.box.left + 6, timer.box.top + 6) + "wait-focus on 2\nkey enter\n" +
+            "wait-focus off 5\nwait 0.5\n" +
+            // Right after a click on the page, its question takes the keys.
+            click(140, 65) + "wait-focus on 5\nkey enter\nwait-focus off 5\n" + pause + click(140, 385) + alerts(2) +
+            "frames 2\nscreenshot " + file("huge.png") + "\n" + click(hugeOne.ok) + pause + click(140, 465) +
+            alerts(3) + click(oneOfTwenty.ok) + alerts(4) + click(oneOfTwenty.ok) + alerts(5) + click(oneOfTwenty.ok) +
+            "wait-log 1 20 answered without the pilot\nwait 2\nquit\n",
+        {}, 200);
+    expectNone(log, {"xpsim: wait-", "within 10 s"});
+    EXPECT_EQ(slurp(file("waiting.json")).find("\"keyboard_focus\":true"), std::string::npos);
+    EXPECT_EQ(countOccurrences(log, "xpsim: key 'x' goes to the simulator"), 1) << log;
+    eventually([&] { return answers().size() >= 4; }, 10);
+    EXPECT_EQ(answers(), (std::vector<std::string>{"timer=done", "confirm=true", "long=done", "twenty=20"})) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 5) << log;
+    EXPECT_EQ(countOccurrences(log, "CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
+                                    "are answered without the pilot.\n"),
+              1)
+        << log;
+
+    // The huge message's first lines, as the panel draws them over a page.
+    std::vector<std::uint8_t> drawn(768 * 512 * 4, 0xff);
+    drawDialog(drawn, 768, 512, huge, hugeOne);
+    const Image shot = readPng(file("huge.png"));
+    const int pad = 12, left = hugeOne.box.left + pad, top = hugeOne.box.top + pad;
+    ASSERT_EQ(hugeOne.lines.size(), 8u);
+    int ink = 0, wrong = 0;
+    for (int y = top; y < top + 8 * dialogGlyphHeight; ++y)
+        for (int x = left; x < hugeOne.box.right - pad; ++x) {
+            const bool inked = drawn[(static_cast<std::size_t>(y) * 768 + x) * 4] == 0x10;
+            ink += inked;
+            const Pixel p = shot.page(x, y);
+            wrong += inked ? !near(p, 0x10, 0x10, 0x10) : !near(p, 0xf2, 0xf2, 0xf2);
+        }
+    EXPECT_GT(ink, 2000);
+    EXPECT_LT(wrong, ink / 20) << "of " << ink << " inked pixels";
 }
 
 TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
