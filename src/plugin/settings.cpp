@@ -22,9 +22,12 @@ constexpr char settingsSection[] = "General";
 constexpr char zoomKey[] = "zoomLevel";
 constexpr char settingsFileName[] = "cv_settings.ini";
 
-// Set when the settings file exists but could not be read. The document then lacks what the
-// file holds, and saving it would wipe the pilot's settings, so the file is left as it is.
+// Set when the settings file exists but could not be read, or was not read on purpose. The
+// document then lacks what the file holds, and saving it would wipe the pilot's settings, so
+// the file is left as it is.
 bool keepSettingsFile = false;
+// Why it could not be read, for the line at the save; empty for a file not read on purpose,
+// whose line at the start said all.
 std::string settingsReadError;
 // The file as read at start-up: the save changes only what a zoom step changed in it.
 bool settingsFileExisted = false;
@@ -103,11 +106,18 @@ void loadSettings() { loadSettingsFrom(getSettingsPath()); }
 
 void loadSettingsFrom(const std::string& path) {
     keepSettingsFile = false;
+    settingsReadError.clear();
     settingsTextRead.clear();
     zoomTextRead.reset();
     std::string error;
     const FileRead read = readWholeFile(path, settingsTextRead, error);
     settingsFileExisted = read == FileRead::done;
+    if (read == FileRead::refused) {
+        logLine("CV: " + path + " is " + error +
+                ", so it is not read: the settings are the defaults, and the file is kept as it was\n");
+        keepSettingsFile = true;
+        return;
+    }
     SI_Error loaded = SI_FILE;
     if (read == FileRead::done) {
         try {
@@ -142,8 +152,9 @@ void saveSettings() { saveSettingsTo(getSettingsPath()); }
 
 void saveSettingsTo(const std::string& path) {
     if (keepSettingsFile) {
-        logLine("CV: " + path + " could not be read at start-up (" + settingsReadError +
-                "), so it is kept as it was and the settings are not saved\n");
+        if (!settingsReadError.empty())
+            logLine("CV: " + path + " could not be read at start-up (" + settingsReadError +
+                    "), so it is kept as it was and the settings are not saved\n");
         return;
     }
     const char* zoom = settingsIni.GetValue(settingsSection, zoomKey, nullptr);

@@ -3,6 +3,7 @@
 // (plugin/paths.h). Main thread only.
 #pragma once
 
+#include <cstdint>
 #include <new>
 #include <optional>
 #include <string>
@@ -11,8 +12,21 @@ enum class FileRead {
     done,     // `contents` holds the whole file
     missing,  // there is no such file
     failed,   // the file may exist but could not be read; `error` says why
+    refused,  // not read on purpose; `error` says what was found ("a folder, not a file")
 };
 
+// Settings are a few hundred bytes; a larger file is nobody's settings, and reading it whole
+// would hold up the simulator's start for as long as the disk takes.
+inline constexpr std::uint64_t largestFileRead = 1024 * 1024;
+
+// What readWholeFile says of a file larger than largestFileRead.
+inline std::string tooLargeToRead(std::uint64_t size) {
+    return "a file of " + std::to_string(size) + " bytes, more than the 1 MiB a settings file may have";
+}
+
+// Reads the file whole if it is a file on a disk of at most largestFileRead bytes, and refuses
+// anything else (a FIFO, a device, a folder) without waiting on it: the simulator's start runs
+// this, and a FIFO nobody writes to would hold it for ever.
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error);
 
 // The read loop both implementations share: appends what `readSome(buffer, size)` reads until it

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <system_error>
 
 namespace {
@@ -41,16 +42,38 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// What a file of this kind and size is, when it is not one to read; empty when it is.
+std::string refusalOf(const struct stat& status) {
+    if (S_ISREG(status.st_mode)) {
+        const auto size = static_cast<std::uint64_t>(status.st_size);
+        return size > largestFileRead ? tooLargeToRead(size) : std::string();
+    }
+    if (S_ISFIFO(status.st_mode)) return "a FIFO (named pipe), not a file";
+    if (S_ISDIR(status.st_mode)) return "a folder, not a file";
+    if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) return "a device, not a file";
+    return "not a regular file";
+}
+
 }  // namespace
 
 FileRead readWholeFile(const std::string& path, std::string& contents, std::string& error) {
     contents.clear();
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Opening a FIFO for reading waits for a writer, a device's open may wait for the device:
+    // without O_NONBLOCK neither returns until then. No terminal becomes the simulator's.
+    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (file.get() < 0) {
         if (errno == ENOENT) return FileRead::missing;
         error = describe("open", errno);
         return FileRead::failed;
     }
+    // Asked of what was opened, not of the name, which may name something else by now.
+    struct stat status {};
+    if (::fstat(file.get(), &status) != 0) {
+        error = describe("fstat", errno);
+        return FileRead::failed;
+    }
+    error = refusalOf(status);
+    if (!error.empty()) return FileRead::refused;
     return readToEnd(contents, error, [&](char* buffer, std::size_t size) -> std::optional<std::size_t> {
         for (;;) {
             const ssize_t n = ::read(file.get(), buffer, size);

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "plugin/paths.h"
 #include "plugin/text_encoding.h"
@@ -101,14 +102,34 @@ FileRead readWholeFile(const std::string& path, std::string& contents, std::stri
     const std::wstring widePath = widePathOf(path, error);
     if (widePath.empty()) return FileRead::failed;
     // Shared as the C library's fopen shares: a file another program holds without sharing
-    // (an editor, a virus scan) fails here, which is not a missing file.
+    // (an editor, a virus scan) fails here, which is not a missing file. Opening a pipe does
+    // not wait (a busy one fails at once) and, anonymous, tells its server nothing of the
+    // simulator's user; reading a pipe or a device could wait for ever, so only a file on a
+    // disk is read.
     FileHandle file(CreateFileW(widePath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
     if (!file.valid()) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return FileRead::missing;
         error = describe("CreateFileW", code);
         return FileRead::failed;
+    }
+    const DWORD type = GetFileType(file.get());
+    if (type != FILE_TYPE_DISK) {
+        error = type == FILE_TYPE_PIPE   ? "a named pipe, not a file"
+                : type == FILE_TYPE_CHAR ? "a device, not a file"
+                                         : "not a file on a disk";
+        return FileRead::refused;
+    }
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file.get(), &length)) {
+        error = describe("GetFileSizeEx", GetLastError());
+        return FileRead::failed;
+    }
+    if (static_cast<std::uint64_t>(length.QuadPart) > largestFileRead) {
+        error = tooLargeToRead(static_cast<std::uint64_t>(length.QuadPart));
+        return FileRead::refused;
     }
     return readToEnd(contents, error, [&](char* buffer, std::size_t size) -> std::optional<std::size_t> {
         DWORD n = 0;

@@ -1,18 +1,21 @@
 // The pilot's settings file is never lost: not when it cannot be read at start-up, nor when
 // the save at quit cannot be finished. The failures come from the module's own system calls,
 // made to fail for files named cv_settings.ini* only (tests run as root, so permissions
-// cannot make them fail).
+// cannot make them fail). Nor does it hold up the simulator's start, whatever it is.
+#include "harness.h"
 #include "import_hook.h"
 #include "module_fixture.h"
 #include "processes.h"
 
 #include <dlfcn.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -103,6 +106,51 @@ TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFi
         << log;
     EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
+}
+
+// A FIFO named cv_settings.ini, or a file of 2 MiB, is neither read nor written, and the start
+// goes on at once with the defaults: the FIFO held the start for ever (nobody writes to it), the
+// large file for as long as it took to read, and a zoom step at quit replaced either. The
+// simulator runs as a child process, so a start that hangs is killed rather than the test.
+TEST_F(SettingsSafety, AFifoOrAHugeFileIsNeitherReadNorWrittenAndTheStartGoesOnAtOnce) {
+    // Read, its BrowserPath would be tried instead of looking for a browser on PATH.
+    std::string huge = "[General]\nBrowserPath = /nowhere/browser\n";
+    huge.resize(2 << 20, '\n');
+    const std::string what[] = {"a FIFO (named pipe), not a file",
+                                "a file of 2097152 bytes, more than the 1 MiB a settings file may have"};
+    for (const bool fifo : {true, false}) {
+        SCOPED_TRACE(what[fifo ? 0 : 1]);
+        std::filesystem::remove(settingsPath());
+        if (fifo) {
+            ASSERT_EQ(::mkfifo(settingsPath().c_str(), 0644), 0);
+        } else {
+            std::ofstream(settingsPath(), std::ios::binary) << huge;
+        }
+        harness::Xpsim sim(pluginFolder, "command Corvane/IncreaseWebZoom once; frames 5; quit", {});
+        auto logged = [&](const char* text) { return sim.log().find(text) != std::string::npos; };
+        ASSERT_TRUE(harness::eventually([&] { return logged("xpsim: loaded "); }, 60)) << sim.log();
+        // A bound on a wait that would otherwise never end: the start takes milliseconds.
+        const bool started = harness::eventually([&] { return logged("xpsim: started CorvaneToolbar"); }, 2);
+        EXPECT_TRUE(started) << "the start hangs:\n" << sim.log();
+        if (!started) sim.kill(SIGKILL);
+        const int status = sim.wait(60);
+        const std::string log = sim.log();
+        EXPECT_TRUE(!started || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status << "\n" << log;
+        // The one line names the file; no other says it could not be read or saved.
+        EXPECT_EQ(testprocs::countOccurrences(log, settingsPath()), 1) << log;
+        EXPECT_EQ(testprocs::countOccurrences(log, "CV: " + settingsPath() + " is " + what[fifo ? 0 : 1] +
+                                                       ", so it is not read: the settings are the defaults, and "
+                                                       "the file is kept as it was\n"),
+                  1)
+            << log;
+        EXPECT_TRUE(!started || logged("CV: no Chromium found")) << log;
+        if (fifo) {
+            EXPECT_TRUE(std::filesystem::is_fifo(settingsPath()));
+        } else {
+            EXPECT_TRUE(testprocs::slurp(settingsPath()) == huge) << "the file was changed";
+        }
+        EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
+    }
 }
 
 }  // namespace

@@ -43,6 +43,11 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8) {
     EXPECT_EQ(refreshWebPageSecs, 60);
     EXPECT_EQ(webUrl, std::wstring(defaultWebUrlWide));
     EXPECT_EQ(panelInput, PanelInput::Full);
+    // A file of exactly the 1 MiB a settings file may have is still read.
+    std::string largest = "[General]\nzoomLevel = 1.5\n";
+    largest.resize(largestFileRead, '\n');
+    load(largest);
+    EXPECT_EQ(zoomLevel, 1.5f);
     EXPECT_EQ(newLogText(), "");
     // The panel's input: "clicks" in any case keeps the click-only panel; anything else but
     // "full" is told and means full.

@@ -338,7 +338,8 @@ BOOL WINAPI writeUntilTheDiskIsFull(HANDLE file, LPCVOID data, DWORD size, LPDWO
 // it), nor when the save cannot be finished (the disk is full), nor when it is read-only (the
 // pilot's lock, as on Linux). It is left byte for byte, with no temporary file beside it and one
 // line in the log. A file another program holds for a moment (a virus scan, the indexer) when
-// the save replaces it is waited for, up to a second; one held longer is left whole.
+// the save replaces it is waited for, up to a second; one held longer is left whole. A file too
+// large to be settings is neither read nor written.
 TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
     const std::string settingsPath = folder_ + "cv_settings.ini";
     const std::string pilotsFile =
@@ -410,6 +411,18 @@ TEST_F(WindowsModule, ASettingsFileThatCannotBeReadOrRewrittenIsLeftWhole) {
         once(run.log, "CV: could not save the settings to " + withSlashes(settingsPath) + " (MoveFileExW failed: "));
     EXPECT_EQ(fileBytes(settingsPath), saved);
     EXPECT_FALSE(fs::exists(settingsPath + ".tmp"));
+
+    // 2 MiB is nobody's settings: not read, so the defaults apply, and not written over.
+    std::string huge = "[General]\r\nzoomLevel=1.25\r\n";
+    huge.resize(2 << 20, '\n');
+    std::ofstream(settingsPath, std::ios::binary) << huge;
+    run = this->run(zoomStep);
+    EXPECT_EQ(linesStartingWith(run.record, "zoom "), (Lines{"zoom 0.500000", "zoom 0.550000"}));
+    EXPECT_TRUE(once(run.log, "CV: " + withSlashes(settingsPath) +
+                                  " is a file of 2097152 bytes, more than the 1 MiB a settings file may have, so it "
+                                  "is not read: the settings are the defaults, and the file is kept as it was\n"));
+    EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+    EXPECT_TRUE(fileBytes(settingsPath) == huge) << "the file was changed";
 }
 
 // A pilot whose user folder is named in Cyrillic or Chinese: no ANSI code page spells such a
