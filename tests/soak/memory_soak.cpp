@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -31,28 +30,6 @@ std::size_t heapInUse() {
     const struct mallinfo2 info = ::mallinfo2();
     return info.uordblks + info.hblkhd;
 }
-
-// Snapshots the fake peer has been asked for, from the command log it writes line by line.
-class SnapshotCounter {
-public:
-    explicit SnapshotCounter(const std::string& path) : path_(path) {}
-    long count() {
-        std::ifstream in(path_);
-        in.seekg(offset_);
-        std::string line;
-        while (std::getline(in, line)) {
-            if (in.eof()) break;  // half a line: read it whole next time
-            offset_ += static_cast<std::streamoff>(line.size() + 1);
-            if (line.rfind("Page.captureScreenshot", 0) == 0) ++count_;
-        }
-        return count_;
-    }
-
-private:
-    std::string path_;
-    std::streamoff offset_ = 0;
-    long count_ = 0;
-};
 
 }  // namespace
 
@@ -70,7 +47,7 @@ int main(int argc, char** argv) {
     sandbox.settings("zoomLevel = 0.5\nrefreshWebPageSecs = 300\nWebURL = https://panel.corvane.ai/\n"
                      "BrowserPath = " CV_FAKE_CDP_PATH "\n");
     ::setenv("CV_FAKE_CDP_LOG", sandbox.file("fake.log").c_str(), 1);
-    SnapshotCounter counter(sandbox.file("fake.log"));
+    soak::FakePeerLog fake(sandbox.file("fake.log"));
 
     bool ok = true;
     std::vector<std::size_t> floors;  // the least heap in use seen in each block of `every` snapshots
@@ -91,10 +68,12 @@ int main(int argc, char** argv) {
                     "(mallinfo2: uordblks + hblkhd), the least in each block\n%22s %14s %16s\n",
                     snapshots, "snapshots", "heap in use", "since the second");
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(snapshots / 4 + 60);
-        for (long done = counter.count(), frame = 0; done < snapshots; ++frame) {
+        fake.readOn();
+        for (long done = fake.snapshots, frame = 0; done < snapshots; ++frame) {
             host->runFrames(1);
             if (frame % 4 != 0) continue;
-            done = counter.count();
+            fake.readOn();
+            done = fake.snapshots;
             const auto block = static_cast<std::size_t>(done / every);
             if (block >= floors.size()) {
                 if (floors.size() > 1) {

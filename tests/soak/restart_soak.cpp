@@ -17,25 +17,7 @@
 
 #include "soak_support.h"
 
-namespace {
-
 using namespace std::chrono_literals;
-
-// Browsers started so far, and snapshots the last one has been asked for, from the fake's log.
-void countLog(const std::string& path, int& browsers, int& lastOnesSnapshots) {
-    browsers = 0;
-    lastOnesSnapshots = 0;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("argv ", 0) == 0) {
-            ++browsers;
-            lastOnesSnapshots = 0;
-        }
-        if (line.rfind("Page.captureScreenshot ", 0) == 0) ++lastOnesSnapshots;
-    }
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     const int restarts = static_cast<int>(soak::option(argc, argv, "--restarts", 7));
@@ -54,7 +36,6 @@ int main(int argc, char** argv) {
     auto host = sandbox.startHost();
     soak::load(*host, sandbox);
     soak::run(*host, "command Corvane/TogglePanel once");
-    int browsers = 0, snapshots = 0;
     if (!framesUntil(
             *host, [&] { return soak::panelShowsPage(*host); }, 5ms, 60s)) {
         std::fprintf(stderr, "restart soak: the first browser's page never reached the panel\n%s", host->log().c_str());
@@ -64,15 +45,16 @@ int main(int argc, char** argv) {
     std::printf("first browser up: %s\n", before.describe().c_str());
 
     // Every lost browser is one line; the last one comes up and is asked for snapshots.
+    soak::FakePeerLog fake(fakeLog);
     const bool restarted = framesUntil(
         *host,
         [&] {
-            countLog(fakeLog, browsers, snapshots);
-            return browsers == restarts + 1 && snapshots >= 2;
+            fake.readOn();
+            return fake.browsers == restarts + 1 && fake.lastBrowsersSnapshots >= 2;
         },
         5ms, std::chrono::minutes(restarts));
     const int lost = testprocs::countOccurrences(host->log(), "CV: lost the browser");
-    std::printf("%d browsers started, %d lost\n", browsers, lost);
+    std::printf("%d browsers started, %d lost\n", fake.browsers, lost);
     if (!restarted || lost != restarts) {
         std::fprintf(stderr, "restart soak: expected %d restarts\n%s", restarts, host->log().c_str());
         return 1;

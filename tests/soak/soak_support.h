@@ -3,7 +3,9 @@
 #pragma once
 
 #include <initializer_list>
+#include <ios>
 #include <string>
+#include <utility>
 
 #include "plugin_sandbox.h"
 #include "processes.h"
@@ -35,6 +37,20 @@ Held held();
 // Waits up to 10 s for every child and every process whose environment holds CV_TEST_TAG=tag
 // to be gone, then names each one left on stderr. False when one was.
 bool nothingOutlives(const std::string& soakName, const std::string& tag);
+
+// The fake DevTools peer's command log, read on from where the last look stopped: the browsers
+// started so far ("argv" lines), and the snapshots asked for in all and of the last browser.
+class FakePeerLog {
+public:
+    explicit FakePeerLog(std::string path) : path_(std::move(path)) {}
+    void readOn();
+    int browsers = 0;
+    long snapshots = 0, lastBrowsersSnapshots = 0;
+
+private:
+    std::string path_;
+    std::streamoff offset_ = 0;
+};
 
 // Names on stderr each of `bad` the log holds, with the log. False when it holds one.
 bool logClean(const std::string& soakName, const std::string& log, std::initializer_list<const char*> bad);
