@@ -3,10 +3,13 @@
 # beyond the five plugin entry points, on XPLM functions we do not declare, and on anything a
 # pilot's machine may not have: on Linux a library outside the allow-list or a symbol version
 # newer than the oldest glibc we support (docs/packaging.md), on Windows a DLL that is not part
-# of every Windows 10 and 11.
-#   check_exports.sh linux|windows MODULE XPLM_LIST [exports-only]
+# of every Windows 10 and 11. Then the module's hardening (docs/packaging.md): on Linux RELRO,
+# binding at load and the stack protector, and in an optimised build (`optimised`) glibc's
+# bounds-checked calls; on Windows ASLR with high entropy and NX. `exports-only` checks the
+# exports alone (a sanitizer build).
+#   check_exports.sh linux|windows MODULE XPLM_LIST [exports-only|optimised]
 set -euo pipefail
-kind=$1 module=$2 xplm_list=$3 only=${4:-}
+kind=$1 module=$2 xplm_list=$3 mode=${4:-}
 
 expected=$(printf '%s\n' XPluginDisable XPluginEnable XPluginReceiveMessage XPluginStart XPluginStop)
 # The oldest glibc the Linux module runs on: libgcc's unwinder, built against Debian 12's glibc,
@@ -21,12 +24,13 @@ linux)
         | sed 's/@.*//' | sort -u)
     [ "$exports" = "$expected" ] || fail "exports are not exactly the five entry points:"$'\n'"$exports"
     # XPLM stays undefined (the simulator resolves it) and only names we declare are used.
-    undefined_xplm=$(readelf --dyn-syms -W "$module" | awk '$1 ~ /^[0-9]+:$/ && $7 == "UND" {print $8}' | sed 's/@.*//' \
-        | grep '^XPLM' | sort -u || true)
+    undefined=$(readelf --dyn-syms -W "$module" | awk '$1 ~ /^[0-9]+:$/ && $7 == "UND" {print $8}' | sed 's/@.*//' \
+        | sort -u)
+    undefined_xplm=$(grep '^XPLM' <<<"$undefined" || true)
     [ -n "$undefined_xplm" ] || fail "no undefined XPLM symbols: were they linked in?"
     unknown=$(comm -23 <(echo "$undefined_xplm") <(sort -u "$xplm_list"))
     [ -z "$unknown" ] || fail "XPLM symbols outside our list: $unknown"
-    [ "$only" = exports-only ] && { echo "ok: $module (exports)"; exit 0; }
+    [ "$mode" = exports-only ] && { echo "ok: $module (exports)"; exit 0; }
     # The C++ runtime and libgcc are inside; the rest is on every desktop distribution.
     needed=$(readelf -d -W "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u)
     allowed='^(libc\.so\.6|libm\.so\.6|ld-linux-x86-64\.so\.2|libGL\.so\.1|libpng16\.so\.16)$'
@@ -48,6 +52,16 @@ linux)
         *) fail "needs the symbol version $version (a runtime that should be linked in?)" ;;
         esac
     done
+    # Hardening. The import table read-only once relocated, every import bound at load so that
+    # none of it stays writable for lazy binding.
+    readelf -l -W "$module" | grep -Eq '^ *GNU_RELRO ' || fail "no GNU_RELRO segment (-z relro)"
+    readelf -d -W "$module" | grep -Eq '\(FLAGS\) .*\bBIND_NOW\b|\(FLAGS_1\) .*\bNOW\b' \
+        || fail "imports bound lazily, their table writable (no BIND_NOW: -z now)"
+    # The canaries' check calls glibc's __stack_chk_fail; the bounds-checked calls are __*_chk.
+    grep -qx '__stack_chk_fail' <<<"$undefined" || fail "no __stack_chk_fail import (-fstack-protector-strong)"
+    if [ "$mode" = optimised ]; then
+        grep -Eqx '__[a-z0-9_]+_chk' <<<"$undefined" || fail "no __*_chk import in an optimised build (_FORTIFY_SOURCE)"
+    fi
     ;;
 windows)
     dump=$(x86_64-w64-mingw32-objdump -p "$module")
@@ -68,6 +82,13 @@ windows)
     [ -z "$unknown" ] || fail "XPLM imports outside our list: $unknown"
     misplaced=$(echo "$dump" | awk '/DLL Name:/ {dll=$3; next} dll != "XPLM_64.dll" && NF >= 3 && $3 ~ /^XPLM/ {print dll": "$3}')
     [ -z "$misplaced" ] || fail "XPLM functions imported from elsewhere: $misplaced"
+    # Hardening: loaded at a random address anywhere in 64 bits, its data never executable.
+    characteristics=$(echo "$dump" | awk '$1 == "DllCharacteristics" {print $2}')
+    [ -n "$characteristics" ] || fail "no DllCharacteristics in the PE header"
+    for flag in 0x40:DYNAMIC_BASE:--dynamicbase 0x100:NX_COMPAT:--nxcompat 0x20:HIGH_ENTROPY_VA:--high-entropy-va; do
+        IFS=: read -r bit name option <<<"$flag"
+        ((0x$characteristics & bit)) || fail "DllCharacteristics 0x$characteristics lacks $name ($option)"
+    done
     ;;
 *) fail "unknown kind $kind" ;;
 esac
