@@ -23,6 +23,12 @@ namespace {
 using namespace harness;
 using namespace std::chrono_literals;
 
+// The demo page's folder, and the folder of the pages made for these tests.
+fs::path demoFolder = CV_DEMO;
+fs::path pagesFolder = CV_PAGES;
+[[maybe_unused]] ::testing::Environment* const asTestUser =
+    ::testing::AddGlobalTestEnvironment(new AsTestUser({&demoFolder, &pagesFolder}));
+
 // Colours of the demo page's toggle buttons.
 ::testing::AssertionResult isButton(Pixel p, bool on) {
     if (on ? near(p, 47, 191, 79, 12) : near(p, 34, 54, 76, 12)) return ::testing::AssertionSuccess();
@@ -49,7 +55,7 @@ std::string desktopAt(int x, int y) { return std::to_string(100 + x) + " " + std
 
 class RealChromium : public ModuleTest {
 protected:
-    RealChromium() { settings("0.5", 0, "file://" CV_DEMO_PAGE, ""); }
+    RealChromium() { settings("0.5", 0, "file://" + (demoFolder / "index.html").string(), ""); }
 };
 
 TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms) {
@@ -96,7 +102,8 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
 }
 
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
-    settings("0.5", 0, "file://" CV_PAGES "/storage.html", "");  // red, then green once it finds its value
+    // Red, then green once it finds its value.
+    settings("0.5", 0, "file://" + (pagesFolder / "storage.html").string(), "");
     const std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot ";
     // The first session runs on a while after the page kept its value, as a pilot's would: a
     // close that a loaded machine stretches past its grace must not be what the test measures.
@@ -258,7 +265,7 @@ TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProf
 // and in VR.
 class InputPage : public RealChromium, public ::testing::WithParamInterface<bool> {
 protected:
-    InputPage() : server_(slurp(CV_PAGES "/input.html")) { settings("1", 0, server_.url, ""); }
+    InputPage() : server_(slurp(pagesFolder / "input.html")) { settings("1", 0, server_.url, ""); }
     PageServer server_;
 };
 
@@ -315,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(DesktopAndVr, InputPage, ::testing::Bool(),
 // The dialogs page (pages/dialogs.html) at zoom 1, on the desktop.
 class DialogPage : public RealChromium {
 protected:
-    DialogPage() : server_(slurp(CV_PAGES "/dialogs.html")) { settings("1", 0, server_.url, ""); }
+    DialogPage() : server_(slurp(pagesFolder / "dialogs.html")) { settings("1", 0, server_.url, ""); }
     static std::string click(int x, int y) { return "click " + desktopAt(x, y) + "\n"; }
     static std::string click(const DialogRect& r) { return click((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
     // The page's answers as it reported them, in order.
@@ -393,7 +400,7 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
 // slowly the simulator's time runs against the page's.
 class LivePanel : public RealChromium {
 protected:
-    LivePanel() { settings("0.5", 0, "file://" CV_PAGES "/live.html", ""); }
+    LivePanel() { settings("0.5", 0, "file://" + (pagesFolder / "live.html").string(), ""); }
     // Shows the panel, then takes a screenshot every `interval` seconds.
     std::string script(const std::string& interval = "1", int shots = 150) const {
         std::string text = "command Corvane/TogglePanel once\n";
@@ -452,6 +459,19 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
     ASSERT_GT(waitUntilLive(), 0) << sim.log();
     const pid_t killed = browserOf(sim);
     ASSERT_GT(killed, 0);
+    // Run unprivileged (AsTestUser sees to it under root), the browser keeps its sandbox: it
+    // was not told to go without, and its helpers run in user namespaces of their own.
+    EXPECT_EQ(commandLine(killed).find("--no-sandbox"), std::string::npos) << "as user " << ::geteuid();
+    const auto userNamespace = [](pid_t pid) {
+        std::error_code unreadable;
+        return fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/user", unreadable);
+    };
+    const fs::path browserNamespace = userNamespace(killed);
+    const std::vector<pid_t> processes = taggedProcesses(tag_);
+    EXPECT_TRUE(!browserNamespace.empty() && std::any_of(processes.begin(), processes.end(), [&](pid_t pid) {
+        const fs::path own = userNamespace(pid);
+        return !own.empty() && own != browserNamespace;
+    })) << "no helper of the browser is sandboxed";
     ::kill(killed, SIGKILL);
     const auto killedAt = fs::file_time_type::clock::now();
     pid_t successor = 0;
@@ -492,7 +512,7 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
 TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezesAndEachPeriodNavigatesAgain) {
     // Chromium can drop a snapshot that is out when a reload commits; every one it dropped
     // used to freeze the panel for 10 s.
-    PageServer server(slurp(CV_PAGES "/live.html"));
+    PageServer server(slurp(pagesFolder / "live.html"));
     settings("0.5", 2, server.url, "");
     Xpsim sim(folder_, script("1.5", 80), env_);
     const int live = waitUntilLive();
