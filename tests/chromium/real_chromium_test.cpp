@@ -460,15 +460,18 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
     const pid_t killed = browserOf(sim);
     ASSERT_GT(killed, 0);
     // Run unprivileged (AsTestUser sees to it under root), the browser keeps its sandbox: it
-    // was not told to go without, and its helpers run in user namespaces of their own.
+    // was not told to go without, and its helpers that run pages (its descendants) are in user
+    // namespaces of their own.
     EXPECT_EQ(commandLine(killed).find("--no-sandbox"), std::string::npos) << "as user " << ::geteuid();
     const auto userNamespace = [](pid_t pid) {
         std::error_code unreadable;
         return fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/user", unreadable);
     };
+    std::vector<pid_t> family{killed};
+    for (std::size_t i = 0; i < family.size(); ++i)
+        for (const auto& [pid, state] : childrenOf(family[i])) family.push_back(pid);
     const fs::path browserNamespace = userNamespace(killed);
-    const std::vector<pid_t> processes = taggedProcesses(tag_);
-    EXPECT_TRUE(!browserNamespace.empty() && std::any_of(processes.begin(), processes.end(), [&](pid_t pid) {
+    EXPECT_TRUE(!browserNamespace.empty() && std::any_of(family.begin(), family.end(), [&](pid_t pid) {
         const fs::path own = userNamespace(pid);
         return !own.empty() && own != browserNamespace;
     })) << "no helper of the browser is sandboxed";
