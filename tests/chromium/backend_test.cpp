@@ -461,6 +461,14 @@ TEST(BrowserProcess, TheBrowserGetsNeitherSteamsOverlayNorItsLibrariesAndInItsRu
     std::filesystem::remove(browser);
 }
 
+// Chromium's sandbox is off only where it cannot start: in a simulator run as root.
+TEST(BrowserProcess, OnlyABrowserStartedAsRootGoesWithoutItsSandbox) {
+    for (const bool root : {false, true}) {
+        const std::vector<std::string> args = chromium::browserArguments("/profile", root);
+        EXPECT_EQ(std::count(args.begin(), args.end(), "--no-sandbox"), root ? 1 : 0) << "as root: " << root;
+    }
+}
+
 TEST(BrowserProcess, ASnapKeepsItsLastingAndItsPrivateProfilesInItsOwnDataFolder) {
     using Places = std::pair<std::string, std::string>;
     auto places = [](const std::string& snap, const char* xdg, const char* home) {

@@ -206,10 +206,17 @@ TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTh
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), static_cast<int>(started.size())) << log;
     // The killed browser's own lock never sent its successor to a private profile.
     EXPECT_EQ(log.find("in use by another simulator"), std::string::npos) << log;
+    // Run as root (as in CI), every browser goes without its sandbox, and the log says so once
+    // for the start, not once per browser.
+    const bool asRoot = ::geteuid() == 0;
+    EXPECT_EQ(countOccurrences(log, "CV: the simulator runs as root, so the browser starts without its sandbox.\n"),
+              asRoot ? 1 : 0)
+        << log;
 
     ASSERT_EQ(started.size(), 3u);
     for (std::size_t n = 0; n < started.size(); ++n) {
         EXPECT_EQ(profileIn(started[n][0]), profile().string()) << "browser " << n;
+        EXPECT_EQ(started[n][0].find(" --no-sandbox ") != std::string::npos, asRoot) << started[n][0];
         EXPECT_EQ(linesOf(started[n], "Page.captureScreenshot").size(), 3u) << "browser " << n;
         if (n == 0) continue;
         // Each new browser comes up at the zoom the pilot chose and on the configured page.

@@ -1,19 +1,60 @@
 #include "harness.h"
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include <grp.h>
 #include <png.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 extern char** environ;
 
 namespace harness {
+
+fs::path modulePath = CV_MODULE_PATH;
+fs::path xpsimPath = CV_XPSIM_PATH;
+
+void AsTestUser::SetUp() {
+    if (::geteuid() != 0) return;
+    const passwd* user = ::getpwnam(testUser);
+    ASSERT_TRUE(user != nullptr && user->pw_uid != 0)
+        << "run as root, these tests run the browser as the user " << testUser
+        << ", as its sandbox cannot start as root; there is no such user: scripts/setup creates it";
+    const uid_t uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    const std::string home = user->pw_dir;
+    std::string templ = (fs::temp_directory_path() / "cv-test-inputs-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(templ.data()), nullptr) << std::strerror(errno);
+    copies_ = templ;
+    for (fs::path* input : inputs_) {
+        fs::copy(*input, copies_ / input->filename(), fs::copy_options::recursive);
+        *input = copies_ / input->filename();
+    }
+    ASSERT_EQ(::chown(copies_.c_str(), uid, gid), 0) << std::strerror(errno);
+    for (const auto& entry : fs::recursive_directory_iterator(copies_))
+        ASSERT_EQ(::lchown(entry.path().c_str(), uid, gid), 0) << entry.path() << ": " << std::strerror(errno);
+    // The groups first: only root may change them.
+    ASSERT_TRUE(::setgroups(0, nullptr) == 0 && ::setgid(gid) == 0 && ::setuid(uid) == 0)
+        << "cannot become " << testUser << ": " << std::strerror(errno);
+    // Out of the build folder ctest starts us in, which may be closed to the user too.
+    ASSERT_EQ(::chdir(copies_.c_str()), 0) << std::strerror(errno);
+    // The browser keeps its caches and settings under the home folder.
+    ::setenv("HOME", home.c_str(), 1);
+}
+
+void AsTestUser::TearDown() {
+    std::error_code ignored;
+    if (!copies_.empty()) fs::remove_all(copies_, ignored);
+}
 
 bool eventually(const std::function<bool()>& done, int timeoutSecs) {
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSecs);
@@ -43,7 +84,7 @@ Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environmen
     }
     for (const auto& [key, value] : env) vars.push_back(key + "=" + value);
     std::vector<std::string> args = {
-        CV_XPSIM_PATH, "--log", (folder / "Log.txt").string(), (folder / "Corvane_Toolbar.xpl").string(), "-e", script};
+        xpsimPath, "--log", (folder / "Log.txt").string(), (folder / "Corvane_Toolbar.xpl").string(), "-e", script};
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     for (auto& v : vars) envp.push_back(v.data());
@@ -110,7 +151,7 @@ ModuleTest::ModuleTest() {
     std::string templ = (fs::temp_directory_path() / ("cv-test-" + name + "-XXXXXX")).string();
     if (::mkdtemp(templ.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     folder_ = templ;
-    fs::copy_file(CV_MODULE_PATH, folder_ / "Corvane_Toolbar.xpl");
+    fs::copy_file(modulePath, folder_ / "Corvane_Toolbar.xpl");
     tag_ = name + "-" + std::to_string(::getpid());
     env_["CV_TEST_TAG"] = tag_;
     // The browser's lasting profile goes here, never into the real ~/.local/share.

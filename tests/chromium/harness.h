@@ -22,6 +22,33 @@ namespace harness {
 namespace fs = std::filesystem;
 using Environment = std::map<std::string, std::string>;  // added to, or replacing in, ours
 
+// The built module and xpsim the tests run (AsTestUser moves them).
+extern fs::path modulePath;
+extern fs::path xpsimPath;
+
+// The unprivileged user a run as root becomes; scripts/setup creates it.
+inline constexpr const char* testUser = "cvtest";
+
+// Run as root, a test program becomes testUser before its first test, and so do the simulator
+// and the browser it starts: Chromium's sandbox cannot start as root, and the browser must be
+// tested as pilots run it. Everything the tests then write and read back is that user's. The
+// checkout may lie where other users cannot reach (/root is closed to them), so the module,
+// xpsim and `folders` (the pages) are first copied into a folder of the user's, and the paths
+// are pointed there. Anything that stops the switch fails every test: nothing runs as root
+// unseen. Run by anyone else, nothing changes.
+class AsTestUser : public ::testing::Environment {
+public:
+    explicit AsTestUser(std::vector<fs::path*> folders) : inputs_(std::move(folders)) {
+        inputs_.insert(inputs_.end(), {&modulePath, &xpsimPath});
+    }
+    void SetUp() override;
+    void TearDown() override;
+
+private:
+    std::vector<fs::path*> inputs_;  // the folders, the module and xpsim
+    fs::path copies_;
+};
+
 // Polls `done` until it holds or the time is up (so a fault fails instead of hanging).
 bool eventually(const std::function<bool()>& done, int timeoutSecs);
 

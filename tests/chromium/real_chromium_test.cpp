@@ -24,6 +24,12 @@ namespace {
 using namespace harness;
 using namespace std::chrono_literals;
 
+// The demo page's folder, and the folder of the pages made for these tests.
+fs::path demoFolder = CV_DEMO;
+fs::path pagesFolder = CV_PAGES;
+[[maybe_unused]] ::testing::Environment* const asTestUser =
+    ::testing::AddGlobalTestEnvironment(new AsTestUser({&demoFolder, &pagesFolder}));
+
 // Colours of the demo page's toggle buttons.
 ::testing::AssertionResult isButton(Pixel p, bool on) {
     if (on ? near(p, 47, 191, 79, 12) : near(p, 34, 54, 76, 12)) return ::testing::AssertionSuccess();
@@ -50,7 +56,7 @@ std::string desktopAt(int x, int y) { return std::to_string(100 + x) + " " + std
 
 class RealChromium : public ModuleTest {
 protected:
-    RealChromium() { settings("0.5", 0, "file://" CV_DEMO_PAGE, ""); }
+    RealChromium() { settings("0.5", 0, "file://" + (demoFolder / "index.html").string(), ""); }
 };
 
 TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms) {
@@ -97,7 +103,8 @@ TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms)
 }
 
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
-    settings("0.5", 0, "file://" CV_PAGES "/storage.html", "");  // red, then green once it finds its value
+    // Red, then green once it finds its value.
+    settings("0.5", 0, "file://" + (pagesFolder / "storage.html").string(), "");
     const std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\nscreenshot ";
     // The first session runs on a while after the page kept its value, as a pilot's would: a
     // close that a loaded machine stretches past its grace must not be what the test measures.
@@ -231,7 +238,9 @@ private:
 TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProfileAndAKilledOneTakesItsBrowser) {
     PageServer server;
     settings("0.5", 0, server.url, "");
-    const std::string show = "wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot ";
+    // The second's browser starts only once the held profile has sent it to a private one: with
+    // its sandbox, on a loaded machine, its page can take more than 4 s after the panel is shown.
+    const std::string show = "wait 6\ncommand Corvane/TogglePanel once\nwait 8\nscreenshot ";
     Xpsim first(folder_, show + file("first.png") + "\nwait 120\n", env_);
     // Chromium's lock in the profile: the first simulator's browser has it.
     ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
@@ -242,7 +251,7 @@ TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProf
     const std::string privateOne = "CV: the browser profile " + profile().string() +
                                    " is in use by another simulator; this session uses a private one.\n";
     EXPECT_EQ(countOccurrences(log, privateOne), 1) << log;
-    EXPECT_TRUE(near(readPng(second / "second.png").page(400, 300), 0x11, 0x22, 0x33)) << "the second's panel";
+    EXPECT_TRUE(near(readPng(second / "second.png").page(400, 300), 0x11, 0x22, 0x33)) << "the second's panel\n" << log;
 
     // The first showed its page meanwhile on the lasting profile; neither loaded it again.
     ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
@@ -259,7 +268,7 @@ TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProf
 // and in VR.
 class InputPage : public RealChromium, public ::testing::WithParamInterface<bool> {
 protected:
-    InputPage() : server_(slurp(CV_PAGES "/input.html")) { settings("1", 0, server_.url, ""); }
+    InputPage() : server_(slurp(pagesFolder / "input.html")) { settings("1", 0, server_.url, ""); }
     PageServer server_;
 };
 
@@ -316,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(DesktopAndVr, InputPage, ::testing::Bool(),
 // The dialogs page (pages/dialogs.html) at zoom 1, on the desktop.
 class DialogPage : public RealChromium {
 protected:
-    DialogPage() : server_(slurp(CV_PAGES "/dialogs.html")) { settings("1", 0, server_.url, ""); }
+    DialogPage() : server_(slurp(pagesFolder / "dialogs.html")) { settings("1", 0, server_.url, ""); }
     static std::string click(int x, int y) { return "click " + desktopAt(x, y) + "\n"; }
     static std::string click(const DialogRect& r) { return click((r.left + r.right) / 2, (r.top + r.bottom) / 2); }
     // The page's answers as it reported them, in order.
@@ -448,7 +457,7 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
 // slowly the simulator's time runs against the page's.
 class LivePanel : public RealChromium {
 protected:
-    LivePanel() { settings("0.5", 0, "file://" CV_PAGES "/live.html", ""); }
+    LivePanel() { settings("0.5", 0, "file://" + (pagesFolder / "live.html").string(), ""); }
     // Shows the panel, then takes a screenshot every `interval` seconds.
     std::string script(const std::string& interval = "1", int shots = 150) const {
         std::string text = "command Corvane/TogglePanel once\n";
@@ -507,6 +516,22 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
     ASSERT_GT(waitUntilLive(), 0) << sim.log();
     const pid_t killed = browserOf(sim);
     ASSERT_GT(killed, 0);
+    // Run unprivileged (AsTestUser sees to it under root), the browser keeps its sandbox: it
+    // was not told to go without, and its helpers that run pages (its descendants) are in user
+    // namespaces of their own.
+    EXPECT_EQ(commandLine(killed).find("--no-sandbox"), std::string::npos) << "as user " << ::geteuid();
+    const auto userNamespace = [](pid_t pid) {
+        std::error_code unreadable;
+        return fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/user", unreadable);
+    };
+    std::vector<pid_t> family{killed};
+    for (std::size_t i = 0; i < family.size(); ++i)
+        for (const auto& [pid, state] : childrenOf(family[i])) family.push_back(pid);
+    const fs::path browserNamespace = userNamespace(killed);
+    EXPECT_TRUE(!browserNamespace.empty() && std::any_of(family.begin(), family.end(), [&](pid_t pid) {
+        const fs::path own = userNamespace(pid);
+        return !own.empty() && own != browserNamespace;
+    })) << "no helper of the browser is sandboxed";
     ::kill(killed, SIGKILL);
     const auto killedAt = fs::file_time_type::clock::now();
     pid_t successor = 0;
@@ -547,7 +572,7 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
 TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezesAndEachPeriodNavigatesAgain) {
     // Chromium can drop a snapshot that is out when a reload commits; every one it dropped
     // used to freeze the panel for 10 s.
-    PageServer server(slurp(CV_PAGES "/live.html"));
+    PageServer server(slurp(pagesFolder / "live.html"));
     settings("0.5", 2, server.url, "");
     Xpsim sim(folder_, script("1.5", 80), env_);
     const int live = waitUntilLive();

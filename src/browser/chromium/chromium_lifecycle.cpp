@@ -45,6 +45,9 @@ bool usePrivateProfile = false;
 std::string privateProfile;
 // The browser and profile the log last named, so a line is written when either changes.
 std::string announcedBrowser;
+// Whether this start's log has said that its browsers go without their sandbox: once per start,
+// not once per browser, as a browser that keeps failing is started again and again.
+bool toldWithoutSandbox = false;
 // Removes private profiles off the main thread: ours at stop, and those left by simulators
 // that died or by sessions whose removal was cut short.
 chromium::ProfileCleanup profileCleanup;
@@ -142,6 +145,10 @@ void launchBrowser() {
     if (announcedBrowser != executable + '\n' + profile) {
         announcedBrowser = executable + '\n' + profile;
         XPLMDebugString(("CV: the panel's browser is " + executable + ", on the profile " + profile + "\n").c_str());
+    }
+    if (chromium::runsWithoutSandbox() && !toldWithoutSandbox) {
+        toldWithoutSandbox = true;
+        XPLMDebugString("CV: the simulator runs as root, so the browser starts without its sandbox.\n");
     }
     int toBrowser = -1, fromBrowser = -1;
     auto process = chromium::BrowserProcess::launch(executable, profile, toBrowser, fromBrowser, problem);
@@ -326,6 +333,7 @@ void stopBackend() {
     profilePlaces.reset();
     usePrivateProfile = false;
     announcedBrowser.clear();
+    toldWithoutSandbox = false;
 }
 
 }  // namespace

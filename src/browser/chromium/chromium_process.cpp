@@ -30,25 +30,8 @@ bool isExecutableFile(const std::string& path) {
            ::access(path.c_str(), X_OK) == 0;
 }
 
-namespace {
+bool runsWithoutSandbox() { return ::geteuid() == 0; }
 
-// The first executable regular file called `name` in the colon-separated `searchPath`. Only
-// absolute folders count: an empty or relative entry would name a folder under wherever the
-// simulator was started from (the shell takes an empty one for the current folder), and a
-// browser found there would run with the pilot's logins.
-std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
-    std::size_t start = 0;
-    for (;;) {
-        const std::size_t end = searchPath.find(':', start);
-        const std::string folder = searchPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::string candidate = folder + "/" + name;
-        if (!folder.empty() && folder.front() == '/' && isExecutableFile(candidate)) return candidate;
-        if (end == std::string::npos) return std::nullopt;
-        start = end + 1;
-    }
-}
-
-// The command line the browser is started with (without the executable).
 std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot) {
     std::vector<std::string> args = {
         "--headless",
@@ -68,6 +51,24 @@ std::vector<std::string> browserArguments(const std::string& profileFolder, bool
     // A plain first page, so the first navigation does not start from the new-tab page.
     args.push_back("about:blank");
     return args;
+}
+
+namespace {
+
+// The first executable regular file called `name` in the colon-separated `searchPath`. Only
+// absolute folders count: an empty or relative entry would name a folder under wherever the
+// simulator was started from (the shell takes an empty one for the current folder), and a
+// browser found there would run with the pilot's logins.
+std::optional<std::string> findOnPath(const std::string& name, const std::string& searchPath) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t end = searchPath.find(':', start);
+        const std::string folder = searchPath.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        const std::string candidate = folder + "/" + name;
+        if (!folder.empty() && folder.front() == '/' && isExecutableFile(candidate)) return candidate;
+        if (end == std::string::npos) return std::nullopt;
+        start = end + 1;
+    }
 }
 
 // The value of `name` in the environment `variables`, or null.
@@ -276,7 +277,7 @@ std::unique_ptr<BrowserProcess> BrowserProcess::launch(const std::string& execut
 
     // Everything the child needs is prepared here: it shares our memory until it runs the
     // browser, and may only read it (the simulator's environment is taken as it is now).
-    std::vector<std::string> args = browserArguments(profile, ::geteuid() == 0);
+    std::vector<std::string> args = browserArguments(profile, runsWithoutSandbox());
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(executable.c_str()));
     for (auto& arg : args) argv.push_back(arg.data());

@@ -25,6 +25,14 @@ inline constexpr const char* browserCandidates[] = {"google-chrome", "google-chr
                                                     "/snap/bin/chromium", "chromium-browser"};
 
 bool isExecutableFile(const std::string& path);
+
+// Chromium's sandbox cannot start in a process run as root, and Chromium refuses to run there
+// unless told to go without it: a simulator run as root starts its browsers without the
+// sandbox. Anywhere else it stays on.
+bool runsWithoutSandbox();
+// The command line the browser is started with (without the executable); `runningAsRoot` is
+// what runsWithoutSandbox() says.
+std::vector<std::string> browserArguments(const std::string& profileFolder, bool runningAsRoot);
 // The first of browserCandidates there is, "" when none.
 std::string findBrowser(const std::string& searchPath);
 
