@@ -23,30 +23,10 @@
 #include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
+#include "test_host.h"
 
 namespace {
-
 constexpr int width = 768, height = 512;
-
-// The panel at (100, 980) on the desktop, one boxel a page pixel.
-void makePanel() {
-    XPLMCreateWindow_t params{};
-    params.structSize = sizeof params;
-    params.left = 100;
-    params.top = 980;
-    params.right = 100 + width;
-    params.bottom = 980 - height;
-    params.visible = 1;
-    params.drawWindowFunc = drawPanelWindow;
-    params.handleMouseClickFunc = handlePanelMouseClick;
-    params.handleKeyFunc = handlePanelKey;
-    params.handleCursorFunc = handlePanelCursor;
-    params.handleMouseWheelFunc = handlePanelWheel;
-    params.handleRightClickFunc = handlePanelRightClick;
-    params.layer = xplm_WindowLayerFloatingWindows;
-    panelWindow = XPLMCreateWindowEx(&params);
-}
-
 }  // namespace
 
 extern "C" __attribute__((noinline)) void showDialog(const std::string& message, std::vector<std::uint8_t>& page) {
@@ -81,7 +61,8 @@ int main(int argc, char** argv) {
     // No frame is drawn: a desktop without area spares the host its OpenGL context.
     options.screenRight = options.screenLeft;
     xpsim::Host host(options);
-    makePanel();
+    // The panel at (100, 980) on the desktop, one boxel a page pixel.
+    makePanelLikeWindow(100, 980, 100 + width, 980 - height);
     pageWidth = width;
     pageHeight = height;
     std::vector<std::uint8_t> page(static_cast<std::size_t>(width) * height * 4, 0xff);
