@@ -83,6 +83,35 @@ void onBrowserDialogClosed();
 // Cancel. Ignored when the page has no dialog open.
 void answerBrowserDialog(bool accept, const std::string& text);
 
+// ---- Live frames ----
+// While the panel is shown the page's own repaints are its pictures: the backend runs a
+// screencast and hands each frame it receives to onBrowserFrame() (a JPEG or PNG, at the page
+// scale's size), acknowledging it to the browser once handed over. A page that does not paint
+// sends nothing. The 2 Hz snapshots below remain for when a screencast is unavailable.
+
+// Starts the screencast. False when it could not be started (logged by the backend). A refusal
+// that comes later, or the browser saying the page is not visible to it, is told through
+// onBrowserScreencastEnded(); the screencast then counts as stopped.
+bool startBrowserScreencast();
+// Stops it; frames still on their way are dropped. Does nothing when none runs.
+void stopBrowserScreencast();
+
+// Renders the page `scale` device pixels per page pixel (1 to 3): its layout stays, its
+// pictures (snapshots and frames) grow `scale` times each way. A backend whose view is not
+// ready yet keeps it for the bring-up, and a browser started again gets the latest one.
+void setBrowserPageScale(double scale);
+
+// Defined by the frame pipeline, called by the backend on the main thread:
+// a frame of the running screencast;
+void onBrowserFrame(PngBuffer frame);
+// the screencast was refused or stopped by the browser (`why` ends the one log line);
+void onBrowserScreencastEnded(const char* why);
+// a new browser's view is ready (at bring-up and after each restart): it runs no screencast;
+void onBrowserStarted();
+// the page finished loading a navigation (ours or the page's own): worth one picture at once,
+// as it may not paint again.
+void onBrowserPageLoaded();
+
 // Starts one PNG snapshot of the page. False when it could not be started (the backend has
 // logged what it reports); an exception also means it was not started, and the caller
 // reports it. On true, onBrowserSnapshot() runs at most once later, on the main

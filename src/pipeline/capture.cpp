@@ -7,6 +7,7 @@
 
 #include "browser/browser.h"
 #include "pipeline/decode_worker.h"
+#include "pipeline/live_frames.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
@@ -49,46 +50,21 @@ void expireCapture() {
     browserSnapshotTimedOut(expired);
 }
 
-}  // namespace
 
-float PanelFlightLoop(float, float, int, void*) {
-    guarded("CV: flight loop failed", [&] {
-        const double now = static_cast<double>(XPLMGetElapsedTime());
-        if (now - lastCaptureTime > captureCheckPeriod) {
-            if (askPanel().paused) {
-                // The page is blocked until the pilot answers: a snapshot still out is answered
-                // afterwards, and its time-out counts from then.
-                captureStartedAt = Clock::now();
-            } else {
-                expireCapture();
-                RequestCapture();
-            }
-            lastCaptureTime = now;
-        }
-        // A fresh navigation to the configured page, also replacing a page reached by clicks.
-        // Not while the pilot types into the page, which it would wipe, nor while the page waits
-        // for the answer to its dialog: it comes once the keyboard is back with the simulator.
-        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs) &&
-            askPanel().reload) {
-            if (browserViewReady()) navigateBrowser(webUrl);
-            lastRefreshTime = now;
-        }
-    });
-    return -1.0f;
-}
-
-void RequestCapture() {
-    if (!askPanel().capture) return;
+// Starts one snapshot if the panel wants pictures and the browser can take one. True when it
+// was started.
+bool startCapture() {
+    if (!askPanel().capture) return false;
     if (!browserViewReady()) {
         if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
-        return;
+        return false;
     }
     viewMissingLine.clear();
     // A decode thread short of processor time is let catch up first: asking on would grow the
     // queue without end, and the panel would fall further behind the page with each snapshot.
-    if (decodeBacklog()) return;
+    if (decodeBacklog()) return false;
     bool expected = false;
-    if (!captureInFlight.compare_exchange_strong(expected, true)) return;
+    if (!captureInFlight.compare_exchange_strong(expected, true)) return false;
     ticketInFlight = ++lastTicket;
     captureStartedAt = Clock::now();
     bool started = false;
@@ -103,7 +79,43 @@ void RequestCapture() {
     // A request that never got under way has no completion to clear the flag, and a flag left
     // set would stop snapshots for the rest of the session.
     if (!started) endCapture();
+    return started;
 }
+
+}  // namespace
+
+float PanelFlightLoop(float, float, int, void*) {
+    guarded("CV: flight loop failed", [&] {
+        const double now = static_cast<double>(XPLMGetElapsedTime());
+        runLiveFrames(now);
+        if (now - lastCaptureTime > captureCheckPeriod) {
+            if (askPanel().paused) {
+                // The page is blocked until the pilot answers: a snapshot still out is answered
+                // afterwards, and its time-out counts from then.
+                captureStartedAt = Clock::now();
+            } else {
+                expireCapture();
+                // Without a view, asking tells the log the browser is missing.
+                if (snapshotsScheduled() || !browserViewReady()) RequestCapture();
+            }
+            lastCaptureTime = now;
+        }
+        // One picture at once when the page may not paint again by itself (a panel just shown,
+        // a page just loaded), whatever the schedule.
+        if (snapshotWantedNow() && !askPanel().paused && startCapture()) snapshotStarted();
+        // A fresh navigation to the configured page, also replacing a page reached by clicks.
+        // Not while the pilot types into the page, which it would wipe, nor while the page waits
+        // for the answer to its dialog: it comes once the keyboard is back with the simulator.
+        if (refreshWebPageSecs > 0 && now - lastRefreshTime > static_cast<double>(refreshWebPageSecs) &&
+            askPanel().reload) {
+            if (browserViewReady()) navigateBrowser(webUrl);
+            lastRefreshTime = now;
+        }
+    });
+    return -1.0f;
+}
+
+void RequestCapture() { startCapture(); }
 
 void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot) {
     if (ticket == 0 || ticket != ticketInFlight) {

@@ -29,6 +29,7 @@ std::wstring webUrl = defaultWebUrlWide;
 float zoomLevel = 0.5f;
 int refreshWebPageSecs = 60;
 PanelInput panelInput = PanelInput::Full;
+FrameSource frameSource = FrameSource::Live;
 
 // Commands and panel.
 XPLMCommandRef toggleCommand = nullptr;

@@ -9,6 +9,7 @@
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
 #include "pipeline/decode_worker.h"
+#include "pipeline/live_frames.h"
 #include "platform/flight_loop.h"
 #include "platform/xplm.h"
 #include "plugin/commands.h"
@@ -39,6 +40,7 @@ void releaseEverything() {
         guarded("CV: could not stop the browser", stopBrowser);
     }
     abandonCapture();
+    resetLiveFrames();
 }
 
 // X-Plane gives a plugin whose start fails no stop and unloads it, so nothing start-up made

@@ -87,6 +87,13 @@ PanelInput panelInputFrom(const char* value) {
     return PanelInput::Full;
 }
 
+// Anything but "snapshots" means live frames; a value that is neither is told once.
+FrameSource frameSourceFrom(const char* value) {
+    if (sameWord(value, "snapshots")) return FrameSource::Snapshots;
+    if (!sameWord(value, "live"))
+        debugLog("CV: FrameSource \"%s\" is neither live nor snapshots; using live.\n", value);
+    return FrameSource::Live;
+}
 
 }  // namespace
 
@@ -140,6 +147,7 @@ void loadSettingsFrom(const std::string& path) {
     refreshWebPageSecs = truncateToInt(std::atof(settingsIni.GetValue(settingsSection, "refreshWebPageSecs", "60")));
     webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
     panelInput = panelInputFrom(settingsIni.GetValue(settingsSection, "PanelInput", "full"));
+    frameSource = frameSourceFrom(settingsIni.GetValue(settingsSection, "FrameSource", "live"));
 }
 
 void storeZoomLevel() {

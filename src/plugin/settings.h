@@ -26,6 +26,12 @@ extern std::wstring webUrl;
 enum class PanelInput { Full, Clicks };
 extern PanelInput panelInput;
 
+// "FrameSource": how the page's pictures reach the panel. Live: a frame each time the page
+// repaints, none while it does not (snapshots when the browser offers no frames); Snapshots:
+// a PNG snapshot twice a second while the panel is shown.
+enum class FrameSource { Live, Snapshots };
+extern FrameSource frameSource;
+
 // The page shown when the settings name none: the same address as narrow text (the default of
 // the "WebURL" lookup) and as wide text (the start value of webUrl).
 inline constexpr char defaultWebUrl[] = "https://panel.corvane.ai/";

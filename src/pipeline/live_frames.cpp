@@ -1,0 +1,115 @@
+#include "pipeline/live_frames.h"
+
+#include <mutex>
+#include <utility>
+
+#include "browser/browser.h"
+#include "pipeline/capture.h"
+#include "pipeline/decode_worker.h"
+#include "plugin/log.h"
+#include "plugin/settings.h"
+
+namespace {
+
+// A screencast that has sent nothing this long after its start is taken to be one that never
+// will (a browser that does not paint for it).
+constexpr double firstFrameWait = 3.0;
+
+bool screencastRunning = false;
+double screencastStartedAt = 0.0;
+bool frameSinceStart = false;
+// For the browser's life: its screencast failed, so it is shown by snapshots.
+bool fellBack = false;
+// The page scale last passed on; 0 before the first.
+double appliedScale = 0.0;
+bool snapshotWanted = false;
+
+void fallBack(const char* why) {
+    screencastRunning = false;
+    if (fellBack) return;
+    fellBack = true;
+    debugLog("CV: no live frames from the browser (%s); showing snapshots twice a second instead.\n", why);
+}
+
+}  // namespace
+
+void runLiveFrames(double now) {
+    const double scale = wantedPageScale();
+    if (scale != appliedScale) {
+        appliedScale = scale;
+        setBrowserPageScale(scale);
+    }
+    const PanelAnswer panel = askPanel();
+    const bool wanted = frameSource == FrameSource::Live && !fellBack && panel.capture && browserViewReady();
+    if (!wanted) {
+        if (screencastRunning) {
+            screencastRunning = false;
+            stopBrowserScreencast();
+        }
+        return;
+    }
+    if (!screencastRunning) {
+        if (!startBrowserScreencast()) {
+            fallBack("the browser could not start a screencast");
+            return;
+        }
+        screencastRunning = true;
+        screencastStartedAt = now;
+        frameSinceStart = false;
+        // The page may not paint again for a while: the panel shows it now.
+        snapshotWanted = true;
+        return;
+    }
+    if (!frameSinceStart && !panel.paused && now - screencastStartedAt > firstFrameWait) {
+        stopBrowserScreencast();
+        fallBack("the screencast sent no frame within 3 s");
+    }
+}
+
+bool snapshotsScheduled() { return frameSource == FrameSource::Snapshots || fellBack; }
+
+bool snapshotWantedNow() { return snapshotWanted; }
+void snapshotStarted() { snapshotWanted = false; }
+
+void resetLiveFrames() {
+    screencastRunning = false;
+    frameSinceStart = false;
+    fellBack = false;
+    appliedScale = 0.0;
+    snapshotWanted = false;
+}
+
+void onBrowserFrame(PngBuffer frame) {
+    guarded("CV: could not queue a frame", [&] {
+        if (!screencastRunning || frame.empty()) return;
+        frameSinceStart = true;
+        {
+            // The queue holds one picture at most: a frame the decode thread has not taken yet
+            // is replaced by the newer one.
+            std::lock_guard<std::mutex> lock(queueMutex);
+            if (pngQueue.empty())
+                pngQueue.push_back(std::move(frame));
+            else
+                pngQueue.back() = std::move(frame);
+        }
+        queueCondition.notify_one();
+    });
+}
+
+void onBrowserScreencastEnded(const char* why) {
+    guarded("CV: could not end the screencast", [&] {
+        if (frameSource == FrameSource::Live) fallBack(why);
+    });
+}
+
+void onBrowserStarted() {
+    guarded("CV: could not follow the new browser", [&] {
+        screencastRunning = false;
+        frameSinceStart = false;
+        fellBack = false;
+        snapshotWanted = true;
+        // A browser started again takes the latest scale at its bring-up.
+    });
+}
+
+void onBrowserPageLoaded() { snapshotWanted = true; }

@@ -1,0 +1,23 @@
+// Which pictures the panel gets and when: a screencast's frames while the panel is shown (the
+// default), or the 2 Hz snapshots of the capture schedule when the pilot chose them or the
+// browser offers no frames. Main thread only.
+#pragma once
+
+// The scale the page is wanted at, for a sharp picture at the panel's size in pixels, and the
+// rule behind it (the panel's width in pixels over the layout's, in steps of 0.25 between 1
+// and 3): defined by the panel.
+double wantedPageScale();
+double pageScaleFor(double panelPixelWidth);
+
+// Runs once per flight loop, before the snapshot schedule: starts the screencast when the
+// panel is shown and stops it when hidden, falls back to snapshots when no frame comes, and
+// passes a changed page scale on. `now` is the simulator's elapsed time.
+void runLiveFrames(double now);
+// True while pictures come from the 2 Hz snapshots rather than a screencast.
+bool snapshotsScheduled();
+// True once when a picture is wanted at once (a shown panel, a loaded page): the schedule then
+// asks for one snapshot without waiting for its period. Stays set until one has been started.
+bool snapshotWantedNow();
+void snapshotStarted();
+// At stop: the next start begins afresh (a module may stay loaded).
+void resetLiveFrames();
