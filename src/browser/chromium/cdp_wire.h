@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "browser/devtools/base64.h"
+
 namespace cdp {
 
 // Messages on the pipe are JSON texts, each ended by one NUL byte. The reader collects bytes
@@ -34,9 +36,7 @@ private:
     bool failed_ = false;
 };
 
-// Standard base64 (RFC 4648, with padding), as the DevTools protocol sends binary data.
-// False, with `out` unspecified, for anything that is not well-formed base64.
-bool decodeBase64(std::string_view text, std::vector<std::uint8_t>& out);
+using devtools::decodeBase64;
 
 // The zoom factor z shows the page at z times its natural size while a snapshot keeps the
 // panel's pixel size: the page is laid out in a viewport of width/z × height/z CSS pixels
