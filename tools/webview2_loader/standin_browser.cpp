@@ -154,6 +154,8 @@ std::vector<std::uint8_t> pictureBytes(int width, int height, unsigned serial) {
 // A screencast's page paints this often (a page with a clock), so that faults on cue after
 // the Nth picture come at the pace of the snapshots.
 constexpr DWORD kPaintMs = 500;
+// A screencast's first frame comes this long after its start, as a compositor paints it.
+constexpr DWORD kFirstPaintMs = 250;
 
 constexpr DWORD kLateSnapshotMs = 12000;  // past the plugin's 10 s time-out
 // The real runtime repeats an unresponsive page's report every few seconds while it hangs.
@@ -581,8 +583,8 @@ public:
             oweHeld(std::move(completion));
         else
             owe(std::move(completion));
-        // The first frame comes after the answer to the start.
-        if (screencast && browser_->screencast.running && !cue("screencast-silent")) schedulePaint(0);
+        // The first frame comes after the answer to the start, once the page has been painted.
+        if (screencast && browser_->screencast.running && !cue("screencast-silent")) schedulePaint(kFirstPaintMs);
         tellFocusReports();
         return S_OK;
     }
