@@ -154,8 +154,9 @@ std::vector<std::uint8_t> pictureBytes(int width, int height, unsigned serial) {
 // A screencast's page paints this often (a page with a clock), so that faults on cue after
 // the Nth picture come at the pace of the snapshots.
 constexpr DWORD kPaintMs = 500;
-// A screencast's first frame comes this long after its start, as a compositor paints it.
-constexpr DWORD kFirstPaintMs = 250;
+// A screencast's first frame comes one paint after its start: the page's first picture, the
+// snapshot taken at the start, has been decoded by then, as it had before a second snapshot.
+constexpr DWORD kFirstPaintMs = kPaintMs;
 
 constexpr DWORD kLateSnapshotMs = 12000;  // past the plugin's 10 s time-out
 // The real runtime repeats an unresponsive page's report every few seconds while it hangs.
