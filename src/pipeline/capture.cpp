@@ -31,6 +31,9 @@ RepeatingLine viewMissingLine;
 RepeatingLine snapshotStartTrouble;
 RepeatingLine timedOutLine;
 RepeatingLine lateAnswerLine;
+// The last start reached the browser and it refused: a picture wanted at once is then left to
+// the schedule, or a refusing browser would be asked again at every frame.
+bool lastStartRefused = false;
 
 void tellSnapshotStartTrouble(const char* why) {
     if (snapshotStartTrouble.due()) debugLog("CV: could not start a snapshot (%s); trying again.\n", why);
@@ -68,8 +71,10 @@ bool startCapture() {
     ticketInFlight = ++lastTicket;
     captureStartedAt = Clock::now();
     bool started = false;
+    lastStartRefused = true;
     try {
         started = startBrowserSnapshot(ticketInFlight);
+        lastStartRefused = !started;
         if (started) snapshotStartTrouble.clear();
     } catch (const std::exception& e) {
         tellSnapshotStartTrouble(e.what());
@@ -102,7 +107,10 @@ float PanelFlightLoop(float, float, int, void*) {
         }
         // One picture at once when the page may not paint again by itself (a panel just shown,
         // a page just loaded), whatever the schedule.
-        if (snapshotWantedNow() && !askPanel().paused && startCapture()) snapshotStarted();
+        if (snapshotWantedNow() && !askPanel().paused) {
+            lastStartRefused = false;
+            if (startCapture() || lastStartRefused) snapshotStarted();
+        }
         // A fresh navigation to the configured page, also replacing a page reached by clicks.
         // Not while the pilot types into the page, which it would wipe, nor while the page waits
         // for the answer to its dialog: it comes once the keyboard is back with the simulator.

@@ -80,6 +80,13 @@ enum COREWEBVIEW2_PERMISSION_STATE : std::int32_t {
     COREWEBVIEW2_PERMISSION_STATE_DENY = 2,
 };
 
+// How the controller's bounds are read: raw screen pixels, or logical pixels that the view
+// multiplies by its rasterization scale.
+enum COREWEBVIEW2_BOUNDS_MODE : std::int32_t {
+    COREWEBVIEW2_BOUNDS_MODE_USE_RAW_PIXELS = 0,
+    COREWEBVIEW2_BOUNDS_MODE_USE_RASTERIZATION_SCALE = 1,
+};
+static_assert(sizeof(COREWEBVIEW2_BOUNDS_MODE) == 4);
 static_assert(sizeof(COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT) == 4);
 static_assert(sizeof(COREWEBVIEW2_SCRIPT_DIALOG_KIND) == 4);
 static_assert(sizeof(COREWEBVIEW2_PERMISSION_KIND) == 4);
@@ -124,6 +131,7 @@ consteval IID interfaceId(const char (&text)[37]) {
 
 CV_WEBVIEW2_IID(ICoreWebView2, "76ECEACB-0462-4D94-AC83-423A6793775E")
 CV_WEBVIEW2_IID(ICoreWebView2Controller, "4D00C0D1-9434-4EB6-8078-8697A560334F")
+CV_WEBVIEW2_IID(ICoreWebView2Controller3, "F9614724-5D2B-41DC-AEF7-73D62B51543B")
 CV_WEBVIEW2_IID(ICoreWebView2CompositionController, "3DF9B733-B9AE-4A15-86B4-EB9EE9826469")
 CV_WEBVIEW2_IID(ICoreWebView2Environment, "B96D755E-0319-4E92-A296-23436F46A1FC")
 CV_WEBVIEW2_IID(ICoreWebView2Environment2, "41F3632B-5EF4-404F-AD82-2D606C5A9A21")
@@ -428,6 +436,24 @@ CV_WEBVIEW2_EVENT_HANDLER(ICoreWebView2DownloadStartingEventHandler, ICoreWebVie
     M(get_CoreWebView2, (ICoreWebView2 * *coreWebView2))
 CV_WEBVIEW2_INTERFACE(ICoreWebView2Controller, IUnknown, CV_CONTROLLER_METHODS)
 
+// The controller's later versions: the second's background colour (a four-byte struct, taken
+// here as its 32 bits) and the third's rasterization scale, which renders the page at more
+// device pixels per layout pixel.
+#define CV_CONTROLLER2_METHODS(M)                                    \
+    M(get_DefaultBackgroundColor, (std::uint32_t * backgroundColor)) \
+    M(put_DefaultBackgroundColor, (std::uint32_t backgroundColor))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Controller2, ICoreWebView2Controller, CV_CONTROLLER2_METHODS)
+
+#define CV_CONTROLLER3_METHODS(M)                              \
+    M(get_RasterizationScale, (double* scale))                 \
+    M(put_RasterizationScale, (double scale))                  \
+    M(get_ShouldDetectMonitorScaleChanges, (BOOL * value))     \
+    M(put_ShouldDetectMonitorScaleChanges, (BOOL value))       \
+    CV_WEBVIEW2_EVENT(M, RasterizationScaleChanged)            \
+    M(get_BoundsMode, (COREWEBVIEW2_BOUNDS_MODE * boundsMode)) \
+    M(put_BoundsMode, (COREWEBVIEW2_BOUNDS_MODE boundsMode))
+CV_WEBVIEW2_INTERFACE(ICoreWebView2Controller3, ICoreWebView2Controller2, CV_CONTROLLER3_METHODS)
+
 #define CV_COMPOSITION_CONTROLLER_METHODS(M)                                                                       \
     M(get_RootVisualTarget, (IUnknown * *target))                                                                  \
     M(put_RootVisualTarget, (IUnknown * target))                                                                   \
@@ -514,6 +540,11 @@ static_assert(ICoreWebView2ControllerSlots::put_ZoomFactor == 8);
 static_assert(ICoreWebView2ControllerSlots::SetBoundsAndZoomFactor == 11);
 static_assert(ICoreWebView2ControllerSlots::get_ParentWindow == 21);
 static_assert(ICoreWebView2ControllerSlots::get_CoreWebView2 == 25);
+static_assert(ICoreWebView2Controller2Slots::put_DefaultBackgroundColor == 27);
+static_assert(ICoreWebView2Controller3Slots::put_RasterizationScale == 29);
+static_assert(ICoreWebView2Controller3Slots::put_ShouldDetectMonitorScaleChanges == 31);
+static_assert(ICoreWebView2Controller3Slots::remove_RasterizationScaleChanged == 33);
+static_assert(ICoreWebView2Controller3Slots::put_BoundsMode == 35);
 static_assert(ICoreWebView2CompositionControllerSlots::SendMouseInput == 5);
 static_assert(ICoreWebView2CompositionControllerSlots::remove_CursorChanged == 10);
 static_assert(ICoreWebView2EnvironmentSlots::remove_NewBrowserVersionAvailable == 7);

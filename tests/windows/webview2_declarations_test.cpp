@@ -108,10 +108,18 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([&](auto* v) { v->remove_DownloadStarting(token); }), 76);
     EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
     EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
+    // The page scale: a wrong slot would leave the monitor's scale in charge, or shrink the layout.
+    using Controller3 = ICoreWebView2Controller3;
+    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->get_Bounds(nullptr); }), 5);
+    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->put_RasterizationScale(2.0); }), 29);
+    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->put_ShouldDetectMonitorScaleChanges(FALSE); }), 31);
+    const auto layoutPixels = COREWEBVIEW2_BOUNDS_MODE_USE_RASTERIZATION_SCALE;
+    EXPECT_EQ(slotCalledBy<Controller3>([&](auto* c) { c->put_BoundsMode(layoutPixels); }), 35);
 
     // The byte order of the GUID parts against the published text form.
     const std::pair<const IID*, const wchar_t*> ids[] = {
         {&IID_ICoreWebView2Environment3, L"{80A22AE3-BE7C-4CE2-AFE1-5A50056CDEEB}"},
+        {&IID_ICoreWebView2Controller3, L"{F9614724-5D2B-41DC-AEF7-73D62B51543B}"},
         {&IID_ICoreWebView2ProcessFailedEventHandler, L"{79E0AEA4-990B-42D9-AA1D-0FCC2E5BC7F1}"},
         {&IID_ICoreWebView2ProcessFailedEventArgs, L"{8155A9A4-1474-4A86-8CAE-151B0FA6B8CA}"},
         {&IID_ICoreWebView2NavigationCompletedEventHandler, L"{D33A35BF-1C49-4F98-93AB-006E0533FE1C}"},

@@ -1,6 +1,8 @@
 // The Windows decoder on the decode thread's terms: its own thread in COM's multithreaded
 // apartment, a PNG in, exact BGRA out, and nothing published for anything else.
 #include <objbase.h>
+#include <wincodec.h>
+#include <wrl/client.h>
 
 #include <gtest/gtest.h>
 
@@ -136,6 +138,56 @@ TEST(WicDecoder, RejectsWhatIsNotAWholePngAndAGoodOneReplacesTheSharedFrame) {
         EXPECT_EQ(old, Bytes(16, 0x5A));  // handed back to be freed outside the lock
     });
     EXPECT_EQ(shared(), std::tuple(kValidBgra, 3, 2));
+}
+
+// A JPEG of one colour, 32 x 16, made with the imaging library's own encoder; empty on failure.
+Bytes encodeJpeg(std::uint8_t blue, std::uint8_t green, std::uint8_t red) {
+    using Microsoft::WRL::ComPtr;
+    Bytes bytes;
+    onDecoderThread([&] {
+        ComPtr<IWICImagingFactory> factory;
+        ComPtr<IStream> stream;
+        ComPtr<IWICBitmapEncoder> encoder;
+        ComPtr<IWICBitmapFrameEncode> frame;
+        ComPtr<IPropertyBag2> options;
+        WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+        Bytes pixels;
+        for (int i = 0; i < 32 * 16; ++i) pixels.insert(pixels.end(), {blue, green, red});
+        HGLOBAL memory = nullptr;
+        STATSTG stat{};
+        if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                    reinterpret_cast<void**>(factory.GetAddressOf()))) ||
+            FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf())) ||
+            FAILED(factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, encoder.GetAddressOf())) ||
+            FAILED(encoder->Initialize(stream.Get(), WICBitmapEncoderNoCache)) ||
+            FAILED(encoder->CreateNewFrame(frame.GetAddressOf(), options.GetAddressOf())) ||
+            FAILED(frame->Initialize(options.Get())) || FAILED(frame->SetSize(32, 16)) ||
+            FAILED(frame->SetPixelFormat(&format)) || !IsEqualGUID(format, GUID_WICPixelFormat24bppBGR) ||
+            FAILED(frame->WritePixels(16, 32 * 3, static_cast<UINT>(pixels.size()), pixels.data())) ||
+            FAILED(frame->Commit()) || FAILED(encoder->Commit()) || FAILED(stream->Stat(&stat, STATFLAG_NONAME)) ||
+            FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
+            return;
+        const auto* data = static_cast<const std::uint8_t*>(GlobalLock(memory));
+        bytes.assign(data, data + stat.cbSize.QuadPart);
+        GlobalUnlock(memory);
+    });
+    return bytes;
+}
+
+// Live frames come as JPEG: the decoder tells them from PNG by their bytes.
+TEST(WicDecoder, DecodesAJpegFrameAsWell) {
+    const Bytes jpeg = encodeJpeg(0x20, 0x80, 0xE0);
+    ASSERT_GT(jpeg.size(), 2u);
+    ASSERT_EQ(jpeg[0], 0xFF);
+    ASSERT_EQ(jpeg[1], 0xD8);
+    const auto [ok, pixels, width, height] = decode(jpeg);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ(width, 32u);
+    EXPECT_EQ(height, 16u);
+    ASSERT_EQ(pixels.size(), 32u * 16 * 4);
+    // Lossy, so near the colour given; opaque.
+    for (const auto& [at, expected] : {std::pair{0, 0x20}, {1, 0x80}, {2, 0xE0}, {3, 0xFF}})
+        EXPECT_NEAR(pixels[static_cast<std::size_t>(at)], expected, 8) << at;
 }
 
 // A thread that is already in a single-threaded apartment cannot join the multithreaded one.

@@ -88,6 +88,7 @@ struct Outcome {
 const std::string kHiddenParent =
     "create-controller parent-class=WebView2HiddenForXPlane parent-title=HiddenWebView2 parent-size=768x512 "
     "parent-visible=0 apartment=sta";
+const std::string kSnapshotsOnly = "[General]\r\nFrameSource = snapshots\r\n";
 const std::string kCleanUnload = "unload live=0 hidden-windows=0 apartment=none";
 const std::string kNoWebview = "CV: error, could not lookup our Webview.\n";
 const std::string kKeptLoaded =
@@ -490,6 +491,82 @@ TEST_F(WindowsModule, HoverDragAndLeaveGoThroughTheControllerAndTheKeyboardStays
     EXPECT_EQ(run.log.find("callback\n"), std::string::npos);
 }
 
+// ---- Live frames ----
+
+// True when the picture numbered `serial` went out as a screencast frame (not a snapshot).
+bool servedAsFrame(const Lines& record, int serial) {
+    const auto at = std::find(record.begin(), record.end(), "picture serial=" + std::to_string(serial));
+    return at != record.end() && at + 1 != record.end() && at[1].rfind("screencast-frame ", 0) == 0;
+}
+
+// While the panel is shown its pictures are the screencast's frames: started at the pictures'
+// size, each frame acknowledged, started again when a larger window raises the page scale (the
+// rasterization scale grows, the layout's bounds do not), and stopped when the panel is hidden.
+// A click lands on the larger picture where the pilot points. With FrameSource = snapshots
+// there is no screencast at all.
+TEST_F(WindowsModule, LiveFramesFillThePanelAtItsScaleUntilItIsHidden) {
+    int shown = -1;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+        EXPECT_TRUE(runUntil(host, 10, [&] {
+            shown = pictureOnPanel(host);
+            return shown >= 1 && servedAsFrame(readLines(record_), shown);
+        }));
+        play(host, "geometry 100 900 1252 132; wait 1.5; click 600 500; command Corvane/TogglePanel; wait 1");
+    });
+    EXPECT_TRUE(servedAsFrame(run.record, shown)) << "the panel shows a frame";
+    EXPECT_TRUE(inOrder(run.record, {"detect-monitor-scale 0", "bounds-mode 1", "rasterization-scale 1.000000",
+                                     "bounds 0,0,768,512", "visible 1", "zoom 0.500000"}));
+    const std::string start = "screencast-start format=jpeg quality=80 max=";
+    EXPECT_TRUE(inOrder(run.record, {start + "768x512", "screencast-frame 1 768x512", "screencast-ack 1",
+                                     "rasterization-scale 1.500000", "screencast-stop", start + "1152x768"}));
+    EXPECT_EQ(linesStartingWith(run.record, "bounds "), Lines{"bounds 0,0,768,512"});
+    EXPECT_NE(linesStartingWith(run.record, "screencast-frame ").back().find(" 1152x768"), std::string::npos);
+    // The larger picture's pixel where the pilot clicked, one to one at this window's size.
+    EXPECT_EQ(linesStartingWith(run.record, "mouse kind=0x201").front(), "mouse kind=0x201 keys=0 data=0 x=500 y=400");
+    // Every frame was acknowledged, and none came after the hide's stop.
+    EXPECT_EQ(linesStartingWith(run.record, "screencast-ack ").size(),
+              linesStartingWith(run.record, "screencast-frame ").size());
+    const auto lastStop = std::find(run.record.rbegin(), run.record.rend(), "screencast-stop");
+    EXPECT_TRUE(linesStartingWith(Lines(run.record.rbegin(), lastStop), "screencast-").empty());
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
+
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
+    const Outcome snapshots = this->run("command Corvane/TogglePanel; wait 2.2");
+    EXPECT_TRUE(linesStartingWith(snapshots.record, "screencast-").empty());
+    EXPECT_GE(linesStartingWith(snapshots.record, "capture requested").size(), 4u);
+}
+
+// A screencast the browser refuses, one that never sends a frame, and one the browser says the
+// page is hidden from: each is one line, and snapshots twice a second fill the panel instead.
+TEST_F(WindowsModule, AScreencastRefusedSilentOrHiddenGivesSnapshotsWithOneLine) {
+    const std::tuple<const char*, std::string, Lines> cases[] = {
+        {"screencast-refused", "WebView2 refused to start it: 0x80004005", {"screencast-refused"}},
+        {"screencast-silent", "the screencast sent no frame within 3 s", {"screencast-start ", "screencast-stop"}},
+        {"screencast-hidden@2",
+         "WebView2 says the page is not visible to its screencast",
+         {"screencast-frame 2 ", "screencast-hidden", "screencast-stop"}},
+    };
+    for (const auto& [cue, why, screencast] : cases) {
+        SCOPED_TRACE(cue);
+        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
+        std::size_t before = 0;
+        int shown = -1;
+        const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+            ASSERT_TRUE(runUntilLogged(host, "CV: no live frames", 10));
+            before = linesStartingWith(readLines(record_), "capture requested").size();
+            play(host, "wait 2.2");
+            shown = pictureOnPanel(host);
+        });
+        EXPECT_TRUE(once(run.log, "CV: no live frames from the browser (" + why +
+                                      "); showing snapshots twice a second instead.\n"));
+        EXPECT_EQ(countOf(run.log, "CV: "), 1) << run.log;
+        EXPECT_TRUE(inOrder(run.record, screencast, true));
+        EXPECT_GE(linesStartingWith(run.record, "capture requested").size(), before + 4);
+        EXPECT_GE(shown, 1);
+        EXPECT_FALSE(servedAsFrame(run.record, shown));
+    }
+}
+
 // The stand-in's page has a text field where the input page of the real-Chromium tests has
 // one: page pixels (40, 40)-(444, 84), with the window at the page's size at desktop
 // (100, 900), so desktop (340, 838) is on it and (220, 755) is on the plain button beside it.
@@ -651,6 +728,8 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
            Lines{"CV: WebView2 refused a snapshot (0x80004005); the panel keeps its last picture.\n",
                  "CV: WebView2 refused 3 snapshots in a row; trying again in 1 s (attempt 1).\n", kNoWebview}}}) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
+        // The snapshot schedule's own faults: pictures from snapshots only.
+        std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
         const Outcome run = this->run("command Corvane/TogglePanel; wait 2.2");
         EXPECT_GE(linesStartingWith(run.record, line).size(), 3u);
         EXPECT_EQ(countOf(run.log, "CV: "), static_cast<int>(told.size()));
@@ -809,6 +888,10 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", c.cue);
         // The zoom step of an earlier case is saved at its quit; each case starts at 50 %.
         fs::remove(folder_ + "cv_settings.ini");
+        // A hung browser is found by its unanswered snapshots: a screencast that falls silent
+        // cannot be told from a page that does not paint.
+        if (c.cue == std::string("stop-answering@2"))
+            std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
         int before = -1, after = -1;
         const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 1252 132", [&](xpsim::Host& host) {
             ASSERT_TRUE(runUntilLogged(host, c.line, 60));

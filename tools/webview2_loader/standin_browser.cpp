@@ -46,8 +46,10 @@ struct WebViewBase : ICoreWebView2_4 {
     CV_WEBVIEW2_3_METHODS(STANDIN_NOT_IMPLEMENTED)
     CV_WEBVIEW2_4_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
-struct ControllerBase : ICoreWebView2Controller {
+struct ControllerBase : ICoreWebView2Controller3 {
     CV_CONTROLLER_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_CONTROLLER2_METHODS(STANDIN_NOT_IMPLEMENTED)
+    CV_CONTROLLER3_METHODS(STANDIN_NOT_IMPLEMENTED)
 };
 struct CompositionControllerBase : ICoreWebView2CompositionController {
     CV_COMPOSITION_CONTROLLER_METHODS(STANDIN_NOT_IMPLEMENTED)
@@ -93,10 +95,11 @@ void checkThread(const char* what) {
     if (GetCurrentThreadId() != *creatorThread()) record(std::string("wrong-thread ") + what);
 }
 
-// WIDTHxHEIGHT from CV_WEBVIEW2_SNAPSHOT_SIZE, 768 x 512 without it.
-void snapshotSize(int& width, int& height) {
-    width = 768;
-    height = 512;
+// WIDTHxHEIGHT from CV_WEBVIEW2_SNAPSHOT_SIZE; without it, the view's bounds, times its
+// rasterization scale when the bounds are taken as layout pixels.
+void snapshotSize(int boundsWidth, int boundsHeight, int& width, int& height) {
+    width = boundsWidth;
+    height = boundsHeight;
     const std::string size = environmentVariable("CV_WEBVIEW2_SNAPSHOT_SIZE");
     int w = 0, h = 0;
     if (std::sscanf(size.c_str(), "%dx%d", &w, &h) == 2 && w > 0 && h > 0) {
@@ -114,6 +117,46 @@ HRESULT writeSnapshotPng(IStream* stream, int width, int height, unsigned serial
     const std::vector<std::uint8_t> pixels = snapshot_pattern::bgra(width, height, serial, errorPage);
     return wic_png::encodeBgra(factory.Get(), stream, pixels.data(), pixels.size(), width, height);
 }
+
+// Standard base64 with padding, as DevTools sends pictures.
+std::string base64(const std::vector<std::uint8_t>& bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4);
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const std::uint32_t group = (std::uint32_t{bytes[i]} << 16) |
+                                    (i + 1 < bytes.size() ? std::uint32_t{bytes[i + 1]} << 8 : 0) |
+                                    (i + 2 < bytes.size() ? std::uint32_t{bytes[i + 2]} : 0);
+        text += digits[(group >> 18) & 63];
+        text += digits[(group >> 12) & 63];
+        text += i + 1 < bytes.size() ? digits[(group >> 6) & 63] : '=';
+        text += i + 2 < bytes.size() ? digits[group & 63] : '=';
+    }
+    return text;
+}
+
+// The picture numbered `serial` as PNG bytes; empty when it cannot be made.
+std::vector<std::uint8_t> pictureBytes(int width, int height, unsigned serial) {
+    ComPtr<IStream> stream;
+    STATSTG stat{};
+    HGLOBAL memory = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(nullptr, TRUE, stream.GetAddressOf())) ||
+        FAILED(writeSnapshotPng(stream.Get(), width, height, serial, false)) ||
+        FAILED(stream->Stat(&stat, STATFLAG_NONAME)) || FAILED(GetHGlobalFromStream(stream.Get(), &memory)))
+        return {};
+    const auto* data = static_cast<const std::uint8_t*>(GlobalLock(memory));
+    if (data == nullptr) return {};
+    std::vector<std::uint8_t> bytes(data, data + stat.cbSize.QuadPart);
+    GlobalUnlock(memory);
+    return bytes;
+}
+
+// A screencast's page paints this often (a page with a clock), so that faults on cue after
+// the Nth picture come at the pace of the snapshots.
+constexpr DWORD kPaintMs = 500;
+// A screencast's first frame comes one paint after its start: the page's first picture, the
+// snapshot taken at the start, has been decoded by then, as it had before a second snapshot.
+constexpr DWORD kFirstPaintMs = kPaintMs;
 
 constexpr DWORD kLateSnapshotMs = 12000;  // past the plugin's 10 s time-out
 // The real runtime repeats an unresponsive page's report every few seconds while it hangs.
@@ -146,6 +189,27 @@ struct Browser {
     std::shared_ptr<bool> defaultDialogs = std::make_shared<bool>(true);
     int dialogsOpen = 0;      // the page is blocked while one is
     bool pageLoaded = false;  // a document has been loaded: leaving it may be questioned
+    // The view's size in pixels, as its controller was given it.
+    long width = 768, height = 512;
+    double rasterizationScale = 1.0;
+    bool scaledBounds = false;  // the bounds are layout pixels, times the rasterization scale
+    // Its page's screencast, while one runs: frames when the page paints (every kPaintMs, as a
+    // page with a clock), each acknowledged before the next is sent.
+    struct Screencast {
+        bool running = false;
+        bool painting = false;  // a paint is due
+        bool awaitingAck = false;
+        int maxWidth = 0, maxHeight = 0;
+        int frames = 0;
+        int lastSession = 0;
+    } screencast;
+
+    // The size of its pictures, snapshots and frames.
+    void pictureSize(int& pictureWidth, int& pictureHeight) const {
+        const double scale = scaledBounds ? rasterizationScale : 1.0;
+        snapshotSize(static_cast<int>(width * scale + 0.5), static_cast<int>(height * scale + 0.5), pictureWidth,
+                     pictureHeight);
+    }
 
     // True, with the call recorded, when the call must fail because the browser has exited.
     bool refuses(const char* call) const {
@@ -506,19 +570,118 @@ public:
         }
         record("devtools " + method + " " + params.dump());
         browser_->content.command(method, params);
+        HRESULT answer = S_OK;
+        const bool screencast = method.rfind("Page.s", 0) == 0 && screencastCommand(method, params, answer);
         Completion completion;
         completion.what = "devtools";
         completion.client = client_;
         completion.handler = handler;
-        completion.answer = [](Completion& c) {
-            return handlerOf<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(c)->Invoke(S_OK, L"{}");
+        completion.answer = [answer](Completion& c) {
+            return handlerOf<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(c)->Invoke(answer, L"{}");
         };
-        if (cue("hold-devtools"))
+        // hold-devtools holds what sets the page up, not its screencast.
+        if (cue("hold-devtools") && !screencast)
             oweHeld(std::move(completion));
         else
             owe(std::move(completion));
+        // The first frame comes after the answer to the start, once the page has been painted.
+        if (screencast && browser_->screencast.running && !cue("screencast-silent")) schedulePaint(kFirstPaintMs);
         tellFocusReports();
         return S_OK;
+    }
+
+    // Page.startScreencast (refused with screencast-refused), Page.stopScreencast and
+    // Page.screencastFrameAck; false for any other method. `answer` is the call's result.
+    bool screencastCommand(const std::string& method, const nlohmann::json& params, HRESULT& answer) {
+        auto& cast = browser_->screencast;
+        if (method == "Page.startScreencast") {
+            if (cue("screencast-refused")) {
+                record("screencast-refused");
+                answer = E_FAIL;
+                return true;
+            }
+            cast.maxWidth = params.value("maxWidth", 0);
+            cast.maxHeight = params.value("maxHeight", 0);
+            record(format("screencast-start format=%s quality=%d max=%dx%d",
+                          params.value("format", std::string("png")).c_str(), params.value("quality", 0), cast.maxWidth,
+                          cast.maxHeight));
+            cast.running = true;
+            cast.awaitingAck = false;
+        } else if (method == "Page.stopScreencast") {
+            record("screencast-stop");
+            cast.running = false;
+        } else if (method == "Page.screencastFrameAck") {
+            record(format("screencast-ack %d", params.value("sessionId", -1)));
+            cast.awaitingAck = false;
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    // The page paints for its screencast now, or `delayMs` later, then every kPaintMs while
+    // the screencast runs and the view exists.
+    void schedulePaint(DWORD delayMs) {
+        if (browser_->screencast.painting) return;
+        browser_->screencast.painting = true;
+        Completion completion;
+        completion.what = "paint";
+        completion.client = client_;
+        completion.quiet = true;
+        completion.answer = [browser = browser_](Completion&) {
+            browser->screencast.painting = false;
+            if (browser->view != nullptr) browser->view->paint();
+            return S_OK;
+        };
+        owe(std::move(completion), delayMs);
+    }
+
+    void paint() {
+        auto& cast = browser_->screencast;
+        if (!cast.running || browser_->exited) return;
+        // A page that is gone, hangs or waits for its dialog's answer paints nothing; a frame not
+        // yet acknowledged holds the next.
+        if (browser_->page == Browser::Page::Shown && browser_->answering && browser_->dialogsOpen == 0 &&
+            !cast.awaitingAck)
+            sendFrame();
+        if (cast.running && browser_->view == this) schedulePaint(kPaintMs);
+    }
+
+    // A fresh picture as a Page.screencastFrame, no larger than the screencast asked; it counts
+    // as a snapshot for the faults on cue.
+    void sendFrame() {
+        auto& cast = browser_->screencast;
+        int width = 0, height = 0;
+        browser_->pictureSize(width, height);
+        if (cast.maxWidth > 0 && cast.maxHeight > 0) {
+            const double fit = std::min(
+                {1.0, static_cast<double>(cast.maxWidth) / width, static_cast<double>(cast.maxHeight) / height});
+            width = static_cast<int>(width * fit + 0.5);
+            height = static_cast<int>(height * fit + 0.5);
+        }
+        const unsigned serial = ++lastSerial;
+        const std::vector<std::uint8_t> png = pictureBytes(width, height, serial);
+        if (png.empty()) return record("screencast-frame failed");
+        browser_->shownSerial = serial;
+        cast.awaitingAck = true;
+        const int frame = ++cast.frames;
+        record(format("picture serial=%u", serial));
+        record(format("screencast-frame %d %dx%d", frame, width, height));
+        const nlohmann::json params = {
+            {"data", base64(png)},
+            {"metadata", {{"deviceWidth", width}, {"deviceHeight", height}, {"offsetTop", 0}, {"pageScaleFactor", 1}}},
+            {"sessionId", ++cast.lastSession}};
+        raiseDevToolsEvent("Page.screencastFrame", params.dump());
+        if (cueNumber("screencast-hidden@") == frame) {
+            record("screencast-hidden");
+            raiseDevToolsEvent("Page.screencastVisibilityChanged", R"({"visible":false})");
+        }
+        faultsAfterSnapshot(*browser_);
+    }
+
+    void raiseDevToolsEvent(const std::string& event, const std::string& json) {
+        for (const auto& receiver : receivers_)
+            if (receiver->event() == event) receiver->raise(client_, this, json);
     }
 
     HRESULT STDMETHODCALLTYPE GetDevToolsProtocolEventReceiver(
@@ -611,7 +774,7 @@ public:
         completion.answer = [imageFormat, browser = browser_](Completion& c) {
             HRESULT result = E_FAIL;
             int width = 0, height = 0;
-            snapshotSize(width, height);
+            browser->pictureSize(width, height);
             if (cue("fail-snapshot")) {
                 record("capture failed");
             } else if (imageFormat != COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG) {
@@ -823,6 +986,8 @@ public:
         *object = nullptr;
         if (IsEqualIID(id, IID_IUnknown) || IsEqualIID(id, IID_ICoreWebView2Controller))
             *object = static_cast<ICoreWebView2Controller*>(this);
+        else if (IsEqualIID(id, IID_ICoreWebView2Controller3))
+            *object = static_cast<ICoreWebView2Controller3*>(this);
         else if (IsEqualIID(id, IID_ICoreWebView2CompositionController))
             *object = static_cast<ICoreWebView2CompositionController*>(this);
         else
@@ -856,7 +1021,36 @@ public:
         checkThread("bounds");
         if (browser_->refuses("put_Bounds")) return kClosed;
         bounds_ = bounds;
+        browser_->width = bounds.right - bounds.left;
+        browser_->height = bounds.bottom - bounds.top;
         record(format("bounds %ld,%ld,%ld,%ld", bounds.left, bounds.top, bounds.right, bounds.bottom));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_RasterizationScale(double* scale) override {
+        if (scale == nullptr) return E_POINTER;
+        if (browser_->refuses("get_RasterizationScale")) return kClosed;
+        *scale = browser_->rasterizationScale;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_RasterizationScale(double scale) override {
+        checkThread("rasterization-scale");
+        if (browser_->refuses("put_RasterizationScale")) return kClosed;
+        record(format("rasterization-scale %f", scale));
+        if (!(scale > 0.0)) return E_INVALIDARG;
+        browser_->rasterizationScale = scale;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_ShouldDetectMonitorScaleChanges(BOOL detect) override {
+        checkThread("detect-monitor-scale");
+        if (browser_->refuses("put_ShouldDetectMonitorScaleChanges")) return kClosed;
+        record(format("detect-monitor-scale %d", static_cast<int>(detect)));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_BoundsMode(COREWEBVIEW2_BOUNDS_MODE mode) override {
+        checkThread("bounds-mode");
+        if (browser_->refuses("put_BoundsMode")) return kClosed;
+        record(format("bounds-mode %d", static_cast<int>(mode)));
+        browser_->scaledBounds = mode == COREWEBVIEW2_BOUNDS_MODE_USE_RASTERIZATION_SCALE;
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_ZoomFactor(double* zoomFactor) override {

@@ -52,6 +52,10 @@ void settle(Completion& completion, const std::string& line) {
 }
 
 void pay(Completion completion) {
+    if (completion.quiet) {
+        completion.answer(completion);
+        return;
+    }
     if (completion.fate == Completion::Fate::Dropped) {
         settle(completion, completion.what + " dropped unanswered");
         return;

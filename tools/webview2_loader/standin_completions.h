@@ -23,6 +23,9 @@ struct Completion {
     // Makes the answer and calls the handler; returns what the handler returned. May set `object`.
     std::function<HRESULT(Completion&)> answer;
     int browser = 0;  // the stand-in browser that owes it, if one does
+    // The stand-in's own timers (a page painting): paid at once whatever the client does, and
+    // never recorded.
+    bool quiet = false;
 
     // The ledger's own.
     unsigned long clientSession = 0;

@@ -57,6 +57,8 @@ void onNavigationCompleted(ICoreWebView2*, ICoreWebView2NavigationCompletedEvent
     // A new page load: its dialogs count afresh.
     browser->dialogFlood.pageLoaded();
     onPageLoaded();
+    // The page may not paint again by itself: worth a picture now.
+    onBrowserPageLoaded();
 }
 
 // Our handlers on the view: its process failures, and its page loads (clicks kept while the
@@ -91,13 +93,16 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     current.webViewController->get_CoreWebView2(current.webView.ReleaseAndGetAddressOf());
     if (!current.webView) return browserFailed("CV: the WebView2 controller has no view");
 
-    // The zoom is the one of the moment: steps taken while a browser came back reach it here.
+    // The zoom and page scale are the ones of the moment: steps taken while a browser came
+    // back reach it here.
+    applyPageScaleAtBringUp(current);
     current.webViewController->put_Bounds(viewBounds);
     current.webViewController->put_IsVisible(TRUE);
     current.webViewController->put_ZoomFactor(static_cast<double>(zoomLevel));
     listenTo(current);
     listenToPageRequests(current);
     browserStarted();
+    onBrowserStarted();
     loadPageWithInput(current);
 }
 

@@ -26,19 +26,6 @@ constexpr double focusChannelWait = 5.0;
 // Keys go out as the pilot types: trouble sending them is told when it starts.
 RepeatingLine inputTrouble;
 
-// Sends one command to the current browser's page; `answered` runs with the browser's answer,
-// and only while that browser is still the current one. What went wrong is returned as an
-// HRESULT (the call was refused, or no handler could be made), and `answered` never runs then.
-template <class Answered>
-HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command, Answered answered) {
-    auto handler = browserHandler<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(
-        IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, current.generation,
-        "CV: error after the page answered a command", [answered](HRESULT result, LPCWSTR) { answered(result); });
-    if (!handler) return E_OUTOFMEMORY;
-    return current.webView->CallDevToolsProtocolMethod(toWide(command.method).c_str(),
-                                                       toWide(command.params.dump()).c_str(), handler.Get());
-}
-
 void loadHeldPage(WebView2Browser& current) {
     current.pageHeldUntil.reset();
     current.webView->Navigate(webUrl.c_str());

@@ -16,6 +16,7 @@
 
 #include "browser/browser.h"
 #include "browser/browser_policy.h"
+#include "browser/devtools/command.h"
 #include "platform/com_callback.h"
 #include "platform/webview2.h"
 #include "platform/xplm.h"
@@ -100,12 +101,17 @@ struct WebView2Browser {
     // While set, the page is not loaded yet: it waits for those answers, at most until then
     // (simulator time).
     std::optional<double> pageHeldUntil;
+    // The page's screencast: set while its frames are to be shown. Each start is numbered, so
+    // that the answer to an earlier one is told apart.
+    bool screencasting = false;
+    unsigned screencastRun = 0;
     // Our handlers on its view and on the view's DevTools events (the page's focus reports,
     // Runtime.bindingCalled). Declared last, so that they are removed before the objects they
     // were added to are released; retireBrowser removes them first of all.
     struct Events {
         EventSubscription<ICoreWebView2> processFailed, navigationCompleted;
         EventSubscription<ICoreWebView2DevToolsProtocolEventReceiver> focusReports;
+        EventSubscription<ICoreWebView2DevToolsProtocolEventReceiver> screencastFrames, screencastVisibility;
         EventSubscription<ICoreWebView2> scriptDialog, newWindow, permission;
         // Through the view's fourth version (a runtime too old has none).
         EventSubscription<ICoreWebView2_4> download;
@@ -184,6 +190,19 @@ EventSubscription<Source> subscribe(Source* source, typename EventSubscription<S
                                                   &std::remove_pointer_t<decltype(source)>::remove_##Event,      \
                                                   IID_ICoreWebView2##Event##EventHandler, generation, line, work)
 
+// Sends one DevTools command to `current`'s page; `answered` runs with the browser's answer,
+// and only while that browser is still the current one. What went wrong is returned as an
+// HRESULT (the call was refused, or no handler could be made), and `answered` never runs then.
+template <class Answered>
+HRESULT callDevTools(WebView2Browser& current, const devtools::Command& command, Answered answered) {
+    auto handler = browserHandler<ICoreWebView2CallDevToolsProtocolMethodCompletedHandler>(
+        IID_ICoreWebView2CallDevToolsProtocolMethodCompletedHandler, current.generation,
+        "CV: error after the page answered a command", [answered](HRESULT result, LPCWSTR) { answered(result); });
+    if (!handler) return E_OUTOFMEMORY;
+    return current.webView->CallDevToolsProtocolMethod(toWide(command.method).c_str(),
+                                                       toWide(command.params.dump()).c_str(), handler.Get());
+}
+
 // ---- webview2_browser.cpp ----
 
 // Asks for a new browser (environment, then composition controller, controller and view).
@@ -228,6 +247,12 @@ void loadPageIfHeldTooLong();
 bool pageHeld();
 // At stop: the next start tells input trouble afresh.
 void resetPageInput();
+
+// ---- webview2_screencast.cpp ----
+
+// Renders a view that has just come up at the page scale of the moment (before its bounds are
+// set, so that they are taken as layout pixels).
+void applyPageScaleAtBringUp(WebView2Browser& current);
 
 // ---- webview2_page_requests.cpp ----
 
