@@ -89,8 +89,11 @@ void uploadPicture(const std::vector<std::uint8_t>& picture) {
     if (uploadWidth <= 0 || uploadHeight <= 0 || picture.size() < pictureBytes(uploadWidth, uploadHeight)) return;
     const ClientMemoryUnpack unpack;
     if (uploadWidth != textureWidth || uploadHeight != textureHeight) {
-        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                     picture.data());
+        // Unsized, so the driver may keep the texels in the order we send them: Mesa then
+        // replaces them with a plain copy, where a sized GL_RGBA8 made every later update
+        // swizzle each texel (36 times the instructions, measured with llvmpipe).
+        glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), uploadWidth, uploadHeight, 0, GL_BGRA,
+                     GL_UNSIGNED_BYTE, picture.data());
         textureWidth = uploadWidth;
         textureHeight = uploadHeight;
     } else {
@@ -132,7 +135,9 @@ void setBlankPanelImage() {
     const std::vector<std::uint8_t>& blank = blankPixels();
     if (blank.empty()) return;
     const ClientMemoryUnpack unpack;
-    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), panelWidth.load(), panelHeight.load(), 0, GL_RGBA,
+    // Given as BGRA like every frame (black either way): a first frame of the blank's size then
+    // replaces texels already kept in its order.
+    glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), panelWidth.load(), panelHeight.load(), 0, GL_BGRA,
                  GL_UNSIGNED_BYTE, blank.data());
     textureWidth = panelWidth.load();
     textureHeight = panelHeight.load();
