@@ -18,24 +18,29 @@ constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 
-void sendViewport(ChromiumBrowser& current) {
-    const cdp::Viewport v = current.viewport();
-    current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
-                       {{"width", v.layoutWidth},
-                        {"height", v.layoutHeight},
-                        {"deviceScaleFactor", v.deviceScale},
-                        {"mobile", false}});
-}
-
 void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
 }  // namespace
 
+// The layout stays; the device scale is the zoom times the page scale, so pictures grow. In
+// headless mode the screencast copies a surface of the visible size, which would stay the
+// layout's and drop the finer pixels: it is set to the picture's size, and the page scaled
+// into it.
+void sendViewport(ChromiumBrowser& current) {
+    const cdp::Viewport v = current.viewport();
+    nlohmann::json metrics = {
+        {"width", v.layoutWidth}, {"height", v.layoutHeight}, {"deviceScaleFactor", v.deviceScale}, {"mobile", false}};
+    if (!current.visibleSizeRefused) metrics.update({{"scale", current.pageScale}, {"dontSetVisibleSize", true}});
+    current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride", metrics);
+    if (!current.visibleSizeRefused)
+        current.sendToPage(cdp::Request::VisibleSize, "Emulation.setVisibleSize",
+                           {{"width", v.pictureWidth}, {"height", v.pictureHeight}});
+}
+
 void setUpPage(ChromiumBrowser& current) {
-    current.viewportWidth = pageWidth.load();
-    current.viewportHeight = pageHeight.load();
+    current.pageScale = lastPageScale;
     // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now,
     // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.
@@ -91,6 +96,15 @@ void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
     } else if (!c.ok) {
         debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
     }
+}
+
+// A browser without the (deprecated) visible size keeps its layout's surface: its page is laid
+// out again without the scale into it, frames at the layout's size.
+void visibleSizeAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
+    if (c.ok || std::exchange(current.visibleSizeRefused, true)) return;
+    debugLog("CV: the browser cannot set its visible size (%s); live frames stay at the page's layout size.\n",
+             c.text.c_str());
+    sendViewport(current);
 }
 
 void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
