@@ -7,7 +7,8 @@ a PNG snapshot of the same still page. Prints one JSON object; scripts/bench run
 "formats" and docs/performance.md explains its table. Not a test: the figures depend on the
 machine and its load.
 
-  screencast_formats.py --decoder PATH [--browser PATH] [--seconds S] [--scale F] [--out DIR]"""
+  screencast_formats.py --decoder PATH [--browser PATH] [--seconds S] [--scale F] [--out DIR]
+  screencast_formats.py --decoder PATH --latency-period S [--seconds S]"""
 
 import argparse
 import base64
@@ -164,6 +165,35 @@ class Browser:
                 "first": first, "last": last}
 
 
+def browser_latency(browser, url, period, seconds):
+    """The browser's share of the live latency: the latency page's changes (every period
+    seconds since the epoch) to the arrival of their frame on our end of the pipe, JPEG at the
+    plugin's quality, and the part of it after the browser's own frame timestamp (encoding and
+    the pipe)."""
+    browser.navigate(url)
+    browser.events.clear()
+    browser.call("Page.startScreencast", {"format": "jpeg", "quality": 90, "maxWidth": 768, "maxHeight": 512},
+                 session=True)
+    pending, latest = list(browser.events), {}
+    start = time.monotonic()
+    while time.monotonic() - start < seconds:
+        message = pending.pop(0) if pending else browser.receive(start + seconds - time.monotonic())
+        if message is None or message.get("method") != "Page.screencastFrame":
+            continue
+        arrived = time.time()
+        params = message["params"]
+        browser.send("Page.screencastFrameAck", {"sessionId": params["sessionId"]}, session=True)
+        change = (arrived // period) * period
+        if change not in latest:  # the first frame after each change
+            latest[change] = (arrived - change, arrived - params["metadata"]["timestamp"])
+    browser.call("Page.stopScreencast", session=True)
+    samples = list(latest.values())[1:]  # the first is the page as it stood at the start
+    ordered = sorted(s[0] for s in samples)
+    after = sorted(s[1] for s in samples)
+    return {"samples": len(samples), "p50_s": ordered[len(ordered) // 2], "p95_s": ordered[int(len(ordered) * 0.95)],
+            "encode_and_pipe_p50_s": after[len(after) // 2]}
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--decoder", required=True, help="frame_decode_probe")
@@ -171,9 +201,17 @@ def main():
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--scale", type=float, default=1, help="device pixels per page pixel")
     parser.add_argument("--out", default=tempfile.gettempdir())
+    parser.add_argument("--latency-period", type=float, help="only the browser's latency on the latency page")
     args = parser.parse_args()
     os.makedirs(args.out, exist_ok=True)
     browser = Browser(args.browser, args.scale)
+    if args.latency_period:
+        try:
+            url = page("latency.html", f"?period={round(args.latency_period * 1000)}")
+            print(json.dumps(browser_latency(browser, url, args.latency_period, args.seconds), indent=2))
+        finally:
+            browser.close()
+        return 0
     report = {}
     try:
         # The still text page: the PNG snapshot it is compared with, and each format's first frame.
