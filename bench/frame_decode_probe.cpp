@@ -42,8 +42,7 @@ Bytes readFile(const std::string& path) {
 Picture decodePng(const Bytes& bytes) {
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size()))
-        throw std::runtime_error("not a PNG");
+    if (!png_image_begin_read_from_memory(&image, bytes.data(), bytes.size())) throw std::runtime_error("not a PNG");
     image.format = PNG_FORMAT_BGRA;
     Picture p{image.width, image.height, Bytes(PNG_IMAGE_SIZE(image))};
     if (!png_image_finish_read(&image, nullptr, p.bgra.data(), 0, nullptr)) throw std::runtime_error(image.message);
