@@ -156,7 +156,7 @@ class Bench:
         # The browser's share: the same changes to their frames' arrival at the pipe's end.
         self.extra["live_latency_browser"] = json.loads(self.run(
             [sys.executable, os.path.join(self.source, "bench", "screencast_formats.py"),
-             "--decoder", self.tool("frame_decode_probe"), "--latency-period", str(LATENCY_PERIOD_S),
+             "--latency-period", str(LATENCY_PERIOD_S),
              "--seconds", "40"], 300))
 
     def watch_latency(self, name, url, frames):

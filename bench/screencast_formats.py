@@ -8,7 +8,7 @@ a PNG snapshot of the same still page. Prints one JSON object; scripts/bench run
 machine and its load.
 
   screencast_formats.py --decoder PATH [--browser PATH] [--seconds S] [--scale F] [--out DIR]
-  screencast_formats.py --decoder PATH --latency-period S [--seconds S]"""
+  screencast_formats.py --latency-period S [--seconds S]"""
 
 import argparse
 import base64
@@ -196,13 +196,15 @@ def browser_latency(browser, url, period, seconds):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--decoder", required=True, help="frame_decode_probe")
+    parser.add_argument("--decoder", help="frame_decode_probe (needed unless --latency-period)")
     parser.add_argument("--browser", default="/usr/bin/chromium")
     parser.add_argument("--seconds", type=float, default=10)
     parser.add_argument("--scale", type=float, default=1, help="device pixels per page pixel")
     parser.add_argument("--out", default=tempfile.gettempdir())
     parser.add_argument("--latency-period", type=float, help="only the browser's latency on the latency page")
     args = parser.parse_args()
+    if not args.decoder and not args.latency_period:
+        parser.error("--decoder is needed to compare formats")
     os.makedirs(args.out, exist_ok=True)
     browser = Browser(args.browser, args.scale)
     if args.latency_period:
