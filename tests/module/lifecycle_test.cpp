@@ -85,7 +85,7 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     // flight loop rests too.
     const std::string fakeLog = sandbox.file("fake.log");
     setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
-    sandbox.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
+    sandbox.settings("refreshWebPageSecs = 0\nFrameSource = snapshots\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
     struct Unset {
         ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
     } unset;
