@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -80,6 +81,19 @@ TEST(Zoom, ViewportCoversTheSnapshotAndClicksUseTheSameFactor) {
     EXPECT_DOUBLE_EQ(cdp::pageToCss(700, 768, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
     // A snapshot the browser made larger than asked still spans the same part of the page.
     EXPECT_DOUBLE_EQ(cdp::pageToCss(1050, 1152, cdp::viewportFor(768, 512, 0.5).clipWidth), 1400.0);
+    // The page scale keeps the layout and the clip: pictures grow, and a pixel of one still
+    // lands on the same CSS pixel.
+    for (double scale : {1.0, 1.5, 2.0, 2.75}) {
+        const cdp::Viewport sharp = cdp::viewportFor(768, 512, 0.5, scale);
+        EXPECT_EQ(sharp.layoutWidth, 1536) << scale;
+        EXPECT_DOUBLE_EQ(sharp.clipWidth, 1536.0) << scale;
+        EXPECT_DOUBLE_EQ(sharp.deviceScale, 0.5 * scale) << scale;
+        EXPECT_EQ(sharp.pictureWidth, static_cast<int>(768 * scale)) << scale;
+        EXPECT_EQ(sharp.pictureHeight, static_cast<int>(512 * scale)) << scale;
+        EXPECT_DOUBLE_EQ(cdp::pageToCss(static_cast<int>(700 * scale), sharp.pictureWidth, sharp.clipWidth), 1400.0);
+    }
+    EXPECT_FALSE(cdp::usablePageScale(0.75));
+    EXPECT_FALSE(cdp::usablePageScale(std::nan("")));
 }
 
 // Bytes that are no JSON object, and the events that say our one page is gone, end the
@@ -114,6 +128,9 @@ TEST(CdpMessage, EventsWeDoNotActOnAreDroppedUnparsedRepliesAndOurEventsNever) {
         // the message, kept, completes something
         {R"({"method":"Runtime.consoleAPICalled")" + broken, true, false},
         {R"({"method":"Page.javascriptDialogOpening")" + broken, false, false},
+        {R"({"method":"Page.screencastFrame")" + broken, false, false},
+        {R"({"method":"Page.screencastVisibilityChanged")" + broken, false, false},
+        {R"({"method":"Page.loadEventFired")" + broken, false, false},
         {R"({"id":1,"result":{"data":"iVBORw0KGgo=","x":{"method":"Runtime.consoleAPICalled"}}})", true, true},
         {R"({"id":1,"note":"say \"method\":\"x\" \\","result":{"data":"iVBORw0KGgo="}})", true, true},
         {R"({"method":"Page.javascriptDialogClos\u0065d","params":{}})", true, true},
@@ -125,6 +142,39 @@ TEST(CdpMessage, EventsWeDoNotActOnAreDroppedUnparsedRepliesAndOurEventsNever) {
         std::string reason;
         EXPECT_EQ(cdp::handleMessage(message, pending, reply, reason), kept) << message;
         EXPECT_EQ(reply && reply->ok, completes) << message;
+    }
+}
+
+// A frame is read with the number it is acknowledged by, its image decoded or not; only the
+// page turning invisible ends a screencast.
+TEST(CdpMessage, ScreencastFramesCarryTheirNumberAndOnlyInvisibilityIsTold) {
+    const std::tuple<std::string, bool, std::uint64_t, std::size_t> frames[] = {
+        // the message, ok, tag, bytes
+        {R"({"method":"Page.screencastFrame","params":{"data":"/9j/4A==","metadata":{},"sessionId":7}})", true, 7, 4},
+        {R"({"method":"Page.screencastFrame","params":{"data":"***","sessionId":8}})", false, 8, 0},
+        {R"({"method":"Page.screencastFrame","params":{"sessionId":9}})", false, 9, 0},
+    };
+    for (const auto& [message, ok, tag, bytes] : frames) {
+        cdp::PendingRequests pending;
+        std::optional<cdp::Completion> reply;
+        std::string reason;
+        ASSERT_TRUE(cdp::handleMessage(message, pending, reply, reason)) << message;
+        ASSERT_TRUE(reply && reply->type == cdp::Completion::Type::Frame) << message;
+        EXPECT_EQ(reply->ok, ok) << message;
+        EXPECT_EQ(reply->tag, tag) << message;
+        EXPECT_EQ(reply->snapshot.size(), bytes) << message;
+    }
+    const std::pair<std::string, bool> others[] = {
+        {R"({"method":"Page.screencastFrame","params":{"data":"/9j/4A==","sessionId":-1}})", false},
+        {R"({"method":"Page.screencastVisibilityChanged","params":{"visible":true}})", false},
+        {R"({"method":"Page.screencastVisibilityChanged","params":{"visible":false}})", true},
+    };
+    for (const auto& [message, told] : others) {
+        cdp::PendingRequests pending;
+        std::optional<cdp::Completion> reply;
+        std::string reason;
+        ASSERT_TRUE(cdp::handleMessage(message, pending, reply, reason)) << message;
+        EXPECT_EQ(reply.has_value(), told) << message;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include <unistd.h>
 
@@ -27,6 +28,9 @@ protected:
         settings("0.5", 60, "https://panel.example/", CV_FAKE_CDP);
     }
     void cues(const std::string& text) { std::ofstream(file("cues.txt")) << text; }
+    // The 2 Hz snapshots instead of live frames, for the stories that count them (after any
+    // settings()).
+    void snapshotsOnly() { std::ofstream(file("cv_settings.ini"), std::ios::app) << "FrameSource = snapshots\n"; }
     // The fake's log, one "<method> <params> [session=...]" line per command received.
     std::vector<std::string> fakeLog() {
         std::vector<std::string> lines;
@@ -68,6 +72,7 @@ protected:
 TEST_F(FakePeer, ASnapshotUnansweredFor10SecondsTimesOutOnceAndItsLateAnswerIsDropped) {
     // The second snapshot is answered after 13 s: it times out at 10 s, the schedule asks
     // again at once, and the late answer that follows is dropped.
+    snapshotsOnly();
     cues("late 2 13\n");
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 16\nquit", env_);
     ASSERT_TRUE(eventually([&] { return sim.log().find("within 10 s") != std::string::npos; }, 30)) << sim.log();
@@ -178,6 +183,7 @@ TEST_F(FakePage, TheReloadWaitsWhileThePilotTypesAndComesOnceTheKeyboardIsBack) 
 TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTheZoomOfTheMoment) {
     // Each browser exits at its third snapshot and holds Chromium's lock on the pilot's
     // profile while its process exists. The zoom step reaches the first one.
+    snapshotsOnly();
     cues("exit 3\nlock-profile\n");
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 1.2\ncommand Corvane/IncreaseWebZoom once\nwait 60\n",
               env_);
@@ -253,6 +259,7 @@ TEST_F(FakePeer, ASnapshotOutWhenAReloadOrThePagesOwnNavigationCommitsIsAskedFor
     // third is held until the next reload (2 s at most) commits, and at the eighth the page
     // navigates by itself, as after a clicked link.
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    snapshotsOnly();
     cues("held-until-navigation 3\npage-navigates 8\n");
     const std::string log = run("command Corvane/TogglePanel once\nwait 14\nquit");
     EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
@@ -295,6 +302,7 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     ::gethostname(host, sizeof host - 1);
     fs::create_directories(profile());
     fs::create_symlink(std::string(host) + "-" + std::to_string(::getpid()), profile() / "SingletonLock");
+    snapshotsOnly();
     // The browser on the private profile exits at its second snapshot; the next one runs there too.
     cues("exit 2\n");
     std::string log = run("command Corvane/TogglePanel once\nwait 2.8\nquit");
@@ -337,6 +345,7 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
 
 TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
     settings("0.5", 1, "https://panel.example/", CV_FAKE_CDP);
+    snapshotsOnly();
     cues("refuse Page.navigate\n");
     // Long enough for the counts below on a machine slow to start the browser.
     const std::string log = run("command Corvane/TogglePanel once\nwait 6\nquit");
@@ -475,6 +484,7 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
 }
 
 TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePilotsLeaveQuestionAsked) {
+    snapshotsOnly();
     cues("new-window 3 https://panel.example/logbook\ndownload 4+\nleave-question\n");
     const DialogLayout leave = layoutDialog({PageDialogKind::BeforeUnload, "", ""}, 768, 512);
     const std::string log =
@@ -512,6 +522,7 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
 // pilot's), are left alone. One of ours left blank is closed as it is, the panel's page staying
 // where it is. Each new-window line is told at most once a minute.
 TEST_F(PageDialogs, OnlyOurPagesNewWindowsAreClosedOneLeftBlankWithoutANavigationAndEachLineOnceAMinute) {
+    snapshotsOnly();
     cues("new-window 3 https://panel.example/logbook\nnew-window 4 https://panel.example/charts\n"
          "new-window 5 https://elsewhere.example/ FAKE-OTHER\nnew-window 6 https://elsewhere.example/ none\n"
          "new-window 7 about:blank\nnew-window 8 file:///etc/passwd\nnew-window 9 file:///etc/hosts\n");
@@ -572,6 +583,7 @@ TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheRel
 // before its 10 s time-out: none is asked for until the navigation itself is answered.
 TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
     settings("0.5", 2, "https://panel.example/", CV_FAKE_CDP);
+    snapshotsOnly();
     for (const char* events : {"", "refuse Page.enable\n"}) {
         cues(std::string("navigate-takes 0.8\n") + events);
         run("command Corvane/TogglePanel once\nwait 9\nquit");
@@ -583,6 +595,107 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
         EXPECT_EQ(slurp(file("fake.log")).find("during a navigation is lost"), std::string::npos) << events;
         fs::remove(file("fake.log"));
     }
+}
+
+// Live frames, with every snapshot refused: what the panel shows came from the screencast. It
+// runs while the panel is shown, at the picture's size, and each showing takes one snapshot at
+// once. At every page scale the page keeps its layout and a click lands on the same CSS pixel:
+// desktop (300, 940) at scale 1, (500, 980) at 2, (400, 1000) at 1.5 are page CSS (400, 80).
+TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLandWhereThePilotPoints) {
+    cues("refuse Page.captureScreenshot\n");
+    const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("first.png") +
+                                "\nclick 300 940\ncommand Corvane/TogglePanel once\nwait 0.5\n"
+                                "command Corvane/TogglePanel once\nwait 1\nscreenshot " +
+                                file("again.png") +
+                                "\ngeometry 100 1060 1636 36\nwait 1\nclick 500 980\n"
+                                "geometry 100 1060 1252 292\nwait 1\nclick 400 1000\nwait 0.5\nquit");
+    EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
+    EXPECT_TRUE(near(readPng(file("first.png")).page(5, 5), 255, 0, 0)) << "no frame reached the panel";
+
+    // In the order received: starts, stops, snapshots and frames.
+    std::vector<std::string> order;
+    std::vector<int> startWidths;
+    int frames = 0, acks = 0, shownFrame = 0;
+    for (const auto& line : fakeLog()) {
+        if (line.rfind("Page.startScreencast ", 0) == 0) {
+            const auto p = params(line);
+            EXPECT_EQ(p["format"], "jpeg");
+            EXPECT_EQ(p["quality"], 80);
+            EXPECT_EQ(p["everyNthFrame"], 1);
+            EXPECT_EQ(p["maxHeight"].get<int>() * 3, p["maxWidth"].get<int>() * 2) << line;
+            startWidths.push_back(p["maxWidth"]);
+            order.push_back("start");
+        }
+        if (line.rfind("Page.stopScreencast ", 0) == 0) order.push_back("stop");
+        if (line.rfind("Page.captureScreenshot ", 0) == 0) order.push_back("snapshot");
+        if (line.rfind("screencast-frame ", 0) == 0) {
+            ++frames;
+            // The frame of the second showing's start is the panel's picture then.
+            if (startWidths.size() == 2 && shownFrame == 0) shownFrame = std::stoi(line.substr(17));
+        }
+        acks += line.rfind("Page.screencastFrameAck ", 0) == 0;
+    }
+    EXPECT_EQ(startWidths, (std::vector<int>{768, 768, 1536, 1152}));
+    const auto hidden = std::find(order.begin(), order.end(), "stop");
+    const auto scaled = std::find(hidden + 1, order.end(), "stop");
+    EXPECT_EQ(std::count(hidden, scaled, "start"), 1);
+    EXPECT_EQ(std::count(hidden, scaled, "snapshot"), 1) << "one snapshot at the showing";
+    const Pixel again = readPng(file("again.png")).page(384, 256);
+    EXPECT_TRUE(near(again, 40 * shownFrame % 256, 40 * shownFrame % 256, 40 * shownFrame % 256, 2))
+        << again.r << " for frame " << shownFrame;
+    // Every frame is acknowledged (the last maybe not yet at the quit), none twice.
+    EXPECT_GE(acks, frames - 1);
+    EXPECT_EQ(slurp(file("fake.log")).find("acknowledged a frame never sent"), std::string::npos);
+
+    std::vector<double> scales;
+    for (const auto& line : received("Emulation.setDeviceMetricsOverride")) {
+        scales.push_back(params(line)["deviceScaleFactor"]);
+        EXPECT_EQ(params(line)["width"], 1536) << line;
+    }
+    EXPECT_EQ(scales, (std::vector<double>{0.5, 1.0, 0.75}));
+    int clicks = 0;
+    for (const auto& line : received("Input.dispatchMouseEvent")) {
+        const auto p = params(line);
+        if (p["type"] != "mousePressed") continue;
+        ++clicks;
+        EXPECT_NEAR(p["x"].get<double>(), 400.0, 1.0) << line;
+        EXPECT_NEAR(p["y"].get<double>(), 80.0, 1.0) << line;
+    }
+    EXPECT_EQ(clicks, 3);
+}
+
+// A screencast refused, silent or hidden from the browser falls back to the 2 Hz snapshots for
+// the browser's life, told once; FrameSource = snapshots never starts one.
+TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
+    const std::tuple<const char*, const char*, std::size_t> cases[] = {
+        // the cue, why, the stops sent
+        {"screencast-refused", "the browser refused it: refused by the fake", 0},
+        {"screencast-silent", "the screencast sent no frame within 3 s", 1},
+        {"screencast-hidden@1", "the browser reports the page hidden from it", 1},
+    };
+    const std::string script = "command Corvane/TogglePanel once\nwait 5\ncommand Corvane/TogglePanel once\nwait "
+                               "0.3\ncommand Corvane/TogglePanel once\nwait 1.5\nquit";
+    for (const auto& [cue, why, stops] : cases) {
+        fs::remove(file("fake.log"));
+        cues(std::string(cue) + "\n");
+        const std::string log = run(script);
+        EXPECT_EQ(countOccurrences(log, std::string("CV: no live frames from the browser (") + why +
+                                            "); showing snapshots twice a second instead.\n"),
+                  1)
+            << log;
+        EXPECT_EQ(countOccurrences(log, "CV: no live frames"), 1) << log;
+        EXPECT_EQ(received("Page.startScreencast").size(), 1u) << cue;
+        EXPECT_EQ(received("Page.stopScreencast").size(), stops) << cue;
+        EXPECT_GE(received("Page.captureScreenshot").size(), 5u) << cue;
+    }
+
+    fs::remove(file("fake.log"));
+    cues("");
+    snapshotsOnly();
+    const std::string log = run("command Corvane/TogglePanel once\nwait 2\nquit");
+    EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
+    EXPECT_EQ(received("Page.startScreencast").size(), 0u);
+    EXPECT_GE(received("Page.captureScreenshot").size(), 3u);
 }
 
 }  // namespace

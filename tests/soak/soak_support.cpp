@@ -82,6 +82,8 @@ void FakePeerLog::readOn() {
         } else if (line.rfind("Page.captureScreenshot ", 0) == 0) {
             ++snapshots;
             ++lastBrowsersSnapshots;
+        } else if (line.rfind("screencast-frame ", 0) == 0) {
+            ++frames;
         }
     }
 }

@@ -39,13 +39,14 @@ Held held();
 bool nothingOutlives(const std::string& soakName, const std::string& tag);
 
 // The fake DevTools peer's command log, read on from where the last look stopped: the browsers
-// started so far ("argv" lines), and the snapshots asked for in all and of the last browser.
+// started so far ("argv" lines), the snapshots asked for in all and of the last browser, and
+// the screencast frames sent.
 class FakePeerLog {
 public:
     explicit FakePeerLog(std::string path) : path_(std::move(path)) {}
     void readOn();
     int browsers = 0;
-    long snapshots = 0, lastBrowsersSnapshots = 0;
+    long snapshots = 0, lastBrowsersSnapshots = 0, frames = 0;
 
 private:
     std::string path_;

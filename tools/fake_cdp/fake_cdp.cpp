@@ -6,18 +6,20 @@
 //   CV_FAKE_CDP_LOG   first a line "argv <arguments...>", then every command received as one
 //                     line: "<method> <params>" (plus " session=<id>" for page commands),
 //                     each written at once;
-//   CV_FAKE_CDP_CUES  optional lines of cues; N counts snapshot requests from 1, "N+" means
-//                     that snapshot and every later one. A line "browser K: CUE" is obeyed
+//   CV_FAKE_CDP_CUES  optional lines of cues; N counts the page's pictures from 1, snapshot
+//                     requests and screencast frames alike, "N+" means that picture and every
+//                     later one. A line "browser K: CUE" is obeyed
 //                     only by the K-th browser started with these cues (counted by the
 //                     "argv" lines in the log), the others ignore it:
-//     size W H            snapshots are W x H pixels (768 x 512 otherwise)
-//     fail N[+]           the snapshot gets an error reply
-//     hang N[+]           the snapshot is never answered
-//     late N[+] SECONDS   the snapshot is answered SECONDS after it was asked for; the fake
+//     size W H            snapshots are W x H pixels (otherwise the clip asked for at the
+//                         emulated device scale: 768 x 512 at any zoom, twice that at scale 2)
+//     fail N[+]           the snapshot gets an error reply; the frame is not sent
+//     hang N[+]           the snapshot is never answered; the frame is not sent
+//     late N[+] SECONDS   the snapshot or frame is sent SECONDS after it was due; the fake
 //                         goes on answering everything else meanwhile
-//     garbage-png N[+]    the snapshot's data is valid base64 of bytes that are no PNG
-//     garbage-frame N     instead of the reply, bytes that are not JSON
-//     exit N              the process exits when the snapshot is requested
+//     garbage-png N[+]    the picture's data is valid base64 of bytes that are no PNG
+//     garbage-frame N     instead of the reply or frame, bytes that are not JSON
+//     exit N              the process exits when the picture is requested or due
 //     no-page             Target.getTargets lists no page (the backend must create one)
 //     refuse METHOD       every METHOD command gets an error reply
 //     ignore-close        Browser.close is logged but not obeyed
@@ -55,18 +57,33 @@
 //                         the pilot opened). Several may be given, one per snapshot
 //     download N          when the snapshot is asked for, the page starts a download
 //                         (Browser.downloadWillBegin)
+//     screencast-refused  Page.startScreencast gets an error reply
+//     screencast-silent   Page.startScreencast is accepted, and no frame is ever sent
+//     screencast-hidden@N after the N-th frame of the screencast, Page.screencastVisibilityChanged
+//                         tells the page is not visible, and no further frame is sent
+//     animate             the page paints all the time: each acknowledgement is followed by a
+//                         frame of a new picture at once
+//
+// The screencast: once Page.startScreencast is accepted (told with visibility true, as
+// Chromium does), a Page.screencastFrame is sent each time the page's picture changes (at the
+// start, after each load, and on "animate"), but none while one is unacknowledged nor while a
+// dialog blocks the page; changes meanwhile make one frame later. Frames are PNGs (whatever
+// format was asked) of the picture's maxWidth x maxHeight, each logged as
+// "screencast-frame N WxH" (N counting pictures as above). Page.stopScreencast ends it.
 //
 // As in Chromium, a navigation commits just after Page.navigate is answered; once Page.enable
-// has been received, each commit is told with a Page.frameNavigated event for the main frame.
+// has been received, each commit is told with a Page.frameNavigated event for the main frame,
+// followed by the page's Page.loadEventFired.
 //
 // Like Chromium, it exits at once with status 21 when the folder named by --user-data-dir
 // holds a SingletonLock link to "<this host>-<pid of a running process>": the profile is
 // in use. It takes that lock itself only on the "lock-profile" cue.
 //
-// Snapshots show a grey background whose level is 40 * n mod 256 for the n-th snapshot,
+// Pictures show a grey background whose level is 40 * n mod 256 for the n-th picture,
 // with solid marks in the corners: red top-left, green top-right, blue bottom-left,
 // yellow bottom-right, each 32 x 32 pixels.
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -78,6 +95,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <chrono>
@@ -121,6 +139,9 @@ struct Cues {
     std::string dialogKind, dialogText, dialogDefault;
     std::vector<NewWindow> newWindows;
     bool leaveQuestion = false;
+    bool sizeGiven = false;
+    bool screencastRefused = false, screencastSilent = false, animate = false;
+    Cue screencastHidden;
 };
 
 Cue parseCue(const std::string& text) {
@@ -160,6 +181,7 @@ Cues readCues() {
         }
         words >> value;
         if (key == "size") {
+            cues.sizeGiven = true;
             cues.width = std::atoi(value.c_str());
             words >> cues.height;
         } else if (key == "fail") {
@@ -213,6 +235,14 @@ Cues readCues() {
             cues.heldUntilNavigation = parseCue(value);
         } else if (key == "page-navigates") {
             cues.pageNavigates = parseCue(value);
+        } else if (key == "screencast-refused") {
+            cues.screencastRefused = true;
+        } else if (key == "screencast-silent") {
+            cues.screencastSilent = true;
+        } else if (key.rfind("screencast-hidden@", 0) == 0) {
+            cues.screencastHidden = parseCue(key.substr(key.find('@') + 1));
+        } else if (key == "animate") {
+            cues.animate = true;
         }
     }
     return cues;
@@ -288,13 +318,14 @@ std::string base64(const std::vector<std::uint8_t>& bytes) {
     return out;
 }
 
-// Snapshots repeat with their grey level (40 * n mod 256 takes 32 values), so each is encoded
-// once: soaks ask for thousands, and the fake must not be what sets their pace.
+// Pictures repeat with their grey level (40 * n mod 256 takes 32 values), so each is encoded
+// once per size: soaks ask for thousands, and the fake must not be what sets their pace.
 const std::string& snapshotData(int width, int height, int n) {
-    static std::map<int, std::string> encoded;  // by grey level; the size is fixed for the run
+    static std::map<std::tuple<int, int, int>, std::string> encoded;
     const int grey = (40 * n) % 256;
-    auto it = encoded.find(grey);
-    if (it == encoded.end()) it = encoded.emplace(grey, base64(makePng(width, height, n))).first;
+    const auto key = std::make_tuple(width, height, grey);
+    auto it = encoded.find(key);
+    if (it == encoded.end()) it = encoded.emplace(key, base64(makePng(width, height, n))).first;
     return it->second;
 }
 
@@ -347,9 +378,15 @@ int main(int argc, char** argv) {
     if (cues.lockProfile && !profile.empty()) lockProfile(profile);
     const std::string targetId = "FAKE-TARGET-1";
     const std::string sessionId = "FAKE-SESSION-1";
-    int snapshots = 0;
+    int snapshots = 0;  // the page's pictures: snapshots asked for and frames due
 
     using Clock = std::chrono::steady_clock;
+    // A snapshot is its clip at the emulated device scale, as in Chromium.
+    double deviceScale = 1.0;
+    // The screencast: a frame when the picture has changed, the next once the last is acknowledged.
+    bool casting = false, frameOut = false, changed = false, hidden = false;
+    int castWidth = cues.width, castHeight = cues.height;
+    int frames = 0, lastFrameId = 0;
     // What "late" and "navigate-takes" hold back: replies, and commits.
     std::vector<std::pair<Clock::time_point, std::function<void()>>> delayed;
     Clock::time_point navigatingUntil;
@@ -366,6 +403,8 @@ int main(int argc, char** argv) {
                       {{"frame", {{"id", "FAKE-FRAME"}, {"loaderId", loader}, {"url", "https://panel.example/"}}},
                        {"type", "Navigation"}}},
                      {"sessionId", sessionId}});
+        sendMessage({{"method", "Page.loadEventFired"}, {"params", {{"timestamp", 1.0}}}, {"sessionId", sessionId}});
+        changed = true;
     };
 
     // An open dialog blocks the page: what waits for its answer is run with it (true: accepted).
@@ -385,23 +424,102 @@ int main(int argc, char** argv) {
     bool discovering = false;
     int navigations = 0;
 
+    // What the page does when its n-th picture is asked for or due. False: the fake exits.
+    auto pictureEvents = [&](int n) {
+        if (cues.exitAt.matches(n)) return false;
+        if (cues.downloadAt.matches(n))
+            sendMessage({{"method", "Browser.downloadWillBegin"},
+                         {"params",
+                          {{"frameId", "FAKE-FRAME"},
+                           {"guid", "FAKE-DOWNLOAD"},
+                           {"url", "https://panel.example/flight.csv"},
+                           {"suggestedFilename", "flight.csv"}}}});
+        for (const NewWindow& window : cues.newWindows) {
+            if (!window.at.matches(n) || !discovering) continue;
+            const std::string id = "FAKE-WINDOW-" + std::to_string(n);
+            nlohmann::json info = {{"targetId", id}, {"type", "page"}, {"title", ""}, {"url", ""}, {"attached", false}};
+            if (window.opener != "none") info["openerId"] = window.opener.empty() ? targetId : window.opener;
+            sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
+            info["url"] = window.url;
+            sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
+        }
+        if (cues.dialogAt.matches(n) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);
+        return true;
+    };
+    auto later = [&](double seconds, std::function<void()> action) {
+        const auto after = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        delayed.emplace_back(Clock::now() + after, std::move(action));
+    };
+    // The next frame of the screencast, when one is due. False: the fake exits.
+    auto offerFrame = [&] {
+        if (!casting || hidden || frameOut || !changed || dialogOpen || cues.screencastSilent) return true;
+        changed = false;
+        const int n = ++snapshots;
+        if (!pictureEvents(n)) return false;
+        if (cues.pageNavigates.matches(n)) {
+            logLine("the page navigates");
+            commit("FAKE-LOADER-PAGE-" + std::to_string(n));
+        }
+        // A blocked page paints once its dialog is answered.
+        if (dialogOpen) changed = true;
+        if (dialogOpen || cues.hang.matches(n) || cues.fail.matches(n) || cues.heldUntilNavigation.matches(n) ||
+            cues.pageNavigates.matches(n))
+            return true;
+        if (cues.garbageFrame.matches(n)) {
+            writeAll(std::string("this is not JSON {{{") + std::string(1, '\0'));
+            return true;
+        }
+        const std::vector<std::uint8_t> junk(4096, 0x5a);
+        const nlohmann::json frame = {
+            {"method", "Page.screencastFrame"},
+            {"params",
+             {{"data", cues.garbagePng.matches(n) ? base64(junk) : snapshotData(castWidth, castHeight, n)},
+              {"metadata",
+               {{"offsetTop", 0},
+                {"pageScaleFactor", 1},
+                {"deviceWidth", castWidth},
+                {"deviceHeight", castHeight},
+                {"scrollOffsetX", 0},
+                {"scrollOffsetY", 0}}},
+              {"sessionId", ++lastFrameId}}},
+            {"sessionId", sessionId}};
+        frameOut = true;
+        logLine("screencast-frame " + std::to_string(n) + " " + std::to_string(castWidth) + "x" +
+                std::to_string(castHeight));
+        if (cues.late.matches(n))
+            later(cues.lateSeconds, [frame] { sendMessage(frame); });
+        else
+            sendMessage(frame);
+        if (cues.screencastHidden.matches(++frames)) {
+            hidden = true;
+            sendMessage({{"method", "Page.screencastVisibilityChanged"},
+                         {"params", {{"visible", false}}},
+                         {"sessionId", sessionId}});
+        }
+        return true;
+    };
+
     std::string buffer;
     char chunk[65536];
     for (;;) {
-        // Held-back replies go out when due, between reads.
+        if (!offerFrame()) return 0;
+        // Held-back replies go out when due, between reads; what they change is looked at at once.
         int timeoutMs = -1;
+        bool ran = false;
         for (auto it = delayed.begin(); it != delayed.end();) {
             const auto now = Clock::now();
             if (it->first <= now) {
                 const auto action = std::move(it->second);
                 it = delayed.erase(it);
                 action();
+                ran = true;
                 continue;
             }
             const auto wait = std::chrono::ceil<std::chrono::milliseconds>(it->first - now).count();
             if (timeoutMs < 0 || wait < timeoutMs) timeoutMs = static_cast<int>(wait);
             ++it;
         }
+        if (ran) timeoutMs = 0;
         pollfd commands{3, POLLIN, 0};
         const int ready = ::poll(&commands, 1, timeoutMs);
         if (ready < 0 && errno != EINTR) return 1;
@@ -493,26 +611,7 @@ int main(int argc, char** argv) {
                 discovering = params.value("discover", false);
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Page.captureScreenshot") {
-                ++snapshots;
-                if (cues.exitAt.matches(snapshots)) return 0;
-                if (cues.downloadAt.matches(snapshots))
-                    sendMessage({{"method", "Browser.downloadWillBegin"},
-                                 {"params",
-                                  {{"frameId", "FAKE-FRAME"},
-                                   {"guid", "FAKE-DOWNLOAD"},
-                                   {"url", "https://panel.example/flight.csv"},
-                                   {"suggestedFilename", "flight.csv"}}}});
-                for (const NewWindow& window : cues.newWindows) {
-                    if (!window.at.matches(snapshots) || !discovering) continue;
-                    const std::string id = "FAKE-WINDOW-" + std::to_string(snapshots);
-                    nlohmann::json info = {
-                        {"targetId", id}, {"type", "page"}, {"title", ""}, {"url", ""}, {"attached", false}};
-                    if (window.opener != "none") info["openerId"] = window.opener.empty() ? targetId : window.opener;
-                    sendMessage({{"method", "Target.targetCreated"}, {"params", {{"targetInfo", info}}}});
-                    info["url"] = window.url;
-                    sendMessage({{"method", "Target.targetInfoChanged"}, {"params", {{"targetInfo", info}}}});
-                }
-                if (cues.dialogAt.matches(snapshots) && !dialogOpen) openDialog(cues.dialogKind, cues.dialogText);
+                if (!pictureEvents(++snapshots)) return 0;
                 if (Clock::now() < navigatingUntil) {
                     logLine("a snapshot asked for during a navigation is lost");
                     continue;
@@ -538,18 +637,55 @@ int main(int argc, char** argv) {
                     const std::vector<std::uint8_t> junk(4096, 0x5a);
                     reply["result"] = {{"data", base64(junk)}};
                 } else {
-                    reply["result"] = {{"data", snapshotData(cues.width, cues.height, snapshots)}};
+                    int width = cues.width, height = cues.height;
+                    const auto clip = params.value("clip", nlohmann::json::object());
+                    if (!cues.sizeGiven && clip.contains("width") && clip.contains("height")) {
+                        const double scale = clip.value("scale", 1.0) * deviceScale;
+                        width = static_cast<int>(std::lround(clip["width"].get<double>() * scale));
+                        height = static_cast<int>(std::lround(clip["height"].get<double>() * scale));
+                    }
+                    reply["result"] = {{"data", snapshotData(width, height, snapshots)}};
                 }
                 if (dialogOpen) {
                     afterDialog.push_back([reply](bool) { sendMessage(reply); });
                     continue;
                 }
                 if (cues.late.matches(snapshots)) {
-                    const auto after =
-                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cues.lateSeconds));
-                    delayed.emplace_back(Clock::now() + after, [reply] { sendMessage(reply); });
+                    later(cues.lateSeconds, [reply] { sendMessage(reply); });
                     continue;
                 }
+            } else if (method == "Emulation.setDeviceMetricsOverride") {
+                deviceScale = params.value("deviceScaleFactor", 1.0);
+                reply["result"] = nlohmann::json::object();
+            } else if (method == "Page.startScreencast") {
+                if (cues.screencastRefused) {
+                    reply["error"] = {{"code", -32000}, {"message", "refused by the fake"}};
+                    sendMessage(reply);
+                    continue;
+                }
+                casting = changed = true;
+                frameOut = false;
+                castWidth = params.value("maxWidth", cues.width);
+                castHeight = params.value("maxHeight", cues.height);
+                reply["result"] = nlohmann::json::object();
+                sendMessage(reply);
+                if (!hidden)
+                    sendMessage({{"method", "Page.screencastVisibilityChanged"},
+                                 {"params", {{"visible", true}}},
+                                 {"sessionId", sessionId}});
+                continue;
+            } else if (method == "Page.stopScreencast") {
+                casting = changed = false;
+                reply["result"] = nlohmann::json::object();
+            } else if (method == "Page.screencastFrameAck") {
+                // The latest frame's acknowledgement lets the next go; an earlier one changes nothing.
+                const int acked = params.value("sessionId", -1);
+                if (acked <= 0 || acked > lastFrameId) logLine("acknowledged a frame never sent");
+                if (acked == lastFrameId && frameOut) {
+                    frameOut = false;
+                    if (cues.animate && casting) changed = true;
+                }
+                reply["result"] = nlohmann::json::object();
             } else if (method == "Input.dispatchMouseEvent" && cues.textField &&
                        params.value("type", "") == "mouseReleased") {
                 const double x = params.value("x", -1.0), y = params.value("y", -1.0);

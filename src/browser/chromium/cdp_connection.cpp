@@ -31,7 +31,10 @@ void setNonBlocking(int fd) {
     if (flags >= 0) ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
 }
 
-bool repliesAreReported(Request request) { return request != Request::Input && request != Request::Close; }
+bool repliesAreReported(Request request) {
+    return request != Request::Input && request != Request::Close && request != Request::StopScreencast &&
+           request != Request::FrameAck;
+}
 
 }  // namespace
 

@@ -1,7 +1,7 @@
 // The DevTools pipe to the browser, served by a thread of its own. The main thread only
 // queues small commands and collects finished replies; reading the pipe, JSON parsing and
-// the base64 decoding of snapshots all happen on the I/O thread, so a slow or misbehaving
-// browser can never stall the simulator.
+// the base64 decoding of snapshots and screencast frames all happen on the I/O thread, so a
+// slow or misbehaving browser can never stall the simulator.
 #pragma once
 
 #include <atomic>
@@ -32,8 +32,9 @@ public:
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    // Queues one command. Replies of Input and Close are not reported; every other command
-    // yields exactly one Completion carrying `tag`, a failed one if the connection is lost first.
+    // Queues one command. Replies of Input, Close, StopScreencast and FrameAck are not reported;
+    // every other command yields exactly one Completion carrying `tag`, a failed one if the
+    // connection is lost first.
     void send(Request request, const std::string& method, const nlohmann::json& params,
               const std::string& sessionId = {}, std::uint64_t tag = 0);
 

@@ -48,6 +48,25 @@ bool readDialog(const json& params, Completion& c) {
     return true;
 }
 
+// A frame is acknowledged by its number, even one whose image is unusable: an unacknowledged
+// frame stops the browser sending more. Without a number it cannot be, and is passed over.
+bool readFrame(const json& params, Completion& c) {
+    const auto number = params.find("sessionId");
+    if (number == params.end() || !number->is_number_unsigned()) return false;
+    c.tag = number->get<std::uint64_t>();
+    const auto data = params.find("data");
+    std::vector<std::uint8_t> bytes;
+    c.ok = data != params.end() && data->is_string() && decodeBase64(data->get_ref<const std::string&>(), bytes) &&
+           !bytes.empty();
+    if (c.ok) c.snapshot = PngBuffer(std::move(bytes));
+    return true;
+}
+
+bool readHidden(const json& params, Completion&) {
+    const auto visible = params.find("visible");
+    return visible != params.end() && visible->is_boolean() && !visible->get<bool>();
+}
+
 bool readPageTarget(const json& params, Completion& c) {
     const auto info = params.find("targetInfo");
     if (info == params.end() || stringAt(*info, "type") != "page") return false;
@@ -73,6 +92,9 @@ constexpr EventEntry events[] = {
     {"Page.frameNavigated", Completion::Type::Committed, nullptr, readCommit},
     {"Page.javascriptDialogClosed", Completion::Type::DialogClosed, nullptr, nullptr},
     {"Page.javascriptDialogOpening", Completion::Type::DialogOpened, nullptr, readDialog},
+    {"Page.loadEventFired", Completion::Type::Loaded, nullptr, nullptr},
+    {"Page.screencastFrame", Completion::Type::Frame, nullptr, readFrame},
+    {"Page.screencastVisibilityChanged", Completion::Type::Hidden, nullptr, readHidden},
     {"Runtime.bindingCalled", Completion::Type::TextFocus, nullptr, readFocusReport},
     {"Target.detachedFromTarget", Completion::Type::Lost, "the page was detached", nullptr},
     {"Target.targetCreated", Completion::Type::NewPage, nullptr, readPageTarget},

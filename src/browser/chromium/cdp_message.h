@@ -1,6 +1,6 @@
 // What one message from the browser means: a reply to a command we are waiting for, an event
-// we act on (one that ends the page, a commit, the page's report of its text focus, its
-// dialogs, new windows and downloads), or something we ignore. The I/O thread of
+// we act on (one that ends the page, a commit, a finished load, the page's report of its text
+// focus, its dialogs, new windows and downloads, a screencast's frames), or something we ignore. The I/O thread of
 // cdp::Connection calls this for every message it reads from the pipe; it touches nothing but
 // its arguments.
 #pragma once
@@ -30,7 +30,10 @@ enum class Request {
     DiscoverTargets,
     CloseTarget,
     DenyDownloads,
-    DenyPermissions
+    DenyPermissions,
+    Screencast,      // its start; its refusal comes as this reply
+    StopScreencast,  // no reply is reported, nor for FrameAck
+    FrameAck
 };
 
 struct Completion {
@@ -45,6 +48,10 @@ struct Completion {
         NewPage,       // a page target was created or changed: value its targetId, text its address,
                        // detail the targetId of the page that opened it ("" when none did)
         Download,      // the page started a download (refused)
+        Loaded,        // the page's main frame finished loading (its load event)
+        Frame,         // a screencast frame: tag the number it is acknowledged with, snapshot its
+                       // decoded bytes; ok is false when it held no image
+        Hidden,        // the browser reports the page not visible to the screencast
     };
     Type type = Type::Reply;
     Request request = Request::Input;
@@ -55,7 +62,7 @@ struct Completion {
                            // CreateTarget: the targetId; Attach: the sessionId;
                            // Navigate and Committed: the navigation's loaderId
     std::string detail{};  // DialogOpened: a prompt's default text; NewPage: its opener's targetId
-    PngBuffer snapshot{};  // Snapshot: the decoded PNG bytes
+    PngBuffer snapshot{};  // Snapshot: the decoded PNG bytes; Frame: the frame's JPEG or PNG bytes
 };
 
 // A command written to the browser whose reply is still owed, by command id.

@@ -44,7 +44,9 @@ bool usableZoom(double factor) { return std::isfinite(factor) && factor > 0.0; }
 
 double effectiveZoom(double factor) { return std::clamp(factor, 0.05, 10.0); }
 
-Viewport viewportFor(int width, int height, double factor) {
+bool usablePageScale(double scale) { return std::isfinite(scale) && scale >= 1.0 && scale <= 3.0; }
+
+Viewport viewportFor(int width, int height, double factor, double scale) {
     factor = effectiveZoom(factor);
     Viewport v{};
     v.clipWidth = width / factor;
@@ -53,7 +55,9 @@ Viewport viewportFor(int width, int height, double factor) {
     // the snapshot (768 / 1.25 = 614.4); the clip keeps the snapshot exact either way.
     v.layoutWidth = static_cast<int>(std::ceil(v.clipWidth - 1e-9));
     v.layoutHeight = static_cast<int>(std::ceil(v.clipHeight - 1e-9));
-    v.deviceScale = factor;
+    v.deviceScale = factor * scale;
+    v.pictureWidth = static_cast<int>(std::lround(width * scale));
+    v.pictureHeight = static_cast<int>(std::lround(height * scale));
     return v;
 }
 

@@ -40,13 +40,16 @@ using devtools::decodeBase64;
 
 // The zoom factor z shows the page at z times its natural size while a snapshot keeps the
 // panel's pixel size: the page is laid out in a viewport of width/z × height/z CSS pixels
-// rendered at device scale z.
+// rendered at device scale z. The page scale s renders that same layout s times finer: device
+// scale z × s, and pictures of width·s × height·s pixels.
 struct Viewport {
     int layoutWidth;  // CSS pixels, rounded up so the layout covers the whole snapshot
     int layoutHeight;
-    double clipWidth;  // CSS pixels of the snapshot: exactly width × height device pixels
+    double clipWidth;  // CSS pixels of the snapshot: exactly width × height device pixels at scale 1
     double clipHeight;
     double deviceScale;
+    int pictureWidth;  // pixels of a snapshot or frame at the page scale
+    int pictureHeight;
 };
 
 // True for a zoom factor the page accepts: finite and above 0.
@@ -54,8 +57,11 @@ bool usableZoom(double factor);
 // The factor the page is actually shown at. Like any browser's zoom it has limits: a factor
 // near 0 would ask for a layout millions of pixels wide, so it is held within [0.05, 10].
 double effectiveZoom(double factor);
-// The viewport for a snapshot of width × height pixels at zoom `factor` (usableZoom).
-Viewport viewportFor(int width, int height, double factor);
+// True for a page scale the page takes: finite, from 1 to 3.
+bool usablePageScale(double scale);
+// The viewport for a snapshot of width × height pixels at zoom `factor` (usableZoom), at the
+// page scale `scale` (usablePageScale).
+Viewport viewportFor(int width, int height, double factor, double scale = 1.0);
 // A snapshot pixel as a position in CSS pixels, where input events are aimed: the snapshot's
 // `pixels` across cover `clipCss` CSS pixels of the page (Viewport::clipWidth or clipHeight),
 // whatever size the browser made it.

@@ -178,6 +178,7 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
     setUpPage(current);
     listenForNewWindows(current);
     current.stage = Stage::Ready;
+    onBrowserStarted();
 }
 
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
@@ -199,6 +200,7 @@ void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     case cdp::Request::EnablePage: return pageEventsAnswered(current, c);
     case cdp::Request::Navigate: return navigationAnswered(current, c);
     case cdp::Request::FocusChannel: return focusChannelAnswered(current, c);
+    case cdp::Request::Screencast: return screencastAnswered(current, c);
     default: return pageRequestAnswered(c);
     }
 }
@@ -216,6 +218,9 @@ void dispatch(ChromiumBrowser& current, cdp::Completion& c) {
     if (c.type == Type::Committed) pageCommitted(current, c.value);
     if (c.type == Type::DialogOpened) dialogOpened(current, c);
     if (c.type == Type::NewPage) newPageSeen(current, c);
+    if (c.type == Type::Frame) screencastFrame(current, c);
+    if (c.type == Type::Hidden) screencastHidden(current);
+    if (c.type == Type::Loaded) onBrowserPageLoaded();
 }
 
 void dispatchCompletions(ChromiumBrowser& current) {

@@ -18,6 +18,13 @@ constexpr std::size_t failedAtCommitKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 
+void tellNavigationTrouble(const char* what, const std::string& why) {
+    if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
+}
+
+}  // namespace
+
+// The layout stays; the device scale is the zoom times the page scale, so pictures grow.
 void sendViewport(ChromiumBrowser& current) {
     const cdp::Viewport v = current.viewport();
     current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
@@ -27,15 +34,8 @@ void sendViewport(ChromiumBrowser& current) {
                         {"mobile", false}});
 }
 
-void tellNavigationTrouble(const char* what, const std::string& why) {
-    if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
-}
-
-}  // namespace
-
 void setUpPage(ChromiumBrowser& current) {
-    current.viewportWidth = pageWidth.load();
-    current.viewportHeight = pageHeight.load();
+    current.pageScale = lastPageScale;
     // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now,
     // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.

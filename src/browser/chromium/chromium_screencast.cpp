@@ -1,6 +1,77 @@
-// The page's live frames in Chromium.
-#include "browser/chromium/chromium_state.h"
+// The page's live frames in Chromium: its screencast, and the scale its pictures are rendered at.
+//
+// Frames arrive decoded from base64 by the pipe's I/O thread. Each is handed to the frame
+// pipeline and then acknowledged: Chromium sends the next frame only once the last is
+// acknowledged, so acknowledging on the main thread paces the browser to the simulator's frames
+// without ever leaving it waiting on us for longer than one of them.
+#include <string>
+#include <utility>
 
-bool startBrowserScreencast() { return false; }
-void stopBrowserScreencast() {}
-void setBrowserPageScale(double) {}
+#include "browser/chromium/chromium_state.h"
+#include "browser/chromium/snapshot_request.h"
+#include "plugin/log.h"
+
+double lastPageScale = 1.0;
+
+namespace {
+
+void sendStart(ChromiumBrowser& current) {
+    current.sendToPage(cdp::Request::Screencast, "Page.startScreencast", cdp::screencastParams(current.viewport()));
+    current.screencastOn = true;
+}
+
+void sendStop(ChromiumBrowser& current) {
+    current.screencastOn = false;
+    current.sendToPage(cdp::Request::StopScreencast, "Page.stopScreencast", nlohmann::json::object());
+}
+
+// The screencast is over for this browser: the frame pipeline falls back to snapshots.
+void screencastEnded(ChromiumBrowser& current, const std::string& why) {
+    current.screencastOn = false;
+    onBrowserScreencastEnded(why.c_str());
+}
+
+}  // namespace
+
+void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame) {
+    if (current.screencastOn && frame.ok) onBrowserFrame(std::move(frame.snapshot));
+    current.sendToPage(cdp::Request::FrameAck, "Page.screencastFrameAck", {{"sessionId", frame.tag}});
+}
+
+void screencastAnswered(ChromiumBrowser& current, const cdp::Completion& answer) {
+    // A refusal of a start since stopped changes nothing.
+    if (!answer.ok && current.screencastOn) screencastEnded(current, "the browser refused it: " + answer.text);
+}
+
+void screencastHidden(ChromiumBrowser& current) {
+    if (!current.screencastOn) return;
+    // Chromium keeps a hidden page's screencast open, silent: it is stopped here.
+    sendStop(current);
+    screencastEnded(current, "the browser reports the page hidden from it");
+}
+
+bool startBrowserScreencast() {
+    if (!browserViewReady()) return false;
+    return guarded("CV: could not start the screencast", [] { sendStart(*browser); });
+}
+
+void stopBrowserScreencast() {
+    if (!browser || !browser->screencastOn) return;
+    guarded("CV: could not stop the screencast", [] { sendStop(*browser); });
+}
+
+void setBrowserPageScale(double scale) {
+    if (!cdp::usablePageScale(scale)) return;
+    lastPageScale = scale;
+    if (!browserViewReady() || browser->pageScale == scale) return;
+    guarded("CV: could not change the page scale", [scale] {
+        ChromiumBrowser& current = *browser;
+        current.pageScale = scale;
+        sendViewport(current);
+        // Its frames are sized at its start: it starts again at the new size.
+        if (current.screencastOn) {
+            sendStop(current);
+            sendStart(current);
+        }
+    });
+}

@@ -39,11 +39,13 @@ struct ChromiumBrowser {
     // The page's target, and our session on it.
     std::string pageTarget;
     std::string pageSession;
-    // The size the page is laid out for, fixed at bring-up like the controller bounds on
-    // Windows, and the zoom it is shown at (a refused factor leaves it as it was).
+    // The size the page is laid out for, fixed like the controller bounds on Windows (not the
+    // size of the last picture, which the page scale makes larger), the zoom it is shown at (a
+    // refused factor leaves it as it was) and the scale its pictures are rendered at.
     int viewportWidth = 768;
     int viewportHeight = 512;
     double pageZoom = 1.0;
+    double pageScale = 1.0;
     // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
     // than a zoom step the page did not take.
     bool bringUpViewportPending = false;
@@ -79,6 +81,10 @@ struct ChromiumBrowser {
     // The page targets our page opened (new windows) already closed.
     std::set<std::string> newPagesClosed;
 
+    // Our screencast runs: asked for, and neither stopped nor ended by the browser. Frames that
+    // come otherwise are acknowledged and dropped.
+    bool screencastOn = false;
+
     // The commands setting up the page's focus reports, not yet answered: the page is loaded
     // only once Chromium has answered them all. Refused, they are told once.
     int focusChannelUnanswered = 0;
@@ -86,7 +92,7 @@ struct ChromiumBrowser {
 
     // Neither lost nor ending: it has the page, or is on its way to it.
     bool running() const { return stage == Stage::Starting || stage == Stage::Ready; }
-    cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom); }
+    cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom, pageScale); }
     // A command for the page, on our session with it.
     void sendToPage(cdp::Request request, const std::string& method, const nlohmann::json& params,
                     std::uint64_t tag = 0) {
@@ -112,6 +118,8 @@ void browserServed();
 
 // Lays the newly attached page out and holds its first navigation until it is set up.
 void setUpPage(ChromiumBrowser& current);
+// Tells the page its layout, zoom and scale.
+void sendViewport(ChromiumBrowser& current);
 // Loads the page once it is set up (its events on, its focus reports answered).
 void navigateOnceSetUp(ChromiumBrowser& current);
 void sendNavigate(ChromiumBrowser& current, const std::string& url, std::uint64_t tag = 0);
@@ -137,6 +145,16 @@ void forgetPageDialog(ChromiumBrowser& current);
 void newPageSeen(ChromiumBrowser& current, const cdp::Completion& target);
 // The answers to AnswerDialog, DiscoverTargets, DenyDownloads and DenyPermissions.
 void pageRequestAnswered(const cdp::Completion& answer);
+
+// ---- chromium_screencast.cpp: live frames ----
+
+// The page scale last asked for: a browser brought up takes it.
+extern double lastPageScale;
+// A frame of the screencast arrived: shown while ours runs, acknowledged always.
+void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame);
+// The answer to Page.startScreencast, and the browser's report that the page is hidden from it.
+void screencastAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
+void screencastHidden(ChromiumBrowser& current);
 
 // ---- chromium_input.cpp ----
 

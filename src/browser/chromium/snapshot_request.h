@@ -1,6 +1,6 @@
-// The parameters of the backend's Page.captureScreenshot: a PNG of exactly the panel's pixel
-// size at the page's zoom. In a header of its own so the bench's capture probe sends the very
-// request the plugin sends.
+// The parameters of the backend's Page.captureScreenshot (a PNG of exactly the picture's size
+// at the page's zoom and scale) and of its Page.startScreencast. In a header of its own so the
+// bench's probes send the very requests the plugin sends.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -19,6 +19,16 @@ inline nlohmann::json snapshotParams(const Viewport& v) {
             {"captureBeyondViewport", false},
             {"optimizeForSpeed", true},
             {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}};
+}
+
+// Frames of the picture's size at most (Chromium fits a larger paint into it); a frame at each
+// paint, the next once the last is acknowledged.
+inline nlohmann::json screencastParams(const Viewport& v) {
+    return {{"format", "jpeg"},
+            {"quality", 80},
+            {"maxWidth", v.pictureWidth},
+            {"maxHeight", v.pictureHeight},
+            {"everyNthFrame", 1}};
 }
 
 }  // namespace cdp
