@@ -214,15 +214,26 @@ class Bench:
         self.extra["spawn"] = probe
 
     def instructions(self):
-        """Callgrind: what our module executes per frame on the main thread, GL driver and the
-        stand-in host excluded, against one plain copy of a frame."""
+        """Callgrind: what a frame costs the main thread, against plain copies of a frame.
+        Through xpsim with the fake peer, our module's own instructions per frame (the stand-in
+        host and the GL driver left out) in idle frames, and a new snapshot's frame with the GL
+        driver's work counted in, since the copy a new picture costs is now the driver's
+        upload. With the probe, a draw with the panel shown and no new frame, and one taking a
+        new frame at page scale 2 (1536 x 1024), each with the driver's work and without the
+        stand-in host's."""
         folder = os.path.join(self.run_dir, "callgrind")
         os.makedirs(folder)
-        copy_out = os.path.join(folder, "copy.out")
-        probe = json.loads(self.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + copy_out,
-                                     "--collect-atstart=no", "--toggle-collect=copyFrame",
-                                     self.tool("frame_copy_probe")], 300))
-        memcpy_instr = callgrind_totals(copy_out) / probe["copies"]
+        probe_runs = {}
+        for step in ("copyFrame", "copyFrame2x", "drawNewFrame", "drawIdle"):
+            out = os.path.join(folder, step + ".out")
+            probe = json.loads(self.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=" + out,
+                                         "--collect-atstart=no", "--toggle-collect=" + step,
+                                         "--compress-strings=no", "--compress-pos=no",
+                                         self.tool("frame_copy_probe")], 600))
+            ours, host, gl = frame_costs(out, "frame_copy_probe")
+            probe_runs[step] = {"total": callgrind_totals(out) / probe["repeats"], "ours": ours / probe["repeats"],
+                                "host": host / probe["repeats"], "gl": gl / probe["repeats"]}
+        memcpy_instr = probe_runs["copyFrame"]["total"]
 
         # The fake peer serves 768 x 512 snapshots at once, so frames with and without a new
         # one follow each other at the plugin's own pace; the stand-in runs unpaced.
@@ -246,24 +257,30 @@ class Bench:
             path = f"{frames_out}.{frame}-01"  # dump n holds the n-th frame with the panel shown, main thread
             if os.path.exists(path):
                 frames.append(frame_costs(path, os.path.basename(module)))
-        # A new frame is one whose copy shows; the idle frames are those after the first new
-        # one (the panel then holds a frame, as it does for the rest of a flight). The median
-        # of those is a frame with nothing due; the few with a snapshot request or a reply to
-        # hand over show in the table's p90 and max.
-        is_new = [ours > memcpy_instr / 2 for ours, _, _ in frames]
+        # A new frame is one whose upload shows (the GL driver copying the picture in); the
+        # idle frames are those after the first new one (the panel then holds a frame, as it
+        # does for the rest of a flight). The median of those is a frame with nothing due; the
+        # few with a snapshot request or a reply to hand over show in the table's p90 and max.
+        is_new = [ours + gl > memcpy_instr / 2 for ours, _, gl in frames]
         if not any(is_new):
             raise RuntimeError("no frame took over a new snapshot; see " + folder)
         first_new = is_new.index(True)
-        new = [f[0] for f, n in zip(frames, is_new) if n]
+        new = [f[0] + f[2] for f, n in zip(frames, is_new) if n]
         idle = [f for f, n in zip(frames[first_new + 1:], is_new[first_new + 1:]) if not n]
         self.figures["idle_frame_instr"] = statistics.median(f[0] for f in idle)
         self.figures["new_frame_instr"] = statistics.median(new)
         self.figures["memcpy_frame_instr"] = memcpy_instr
         self.figures["new_frame_ratio"] = statistics.median(new) / memcpy_instr
+        draw_idle, draw_new = probe_runs["drawIdle"], probe_runs["drawNewFrame"]
+        self.figures["shown_idle_draw_instr"] = draw_idle["ours"] + draw_idle["gl"]
+        self.figures["new_frame_instr_2x"] = draw_new["ours"] + draw_new["gl"]
+        self.figures["memcpy_frame_instr_2x"] = probe_runs["copyFrame2x"]["total"]
         self.extra["frames"] = {"new": len(new), "other": len(idle), "other_max": max(f[0] for f in idle),
                                 "other_p90": percentile([f[0] for f in idle], 90),
                                 "idle_host": statistics.median(f[1] for f in idle),
-                                "idle_gl": statistics.median(f[2] for f in idle)}
+                                "idle_gl": statistics.median(f[2] for f in idle),
+                                "new_ours": statistics.median(f[0] for f, n in zip(frames, is_new) if n)}
+        self.extra["draws"] = probe_runs
 
     # ------------------------------------------------------------ the report
 

@@ -4,6 +4,7 @@
 #include "hostile_gl.h"
 
 #include <algorithm>
+#include <cmath>
 
 #if defined(_WIN32)
 #    include <windows.h>
@@ -29,6 +30,12 @@ constexpr std::intptr_t kUnpackBufferBytes = 64 * 1024;
 
 constexpr int kTitleStripHeight = 18;
 
+}  // namespace
+
+int desktopPixels(int boxels, double scale) { return static_cast<int>(std::lround(boxels * scale)); }
+
+namespace {
+
 template <typename F>
 void loadProc(const GlContext& context, F& target, const char* name) {
     target = reinterpret_cast<F>(context.procAddress(name));
@@ -36,8 +43,9 @@ void loadProc(const GlContext& context, F& target, const char* name) {
 
 }  // namespace
 
-DesktopRenderer::DesktopRenderer(const GlContext& context, int left, int top, int right, int bottom)
-    : left_(left), top_(top), right_(right), bottom_(bottom) {
+DesktopRenderer::DesktopRenderer(const GlContext& context, int left, int top, int right, int bottom, double scale)
+    : left_(left), top_(top), right_(right), bottom_(bottom), scale_(scale),
+      pixelWidth_(desktopPixels(right - left, scale)), pixelHeight_(desktopPixels(top - bottom, scale)) {
     loadProc(context, activeTexture_, "glActiveTexture");
     loadProc(context, genFramebuffers_, "glGenFramebuffers");
     loadProc(context, deleteFramebuffers_, "glDeleteFramebuffers");
@@ -85,7 +93,7 @@ void DesktopRenderer::setProjection(double left, double right, double bottom, do
 
 void DesktopRenderer::beginDesktop() {
     target_ = 0;
-    setProjection(left_, right_, bottom_, top_, right_ - left_, top_ - bottom_);
+    setProjection(left_, right_, bottom_, top_, pixelWidth_, pixelHeight_);
     resetCallbackState();
     glClearColor(0.10f, 0.12f, 0.15f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
@@ -240,7 +248,7 @@ void DesktopRenderer::beginVr(int width, int height) {
 
 void DesktopRenderer::endVr() {
     target_ = 0;
-    setProjection(left_, right_, bottom_, top_, right_ - left_, top_ - bottom_);
+    setProjection(left_, right_, bottom_, top_, pixelWidth_, pixelHeight_);
     resetCallbackState();
 }
 
@@ -253,8 +261,8 @@ unsigned DesktopRenderer::takeGlError() {
 }
 
 bool DesktopRenderer::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) {
-    width = right_ - left_;
-    height = top_ - bottom_;
+    width = pixelWidth_;
+    height = pixelHeight_;
     if (width <= 0 || height <= 0) return false;
     const std::size_t row = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(height));
@@ -279,7 +287,9 @@ bool DesktopRenderer::readPixel(int x, int y, std::uint8_t rgb[3]) {
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     std::uint8_t rgba[4] = {};
     // The framebuffer's rows count from the desktop's bottom edge, as boxels do.
-    glReadPixels(x - left_, y - bottom_, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
+    const int column = std::min(pixelWidth_ - 1, static_cast<int>(std::floor((x - left_) * scale_)));
+    const int row = std::min(pixelHeight_ - 1, static_cast<int>(std::floor((y - bottom_) * scale_)));
+    glReadPixels(column, row, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, rgba);
     rgb[0] = rgba[0];
     rgb[1] = rgba[1];
     rgb[2] = rgba[2];

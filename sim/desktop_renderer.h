@@ -10,10 +10,15 @@ namespace xpsim {
 class GlContext;
 struct HostileGl;
 
+// The desktop's extent in pixels: `boxels` at `scale` pixels per boxel.
+int desktopPixels(int boxels, double scale);
+
 class DesktopRenderer {
 public:
-    // The desktop spans global boxels [left, right) x [bottom, top), one boxel per pixel.
-    DesktopRenderer(const GlContext& context, int left, int top, int right, int bottom);
+    // The desktop spans global boxels [left, right) x [bottom, top), drawn at `scale` pixels
+    // per boxel (the user-interface scale): draw callbacks work in boxels, the framebuffer and
+    // what is read back are pixels.
+    DesktopRenderer(const GlContext& context, int left, int top, int right, int bottom, double scale = 1.0);
     ~DesktopRenderer();
     DesktopRenderer(const DesktopRenderer&) = delete;
     DesktopRenderer& operator=(const DesktopRenderer&) = delete;
@@ -49,15 +54,18 @@ public:
     void activeTexture(int unit);
     // The first pending GL error, clearing all pending ones; 0 when there is none.
     unsigned takeGlError();
-    // The desktop as RGBA rows, top row first.
+    // The desktop as RGBA rows of pixels, top row first.
     bool readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height);
-    // The colour of the desktop pixel covering global boxel (x, y); false off the desktop.
+    // The colour of the desktop pixel at the bottom-left corner of global boxel (x, y) (the
+    // pixel covering the boxel when a boxel is one pixel); false off the desktop.
     bool readPixel(int x, int y, std::uint8_t rgb[3]);
 
 private:
     void setProjection(double left, double right, double bottom, double top, int width, int height);
 
     int left_, top_, right_, bottom_;
+    double scale_;
+    int pixelWidth_, pixelHeight_;  // the desktop's framebuffer
     // Entry points beyond OpenGL 1.1, taken from the context.
     void (*activeTexture_)(unsigned) = nullptr;
     void (*genFramebuffers_)(int, unsigned*) = nullptr;

@@ -30,6 +30,9 @@ struct Options {
     bool hostileGl = true;     // draw callbacks start from a hostile GL state (false: --clean-gl)
     std::uint32_t glSeed = 1;  // the seed those states are drawn from (--gl-seed)
     bool comMta = false;       // Windows only: put the main thread into COM's MTA before loading
+    // Pixels per boxel (--ui-scale): the desktop is drawn and read back in pixels, and the scale
+    // is published as "sim/graphics/misc/user_interface_scale".
+    double uiScale = 1.0;
 };
 
 class XPSIM_API Host {

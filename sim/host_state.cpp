@@ -28,6 +28,7 @@ std::atomic<bool> g_interrupt{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 constexpr const char* kVrDataRefName = "sim/graphics/VR/enabled";
+constexpr const char* kUiScaleDataRefName = "sim/graphics/misc/user_interface_scale";
 constexpr std::size_t kSdkInfoBytes = 256;    // what the SDK promises for name, signature, description
 constexpr std::size_t kInfoBufferSize = 512;  // what the stand-in hands out
 
@@ -78,6 +79,7 @@ HostState::HostState(const Options& options)
     inProcess_.enabled = true;
     vr_ = options_.vr;
     vrDataRef_ = vr_ ? 1 : 0;
+    uiScaleDataRef_ = static_cast<float>(options_.uiScale);
     lastFlightLoopTime_ = elapsedTime();
 
     const int width = options_.screenRight - options_.screenLeft;
@@ -85,11 +87,12 @@ HostState::HostState(const Options& options)
     std::string error;
     if (width <= 0 || height <= 0) {
         hostLine("the desktop has no area; drawing is off");
-    } else if ((gl_ = createGlContext(width, height, error)) == nullptr) {
+    } else if ((gl_ = createGlContext(desktopPixels(width, options_.uiScale), desktopPixels(height, options_.uiScale),
+                                      error)) == nullptr) {
         hostLine("no OpenGL context (" + error + "); windows are not drawn and textures are not real");
     } else {
         renderer_ = std::make_unique<DesktopRenderer>(*gl_, options_.screenLeft, options_.screenTop,
-                                                      options_.screenRight, options_.screenBottom);
+                                                      options_.screenRight, options_.screenBottom, options_.uiScale);
         renderer_->beginDesktop();
         boundTexture_.fill(-1);
         hostLine("drawing with " + gl_->description());
@@ -638,6 +641,7 @@ bool HostState::runMenuItem(const std::string& title) {
 
 XPLMDataRef HostState::findDataRef(const char* name) {
     if (name != nullptr && options_.vrDataref && std::strcmp(name, kVrDataRefName) == 0) return &vrDataRef_;
+    if (name != nullptr && std::strcmp(name, kUiScaleDataRefName) == 0) return &uiScaleDataRef_;
     hostLine(std::string("dataref ") + (name != nullptr ? name : "(null)") + " is not published here");
     return nullptr;
 }
@@ -645,7 +649,15 @@ XPLMDataRef HostState::findDataRef(const char* name) {
 int HostState::getDatai(XPLMDataRef ref) {
     if (ref == nullptr) return 0;
     if (ref == &vrDataRef_) return vrDataRef_;
-    hostLine("XPLMGetDatai with an unknown dataref returns 0");
+    // As X-Plane: read as the wrong type, a dataref reads 0.
+    if (ref != &uiScaleDataRef_) hostLine("XPLMGetDatai with an unknown dataref returns 0");
+    return 0;
+}
+
+float HostState::getDataf(XPLMDataRef ref) {
+    if (ref == nullptr) return 0;
+    if (ref == &uiScaleDataRef_) return uiScaleDataRef_;
+    if (ref != &vrDataRef_) hostLine("XPLMGetDataf with an unknown dataref returns 0");
     return 0;
 }
 

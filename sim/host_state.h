@@ -216,6 +216,7 @@ public:
     void destroyMenu(XPLMMenuID menu);  // with its submenus
     XPLMDataRef findDataRef(const char* name);
     int getDatai(XPLMDataRef ref);
+    float getDataf(XPLMDataRef ref);
     XPLMWindowID createWindow(const XPLMCreateWindow_t* params);
     void destroyWindow(XPLMWindowID id);
     WindowRecord* window(XPLMWindowID id, const char* caller);  // null (and a log line) if unknown
@@ -332,7 +333,8 @@ private:
     int fallbackTextureName_ = 0;  // names handed out when there is no GL context
 
     bool vr_ = false;
-    int vrDataRef_ = 0;  // its address is the dataref handle
+    int vrDataRef_ = 0;         // its address is the dataref handle
+    float uiScaleDataRef_ = 1;  // likewise
 
     struct PixelWatch {
         int x = 0, y = 0;

@@ -1,7 +1,10 @@
 // The GL state a draw callback starts from. X-Plane has no default OpenGL state for plugins:
 // each callback finds whatever the simulator and the plugins drawn before it left behind. The
 // stand-in hands every callback a different such state, drawn from a seeded generator so a
-// failing run can be repeated exactly (--gl-seed).
+// failing run can be repeated exactly (--gl-seed). What it catches in the calls a plugin makes:
+// glTexImage2D and glTexSubImage2D reading through the bound unpack buffer or with the unpack
+// parameters below, and a glTexSubImage2D into whatever texture is bound (the host's small one,
+// too small for a page: GL_INVALID_VALUE) rather than the plugin's own.
 #pragma once
 
 #include <cstdint>

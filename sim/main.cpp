@@ -25,8 +25,8 @@ constexpr int kExitScriptError = 2;
 constexpr int kExitUsage = 64;
 
 const char* const kUsage =
-    "usage: xpsim [--screen L,T,R,B] [--start-time S] [--fps N] [--unpaced] [--vr] [--no-vr-dataref]\n"
-    "             [--clean-gl | --gl-seed N] [--log FILE] [--com-mta (Windows)]\n"
+    "usage: xpsim [--screen L,T,R,B] [--ui-scale S] [--start-time S] [--fps N] [--unpaced] [--vr]\n"
+    "             [--no-vr-dataref] [--clean-gl | --gl-seed N] [--log FILE] [--com-mta (Windows)]\n"
     "             PLUGIN.xpl [SCRIPT_FILE | -e 'cmd; cmd; ...']\n";
 
 extern "C" void onInterrupt(int) { xpsim::Host::requestInterrupt(); }
@@ -102,6 +102,11 @@ int main(int argc, char** argv) {
         if (arg == "--screen") {
             const char* v = value();
             if (v == nullptr || !parseScreen(v, options)) return usage("--screen needs L,T,R,B with R > L and T > B");
+        } else if (arg == "--ui-scale") {
+            const char* v = value();
+            if (v == nullptr || !parseDouble(v, options.uiScale) || !(options.uiScale >= 1 && options.uiScale <= 4)) {
+                return usage("--ui-scale needs pixels per boxel from 1 to 4");
+            }
         } else if (arg == "--start-time") {
             const char* v = value();
             if (v == nullptr || !parseDouble(v, options.startTime)) return usage("--start-time needs seconds");

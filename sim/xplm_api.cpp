@@ -172,6 +172,10 @@ XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef) {
     return guarded("XPLMGetDatai", 0, [&](HostState& host) { return host.getDatai(inDataRef); });
 }
 
+XPLM_API float XPLMGetDataf(XPLMDataRef inDataRef) {
+    return guarded("XPLMGetDataf", 0.0f, [&](HostState& host) { return host.getDataf(inDataRef); });
+}
+
 XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams) {
     return guarded("XPLMCreateWindowEx", XPLMWindowID{nullptr},
                    [&](HostState& host) { return host.createWindow(inParams); });

@@ -29,6 +29,75 @@ const std::vector<std::uint8_t>& blankPixels() {
 std::vector<std::uint8_t> dialogPixels;
 unsigned composedRevision = 0;
 
+// The texture's size as last specified: a picture of another size re-specifies it, one of the
+// same size replaces its texels.
+int textureWidth = 0;
+int textureHeight = 0;
+// The serial of the frame held in uploadPixels (pipeline/frame.h).
+std::uint64_t takenSerial = 0;
+// The texture does not show yet what the panel should show.
+bool textureStale = false;
+bool textureShowsDialog = false;
+
+// Takes the decode thread's newest frame into uploadPixels by swapping the two buffers, so the
+// main thread copies nothing; the decode thread frees the buffer it gets back. The flag is
+// taken before the swap, not cleared after the upload: a frame published while this draw
+// uploads keeps its flag for the next draw. A flag without a newer frame (a snapshot that
+// failed to decode) takes nothing, so an older picture never comes back.
+bool takeNewestFrame() {
+    if (!frameUpdated.exchange(false)) return false;
+    std::lock_guard<std::mutex> lock(frameMutex);
+    if (frameSerial == takenSerial) return false;
+    takenSerial = frameSerial;
+    uploadPixels.swap(framePixels);
+    uploadWidth = pageWidth.load();
+    uploadHeight = pageHeight.load();
+    textureStale = true;
+    return true;
+}
+
+std::size_t pictureBytes(int width, int height) {
+    return static_cast<std::size_t>(width > 0 ? width : 0) * static_cast<std::size_t>(height > 0 ? height : 0) * 4;
+}
+
+// Draws the dialog over the page's picture when the picture or the dialog's look changed.
+void composeDialog(const PageDialogView& dialog, bool newFrame) {
+    if (uploadPixels.empty()) {
+        uploadWidth = pageWidth.load();
+        uploadHeight = pageHeight.load();
+    }
+    const std::size_t expected = pictureBytes(uploadWidth, uploadHeight);
+    if (!newFrame && textureShowsDialog && pageDialogRevision() == composedRevision && dialogPixels.size() == expected)
+        return;
+    dialogPixels.assign(expected, 0);
+    std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
+    drawDialog(dialogPixels, uploadWidth, uploadHeight, dialog, *shownPageDialogLayout(uploadWidth, uploadHeight));
+    composedRevision = pageDialogRevision();
+    textureShowsDialog = true;
+    textureStale = true;
+}
+
+// Puts the picture into the bound texture: re-specified only when the picture's size differs
+// from the texture's, otherwise its texels are replaced. With no picture yet (a dialog closed
+// before the first frame) the panel goes back to black.
+void uploadPicture(const std::vector<std::uint8_t>& picture) {
+    textureStale = false;
+    if (picture.empty()) {
+        setBlankPanelImage();
+        return;
+    }
+    if (uploadWidth <= 0 || uploadHeight <= 0 || picture.size() < pictureBytes(uploadWidth, uploadHeight)) return;
+    const ClientMemoryUnpack unpack;
+    if (uploadWidth != textureWidth || uploadHeight != textureHeight) {
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
+                     picture.data());
+        textureWidth = uploadWidth;
+        textureHeight = uploadHeight;
+    } else {
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, uploadWidth, uploadHeight, GL_BGRA, GL_UNSIGNED_BYTE, picture.data());
+    }
+}
+
 // The texture stretched over the window's rectangle.
 void drawQuad(int left, int top, int right, int bottom) {
     XPLMSetGraphicsState(0, 1, 0, 0, 0, 0, 0);
@@ -65,9 +134,13 @@ void setBlankPanelImage() {
     const ClientMemoryUnpack unpack;
     glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(GL_RGBA), panelWidth.load(), panelHeight.load(), 0, GL_RGBA,
                  GL_UNSIGNED_BYTE, blank.data());
+    textureWidth = panelWidth.load();
+    textureHeight = panelHeight.load();
 }
 
 void deletePanelTexture() {
+    textureWidth = textureHeight = 0;
+    textureStale = textureShowsDialog = false;
     if (panelTexture == 0) return;
     glDeleteTextures(1, reinterpret_cast<const GLuint*>(&panelTexture));
     panelTexture = 0;
@@ -81,44 +154,18 @@ void drawPanelWindow(XPLMWindowID inWindowID, void*) {
         XPLMGetWindowGeometry(inWindowID, &left, &top, &right, &bottom);
         XPLMBindTexture2d(panelTexture, 0);
 
-        // The flag is taken before the copy, not cleared after the upload: a frame the decode
-        // thread publishes while this draw uploads keeps its flag and is shown by the next draw.
-        const bool copied = frameUpdated.exchange(false);
-        if (copied) {
-            // Only the copy happens under the lock; GL work waits until it is released.
-            std::lock_guard<std::mutex> lock(frameMutex);
-            uploadPixels.assign(framePixels.begin(), framePixels.end());
-            uploadWidth = pageWidth.load();
-            uploadHeight = pageHeight.load();
-        }
-
+        const bool newFrame = takeNewestFrame();
         // A page dialog is drawn over the page's last frame (or a black one before the first)
         // each time either changes, and that picture is uploaded instead.
         const PageDialogView* dialog = shownPageDialog();
-        if (dialog != nullptr && uploadPixels.empty()) {
-            uploadWidth = pageWidth.load();
-            uploadHeight = pageHeight.load();
+        if (dialog != nullptr) {
+            composeDialog(*dialog, newFrame);
+        } else if (textureShowsDialog) {
+            textureShowsDialog = false;
+            textureStale = true;
         }
-        const std::size_t expected = static_cast<std::size_t>(uploadWidth > 0 ? uploadWidth : 0) *
-                                     static_cast<std::size_t>(uploadHeight > 0 ? uploadHeight : 0) * 4;
-        if (dialog != nullptr &&
-            (copied || pageDialogRevision() != composedRevision || dialogPixels.size() != expected)) {
-            dialogPixels.assign(expected, 0);
-            std::copy_n(uploadPixels.begin(), std::min(expected, uploadPixels.size()), dialogPixels.begin());
-            drawDialog(dialogPixels, uploadWidth, uploadHeight, *dialog,
-                       *shownPageDialogLayout(uploadWidth, uploadHeight));
-            composedRevision = pageDialogRevision();
-        }
-        const std::vector<std::uint8_t>& picture = dialog != nullptr ? dialogPixels : uploadPixels;
-        if (!picture.empty() && panelTexture != 0 && picture.size() >= expected) {
-            XPLMBindTexture2d(panelTexture, 0);
-            const ClientMemoryUnpack unpack;
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, uploadWidth, uploadHeight, 0, GL_BGRA, GL_UNSIGNED_BYTE,
-                         picture.data());
-        } else if (copied) {
-            // Nothing could be shown from this copy; keep asking for it on the next draw.
-            frameUpdated.store(true);
-        }
+        // A draw with nothing new uploads nothing: the texture keeps its picture.
+        if (textureStale && panelTexture != 0) uploadPicture(dialog != nullptr ? dialogPixels : uploadPixels);
 
         drawQuad(left, top, right, bottom);
     });

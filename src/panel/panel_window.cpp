@@ -1,5 +1,6 @@
 #include "panel/panel_window.h"
 
+#include "panel/page_scale.h"
 #include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 
@@ -15,6 +16,8 @@ void createPanelWindow() {
 
     panelWidth.store(768);
     panelHeight.store(512);
+    // Looked up once with the window: a lookup costs a search by name, a read does not.
+    uiScaleRef = XPLMFindDataRef("sim/graphics/misc/user_interface_scale");
 
     XPLMCreateWindow_t params{.structSize = sizeof(XPLMCreateWindow_t),
                               .left = screenLeft + panelMargin,

@@ -6,6 +6,8 @@
 #include "pipeline/decoder.h"
 #include "pipeline/frame.h"
 
+std::uint64_t frameSerial = 0;
+
 void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPixels) {
     if (buffer.empty()) return;
     std::vector<std::uint8_t> pixels;
@@ -14,6 +16,7 @@ void processPngBuffer(const PngBuffer& buffer, std::vector<std::uint8_t>& oldPix
 
     std::lock_guard<std::mutex> lock(frameMutex);
     framePixels.swap(pixels);
+    ++frameSerial;
     pageWidth.store(static_cast<int>(width));
     pageHeight.store(static_cast<int>(height));
     oldPixels.swap(pixels);

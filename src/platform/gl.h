@@ -55,6 +55,8 @@ constexpr GLenum GL_TEXTURE_MATRIX = 0x0BA8;
 CV_GLAPI void CV_GLCALL glTexParameteri(GLenum target, GLenum pname, GLint param);
 CV_GLAPI void CV_GLCALL glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
                                      GLint border, GLenum format, GLenum type, const void* pixels);
+CV_GLAPI void CV_GLCALL glTexSubImage2D(GLenum target, GLint level, GLint xoffset, GLint yoffset, GLsizei width,
+                                        GLsizei height, GLenum format, GLenum type, const void* pixels);
 CV_GLAPI void CV_GLCALL glPixelStorei(GLenum pname, GLint param);
 CV_GLAPI void CV_GLCALL glGetIntegerv(GLenum pname, GLint* data);
 CV_GLAPI void CV_GLCALL glColor3f(GLfloat red, GLfloat green, GLfloat blue);

@@ -155,6 +155,7 @@ XPLM_API int XPLMAppendMenuItem(XPLMMenuID inMenu, const char* inItemName, void*
 XPLM_API void XPLMDestroyMenu(XPLMMenuID inMenuID);
 XPLM_API XPLMDataRef XPLMFindDataRef(const char* inDataRefName);
 XPLM_API int XPLMGetDatai(XPLMDataRef inDataRef);
+XPLM_API float XPLMGetDataf(XPLMDataRef inDataRef);
 XPLM_API XPLMWindowID XPLMCreateWindowEx(XPLMCreateWindow_t* inParams);
 XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID);
 XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID);

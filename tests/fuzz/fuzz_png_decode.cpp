@@ -1,6 +1,6 @@
-// Snapshot bytes from the browser, whatever they hold, through the decode step of the decode
-// thread: it either refuses them and leaves its outputs alone, or yields a frame of exactly
-// the size the PNG header declares, width * height * 4 bytes, within the size cap.
+// Snapshot and frame bytes from the browser, whatever they hold, through the decode step of the
+// decode thread: it either refuses them and leaves its outputs alone, or yields a frame of
+// exactly the size the PNG or JPEG header declares, width * height * 4 bytes, within the cap.
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -31,6 +31,26 @@ bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width
     return false;
 }
 
+// The size a JPEG's start-of-frame segment declares: the first one met walking the segments
+// after the start-of-image marker (a decoder that warns about anything in between refuses).
+bool jpegFrameSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height) {
+    std::size_t at = 2;
+    while (at + 4 <= size && data[at] == 0xFF) {
+        const std::uint8_t marker = data[at + 1];
+        const std::size_t length = (std::size_t{data[at + 2]} << 8) | data[at + 3];
+        const bool startOfFrame =
+            marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (startOfFrame) {
+            if (at + 9 > size) return false;
+            height = (std::uint32_t{data[at + 5]} << 8) | data[at + 6];
+            width = (std::uint32_t{data[at + 7]} << 8) | data[at + 8];
+            return true;
+        }
+        at += 2 + length;
+    }
+    return false;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -42,7 +62,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::uint32_t declaredWidth = 0, declaredHeight = 0;
-    FUZZ_CHECK(headerSize(data, size, declaredWidth, declaredHeight), "decoded something without an IHDR header");
+    const bool jpeg = size >= 2 && data[0] == 0xFF && data[1] == 0xD8;
+    FUZZ_CHECK(jpeg ? jpegFrameSize(data, size, declaredWidth, declaredHeight)
+                    : headerSize(data, size, declaredWidth, declaredHeight),
+               "decoded something without an IHDR header or a start of frame");
     FUZZ_CHECK(width == declaredWidth && height == declaredHeight, "the decoded size is not the header's");
     FUZZ_CHECK(width > 0 && height > 0 && width <= 16384 && height <= 16384, "a size beyond the cap was decoded");
     FUZZ_CHECK(pixels.size() == std::size_t{width} * height * 4, "the frame is not width * height * 4 bytes");

@@ -47,6 +47,7 @@ struct Rule {
     std::vector<std::string> logged;  // whole lines, each as many times as listed
     std::vector<std::string> never;   // no line starts with one of these
     std::optional<bool> redShown;     // whether window A's red reaches the desktop
+    double uiScale = 1.0;             // pixels per boxel
 };
 
 const Rule kRules[] = {
@@ -93,6 +94,8 @@ const Rule kRules[] = {
      {},
      false},
     {"UploadTrustingCleanGl", "naive-gl", false, "frames 2", {}, {"xpsim: error: "}, true},
+    // Drawn in boxels, read back in pixels: the window covers twice as many each way.
+    {"UploadAtUiScale2", "naive-gl", false, "frames 2", {}, {"xpsim: error: "}, true, 2.0},
 };
 
 class HostRules : public ::testing::TestWithParam<Rule> {
@@ -106,6 +109,7 @@ TEST_P(HostRules, AreEnforcedOnTheFixture) {
     xpsim::Options options;
     options.paced = false;
     options.hostileGl = rule.hostileGl;
+    options.uiScale = rule.uiScale;
     xpsim::Host host(options);
     std::string error;
     ASSERT_TRUE(host.load(fixturePath(), error)) << error;
@@ -132,10 +136,15 @@ TEST_P(HostRules, AreEnforcedOnTheFixture) {
         std::vector<std::uint8_t> desktop;
         int width = 0, height = 0;
         ASSERT_TRUE(host.readDesktop(desktop, width, height));
-        ASSERT_TRUE(width == 1920 && height == 1080);
-        const std::size_t i = (static_cast<std::size_t>(1079 - 900) * 1920 + 300) * 4;  // boxel (300, 900)
-        const bool red = desktop[i] == 255 && desktop[i + 1] == 0 && desktop[i + 2] == 0;
-        EXPECT_EQ(red, *rule.redShown);
+        const int scale = static_cast<int>(rule.uiScale);
+        ASSERT_TRUE(width == 1920 * scale && height == 1080 * scale);
+        // Boxel (300, 900)'s bottom-left pixel, and the pixel left of the window's left edge.
+        auto isRed = [&](int column, int row) {
+            const std::size_t i = (static_cast<std::size_t>(row) * width + column) * 4;
+            return desktop[i] == 255 && desktop[i + 1] == 0 && desktop[i + 2] == 0;
+        };
+        EXPECT_EQ(isRed(300 * scale, (1080 - 900) * scale - 1), *rule.redShown);
+        EXPECT_FALSE(isRed(100 * scale - 1, (1080 - 900) * scale - 1));
     }
     if (std::string(rule.mode) == "leak") {
         const auto state = nlohmann::json::parse(host.stateJson());

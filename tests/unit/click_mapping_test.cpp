@@ -2,13 +2,16 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <limits>
 #include <string>
 #include <utility>
 
 #include "panel/mouse_input.h"
+#include "panel/page_scale.h"
 #include "panel/panel_input.h"
 #include "panel/panel_window.h"
 #include "pipeline/frame.h"
+#include "pipeline/live_frames.h"
 #include "test_host.h"
 
 namespace {
@@ -32,6 +35,30 @@ protected:
         return mapDesktopPointToPage(panelWindow, x, y, p.first, p.second) ? p : Page{-1, -1};
     }
 };
+
+// The page is rendered at about the panel's width in pixels over its layout's, in quarter steps
+// from 1 to 3; a window's boxels are the user-interface scale's pixels each, and nothing
+// unreadable the simulator publishes as that scale counts.
+TEST_F(ClickTest, ThePageScaleFollowsThePanelsWidthInPixelsInQuarterStepsFrom1To3) {
+    EXPECT_EQ(pageScaleFor(768), 1.0);
+    EXPECT_EQ(pageScaleFor(1000), 1.25);
+    EXPECT_EQ(pageScaleFor(1536), 2.0);
+    EXPECT_EQ(pageScaleFor(500), 1.0);
+    EXPECT_EQ(pageScaleFor(9000), 3.0);
+    EXPECT_EQ(pageScaleFor(0), 1.0);
+    EXPECT_EQ(pageScaleFor(768 * pixelsPerBoxel(1.5f)), 1.5);
+    EXPECT_EQ(pageScaleFor(768 * pixelsPerBoxel(2.0f)), 2.0);
+    for (float unreadable :
+         {0.0f, -2.0f, 100.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()})
+        EXPECT_EQ(pixelsPerBoxel(unreadable), 1.0) << unreadable;
+
+    // The host's desktop is one pixel a boxel: the window's width decides.
+    uiScaleRef = XPLMFindDataRef("sim/graphics/misc/user_interface_scale");
+    ASSERT_NE(uiScaleRef, nullptr);
+    EXPECT_EQ(wantedPageScale(), 1.0);
+    makePanelLikeWindow(100, 1060, 1636, 36);
+    EXPECT_EQ(wantedPageScale(), 2.0);
+}
 
 TEST_F(ClickTest, OnTheDesktopTheWindowIsScaledOntoThePageAsTheImageIsDrawn) {
     // At the page's own size a boxel is a page pixel; the far edges are clamped onto the page.

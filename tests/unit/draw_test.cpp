@@ -23,13 +23,24 @@
 #include <GL/glext.h>
 
 // Runs once, from inside the next texture upload: what the decode thread does at that moment.
-// Every glTexImage2D of this program (the code under test's too) comes here first.
+// Every glTexImage2D and glTexSubImage2D of this program (the code under test's too) comes here
+// first, and is counted: {images specified, sub-images replaced}.
 std::function<void()> duringUpload;
+std::array<int, 2> uploads{};
 extern "C" void glTexImage2D(GLenum target, GLint level, GLint internalformat, GLsizei width, GLsizei height,
                              GLint border, GLenum format, GLenum type, const void* pixels) {
     using Upload = void (*)(GLenum, GLint, GLint, GLsizei, GLsizei, GLint, GLenum, GLenum, const void*);
     static const auto upload = reinterpret_cast<Upload>(dlsym(RTLD_NEXT, "glTexImage2D"));
     upload(target, level, internalformat, width, height, border, format, type, pixels);
+    ++uploads[0];
+    if (duringUpload) std::exchange(duringUpload, nullptr)();
+}
+extern "C" void glTexSubImage2D(GLenum target, GLint level, GLint x, GLint y, GLsizei width, GLsizei height,
+                                GLenum format, GLenum type, const void* pixels) {
+    using Upload = void (*)(GLenum, GLint, GLint, GLint, GLsizei, GLsizei, GLenum, GLenum, const void*);
+    static const auto upload = reinterpret_cast<Upload>(dlsym(RTLD_NEXT, "glTexSubImage2D"));
+    upload(target, level, x, y, width, height, format, type, pixels);
+    ++uploads[1];
     if (duringUpload) std::exchange(duringUpload, nullptr)();
 }
 
@@ -84,36 +95,42 @@ protected:
     int width = 0, height = 0;
 };
 
-TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryDrawAndNoFrameLostToAnUpload) {
+TEST_F(DrawTest, ANewFrameIsTakenOnceAndUploadedOnceAsAnImageOnlyWhenItsSizeChangesAndNothingOlderComesBack) {
+    using Uploads = std::array<int, 2>;
     drawFrame();
     EXPECT_TRUE(shows(484, 724, black) && shows(110, 478, black));
 
+    uploads = {};
     publishFrame(quadrants, 2, 2);
     drawFrame();
     expectQuadrants(100, 980, 868, 468);
     EXPECT_FALSE(frameUpdated);
     EXPECT_EQ(uploadPixels, quadrants);
-    // Resized to another shape, the window shows the same image stretched over it.
+    EXPECT_EQ(uploads, (Uploads{1, 0})) << "a frame of another size than the blank one re-specifies the texture";
+    // Draws with no new frame upload nothing; a resized window shows the same image stretched.
     makePanelLikeWindow(1000, 1000, 1800, 100);
     drawFrame();
+    drawFrame();
     expectQuadrants(1000, 1000, 1800, 100);
+    EXPECT_EQ(uploads, (Uploads{1, 0}));
 
-    // Unflagged changes to the frame are not taken; a texture image replaced behind our back
-    // is uploaded again from the last copy.
+    // A frame of the same size replaces the texels; an unflagged change to the frame is not taken.
+    publishFrame(greenQuad, 2, 2);
+    drawFrame();
+    EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
+    EXPECT_EQ(uploads, (Uploads{1, 1}));
     {
         std::lock_guard<std::mutex> lock(frameMutex);
-        framePixels = greenQuad;
+        framePixels = quadrants;
     }
-    const std::vector<std::uint8_t> magenta = {255, 0, 255, 255};
-    XPLMBindTexture2d(panelTexture, 0);
-    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, magenta.data());
     drawFrame();
-    EXPECT_EQ(uploadPixels, quadrants);
-    expectQuadrants(1000, 1000, 1800, 100);
-
+    // A snapshot that failed to decode raises the flag with no newer frame: the older picture
+    // the swap left behind is not shown again, and nothing is uploaded.
     frameUpdated = true;
     drawFrame();
     EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
+    EXPECT_EQ(uploadPixels, greenQuad);
+    EXPECT_EQ(uploads, (Uploads{1, 1}));
 
     // A frame published while the last is uploaded keeps its flag and is shown by the next draw.
     publishFrame(quadrants, 2, 2);
@@ -124,6 +141,7 @@ TEST_F(DrawTest, BlackUntilTheFirstFrameThenACopyOnlyWhenFlaggedUploadedOnEveryD
     EXPECT_TRUE(frameUpdated) << "the frame published during the upload lost its flag";
     drawFrame();
     EXPECT_TRUE(shows(1200, 775, green) && shows(1600, 325, green));
+    EXPECT_EQ(uploads, (Uploads{1, 3}));
 }
 
 }  // namespace

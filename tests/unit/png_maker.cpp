@@ -2,7 +2,11 @@
 
 #include <png.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
+
+#include <jpeglib.h>
 
 std::vector<std::uint8_t> makePng(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba) {
     png_image image{};
@@ -18,5 +22,31 @@ std::vector<std::uint8_t> makePng(std::uint32_t width, std::uint32_t height, con
     if (!png_image_write_to_memory(&image, out.data(), &size, 0, pixels, 0, nullptr))
         throw std::runtime_error(image.message);
     out.resize(size);
+    return out;
+}
+
+std::vector<std::uint8_t> makeJpeg(int width, int height, const std::vector<std::uint8_t>& rgb) {
+    jpeg_compress_struct info{};
+    jpeg_error_mgr error{};
+    info.err = jpeg_std_error(&error);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&info);
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    while (info.next_scanline < info.image_height) {
+        auto row = const_cast<JSAMPROW>(rgb.data() + static_cast<std::size_t>(info.next_scanline) * width * 3);
+        jpeg_write_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_compress(&info);
+    jpeg_destroy_compress(&info);
+    std::vector<std::uint8_t> out(buffer, buffer + size);
+    std::free(buffer);
     return out;
 }

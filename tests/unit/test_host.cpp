@@ -49,6 +49,7 @@ void publishFrame(std::vector<std::uint8_t> pixels, int w, int h) {
     {
         std::lock_guard<std::mutex> lock(frameMutex);
         framePixels = std::move(pixels);
+        ++frameSerial;
         pageWidth = w;
         pageHeight = h;
     }
