@@ -600,7 +600,8 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
 // Live frames, with every snapshot refused: what the panel shows came from the screencast. It
 // runs while the panel is shown, at the picture's size, and each showing takes one snapshot at
 // once. At every page scale the page keeps its layout and a click lands on the same CSS pixel:
-// desktop (300, 940) at scale 1, (500, 980) at 2, (400, 1000) at 1.5 are page CSS (400, 80).
+// desktop (300, 940) at scale 1, (500, 980) at 2, (400, 1000) at 1.5 are page CSS (400, 80),
+// which input reaches in the view the page is scaled into, at (400, 80) times the scale.
 TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLandWhereThePilotPoints) {
     cues("refuse Page.captureScreenshot\n");
     const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("first.png") +
@@ -620,7 +621,7 @@ TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLa
         if (line.rfind("Page.startScreencast ", 0) == 0) {
             const auto p = params(line);
             EXPECT_EQ(p["format"], "jpeg");
-            EXPECT_EQ(p["quality"], 80);
+            EXPECT_EQ(p["quality"], 90);
             EXPECT_EQ(p["everyNthFrame"], 1);
             EXPECT_EQ(p["maxHeight"].get<int>() * 3, p["maxWidth"].get<int>() * 2) << line;
             startWidths.push_back(p["maxWidth"]);
@@ -649,23 +650,29 @@ TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLa
 
     std::vector<double> scales;
     for (const auto& line : received("Emulation.setDeviceMetricsOverride")) {
-        scales.push_back(params(line)["deviceScaleFactor"]);
-        EXPECT_EQ(params(line)["width"], 1536) << line;
+        const auto p = params(line);
+        scales.push_back(p["scale"]);
+        EXPECT_EQ(p["deviceScaleFactor"].get<double>(), 0.5 * p["scale"].get<double>()) << line;
+        EXPECT_EQ(p["width"], 1536) << line;
     }
-    EXPECT_EQ(scales, (std::vector<double>{0.5, 1.0, 0.75}));
-    int clicks = 0;
+    EXPECT_EQ(scales, (std::vector<double>{1.0, 2.0, 1.5}));
+    std::vector<int> visibleWidths;
+    for (const auto& line : received("Emulation.setVisibleSize")) visibleWidths.push_back(params(line)["width"]);
+    EXPECT_EQ(visibleWidths, (std::vector<int>{768, 1536, 1152}));
+    std::vector<double> clicks;
     for (const auto& line : received("Input.dispatchMouseEvent")) {
         const auto p = params(line);
         if (p["type"] != "mousePressed") continue;
-        ++clicks;
-        EXPECT_NEAR(p["x"].get<double>(), 400.0, 1.0) << line;
-        EXPECT_NEAR(p["y"].get<double>(), 80.0, 1.0) << line;
+        clicks.push_back(p["x"].get<double>() / 400.0);
+        EXPECT_NEAR(p["y"].get<double>() / 80.0, clicks.back(), 0.02) << line;
     }
-    EXPECT_EQ(clicks, 3);
+    ASSERT_EQ(clicks.size(), 3u);
+    for (std::size_t n = 0; n < clicks.size(); ++n) EXPECT_NEAR(clicks[n], scales[n], 0.01) << n;
 }
 
 // A screencast refused, silent or hidden from the browser falls back to the 2 Hz snapshots for
-// the browser's life, told once; FrameSource = snapshots never starts one.
+// the browser's life, told once; a refused visible size only costs the frames their finer
+// pixels; FrameSource = snapshots never starts a screencast.
 TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
     const std::tuple<const char*, const char*, std::size_t> cases[] = {
         // the cue, why, the stops sent
@@ -689,10 +696,26 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
         EXPECT_GE(received("Page.captureScreenshot").size(), 5u) << cue;
     }
 
+    // Without a visible size of its own, the page is laid out again unscaled: frames come on,
+    // at the layout's size, told once.
+    fs::remove(file("fake.log"));
+    cues("refuse Emulation.setVisibleSize\n");
+    std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nquit");
+    EXPECT_EQ(countOccurrences(log, "CV: the browser cannot set its visible size (refused by the fake); live frames "
+                                    "stay at the page's layout size.\n"),
+              1)
+        << log;
+    EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
+    const auto metrics = received("Emulation.setDeviceMetricsOverride");
+    ASSERT_EQ(metrics.size(), 2u);
+    EXPECT_TRUE(params(metrics[0]).contains("scale"));
+    EXPECT_FALSE(params(metrics[1]).contains("scale"));
+    EXPECT_EQ(received("Emulation.setVisibleSize").size(), 1u);
+
     fs::remove(file("fake.log"));
     cues("");
     snapshotsOnly();
-    const std::string log = run("command Corvane/TogglePanel once\nwait 2\nquit");
+    log = run("command Corvane/TogglePanel once\nwait 2\nquit");
     EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
     EXPECT_EQ(received("Page.startScreencast").size(), 0u);
     EXPECT_GE(received("Page.captureScreenshot").size(), 3u);

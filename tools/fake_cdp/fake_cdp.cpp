@@ -36,7 +36,9 @@
 //                         up when it is closed
 //     text-field L T R B  the page has a text field over that rectangle of CSS pixels: after
 //                         each left-button release it reports, as the page's focus script
-//                         does, whether the focus takes text (the release was inside)
+//                         does, whether the focus takes text (the release was inside; input
+//                         positions count in the view the page is scaled into, as in
+//                         Chromium: CSS pixels times the override's "scale")
 //     exit-on-text TEXT   the process exits when Input.insertText brings TEXT
 //     dialog N KIND [TEXT]  when the snapshot is asked for, the page opens a dialog of KIND
 //                         (alert, confirm, prompt or beforeunload) with the message TEXT
@@ -383,6 +385,8 @@ int main(int argc, char** argv) {
     using Clock = std::chrono::steady_clock;
     // A snapshot is its clip at the emulated device scale, as in Chromium.
     double deviceScale = 1.0;
+    // Input positions are in the view the page is scaled into, as in Chromium.
+    double viewScale = 1.0;
     // The screencast: a frame when the picture has changed, the next once the last is acknowledged.
     bool casting = false, frameOut = false, changed = false, hidden = false;
     int castWidth = cues.width, castHeight = cues.height;
@@ -656,6 +660,7 @@ int main(int argc, char** argv) {
                 }
             } else if (method == "Emulation.setDeviceMetricsOverride") {
                 deviceScale = params.value("deviceScaleFactor", 1.0);
+                viewScale = params.value("scale", 1.0);
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Page.startScreencast") {
                 if (cues.screencastRefused) {
@@ -688,7 +693,7 @@ int main(int argc, char** argv) {
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Input.dispatchMouseEvent" && cues.textField &&
                        params.value("type", "") == "mouseReleased") {
-                const double x = params.value("x", -1.0), y = params.value("y", -1.0);
+                const double x = params.value("x", -1.0) / viewScale, y = params.value("y", -1.0) / viewScale;
                 const bool inside =
                     x >= cues.fieldLeft && x < cues.fieldRight && y >= cues.fieldTop && y < cues.fieldBottom;
                 reply["result"] = nlohmann::json::object();

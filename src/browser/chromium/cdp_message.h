@@ -20,6 +20,7 @@ enum class Request {
     CreateTarget,
     Attach,
     SetViewport,
+    VisibleSize,
     EnablePage,
     Navigate,
     Snapshot,

@@ -58,10 +58,12 @@ void sendBrowserClick(int pageX, int pageY) {
 
 void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
     if (!browserViewReady()) return;
-    // The pixel of the last snapshot, which the pointer was mapped onto, on the page.
+    // The pixel of the last picture, which the pointer was mapped onto, on the page (in the
+    // view it is scaled into).
     const cdp::Viewport v = browser->viewport();
-    sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth),
-                                   cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight)));
+    const double scale = browser->inputScale();
+    sendInput(devtools::mouseEvent(what, cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth) * scale,
+                                   cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight) * scale));
 }
 
 void sendBrowserKey(const PageKey& key) {

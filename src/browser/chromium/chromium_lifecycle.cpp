@@ -197,6 +197,7 @@ void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
         if (!c.ok) return bringUpFailed("Target.attachToTarget", c.text);
         return onAttached(current, c.value);
     case cdp::Request::SetViewport: return viewportAnswered(current, c);
+    case cdp::Request::VisibleSize: return visibleSizeAnswered(current, c);
     case cdp::Request::EnablePage: return pageEventsAnswered(current, c);
     case cdp::Request::Navigate: return navigationAnswered(current, c);
     case cdp::Request::FocusChannel: return focusChannelAnswered(current, c);

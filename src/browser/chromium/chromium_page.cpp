@@ -24,14 +24,19 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 
 }  // namespace
 
-// The layout stays; the device scale is the zoom times the page scale, so pictures grow.
+// The layout stays; the device scale is the zoom times the page scale, so pictures grow. In
+// headless mode the screencast copies a surface of the visible size, which would stay the
+// layout's and drop the finer pixels: it is set to the picture's size, and the page scaled
+// into it.
 void sendViewport(ChromiumBrowser& current) {
     const cdp::Viewport v = current.viewport();
-    current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride",
-                       {{"width", v.layoutWidth},
-                        {"height", v.layoutHeight},
-                        {"deviceScaleFactor", v.deviceScale},
-                        {"mobile", false}});
+    nlohmann::json metrics = {
+        {"width", v.layoutWidth}, {"height", v.layoutHeight}, {"deviceScaleFactor", v.deviceScale}, {"mobile", false}};
+    if (!current.visibleSizeRefused) metrics.update({{"scale", current.pageScale}, {"dontSetVisibleSize", true}});
+    current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride", metrics);
+    if (!current.visibleSizeRefused)
+        current.sendToPage(cdp::Request::VisibleSize, "Emulation.setVisibleSize",
+                           {{"width", v.pictureWidth}, {"height", v.pictureHeight}});
 }
 
 void setUpPage(ChromiumBrowser& current) {
@@ -91,6 +96,15 @@ void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
     } else if (!c.ok) {
         debugLog("CV: the browser refused the zoom factor: %s\n", c.text.c_str());
     }
+}
+
+// A browser without the (deprecated) visible size keeps its layout's surface: its page is laid
+// out again without the scale into it, frames at the layout's size.
+void visibleSizeAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
+    if (c.ok || std::exchange(current.visibleSizeRefused, true)) return;
+    debugLog("CV: the browser cannot set its visible size (%s); live frames stay at the page's layout size.\n",
+             c.text.c_str());
+    sendViewport(current);
 }
 
 void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& c) {

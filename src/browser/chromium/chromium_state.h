@@ -46,6 +46,9 @@ struct ChromiumBrowser {
     int viewportHeight = 512;
     double pageZoom = 1.0;
     double pageScale = 1.0;
+    // Chromium refused to set the visible size apart from the layout: the page scale then only
+    // raises the device scale, which sharpens snapshots but not screencast frames.
+    bool visibleSizeRefused = false;
     // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
     // than a zoom step the page did not take.
     bool bringUpViewportPending = false;
@@ -93,6 +96,8 @@ struct ChromiumBrowser {
     // Neither lost nor ending: it has the page, or is on its way to it.
     bool running() const { return stage == Stage::Starting || stage == Stage::Ready; }
     cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom, pageScale); }
+    // Input positions are in the view the page is scaled into: CSS pixels times the page scale.
+    double inputScale() const { return visibleSizeRefused ? 1.0 : pageScale; }
     // A command for the page, on our session with it.
     void sendToPage(cdp::Request request, const std::string& method, const nlohmann::json& params,
                     std::uint64_t tag = 0) {
@@ -127,6 +132,7 @@ void sendNavigate(ChromiumBrowser& current, const std::string& url, std::uint64_
 void pageCommitted(ChromiumBrowser& current, const std::string& loader);
 // The answers to the page's commands.
 void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
+void visibleSizeAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void navigationAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void snapshotAnswered(ChromiumBrowser& current, cdp::Completion& answer);
