@@ -13,9 +13,11 @@
 // It prints each block's figure and the growth per 1,000; the exit status says whether the
 // growth is within the limit.
 #include <malloc.h>
+#include <cstddef>
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#    include <sanitizer/allocator_interface.h>
 #    define CV_SANITIZER_HEAP 1
+// The sanitizer runtimes' own count (<sanitizer/allocator_interface.h>, which GCC does not ship).
+extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 #include <algorithm>

@@ -34,6 +34,8 @@ void screencastEnded(ChromiumBrowser& current, const std::string& why) {
 }  // namespace
 
 void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame) {
+    // A frame shows the browser serving, as a snapshot does.
+    if (frame.ok) browserServed();
     if (current.screencastOn && frame.ok) onBrowserFrame(std::move(frame.snapshot));
     current.sendToPage(cdp::Request::FrameAck, "Page.screencastFrameAck", {{"sessionId", frame.tag}});
 }

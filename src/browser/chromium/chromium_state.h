@@ -116,7 +116,7 @@ extern std::optional<ChromiumBrowser> browser;
 void restartLater(const std::string& what, bool atLongestDelay = false);
 // A bring-up step the browser refused.
 void bringUpFailed(const char* step, const std::string& why);
-// The browser answered a snapshot with its picture.
+// The browser answered a snapshot with its picture, or sent a frame.
 void browserServed();
 
 // ---- chromium_page.cpp: navigation, zoom and snapshots ----
