@@ -23,6 +23,14 @@ bool fellBack = false;
 // The page scale last passed on; 0 before the first.
 double appliedScale = 0.0;
 bool snapshotWanted = false;
+// A picture wanted at once (a panel shown, a page loaded, a new browser) is a snapshot; while a
+// screencast runs, it is asked for once the screencast's next frame has come, or this long
+// after: Chromium sends a frame at each start and after each load, and a snapshot asked for at
+// the same moment holds that frame back by half a second or more.
+constexpr double frameForWantedPicture = 0.3;
+bool pictureWanted = false;
+double pictureWantedAt = -1.0;  // negative: from the next flight loop on
+bool frameSinceWanted = false;
 
 void fallBack(const char* why) {
     screencastRunning = false;
@@ -31,9 +39,24 @@ void fallBack(const char* why) {
     debugLog("CV: no live frames from the browser (%s); showing snapshots twice a second instead.\n", why);
 }
 
+void wantPicture(double now) {
+    pictureWanted = true;
+    pictureWantedAt = now;
+    frameSinceWanted = false;
+}
+
+void askForWantedPicture(double now) {
+    if (!pictureWanted) return;
+    if (pictureWantedAt < 0.0) pictureWantedAt = now;
+    if (screencastRunning && !frameSinceWanted && now - pictureWantedAt <= frameForWantedPicture) return;
+    pictureWanted = false;
+    snapshotWanted = true;
+}
+
 }  // namespace
 
 void runLiveFrames(double now) {
+    askForWantedPicture(now);
     const double scale = wantedPageScale();
     if (scale != appliedScale) {
         appliedScale = scale;
@@ -57,7 +80,7 @@ void runLiveFrames(double now) {
         screencastStartedAt = now;
         frameSinceStart = false;
         // The page may not paint again for a while: the panel shows it now.
-        snapshotWanted = true;
+        wantPicture(now);
         return;
     }
     if (!frameSinceStart && !panel.paused && now - screencastStartedAt > firstFrameWait) {
@@ -77,6 +100,7 @@ void resetLiveFrames() {
     fellBack = false;
     appliedScale = 0.0;
     snapshotWanted = false;
+    pictureWanted = false;
 }
 
 void onBrowserFrame(PngBuffer frame) {
@@ -92,6 +116,7 @@ void onBrowserFrame(PngBuffer frame) {
             else
                 pngQueue.back() = std::move(frame);
         }
+        frameSinceWanted = true;
         queueCondition.notify_one();
     });
 }
@@ -107,9 +132,9 @@ void onBrowserStarted() {
         screencastRunning = false;
         frameSinceStart = false;
         fellBack = false;
-        snapshotWanted = true;
+        wantPicture(-1.0);
         // A browser started again takes the latest scale at its bring-up.
     });
 }
 
-void onBrowserPageLoaded() { snapshotWanted = true; }
+void onBrowserPageLoaded() { wantPicture(-1.0); }

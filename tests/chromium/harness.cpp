@@ -76,15 +76,18 @@ std::string interrupt(Xpsim& sim) {
     return log;
 }
 
-Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environment& env) : folder_(folder) {
+Xpsim::Xpsim(const fs::path& folder, const std::string& script, const Environment& env,
+             const std::vector<std::string>& options)
+    : folder_(folder) {
     std::vector<std::string> vars;
     for (char** e = environ; *e != nullptr; ++e) {
         const std::string var = *e;
         if (env.count(var.substr(0, var.find('='))) == 0) vars.push_back(var);
     }
     for (const auto& [key, value] : env) vars.push_back(key + "=" + value);
-    std::vector<std::string> args = {
-        xpsimPath, "--log", (folder / "Log.txt").string(), (folder / "Corvane_Toolbar.xpl").string(), "-e", script};
+    std::vector<std::string> args = {xpsimPath, "--log", (folder / "Log.txt").string()};
+    args.insert(args.end(), options.begin(), options.end());
+    args.insert(args.end(), {(folder / "Corvane_Toolbar.xpl").string(), "-e", script});
     std::vector<char*> argv, envp;
     for (auto& a : args) argv.push_back(a.data());
     for (auto& v : vars) envp.push_back(v.data());
@@ -175,7 +178,7 @@ void ModuleTest::settings(const std::string& zoom, int refreshSecs, const std::s
 }
 
 std::string ModuleTest::run(const std::string& script, const fs::path& folder, int timeoutSecs) {
-    Xpsim sim(folder.empty() ? folder_ : folder, script, env_);
+    Xpsim sim(folder.empty() ? folder_ : folder, script, env_, xpsimOptions_);
     const int status = sim.wait(timeoutSecs);
     const std::string log = sim.log();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "xpsim status " << status << "\n" << log;

@@ -55,7 +55,9 @@ bool eventually(const std::function<bool()>& done, int timeoutSecs);
 // xpsim with a script, started as a child process; killed with the object if still running.
 class Xpsim {
 public:
-    Xpsim(const fs::path& folder, const std::string& script, const Environment& env);
+    // `options` go on xpsim's command line before the module (`--ui-scale 2`, say).
+    Xpsim(const fs::path& folder, const std::string& script, const Environment& env,
+          const std::vector<std::string>& options = {});
     ~Xpsim();
     pid_t pid() const { return pid_; }
     // The exit status as waitpid reports it, or -1 when it had to be killed.
@@ -110,6 +112,7 @@ protected:
     fs::path folder_;
     std::string tag_;
     Environment env_;
+    std::vector<std::string> xpsimOptions_;  // for run()
 };
 
 }  // namespace harness
