@@ -164,8 +164,8 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         current.loadersUncommitted.clear();
     }
     // A failure to send it throws to the capture schedule, which reports it.
-    current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot", cdp::snapshotParams(current.viewport()),
-                       ticket);
+    current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot",
+                       cdp::snapshotParams(current.viewport(), !current.scaledView()), ticket);
     current.owedSnapshots.add(ticket);
     return true;
 }
