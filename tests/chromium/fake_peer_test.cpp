@@ -600,9 +600,10 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
 // Live frames, with every snapshot refused: what the panel shows came from the screencast. It
 // runs while the panel is shown, at the picture's size, and each showing takes one snapshot at
 // once. At every page scale the page keeps its layout and a click lands on the same CSS pixel:
-// desktop (300, 940) at scale 1, (500, 980) at 2, (400, 1000) at 1.5 are page CSS (400, 80),
-// which input reaches in the view the page is scaled into, at (400, 80) times the scale.
+// desktop (300, 940) at scale 1, (500, 980) at 2, (400, 1000) at 1.5 are page CSS (200, 40) at
+// zoom 1, which input reaches in the view the page is scaled into, at (200, 40) times the scale.
 TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLandWhereThePilotPoints) {
+    settings("1", 60, "https://panel.example/", CV_FAKE_CDP);
     cues("refuse Page.captureScreenshot\n");
     const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("first.png") +
                                 "\nclick 300 940\ncommand Corvane/TogglePanel once\nwait 0.5\n"
@@ -651,20 +652,20 @@ TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLa
     std::vector<double> scales;
     for (const auto& line : received("Emulation.setDeviceMetricsOverride")) {
         const auto p = params(line);
-        scales.push_back(p["scale"]);
-        EXPECT_EQ(p["deviceScaleFactor"].get<double>(), 0.5 * p["scale"].get<double>()) << line;
-        EXPECT_EQ(p["width"], 1536) << line;
+        scales.push_back(p.value("scale", 1.0));
+        EXPECT_EQ(p["deviceScaleFactor"].get<double>(), scales.back()) << line;
+        EXPECT_EQ(p["width"], 768) << line;
     }
     EXPECT_EQ(scales, (std::vector<double>{1.0, 2.0, 1.5}));
     std::vector<int> visibleWidths;
     for (const auto& line : received("Emulation.setVisibleSize")) visibleWidths.push_back(params(line)["width"]);
-    EXPECT_EQ(visibleWidths, (std::vector<int>{768, 1536, 1152}));
+    EXPECT_EQ(visibleWidths, (std::vector<int>{1536, 1152}));
     std::vector<double> clicks;
     for (const auto& line : received("Input.dispatchMouseEvent")) {
         const auto p = params(line);
         if (p["type"] != "mousePressed") continue;
-        clicks.push_back(p["x"].get<double>() / 400.0);
-        EXPECT_NEAR(p["y"].get<double>() / 80.0, clicks.back(), 0.02) << line;
+        clicks.push_back(p["x"].get<double>() / 200.0);
+        EXPECT_NEAR(p["y"].get<double>() / 40.0, clicks.back(), 0.03) << line;
     }
     ASSERT_EQ(clicks.size(), 3u);
     for (std::size_t n = 0; n < clicks.size(); ++n) EXPECT_NEAR(clicks[n], scales[n], 0.01) << n;
@@ -699,8 +700,9 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
     // Without a visible size of its own, the page is laid out again unscaled: frames come on,
     // at the layout's size, told once.
     fs::remove(file("fake.log"));
+    settings("1", 60, "https://panel.example/", CV_FAKE_CDP);
     cues("refuse Emulation.setVisibleSize\n");
-    std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nquit");
+    std::string log = run("vr on\ncommand Corvane/TogglePanel once\nwait 1.5\nquit");
     EXPECT_EQ(countOccurrences(log, "CV: the browser cannot set its visible size (refused by the fake); live frames "
                                     "stay at the page's layout size.\n"),
               1)

@@ -387,6 +387,7 @@ int main(int argc, char** argv) {
     double deviceScale = 1.0;
     // Input positions are in the view the page is scaled into, as in Chromium.
     double viewScale = 1.0;
+    int visibleWidth = 0, visibleHeight = 0;  // set apart by Emulation.setVisibleSize
     // The screencast: a frame when the picture has changed, the next once the last is acknowledged.
     bool casting = false, frameOut = false, changed = false, hidden = false;
     int castWidth = cues.width, castHeight = cues.height;
@@ -643,7 +644,10 @@ int main(int argc, char** argv) {
                 } else {
                     int width = cues.width, height = cues.height;
                     const auto clip = params.value("clip", nlohmann::json::object());
-                    if (!cues.sizeGiven && clip.contains("width") && clip.contains("height")) {
+                    if (!cues.sizeGiven && !clip.contains("width") && visibleWidth > 0) {
+                        width = visibleWidth;
+                        height = visibleHeight;
+                    } else if (!cues.sizeGiven && clip.contains("width") && clip.contains("height")) {
                         const double scale = clip.value("scale", 1.0) * deviceScale;
                         width = static_cast<int>(std::lround(clip["width"].get<double>() * scale));
                         height = static_cast<int>(std::lround(clip["height"].get<double>() * scale));
@@ -661,6 +665,10 @@ int main(int argc, char** argv) {
             } else if (method == "Emulation.setDeviceMetricsOverride") {
                 deviceScale = params.value("deviceScaleFactor", 1.0);
                 viewScale = params.value("scale", 1.0);
+                reply["result"] = nlohmann::json::object();
+            } else if (method == "Emulation.setVisibleSize") {
+                visibleWidth = params.value("width", 0);
+                visibleHeight = params.value("height", 0);
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Page.startScreencast") {
                 if (cues.screencastRefused) {

@@ -26,15 +26,17 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 
 // The layout stays; the device scale is the zoom times the page scale, so pictures grow. In
 // headless mode the screencast copies a surface of the visible size, which would stay the
-// layout's and drop the finer pixels: it is set to the picture's size, and the page scaled
-// into it.
+// layout's and drop the finer pixels: above scale 1 it is set to the picture's size, and the
+// page scaled into it. At scale 1, and for a page zoomed out, the page is shown as it always
+// was: Chromium 156 crops a zoomed-out page whose visible size is set apart.
 void sendViewport(ChromiumBrowser& current) {
     const cdp::Viewport v = current.viewport();
     nlohmann::json metrics = {
         {"width", v.layoutWidth}, {"height", v.layoutHeight}, {"deviceScaleFactor", v.deviceScale}, {"mobile", false}};
-    if (!current.visibleSizeRefused) metrics.update({{"scale", current.pageScale}, {"dontSetVisibleSize", true}});
+    const bool scaledView = current.scaledView();
+    if (scaledView) metrics.update({{"scale", current.pageScale}, {"dontSetVisibleSize", true}});
     current.sendToPage(cdp::Request::SetViewport, "Emulation.setDeviceMetricsOverride", metrics);
-    if (!current.visibleSizeRefused)
+    if (scaledView)
         current.sendToPage(cdp::Request::VisibleSize, "Emulation.setVisibleSize",
                            {{"width", v.pictureWidth}, {"height", v.pictureHeight}});
 }
@@ -162,8 +164,8 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
         current.loadersUncommitted.clear();
     }
     // A failure to send it throws to the capture schedule, which reports it.
-    current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot", cdp::snapshotParams(current.viewport()),
-                       ticket);
+    current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot",
+                       cdp::snapshotParams(current.viewport(), !current.scaledView()), ticket);
     current.owedSnapshots.add(ticket);
     return true;
 }

@@ -96,8 +96,10 @@ struct ChromiumBrowser {
     // Neither lost nor ending: it has the page, or is on its way to it.
     bool running() const { return stage == Stage::Starting || stage == Stage::Ready; }
     cdp::Viewport viewport() const { return cdp::viewportFor(viewportWidth, viewportHeight, pageZoom, pageScale); }
-    // Input positions are in the view the page is scaled into: CSS pixels times the page scale.
-    double inputScale() const { return visibleSizeRefused ? 1.0 : pageScale; }
+    // Above scale 1 (at a zoom of 100 % or more) the page is scaled into a visible size of the
+    // picture's size, where input positions are CSS pixels times the page scale.
+    bool scaledView() const { return !visibleSizeRefused && pageScale > 1.0 && cdp::effectiveZoom(pageZoom) >= 1.0; }
+    double inputScale() const { return scaledView() ? pageScale : 1.0; }
     // A command for the page, on our session with it.
     void sendToPage(cdp::Request request, const std::string& method, const nlohmann::json& params,
                     std::uint64_t tag = 0) {

@@ -9,7 +9,12 @@
 
 namespace cdp {
 
-inline nlohmann::json snapshotParams(const Viewport& v) {
+// Chromium applies a clip by an emulation of its own, without the page scale, while the
+// snapshot is out: input sent meanwhile would land off its place. In the scaled view
+// (`clipped` false) the snapshot is the visible size, the picture's size already.
+inline nlohmann::json snapshotParams(const Viewport& v, bool clipped = true) {
+    if (!clipped)
+        return {{"format", "png"}, {"fromSurface", true}, {"captureBeyondViewport", false}, {"optimizeForSpeed", true}};
     // The clip, in CSS pixels at scale 1, is exactly the panel's pixel size at the page's
     // zoom, whatever rounding the layout size needed. The speed-optimised PNG encoding makes
     // a larger file that the browser writes and we decode in less time, with less of the
