@@ -34,7 +34,8 @@ enum class Request {
     DenyPermissions,
     Screencast,      // its start; its refusal comes as this reply
     StopScreencast,  // no reply is reported, nor for FrameAck
-    FrameAck
+    FrameAck,
+    Heartbeat,  // a question to the browser while the screencast may be silent
 };
 
 struct Completion {
