@@ -51,6 +51,7 @@ void expireCapture() {
     endCapture();
     if (timedOutLine.due()) XPLMDebugString("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
     browserSnapshotTimedOut(expired);
+    liveSnapshotTimedOut();
 }
 
 

@@ -14,23 +14,31 @@ namespace {
 // A screencast that has sent nothing this long after its start is taken to be one that never
 // will (a browser that does not paint for it).
 constexpr double firstFrameWait = 3.0;
+// A picture wanted at once (a panel shown, a page loaded, a new browser) is one snapshot, for a
+// browser that does not paint for its screencast. While one runs, the snapshot waits for its
+// next frame (Chromium sends one at each start and after each load), or this long: asked for
+// at the same moment, a snapshot holds that frame back by half a second or more.
+constexpr double frameForWantedPicture = 0.3;
+// A still page sends nothing, and so would a hung browser: after this long without a frame one
+// snapshot is asked for. One that times out is followed at once by the next, so a hung browser
+// meets the capture schedule's hang rule about a minute after its last frame.
+constexpr double quietCheckPeriod = 30.0;
 
 bool screencastRunning = false;
 double screencastStartedAt = 0.0;
 bool frameSinceStart = false;
+// Set by each frame, taken by the next flight loop: when the screencast was last heard from.
+bool frameSinceCheck = false;
+double lastHeardAt = 0.0;
 // For the browser's life: its screencast failed, so it is shown by snapshots.
 bool fellBack = false;
 // The page scale last passed on; 0 before the first.
 double appliedScale = 0.0;
-bool snapshotWanted = false;
-// A picture wanted at once (a panel shown, a page loaded, a new browser) is a snapshot; while a
-// screencast runs, it is asked for once the screencast's next frame has come, or this long
-// after: Chromium sends a frame at each start and after each load, and a snapshot asked for at
-// the same moment holds that frame back by half a second or more.
-constexpr double frameForWantedPicture = 0.3;
 bool pictureWanted = false;
 double pictureWantedAt = -1.0;  // negative: from the next flight loop on
 bool frameSinceWanted = false;
+// The schedule is to start one snapshot without waiting for its period.
+bool snapshotWanted = false;
 
 void fallBack(const char* why) {
     screencastRunning = false;
@@ -53,6 +61,24 @@ void askForWantedPicture(double now) {
     snapshotWanted = true;
 }
 
+void stopScreencast() {
+    if (!screencastRunning) return;
+    screencastRunning = false;
+    stopBrowserScreencast();
+}
+
+void startScreencast(double now) {
+    if (!startBrowserScreencast()) {
+        fallBack("the browser could not start a screencast");
+        return;
+    }
+    screencastRunning = true;
+    screencastStartedAt = lastHeardAt = now;
+    frameSinceStart = frameSinceCheck = false;
+    // The page may not paint again for a while: the panel shows it now.
+    wantPicture(now);
+}
+
 }  // namespace
 
 void runLiveFrames(double now) {
@@ -63,29 +89,22 @@ void runLiveFrames(double now) {
         setBrowserPageScale(scale);
     }
     const PanelAnswer panel = askPanel();
-    const bool wanted = frameSource == FrameSource::Live && !fellBack && panel.capture && browserViewReady();
-    if (!wanted) {
-        if (screencastRunning) {
-            screencastRunning = false;
-            stopBrowserScreencast();
-        }
+    if (frameSource != FrameSource::Live || fellBack || !panel.capture || !browserViewReady()) {
+        stopScreencast();
         return;
     }
     if (!screencastRunning) {
-        if (!startBrowserScreencast()) {
-            fallBack("the browser could not start a screencast");
-            return;
-        }
-        screencastRunning = true;
-        screencastStartedAt = now;
-        frameSinceStart = false;
-        // The page may not paint again for a while: the panel shows it now.
-        wantPicture(now);
+        startScreencast(now);
         return;
     }
-    if (!frameSinceStart && !panel.paused && now - screencastStartedAt > firstFrameWait) {
-        stopBrowserScreencast();
+    if (std::exchange(frameSinceCheck, false)) lastHeardAt = now;
+    if (panel.paused) return;
+    if (!frameSinceStart && now - screencastStartedAt > firstFrameWait) {
+        stopScreencast();
         fallBack("the screencast sent no frame within 3 s");
+    } else if (now - lastHeardAt > quietCheckPeriod) {
+        lastHeardAt = now;
+        snapshotWanted = true;
     }
 }
 
@@ -93,6 +112,12 @@ bool snapshotsScheduled() { return frameSource == FrameSource::Snapshots || fell
 
 bool snapshotWantedNow() { return snapshotWanted; }
 void snapshotStarted() { snapshotWanted = false; }
+
+void liveSnapshotTimedOut() {
+    if (screencastRunning) snapshotWanted = true;
+}
+
+void stopLiveFrames() { guarded("CV: could not stop the screencast", stopScreencast); }
 
 void resetLiveFrames() {
     screencastRunning = false;
@@ -106,7 +131,7 @@ void resetLiveFrames() {
 void onBrowserFrame(PngBuffer frame) {
     guarded("CV: could not queue a frame", [&] {
         if (!screencastRunning || frame.empty()) return;
-        frameSinceStart = true;
+        frameSinceStart = frameSinceCheck = frameSinceWanted = true;
         {
             // The queue holds one picture at most: a frame the decode thread has not taken yet
             // is replaced by the newer one.
@@ -116,7 +141,6 @@ void onBrowserFrame(PngBuffer frame) {
             else
                 pngQueue.back() = std::move(frame);
         }
-        frameSinceWanted = true;
         queueCondition.notify_one();
     });
 }

@@ -15,9 +15,16 @@ double pageScaleFor(double panelPixelWidth);
 void runLiveFrames(double now);
 // True while pictures come from the 2 Hz snapshots rather than a screencast.
 bool snapshotsScheduled();
-// True once when a picture is wanted at once (a shown panel, a loaded page): the schedule then
-// asks for one snapshot without waiting for its period. Stays set until one has been started.
+// True when a picture is wanted at once that the screencast has not brought (a shown panel, a
+// loaded page, a screencast quiet for long): the schedule then asks for one snapshot without
+// waiting for its period. Stays set until one has been started or refused.
 bool snapshotWantedNow();
 void snapshotStarted();
+// A snapshot timed out: while the screencast runs, the next is asked for at once, so that a
+// hung browser is told from a still page without waiting another quiet period.
+void liveSnapshotTimedOut();
+// A disabled plugin shows nothing: its screencast stops, and the next flight loop after enabling
+// starts it again.
+void stopLiveFrames();
 // At stop: the next start begins afresh (a module may stay loaded).
 void resetLiveFrames();

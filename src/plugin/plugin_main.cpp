@@ -119,7 +119,10 @@ PLUGIN_EXPORT void XPluginStop(void) {
 PLUGIN_EXPORT int XPluginEnable(void) { return 1; }
 
 // A disabled plugin gets no callbacks: nothing may stay held for it, the keyboard least of all.
-PLUGIN_EXPORT void XPluginDisable(void) { guarded("CV: could not stop the panel's input", stopPanelInput); }
+PLUGIN_EXPORT void XPluginDisable(void) {
+    guarded("CV: could not stop the panel's input", stopPanelInput);
+    stopLiveFrames();
+}
 
 PLUGIN_EXPORT void XPluginReceiveMessage(XPLMPluginID inFrom, int inMessage, void*) {
     if (inFrom != XPLM_PLUGIN_XPLANE) return;

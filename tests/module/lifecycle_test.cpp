@@ -111,6 +111,24 @@ TEST_F(ModuleTest, WhileDisabledThePanelIsNeitherDrawnNorToggledNorPhotographedA
     }
 }
 
+TEST_F(ModuleTest, DisablingStopsTheScreencastAndEnablingStartsItAgain) {
+    const std::string fakeLog = sandbox.file("fake.log");
+    setenv("CV_FAKE_CDP_LOG", fakeLog.c_str(), 1);
+    sandbox.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
+    struct Unset {
+        ~Unset() { unsetenv("CV_FAKE_CDP_LOG"); }
+    } unset;
+    auto count = [&](const char* method) { return testprocs::countOccurrences(testprocs::slurp(fakeLog), method); };
+    ASSERT_TRUE(start());
+    run("command Corvane/TogglePanel once");
+    ASSERT_TRUE(framesUntil([&] { return count("\nPage.startScreencast") == 1; }, std::chrono::seconds(60)));
+    run("disable");
+    EXPECT_TRUE(framesUntil([&] { return count("\nPage.stopScreencast") == 1; }, std::chrono::seconds(20)));
+    run("enable");
+    EXPECT_TRUE(framesUntil([&] { return count("\nPage.startScreencast") == 2; }, std::chrono::seconds(20)))
+        << testprocs::slurp(fakeLog);
+}
+
 TEST_F(ModuleTest, AStartWithoutTheVrDatarefFailsAndLeavesNothingBehind) {
     // A browser is configured, so a start that got as far as launching it would show here.
     const std::string settings = "BrowserPath = " CV_FAKE_CDP_PATH "\n";

@@ -35,7 +35,6 @@ enum class Request {
     Screencast,      // its start; its refusal comes as this reply
     StopScreencast,  // no reply is reported, nor for FrameAck
     FrameAck,
-    Heartbeat,  // a question to the browser while the screencast may be silent
 };
 
 struct Completion {

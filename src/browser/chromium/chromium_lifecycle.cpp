@@ -202,7 +202,6 @@ void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     case cdp::Request::Navigate: return navigationAnswered(current, c);
     case cdp::Request::FocusChannel: return focusChannelAnswered(current, c);
     case cdp::Request::Screencast: return screencastAnswered(current, c);
-    case cdp::Request::Heartbeat: return heartbeatAnswered(current);
     default: return pageRequestAnswered(c);
     }
 }
@@ -287,7 +286,6 @@ void tendBrowser(Clock::time_point now) {
     } else if (browser && browser->stage == Stage::Starting && now > browser->bringUpDeadline) {
         restartLater("CV: the browser could not be brought up (no page within 30 s)");
     }
-    if (browser) watchScreencast(*browser, now);
     if (browser && browser->running() && --browser->framesUntilReapCheck <= 0) {
         // A browser that exits is noticed by its closed pipe; reaping it is checked here
         // about once a second so no zombie lingers.

@@ -52,22 +52,6 @@ void screencastHidden(ChromiumBrowser& current) {
     screencastEnded(current, "the browser reports the page hidden from it");
 }
 
-void watchScreencast(ChromiumBrowser& current, Clock::time_point now) {
-    constexpr std::chrono::seconds every{10};
-    if (!current.screencastOn || current.stage != ChromiumBrowser::Stage::Ready || now - current.heartbeatSent < every)
-        return;
-    if (std::exchange(current.heartbeatOut, false) && current.hangWatch.snapshotLost())
-        return restartLater(HangWatch::line);
-    current.connection->send(cdp::Request::Heartbeat, "Browser.getVersion", nlohmann::json::object());
-    current.heartbeatOut = true;
-    current.heartbeatSent = now;
-}
-
-void heartbeatAnswered(ChromiumBrowser& current) {
-    current.heartbeatOut = false;
-    current.hangWatch.answered();
-}
-
 bool startBrowserScreencast() {
     if (!browserViewReady()) return false;
     return guarded("CV: could not start the screencast", [] { sendStart(*browser); });

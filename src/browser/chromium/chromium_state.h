@@ -87,9 +87,6 @@ struct ChromiumBrowser {
     // Our screencast runs: asked for, and neither stopped nor ended by the browser. Frames that
     // come otherwise are acknowledged and dropped.
     bool screencastOn = false;
-    // While it runs, the browser's answer to our last heartbeat is awaited since then.
-    bool heartbeatOut = false;
-    Clock::time_point heartbeatSent{};
 
     // The commands setting up the page's focus reports, not yet answered: the page is loaded
     // only once Chromium has answered them all. Refused, they are told once.
@@ -166,10 +163,6 @@ void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame);
 // The answer to Page.startScreencast, and the browser's report that the page is hidden from it.
 void screencastAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void screencastHidden(ChromiumBrowser& current);
-// A still page sends no frame for minutes: so that a hung browser is still found, a running
-// screencast asks the browser something small every 10 s, a silence counted as a snapshot's.
-void watchScreencast(ChromiumBrowser& current, Clock::time_point now);
-void heartbeatAnswered(ChromiumBrowser& current);
 
 // ---- chromium_input.cpp ----
 
