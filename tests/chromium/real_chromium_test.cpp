@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
 #include <initializer_list>
 #include <csignal>
 #include <mutex>
@@ -574,6 +575,8 @@ TEST_F(LivePanel, ReloadedEveryTwoSecondsWithThePanelShownItNeverFreezesAndEachP
     // used to freeze the panel for 10 s.
     PageServer server(slurp(pagesFolder / "live.html"));
     settings("0.5", 2, server.url, "");
+    // The story is the snapshots' at a commit: the panel is shown by them.
+    std::ofstream(folder_ / "cv_settings.ini", std::ios::app) << "FrameSource = snapshots\n";
     Xpsim sim(folder_, script("1.5", 80), env_);
     const int live = waitUntilLive();
     ASSERT_GT(live, 0) << sim.log();
