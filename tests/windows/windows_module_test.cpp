@@ -511,7 +511,15 @@ TEST_F(WindowsModule, LiveFramesFillThePanelAtItsScaleUntilItIsHidden) {
             shown = pictureOnPanel(host);
             return shown >= 1 && servedAsFrame(readLines(record_), shown);
         }));
-        play(host, "geometry 100 900 1252 132; wait 1.5; click 600 500; command Corvane/TogglePanel; wait 1");
+        play(host, "geometry 100 900 1252 132");
+        // The larger frame is on the panel before the click aims at it.
+        EXPECT_TRUE(runUntil(host, 10, [&] {
+            const int on = pictureOnPanel(host);
+            const Lines record = readLines(record_);
+            const auto at = std::find(record.begin(), record.end(), "picture serial=" + std::to_string(on));
+            return on > shown && servedAsFrame(record, on) && at[1].find(" 1152x768") != std::string::npos;
+        }));
+        play(host, "click 600 500; command Corvane/TogglePanel; wait 1");
     });
     EXPECT_TRUE(servedAsFrame(run.record, shown)) << "the panel shows a frame";
     EXPECT_TRUE(inOrder(run.record, {"detect-monitor-scale 0", "bounds-mode 1", "rasterization-scale 1.000000",
@@ -836,6 +844,7 @@ TEST_F(WindowsModule, LateAnswersPastStopAreDroppedByTheModuleThatStayedLoaded) 
     // has stopped. The second load shows the panel at once, with snapshots answered as usual,
     // and gets them without waiting for the first load's.
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
     Outcome run = this->run("command Corvane/TogglePanel; wait 1.2; reload; frames 2", [](xpsim::Host& host) {
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
         play(host, "command Corvane/TogglePanel; wait 1.2");
@@ -1088,6 +1097,7 @@ TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenAndStaysLoadedWhileTheRunt
     // the unit tests' part), which holds a handler of ours past stop.
     const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
     SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
     run = this->run("command Corvane/TogglePanel; wait 1.2");
     EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
     EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
