@@ -31,9 +31,6 @@ RepeatingLine viewMissingLine;
 RepeatingLine snapshotStartTrouble;
 RepeatingLine timedOutLine;
 RepeatingLine lateAnswerLine;
-// The last start reached the browser and it refused: a picture wanted at once is then left to
-// the schedule, or a refusing browser would be asked again at every frame.
-bool lastStartRefused = false;
 
 void tellSnapshotStartTrouble(const char* why) {
     if (snapshotStartTrouble.due()) debugLog("CV: could not start a snapshot (%s); trying again.\n", why);
@@ -55,27 +52,28 @@ void expireCapture() {
 }
 
 
-// Starts one snapshot if the panel wants pictures and the browser can take one. True when it
-// was started.
-bool startCapture() {
-    if (!askPanel().capture) return false;
+// What became of a request for a snapshot: started, not asked of the browser now (no panel or
+// view, a snapshot out, a decode behind), or asked and refused (or failed to be sent).
+enum class CaptureStart { Started, NotNow, Refused };
+
+// Starts one snapshot if the panel wants pictures and the browser can take one.
+CaptureStart startCapture() {
+    if (!askPanel().capture) return CaptureStart::NotNow;
     if (!browserViewReady()) {
         if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
-        return false;
+        return CaptureStart::NotNow;
     }
     viewMissingLine.clear();
     // A decode thread short of processor time is let catch up first: asking on would grow the
     // queue without end, and the panel would fall further behind the page with each snapshot.
-    if (decodeBacklog()) return false;
+    if (decodeBacklog()) return CaptureStart::NotNow;
     bool expected = false;
-    if (!captureInFlight.compare_exchange_strong(expected, true)) return false;
+    if (!captureInFlight.compare_exchange_strong(expected, true)) return CaptureStart::NotNow;
     ticketInFlight = ++lastTicket;
     captureStartedAt = Clock::now();
     bool started = false;
-    lastStartRefused = true;
     try {
         started = startBrowserSnapshot(ticketInFlight);
-        lastStartRefused = !started;
         if (started) snapshotStartTrouble.clear();
     } catch (const std::exception& e) {
         tellSnapshotStartTrouble(e.what());
@@ -85,7 +83,7 @@ bool startCapture() {
     // A request that never got under way has no completion to clear the flag, and a flag left
     // set would stop snapshots for the rest of the session.
     if (!started) endCapture();
-    return started;
+    return started ? CaptureStart::Started : CaptureStart::Refused;
 }
 
 }  // namespace
@@ -108,10 +106,8 @@ float PanelFlightLoop(float, float, int, void*) {
         }
         // One picture at once when the page may not paint again by itself (a panel just shown,
         // a page just loaded), whatever the schedule.
-        if (snapshotWantedNow() && !askPanel().paused) {
-            lastStartRefused = false;
-            if (startCapture() || lastStartRefused) snapshotStarted();
-        }
+        // A browser that refuses it leaves it to the schedule, or it would be asked at every frame.
+        if (snapshotWantedNow() && !askPanel().paused && startCapture() != CaptureStart::NotNow) snapshotStarted();
         // A fresh navigation to the configured page, also replacing a page reached by clicks.
         // Not while the pilot types into the page, which it would wipe, nor while the page waits
         // for the answer to its dialog: it comes once the keyboard is back with the simulator.
