@@ -1,5 +1,7 @@
 #include "pipeline/live_frames.h"
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
 #include <utility>
 
@@ -11,9 +13,12 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // A screencast that has sent nothing this long after its start is taken to be one that never
-// will (a browser that does not paint for it).
-constexpr double firstFrameWait = 3.0;
+// will (a browser that does not paint for it). Wall-clock time: it measures the browser, whose
+// painting does not follow the simulator's clock.
+constexpr auto firstFrameWait = std::chrono::seconds(3);
 // A picture wanted at once (a panel shown, a page loaded, a new browser) is one snapshot, for a
 // browser that does not paint for its screencast. While one runs, the snapshot waits for its
 // next frame (Chromium sends one at each start and after each load), or this long: asked for
@@ -25,10 +30,13 @@ constexpr double frameForWantedPicture = 0.3;
 constexpr double quietCheckPeriod = 30.0;
 
 bool screencastRunning = false;
-double screencastStartedAt = 0.0;
-bool frameSinceStart = false;
-// Set by each frame, taken by the next flight loop: when the screencast was last heard from.
-bool frameSinceCheck = false;
+// The screencast's frames are wanted: read by the thread that hands them over.
+std::atomic<bool> takingFrames{false};
+Clock::time_point screencastStartedAt;
+// Set by each frame, on whichever thread handed it over.
+std::atomic<bool> frameSinceStart{false};
+// Taken by the next flight loop: when the screencast was last heard from.
+std::atomic<bool> frameSinceCheck{false};
 double lastHeardAt = 0.0;
 // For the browser's life: its screencast failed, so it is shown by snapshots.
 bool fellBack = false;
@@ -36,12 +44,17 @@ bool fellBack = false;
 double appliedScale = 0.0;
 bool pictureWanted = false;
 double pictureWantedAt = -1.0;  // negative: from the next flight loop on
-bool frameSinceWanted = false;
+std::atomic<bool> frameSinceWanted{false};
 // The schedule is to start one snapshot without waiting for its period.
 bool snapshotWanted = false;
 
+void setRunning(bool running) {
+    screencastRunning = running;
+    takingFrames = running;
+}
+
 void fallBack(const char* why) {
-    screencastRunning = false;
+    setRunning(false);
     if (fellBack) return;
     fellBack = true;
     debugLog("CV: no live frames from the browser (%s); showing snapshots twice a second instead.\n", why);
@@ -63,7 +76,7 @@ void askForWantedPicture(double now) {
 
 void stopScreencast() {
     if (!screencastRunning) return;
-    screencastRunning = false;
+    setRunning(false);
     stopBrowserScreencast();
 }
 
@@ -72,9 +85,11 @@ void startScreencast(double now) {
         fallBack("the browser could not start a screencast");
         return;
     }
-    screencastRunning = true;
-    screencastStartedAt = lastHeardAt = now;
-    frameSinceStart = frameSinceCheck = false;
+    setRunning(true);
+    screencastStartedAt = Clock::now();
+    lastHeardAt = now;
+    frameSinceStart = false;
+    frameSinceCheck = false;
     // The page may not paint again for a while: the panel shows it now.
     wantPicture(now);
 }
@@ -97,9 +112,9 @@ void runLiveFrames(double now) {
         startScreencast(now);
         return;
     }
-    if (std::exchange(frameSinceCheck, false)) lastHeardAt = now;
+    if (frameSinceCheck.exchange(false)) lastHeardAt = now;
     if (panel.paused) return;
-    if (!frameSinceStart && now - screencastStartedAt > firstFrameWait) {
+    if (!frameSinceStart && Clock::now() - screencastStartedAt > firstFrameWait) {
         stopScreencast();
         fallBack("the screencast sent no frame within 3 s");
     } else if (now - lastHeardAt > quietCheckPeriod) {
@@ -120,7 +135,7 @@ void liveSnapshotTimedOut() {
 void stopLiveFrames() { guarded("CV: could not stop the screencast", stopScreencast); }
 
 void resetLiveFrames() {
-    screencastRunning = false;
+    setRunning(false);
     frameSinceStart = false;
     fellBack = false;
     appliedScale = 0.0;
@@ -128,20 +143,41 @@ void resetLiveFrames() {
     pictureWanted = false;
 }
 
+namespace {
+
+// Queues a frame for the decode thread, on any thread; throws only when the queue cannot grow.
+void queueFrame(PngBuffer& frame) {
+    {
+        // The queue holds one picture at most: a frame the decode thread has not taken yet is
+        // replaced by the newer one.
+        std::lock_guard<std::mutex> lock(queueMutex);
+        if (pngQueue.empty())
+            pngQueue.push_back(std::move(frame));
+        else
+            pngQueue.back() = std::move(frame);
+    }
+    frameSinceStart = true;
+    frameSinceCheck = true;
+    frameSinceWanted = true;
+    queueCondition.notify_one();
+}
+
+}  // namespace
+
+bool takeBrowserFrameNow(PngBuffer& frame) noexcept {
+    if (!takingFrames || frame.empty()) return false;
+    try {
+        queueFrame(frame);
+        return true;
+    } catch (...) {
+        // Left with the caller, whose main thread passes it on (and tells a failure).
+        return false;
+    }
+}
+
 void onBrowserFrame(PngBuffer frame) {
     guarded("CV: could not queue a frame", [&] {
-        if (!screencastRunning || frame.empty()) return;
-        frameSinceStart = frameSinceCheck = frameSinceWanted = true;
-        {
-            // The queue holds one picture at most: a frame the decode thread has not taken yet
-            // is replaced by the newer one.
-            std::lock_guard<std::mutex> lock(queueMutex);
-            if (pngQueue.empty())
-                pngQueue.push_back(std::move(frame));
-            else
-                pngQueue.back() = std::move(frame);
-        }
-        queueCondition.notify_one();
+        if (screencastRunning && !frame.empty()) queueFrame(frame);
     });
 }
 
@@ -153,7 +189,7 @@ void onBrowserScreencastEnded(const char* why) {
 
 void onBrowserStarted() {
     guarded("CV: could not follow the new browser", [&] {
-        screencastRunning = false;
+        setRunning(false);
         frameSinceStart = false;
         fellBack = false;
         wantPicture(-1.0);
