@@ -104,6 +104,10 @@ void setBrowserPageScale(double scale);
 // Defined by the frame pipeline, called by the backend on the main thread:
 // a frame of the running screencast;
 void onBrowserFrame(PngBuffer frame);
+// Callable on any thread and never throwing: a frame handed straight to the decoder, without
+// waiting for the main thread's next frame. True when taken (`frame` is then empty); false leaves
+// it to onBrowserFrame(). Either way the main thread acknowledges it.
+bool takeBrowserFrameNow(PngBuffer& frame) noexcept;
 // the screencast was refused or stopped by the browser (`why` ends the one log line);
 void onBrowserScreencastEnded(const char* why);
 // a new browser's view is ready (at bring-up and after each restart): it runs no screencast;

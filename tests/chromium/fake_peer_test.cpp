@@ -605,7 +605,8 @@ TEST_F(FakePeer, NoSnapshotIsLostToANavigationWithOrWithoutThePagesEvents) {
 TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLandWhereThePilotPoints) {
     settings("1", 60, "https://panel.example/", CV_FAKE_CDP);
     cues("refuse Page.captureScreenshot\n");
-    const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("first.png") +
+    // Shown once the page has loaded: a load restarts a running screencast (below).
+    const std::string log = run("wait 2\ncommand Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("first.png") +
                                 "\nclick 300 940\ncommand Corvane/TogglePanel once\nwait 0.5\n"
                                 "command Corvane/TogglePanel once\nwait 1\nscreenshot " +
                                 file("again.png") +
@@ -671,6 +672,30 @@ TEST_F(FakePeer, LiveFramesAreThePanelsPicturesWhileShownAtEveryScaleAndClicksLa
     for (std::size_t n = 0; n < clicks.size(); ++n) EXPECT_NEAR(clicks[n], scales[n], 0.01) << n;
 }
 
+// A screencast kept across a reload can fall silent in Chromium: each load while it runs
+// starts it again.
+TEST_F(FakePeer, EachLoadWhileTheScreencastRunsStartsItAgain) {
+    settings("1", 1, "https://panel.example/", CV_FAKE_CDP);
+    const std::string log = run("wait 2\ncommand Corvane/TogglePanel once\nwait 3.5\nquit");
+    EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
+    std::string order;  // n: a navigation, a: a start, o: a stop
+    for (const auto& line : fakeLog()) {
+        if (line.rfind("Page.navigate ", 0) == 0) order += 'n';
+        if (line.rfind("Page.startScreencast ", 0) == 0) order += 'a';
+        if (line.rfind("Page.stopScreencast ", 0) == 0) order += 'o';
+    }
+    const std::size_t shown = order.find('a');
+    ASSERT_NE(shown, std::string::npos) << order;
+    const std::string reloads = order.substr(shown + 1);
+    // Every reload after the showing is followed by a stop and a start, before the next.
+    EXPECT_GE(std::count(reloads.begin(), reloads.end(), 'n'), 2) << order;
+    for (std::size_t at = reloads.find('n'); at != std::string::npos; at = reloads.find('n', at + 1)) {
+        const std::size_t next = reloads.find('n', at + 1);
+        if (next == std::string::npos) break;  // the last may not have loaded before the quit
+        EXPECT_EQ(reloads.substr(at, next - at), "noa") << order;
+    }
+}
+
 // A screencast refused, silent or hidden from the browser falls back to the 2 Hz snapshots for
 // the browser's life, told once; a refused visible size only costs the frames their finer
 // pixels; FrameSource = snapshots never starts a screencast.
@@ -681,8 +706,8 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
         {"screencast-silent", "the screencast sent no frame within 3 s", 1},
         {"screencast-hidden@1", "the browser reports the page hidden from it", 1},
     };
-    const std::string script = "command Corvane/TogglePanel once\nwait 5\ncommand Corvane/TogglePanel once\nwait "
-                               "0.3\ncommand Corvane/TogglePanel once\nwait 1.5\nquit";
+    const std::string script = "wait 2\ncommand Corvane/TogglePanel once\nwait 5\ncommand Corvane/TogglePanel "
+                               "once\nwait 0.3\ncommand Corvane/TogglePanel once\nwait 1.5\nquit";
     for (const auto& [cue, why, stops] : cases) {
         fs::remove(file("fake.log"));
         cues(std::string(cue) + "\n");

@@ -156,7 +156,8 @@ void launchBrowser() {
     ChromiumBrowser& started = browser.emplace();
     started.process = std::move(process);
     try {
-        started.connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser);
+        started.connection = std::make_unique<cdp::Connection>(
+            toBrowser, fromBrowser, [](PngBuffer& frame) { takeBrowserFrameNow(frame); });
     } catch (const std::exception& e) {
         return restartLater(std::string("CV: could not start the browser: ") + e.what());
     }
@@ -221,7 +222,10 @@ void dispatch(ChromiumBrowser& current, cdp::Completion& c) {
     if (c.type == Type::NewPage) newPageSeen(current, c);
     if (c.type == Type::Frame) screencastFrame(current, c);
     if (c.type == Type::Hidden) screencastHidden(current);
-    if (c.type == Type::Loaded) onBrowserPageLoaded();
+    if (c.type == Type::Loaded) {
+        screencastPageLoaded(current);
+        onBrowserPageLoaded();
+    }
 }
 
 void dispatchCompletions(ChromiumBrowser& current) {

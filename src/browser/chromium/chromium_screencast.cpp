@@ -1,7 +1,8 @@
 // The page's live frames in Chromium: its screencast, and the scale its pictures are rendered at.
 //
-// Frames arrive decoded from base64 by the pipe's I/O thread. Each is handed to the frame
-// pipeline and then acknowledged: Chromium sends the next frame only once the last is
+// Frames arrive decoded from base64 by the pipe's I/O thread, which hands each straight to the
+// decoder (the main thread's next frame would add a simulator frame to every keystroke's echo).
+// Each is then acknowledged here: Chromium sends the next frame only once the last is
 // acknowledged, so acknowledging on the main thread paces the browser to the simulator's frames
 // without ever leaving it waiting on us for longer than one of them.
 #include <string>
@@ -36,7 +37,8 @@ void screencastEnded(ChromiumBrowser& current, const std::string& why) {
 void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame) {
     // A frame shows the browser serving, as a snapshot does.
     if (frame.ok) browserServed();
-    if (current.screencastOn && frame.ok) onBrowserFrame(std::move(frame.snapshot));
+    // One the I/O thread could not hand over is handed over now.
+    if (current.screencastOn && frame.ok && !frame.snapshot.empty()) onBrowserFrame(std::move(frame.snapshot));
     current.sendToPage(cdp::Request::FrameAck, "Page.screencastFrameAck", {{"sessionId", frame.tag}});
 }
 
@@ -50,6 +52,16 @@ void screencastHidden(ChromiumBrowser& current) {
     // Chromium keeps a hidden page's screencast open, silent: it is stopped here.
     sendStop(current);
     screencastEnded(current, "the browser reports the page hidden from it");
+}
+
+void screencastPageLoaded(ChromiumBrowser& current) {
+    // A screencast kept running across reloads can fall silent for good: with a reload every
+    // 2 s, Chromium 156 stopped sending frames in two minutes of three. Started again on the
+    // loaded page, it sends one at once and then one at each repaint.
+    if (current.screencastOn) {
+        sendStop(current);
+        sendStart(current);
+    }
 }
 
 bool startBrowserScreencast() {
