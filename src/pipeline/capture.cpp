@@ -51,7 +51,6 @@ void expireCapture() {
     liveSnapshotTimedOut();
 }
 
-
 // What became of a request for a snapshot: started, not asked of the browser now (no panel or
 // view, a snapshot out, a decode behind), or asked and refused (or failed to be sent).
 enum class CaptureStart { Started, NotNow, Refused };

@@ -156,8 +156,8 @@ void launchBrowser() {
     ChromiumBrowser& started = browser.emplace();
     started.process = std::move(process);
     try {
-        started.connection = std::make_unique<cdp::Connection>(
-            toBrowser, fromBrowser, [](PngBuffer& frame) { takeBrowserFrameNow(frame); });
+        started.connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser,
+                                                               [](PngBuffer& frame) { takeBrowserFrameNow(frame); });
     } catch (const std::exception& e) {
         return restartLater(std::string("CV: could not start the browser: ") + e.what());
     }
