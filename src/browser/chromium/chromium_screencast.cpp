@@ -55,9 +55,9 @@ void screencastHidden(ChromiumBrowser& current) {
 }
 
 void screencastPageLoaded(ChromiumBrowser& current) {
-    // A screencast kept running across reloads can fall silent for good: with a reload every
-    // 2 s, Chromium 156 stopped sending frames in two minutes of three. Started again on the
-    // loaded page, it sends one at once and then one at each repaint.
+    // A screencast kept running across reloads was seen to fall silent for good (Chromium 156,
+    // a reload every 2 s, a busy machine). Started again on the loaded page, it sends one frame
+    // at once and then one at each repaint.
     if (current.screencastOn) {
         sendStop(current);
         sendStart(current);
