@@ -36,6 +36,11 @@ bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width
 bool jpegFrameSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height) {
     std::size_t at = 2;
     while (at + 4 <= size && data[at] == 0xFF) {
+        // Any number of 0xFF fill bytes may come before a marker.
+        if (data[at + 1] == 0xFF) {
+            ++at;
+            continue;
+        }
         const std::uint8_t marker = data[at + 1];
         const std::size_t length = (std::size_t{data[at + 2]} << 8) | data[at + 3];
         const bool startOfFrame =
