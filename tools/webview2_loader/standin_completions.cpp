@@ -230,7 +230,13 @@ void closeLedger() {
 
 int owedCompletions() {
     const Ledger& theLedger = ledger();
-    return static_cast<int>(theLedger.due.size() + theLedger.delayed.size() + theLedger.held.size());
+    auto owed = [](const Completion& completion) { return !completion.quiet; };
+    // The stand-in's own timers (a page painting for its screencast) owe the client nothing: a
+    // runtime they kept loaded would never show a plugin that let go of it cleanly.
+    return static_cast<int>(std::count_if(theLedger.due.begin(), theLedger.due.end(), owed) +
+                            std::count_if(theLedger.delayed.begin(), theLedger.delayed.end(),
+                                          [&](const auto& entry) { return owed(entry.second); }) +
+                            theLedger.held.size());
 }
 
 }  // namespace standin
