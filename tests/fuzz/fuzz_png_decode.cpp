@@ -32,16 +32,22 @@ bool headerSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width
 }
 
 // The size a JPEG's start-of-frame segment declares: the first one met walking the segments
-// after the start-of-image marker (a decoder that warns about anything in between refuses).
+// after the start-of-image marker as libjpeg does (the decoder refuses a frame it warned about).
 bool jpegFrameSize(const std::uint8_t* data, std::size_t size, std::uint32_t& width, std::uint32_t& height) {
     std::size_t at = 2;
-    while (at + 4 <= size && data[at] == 0xFF) {
-        // Any number of 0xFF fill bytes may come before a marker.
-        if (data[at + 1] == 0xFF) {
+    while (at + 4 <= size) {
+        // As libjpeg reads between segments: bytes other than a marker are skipped (it warns of
+        // "extraneous bytes" and reads on), and so are 0xFF fill bytes before one.
+        if (data[at] != 0xFF || data[at + 1] == 0xFF || data[at + 1] == 0x00) {
             ++at;
             continue;
         }
         const std::uint8_t marker = data[at + 1];
+        // TEM and the restart markers stand alone, without a length.
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {
+            at += 2;
+            continue;
+        }
         const std::size_t length = (std::size_t{data[at + 2]} << 8) | data[at + 3];
         const bool startOfFrame =
             marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
