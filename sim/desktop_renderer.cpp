@@ -224,7 +224,7 @@ void DesktopRenderer::drawDecoration(int left, int top, int right, int bottom, b
     glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
 }
 
-void DesktopRenderer::beginVr(int width, int height) {
+void DesktopRenderer::beginVr(int width, int height, int pixelWidth, int pixelHeight) {
     if (genFramebuffers_ != nullptr && bindFramebuffer_ != nullptr && framebufferTexture2D_ != nullptr) {
         if (vrFramebuffer_ == 0) {
             genFramebuffers_(1, &vrFramebuffer_);
@@ -232,15 +232,15 @@ void DesktopRenderer::beginVr(int width, int height) {
         }
         target_ = vrFramebuffer_;
         resetCallbackState();  // no unpack buffer bound for the image below
-        if (width != vrWidth_ || height != vrHeight_) {
+        if (pixelWidth != vrWidth_ || pixelHeight != vrHeight_) {
             glBindTexture(GL_TEXTURE_2D, vrColour_);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, pixelWidth, pixelHeight, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
             framebufferTexture2D_(kFramebuffer, kColorAttachment0, GL_TEXTURE_2D, vrColour_, 0);
-            vrWidth_ = width;
-            vrHeight_ = height;
+            vrWidth_ = pixelWidth;
+            vrHeight_ = pixelHeight;
         }
     }
-    setProjection(0, width, 0, height, width, height);
+    setProjection(0, width, 0, height, pixelWidth, pixelHeight);
     resetCallbackState();
     glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
@@ -260,16 +260,30 @@ unsigned DesktopRenderer::takeGlError() {
     return first;
 }
 
+bool DesktopRenderer::readOffscreen(std::vector<std::uint8_t>& rgba, int& width, int& height) {
+    if (vrFramebuffer_ == 0 || vrWidth_ <= 0 || vrHeight_ <= 0) return false;
+    const bool read = readTarget(vrFramebuffer_, vrWidth_, vrHeight_, rgba);
+    width = vrWidth_;
+    height = vrHeight_;
+    return read;
+}
+
 bool DesktopRenderer::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) {
     width = pixelWidth_;
     height = pixelHeight_;
     if (width <= 0 || height <= 0) return false;
+    return readTarget(0, width, height, rgba);
+}
+
+bool DesktopRenderer::readTarget(unsigned target, int width, int height, std::vector<std::uint8_t>& rgba) {
     const std::size_t row = static_cast<std::size_t>(width) * 4;
     std::vector<std::uint8_t> bottomUp(row * static_cast<std::size_t>(height));
-    target_ = 0;
-    resetCallbackState();  // the desktop bound, no pack buffer, rows packed as read below
+    target_ = target;
+    resetCallbackState();  // the target bound, no pack buffer, rows packed as read below
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
     glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, bottomUp.data());
+    target_ = 0;
+    resetCallbackState();
     rgba.resize(bottomUp.size());
     for (int y = 0; y < height; ++y) {
         const std::uint8_t* source = bottomUp.data() + row * static_cast<std::size_t>(height - 1 - y);

@@ -46,10 +46,13 @@ public:
     // be bound in it, by the host or by anyone else.
     bool hasUnpackBuffer() const { return unpackBuffer_ != 0; }
 
-    // Renders into an offscreen target of width x height with the projection (0, width, 0,
-    // height), for a window in VR; endVr() returns to the desktop.
-    void beginVr(int width, int height);
+    // Renders into an offscreen target of pixelWidth x pixelHeight with the projection (0,
+    // width, 0, height), for a window in VR or popped out; endVr() returns to the desktop.
+    void beginVr(int width, int height, int pixelWidth, int pixelHeight);
     void endVr();
+    // The offscreen target as last drawn, as RGBA rows of pixels, top row first; false before
+    // anything was drawn there.
+    bool readOffscreen(std::vector<std::uint8_t>& rgba, int& width, int& height);
 
     void activeTexture(int unit);
     // The first pending GL error, clearing all pending ones; 0 when there is none.
@@ -61,6 +64,7 @@ public:
     bool readPixel(int x, int y, std::uint8_t rgb[3]);
 
 private:
+    bool readTarget(unsigned target, int width, int height, std::vector<std::uint8_t>& rgba);
     void setProjection(double left, double right, double bottom, double top, int width, int height);
 
     int left_, top_, right_, bottom_;

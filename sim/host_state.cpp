@@ -29,6 +29,7 @@ static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler
 
 constexpr const char* kVrDataRefName = "sim/graphics/VR/enabled";
 constexpr const char* kUiScaleDataRefName = "sim/graphics/misc/user_interface_scale";
+constexpr const char* kSunPitchDataRefName = "sim/graphics/scenery/sun_pitch_degrees";
 constexpr std::size_t kSdkInfoBytes = 256;    // what the SDK promises for name, signature, description
 constexpr std::size_t kInfoBufferSize = 512;  // what the stand-in hands out
 
@@ -642,6 +643,7 @@ bool HostState::runMenuItem(const std::string& title) {
 XPLMDataRef HostState::findDataRef(const char* name) {
     if (name != nullptr && options_.vrDataref && std::strcmp(name, kVrDataRefName) == 0) return &vrDataRef_;
     if (name != nullptr && std::strcmp(name, kUiScaleDataRefName) == 0) return &uiScaleDataRef_;
+    if (name != nullptr && std::strcmp(name, kSunPitchDataRefName) == 0) return &sunPitchDataRef_;
     hostLine(std::string("dataref ") + (name != nullptr ? name : "(null)") + " is not published here");
     return nullptr;
 }
@@ -650,13 +652,14 @@ int HostState::getDatai(XPLMDataRef ref) {
     if (ref == nullptr) return 0;
     if (ref == &vrDataRef_) return vrDataRef_;
     // As X-Plane: read as the wrong type, a dataref reads 0.
-    if (ref != &uiScaleDataRef_) hostLine("XPLMGetDatai with an unknown dataref returns 0");
+    if (ref != &uiScaleDataRef_ && ref != &sunPitchDataRef_) hostLine("XPLMGetDatai with an unknown dataref returns 0");
     return 0;
 }
 
 float HostState::getDataf(XPLMDataRef ref) {
     if (ref == nullptr) return 0;
     if (ref == &uiScaleDataRef_) return uiScaleDataRef_;
+    if (ref == &sunPitchDataRef_) return sunPitchDataRef_;
     if (ref != &vrDataRef_) hostLine("XPLMGetDataf with an unknown dataref returns 0");
     return 0;
 }

@@ -51,6 +51,12 @@ struct WindowRecord {
     bool drawn = false;                            // its draw callback ran in the last frame
     int positioningMode = xplm_WindowPositionFree;
     int monitor = -1;
+    // Popped out (positioning mode pop-out): a window of its own on the operating system's
+    // desktop, at this rectangle in desktop pixels (y up, origin at the main monitor's bottom
+    // left). Its draw callback and pointer then work in its own space: its size in boxels,
+    // origin at its bottom left.
+    int osLeft = 0, osTop = 0, osRight = 0, osBottom = 0;
+    bool poppedOut() const { return positioningMode == xplm_WindowPopOut; }
     std::array<float, 4> gravity{0.0f, 1.0f, 0.0f, 1.0f};
     int layer = xplm_WindowLayerFloatingWindows;
     int decoration = xplm_WindowDecorationNone;
@@ -173,11 +179,16 @@ public:
     bool hasKeyboardFocus(XPLMWindowID id) const;
     void closeBox(WindowRecord& w);
     WindowRecord* panelWindow();  // first existing window of the loaded plugin
+    // Pointer commands that follow go to the popped-out window `id` (in its own boxels), or with
+    // null to the simulator's window.
+    void pointerIn(XPLMWindowID id) { pointerWindow_ = id; }
     void setVr(bool on);
     bool vrOn() const { return vr_; }
 
     // --- screenshots
     bool screenshot(const std::string& path, std::string& error);
+    // What the popped-out window drawn last drew, in its pixels.
+    bool screenshotPopout(const std::string& path, std::string& error);
     bool readDesktop(std::vector<std::uint8_t>& rgbaTopRowFirst, int& width, int& height);
 
     // --- one desktop pixel watched over time (host_watch.cpp)
@@ -223,6 +234,14 @@ public:
     bool windowInVr(const WindowRecord& w) const;
     void windowGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b) const;
     void setPositioningMode(WindowRecord& w, int mode, int monitor);
+    void setWindowGeometry(WindowRecord& w, int l, int t, int r, int b);
+    // A popped-out window's rectangle on the operating system's desktop; false (and a log line)
+    // for a window that is not popped out.
+    bool osGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b, const char* caller);
+    bool setOsGeometry(WindowRecord& w, int l, int t, int r, int b, const char* caller);
+    // The one monitor: the global desktop in boxels, and in the operating system's pixels.
+    void monitorBoundsOs(int& l, int& t, int& r, int& b) const;
+    void setSunPitch(float degrees) { sunPitchDataRef_ = degrees; }
     bool windowInFront(const WindowRecord& w) const;
     void bringToFront(WindowRecord& w);
     void screenBounds(int& l, int& t, int& r, int& b) const;
@@ -333,8 +352,11 @@ private:
     int fallbackTextureName_ = 0;  // names handed out when there is no GL context
 
     bool vr_ = false;
-    int vrDataRef_ = 0;         // its address is the dataref handle
-    float uiScaleDataRef_ = 1;  // likewise
+    int vrDataRef_ = 0;                     // its address is the dataref handle
+    float uiScaleDataRef_ = 1;              // likewise
+    float sunPitchDataRef_ = 45;            // the sun's height above the horizon, degrees (script: sun)
+    XPLMWindowID pointerWindow_ = nullptr;  // the popped-out window the pointer is in, if any
+    bool popoutDrawn_ = false;              // the offscreen target holds a popped-out window's picture
 
     struct PixelWatch {
         int x = 0, y = 0;

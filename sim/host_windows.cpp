@@ -86,6 +86,7 @@ void HostState::destroyWindow(XPLMWindowID id) {
     for (auto& layer : zOrder_) layer.erase(std::remove(layer.begin(), layer.end(), id), layer.end());
     if (captured_ == id) captured_ = nullptr;
     if (focused_ == id) focused_ = nullptr;
+    if (pointerWindow_ == id) pointerWindow_ = nullptr;
     windows_.erase(id);
 }
 
@@ -105,6 +106,14 @@ bool HostState::onScreen(const WindowRecord& w) const {
 }
 
 void HostState::windowGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b) const {
+    if (w.poppedOut()) {
+        // Its own window: its size in boxels, origin at the bottom left.
+        l = 0;
+        b = 0;
+        r = static_cast<int>(std::lround((w.osRight - w.osLeft) / options_.uiScale));
+        t = static_cast<int>(std::lround((w.osTop - w.osBottom) / options_.uiScale));
+        return;
+    }
     if (windowInVr(w)) {
         // In VR a window has its own space: its size, origin at the bottom left.
         l = 0;
@@ -131,6 +140,15 @@ void HostState::setPositioningMode(WindowRecord& w, int mode, int monitor) {
         hostLine("XPLMSetWindowPositioningMode with unknown mode " + std::to_string(mode) + " ignored");
         return;
     }
+    if (mode == xplm_WindowPopOut && !w.poppedOut()) {
+        // Popped out where it floated: its rectangle, in pixels, on the main monitor.
+        const double scale = options_.uiScale;
+        w.osLeft = desktopPixels(w.left - options_.screenLeft, scale);
+        w.osBottom = desktopPixels(w.bottom - options_.screenBottom, scale);
+        w.osRight = w.osLeft + desktopPixels(w.right - w.left, scale);
+        w.osTop = w.osBottom + desktopPixels(w.top - w.bottom, scale);
+    }
+    if (mode != xplm_WindowPopOut && pointerWindow_ == &w) pointerWindow_ = nullptr;
     w.positioningMode = mode;
     w.monitor = monitor;
     // One monitor: the whole desktop. Free, pop-out and VR keep the desktop rectangle, so
@@ -144,6 +162,50 @@ void HostState::setPositioningMode(WindowRecord& w, int mode, int monitor) {
     } else if (mode == xplm_WindowFullScreenOnMonitor || mode == xplm_WindowFullScreenOnAllMonitors) {
         screenBounds(w.left, w.top, w.right, w.bottom);
     }
+}
+
+void HostState::setWindowGeometry(WindowRecord& w, int l, int t, int r, int b) {
+    // As X-Plane: the rectangle of a window floating in the simulator's window. A popped-out
+    // or VR window keeps it for when it floats again.
+    w.left = l;
+    w.top = t;
+    w.right = r;
+    w.bottom = b;
+}
+
+bool HostState::osGeometry(const WindowRecord& w, int& l, int& t, int& r, int& b, const char* caller) {
+    if (!w.poppedOut()) {
+        hostLine(std::string(caller) + " on a window that is not popped out ignored");
+        return false;
+    }
+    l = w.osLeft;
+    t = w.osTop;
+    r = w.osRight;
+    b = w.osBottom;
+    return true;
+}
+
+bool HostState::setOsGeometry(WindowRecord& w, int l, int t, int r, int b, const char* caller) {
+    if (!w.poppedOut()) {
+        hostLine(std::string(caller) + " on a window that is not popped out ignored");
+        return false;
+    }
+    if (r <= l || t <= b) {
+        hostLine(std::string(caller) + " with an empty rectangle ignored");
+        return false;
+    }
+    w.osLeft = l;
+    w.osTop = t;
+    w.osRight = r;
+    w.osBottom = b;
+    return true;
+}
+
+void HostState::monitorBoundsOs(int& l, int& t, int& r, int& b) const {
+    l = 0;
+    b = 0;
+    r = desktopPixels(options_.screenRight - options_.screenLeft, options_.uiScale);
+    t = desktopPixels(options_.screenTop - options_.screenBottom, options_.uiScale);
 }
 
 std::vector<WindowRecord*> HostState::frontOrder(int layer) const {
@@ -183,11 +245,20 @@ std::vector<XPLMWindowID> HostState::windowsUnder(int x, int y) const {
     // With the headset on, the pointer is the VR controller: it aims at the VR windows, front
     // to back, each in its own space. Otherwise the desktop windows that contain the point.
     std::vector<XPLMWindowID> under;
+    // In a popped-out window the pointer reaches that window alone, in its own space.
+    if (pointerWindow_ != nullptr) {
+        auto it = windows_.find(pointerWindow_);
+        if (it == windows_.end() || !onScreen(*it->second) || !it->second->poppedOut()) return under;
+        int l = 0, t = 0, r = 0, b = 0;
+        windowGeometry(*it->second, l, t, r, b);
+        if (l <= x && x < r && b < y && y <= t) under.push_back(pointerWindow_);
+        return under;
+    }
     for (int layer = kLayerCount - 1; layer >= 0; --layer) {
         const auto order = frontOrder(layer);
         for (auto it = order.rbegin(); it != order.rend(); ++it) {
             const WindowRecord& w = **it;
-            if (!onScreen(w)) continue;
+            if (!onScreen(w) || w.poppedOut()) continue;
             if (vr_ || (w.left <= x && x < w.right && w.bottom < y && y <= w.top)) under.push_back(*it);
         }
     }
@@ -436,7 +507,23 @@ void HostState::drawWindows() {
             WindowRecord* w = liveWindow(id);
             if (w == nullptr || !onScreen(*w)) continue;
             const int width = std::max(1, w->right - w->left), height = std::max(1, w->top - w->bottom);
-            renderer_->beginVr(width, height);
+            renderer_->beginVr(width, height, width, height);
+            popoutDrawn_ = false;
+            drawOne(id, *w);
+            renderer_->endVr();
+        }
+    }
+    // Popped-out windows, each into the offscreen target of its own pixels, read back by
+    // screenshot-popout.
+    if (!vr_) {
+        for (XPLMWindowID id : ids) {
+            WindowRecord* w = liveWindow(id);
+            if (w == nullptr || !onScreen(*w) || !w->poppedOut()) continue;
+            int l = 0, t = 0, r = 0, b = 0;
+            windowGeometry(*w, l, t, r, b);
+            renderer_->beginVr(std::max(1, r), std::max(1, t), std::max(1, w->osRight - w->osLeft),
+                               std::max(1, w->osTop - w->osBottom));
+            popoutDrawn_ = true;
             drawOne(id, *w);
             renderer_->endVr();
         }
@@ -445,7 +532,7 @@ void HostState::drawWindows() {
     if (!vr_) {
         for (XPLMWindowID id : ids) {
             WindowRecord* w = liveWindow(id);
-            if (w == nullptr || !onScreen(*w)) continue;
+            if (w == nullptr || !onScreen(*w) || w->poppedOut()) continue;
             if (w->decoration == xplm_WindowDecorationRoundRectangle) {
                 renderer_->drawDecoration(w->left, w->top, w->right, w->bottom, windowInFront(*w));
             }
@@ -458,6 +545,16 @@ void HostState::drawWindows() {
 
 bool HostState::readDesktop(std::vector<std::uint8_t>& rgba, int& width, int& height) {
     return renderer_ != nullptr && renderer_->readDesktop(rgba, width, height);
+}
+
+bool HostState::screenshotPopout(const std::string& path, std::string& error) {
+    std::vector<std::uint8_t> rgba;
+    int width = 0, height = 0;
+    if (renderer_ == nullptr || !popoutDrawn_ || !renderer_->readOffscreen(rgba, width, height)) {
+        error = "screenshot-popout " + path + ": no popped-out window has been drawn";
+        return false;
+    }
+    return writePng(path, rgba, width, height, error);
 }
 
 bool HostState::screenshot(const std::string& path, std::string& error) {

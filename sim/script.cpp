@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <vector>
 
@@ -209,6 +210,11 @@ public:
             if (!host_.runMenuItem(title)) host_.hostLine("no menu item titled \"" + title + "\"");
             return true;
         }
+        if (verb == "popout") return popout(w, error);
+        // The pointer commands below are on the simulator's window.
+        if (verb == "press" || verb == "drag" || verb == "release" || verb == "click" || verb == "hover" ||
+            verb == "rightclick" || verb == "wheel")
+            host_.pointerIn(nullptr);
         if (verb == "press" || verb == "drag" || verb == "release" || verb == "click") {
             int x = 0, y = 0;
             if (!needArgs(2, 2, (verb + " X Y").c_str()) || !intArg(1, x) || !intArg(2, y)) return false;
@@ -306,6 +312,11 @@ public:
                 host_.hostLine("geometry: the plugin has no window");
                 return true;
             }
+            // As the pilot drags it: a popped-out window on the desktop, in its pixels.
+            if (panel->poppedOut()) {
+                host_.setOsGeometry(*panel, l, t, r, b, "geometry");
+                return true;
+            }
             panel->left = l;
             panel->top = t;
             panel->right = r;
@@ -344,6 +355,23 @@ public:
                 return false;
             }
             return host_.screenshot(path, error);
+        }
+        if (verb == "screenshot-popout") {
+            const std::string path = restAfterFirstWord(text);
+            if (path.empty()) {
+                error = "usage: screenshot-popout FILE";
+                return false;
+            }
+            return host_.screenshotPopout(path, error);
+        }
+        if (verb == "sun") {
+            double degrees = 0;
+            if (!needArgs(1, 1, "sun DEGREES") || !parseNumber(w[1], degrees) || degrees < -90 || degrees > 90) {
+                error = "usage: sun DEGREES (the sun's height above the horizon, -90 to 90)";
+                return false;
+            }
+            host_.setSunPitch(static_cast<float>(degrees));
+            return true;
         }
         if (verb == "watch") {
             int x = 0, y = 0;
@@ -394,6 +422,46 @@ public:
     }
 
 private:
+    // "popout VERB X Y ...": the pointer commands (press, drag, release, click, rightclick, hover,
+    // wheel) in the plugin's popped-out window, at pixel (X, Y) of it from its top-left corner.
+    bool popout(const std::vector<std::string>& w, std::string& error) {
+        const char* usage = "usage: popout press|drag|release|click|rightclick|hover X Y, or popout wheel X Y CLICKS "
+                            "[horizontal] (pixels of the popped-out window from its top left)";
+        static const std::set<std::string> verbs{"press", "drag", "release", "click", "rightclick", "hover", "wheel"};
+        int px = 0, py = 0, clicks = 0;
+        if (w.size() < 2 || verbs.count(w[1]) == 0) {
+            error = usage;
+            return false;
+        }
+        const bool wheel = w[1] == "wheel";
+        const std::size_t words = wheel ? (w.size() == 6 ? 6u : 5u) : 4u;
+        if (w.size() != words || !parseInt(w[2], px) || !parseInt(w[3], py) || (wheel && !parseInt(w[4], clicks)) ||
+            (w.size() == 6 && w[5] != "horizontal")) {
+            error = usage;
+            return false;
+        }
+        WindowRecord* panel = host_.panelWindow();
+        if (panel == nullptr || !panel->poppedOut()) {
+            host_.hostLine("popout: the plugin has no popped-out window");
+            return true;
+        }
+        // Its pixels, top row first, to its own boxels, y up.
+        int l = 0, t = 0, r = 0, b = 0;
+        host_.windowGeometry(*panel, l, t, r, b);
+        const double scale = host_.options().uiScale;
+        const int x = static_cast<int>(std::floor(px / scale));
+        const int y = t - static_cast<int>(std::floor(py / scale));
+        host_.pointerIn(panel);
+        const std::string& verb = w[1];
+        if (verb == "press" || verb == "click") host_.pointer(x, y, xplm_MouseDown);
+        if (verb == "drag") host_.pointer(x, y, xplm_MouseDrag);
+        if (verb == "release" || verb == "click") host_.pointer(x, y, xplm_MouseUp);
+        if (verb == "rightclick") host_.rightClick(x, y);
+        if (verb == "hover") host_.hover(x, y);
+        if (wheel) host_.wheel(x, y, clicks, w.size() == 6 ? 1 : 0);
+        return true;
+    }
+
     // "wait-log COUNT SECONDS TEXT": frames until the log holds TEXT COUNT times or more, at
     // most SECONDS; running out is told in the log (without the text, which would count), not a
     // script error.

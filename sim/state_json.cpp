@@ -75,7 +75,13 @@ std::string HostState::stateJson() const {
             << number(w->gravity[0]) << "," << number(w->gravity[1]) << "," << number(w->gravity[2]) << ","
             << number(w->gravity[3]) << "],\"in_vr\":" << boolean(windowInVr(*w)) << ",\"layer\":" << w->layer
             << ",\"decoration\":" << w->decoration << ",\"in_front\":" << boolean(windowInFront(*w))
-            << ",\"drawn\":" << boolean(w->drawn) << ",\"keyboard_focus\":" << boolean(focused_ == w) << "}";
+            << ",\"drawn\":" << boolean(w->drawn) << ",\"keyboard_focus\":" << boolean(focused_ == w)
+            << ",\"os_geometry\":";
+        if (w->poppedOut())
+            out << "[" << w->osLeft << "," << w->osTop << "," << w->osRight << "," << w->osBottom << "]";
+        else
+            out << "null";
+        out << "}";
         separator = ",";
     }
     out << "],\n\"commands\":[";

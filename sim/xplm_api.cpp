@@ -211,6 +211,62 @@ XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* 
     });
 }
 
+XPLM_API void XPLMSetWindowGeometry(XPLMWindowID inWindowID, int inLeft, int inTop, int inRight, int inBottom) {
+    guardedVoid("XPLMSetWindowGeometry", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowGeometry"))
+            host.setWindowGeometry(*w, inLeft, inTop, inRight, inBottom);
+    });
+}
+
+XPLM_API int XPLMWindowIsPoppedOut(XPLMWindowID inWindowID) {
+    return guarded("XPLMWindowIsPoppedOut", 0, [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMWindowIsPoppedOut");
+        return w != nullptr && w->poppedOut() ? 1 : 0;
+    });
+}
+
+XPLM_API void XPLMGetWindowGeometryOS(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight,
+                                      int* outBottom) {
+    guardedVoid("XPLMGetWindowGeometryOS", [&](HostState& host) {
+        xpsim::WindowRecord* w = host.window(inWindowID, "XPLMGetWindowGeometryOS");
+        int l = 0, t = 0, r = 0, b = 0;
+        if (w != nullptr) host.osGeometry(*w, l, t, r, b, "XPLMGetWindowGeometryOS");
+        if (outLeft != nullptr) *outLeft = l;
+        if (outTop != nullptr) *outTop = t;
+        if (outRight != nullptr) *outRight = r;
+        if (outBottom != nullptr) *outBottom = b;
+    });
+}
+
+XPLM_API void XPLMSetWindowGeometryOS(XPLMWindowID inWindowID, int inLeft, int inTop, int inRight, int inBottom) {
+    guardedVoid("XPLMSetWindowGeometryOS", [&](HostState& host) {
+        if (xpsim::WindowRecord* w = host.window(inWindowID, "XPLMSetWindowGeometryOS"))
+            host.setOsGeometry(*w, inLeft, inTop, inRight, inBottom, "XPLMSetWindowGeometryOS");
+    });
+}
+
+XPLM_API void XPLMGetAllMonitorBoundsOS(XPLMReceiveMonitorBoundsOS_f inMonitorBoundsCallback, void* inRefcon) {
+    guardedVoid("XPLMGetAllMonitorBoundsOS", [&](HostState& host) {
+        if (inMonitorBoundsCallback == nullptr) return host.hostLine("XPLMGetAllMonitorBoundsOS without a callback");
+        int l = 0, t = 0, r = 0, b = 0;
+        host.monitorBoundsOs(l, t, r, b);
+        host.intoModule(host.currentPlugin(), "a monitor bounds callback",
+                        [&] { inMonitorBoundsCallback(0, l, t, r, b, inRefcon); });
+    });
+}
+
+XPLM_API void XPLMGetAllMonitorBoundsGlobal(XPLMReceiveMonitorBoundsGlobal_f inMonitorBoundsCallback, void* inRefcon) {
+    guardedVoid("XPLMGetAllMonitorBoundsGlobal", [&](HostState& host) {
+        if (inMonitorBoundsCallback == nullptr)
+            return host.hostLine("XPLMGetAllMonitorBoundsGlobal without a callback");
+        // X-Plane runs full screen on its one monitor: the global desktop.
+        int l = 0, t = 0, r = 0, b = 0;
+        host.screenBounds(l, t, r, b);
+        host.intoModule(host.currentPlugin(), "a monitor bounds callback",
+                        [&] { inMonitorBoundsCallback(0, l, t, r, b, inRefcon); });
+    });
+}
+
 XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight, int* outBottom) {
     guardedVoid("XPLMGetScreenBoundsGlobal", [&](HostState& host) {
         int l = 0, t = 0, r = 0, b = 0;

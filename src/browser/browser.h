@@ -46,6 +46,14 @@ bool browserControllerReady();
 // Starts a fresh navigation to the address. Ignored when the view is not ready.
 void navigateBrowser(const std::wstring& url);
 
+// Goes back to the page before in the page's history; nothing when it has none. Ignored when
+// the view is not ready.
+void goBrowserBack();
+
+// Tells the page which colour scheme the pilot prefers (its prefers-color-scheme). A backend
+// whose view is not ready keeps it for the bring-up; a browser started again gets the latest.
+void setBrowserColorScheme(bool dark);
+
 // Applies a zoom factor (1.0 = 100 %). A factor the browser refuses changes nothing there.
 void setBrowserZoom(double factor);
 
@@ -58,6 +66,12 @@ void sendBrowserClick(int pageX, int pageY);
 // release, and the pointer leaving the page (its position is not used). Ignored when the view
 // is not ready.
 void sendBrowserPointer(PagePointer what, int pageX, int pageY);
+
+// A wheel turned `clicks` notches over a page pixel, as the simulator counts them: the
+// vertical wheel's positive clicks away from the pilot (the page scrolls up), the horizontal
+// one's to the right. The page scrolls as it would under a desktop mouse. Ignored when the
+// view is not ready.
+void sendBrowserWheel(int pageX, int pageY, int clicks, bool horizontal);
 
 // A key press, repeat or release, and typed text (UTF-8, whole characters), for the page's
 // focused element. The panel sends them only while it holds the simulator's keyboard.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "panel/panel_place.h"
 #include "panel/panel_window.h"
 #include "pipeline/live_frames.h"
 
@@ -33,6 +34,11 @@ double wantedPageScale() {
     if (panelWindow == nullptr) return 1.0;
     if (vrEnabledRef != nullptr && XPLMGetDatai(vrEnabledRef) != 0) return vrScale;
     int left = 0, top = 0, right = 0, bottom = 0;
+    // A window of its own is measured in the desktop's pixels already.
+    if (panelPoppedOut()) {
+        XPLMGetWindowGeometryOS(panelWindow, &left, &top, &right, &bottom);
+        return pageScaleFor(static_cast<double>(right - left));
+    }
     XPLMGetWindowGeometry(panelWindow, &left, &top, &right, &bottom);
     const double perBoxel = uiScaleRef != nullptr ? pixelsPerBoxel(XPLMGetDataf(uiScaleRef)) : 1.0;
     return pageScaleFor(static_cast<double>(right - left) * perBoxel);

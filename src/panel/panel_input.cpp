@@ -141,8 +141,15 @@ XPLMCursorStatus handlePanelCursor(XPLMWindowID inWindowID, int x, int y, void*)
     return xplm_CursorDefault;
 }
 
-int handlePanelWheel(XPLMWindowID, int, int, int, int clicks, void*) {
+int handlePanelWheel(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks, void*) {
     guarded("CV: mouse wheel handler failed", [&] {
+        if (panelWheel == PanelWheel::Scroll) {
+            // The page under the pointer scrolls; a page blocked by its dialog takes no input.
+            int pageX = 0, pageY = 0;
+            if (clicks != 0 && !pageDialogShown() && mapPanelPointToPage(inWindowID, x, y, pageX, pageY))
+                sendBrowserWheel(pageX, pageY, clicks, wheel == 1);
+            return;
+        }
         if (clicks > 0) increaseWebZoom();
         if (clicks < 0) decreaseWebZoom();
     });

@@ -9,6 +9,7 @@
 #include "pipeline/frame.h"
 #include "platform/gl.h"
 #include "plugin/log.h"
+#include "plugin/settings.h"
 
 static_assert(sizeof(int) == sizeof(GLuint), "the texture name is handed to GL as a GLuint");
 
@@ -108,7 +109,8 @@ void drawQuad(int left, int top, int right, int bottom) {
     // graphics state left active: the texture state below is the active unit's.
     XPLMBindTexture2d(panelTexture, 0);
     const TexturedQuadState quad;
-    glColor3f(1.0f, 1.0f, 1.0f);
+    // The texture is modulated by the colour: the pilot's brightness darkens every texel alike.
+    glColor3f(panelBrightness, panelBrightness, panelBrightness);
     // Texture row 0 is the top of the page, so t = 0 goes to the window's top edge.
     glBegin(GL_QUADS);
     glTexCoord2i(0, 1);

@@ -1,6 +1,7 @@
 #include "panel/panel_window.h"
 
 #include "panel/page_scale.h"
+#include "panel/panel_place.h"
 #include "panel/panel_input.h"
 #include "panel/panel_texture.h"
 
@@ -51,6 +52,7 @@ void createPanelWindow() {
         XPLMSetWindowGravity(panelWindow, 0.0f, 1.0f, 0.0f, 1.0f);
     }
     XPLMSetWindowTitle(panelWindow, "Corvane Toolbar");
+    restorePanelPlace();
     startPanelInput();
 }
 
@@ -59,6 +61,7 @@ void handleVrMessage(int message) {
     // The pointer and the window's place change: nothing held or hovered carries over.
     if (message == XPLM_MSG_ENTERED_VR || message == XPLM_MSG_EXITING_VR) stopPanelInput();
     if (message == XPLM_MSG_ENTERED_VR) {
+        panelEntersVr();
         XPLMSetWindowPositioningMode(panelWindow, xplm_WindowVR, -1);
     } else if (message == XPLM_MSG_EXITING_VR) {
         if (XPLMWindowIsInVR(panelWindow) != 0) XPLMSetWindowPositioningMode(panelWindow, xplm_WindowPositionFree, 0);

@@ -9,6 +9,7 @@
 #include "pipeline/decode_worker.h"
 #include "pipeline/live_frames.h"
 #include "platform/xplm.h"
+#include "plugin/color_scheme.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -91,6 +92,7 @@ float PanelFlightLoop(float, float, int, void*) {
     guarded("CV: flight loop failed", [&] {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         runLiveFrames(now);
+        runColorScheme(now);
         if (now - lastCaptureTime > captureCheckPeriod) {
             if (askPanel().paused) {
                 // The page is blocked until the pilot answers: a snapshot still out is answered
@@ -120,6 +122,34 @@ float PanelFlightLoop(float, float, int, void*) {
 }
 
 void RequestCapture() { startCapture(); }
+
+namespace {
+
+bool pageTakesCommands(const char* what) {
+    // The page is blocked until the pilot answers its dialog, which the panel shows.
+    if (askPanel().paused) {
+        debugLog("CV: the page waits for the answer to its dialog; answer it, then %s.\n", what);
+        return false;
+    }
+    if (!browserViewReady()) {
+        debugLog("CV: the browser is not up yet; it cannot %s.\n", what);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void reloadPageNow() {
+    if (!pageTakesCommands("reload the page")) return;
+    navigateBrowser(webUrl);
+    // The periodic reload counts its period from this one.
+    lastRefreshTime = static_cast<double>(XPLMGetElapsedTime());
+}
+
+void pageBackNow() {
+    if (pageTakesCommands("go back")) goBrowserBack();
+}
 
 void onBrowserSnapshot(CaptureTicket ticket, bool succeeded, PngBuffer snapshot) {
     if (ticket == 0 || ticket != ticketInFlight) {

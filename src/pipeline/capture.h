@@ -13,6 +13,12 @@ extern double lastRefreshTime;
 float PanelFlightLoop(float sinceLastCall, float sinceLastFlightLoop, int counter, void* refcon);
 void RequestCapture();
 
+// The pilot's commands for the page: a fresh navigation to the configured address (the
+// periodic reload then counts from it), and a step back in the page's history. Each tells the
+// log why it does nothing while the page waits for its dialog's answer or the browser is not up.
+void reloadPageNow();
+void pageBackNow();
+
 // The schedule's one question to the panel, defined by the panel: may the page be captured or
 // reloaded now? Asked afresh each time, as a snapshot's time-out may change the answer.
 struct PanelAnswer {

@@ -105,6 +105,11 @@ using XPLMHandleKey_f = void (*)(XPLMWindowID inWindowID, char inKey, XPLMKeyFla
                                  void* inRefcon, int losingFocus);
 using XPLMHandleCursor_f = XPLMCursorStatus (*)(XPLMWindowID inWindowID, int x, int y, void* inRefcon);
 using XPLMHandleMouseWheel_f = int (*)(XPLMWindowID inWindowID, int x, int y, int wheel, int clicks, void* inRefcon);
+// One monitor's bounds: in the operating system's pixels, or in global desktop boxels.
+using XPLMReceiveMonitorBoundsOS_f = void (*)(int inMonitorIndex, int inLeftPx, int inTopPx, int inRightPx,
+                                              int inBottomPx, void* inRefcon);
+using XPLMReceiveMonitorBoundsGlobal_f = void (*)(int inMonitorIndex, int inLeftBx, int inTopBx, int inRightBx,
+                                                  int inBottomBx, void* inRefcon);
 }
 
 struct XPLMCreateWindow_t {
@@ -161,7 +166,14 @@ XPLM_API void XPLMDestroyWindow(XPLMWindowID inWindowID);
 XPLM_API int XPLMGetWindowIsVisible(XPLMWindowID inWindowID);
 XPLM_API void XPLMSetWindowIsVisible(XPLMWindowID inWindowID, int inIsVisible);
 XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight, int* outBottom);
+XPLM_API void XPLMSetWindowGeometry(XPLMWindowID inWindowID, int inLeft, int inTop, int inRight, int inBottom);
+XPLM_API int XPLMWindowIsPoppedOut(XPLMWindowID inWindowID);
+XPLM_API void XPLMGetWindowGeometryOS(XPLMWindowID inWindowID, int* outLeft, int* outTop, int* outRight,
+                                      int* outBottom);
+XPLM_API void XPLMSetWindowGeometryOS(XPLMWindowID inWindowID, int inLeft, int inTop, int inRight, int inBottom);
 XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight, int* outBottom);
+XPLM_API void XPLMGetAllMonitorBoundsOS(XPLMReceiveMonitorBoundsOS_f inMonitorBoundsCallback, void* inRefcon);
+XPLM_API void XPLMGetAllMonitorBoundsGlobal(XPLMReceiveMonitorBoundsGlobal_f inMonitorBoundsCallback, void* inRefcon);
 XPLM_API void XPLMSetWindowPositioningMode(XPLMWindowID inWindowID, XPLMWindowPositioningMode inPositioningMode,
                                            int inMonitorIndex);
 XPLM_API void XPLMSetWindowGravity(XPLMWindowID inWindowID, float inLeftGravity, float inTopGravity,

@@ -2,16 +2,16 @@
 
 #include "platform/xplm.h"
 
-// The three commands, their handler, the menu and the zoom steps. Main thread only.
+// The plugin's commands, their handler, the menu and the zoom steps. Main thread only.
 extern XPLMCommandRef toggleCommand;
 extern XPLMCommandRef increaseZoomCommand;
 extern XPLMCommandRef decreaseZoomCommand;
 
-// Creates the three commands and registers handleCommand (after the simulator's own handling).
+// Creates the commands and registers handleCommand (after the simulator's own handling).
 void createCommands();
-// Unregisters handleCommand from the three commands; the commands themselves stay.
+// Unregisters handleCommand from the commands; the commands themselves stay.
 void unregisterCommands();
-// The plugin's own menu in the menu bar with its one item.
+// The plugin's own menu in the menu bar: show and hide, pop out and in, reload the page.
 void createPluginMenu();
 // Removes that menu, if it was made. Only a start that fails does this: after a normal stop
 // the menu stays with the simulator.

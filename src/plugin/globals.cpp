@@ -30,6 +30,9 @@ float zoomLevel = 0.5f;
 int refreshWebPageSecs = 60;
 PanelInput panelInput = PanelInput::Full;
 FrameSource frameSource = FrameSource::Live;
+float panelBrightness = 1.0f;
+PanelColorScheme panelColorScheme = PanelColorScheme::Light;
+PanelWheel panelWheel = PanelWheel::Zoom;
 
 // Commands and panel.
 XPLMCommandRef toggleCommand = nullptr;

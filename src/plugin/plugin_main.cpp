@@ -5,6 +5,7 @@
 
 #include "browser/browser.h"
 #include "panel/panel_input.h"
+#include "panel/panel_place.h"
 #include "panel/panel_texture.h"
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
@@ -12,6 +13,7 @@
 #include "pipeline/live_frames.h"
 #include "platform/flight_loop.h"
 #include "platform/xplm.h"
+#include "plugin/color_scheme.h"
 #include "plugin/commands.h"
 #include "plugin/log.h"
 #include "plugin/paths.h"
@@ -41,6 +43,8 @@ void releaseEverything() {
     }
     abandonCapture();
     resetLiveFrames();
+    resetColorScheme();
+    resetPanelPlace();
 }
 
 // X-Plane gives a plugin whose start fails no stop and unloads it, so nothing start-up made
@@ -112,6 +116,7 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
 }
 
 PLUGIN_EXPORT void XPluginStop(void) {
+    guarded("CV: could not keep the panel's place", keepPanelPlace);
     guarded("CV: could not save the settings", saveSettings);
     guarded("CV: shutdown failed", releaseEverything);
 }

@@ -4,7 +4,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <array>
+#include <functional>
 #include <limits>
+#include <map>
+#include <string>
 #include <new>
 #include <optional>
 #include <tuple>
@@ -20,7 +25,13 @@ namespace {
 
 constexpr char settingsSection[] = "General";
 constexpr char zoomKey[] = "zoomLevel";
+constexpr char brightnessKey[] = "PanelBrightness";
 constexpr char settingsFileName[] = "cv_settings.ini";
+// The keys a session changes (a zoom or brightness step, the panel's place at stop): only
+// these are ever written, and only when their value differs from what the file held.
+constexpr std::array<const char*, 11> sessionKeys{zoomKey,      brightnessKey,  panelModeKey,   panelLeftKey,
+                                                  panelTopKey,  panelRightKey,  panelBottomKey, popOutLeftKey,
+                                                  popOutTopKey, popOutRightKey, popOutBottomKey};
 
 // Set when the settings file exists but could not be read, or was not read on purpose. The
 // document then lacks what the file holds, and saving it would wipe the pilot's settings, so
@@ -29,10 +40,21 @@ bool keepSettingsFile = false;
 // Why it could not be read, for the line at the save; empty for a file not read on purpose,
 // whose line at the start said all.
 std::string settingsReadError;
-// The file as read at start-up: the save changes only what a zoom step changed in it.
+// The file as read at start-up: the save changes only what the session changed in it.
 bool settingsFileExisted = false;
 std::string settingsTextRead;
-std::optional<std::string> zoomTextRead;
+// Each session key's text as the file held it; a key the file lacks is not here.
+std::map<std::string, std::string, std::less<>> sessionTextRead;
+// The session keys whose value in the document differs from the file's.
+std::vector<std::string> changedSessionKeys() {
+    std::vector<std::string> changed;
+    for (const char* key : sessionKeys) {
+        const char* value = settingsIni.GetValue(settingsSection, key, nullptr);
+        const auto read = sessionTextRead.find(key);
+        if (value != nullptr && (read == sessionTextRead.end() || read->second != value)) changed.push_back(key);
+    }
+    return changed;
+}
 
 // atof's result truncated toward zero; values beyond int (and NaN) are pinned instead of
 // being converted with undefined behaviour.
@@ -87,6 +109,30 @@ PanelInput panelInputFrom(const char* value) {
     return PanelInput::Full;
 }
 
+// A brightness outside 0.1 to 1.0 is taken to the nearer end; one that is no number is full
+// (never a panel dimmed to near black by a typing error).
+float brightnessFrom(const char* value) {
+    char* end = nullptr;
+    const double read = std::strtod(value, &end);
+    if (end == value || std::isnan(read)) return maxPanelBrightness;
+    return static_cast<float>(
+        std::clamp(read, static_cast<double>(minPanelBrightness), static_cast<double>(maxPanelBrightness)));
+}
+
+PanelColorScheme colorSchemeFrom(const char* value) {
+    if (sameWord(value, "dark")) return PanelColorScheme::Dark;
+    if (sameWord(value, "auto")) return PanelColorScheme::Auto;
+    if (!sameWord(value, "light"))
+        debugLog("CV: PanelColorScheme \"%s\" is none of light, dark and auto; using light.\n", value);
+    return PanelColorScheme::Light;
+}
+
+PanelWheel panelWheelFrom(const char* value) {
+    if (sameWord(value, "scroll")) return PanelWheel::Scroll;
+    if (!sameWord(value, "zoom")) debugLog("CV: PanelWheel \"%s\" is neither zoom nor scroll; using zoom.\n", value);
+    return PanelWheel::Zoom;
+}
+
 // Anything but "snapshots" means live frames; a value that is neither is told once.
 FrameSource frameSourceFrom(const char* value) {
     if (sameWord(value, "snapshots")) return FrameSource::Snapshots;
@@ -115,7 +161,7 @@ void loadSettingsFrom(const std::string& path) {
     keepSettingsFile = false;
     settingsReadError.clear();
     settingsTextRead.clear();
-    zoomTextRead.reset();
+    sessionTextRead.clear();
     std::string error;
     const FileRead read = readWholeFile(path, settingsTextRead, error);
     settingsFileExisted = read == FileRead::done;
@@ -129,7 +175,9 @@ void loadSettingsFrom(const std::string& path) {
     if (read == FileRead::done) {
         try {
             loaded = settingsIni.LoadData(settingsTextRead);
-            if (const char* zoom = settingsIni.GetValue(settingsSection, zoomKey, nullptr)) zoomTextRead = zoom;
+            for (const char* key : sessionKeys)
+                if (const char* value = settingsIni.GetValue(settingsSection, key, nullptr))
+                    sessionTextRead[key] = value;
         } catch (const std::bad_alloc&) {
             loaded = SI_NOMEM;
         }
@@ -148,13 +196,35 @@ void loadSettingsFrom(const std::string& path) {
     webUrl = toWideString(settingsIni.GetValue(settingsSection, "WebURL", defaultWebUrl));
     panelInput = panelInputFrom(settingsIni.GetValue(settingsSection, "PanelInput", "full"));
     frameSource = frameSourceFrom(settingsIni.GetValue(settingsSection, "FrameSource", "live"));
+    panelBrightness = brightnessFrom(settingsIni.GetValue(settingsSection, brightnessKey, "1.0"));
+    panelColorScheme = colorSchemeFrom(settingsIni.GetValue(settingsSection, "PanelColorScheme", "light"));
+    panelWheel = panelWheelFrom(settingsIni.GetValue(settingsSection, "PanelWheel", "zoom"));
 }
 
-void storeZoomLevel() {
+namespace {
+
+std::string decimalText(float value) {
     char text[64];
-    std::snprintf(text, sizeof text, "%f", static_cast<double>(zoomLevel));
-    settingsIni.SetValue(settingsSection, zoomKey, text, "", true);
+    std::snprintf(text, sizeof text, "%f", static_cast<double>(value));
+    return text;
 }
+
+}  // namespace
+
+// The zoom keeps the empty comment it was always stored with (a blank line before the key
+// when the format writes the file); the keys added since carry none.
+void storeZoomLevel() { settingsIni.SetValue(settingsSection, zoomKey, decimalText(zoomLevel).c_str(), "", true); }
+void storePanelBrightness() { storeSetting(brightnessKey, panelBrightness); }
+
+void storeSetting(const char* key, float value) { storeSetting(key, decimalText(value).c_str()); }
+
+void storeSetting(const char* key, int value) { storeSetting(key, std::to_string(value).c_str()); }
+
+void storeSetting(const char* key, const char* value) {
+    settingsIni.SetValue(settingsSection, key, value, nullptr, true);
+}
+
+const char* storedSetting(const char* key) { return settingsIni.GetValue(settingsSection, key, nullptr); }
 
 void saveSettings() { saveSettingsTo(getSettingsPath()); }
 
@@ -165,11 +235,10 @@ void saveSettingsTo(const std::string& path) {
                     "), so it is kept as it was and the settings are not saved\n");
         return;
     }
-    const char* zoom = settingsIni.GetValue(settingsSection, zoomKey, nullptr);
-    const bool zoomChanged = zoom != nullptr && (!zoomTextRead || *zoomTextRead != zoom);
+    const std::vector<std::string> changed = changedSessionKeys();
     // Nothing to change: the pilot's file keeps every byte. A first run without one still
     // leaves the (empty) document behind.
-    if (!zoomChanged && settingsFileExisted) return;
+    if (changed.empty() && settingsFileExisted) return;
 
     std::string text;
     SI_Error saved = SI_FAIL;
@@ -178,12 +247,17 @@ void saveSettingsTo(const std::string& path) {
     try {
         // As SaveFile by default: a file read with a UTF-8 byte-order mark is written with one.
         saved = settingsIni.Save(text, true);
-        if (saved >= 0 && zoomChanged) {
+        if (saved >= 0 && !changed.empty()) {
             // The format's own text drops what it does not keep (a comment after the last key,
             // a line without '=', a key given twice, what follows a NUL byte) and rewrites
             // the rest in its own spelling; unless it keeps every line the pilot wrote, the
-            // step goes into the pilot's own text instead.
-            const auto edited = settingstext::withValue(settingsTextRead, settingsSection, zoomKey, zoom, SI_NEWLINE_A);
+            // changes go into the pilot's own text instead.
+            std::optional<std::string> edited = settingsTextRead;
+            for (const std::string& key : changed) {
+                if (!edited) break;
+                edited = settingstext::withValue(*edited, settingsSection, key.c_str(),
+                                                 settingsIni.GetValue(settingsSection, key.c_str(), ""), SI_NEWLINE_A);
+            }
             placed = edited.has_value();
             if (placed && !settingstext::sameNonBlankLines(text, *edited)) text = *edited;
         }
@@ -195,7 +269,7 @@ void saveSettingsTo(const std::string& path) {
     if (saved < 0) {
         error = saved == SI_NOMEM ? "out of memory" : "the settings could not be formatted";
     } else if (!placed) {
-        error = "the file holds a NUL byte on the line after which the zoom would be written";
+        error = "the file holds a NUL byte on the line after which a setting would be written";
     } else if (!readsBack) {
         error = "the file holds a line the settings format cannot write back, such as a section header "
                 "without its ']'";

@@ -32,6 +32,33 @@ extern PanelInput panelInput;
 enum class FrameSource { Live, Snapshots };
 extern FrameSource frameSource;
 
+// "PanelBrightness": how bright the panel's picture is drawn, from 0.1 to 1.0 (full).
+inline constexpr float minPanelBrightness = 0.1f;
+inline constexpr float maxPanelBrightness = 1.0f;
+extern float panelBrightness;
+
+// "PanelColorScheme": the colour scheme the page is told the pilot prefers. Auto follows the
+// simulator's daylight.
+enum class PanelColorScheme { Light, Dark, Auto };
+extern PanelColorScheme panelColorScheme;
+
+// "PanelWheel": what the wheel does over the panel. Zoom: the zoom steps; Scroll: scrolls the
+// page under the pointer.
+enum class PanelWheel { Zoom, Scroll };
+extern PanelWheel panelWheel;
+
+// Where the panel was at the last stop: "PanelMode" (inside or popout), the floating window's
+// rectangle in boxels and the popped-out window's in desktop pixels. Written at stop only.
+inline constexpr char panelModeKey[] = "PanelMode";
+inline constexpr char panelLeftKey[] = "PanelLeft";
+inline constexpr char panelTopKey[] = "PanelTop";
+inline constexpr char panelRightKey[] = "PanelRight";
+inline constexpr char panelBottomKey[] = "PanelBottom";
+inline constexpr char popOutLeftKey[] = "PopOutLeft";
+inline constexpr char popOutTopKey[] = "PopOutTop";
+inline constexpr char popOutRightKey[] = "PopOutRight";
+inline constexpr char popOutBottomKey[] = "PopOutBottom";
+
 // The page shown when the settings name none: the same address as narrow text (the default of
 // the "WebURL" lookup) and as wide text (the start value of webUrl).
 inline constexpr char defaultWebUrl[] = "https://panel.corvane.ai/";
@@ -46,6 +73,13 @@ void loadSettings();
 // never written over: saveSettingsTo then leaves it as it is and says so in the log.
 void loadSettingsFrom(const std::string& path);
 void saveSettingsTo(const std::string& path);
-// Records the current zoomLevel in the settings document (not the file).
+// Records the current zoomLevel / panelBrightness in the settings document (not the file).
 void storeZoomLevel();
+void storePanelBrightness();
+// Records a value of the [General] section in the document (not the file).
+void storeSetting(const char* key, float value);
+void storeSetting(const char* key, int value);
+void storeSetting(const char* key, const char* value);
+// A value of the [General] section as the document holds it; null when it has none.
+const char* storedSetting(const char* key);
 void saveSettings();

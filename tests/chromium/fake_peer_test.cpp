@@ -748,4 +748,129 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
     EXPECT_GE(received("Page.captureScreenshot").size(), 3u);
 }
 
+// ---- The panel where the pilot wants it ----
+
+nlohmann::json panelState(const std::string& path) { return nlohmann::json::parse(slurp(path))["windows"].at(0); }
+std::vector<int> rectOf(const nlohmann::json& window) {
+    return {window["left"].get<int>(), window["top"].get<int>(), window["right"].get<int>(),
+            window["bottom"].get<int>()};
+}
+
+TEST_F(FakePage, PoppedOutThePanelShowsThePageTakesClicksKeysAndTheWheelAndPopsBackInWhereItWas) {
+    // The window pops out at its desktop place, 768 x 512 pixels; (100, 40) of it is on the
+    // page's text field.
+    const std::string log =
+        run("command Corvane/TogglePanel once\nwait 1\ncommand Corvane/PopOutPanel once\nwait 1.5\nstate " +
+            file("out.json") + "\nscreenshot-popout " + file("out.png") +
+            "\npopout click 100 40\nwait-focus on 5\ntype Hi\nkey escape\npopout wheel 400 300 1\nwait 0.5\n"
+            "command Corvane/PopOutPanel once\nframes 2\nstate " +
+            file("in.json") + "\nvr on\ncommand Corvane/PopOutPanel once\nframes 2\nstate " + file("vr.json") +
+            "\nvr off\nquit");
+    const auto out = panelState(file("out.json"));
+    EXPECT_EQ(out["positioning_mode"], 4);
+    EXPECT_EQ(out["os_geometry"], nlohmann::json::parse("[100, 980, 868, 468]"));
+    EXPECT_TRUE(out["drawn"].get<bool>());
+    const Image picture = readPng(file("out.png"));
+    EXPECT_EQ(picture.width, 768);
+    EXPECT_EQ(picture.height, 512);
+    EXPECT_TRUE(near(picture.at(5, 5), 255, 0, 0)) << "the page's red corner";
+    EXPECT_TRUE(near(picture.at(762, 506), 255, 255, 0)) << "the page's yellow corner";
+    EXPECT_EQ(typed(), (std::vector<std::string>{"H", "i"}));
+    // The wheel still zooms there: the step is saved.
+    EXPECT_NE(slurp(file("cv_settings.ini")).find("zoomLevel = 0.550000"), std::string::npos);
+    EXPECT_EQ(log.find("passed on by every window"), std::string::npos) << log;
+
+    const auto in = panelState(file("in.json"));
+    EXPECT_EQ(in["positioning_mode"], 0);
+    EXPECT_EQ(rectOf(in), (std::vector<int>{100, 980, 868, 468}));
+    EXPECT_TRUE(in["os_geometry"].is_null());
+    EXPECT_EQ(panelState(file("vr.json"))["positioning_mode"], 5);
+    EXPECT_EQ(countOccurrences(log, "CV: the panel cannot be popped out in VR.\n"), 1) << log;
+}
+
+TEST_F(FakePeer, ThePlaceInsideAndPoppedOutComesBackAtTheNextStartAndOntoASmallerScreen) {
+    const std::string show = "command Corvane/TogglePanel once\nwait 0.5\n";
+    run(show + "geometry 300 900 1068 388\nquit");
+    run("frames 2\nstate " + file("inside.json") + "\nquit");
+    EXPECT_EQ(rectOf(panelState(file("inside.json"))), (std::vector<int>{300, 900, 1068, 388}));
+
+    // Popped out and moved past the monitor's right edge: popped out again at the next start
+    // once shown, pulled back onto the monitor.
+    run(show + "command Corvane/PopOutPanel once\nframes 2\ngeometry 1200 1000 1968 488\nquit");
+    run(show + "state " + file("out.json") + "\nquit");
+    const auto out = panelState(file("out.json"));
+    EXPECT_EQ(out["positioning_mode"], 4);
+    EXPECT_EQ(out["os_geometry"], nlohmann::json::parse("[1152, 1000, 1920, 488]"));
+
+    // A screen of 1000 x 700: both places come back whole on it.
+    xpsimOptions_ = {"--screen", "0,700,1000,0"};
+    run(show + "state " + file("small-out.json") + "\ncommand Corvane/PopOutPanel once\nframes 2\nstate " +
+        file("small-in.json") + "\nquit");
+    EXPECT_EQ(panelState(file("small-out.json"))["os_geometry"], nlohmann::json::parse("[232, 700, 1000, 188]"));
+    EXPECT_EQ(rectOf(panelState(file("small-in.json"))), (std::vector<int>{232, 700, 1000, 188}));
+
+    // A pilot who never moves the panel finds the file as it was; one who pops it out finds the
+    // new place in lines of their own.
+    settings("0.5", 60, "https://panel.example/", CV_FAKE_CDP);
+    const std::string before = slurp(file("cv_settings.ini"));
+    xpsimOptions_.clear();
+    run(show + "command Corvane/TogglePanel once\nframes 2\ncommand Corvane/TogglePanel once\nquit");
+    EXPECT_EQ(slurp(file("cv_settings.ini")), before);
+    run(show + "command Corvane/PopOutPanel once\nframes 2\nquit");
+    EXPECT_EQ(slurp(file("cv_settings.ini")),
+              before + "PanelMode = popout\nPanelLeft = 100\nPanelTop = 980\nPanelRight = 868\nPanelBottom = 468\n"
+                       "PopOutLeft = 100\nPopOutTop = 980\nPopOutRight = 868\nPopOutBottom = 468\n");
+}
+
+TEST_F(FakePeer, DimmedThePictureIsDarkerTheCommandsStepAndSaveItAndTheWheelScrollsThePage) {
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelBrightness = 0.5\nPanelWheel = scroll\n";
+    std::string brighter;
+    for (int i = 0; i < 6; ++i) brighter += "command Corvane/PanelBrighter once\n";
+    const std::string log = run("command Corvane/TogglePanel once\nwait 1.5\nscreenshot " + file("dim.png") + "\n" +
+                                brighter + "frames 2\nscreenshot " + file("full.png") +
+                                "\ncommand Corvane/PanelDimmer once\nwheel 400 700 -2\nwheel 400 700 1 horizontal\n"
+                                "wait 0.5\nquit");
+    EXPECT_TRUE(near(readPng(file("dim.png")).page(5, 5), 128, 0, 0, 6));
+    EXPECT_TRUE(near(readPng(file("full.png")).page(5, 5), 255, 0, 0, 6)) << "no brighter than full";
+    const std::string saved = slurp(file("cv_settings.ini"));
+    EXPECT_NE(saved.find("PanelBrightness = 0.900000"), std::string::npos) << saved;
+    EXPECT_NE(saved.find("zoomLevel = 0.5\n"), std::string::npos) << "the wheel zoomed: " << saved;
+    // Desktop (400, 700) is page (300, 280), CSS (600, 560) at zoom 0.5; turned towards the
+    // pilot the page scrolls down, a notch 100 CSS pixels.
+    std::vector<std::string> wheels;
+    for (const auto& line : received("Input.dispatchMouseEvent")) {
+        const auto p = params(line);
+        if (p["type"] == "mouseWheel")
+            wheels.push_back(p["x"].dump() + " " + p["y"].dump() + " " + p["deltaX"].dump() + " " + p["deltaY"].dump());
+    }
+    EXPECT_EQ(wheels, (std::vector<std::string>{"600.0 560.0 0.0 200.0", "600.0 560.0 100.0 0.0"}));
+    EXPECT_EQ(log.find("passed on by every window"), std::string::npos) << log;
+}
+
+TEST_F(FakePeer, TheCommandsReloadTheConfiguredPageAndGoBackAndThePageIsToldTheColourScheme) {
+    std::ofstream(file("cv_settings.ini"), std::ios::app) << "PanelColorScheme = dark\n";
+    std::string log = run("command Corvane/TogglePanel once\nwait 1\ncommand Corvane/ReloadPage once\nwait 0.5\n"
+                          "command Corvane/PageBack once\nwait 0.5\nquit");
+    std::vector<std::string> order;
+    for (const auto& line : fakeLog()) {
+        const auto space = line.find(' ');
+        const std::string method = line.substr(0, space);
+        if (method == "Page.navigate") order.push_back(method + " " + params(line)["url"].get<std::string>());
+        if (method == "Emulation.setEmulatedMedia") order.push_back(method + " " + params(line)["features"].dump());
+        if (method == "Runtime.evaluate" && params(line)["expression"] == "history.back()") order.push_back(method);
+    }
+    EXPECT_EQ(order,
+              (std::vector<std::string>{
+                  "Emulation.setEmulatedMedia [{\"name\":\"prefers-color-scheme\",\"value\":\"dark\"}]",
+                  "Page.navigate https://panel.example/", "Page.navigate https://panel.example/", "Runtime.evaluate"}));
+
+    // A browser that cannot take it says so, once.
+    fs::remove(file("fake.log"));
+    cues("refuse Emulation.setEmulatedMedia\n");
+    log = run("wait 1\nquit");
+    EXPECT_EQ(
+        countOccurrences(log, "CV: the page could not be told the pilot's colour scheme (refused by the fake).\n"), 1)
+        << log;
+}
+
 }  // namespace

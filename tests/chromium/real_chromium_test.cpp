@@ -236,6 +236,22 @@ private:
     std::vector<std::thread> clients_;  // only touched by thread_ until it has been joined
 };
 
+// The page at zoom 1: page pixel (x, y) is desktop (100 + x, 980 - y); (400, 300) is on its
+// top until it scrolls, and its link is at (50, 50).
+TEST_F(RealChromium, ThePilotsColourSchemeTheWheelsScrollAReloadAndABackStepReachThePage) {
+    PageServer server(slurp(pagesFolder / "arranged.html"));
+    settings("1", 0, server.url, "");
+    std::ofstream(folder_ / "cv_settings.ini", std::ios::app) << "PanelColorScheme = dark\nPanelWheel = scroll\n";
+    // Each step waits for the colour it must bring, or the script fails.
+    const std::string log = run("command Corvane/TogglePanel once\nuntil 500 680 00C800 30\n"
+                                "wheel 500 680 -6\nuntil 500 680 0000C8 10\n"
+                                "command Corvane/ReloadPage once\nuntil 500 680 00C800 10\n"
+                                "click 150 930\nuntil 500 680 FFFFFF 10\n"
+                                "command Corvane/PageBack once\nuntil 500 680 00C800 10\nquit");
+    expectNone(log, {"CV: lost", "could not be"});
+    EXPECT_GE(server.pageRequests, 3) << "the first load, the reload and the link";
+}
+
 TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProfileAndAKilledOneTakesItsBrowser) {
     PageServer server;
     settings("0.5", 0, server.url, "");

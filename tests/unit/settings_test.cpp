@@ -4,6 +4,7 @@
 #include <climits>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -94,7 +95,8 @@ TEST(Settings, TheFileIsReadLikeAtofAndWrittenBackWholeAndTextIsStrictUtf8) {
 TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakesTheStepInPlace) {
     testHost();
     const std::string path = (std::filesystem::temp_directory_path() / "cv_unit_settings_lines.ini").string();
-    auto session = [&](const std::string& text, bool zoomStep, const std::string& logged = "") {
+    auto session = [&](const std::string& text, bool zoomStep, const std::string& logged = "",
+                       const std::function<void()>& alsoChange = {}) {
         std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
         settingsIni.Reset();
         settingsIni.SetUnicode(false);  // as a fresh module's document
@@ -104,6 +106,7 @@ TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakes
             zoomLevel = 0.55f;
             storeZoomLevel();
         }
+        if (alsoChange) alsoChange();
         saveSettingsTo(path);
         EXPECT_EQ(newLogText(), logged);
         return slurp(path);
@@ -123,6 +126,17 @@ TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakes
     EXPECT_EQ(session("[General]\nzoomLevel = 0.550000\nkeep=me\n", true),
               "[General]\nzoomLevel = 0.550000\nkeep=me\n");
 
+    // Each key the session changed goes into the pilot's text, a new one after the section's
+    // last entry; the others keep theirs.
+    EXPECT_EQ(session(pilots, true, "",
+                      [] {
+                          panelBrightness = 0.3f;
+                          storePanelBrightness();
+                          storeSetting(panelModeKey, "popout");
+                      }),
+              "[General]\nzoomLevel=0.550000\nPanelBrightness = 0.300000\nPanelMode = popout\nnotes without an "
+              "equals sign\n[Other]\nkeep=me\n;WebURL = x");
+
     // A header missing its "]" files the keys below it under a name running on into the next
     // line, which the format cannot write back; the pilot's lines stay and the step is added.
     const std::string typo = "[General\nzoomLevel = 1.25\nrefreshWebPageSecs = 30\n[Other]\nkeep = me\n";
@@ -131,7 +145,7 @@ TEST(Settings, ASessionLeavesThePilotsLinesAndAFileTheFormatCannotWriteBackTakes
     const std::string afterNul("[General]\0zoomLevel = 1\n", 24);
     EXPECT_EQ(session(afterNul, true,
                       "CV: could not save the settings to " + path +
-                          " (the file holds a NUL byte on the line after which the zoom would be written); the file "
+                          " (the file holds a NUL byte on the line after which a setting would be written); the file "
                           "on disk is as it was\n"),
               afterNul);
     std::filesystem::remove(path);

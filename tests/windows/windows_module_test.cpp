@@ -619,6 +619,27 @@ TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsTh
     EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0);
 }
 
+// The pilot's colour scheme, the wheel's scrolling and a step back reach WebView2: the first
+// before the page loads, the wheel as a desktop mouse's, the step only with a page behind.
+TEST_F(WindowsTyping, TheColourSchemeTheWheelsScrollAndABackStepReachWebView2) {
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary)
+        << "[General]\r\nPanelColorScheme = dark\r\nPanelWheel = scroll\r\nrefreshWebPageSecs = 0\r\n";
+    const Outcome run = this->run(show_ + "; wait 1; command Corvane/PageBack; command Corvane/ReloadPage; wait 0.5; "
+                                          "command Corvane/PageBack; wheel 400 700 -2; wheel 400 700 1 horizontal; "
+                                          "wait 0.5");
+    EXPECT_TRUE(inOrder(run.record,
+                        {"devtools Emulation.setEmulatedMedia "
+                         "{\"features\":[{\"name\":\"prefers-color-scheme\",\"value\":\"dark\"}]}",
+                         "navigate "},
+                        true));
+    EXPECT_TRUE(inOrder(run.record, {"navigate ", "navigate ", "go-back"}, true));
+    EXPECT_EQ(linesStartingWith(run.record, "go-back"), (Lines{"go-back"})) << "nothing to go back to at first";
+    // Desktop (400, 700) is page (300, 200); a notch is WHEEL_DELTA, towards the pilot negative.
+    EXPECT_EQ(
+        linesStartingWith(run.record, "mouse kind=0x20"),
+        (Lines{"mouse kind=0x20A keys=0 data=4294967056 x=300 y=200", "mouse kind=0x20E keys=0 data=120 x=300 y=200"}));
+}
+
 // A browser that never answers the commands setting up the page's focus reports still gets its
 // page, 5 s later, with one line; the held answers are the runtime's to drop after stop.
 TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSeconds) {
@@ -634,7 +655,8 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
     EXPECT_TRUE(linesStartingWith(early, "navigate ").empty());
     EXPECT_EQ(linesStartingWith(run.record, "navigate ").size(), 1u);
     EXPECT_TRUE(once(run.log, line));
-    EXPECT_TRUE(once(run.log, "CV: WebView2 still holds 4 of our completion handler(s)"));
+    // The focus channel's four commands and the colour scheme's.
+    EXPECT_TRUE(once(run.log, "CV: WebView2 still holds 5 of our completion handler(s)"));
 }
 
 // The keys come back to the simulator when the page that had them goes: its browser exits (a

@@ -189,6 +189,7 @@ struct Browser {
     std::shared_ptr<bool> defaultDialogs = std::make_shared<bool>(true);
     int dialogsOpen = 0;      // the page is blocked while one is
     bool pageLoaded = false;  // a document has been loaded: leaving it may be questioned
+    int documentsBehind = 0;  // the documents before this one in the page's history
     // The view's size in pixels, as its controller was given it.
     long width = 768, height = 512;
     double rasterizationScale = 1.0;
@@ -452,8 +453,30 @@ public:
         return S_OK;
     }
 
-    // The navigation goes on: a new document.
-    void load() {
+    // The page's history: each navigation puts the document before it behind; going back
+    // takes the last of them, recorded as "go-back".
+    HRESULT STDMETHODCALLTYPE get_CanGoBack(BOOL* canGoBack) override {
+        checkThread("can-go-back");
+        if (canGoBack == nullptr) return E_POINTER;
+        *canGoBack = browser_->documentsBehind > 0 ? TRUE : FALSE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GoBack() override {
+        checkThread("go-back");
+        if (browser_->refuses("go-back")) return kClosed;
+        if (browser_->documentsBehind == 0) {
+            record("go-back with nothing behind");
+            return S_OK;
+        }
+        record("go-back");
+        --browser_->documentsBehind;
+        load(false);
+        return S_OK;
+    }
+
+    // The navigation goes on: a new document (one from the history when going back).
+    void load(bool forward = true) {
+        if (forward && browser_->pageLoaded) ++browser_->documentsBehind;
         browser_->pageLoaded = true;
         // A navigation gets the page a new process: one that crashed or hangs is replaced.
         if (browser_->page != Browser::Page::Shown) {

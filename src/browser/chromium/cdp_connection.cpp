@@ -33,7 +33,7 @@ void setNonBlocking(int fd) {
 
 bool repliesAreReported(Request request) {
     return request != Request::Input && request != Request::Close && request != Request::StopScreencast &&
-           request != Request::FrameAck;
+           request != Request::FrameAck && request != Request::GoBack;
 }
 
 }  // namespace

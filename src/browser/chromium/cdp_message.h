@@ -35,6 +35,8 @@ enum class Request {
     Screencast,      // its start; its refusal comes as this reply
     StopScreencast,  // no reply is reported, nor for FrameAck
     FrameAck,
+    ColorScheme,  // the page told the pilot's colour scheme; a refusal is told
+    GoBack,       // the page's history.back(); its reply is not reported
 };
 
 struct Completion {

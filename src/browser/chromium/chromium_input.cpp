@@ -66,6 +66,18 @@ void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
                                    cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight) * scale));
 }
 
+void sendBrowserWheel(int pageX, int pageY, int clicks, bool horizontal) {
+    if (!browserViewReady()) return;
+    const cdp::Viewport v = browser->viewport();
+    const double scale = browser->inputScale();
+    // A notch scrolls as far as Chromium scrolls for one of a desktop mouse; a turn away from
+    // the pilot scrolls up, against the protocol's downward deltaY.
+    const double notch = devtools::wheelNotchCss * clicks;
+    sendInput(devtools::mouseWheel(cdp::pageToCss(pageX, pageWidth.load(), v.clipWidth) * scale,
+                                   cdp::pageToCss(pageY, pageHeight.load(), v.clipHeight) * scale,
+                                   horizontal ? notch : 0.0, horizontal ? 0.0 : -notch));
+}
+
 void sendBrowserKey(const PageKey& key) {
     if (browserViewReady()) sendInput(devtools::keyEvent(key));
 }

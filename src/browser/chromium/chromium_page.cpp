@@ -3,9 +3,12 @@
 
 #include "browser/chromium/chromium_state.h"
 #include "browser/chromium/snapshot_request.h"
+#include "browser/devtools/page_commands.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 #include "plugin/text_encoding.h"
+
+bool lastDarkScheme = false;
 
 namespace {
 
@@ -41,8 +44,20 @@ void sendViewport(ChromiumBrowser& current) {
                            {{"width", v.pictureWidth}, {"height", v.pictureHeight}});
 }
 
+namespace {
+
+void sendColorScheme(ChromiumBrowser& current) {
+    const devtools::Command command = devtools::colorScheme(current.darkScheme);
+    current.sendToPage(cdp::Request::ColorScheme, command.method, command.params);
+}
+
+}  // namespace
+
 void setUpPage(ChromiumBrowser& current) {
     current.pageScale = lastPageScale;
+    // Before the page loads, so its first paint is in the pilot's scheme.
+    current.darkScheme = lastDarkScheme;
+    sendColorScheme(current);
     // Zoom steps taken while the browser came up only changed zoomLevel; it is applied now,
     // and a browser started again gets the zoom the pilot last chose the same way.
     // A factor the page would refuse leaves it at 100 %.
@@ -141,6 +156,23 @@ void navigateBrowser(const std::wstring& url) {
     guarded("CV: could not navigate", [&] {
         sendNavigate(*browser, toUtf8(url), reloadTag);
         ++browser->reloadsUnanswered;
+    });
+}
+
+void goBrowserBack() {
+    if (!browserViewReady()) return;
+    guarded("CV: could not go back", [] {
+        const devtools::Command command = devtools::historyBack();
+        browser->sendToPage(cdp::Request::GoBack, command.method, command.params);
+    });
+}
+
+void setBrowserColorScheme(bool dark) {
+    lastDarkScheme = dark;
+    if (!browserViewReady() || browser->darkScheme == dark) return;
+    guarded("CV: could not change the page's colour scheme", [dark] {
+        browser->darkScheme = dark;
+        sendColorScheme(*browser);
     });
 }
 

@@ -86,6 +86,8 @@ void pageRequestAnswered(const cdp::Completion& c) {
     case cdp::Request::DenyDownloads: return debugLog("CV: downloads could not be turned off (%s).\n", c.text.c_str());
     case cdp::Request::DenyPermissions:
         return debugLog("CV: the page's permission requests could not be turned off (%s).\n", c.text.c_str());
+    case cdp::Request::ColorScheme:
+        return debugLog("CV: the page could not be told the pilot's colour scheme (%s).\n", c.text.c_str());
     default: break;
     }
 }

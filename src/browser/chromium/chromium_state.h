@@ -84,6 +84,9 @@ struct ChromiumBrowser {
     // The page targets our page opened (new windows) already closed.
     std::set<std::string> newPagesClosed;
 
+    // The page was told the pilot prefers a dark colour scheme.
+    bool darkScheme = false;
+
     // Our screencast runs: asked for, and neither stopped nor ended by the browser. Frames that
     // come otherwise are acknowledged and dropped.
     bool screencastOn = false;
@@ -158,6 +161,8 @@ void pageRequestAnswered(const cdp::Completion& answer);
 
 // The page scale last asked for: a browser brought up takes it.
 extern double lastPageScale;
+// The colour scheme last asked for: a browser started again tells its page the same.
+extern bool lastDarkScheme;
 // A frame of the screencast arrived: shown while ours runs, acknowledged always.
 void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame);
 // The answer to Page.startScreencast, and the browser's report that the page is hidden from it.

@@ -58,6 +58,12 @@ Command mouseEvent(PagePointer what, double cssX, double cssY) {
     return {"Input.dispatchMouseEvent", std::move(params)};
 }
 
+Command mouseWheel(double cssX, double cssY, double deltaX, double deltaY) {
+    return {
+        "Input.dispatchMouseEvent",
+        {{"type", "mouseWheel"}, {"x", cssX}, {"y", cssY}, {"deltaX", deltaX}, {"deltaY", deltaY}, {"modifiers", 0}}};
+}
+
 Command keyEvent(const PageKey& key) {
     const KeyIdentity id = identify(key);
     nlohmann::json params = {{"key", id.key},

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "browser/browser.h"
+#include "browser/devtools/page_commands.h"
 #include "browser/webview2/installed_runtime.h"
 #include "browser/webview2/webview2_state.h"
 #include "platform/xplm.h"
@@ -84,6 +85,20 @@ bool stepSucceeded(HRESULT result, const void* brought, const char* request) {
     return false;
 }
 
+// The colour scheme the pilot prefers, told each browser's page before it loads.
+bool darkScheme = false;
+
+void tellColorSchemeRefused(HRESULT result) {
+    debugLog("CV: the page could not be told the pilot's colour scheme (%s).\n", hex(result).c_str());
+}
+
+void tellColorScheme(WebView2Browser& current) {
+    const HRESULT sent = callDevTools(current, devtools::colorScheme(darkScheme), [](HRESULT result) {
+        if (FAILED(result)) tellColorSchemeRefused(result);
+    });
+    if (FAILED(sent)) tellColorSchemeRefused(sent);
+}
+
 void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionController* controller) {
     if (!stepSucceeded(result, controller, "CreateCoreWebView2CompositionController")) return;
     WebView2Browser& current = *browser;
@@ -103,6 +118,7 @@ void onCompositionControllerCreated(HRESULT result, ICoreWebView2CompositionCont
     listenToPageRequests(current);
     browserStarted();
     onBrowserStarted();
+    tellColorScheme(current);
     loadPageWithInput(current);
 }
 
@@ -276,6 +292,18 @@ void navigateBrowser(const std::wstring& url) {
     browser->webView->Navigate(url.c_str());
 }
 
+void goBrowserBack() {
+    if (!browserViewReady() || pageHeld()) return;
+    BOOL canGoBack = FALSE;
+    if (SUCCEEDED(browser->webView->get_CanGoBack(&canGoBack)) && canGoBack) browser->webView->GoBack();
+}
+
+void setBrowserColorScheme(bool dark) {
+    if (dark == darkScheme) return;
+    darkScheme = dark;
+    if (browserViewReady()) tellColorScheme(*browser);
+}
+
 void setBrowserZoom(double factor) {
     if (browserControllerReady()) browser->webViewController->put_ZoomFactor(factor);
 }
@@ -288,6 +316,17 @@ void sendBrowserClick(int pageX, int pageY) {
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
     browser->compositionController->SendMouseInput(COREWEBVIEW2_MOUSE_EVENT_KIND_LEFT_BUTTON_UP,
                                                    COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, 0, point);
+}
+
+void sendBrowserWheel(int pageX, int pageY, int clicks, bool horizontal) {
+    if (!browser || !browser->compositionController) return;
+    // As a desktop mouse's wheel messages: WHEEL_DELTA (120) a notch, positive away from the
+    // user or to the right, the signed amount in the unsigned field.
+    constexpr int wheelDelta = 120;
+    const auto amount = static_cast<UINT32>(static_cast<std::int32_t>(clicks * wheelDelta));
+    browser->compositionController->SendMouseInput(
+        horizontal ? COREWEBVIEW2_MOUSE_EVENT_KIND_HORIZONTAL_WHEEL : COREWEBVIEW2_MOUSE_EVENT_KIND_WHEEL,
+        COREWEBVIEW2_MOUSE_EVENT_VIRTUAL_KEYS_NONE, amount, POINT{pageX, pageY});
 }
 
 void sendBrowserPointer(PagePointer what, int pageX, int pageY) {
