@@ -23,8 +23,7 @@ struct Box {
 };
 
 Box boxOf(const PlaceRect& r) {
-    return {std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right),
-            std::max(r.top, r.bottom)};
+    return {std::min(r.left, r.right), std::min(r.top, r.bottom), std::max(r.left, r.right), std::max(r.top, r.bottom)};
 }
 
 long overlap(const Box& a, const Box& b) {

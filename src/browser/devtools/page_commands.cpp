@@ -4,7 +4,8 @@ namespace devtools {
 
 Command colorScheme(bool dark) {
     return {"Emulation.setEmulatedMedia",
-            {{"features", nlohmann::json::array({{{"name", "prefers-color-scheme"}, {"value", dark ? "dark" : "light"}}})}}};
+            {{"features",
+              nlohmann::json::array({{{"name", "prefers-color-scheme"}, {"value", dark ? "dark" : "light"}}})}}};
 }
 
 Command historyBack() {
