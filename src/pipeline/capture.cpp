@@ -9,7 +9,6 @@
 #include "pipeline/decode_worker.h"
 #include "pipeline/live_frames.h"
 #include "platform/xplm.h"
-#include "plugin/color_scheme.h"
 #include "plugin/log.h"
 #include "plugin/settings.h"
 
@@ -92,7 +91,6 @@ float PanelFlightLoop(float, float, int, void*) {
     guarded("CV: flight loop failed", [&] {
         const double now = static_cast<double>(XPLMGetElapsedTime());
         runLiveFrames(now);
-        runColorScheme(now);
         if (now - lastCaptureTime > captureCheckPeriod) {
             if (askPanel().paused) {
                 // The page is blocked until the pilot answers: a snapshot still out is answered

@@ -1,7 +1,9 @@
 #include "plugin/color_scheme.h"
 
 #include "browser/browser.h"
+#include "platform/flight_loop.h"
 #include "platform/xplm.h"
+#include "plugin/log.h"
 #include "plugin/settings.h"
 
 namespace {
@@ -25,7 +27,26 @@ bool sunIsDown() {
     return sunPitchRef != nullptr && XPLMGetDataf(sunPitchRef) < 0.0f;
 }
 
+float ColorSchemeFlightLoop(float, float, int, void*) {
+    guarded("CV: could not follow the colour scheme", [] { runColorScheme(XPLMGetElapsedTime()); });
+    // A second is soon enough for a browser started again, and keeps the look at the sun to
+    // its minute without a call every frame.
+    return 1.0f;
+}
+
+FlightLoop colorSchemeLoop{ColorSchemeFlightLoop};
+
 }  // namespace
+
+void startColorScheme() {
+    runColorScheme(XPLMGetElapsedTime());
+    colorSchemeLoop.start();
+}
+
+void stopColorScheme() {
+    colorSchemeLoop.stop();
+    resetColorScheme();
+}
 
 void runColorScheme(double now) {
     switch (panelColorScheme) {

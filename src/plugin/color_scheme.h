@@ -2,7 +2,14 @@
 
 // Tells the page the colour scheme the pilot prefers (PanelColorScheme): light or dark as set,
 // or with auto dark while the simulator's sun is below the horizon, looked at once a minute.
-// Called by the flight loop with the simulator's time; the browser hears only of changes.
+// The browser hears only of changes. Main thread only.
+
+// Decides at once (so the first page is told), then once a second from a flight loop of its own.
+void startColorScheme();
+// Unregisters that flight loop; a module that starts again looks at the sun at once.
+void stopColorScheme();
+
+// One decision at the simulator's time `now`, and a fresh start for the next; for the flight
+// loop, and for tests.
 void runColorScheme(double now);
-// For a module that starts again: auto looks at the sun at once.
 void resetColorScheme();

@@ -43,7 +43,7 @@ void releaseEverything() {
     }
     abandonCapture();
     resetLiveFrames();
-    resetColorScheme();
+    stopColorScheme();
     resetPanelPlace();
 }
 
@@ -91,6 +91,8 @@ PLUGIN_EXPORT int XPluginStart(char* outName, char* outSignature, char* outDescr
         createPluginMenu();
         createBrowserHostWindow();
         setBlankPanelImage();
+        // Before the browser, whose first page is told the pilot's colour scheme.
+        startColorScheme();
         startBrowser();
 
         try {
