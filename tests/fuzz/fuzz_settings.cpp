@@ -3,7 +3,7 @@
 // non-blank line it held, in order, byte for byte, except the line the zoom is read from
 // (added, with its section if need be, when there was none), and read again it gives the
 // recorded zoom to the six decimals it is written with, and every other setting and entry
-// as before. A file whose zoom cannot be placed (a NUL byte on the line it would follow) is
+// as before. A file whose setting cannot be placed (a NUL byte on the line it would follow) is
 // left as it was, with its one log line.
 #include <strings.h>
 #include <unistd.h>
@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string log = takeLoggedText();
     const std::string saved = contents(path);
     if (!log.empty()) {
-        FUZZ_CHECK(log.find("a NUL byte on the line after which the zoom would be written") != std::string::npos &&
+        FUZZ_CHECK(log.find("a NUL byte on the line after which a setting would be written") != std::string::npos &&
                        input.find('\0') != std::string::npos,
                    "the settings could not be saved");
         FUZZ_CHECK(saved == input, "a save that was given up changed the file");
