@@ -44,11 +44,20 @@ bool copyOut(char* out, const std::string& text) {
     return n == text.size();
 }
 
+// A rectangle into the caller's out-parameters, any of which may be null.
+void copyRect(int l, int t, int r, int b, int* outLeft, int* outTop, int* outRight, int* outBottom) {
+    if (outLeft != nullptr) *outLeft = l;
+    if (outTop != nullptr) *outTop = t;
+    if (outRight != nullptr) *outRight = r;
+    if (outBottom != nullptr) *outBottom = b;
+}
+
 }  // namespace
 }  // namespace xpsim
 
 using xpsim::HostState;
 using xpsim::guarded;
+using xpsim::copyRect;
 using xpsim::guardedVoid;
 
 XPLM_API void XPLMDebugString(const char* inString) {
@@ -204,10 +213,7 @@ XPLM_API void XPLMGetWindowGeometry(XPLMWindowID inWindowID, int* outLeft, int* 
         if (w == nullptr) return;
         int l = 0, t = 0, r = 0, b = 0;
         host.windowGeometry(*w, l, t, r, b);
-        if (outLeft != nullptr) *outLeft = l;
-        if (outTop != nullptr) *outTop = t;
-        if (outRight != nullptr) *outRight = r;
-        if (outBottom != nullptr) *outBottom = b;
+        copyRect(l, t, r, b, outLeft, outTop, outRight, outBottom);
     });
 }
 
@@ -231,10 +237,7 @@ XPLM_API void XPLMGetWindowGeometryOS(XPLMWindowID inWindowID, int* outLeft, int
         xpsim::WindowRecord* w = host.window(inWindowID, "XPLMGetWindowGeometryOS");
         int l = 0, t = 0, r = 0, b = 0;
         if (w != nullptr) host.osGeometry(*w, l, t, r, b, "XPLMGetWindowGeometryOS");
-        if (outLeft != nullptr) *outLeft = l;
-        if (outTop != nullptr) *outTop = t;
-        if (outRight != nullptr) *outRight = r;
-        if (outBottom != nullptr) *outBottom = b;
+        copyRect(l, t, r, b, outLeft, outTop, outRight, outBottom);
     });
 }
 
@@ -271,10 +274,7 @@ XPLM_API void XPLMGetScreenBoundsGlobal(int* outLeft, int* outTop, int* outRight
     guardedVoid("XPLMGetScreenBoundsGlobal", [&](HostState& host) {
         int l = 0, t = 0, r = 0, b = 0;
         host.screenBounds(l, t, r, b);
-        if (outLeft != nullptr) *outLeft = l;
-        if (outTop != nullptr) *outTop = t;
-        if (outRight != nullptr) *outRight = r;
-        if (outBottom != nullptr) *outBottom = b;
+        copyRect(l, t, r, b, outLeft, outTop, outRight, outBottom);
     });
 }
 
