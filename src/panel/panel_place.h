@@ -15,7 +15,7 @@ struct PlaceRect {
 
 // `rect` moved, and where it is larger shrunk, until it lies on one of `screens`: the one it
 // overlaps most, else the first (the main one). Unchanged when it lies on one already or no
-// screen is known. Whether y runs up or down is taken from the screens.
+// screen is known. Whether y runs up or down is taken from `rect`.
 PlaceRect fitOnScreens(const PlaceRect& rect, const std::vector<PlaceRect>& screens);
 
 // Reads the place of the last stop from the settings and puts the panel there; a panel popped
