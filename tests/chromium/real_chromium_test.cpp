@@ -25,26 +25,10 @@ namespace {
 using namespace harness;
 using namespace std::chrono_literals;
 
-// The demo page's folder, and the folder of the pages made for these tests.
-fs::path demoFolder = CV_DEMO;
+// The folder of the pages made for these tests.
 fs::path pagesFolder = CV_PAGES;
 [[maybe_unused]] ::testing::Environment* const asTestUser =
-    ::testing::AddGlobalTestEnvironment(new AsTestUser({&demoFolder, &pagesFolder}));
-
-// Colours of the demo page's toggle buttons.
-::testing::AssertionResult isButton(Pixel p, bool on) {
-    if (on ? near(p, 47, 191, 79, 12) : near(p, 34, 54, 76, 12)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "pixel is (" << p.r << ", " << p.g << ", " << p.b << ")";
-}
-
-void expectCorners(const Image& shot, const std::string& what) {
-    EXPECT_TRUE(near(shot.page(4, 4), 255, 0, 0)) << what << ": top-left";
-    EXPECT_TRUE(near(shot.page(763, 4), 0, 255, 0)) << what << ": top-right";
-    EXPECT_TRUE(near(shot.page(4, 507), 0, 0, 255)) << what << ": bottom-left";
-    EXPECT_TRUE(near(shot.page(763, 507), 255, 255, 0)) << what << ": bottom-right";
-    // Just inside the marks is page background: the page is neither cut nor shifted.
-    EXPECT_FALSE(near(shot.page(40, 40), 255, 0, 0)) << what;
-}
+    ::testing::AddGlobalTestEnvironment(new AsTestUser({&pagesFolder}));
 
 // None of `lines` is in the log.
 void expectNone(const std::string& log, std::initializer_list<const char*> lines) {
@@ -55,53 +39,7 @@ void expectNone(const std::string& log, std::initializer_list<const char*> lines
 // top-left is at desktop (100, 980).
 std::string desktopAt(int x, int y) { return std::to_string(100 + x) + " " + std::to_string(980 - y); }
 
-class RealChromium : public ModuleTest {
-protected:
-    RealChromium() { settings("0.5", 0, "file://" + (demoFolder / "index.html").string(), ""); }
-};
-
-TEST_F(RealChromium, TheDemoPageReachesThePanelAndClicksLandIn2DAndVrAtTwoZooms) {
-    // Button middles at zoom 0.5 (layout 1536 x 1024 CSS pixels): "Connect" page (207, 117),
-    // "Weather" (560, 117). At 0.55 the layout narrows to 1397 CSS pixels and "ATC" sits at
-    // page (209, 190).
-    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 3\n"
-                                "screenshot " +
-                                file("1-shown.png") +
-                                "\nclick 307 863\nwait 3\n"
-                                "screenshot " +
-                                file("2-clicked.png") +
-                                "\nvr on\nclick 560 395\nwait 3\nvr off\n"
-                                "wait 2\nscreenshot " +
-                                file("3-vr-clicked.png") +
-                                "\n"
-                                "command Corvane/IncreaseWebZoom once\nwait 3\n"
-                                "screenshot " +
-                                file("4-zoomed.png") +
-                                "\nclick 309 790\nwait 3\n"
-                                "screenshot " +
-                                file("5-zoomed-clicked.png") + "\nquit\n");
-    expectNone(log, {"CV: lost", "could not be brought up", "Bounds invalid"});
-
-    const Image shown = readPng(file("1-shown.png"));
-    expectCorners(shown, "shown");
-    EXPECT_TRUE(isButton(shown.page(60, 117), false));
-    EXPECT_TRUE(isButton(shown.page(410, 117), false));
-
-    const Image clicked = readPng(file("2-clicked.png"));
-    EXPECT_TRUE(isButton(clicked.page(60, 117), true)) << "2-D click on Connect";
-    EXPECT_TRUE(isButton(clicked.page(410, 117), false));
-
-    EXPECT_TRUE(isButton(readPng(file("3-vr-clicked.png")).page(410, 117), true)) << "VR click on Weather";
-
-    const Image zoomed = readPng(file("4-zoomed.png"));
-    expectCorners(zoomed, "zoomed to 0.55");
-    // The page is larger: Connect now reaches further down than at 0.5 (its bottom edge was
-    // at about page y 140), and ATC is still off.
-    EXPECT_TRUE(isButton(zoomed.page(60, 148), true));
-    EXPECT_TRUE(isButton(zoomed.page(60, 191), false));
-
-    EXPECT_TRUE(isButton(readPng(file("5-zoomed-clicked.png")).page(60, 191), true)) << "2-D click on ATC at 0.55";
-}
+using RealChromium = ModuleTest;
 
 TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     // Red, then green once it finds its value.
@@ -113,36 +51,6 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
-}
-
-TEST_F(RealChromium, DisabledFiveTimesThePanelIsBackEachTimeAndStretchedAClickLandsWhereItIsDrawn) {
-    std::string script = "wait 6\ncommand Corvane/TogglePanel once\nwait 3\n";
-    for (int round = 1; round <= 5; ++round) {
-        const std::string n = std::to_string(round);
-        script += "disable\nwait 1\nscreenshot " + file("disabled-" + n + ".png") + "\nenable\nwait 2\nscreenshot " +
-                  file("enabled-" + n + ".png") + "\n";
-    }
-    // Then the window at 1536 x 1024 boxels with its top-left at desktop (100, 1060): page pixel
-    // (x, y) is drawn at desktop (100 + 2x, 1060 - 2y), screenshot column 100 + 2x, row 20 + 2y.
-    // First a click where one boxel per page pixel would find "Weather" (page (560, 117)); the
-    // image shows the page's heading there. Then a click on "Connect" (page (207, 117)) as drawn.
-    const std::string log = run(script +
-                                "geometry 100 1060 1636 36\nwait 1\nclick 660 943\nwait 2\n"
-                                "click 514 826\nwait 3\nscreenshot " +
-                                file("big.png") + "\nquit\n");
-    expectNone(log, {"CV: lost", "Bounds invalid"});
-    for (int round = 1; round <= 5; ++round) {
-        const std::string n = std::to_string(round);
-        // Disabled, the panel is not drawn at all: the desktop shows where its corner was.
-        EXPECT_FALSE(near(readPng(file("disabled-" + n + ".png")).page(4, 4), 255, 0, 0)) << "round " << n;
-        expectCorners(readPng(file("enabled-" + n + ".png")), "enabled again, round " + n);
-    }
-    const Image shot = readPng(file("big.png"));
-    auto page = [&](int x, int y) { return shot.at(100 + 2 * x, 20 + 2 * y); };
-    EXPECT_TRUE(near(page(4, 4), 255, 0, 0)) << "the page is stretched over the window";
-    EXPECT_TRUE(near(page(763, 507), 255, 255, 0));
-    EXPECT_TRUE(isButton(page(60, 117), true)) << "Connect, clicked where it is drawn";
-    EXPECT_TRUE(isButton(page(410, 117), false)) << "Weather, where the unscaled mapping would click";
 }
 
 TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
