@@ -281,16 +281,13 @@ TEST(BrowserDiscovery, TheFirstCandidateThereIsIsTakenAndASnapIsKnownByItsComman
     const fs::path root = fs::temp_directory_path() / ("cv-discovery-" + std::to_string(::getpid()));
     fs::remove_all(root);
     fs::create_directories(root / "b");
-    auto program = [&](const fs::path& path, bool executable) {
-        std::ofstream(path) << "#!/bin/sh\n";
-        fs::permissions(path, executable ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write);
-    };
-    // Google's build before Chromium; a file that cannot be run does not count. Only absolute
-    // folders are searched: not an empty or relative entry, under the current folder.
-    program(root / "b" / "chromium", true);
-    program(root / "b" / "google-chrome", false);
-    program(root / "b" / "google-chrome-stable", true);
-    program(root / "google-chrome", true);
+    // Google's build before Chromium; a file that cannot be run (b/google-chrome) does not
+    // count. Only absolute folders are searched: not an empty or relative entry, under the
+    // current folder.
+    for (const char* name : {"b/chromium", "b/google-chrome", "b/google-chrome-stable", "google-chrome"}) {
+        std::ofstream(root / name) << "#!/bin/sh\n";
+        if (name != std::string("b/google-chrome")) fs::permissions(root / name, fs::perms::owner_all);
+    }
     const fs::path kept = fs::current_path();
     fs::current_path(root);
     EXPECT_EQ(chromium::findBrowser(":.:" + (root / "b").string()), (root / "b" / "google-chrome-stable").string());

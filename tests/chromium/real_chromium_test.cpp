@@ -445,12 +445,6 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
     // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
     EXPECT_GT(changesWithin(last, killedAt + 1.5s, killedAt + 10s).first, 0) << "frozen after the kill\n" << log;
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
-    EXPECT_NE(log.find("CV: lost the browser (the browser has closed its pipe); trying again in 1 s (attempt 1).\n"),
-              std::string::npos)
-        << log;
-
-    const std::size_t timedOut = log.find("CV: the browser did not answer a snapshot within 10 s; asking again.\n");
-    EXPECT_LT(timedOut, log.find(restart)) << log;
     EXPECT_EQ(countOccurrences(log, restart), 1) << log;
     // Frozen while the browser hung (some 30 s), alive again after the restart.
     const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5s, restartedAt - 0.5s);
