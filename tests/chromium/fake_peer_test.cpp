@@ -82,9 +82,8 @@ TEST_F(FakePeer, ASnapshotUnansweredFor10SecondsTimesOutOnceAndItsLateAnswerIsDr
     const int status = sim.wait();
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     const std::string log = sim.log();
-    EXPECT_EQ(countOccurrences(log, "CV: the browser did not answer a snapshot within 10 s; asking again.\n"), 1)
-        << log;
-    EXPECT_EQ(countOccurrences(log, "CV: dropped a snapshot that arrived after its time-out.\n"), 1) << log;
+    expectOnce(log, {"CV: the browser did not answer a snapshot within 10 s; asking again.\n",
+                     "CV: dropped a snapshot that arrived after its time-out.\n"});
     EXPECT_GT(received("Page.captureScreenshot").size(), 5u) << "snapshots go on after the time-out";
     EXPECT_EQ(log.find("xpsim: leak"), std::string::npos) << log;
 }
@@ -138,8 +137,7 @@ TEST_F(FakePage, TheKeyboardIsTakenOnlyForATextFieldAndGivenBackOnEscapeHideDisa
     EXPECT_TRUE(focusIn("field.json"));
     for (const char* given : {"escape.json", "hidden.json", "disabled.json", "vr.json", "lost.json"})
         EXPECT_FALSE(focusIn(given)) << given;
-    EXPECT_EQ(countOccurrences(log, "xpsim: key 'a' goes to the simulator"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, "xpsim: key 'b' goes to the simulator"), 1) << log;
+    expectOnce(log, {"xpsim: key 'a' goes to the simulator", "xpsim: key 'b' goes to the simulator"});
     EXPECT_NE(log.find("CV: lost the browser"), std::string::npos) << log;
 
     // Characters as text, whole; the editing keys as presses; Shift following the flags and
@@ -202,11 +200,7 @@ TEST_F(FakePeer, ABrowserThatKeepsExitingIsStartedAgainAfterDoublingPausesWithTh
 
     // One line per attempt, the pause doubling while no browser lasts.
     const std::string lost = "CV: lost the browser (the browser has closed its pipe); trying again in ";
-    const std::size_t first = log.find(lost + "1 s (attempt 1).\n");
-    const std::size_t second = log.find(lost + "2 s (attempt 2).\n");
-    const std::size_t third = log.find(lost + "4 s (attempt 3).\n");
-    ASSERT_NE(third, std::string::npos) << log;
-    EXPECT_TRUE(first < second && second < third) << log;
+    expectOnce(log, {lost + "1 s (attempt 1).\n", lost + "2 s (attempt 2).\n", lost + "4 s (attempt 3).\n"});
     const auto started = launches();
     // Stopped before a fourth browser was due: each of the three was lost once.
     EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), static_cast<int>(started.size())) << log;
@@ -240,8 +234,7 @@ TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
     const std::string log = run("command Corvane/TogglePanel once\nwait 4\nquit");
     // Started at once, after 1 s and after 2 s more; each asked for a page and refused it.
     const std::string failed = "CV: the browser could not be brought up (Target.createTarget: refused by the fake); ";
-    EXPECT_EQ(countOccurrences(log, failed + "trying again in 1 s (attempt 1).\n"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, failed + "trying again in 2 s (attempt 2).\n"), 1) << log;
+    expectOnce(log, {failed + "trying again in 1 s (attempt 1).\n", failed + "trying again in 2 s (attempt 2).\n"});
     // A browser started just before the quit may not have been refused yet.
     const int attempts = countOccurrences(log, failed);
     for (const int started :
@@ -249,7 +242,7 @@ TEST_F(FakePeer, ABringUpTheBrowserRefusesIsOneLinePerAttemptAndTriedAgain) {
         EXPECT_TRUE(started == attempts || started == attempts + 1)
             << started << " started, " << attempts << " refused";
     // Written when the view goes missing, not at every due snapshot or attempt.
-    EXPECT_EQ(countOccurrences(log, "CV: error, could not lookup our Webview.\n"), 1) << log;
+    expectOnce(log, {"CV: error, could not lookup our Webview.\n"});
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
 }
 
@@ -261,8 +254,7 @@ TEST_F(FakePeer, ASnapshotOutWhenAReloadOrThePagesOwnNavigationCommitsIsAskedFor
     snapshotsOnly();
     cues("held-until-navigation 3\npage-navigates 8\n");
     const std::string log = run("command Corvane/TogglePanel once\nwait 14\nquit");
-    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
-    EXPECT_EQ(log.find("dropped a snapshot"), std::string::npos) << log;
+    expectNone(log, {"within 10 s", "dropped a snapshot"});
     EXPECT_EQ(received("Page.enable").size(), 1u);
     const std::string fake = slurp(file("fake.log"));
     EXPECT_EQ(countOccurrences(fake, "dropped 1 snapshot(s) at a commit"), 2) << fake;
@@ -302,14 +294,10 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     // The browser on the private profile exits at its second snapshot; the next one runs there too.
     cues("exit 2\n");
     std::string log = run("command Corvane/TogglePanel once\nwait 2.8\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: the browser profile " + profile().string() +
-                                        " is in use by another simulator; this session uses a private one.\n"),
-              1)
-        << log;
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
-                                    "(attempt 1).\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the browser profile " + profile().string() +
+                         " is in use by another simulator; this session uses a private one.\n",
+                     "CV: lost the browser (the browser has closed its pipe); trying again in 1 s "
+                     "(attempt 1).\n"});
     EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
     auto started = launches();
     ASSERT_EQ(started.size(), 3u);
@@ -317,8 +305,7 @@ TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOth
     EXPECT_EQ(privateProfile.rfind(P_tmpdir "/cv-chromium-", 0), 0u) << privateProfile;
     // One line names the browser and each profile it ran on, the lasting one first.
     for (const std::string& used : {profile().string(), privateProfile})
-        EXPECT_EQ(countOccurrences(log, "CV: the panel's browser is " CV_FAKE_CDP ", on the profile " + used + "\n"), 1)
-            << log;
+        expectOnce(log, {"CV: the panel's browser is " CV_FAKE_CDP ", on the profile " + used + "\n"});
     EXPECT_EQ(profileIn(started[2][0]), privateProfile);
     EXPECT_EQ(linesOf(started[1], "Page.captureScreenshot").size(), 2u);
     // The private folder went with the session; the held profile was left as it was.
@@ -347,7 +334,7 @@ TEST_F(FakePeer, ARefusedAddressLeavesTheViewReadyAndEachReloadTriesAgain) {
     const std::string log = run("command Corvane/TogglePanel once\nwait 6\nquit");
     EXPECT_EQ(log.find("could not be brought up"), std::string::npos) << log;
     // Told when it starts, not at every reload.
-    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: refused by the fake\n"), 1) << log;
+    expectOnce(log, {"CV: navigation failed: refused by the fake\n"});
     EXPECT_GE(received("Page.navigate").size(), 3u);
     EXPECT_GE(received("Page.captureScreenshot").size(), 4u);
     EXPECT_TRUE(received("Page.startScreencast").empty()) << "FrameSource = snapshots starts none";
@@ -369,10 +356,8 @@ TEST_F(FakePeer, StopInTheMiddleOfABackOffOrOfABringUpThatNeverEndsLeavesNothing
     Xpsim sim(folder_, "command Corvane/TogglePanel once\nwait 120\n", env_);
     ASSERT_TRUE(eventually([&] { return launches().size() >= 2; }, 60)) << sim.log();
     const std::string log = interrupt(sim);
-    EXPECT_EQ(countOccurrences(log, "CV: the browser could not be brought up (no page within 30 s); trying again in "
-                                    "1 s (attempt 1).\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the browser could not be brought up (no page within 30 s); trying again in "
+                     "1 s (attempt 1).\n"});
     const auto started = launches();
     EXPECT_EQ(linesOf(started[0], "Browser.close").size(), 0u) << "given up on, it was killed";
     EXPECT_EQ(linesOf(started[1], "Browser.close").size(), 1u) << "at stop it was asked to close first";
@@ -457,10 +442,8 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
                           file("waiting.json") + "\n" + clickAt(prompt.field) +
                           "wait-focus on 10\nwait 11\ntype 12\nkey backspace\ntype 3\nkey enter\nwait 0.3\nquit");
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("waiting.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
-    EXPECT_EQ(log.find("xpsim: wait-"), std::string::npos) << log;
+    expectNone(log, {"xpsim: wait-", "within 10 s", "trying again"});
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB13"}));
-    EXPECT_EQ(log.find("within 10 s"), std::string::npos) << log;
-    EXPECT_EQ(log.find("trying again"), std::string::npos) << log;
 
     fs::remove(file("fake.log"));
     cues("dialog 2 alert Sign-in failed\n");
@@ -477,7 +460,7 @@ TEST_F(PageDialogs, APromptTakesTheTypedTextAnAlertItsOkAndWithClicksOnlyTheButt
               clickAt(prompt.ok) + "wait 0.3\nquit");
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
     EXPECT_EQ(answers(), (std::vector<std::string>{"ok AB"}));
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a prompt dialog;"), 1) << log;
+    expectOnce(log, {"CV: the page opened a prompt dialog;"});
 }
 
 TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePilotsLeaveQuestionAsked) {
@@ -500,9 +483,8 @@ TEST_F(PageDialogs, ANewWindowIsClosedAndShownInThePanelADownloadRefusedAndThePi
     EXPECT_EQ(params(navigations[1])["url"], "https://panel.example/logbook");
     // That navigation is the pilot's: the page's question before it goes is theirs to answer.
     EXPECT_EQ(answers(), (std::vector<std::string>{"cancel "}));
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: refused a download the page started.\n"), 1) << log;
+    expectOnce(log, {"CV: the page opened a new window; the panel shows its page instead.\n",
+                     "CV: the page opened a leave-page dialog;", "CV: refused a download the page started.\n"});
     EXPECT_EQ(log.find("could not be answered"), std::string::npos) << log;
 }
 
@@ -524,11 +506,8 @@ TEST_F(PageDialogs, OnlyOurPagesNewWindowsAreClosedOneLeftBlankWithoutANavigatio
     for (const auto& line : received("Page.navigate")) shown.push_back(params(line)["url"]);
     EXPECT_EQ(shown, (std::vector<std::string>{"https://panel.example/", "https://panel.example/logbook",
                                                "https://panel.example/charts"}));
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
-    EXPECT_EQ(countOccurrences(
-                  log, "CV: the page opened a new window at an address that is not a web page; it was closed.\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the page opened a new window; the panel shows its page instead.\n",
+                     "CV: the page opened a new window at an address that is not a web page; it was closed.\n"});
 }
 
 // A page that opens dialog after dialog: the pilot answers three, every further one of that
@@ -546,10 +525,8 @@ TEST_F(PageDialogs, APageThatFloodsDialogsHasTheRestOfItsLoadAnsweredWithoutTheP
     EXPECT_GE(given.size(), 5u);
     EXPECT_EQ(given, std::vector<std::string>(given.size(), "ok ")) << "an alert's OK";
     EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 4) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
-                                    "are answered without the pilot.\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
+                     "are answered without the pilot.\n"});
     EXPECT_EQ(received("Page.navigate").size(), 2u) << "the reload came between the third and the fourth shown";
 }
 
@@ -561,8 +538,7 @@ TEST_F(PageDialogs, TheLeaveQuestionOfThePeriodicReloadIsAnsweredAtOnceAndTheRel
     EXPECT_EQ(answers(), std::vector<std::string>(received("Page.navigate").size() - 1, "ok "));
     EXPECT_FALSE(nlohmann::json::parse(slurp(file("s.json")))["windows"].at(0)["keyboard_focus"].get<bool>());
     EXPECT_EQ(log.find("opened a leave-page dialog"), std::string::npos) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1)
-        << log;
+    expectOnce(log, {"CV: the page asked before the reload whether to leave it; it was left.\n"});
 }
 
 // As Chromium does, the fake never answers a snapshot asked for before a navigation has
@@ -695,11 +671,9 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
         fs::remove(file("fake.log"));
         cues(std::string(cue) + "\n");
         const std::string log = run(script);
-        EXPECT_EQ(countOccurrences(log, std::string("CV: no live frames from the browser (") + why +
-                                            "); showing snapshots twice a second instead.\n"),
-                  1)
-            << log;
-        EXPECT_EQ(countOccurrences(log, "CV: no live frames"), 1) << log;
+        expectOnce(log, {std::string("CV: no live frames from the browser (") + why +
+                             "); showing snapshots twice a second instead.\n",
+                         "CV: no live frames"});
         EXPECT_EQ(received("Page.startScreencast").size(), 1u) << cue;
         EXPECT_EQ(received("Page.stopScreencast").size(), stops) << cue;
         EXPECT_GE(received("Page.captureScreenshot").size(), 5u) << cue;
@@ -711,10 +685,8 @@ TEST_F(FakePeer, ARefusedSilentOrHiddenScreencastGivesSnapshotsAndOneLine) {
     settings("1", 60, "https://panel.example/", CV_FAKE_CDP);
     cues("refuse Emulation.setVisibleSize\n");
     const std::string log = run("vr on\ncommand Corvane/TogglePanel once\nwait 1.5\nquit");
-    EXPECT_EQ(countOccurrences(log, "CV: the browser cannot set its visible size (refused by the fake); live frames "
-                                    "stay at the page's layout size.\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the browser cannot set its visible size (refused by the fake); live frames "
+                     "stay at the page's layout size.\n"});
     EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
     const auto metrics = received("Emulation.setDeviceMetricsOverride");
     ASSERT_EQ(metrics.size(), 2u);
@@ -760,7 +732,7 @@ TEST_F(FakePage, PoppedOutThePanelShowsThePageTakesClicksKeysAndTheWheelAndPopsB
     EXPECT_EQ(rectOf(in), (std::vector<int>{100, 980, 868, 468}));
     EXPECT_TRUE(in["os_geometry"].is_null());
     EXPECT_EQ(panelState(file("vr.json"))["positioning_mode"], 5);
-    EXPECT_EQ(countOccurrences(log, "CV: the panel cannot be popped out in VR.\n"), 1) << log;
+    expectOnce(log, {"CV: the panel cannot be popped out in VR.\n"});
 }
 
 TEST_F(FakePeer, ThePlaceInsideAndPoppedOutComesBackAtTheNextStartAndOntoASmallerScreen) {

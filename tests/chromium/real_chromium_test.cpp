@@ -4,7 +4,6 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
-#include <initializer_list>
 #include <csignal>
 #include <mutex>
 #include <stdexcept>
@@ -28,11 +27,6 @@ using namespace std::chrono_literals;
 fs::path pagesFolder = CV_PAGES;
 [[maybe_unused]] ::testing::Environment* const asTestUser =
     ::testing::AddGlobalTestEnvironment(new AsTestUser({&pagesFolder}));
-
-// None of `lines` is in the log.
-void expectNone(const std::string& log, std::initializer_list<const char*> lines) {
-    for (const char* line : lines) EXPECT_EQ(log.find(line), std::string::npos) << line << "\n" << log;
-}
 
 // Where a script aims for page pixel (x, y) of a panel on the desktop at zoom 1: the panel's
 // top-left is at desktop (100, 980).
@@ -58,7 +52,7 @@ TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsRea
         run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") + "\nquit\n");
     expectNone(log, {"could not be brought up", "CV: lost"});
     // Each reload tries again; the refusal is told once.
-    EXPECT_EQ(countOccurrences(log, "CV: navigation failed: "), 1) << log;
+    expectOnce(log, {"CV: navigation failed: "});
     // The browser's blank page, white, where the panel is black until a snapshot arrives.
     EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
@@ -174,7 +168,7 @@ TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProf
     const std::string log = run(show + (second / "second.png").string() + "\nquit\n", second);
     const std::string privateOne = "CV: the browser profile " + profile().string() +
                                    " is in use by another simulator; this session uses a private one.\n";
-    EXPECT_EQ(countOccurrences(log, privateOne), 1) << log;
+    expectOnce(log, {privateOne});
     EXPECT_TRUE(near(readPng(second / "second.png").page(400, 300), 0x11, 0x22, 0x33)) << "the second's panel\n" << log;
 
     // The first showed its page meanwhile on the lasting profile; neither loaded it again.
@@ -221,7 +215,7 @@ TEST_P(InputPage, TypingDraggingAndHovering) {
     EXPECT_FALSE(focusIn("entered.json")) << "the keys are back once Enter has submitted the field";
     EXPECT_TRUE(focusIn("again.json"));
     EXPECT_FALSE(focusIn("escaped.json")) << "Escape gives the keys back";
-    EXPECT_EQ(countOccurrences(log, "xpsim: key 'x' goes to the simulator"), 1) << log;
+    expectOnce(log, {"xpsim: key 'x' goes to the simulator"});
     expectNone(log, {"CV: lost"});
 
     // Exactly the text typed, the slider dragged from 0 to about half, the target entered and
@@ -289,9 +283,9 @@ TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoH
     EXPECT_TRUE(near(shown.page(700, 20), 85, 85, 85, 4)) << "the page dimmed around the box";
     EXPECT_TRUE(near(shown.page(confirm.box.left + 6, confirm.box.top + 6), 0xf2, 0xf2, 0xf2, 4));
     // The link's new window: its page in the panel.
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a leave-page dialog;"), 1) << log;
+    expectOnce(log, {"CV: the page opened a leave-page dialog;",
+                     "CV: the page opened a new window; the panel shows its page instead.\n"});
     EXPECT_TRUE(near(readPng(file("opened.png")).page(700, 450), 0, 0xc0, 0, 8)) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened a new window; the panel shows its page instead.\n"), 1) << log;
 }
 
 // Questions the pilot did not ask for: the page's timer alerts while the pilot flies, it alerts
@@ -316,14 +310,12 @@ TEST_F(DialogPage, ATimersAlertWaitsWithoutTheKeysAHugeOneShowsItsFirstLinesAndA
         {}, 200);
     expectNone(log, {"xpsim: wait-", "within 10 s", "CV: lost"});
     EXPECT_EQ(slurp(file("waiting.json")).find("\"keyboard_focus\":true"), std::string::npos);
-    EXPECT_EQ(countOccurrences(log, "xpsim: key 'x' goes to the simulator"), 1) << log;
+    expectOnce(log, {"xpsim: key 'x' goes to the simulator"});
     eventually([&] { return answers().size() >= 3; }, 10);
     EXPECT_EQ(answers(), (std::vector<std::string>{"timer=done", "long=done", "twenty=20"})) << log;
     EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 5) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
-                                    "are answered without the pilot.\n"),
-              1)
-        << log;
+    expectOnce(log, {"CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
+                     "are answered without the pilot.\n"});
 }
 
 TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
@@ -335,8 +327,7 @@ TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
     EXPECT_GE(loads, 4) << log;
     // A snapshot Chromium drops when a reload commits is asked for again, never waited out.
     expectNone(log, {"within 10 s", "opened a leave-page dialog"});
-    EXPECT_EQ(countOccurrences(log, "CV: the page asked before the reload whether to leave it; it was left.\n"), 1)
-        << log;
+    expectOnce(log, {"CV: the page asked before the reload whether to leave it; it was left.\n"});
     EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
 }
 
@@ -444,8 +435,7 @@ TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainE
 
     // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
     EXPECT_GT(changesWithin(last, killedAt + 1.5s, killedAt + 10s).first, 0) << "frozen after the kill\n" << log;
-    EXPECT_EQ(countOccurrences(log, "CV: lost the browser"), 1) << log;
-    EXPECT_EQ(countOccurrences(log, restart), 1) << log;
+    expectOnce(log, {"CV: lost the browser", restart});
     // Frozen while the browser hung (some 30 s), alive again after the restart.
     const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5s, restartedAt - 0.5s);
     EXPECT_EQ(changedWhileStopped, 0);
