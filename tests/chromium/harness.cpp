@@ -65,6 +65,14 @@ bool eventually(const std::function<bool()>& done, int timeoutSecs) {
     return true;
 }
 
+void expectOnce(const std::string& log, std::initializer_list<std::string> lines) {
+    for (const std::string& line : lines) EXPECT_EQ(countOccurrences(log, line), 1) << line << "\n" << log;
+}
+
+void expectNone(const std::string& log, std::initializer_list<const char*> pieces) {
+    for (const char* piece : pieces) EXPECT_EQ(log.find(piece), std::string::npos) << piece << "\n" << log;
+}
+
 std::string interrupt(Xpsim& sim) {
     sim.kill(SIGTERM);
     const int status = sim.wait();

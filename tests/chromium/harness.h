@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <string>
 #include <utility>
@@ -89,6 +90,9 @@ using testprocs::childrenOf;
 using testprocs::slurp;
 using testprocs::taggedProcesses;
 using testprocs::countOccurrences;
+// Each of `lines` is in the log exactly once; none of `pieces` is in it at all.
+void expectOnce(const std::string& log, std::initializer_list<std::string> lines);
+void expectNone(const std::string& log, std::initializer_list<const char*> pieces);
 // Ends a script still running as Ctrl-C would (SIGTERM), and checks that the host then
 // unloaded the module cleanly: no leak, no error line but the interruption's. Returns the log.
 std::string interrupt(Xpsim& sim);
