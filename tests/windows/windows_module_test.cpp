@@ -3,7 +3,6 @@
 // plugin folder, runs a script of simulator and pilot actions, and reads back the
 // simulator's log and the stand-in browser's record of every call the plugin made.
 #include <windows.h>
-#include <tlhelp32.h>
 #include <psapi.h>
 
 #include <gtest/gtest.h>
@@ -974,74 +973,6 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
                                              "object-left=0"}));
         }
     }
-}
-
-// Twenty lost browsers in one session give back every handle, thread and window of theirs, and
-// the plugin stops cleanly after. The back-off counts simulator time, so unpaced frames pass
-// the quarter of an hour of pauses in little time.
-TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
-    // Wine answers GetProcessHandleCount and GetGuiResources with 0, so handles are counted by
-    // probing the handle table, and windows (the USER objects we make) one by one.
-    struct Resources {
-        DWORD handles = 0;
-        int threads = 0;
-        int windows = 0;  // top-level and message-only windows of this process
-    };
-    auto measure = [] {
-        Resources r;
-        for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-            DWORD flags = 0;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++r.handles;
-        }
-        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-        THREADENTRY32 entry{};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-            r.threads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-        CloseHandle(snapshot);
-        for (HWND parent : {static_cast<HWND>(nullptr), HWND_MESSAGE}) {
-            for (HWND window = FindWindowExW(parent, nullptr, nullptr, nullptr); window != nullptr;
-                 window = FindWindowExW(parent, window, nullptr, nullptr)) {
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                r.windows += process == GetCurrentProcessId() ? 1 : 0;
-            }
-        }
-        return r;
-    };
-    const auto liveObjects = [] {
-        const auto count = reinterpret_cast<int(WINAPI*)()>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"WebView2StandInRuntime.dll"), "StandInLiveObjects")));
-        return count != nullptr ? count() : -1;
-    };
-    options_.fps = 4;
-    Resources first, last;
-    int liveFirst = -1, liveLast = -1;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
-        // Measured with a browser up and its picture on the panel, before and after.
-        ASSERT_TRUE(runUntil(host, 30, [&] { return pictureOnPanel(host) >= 1; }));
-        first = measure();
-        liveFirst = liveObjects();
-        // This browser exits after its next snapshot, and every later one after as many.
-        const std::size_t answered = linesStartingWith(readLines(record_), "picture serial=").size();
-        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", ("browser-exit@" + std::to_string(answered + 1)).c_str());
-        ASSERT_TRUE(runUntilLogged(host, "(attempt 20).\n", 1200));
-        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
-        const int served = lastPictureServed(record_);
-        ASSERT_TRUE(runUntil(host, 90, [&] { return pictureOnPanel(host) > served; }));
-        last = measure();
-        liveLast = liveObjects();
-    });
-    EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u);
-    EXPECT_TRUE(once(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"));
-    // What one browser needs stays with it: the bounds allow for what Wine's own threads and
-    // handles come and go with, far below one per lost browser.
-    EXPECT_GT(first.handles, 0u);
-    EXPECT_LE(last.handles, first.handles + 8) << first.handles;
-    EXPECT_LE(last.threads, first.threads + 2) << first.threads;
-    EXPECT_LE(last.windows, first.windows) << first.windows;
-    EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 0);
 }
 
 // A reload (Plugin Admin) while a new browser is waited for, and while one is coming up: the
