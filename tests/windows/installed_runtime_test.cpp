@@ -1,5 +1,5 @@
-// How the plugin's own loader reads the version folders the registry names; the module tests
-// install runtimes the Evergreen way and see which one it takes.
+// How the plugin's own loader reads the version folders the registry names and chooses among
+// them; the module and package tests install a runtime the Evergreen way and see it taken.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -49,6 +49,17 @@ std::wstring text(const IID& id) {
     return StringFromGUID2(id, buffer, 40) > 0 ? buffer : L"";
 }
 
+// The slot `call` made through an `Interface` lands in is the browser's `slot`.
+#define EXPECT_SLOT(Interface, call, slot) \
+    EXPECT_EQ(slotCalledBy<Interface>([&](auto* object) { object->call; }), slot) << #call
+
+// An event's add_ method in the browser's `addSlot`, its remove_ in the one after.
+#define EXPECT_EVENT_SLOTS(Interface, event, addSlot)                   \
+    do {                                                                \
+        EXPECT_SLOT(Interface, add_##event(nullptr, nullptr), addSlot); \
+        EXPECT_SLOT(Interface, remove_##event(token), (addSlot) + 1);   \
+    } while (false)
+
 TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowsers) {
     using View = ICoreWebView2;
     using Receiver = ICoreWebView2DevToolsProtocolEventReceiver;
@@ -58,63 +69,52 @@ TEST(WebView2Declarations, CallsLandInTheBrowsersSlotAndInterfaceIdsAreTheBrowse
     using DownloadArgs = ICoreWebView2DownloadStartingEventArgs;
     const WebView2EventToken token{};
     const auto png = COREWEBVIEW2_CAPTURE_PREVIEW_IMAGE_FORMAT_PNG;
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->CapturePreview(png, nullptr, nullptr); }), 30);
+    EXPECT_SLOT(View, CapturePreview(png, nullptr, nullptr), 30);
     // The events we listen to: a wrong slot would register our handler for another event, or
     // remove someone else's.
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_NavigationCompleted(nullptr, nullptr); }), 15);
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_NavigationCompleted(token); }), 16);
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_ProcessFailed(nullptr, nullptr); }), 25);
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_ProcessFailed(token); }), 26);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2ProcessFailedEventArgs>([](auto* a) { a->get_ProcessFailedKind(nullptr); }), 3);
+    EXPECT_EVENT_SLOTS(View, NavigationCompleted, 15);
+    EXPECT_EVENT_SLOTS(View, ProcessFailed, 25);
+    EXPECT_SLOT(ICoreWebView2ProcessFailedEventArgs, get_ProcessFailedKind(nullptr), 3);
     // The page's keyboard and its focus reports go through the DevTools protocol.
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->CallDevToolsProtocolMethod(nullptr, nullptr, nullptr); }), 36);
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->GetDevToolsProtocolEventReceiver(nullptr, nullptr); }), 42);
-    EXPECT_EQ(slotCalledBy<Receiver>([](auto* r) { r->add_DevToolsProtocolEventReceived(nullptr, nullptr); }), 3);
-    EXPECT_EQ(slotCalledBy<Receiver>([&](auto* r) { r->remove_DevToolsProtocolEventReceived(token); }), 4);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2DevToolsProtocolEventReceivedEventArgs>(
-                  [](auto* a) { a->get_ParameterObjectAsJson(nullptr); }),
-              3);
+    EXPECT_SLOT(View, CallDevToolsProtocolMethod(nullptr, nullptr, nullptr), 36);
+    EXPECT_SLOT(View, GetDevToolsProtocolEventReceiver(nullptr, nullptr), 42);
+    EXPECT_EVENT_SLOTS(Receiver, DevToolsProtocolEventReceived, 3);
+    EXPECT_SLOT(ICoreWebView2DevToolsProtocolEventReceivedEventArgs, get_ParameterObjectAsJson(nullptr), 3);
     // What a page asks of its browser: its dialogs, new windows and permissions. A wrong slot
     // here would leave WebView2's own dialog or window on the pilot's desktop, or answer a
     // question the page never asked.
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->get_Settings(nullptr); }), 3);
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_ScriptDialogOpening(nullptr, nullptr); }), 21);
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_ScriptDialogOpening(token); }), 22);
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_PermissionRequested(nullptr, nullptr); }), 23);
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_PermissionRequested(token); }), 24);
-    EXPECT_EQ(slotCalledBy<View>([](auto* v) { v->add_NewWindowRequested(nullptr, nullptr); }), 44);
-    EXPECT_EQ(slotCalledBy<View>([&](auto* v) { v->remove_NewWindowRequested(token); }), 45);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultScriptDialogsEnabled(FALSE); }), 8);
+    EXPECT_SLOT(View, get_Settings(nullptr), 3);
+    EXPECT_EVENT_SLOTS(View, ScriptDialogOpening, 21);
+    EXPECT_EVENT_SLOTS(View, PermissionRequested, 23);
+    EXPECT_EVENT_SLOTS(View, NewWindowRequested, 44);
+    EXPECT_SLOT(ICoreWebView2Settings, put_AreDefaultScriptDialogsEnabled(FALSE), 8);
     // What WebView2 would offer on its own: a wrong slot here would turn some other setting off
     // (scripts, the page's messages) and leave the feature on.
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDevToolsEnabled(FALSE); }), 12);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings>([](auto* s) { s->put_AreDefaultContextMenusEnabled(FALSE); }), 14);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings3>([](auto* s) { s->put_AreBrowserAcceleratorKeysEnabled(FALSE); }),
-              24);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings4>([](auto* s) { s->put_IsPasswordAutosaveEnabled(FALSE); }), 26);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Settings4>([](auto* s) { s->put_IsGeneralAutofillEnabled(FALSE); }), 28);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2Deferral>([](auto* d) { d->Complete(); }), 3);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Kind(nullptr); }), 4);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_Message(nullptr); }), 5);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->Accept(); }), 6);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->get_DefaultText(nullptr); }), 7);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->put_ResultText(nullptr); }), 9);
-    EXPECT_EQ(slotCalledBy<DialogArgs>([](auto* a) { a->GetDeferral(nullptr); }), 10);
-    EXPECT_EQ(slotCalledBy<WindowArgs>([](auto* a) { a->get_Uri(nullptr); }), 3);
-    EXPECT_EQ(slotCalledBy<WindowArgs>([](auto* a) { a->put_Handled(TRUE); }), 6);
-    EXPECT_EQ(slotCalledBy<PermissionArgs>([](auto* a) { a->get_PermissionKind(nullptr); }), 4);
-    EXPECT_EQ(slotCalledBy<PermissionArgs>([](auto* a) { a->put_State(COREWEBVIEW2_PERMISSION_STATE_DENY); }), 7);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([](auto* v) { v->add_DownloadStarting(nullptr, nullptr); }), 75);
-    EXPECT_EQ(slotCalledBy<ICoreWebView2_4>([&](auto* v) { v->remove_DownloadStarting(token); }), 76);
-    EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Cancel(TRUE); }), 5);
-    EXPECT_EQ(slotCalledBy<DownloadArgs>([](auto* a) { a->put_Handled(TRUE); }), 9);
+    EXPECT_SLOT(ICoreWebView2Settings, put_AreDevToolsEnabled(FALSE), 12);
+    EXPECT_SLOT(ICoreWebView2Settings, put_AreDefaultContextMenusEnabled(FALSE), 14);
+    EXPECT_SLOT(ICoreWebView2Settings3, put_AreBrowserAcceleratorKeysEnabled(FALSE), 24);
+    EXPECT_SLOT(ICoreWebView2Settings4, put_IsPasswordAutosaveEnabled(FALSE), 26);
+    EXPECT_SLOT(ICoreWebView2Settings4, put_IsGeneralAutofillEnabled(FALSE), 28);
+    EXPECT_SLOT(ICoreWebView2Deferral, Complete(), 3);
+    EXPECT_SLOT(DialogArgs, get_Kind(nullptr), 4);
+    EXPECT_SLOT(DialogArgs, get_Message(nullptr), 5);
+    EXPECT_SLOT(DialogArgs, Accept(), 6);
+    EXPECT_SLOT(DialogArgs, get_DefaultText(nullptr), 7);
+    EXPECT_SLOT(DialogArgs, put_ResultText(nullptr), 9);
+    EXPECT_SLOT(DialogArgs, GetDeferral(nullptr), 10);
+    EXPECT_SLOT(WindowArgs, get_Uri(nullptr), 3);
+    EXPECT_SLOT(WindowArgs, put_Handled(TRUE), 6);
+    EXPECT_SLOT(PermissionArgs, get_PermissionKind(nullptr), 4);
+    EXPECT_SLOT(PermissionArgs, put_State(COREWEBVIEW2_PERMISSION_STATE_DENY), 7);
+    EXPECT_EVENT_SLOTS(ICoreWebView2_4, DownloadStarting, 75);
+    EXPECT_SLOT(DownloadArgs, put_Cancel(TRUE), 5);
+    EXPECT_SLOT(DownloadArgs, put_Handled(TRUE), 9);
     // The page scale: a wrong slot would leave the monitor's scale in charge, or shrink the layout.
     using Controller3 = ICoreWebView2Controller3;
-    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->get_Bounds(nullptr); }), 5);
-    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->put_RasterizationScale(2.0); }), 29);
-    EXPECT_EQ(slotCalledBy<Controller3>([](auto* c) { c->put_ShouldDetectMonitorScaleChanges(FALSE); }), 31);
-    const auto layoutPixels = COREWEBVIEW2_BOUNDS_MODE_USE_RASTERIZATION_SCALE;
-    EXPECT_EQ(slotCalledBy<Controller3>([&](auto* c) { c->put_BoundsMode(layoutPixels); }), 35);
+    EXPECT_SLOT(Controller3, get_Bounds(nullptr), 5);
+    EXPECT_SLOT(Controller3, put_RasterizationScale(2.0), 29);
+    EXPECT_SLOT(Controller3, put_ShouldDetectMonitorScaleChanges(FALSE), 31);
+    EXPECT_SLOT(Controller3, put_BoundsMode(COREWEBVIEW2_BOUNDS_MODE_USE_RASTERIZATION_SCALE), 35);
 
     // The byte order of the GUID parts against the published text form.
     const std::pair<const IID*, const wchar_t*> ids[] = {

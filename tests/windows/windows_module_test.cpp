@@ -3,7 +3,6 @@
 // plugin folder, runs a script of simulator and pilot actions, and reads back the
 // simulator's log and the stand-in browser's record of every call the plugin made.
 #include <windows.h>
-#include <tlhelp32.h>
 #include <psapi.h>
 
 #include <gtest/gtest.h>
@@ -557,6 +556,8 @@ TEST_F(WindowsModule, AScreencastRefusedSilentOrHiddenGivesSnapshotsWithOneLine)
          "WebView2 says the page is not visible to its screencast",
          {"screencast-frame 2 ", "screencast-hidden", "screencast-stop"}},
     };
+    // Snapshots are answered on the wall clock: 2.2 s of it hold four of them.
+    options_.paced = true;
     for (const auto& [cue, why, screencast] : cases) {
         SCOPED_TRACE(cue);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", cue);
@@ -597,27 +598,6 @@ protected:
     }
     const std::string show_ = "command Corvane/TogglePanel; geometry 100 900 868 388; wait 0.5";
 };
-
-TEST_F(WindowsTyping, TheSameKeysAndTextGoThroughDevToolsAndTheKeyboardFollowsThePagesFocus) {
-    // Which clicks take the keys and which give them back is the shared panel code's: here, that
-    // the page's focus reports come through WebView2 both ways.
-    bool field = false, entered = true;
-    const Outcome run = this->run(show_, [&](xpsim::Host& host) {
-        field = focusAfter(host, "click 340 838; wait-focus on 3");
-        entered = focusAfter(
-            host, "type KSEA \xE2\x86\x92 KPDX 1234; key backspace; key backspace; key enter; wait-focus off 3");
-    });
-    // The stand-in's page reports its focus only when the focus script and its binding were set
-    // up before the page loaded, so the two reports above show that they were.
-    EXPECT_TRUE(field) << "a click on the text field takes the keys";
-    EXPECT_FALSE(entered) << "the keys are back once Enter has submitted the field";
-    // Exactly the text typed reached the field (how keys become DevTools input is the shared
-    // panel code's, tested with the Linux backend).
-    EXPECT_NE(run.recordText.find("\nfield submitted text=KSEA \xE2\x86\x92 KPDX 12\n"), std::string::npos);
-    // Every call was answered, and none was made on a closed browser.
-    EXPECT_EQ(run.recordText.find("closed "), std::string::npos);
-    EXPECT_EQ(countOf(run.log, "CV: could not send input"), 0);
-}
 
 // The pilot's colour scheme, the wheel's scrolling and a step back reach WebView2: the first
 // before the page loads, the wheel as a desktop mouse's, the step only with a page behind.
@@ -661,16 +641,23 @@ TEST_F(WindowsTyping, APageWhoseFocusReportsAreNeverSetUpIsLoadedAfterFiveSecond
 
 // The keys come back to the simulator when the page that had them goes: its browser exits (a
 // new one is brought up), or its page process crashes (the page is loaded again). Nothing is
-// sent to a browser that is gone, and a new browser's page gets its focus reports again.
+// sent to a browser that is gone, and a new browser's page gets its focus reports again. Before
+// that, the first page reports its focus both ways and gets the keys and text typed, through
+// DevTools (how keys become DevTools input is the shared panel code's, tested on Linux).
 TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
-    const std::pair<const char*, const char*> faults[] = {{"browser-exit@6", "CV: WebView2's browser process exited"},
-                                                          {"render-exit@6", "CV: WebView2's page process exited"}};
-    for (const auto& [fault, line] : faults) {
+    const std::tuple<const char*, const char*, bool> faults[] = {
+        {"browser-exit@6", "CV: WebView2's browser process exited", false},
+        {"render-exit@6", "CV: WebView2's page process exited", true}};  // the page is loaded again
+    for (const auto& [fault, line, lateReload] : faults) {
         SCOPED_TRACE(fault);
         SetEnvironmentVariableA("CV_WEBVIEW2_CUES", fault);
         bool typing = false, afterFault = true, again = false;
         const Outcome run = this->run(show_, [&, line = std::string(line)](xpsim::Host& host) {
-            typing = focusAfter(host, "click 340 838; wait-focus on 3; key shift+left");
+            // Enter submits the field and gives the keys back (each run checks the waits were met).
+            typing =
+                focusAfter(host, "click 340 838; wait-focus on 3; type KSEA \xE2\x86\x92 KPDX 1234; key backspace; "
+                                 "key backspace; key enter; wait-focus off 3; click 340 838; wait-focus on 3; "
+                                 "key shift+left");
             // Given back in the very frame the failure is told, Shift and all: not only once a
             // new page reports its focus, which comes late here as a real browser's does.
             SetEnvironmentVariableA("CV_WEBVIEW2_CUES", (std::string(fault) + ",slow-navigation=200").c_str());
@@ -682,10 +669,18 @@ TEST_F(WindowsTyping, TheKeyboardComesBackWhenTheBrowserOrItsPageIsLost) {
             // The page comes back on the stand-in's wall clock, which unpaced frames outrun: the
             // field is clicked until its focus report comes, for 10 s at most.
             again = runUntil(host, 10, [&] { return focusAfter(host, "click 340 838; frames 5"); });
+            // The page's own reload, late under the cue, ends before the quit, or the stand-in
+            // would answer it after the unload.
+            if (lateReload) {
+                EXPECT_TRUE(runUntil(host, 10, [&] {
+                    return !linesStartingWith(readLines(record_), "navigation answered").empty();
+                }));
+            }
         });
         EXPECT_TRUE(typing);
         EXPECT_FALSE(afterFault);
         EXPECT_TRUE(again) << "the page that came back reports its focus too";
+        EXPECT_NE(run.recordText.find("\nfield submitted text=KSEA \xE2\x86\x92 KPDX 12\n"), std::string::npos);
         EXPECT_EQ(run.recordText.find("closed CallDevToolsProtocolMethod"), std::string::npos);
     }
 }
@@ -698,29 +693,17 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         const char* cue;
         std::string line;         // begins each attempt's line
         std::vector<int> delays;  // of the attempts in the run's 9 s
-        Lines absent;             // calls never made
     };
+    // A call on what failed to come up would crash the host, which fails the run.
     const Case cases[] = {
-        {"fail-environment",
-         "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)",
-         {1, 2, 4, 8},
-         {"create-controller", "mouse"}},
+        {"fail-environment", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4, 8}},
         // No runtime installed: nothing a quick retry mends.
-        {"refuse-environment",
-         "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002",
-         {60},
-         {"create-controller", "mouse"}},
-        {"fail-controller",
-         "CV: CreateCoreWebView2CompositionController failed (0x80004005)",
-         {1, 2, 4, 8},
-         {"bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
-        {"refuse-controller",
-         "CV: CreateCoreWebView2CompositionController returned 0x80070578",
-         {1, 2, 4, 8},
-         {"controller ready", "bounds", "visible", "zoom", "navigate", "capture", "mouse"}},
-        {"no-view", "CV: the WebView2 controller has no view", {1, 2, 4, 8}, {"bounds", "navigate", "mouse"}},
+        {"refuse-environment", "CV: CreateCoreWebView2EnvironmentWithOptions returned 0x80070002", {60}},
+        {"fail-controller", "CV: CreateCoreWebView2CompositionController failed (0x80004005)", {1, 2, 4, 8}},
+        {"refuse-controller", "CV: CreateCoreWebView2CompositionController returned 0x80070578", {1, 2, 4, 8}},
+        {"no-view", "CV: the WebView2 controller has no view", {1, 2, 4, 8}},
         // The first three attempts fail, the fourth fills the panel.
-        {"fail-bringup=3", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4}, {}},
+        {"fail-bringup=3", "CV: CreateCoreWebView2EnvironmentWithOptions failed (0x80004005)", {1, 2, 4}},
     };
     const std::string script = "frames 5; command Corvane/TogglePanel; geometry 100 900 868 388; wait 9";
     for (const Case& c : cases) {
@@ -738,8 +721,6 @@ TEST_F(WindowsModule, AFailedBringUpIsOneLinePerAttemptAndTriedAgainUnlessTheRun
         EXPECT_EQ(countOf(run.log, c.line), static_cast<int>(c.delays.size()));
         EXPECT_EQ(linesStartingWith(run.record, "create-environment").size(), c.delays.size() + (comesUp ? 1 : 0));
         EXPECT_TRUE(once(run.log, kNoWebview));
-        for (const std::string& call : c.absent)
-            EXPECT_TRUE(linesStartingWith(run.record, call).empty()) << call << "\n";
         if (comesUp) {
             EXPECT_GE(shown, 1);
             // The click's pair, and the pointer resting there leaving the page at stop.
@@ -822,8 +803,8 @@ TEST_F(WindowsModule, AUserDataFolderWebView2MayNotUseIsReplacedByOursForTheSess
     SetEnvironmentVariableW(L"LOCALAPPDATA", hadOne ? pilots : nullptr);
 }
 
-// Without WebView2Loader.dll the plugin looks for the installed runtime itself (the tests of
-// the InstalledRuntime fixture below); with none installed, one line says what to install.
+// Without WebView2Loader.dll the plugin looks for the installed runtime itself; with none
+// installed, one line says what to install.
 TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsWithoutABrowser) {
     fs::remove(folder_ + "WebView2Loader.dll");
     // A loader on the DLL search path is not ours to take: only the module's folder counts.
@@ -836,13 +817,21 @@ TEST_F(WindowsModule, NoLoaderAndNoInstalledRuntimeIsOneLogLineAndThePluginRunsW
     EXPECT_TRUE(run.record.empty());
 
     // A file that is there but is no loader for this process (the 32-bit one, say) is named
-    // as such, with the system's error, and the installed runtime is looked for all the same.
+    // as such, with the system's error, and the installed runtime is taken instead: here one
+    // installed per user only, as the installer does without administrator rights (the package
+    // test has one per machine, the unit tests the choice among several).
+    const std::wstring runtime = evergreen::installRuntime(
+        evergreen::Scope::PerUser, fs::path(root_).wstring() + L"user\\EdgeWebView\\Application", L"121.0.0.1",
+        fs::path(buildFolder()).wstring() + L"tools\\webview2_loader\\EmbeddedBrowserWebView.dll");
+    ASSERT_FALSE(runtime.empty()) << GetLastError();
     std::ofstream(folder_ + "WebView2Loader.dll", std::ios::binary) << "not a DLL";
     const Outcome wrong = this->run("frames 5");
     EXPECT_TRUE(once(wrong.log, "CV: " + withSlashes(folder_) + "WebView2Loader.dll could not be loaded (error " +
                                     std::to_string(ERROR_BAD_EXE_FORMAT) +
                                     "); looking for the installed runtime instead.\n"));
-    EXPECT_TRUE(once(wrong.log, kNoRuntime));
+    EXPECT_TRUE(once(wrong.log,
+                     "CV: using the installed WebView2 runtime 121.0.0.1 in " + withSlashes(toUtf8(runtime)) + "\n"));
+    EXPECT_EQ(linesStartingWith(wrong.record, "navigate ").size(), 1u);
 }
 
 TEST_F(WindowsModule, AHostInTheMultithreadedApartmentMakesStartFailWithNothingCreated) {
@@ -968,74 +957,6 @@ TEST_F(WindowsModule, AfterEachKindOfProcessFailureFreshPicturesAreBackWithin10S
     }
 }
 
-// Twenty lost browsers in one session give back every handle, thread and window of theirs, and
-// the plugin stops cleanly after. The back-off counts simulator time, so unpaced frames pass
-// the quarter of an hour of pauses in little time.
-TEST_F(WindowsModule, TwentyLostBrowsersLeaveNoHandleThreadOrWindowBehind) {
-    // Wine answers GetProcessHandleCount and GetGuiResources with 0, so handles are counted by
-    // probing the handle table, and windows (the USER objects we make) one by one.
-    struct Resources {
-        DWORD handles = 0;
-        int threads = 0;
-        int windows = 0;  // top-level and message-only windows of this process
-    };
-    auto measure = [] {
-        Resources r;
-        for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
-            DWORD flags = 0;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++r.handles;
-        }
-        const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-        THREADENTRY32 entry{};
-        entry.dwSize = sizeof entry;
-        for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-            r.threads += entry.th32OwnerProcessID == GetCurrentProcessId() ? 1 : 0;
-        CloseHandle(snapshot);
-        for (HWND parent : {static_cast<HWND>(nullptr), HWND_MESSAGE}) {
-            for (HWND window = FindWindowExW(parent, nullptr, nullptr, nullptr); window != nullptr;
-                 window = FindWindowExW(parent, window, nullptr, nullptr)) {
-                DWORD process = 0;
-                GetWindowThreadProcessId(window, &process);
-                r.windows += process == GetCurrentProcessId() ? 1 : 0;
-            }
-        }
-        return r;
-    };
-    const auto liveObjects = [] {
-        const auto count = reinterpret_cast<int(WINAPI*)()>(reinterpret_cast<void*>(
-            GetProcAddress(GetModuleHandleW(L"WebView2StandInRuntime.dll"), "StandInLiveObjects")));
-        return count != nullptr ? count() : -1;
-    };
-    options_.fps = 4;
-    Resources first, last;
-    int liveFirst = -1, liveLast = -1;
-    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
-        // Measured with a browser up and its picture on the panel, before and after.
-        ASSERT_TRUE(runUntil(host, 30, [&] { return pictureOnPanel(host) >= 1; }));
-        first = measure();
-        liveFirst = liveObjects();
-        // This browser exits after its next snapshot, and every later one after as many.
-        const std::size_t answered = linesStartingWith(readLines(record_), "picture serial=").size();
-        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", ("browser-exit@" + std::to_string(answered + 1)).c_str());
-        ASSERT_TRUE(runUntilLogged(host, "(attempt 20).\n", 1200));
-        SetEnvironmentVariableA("CV_WEBVIEW2_CUES", nullptr);
-        const int served = lastPictureServed(record_);
-        ASSERT_TRUE(runUntil(host, 90, [&] { return pictureOnPanel(host) > served; }));
-        last = measure();
-        liveLast = liveObjects();
-    });
-    EXPECT_EQ(linesStartingWith(run.record, "browser-exit ").size(), 20u);
-    EXPECT_TRUE(once(run.log, "CV: WebView2's browser process exited; trying again in 60 s (attempt 20).\n"));
-    // What one browser needs stays with it: the bounds allow for what Wine's own threads and
-    // handles come and go with, far below one per lost browser.
-    EXPECT_GT(first.handles, 0u);
-    EXPECT_LE(last.handles, first.handles + 8) << first.handles;
-    EXPECT_LE(last.threads, first.threads + 2) << first.threads;
-    EXPECT_LE(last.windows, first.windows) << first.windows;
-    EXPECT_EQ(liveLast, liveFirst) << "the stand-in's objects of the lost browsers are all released";
-    EXPECT_EQ(countOf(run.log, kKeptLoaded), 0);
-}
-
 // A reload (Plugin Admin) while a new browser is waited for, and while one is coming up: the
 // stop leaves nothing behind, what the runtime still owes comes late into a module that stayed
 // loaded for it and is dropped there, and the next load fills the panel again.
@@ -1072,72 +993,6 @@ TEST_F(WindowsModule, AReloadWhileABrowserIsAwaitedOrComingUpLeavesNothingBehind
     }
 }
 
-// What a pilot who unpacked the package has: no WebView2Loader.dll anywhere, and the Evergreen
-// runtime installed per machine, per user or both. The plugin finds the newest usable one as
-// the loader would, loads its client library, and lets go of it at stop once the runtime says
-// it may.
-class InstalledRuntime : public WindowsModule {
-protected:
-    void SetUp() override {
-        WindowsModule::SetUp();
-        fs::remove(folder_ + "WebView2Loader.dll");
-    }
-
-    // The stand-in's client library installed as `version` under this test's folder, which
-    // the registry of `scope` names. Returns the version folder.
-    std::wstring install(evergreen::Scope scope, const std::wstring& version) {
-        const std::wstring application = fs::path(root_).wstring() +
-                                         (scope == evergreen::Scope::PerMachine ? L"machine" : L"user") +
-                                         L"\\EdgeWebView\\Application";
-        const std::wstring folder = evergreen::installRuntime(
-            scope, application, version,
-            fs::path(buildFolder()).wstring() + L"tools\\webview2_loader\\EmbeddedBrowserWebView.dll");
-        EXPECT_FALSE(folder.empty()) << GetLastError();
-        return folder;
-    }
-
-    // The version the plugin asked for its environment.
-    static std::string versionAskedFor(const Outcome& run) {
-        const Lines asked = linesStartingWith(run.record, "create-environment-internal ");
-        if (asked.size() != 1) return "asked " + std::to_string(asked.size()) + " times";
-        const std::size_t at = asked[0].find(" version=") + 9;
-        return asked[0].substr(at, asked[0].find(' ', at) - at);
-    }
-
-    static std::string usingLine(const std::wstring& versionFolder, const std::string& version) {
-        return "CV: using the installed WebView2 runtime " + version + " in " + withSlashes(toUtf8(versionFolder)) +
-               "\n";
-    }
-};
-
-// While the runtime holds a handler of ours past stop, the client library it runs in stays
-// loaded with the pinned module, and the late answer runs in both after the host has unloaded
-// the plugin.
-TEST_F(InstalledRuntime, TheNewestUsableInstallIsTakenAndStaysLoadedWhileTheRuntimeHoldsAHandler) {
-    // Per user only, as the installer does without administrator rights.
-    const std::wstring user121 = install(evergreen::Scope::PerUser, L"121.0.0.1");
-    Outcome run = this->run("frames 5");
-    EXPECT_EQ(versionAskedFor(run), "121.0.0.1");
-    EXPECT_TRUE(once(run.log, usingLine(user121, "121.0.0.1")));
-
-    // Side by side with a newer per-machine one (which of several folders is usable and newest is
-    // the unit tests' part), which holds a handler of ours past stop.
-    const std::wstring machine122 = install(evergreen::Scope::PerMachine, L"122.0.0.3");
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "late-completions,hold-snapshots");
-    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << kSnapshotsOnly;
-    run = this->run("command Corvane/TogglePanel; wait 1.2");
-    EXPECT_EQ(versionAskedFor(run), "122.0.0.3");
-    EXPECT_TRUE(once(run.log, usingLine(machine122, "122.0.0.3")));
-    EXPECT_TRUE(once(run.log, kKeptLoaded));
-    EXPECT_TRUE(once(run.log, kStaysMapped));
-    // Answered late and ignored: the plugin let go of the stream at stop and asked no more.
-    EXPECT_EQ(linesStartingWith(run.record, "capture requested").size(), 1u);
-    EXPECT_TRUE(inOrder(run.record, {"capture held", "client-left live=0 held=1",
-                                     "late capture answered returned=0x00000000 handler-left=0 object-left=0"}));
-    EXPECT_TRUE(linesStartingWith(run.record, "unload ").empty());
-    EXPECT_NE(GetModuleHandleW((machine122 + L"\\EBWebView\\x64\\EmbeddedBrowserWebView.dll").c_str()), nullptr);
-}
-
 }  // namespace
 
 // What a page asks of its browser. The panel is shown at the page's size at desktop (100, 900),
@@ -1171,16 +1026,12 @@ protected:
 };
 
 TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheDesktop) {
-    // The new window's page is a new load between the third dialog and the fourth: no flood.
-    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "dialog-confirm@3,dialog-confirm@5,dialog-alert@7,new-window@8,"
-                                                "dialog-prompt@9,dialog-prompt@11,permission@14");
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES",
+                            "dialog-confirm@3,new-window@8,dialog-prompt@9,dialog-prompt@11,permission@14");
     SetEnvironmentVariableA("CV_WEBVIEW2_PERMISSIONS", "2,2,3");
     const auto confirm = layoutOf(PageDialogKind::Confirm, "Log this flight?");
-    const auto alert = layoutOf(PageDialogKind::Alert, "Sign-in failed");
     const auto prompt = layoutOf(PageDialogKind::Prompt, "Flight number?");
     const std::string answerEach = "; " + opened("a confirm") + clickOn(confirm.ok) + "; wait-focus off 1; " +
-                                   opened("a confirm", 2) + clickBeside(confirm) + "key escape; wait-focus off 1; " +
-                                   opened("an alert") + clickBeside(alert) + "key enter; wait-focus off 1; " +
                                    opened("a prompt") + clickBeside(prompt) +
                                    "type 12; key backspace; type 3; key enter; wait-focus off 1; " +
                                    opened("a prompt", 2) + clickOn(prompt.cancel) + "; wait-focus off 1";
@@ -1195,21 +1046,17 @@ TEST_F(WindowsPageRequests, EachQuestionOfThePageIsAnsweredAndNothingOpensOnTheD
                         {"settings AreDefaultScriptDialogsEnabled=0", "add ScriptDialogOpening token=", "navigate "},
                         true));
     // So are its developer tools, browser shortcuts, context menu, autofill and password saving.
-    EXPECT_EQ(linesStartingWith(run.record, "settings "),
-              (Lines{"settings AreDefaultScriptDialogsEnabled=0", "settings AreDevToolsEnabled=0",
-                     "settings AreDefaultContextMenusEnabled=0", "settings AreBrowserAcceleratorKeysEnabled=0",
-                     "settings IsGeneralAutofillEnabled=0", "settings IsPasswordAutosaveEnabled=0"}));
+    EXPECT_EQ(countOf(run.recordText, "Enabled=0\n"), 6) << run.recordText;
     EXPECT_TRUE(inOrder(run.record, {"settings IsPasswordAutosaveEnabled=0", "navigate "}, true));
-    // OK by a click, Cancel by Escape, an alert's OK by Enter, a prompt's typed text by Enter
-    // and its Cancel by a click: each held open by a deferral until then.
+    // OK by a click, a prompt's typed text (after its default) by Enter and its Cancel by a
+    // click, each held open by a deferral until then. Which keys and clicks answer what is the
+    // shared panel code's, tested on Linux.
     EXPECT_EQ(linesStartingWith(run.record, "script-dialog "),
               (Lines{"script-dialog confirm opened", "script-dialog confirm answered accept=1 result= deferred=1",
-                     "script-dialog confirm opened", "script-dialog confirm answered accept=0 result= deferred=1",
-                     "script-dialog alert opened", "script-dialog alert answered accept=1 result= deferred=1",
                      "script-dialog prompt opened", "script-dialog prompt answered accept=1 result=AB13 deferred=1",
                      "script-dialog prompt opened", "script-dialog prompt answered accept=0 result= deferred=1"}));
     EXPECT_EQ(run.recordText.find("capture while the page's dialog is open"), std::string::npos);
-    EXPECT_EQ(countOf(run.log, "CV: the page opened a confirm dialog;"), 2);
+    EXPECT_TRUE(once(run.log, "CV: the page opened a confirm dialog;"));
     EXPECT_EQ(run.log.find("Log this flight"), std::string::npos);
     // The new window is none: the panel's page goes there instead.
     EXPECT_TRUE(inOrder(run.record,
