@@ -55,7 +55,6 @@ HRESULT STDAPICALLTYPE DllCanUnloadNow() {
     return standin::liveObjects.load() == 0 && standin::owedCompletions() == 0 ? S_OK : S_FALSE;
 }
 
-int STDAPICALLTYPE StandInLiveObjects() { return standin::liveObjects.load(); }
 int STDAPICALLTYPE StandInOwedCompletions() { return standin::owedCompletions(); }
 
 }  // extern "C"
