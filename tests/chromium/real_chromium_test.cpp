@@ -2,9 +2,7 @@
 // costs seconds, so each test covers a whole story in one run.
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <fstream>
-#include <csignal>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -21,7 +19,6 @@
 namespace {
 
 using namespace harness;
-using namespace std::chrono_literals;
 
 // The folder of the pages made for these tests.
 fs::path pagesFolder = CV_PAGES;
@@ -44,17 +41,6 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
-}
-
-TEST_F(RealChromium, AnEmptyAddressIsRefusedButTheBrowserStaysAndItsSnapshotsReachThePanel) {
-    settings("0.5", 2, "", "");
-    const std::string log =
-        run("wait 6\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("empty.png") + "\nquit\n");
-    expectNone(log, {"could not be brought up", "CV: lost"});
-    // Each reload tries again; the refusal is told once.
-    expectOnce(log, {"CV: navigation failed: "});
-    // The browser's blank page, white, where the panel is black until a snapshot arrives.
-    EXPECT_TRUE(near(readPng(file("empty.png")).page(400, 300), 255, 255, 255));
 }
 
 // A page server on 127.0.0.1 that serves its page at /panel, counts the requests for it and
@@ -151,35 +137,6 @@ TEST_F(RealChromium, ThePilotsColourSchemeTheWheelsScrollAReloadAndABackStepReac
                                 "command Corvane/PageBack once\nuntil 500 680 00C800 10\nquit");
     expectNone(log, {"CV: lost", "could not be"});
     EXPECT_GE(server.pageRequests, 3) << "the first load, the reload and the link";
-}
-
-TEST_F(RealChromium, WithPeriodZeroEachSimulatorLoadsOnceTheSecondOnAPrivateProfileAndAKilledOneTakesItsBrowser) {
-    PageServer server;
-    settings("0.5", 0, server.url, "");
-    // The second's browser starts only once the held profile has sent it to a private one: with
-    // its sandbox, on a loaded machine, its page can take more than 4 s after the panel is shown.
-    const std::string show = "wait 6\ncommand Corvane/TogglePanel once\nwait 8\nscreenshot ";
-    Xpsim first(folder_, show + file("first.png") + "\nwait 120\n", env_);
-    // Chromium's lock in the profile: the first simulator's browser has it.
-    ASSERT_TRUE(eventually([&] { return fs::is_symlink(profile() / "SingletonLock"); }, 60)) << first.log();
-    const fs::path second = folder_ / "second";
-    fs::create_directories(second);
-    for (const char* name : {"Corvane_Toolbar.xpl", "cv_settings.ini"}) fs::copy_file(folder_ / name, second / name);
-    const std::string log = run(show + (second / "second.png").string() + "\nquit\n", second);
-    const std::string privateOne = "CV: the browser profile " + profile().string() +
-                                   " is in use by another simulator; this session uses a private one.\n";
-    expectOnce(log, {privateOne});
-    EXPECT_TRUE(near(readPng(second / "second.png").page(400, 300), 0x11, 0x22, 0x33)) << "the second's panel\n" << log;
-
-    // The first showed its page meanwhile on the lasting profile; neither loaded it again.
-    ASSERT_TRUE(eventually([&] { return fs::exists(file("first.png")); }, 60)) << first.log();
-    EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 0x11, 0x22, 0x33)) << "the first's panel";
-    EXPECT_EQ(first.log().find("in use by another simulator"), std::string::npos) << first.log();
-    EXPECT_EQ(server.pageRequests, 2);
-    first.kill(SIGKILL);
-    first.wait();
-    EXPECT_TRUE(eventually([&] { return taggedProcesses(tag_).empty(); }, 10))
-        << "browser processes outlived the killed simulator";
 }
 
 // The input page (pages/input.html) at zoom 1, one CSS pixel per page pixel, on the desktop
@@ -287,192 +244,6 @@ TEST_F(DialogPage, EachDialogIsShownAndAnsweredByClickAndKeysAndAWaitingOneIsNoH
                      "CV: the page opened a new window; the panel shows its page instead.\n"});
     EXPECT_TRUE(near(readPng(file("opened.png")).page(700, 450), 0, 0xc0, 0, 8)) << log;
 }
-
-// Questions the pilot did not ask for: the page's timer alerts while the pilot flies, it alerts
-// 8 MB, it alerts twenty times in a row.
-TEST_F(DialogPage, ATimersAlertWaitsWithoutTheKeysAHugeOneShowsItsFirstLinesAndAFloodIsAnsweredAfterTheThird) {
-    settings("1", 0, server_.url + "?timer", "");
-    std::string fuel;
-    for (int n = 0; n < 100; ++n) fuel += "Fuel checked. ";
-    const DialogLayout timer = layoutDialog({PageDialogKind::Alert, "Your session ends in 5 minutes", ""}, 768, 512);
-    // Where the panel puts OK under the first 8 lines, as of any message longer than they hold.
-    const DialogLayout huge = layoutDialog({PageDialogKind::Alert, fuel, ""}, 768, 512);
-    const DialogLayout oneOfTwenty = layoutDialog({PageDialogKind::Alert, "Alert 1 of 20", ""}, 768, 512);
-    auto alerts = [](int count) { return "wait-log " + std::to_string(count) + " 30 CV: the page opened an alert\n"; };
-    const std::string log = run(
-        // The timer's alert waits: the simulator keeps its keys until the pilot clicks on the box.
-        "wait 6\ncommand Corvane/TogglePanel once\n" + alerts(1) + "wait 1\nstate " + file("waiting.json") +
-            "\nkey x\n" + click(timer.box.left + 6, timer.box.top + 6) + "wait-focus on 2\nkey enter\n" +
-            "wait-focus off 5\nwait 0.5\n" + click(140, 385) + alerts(2) + click(huge.ok) +
-            // At most three questions in any 10 s until the twenty.
-            "wait 10\n" + click(140, 465) + alerts(3) + click(oneOfTwenty.ok) + alerts(4) + click(oneOfTwenty.ok) +
-            alerts(5) + click(oneOfTwenty.ok) + "wait-log 1 20 answered without the pilot\nwait 2\nquit\n",
-        {}, 200);
-    expectNone(log, {"xpsim: wait-", "within 10 s", "CV: lost"});
-    EXPECT_EQ(slurp(file("waiting.json")).find("\"keyboard_focus\":true"), std::string::npos);
-    expectOnce(log, {"xpsim: key 'x' goes to the simulator"});
-    eventually([&] { return answers().size() >= 3; }, 10);
-    EXPECT_EQ(answers(), (std::vector<std::string>{"timer=done", "long=done", "twenty=20"})) << log;
-    EXPECT_EQ(countOccurrences(log, "CV: the page opened an alert dialog;"), 5) << log;
-    expectOnce(log, {"CV: the page opened more than 3 dialogs in 10 s; further dialogs of this page "
-                     "are answered without the pilot.\n"});
-}
-
-TEST_F(DialogPage, APageThatAsksBeforeItIsLeftIsStillReloadedOnSchedule) {
-    settings("1", 3, server_.url, "");
-    // A click first: a page asks before it is left only once it has been used.
-    const std::string log = run("wait 6\ncommand Corvane/TogglePanel once\nwait 2\n" + click(400, 450) +
-                                "wait 12\nstate " + file("s.json") + "\nquit\n");
-    const int loads = server_.pageRequests;
-    EXPECT_GE(loads, 4) << log;
-    // A snapshot Chromium drops when a reload commits is asked for again, never waited out.
-    expectNone(log, {"within 10 s", "opened a leave-page dialog"});
-    expectOnce(log, {"CV: the page asked before the reload whether to leave it; it was left.\n"});
-    EXPECT_EQ(slurp(file("s.json")).find("\"keyboard_focus\":true"), std::string::npos);
-}
-
-// The panel on a page whose colour changes all the time, with screenshots a second or so
-// apart: two screenshots that differ show the panel getting fresh snapshots between them. The
-// page takes a new colour every quarter of a second and repeats none within a minute, however
-// slowly the simulator's time runs against the page's.
-class LivePanel : public RealChromium {
-protected:
-    LivePanel() { settings("0.5", 0, "file://" + (pagesFolder / "live.html").string(), ""); }
-    // Shows the panel, then takes a screenshot every `interval` seconds.
-    std::string script(const std::string& interval = "1", int shots = 150) const {
-        std::string text = "command Corvane/TogglePanel once\n";
-        for (int i = 0; i < shots; ++i)
-            text += "wait " + interval + "\nscreenshot " + (folder_ / shotName(i)).string() + "\n";
-        return text;
-    }
-    static std::string shotName(int i) { return "shot" + std::to_string(i) + ".png"; }
-    void expectNoFreezeAcrossReloads(const char* frameSource);
-    // Screenshot i once it is complete, that is once the next one has been started.
-    bool taken(int i) const { return fs::exists(folder_ / shotName(i + 1)); }
-    Pixel shown(int i) const { return readPng(folder_ / shotName(i)).page(400, 300); }
-    // When screenshot i was written, on the file system's clock.
-    fs::file_time_type takenAt(int i) const { return fs::last_write_time(folder_ / shotName(i)); }
-    bool differ(int a, int b) const {
-        const Pixel q = shown(b);
-        return !near(shown(a), q.r, q.g, q.b, 6);
-    }
-    // Waits for two screenshots in a row that differ: the page is up and snapshots flow. The
-    // index of the second, or 0 when the script's screenshots ran out first.
-    int waitUntilLive() const {
-        for (int i = 1; eventually([&] { return taken(i); }, 90); ++i)
-            if (differ(i - 1, i) && !near(shown(i), 0, 0, 0, 6)) return i;
-        return 0;
-    }
-    // Waits for the screenshots taken up to `until`; the index of the last.
-    int shotsUntil(auto until) const {
-        int last = 0;
-        EXPECT_TRUE(eventually(
-            [&] {
-                while (taken(last + 1)) ++last;
-                return takenAt(last) > until;
-            },
-            90));
-        return last;
-    }
-    // Pairs of screenshots in a row, both taken within [from, to], that differ / are the same.
-    std::pair<int, int> changesWithin(int last, auto from, auto to) const {
-        int changed = 0, same = 0;
-        for (int i = 1; i <= last; ++i) {
-            if (takenAt(i - 1) < from || takenAt(i) > to) continue;
-            (differ(i - 1, i) ? changed : same) += 1;
-        }
-        return {changed, same};
-    }
-    // The browser the simulator started (its helpers are the browser's children).
-    static pid_t browserOf(const Xpsim& sim) {
-        for (const auto& [pid, state] : childrenOf(sim.pid()))
-            if (state != 'Z' && commandLine(pid).find("--remote-debugging-pipe") != std::string::npos) return pid;
-        return 0;
-    }
-    static std::string commandLine(pid_t pid) { return slurp("/proc/" + std::to_string(pid) + "/cmdline"); }
-};
-
-TEST_F(LivePanel, AKilledAndThenAStoppedBrowserAreReplacedAndThePanelLivesAgainEachTime) {
-    Xpsim sim(folder_, script(), env_);
-    ASSERT_GT(waitUntilLive(), 0) << sim.log();
-    const pid_t killed = browserOf(sim);
-    ASSERT_GT(killed, 0);
-    // Run unprivileged (AsTestUser sees to it under root), the browser keeps its sandbox: it
-    // was not told to go without, and its helpers that run pages (its descendants) are in user
-    // namespaces of their own.
-    EXPECT_EQ(commandLine(killed).find("--no-sandbox"), std::string::npos) << "as user " << ::geteuid();
-    const auto userNamespace = [](pid_t pid) {
-        std::error_code unreadable;
-        return fs::read_symlink("/proc/" + std::to_string(pid) + "/ns/user", unreadable);
-    };
-    std::vector<pid_t> family{killed};
-    for (std::size_t i = 0; i < family.size(); ++i)
-        for (const auto& [pid, state] : childrenOf(family[i])) family.push_back(pid);
-    const fs::path browserNamespace = userNamespace(killed);
-    EXPECT_TRUE(!browserNamespace.empty() && std::any_of(family.begin(), family.end(), [&](pid_t pid) {
-        const fs::path own = userNamespace(pid);
-        return !own.empty() && own != browserNamespace;
-    })) << "no helper of the browser is sandboxed";
-    ::kill(killed, SIGKILL);
-    const auto killedAt = fs::file_time_type::clock::now();
-    pid_t successor = 0;
-    ASSERT_TRUE(eventually([&] { return (successor = browserOf(sim)) != 0 && successor != killed; }, 30));
-    // The killed browser's lock on the pilot's profile did not keep the new one off it.
-    EXPECT_NE(commandLine(successor).find("--user-data-dir=" + profile().string() + '\0'), std::string::npos);
-    shotsUntil(killedAt + 12s);
-
-    // The successor hangs: its snapshots time out, and it is replaced in turn.
-    ::kill(successor, SIGSTOP);
-    const auto stoppedAt = fs::file_time_type::clock::now();
-    const std::string restart =
-        "CV: the browser did not answer 3 snapshots in a row; trying again in 2 s (attempt 2).\n";
-    ASSERT_TRUE(eventually([&] { return sim.log().find(restart) != std::string::npos; }, 90)) << sim.log();
-    const auto restartedAt = fs::file_time_type::clock::now();
-    // Killed, stopped as it was, and reaped.
-    EXPECT_TRUE(eventually([&] { return ::kill(successor, 0) != 0; }, 10));
-    const int last = shotsUntil(restartedAt + 15s);
-    const std::string log = interrupt(sim);
-
-    // Once what was on its way has landed, fresh snapshots within 10 s of the kill.
-    EXPECT_GT(changesWithin(last, killedAt + 1.5s, killedAt + 10s).first, 0) << "frozen after the kill\n" << log;
-    expectOnce(log, {"CV: lost the browser", restart});
-    // Frozen while the browser hung (some 30 s), alive again after the restart.
-    const auto [changedWhileStopped, sameWhileStopped] = changesWithin(last, stoppedAt + 1.5s, restartedAt - 0.5s);
-    EXPECT_EQ(changedWhileStopped, 0);
-    EXPECT_GE(sameWhileStopped, 3);
-    EXPECT_GT(changesWithin(last, restartedAt, restartedAt + 15s).first, 0) << "frozen after the restart\n" << log;
-}
-
-// Reloaded every 2 s, the panel shown by one kind of picture: Chromium can drop a snapshot that
-// is out when a reload commits (every one it dropped used to freeze the panel for 10 s), and a
-// screencast can fall silent across a reload.
-void LivePanel::expectNoFreezeAcrossReloads(const char* frameSource) {
-    PageServer server(slurp(pagesFolder / "live.html"));
-    settings("0.5", 2, server.url, "");
-    std::ofstream(folder_ / "cv_settings.ini", std::ios::app) << "FrameSource = " << frameSource << "\n";
-    Xpsim sim(folder_, script("1.5", 80), env_);
-    const int live = waitUntilLive();
-    ASSERT_GT(live, 0) << sim.log();
-    const int loadsWhenLive = server.pageRequests;
-    // A minute of the simulator's time, screenshots 1.5 s apart, from then on.
-    const int last = live + 40;
-    ASSERT_TRUE(eventually([&] { return taken(last); }, 150)) << sim.log();
-    const int reloads = server.pageRequests - loadsWhenLive;
-    const std::string log = interrupt(sim);
-    expectNone(log, {"within 10 s", "CV: lost"});
-    for (int i = live; i < last; ++i) EXPECT_TRUE(differ(i, i + 1)) << "screenshots " << i << " and " << i + 1;
-    // One load each time more than 2 s have passed: never more often, and not much less even
-    // on a loaded machine.
-    EXPECT_GE(reloads, 15) << log;
-    EXPECT_LE(reloads, 32) << log;
-    expectNone(log, {"CV: no live frames"});
-}
-
-TEST_F(LivePanel, ReloadedEveryTwoSecondsWithSnapshotsItNeverFreezesAndEachPeriodNavigatesAgain) {
-    expectNoFreezeAcrossReloads("snapshots");
-}
-
-TEST_F(LivePanel, ReloadedEveryTwoSecondsWithLiveFramesItNeverFreezes) { expectNoFreezeAcrossReloads("live"); }
 
 // The page scale on pages/sharp.html at zoom 1: a window larger than the page's layout, or a
 // simulator whose user interface is scaled, gets a picture with one texel per pixel.
