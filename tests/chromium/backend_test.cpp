@@ -145,39 +145,6 @@ TEST(CdpMessage, EventsWeDoNotActOnAreDroppedUnparsedRepliesAndOurEventsNever) {
     }
 }
 
-// A frame is read with the number it is acknowledged by, its image decoded or not; only the
-// page turning invisible ends a screencast.
-TEST(CdpMessage, ScreencastFramesCarryTheirNumberAndOnlyInvisibilityIsTold) {
-    const std::tuple<std::string, bool, std::uint64_t, std::size_t> frames[] = {
-        // the message, ok, tag, bytes
-        {R"({"method":"Page.screencastFrame","params":{"data":"/9j/4A==","metadata":{},"sessionId":7}})", true, 7, 4},
-        {R"({"method":"Page.screencastFrame","params":{"data":"***","sessionId":8}})", false, 8, 0},
-        {R"({"method":"Page.screencastFrame","params":{"sessionId":9}})", false, 9, 0},
-    };
-    for (const auto& [message, ok, tag, bytes] : frames) {
-        cdp::PendingRequests pending;
-        std::optional<cdp::Completion> reply;
-        std::string reason;
-        ASSERT_TRUE(cdp::handleMessage(message, pending, reply, reason)) << message;
-        ASSERT_TRUE(reply && reply->type == cdp::Completion::Type::Frame) << message;
-        EXPECT_EQ(reply->ok, ok) << message;
-        EXPECT_EQ(reply->tag, tag) << message;
-        EXPECT_EQ(reply->snapshot.size(), bytes) << message;
-    }
-    const std::pair<std::string, bool> others[] = {
-        {R"({"method":"Page.screencastFrame","params":{"data":"/9j/4A==","sessionId":-1}})", false},
-        {R"({"method":"Page.screencastVisibilityChanged","params":{"visible":true}})", false},
-        {R"({"method":"Page.screencastVisibilityChanged","params":{"visible":false}})", true},
-    };
-    for (const auto& [message, told] : others) {
-        cdp::PendingRequests pending;
-        std::optional<cdp::Completion> reply;
-        std::string reason;
-        ASSERT_TRUE(cdp::handleMessage(message, pending, reply, reason)) << message;
-        EXPECT_EQ(reply.has_value(), told) << message;
-    }
-}
-
 TEST(Connection, APeerThatStoppedReadingIsALossNotACrashAndLaterRequestsStillFail) {
     int commands[2], replies[2];
     ASSERT_EQ(::pipe2(commands, O_CLOEXEC), 0);

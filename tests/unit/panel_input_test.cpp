@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "browser/devtools/focus_channel.h"
 #include "browser/devtools/input.h"
 #include "panel/key_translation.h"
 #include "panel/pointer_tracker.h"
@@ -81,15 +80,6 @@ TEST(KeyTranslator, CharactersArriveAsWholeUtf8TextAndBrokenBytesAreDropped) {
          "d");
     EXPECT_EQ(typed, "bcd");
     EXPECT_TRUE(malformed);
-}
-
-// The page's report of a focused text field comes only through our own binding, as "1" or "0".
-TEST(DevToolsInput, OnlyOurBindingReportsTheTextFocus) {
-    EXPECT_EQ(devtools::textFocusReport({{"name", "cvTextFocus"}, {"payload", "1"}}), true);
-    EXPECT_EQ(devtools::textFocusReport({{"name", "cvTextFocus"}, {"payload", "0"}}), false);
-    EXPECT_EQ(devtools::textFocusReport({{"name", "pageBinding"}, {"payload", "1"}}), std::nullopt);
-    EXPECT_EQ(devtools::textFocusReport({{"name", "cvTextFocus"}, {"payload", 1}}), std::nullopt);
-    EXPECT_EQ(devtools::textFocusReport(nlohmann::json::array()), std::nullopt);
 }
 
 }  // namespace
