@@ -29,9 +29,8 @@ bool sunIsDown() {
 
 float ColorSchemeFlightLoop(float, float, int, void*) {
     guarded("CV: could not follow the colour scheme", [] { runColorScheme(XPLMGetElapsedTime()); });
-    // A second is soon enough for a browser started again, and keeps the look at the sun to
-    // its minute without a call every frame.
-    return 1.0f;
+    // A browser started again is told the scheme at its bring-up; only the sun needs looking at.
+    return static_cast<float>(sunCheckPeriod);
 }
 
 FlightLoop colorSchemeLoop{ColorSchemeFlightLoop};

@@ -4,7 +4,7 @@
 // or with auto dark while the simulator's sun is below the horizon, looked at once a minute.
 // The browser hears only of changes. Main thread only.
 
-// Decides at once (so the first page is told), then once a second from a flight loop of its own.
+// Decides at once (so the first page is told), then once a minute from a flight loop of its own.
 void startColorScheme();
 // Unregisters that flight loop; a module that starts again looks at the sun at once.
 void stopColorScheme();
