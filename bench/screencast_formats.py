@@ -40,7 +40,7 @@ class Browser:
         args = [executable, "--headless", "--remote-debugging-pipe", "--user-data-dir=" + self.profile,
                 "--no-first-run", "--no-default-browser-check", "--disable-background-networking",
                 "--disable-component-update", "--disable-sync", "--disable-gpu", "--hide-scrollbars",
-                "--mute-audio"]
+                "--mute-audio", "--disable-features=WebUIOmniboxPopup,WebUIOmniboxAimPopup"]
         if os.geteuid() == 0:
             args.append("--no-sandbox")
 
