@@ -137,6 +137,11 @@ void onBrowserPageLoaded();
 // gone answers every snapshot it still owes as failed.
 bool startBrowserSnapshot(CaptureTicket ticket);
 
+// Asks the page for a sign of life that costs the browser no picture (a still page's
+// screencast sends nothing, and neither would a hung browser): the page's main thread answers
+// it, as it does a snapshot. It is owed, answered (onBrowserSnapshot() without bytes) and given
+// up on exactly as a snapshot, so the hang rule counts it as one.
+bool startBrowserCheck(CaptureTicket ticket);
 // The capture schedule gave up waiting for the snapshot started with `ticket`; the backend
 // owes it nothing more, and an answer that still comes is dropped. Several in a row tell a
 // backend that can restart its browser that the browser hangs.

@@ -55,8 +55,9 @@ void expireCapture() {
 // view, a snapshot out, a decode behind), or asked and refused (or failed to be sent).
 enum class CaptureStart { Started, NotNow, Refused };
 
-// Starts one snapshot if the panel wants pictures and the browser can take one.
-CaptureStart startCapture() {
+// Starts one snapshot, or a check of the browser without a picture, if the panel wants
+// pictures and the browser can take one.
+CaptureStart startCapture(bool checkOnly = false) {
     if (!askPanel().capture) return CaptureStart::NotNow;
     if (!browserViewReady()) {
         if (viewMissingLine.due()) XPLMDebugString("CV: error, could not lookup our Webview.\n");
@@ -72,7 +73,7 @@ CaptureStart startCapture() {
     captureStartedAt = Clock::now();
     bool started = false;
     try {
-        started = startBrowserSnapshot(ticketInFlight);
+        started = checkOnly ? startBrowserCheck(ticketInFlight) : startBrowserSnapshot(ticketInFlight);
         if (started) snapshotStartTrouble.clear();
     } catch (const std::exception& e) {
         tellSnapshotStartTrouble(e.what());
@@ -104,9 +105,13 @@ float PanelFlightLoop(float, float, int, void*) {
             lastCaptureTime = now;
         }
         // One picture at once when the page may not paint again by itself (a panel just shown,
-        // a page just loaded), whatever the schedule.
-        // A browser that refuses it leaves it to the schedule, or it would be asked at every frame.
-        if (snapshotWantedNow() && !askPanel().paused && startCapture() != CaptureStart::NotNow) snapshotStarted();
+        // a page just loaded), or a check of a browser whose screencast has been quiet for long,
+        // whatever the schedule. A browser that refuses it leaves it to the schedule, or it
+        // would be asked at every frame.
+        const WantedNow wanted = wantedNow();
+        if (wanted != WantedNow::Nothing && !askPanel().paused &&
+            startCapture(wanted == WantedNow::Check) != CaptureStart::NotNow)
+            wantedStarted();
         // A fresh navigation to the configured page, also replacing a page reached by clicks.
         // Not while the pilot types into the page, which it would wipe, nor while the page waits
         // for the answer to its dialog: it comes once the keyboard is back with the simulator.

@@ -24,9 +24,10 @@ constexpr auto firstFrameWait = std::chrono::seconds(3);
 // next frame (Chromium sends one at each start and after each load), or this long: asked for
 // at the same moment, a snapshot holds that frame back by half a second or more.
 constexpr double frameForWantedPicture = 0.3;
-// A still page sends nothing, and so would a hung browser: after this long without a frame one
-// snapshot is asked for. One that times out is followed at once by the next, so a hung browser
-// meets the capture schedule's hang rule about a minute after its last frame.
+// A still page sends nothing, and so would a hung browser: after this long without a frame the
+// browser is checked. A check that times out is followed at once by the next, so a hung browser
+// meets the capture schedule's hang rule about a minute after its last frame. A check, not a
+// snapshot: a snapshot makes the page paint, and its screencast then sends frames of it too.
 constexpr double quietCheckPeriod = 30.0;
 
 bool screencastRunning = false;
@@ -45,8 +46,7 @@ double appliedScale = 0.0;
 bool pictureWanted = false;
 double pictureWantedAt = -1.0;  // negative: from the next flight loop on
 std::atomic<bool> frameSinceWanted{false};
-// The schedule is to start one snapshot without waiting for its period.
-bool snapshotWanted = false;
+WantedNow wanted = WantedNow::Nothing;
 
 void setRunning(bool running) {
     screencastRunning = running;
@@ -71,7 +71,7 @@ void askForWantedPicture(double now) {
     if (pictureWantedAt < 0.0) pictureWantedAt = now;
     if (screencastRunning && !frameSinceWanted && now - pictureWantedAt <= frameForWantedPicture) return;
     pictureWanted = false;
-    snapshotWanted = true;
+    wanted = WantedNow::Snapshot;
 }
 
 void stopScreencast() {
@@ -119,17 +119,17 @@ void runLiveFrames(double now) {
         fallBack("the screencast sent no frame within 3 s");
     } else if (now - lastHeardAt > quietCheckPeriod) {
         lastHeardAt = now;
-        snapshotWanted = true;
+        if (wanted == WantedNow::Nothing) wanted = WantedNow::Check;
     }
 }
 
 bool snapshotsScheduled() { return frameSource == FrameSource::Snapshots || fellBack; }
 
-bool snapshotWantedNow() { return snapshotWanted; }
-void snapshotStarted() { snapshotWanted = false; }
+WantedNow wantedNow() { return wanted; }
+void wantedStarted() { wanted = WantedNow::Nothing; }
 
 void liveSnapshotTimedOut() {
-    if (screencastRunning) snapshotWanted = true;
+    if (screencastRunning && wanted == WantedNow::Nothing) wanted = WantedNow::Check;
 }
 
 void stopLiveFrames() { guarded("CV: could not stop the screencast", stopScreencast); }
@@ -139,7 +139,7 @@ void resetLiveFrames() {
     frameSinceStart = false;
     fellBack = false;
     appliedScale = 0.0;
-    snapshotWanted = false;
+    wanted = WantedNow::Nothing;
     pictureWanted = false;
 }
 

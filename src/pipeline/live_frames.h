@@ -15,12 +15,14 @@ double pageScaleFor(double panelPixelWidth);
 void runLiveFrames(double now);
 // True while pictures come from the 2 Hz snapshots rather than a screencast.
 bool snapshotsScheduled();
-// True when a picture is wanted at once that the screencast has not brought (a shown panel, a
-// loaded page, a screencast quiet for long): the schedule then asks for one snapshot without
-// waiting for its period. Stays set until one has been started or refused.
-bool snapshotWantedNow();
-void snapshotStarted();
-// A snapshot timed out: while the screencast runs, the next is asked for at once, so that a
+// What the schedule is to start at once, without waiting for its period: a snapshot when a
+// picture is wanted that the screencast has not brought (a shown panel, a loaded page), a check
+// of the browser when the screencast has been quiet for long. Stays until one has been started
+// or refused.
+enum class WantedNow { Nothing, Check, Snapshot };
+WantedNow wantedNow();
+void wantedStarted();
+// A snapshot or check timed out: while the screencast runs, a check follows at once, so that a
 // hung browser is told from a still page without waiting another quiet period.
 void liveSnapshotTimedOut();
 // A disabled plugin shows nothing: its screencast stops, and the next flight loop after enabling

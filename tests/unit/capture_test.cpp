@@ -20,6 +20,7 @@
 #include "panel/panel_window.h"
 #include "pipeline/capture.h"
 #include "pipeline/decode_worker.h"
+#include "pipeline/live_frames.h"
 #include "plugin/settings.h"
 #include "processes.h"
 #include "test_host.h"
@@ -123,14 +124,15 @@ TEST_F(CaptureTest, NoSnapshotIsAskedForWhileTheDecodeThreadIsBehindAndAnExcepti
 
 // The schedule's time-outs reach the backend: three in a row are a hung browser, which is
 // replaced; any answer in between, a late one included, shows it alive and starts the count
-// again. The tickets stand for snapshots the schedule asked for and gave up on.
+// again. The tickets stand for snapshots, and checks of a still page, the schedule asked for
+// and gave up on.
 TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerStartsTheCountAgain) {
     cues("late 2 1\nhang 3+\n");  // the second snapshot is answered a second late, later ones never
     ASSERT_NO_FATAL_FAILURE(startWithAFirstSnapshot());
     std::string log = newLogText();
     auto logSoFar = [&log] { return log += newLogText(); };
-    auto askAndGiveUp = [](CaptureTicket ticket) {
-        ASSERT_TRUE(startBrowserSnapshot(ticket));
+    auto askAndGiveUp = [](CaptureTicket ticket, bool (*start)(CaptureTicket) = startBrowserSnapshot) {
+        ASSERT_TRUE(start(ticket));
         browserSnapshotTimedOut(ticket);
     };
     const std::string hung = "CV: the browser did not answer 3 snapshots in a row";
@@ -139,13 +141,39 @@ TEST_F(CaptureTest, ThreeSnapshotsUnansweredInARowAreAHungBrowserAndAnyAnswerSta
     askAndGiveUp(102);
     ASSERT_TRUE(framesUntil([&] { return logSoFar().find("CV: dropped a snapshot") != std::string::npos; }));
     askAndGiveUp(103);
-    askAndGiveUp(104);
+    askAndGiveUp(104, startBrowserCheck);
     EXPECT_EQ(logSoFar().find(hung), std::string::npos) << log;
     EXPECT_TRUE(browserViewReady());
 
-    askAndGiveUp(105);
+    askAndGiveUp(105, startBrowserCheck);
     EXPECT_NE(logSoFar().find(hung + "; trying again in 1 s (attempt 1).\n"), std::string::npos) << log;
     EXPECT_FALSE(browserViewReady());
+}
+
+// A still page's screencast sends nothing after its first frame, and neither would a hung
+// browser's: after 30 s without a frame the page is checked, and the check is answered without
+// a picture. A snapshot would make the page paint, and its screencast send that too.
+TEST_F(CaptureTest, AQuietScreencastHasThePageCheckedNotPhotographed) {
+    frameSource = FrameSource::Live;
+    startBrowser();
+    ASSERT_TRUE(framesUntil(browserViewReady));
+    auto fakeLog = [this] { return testprocs::slurp(folder_ / "fake.log"); };
+    // The screencast's first frame, and the one snapshot taken whenever the panel is shown.
+    ASSERT_TRUE(framesUntil([&] {
+        emptyDecodeQueue();
+        PanelFlightLoop(0, 0, 0, nullptr);
+        return fakeLog().find("\nscreencast-frame 1 ") != std::string::npos && snapshotsAskedFor() == 1 &&
+               !captureInFlight;
+    })) << fakeLog();
+    std::string error;
+    ASSERT_TRUE(testHost().run("wait 31", error)) << error;
+    PanelFlightLoop(0, 0, 0, nullptr);
+    EXPECT_TRUE(captureInFlight);
+    // Answered: no time-out, which only the schedule's flight loop would tell.
+    EXPECT_TRUE(framesUntil([] { return !captureInFlight.load(); }));
+    EXPECT_EQ(testprocs::countOccurrences(fakeLog(), "\nRuntime.evaluate {\"expression\":\"0\"}"), 1);
+    EXPECT_EQ(snapshotsAskedFor(), 1);
+    resetLiveFrames();
 }
 
 // The page tells the panel whenever its focus takes text, also when its own script focuses a

@@ -526,7 +526,7 @@ TEST_F(WindowsModule, LiveFramesFillThePanelAtItsScaleUntilItIsHidden) {
     EXPECT_TRUE(servedAsFrame(run.record, shown)) << "the panel shows a frame";
     EXPECT_TRUE(inOrder(run.record, {"detect-monitor-scale 0", "bounds-mode 1", "rasterization-scale 1.000000",
                                      "bounds 0,0,768,512", "visible 1", "zoom 0.500000"}));
-    const std::string start = "screencast-start format=jpeg quality=80 max=";
+    const std::string start = "screencast-start format=jpeg quality=90 max=";
     EXPECT_TRUE(inOrder(run.record, {start + "768x512", "screencast-frame 1 768x512", "screencast-ack 1",
                                      "rasterization-scale 1.500000", "screencast-stop", start + "1152x768"}));
     EXPECT_EQ(linesStartingWith(run.record, "bounds "), Lines{"bounds 0,0,768,512"});
@@ -577,6 +577,26 @@ TEST_F(WindowsModule, AScreencastRefusedSilentOrHiddenGivesSnapshotsWithOneLine)
         EXPECT_GE(shown, 1);
         EXPECT_FALSE(servedAsFrame(run.record, shown));
     }
+}
+
+// A still page's screencast sends nothing, and neither would a hung browser's: every 30 s of
+// quiet the browser is checked, and the check is answered without a picture.
+TEST_F(WindowsModule, AStillPageIsCheckedEveryHalfMinuteNotPhotographed) {
+    SetEnvironmentVariableA("CV_WEBVIEW2_CUES", "screencast-still");
+    std::ofstream(folder_ + "cv_settings.ini", std::ios::binary) << "[General]\r\nrefreshWebPageSecs = 0\r\n";
+    std::size_t before = 0;
+    const Outcome run = this->run("command Corvane/TogglePanel; geometry 100 900 868 388", [&](xpsim::Host& host) {
+        ASSERT_TRUE(runUntil(host, 10, [&] {
+            const Lines record = readLines(record_);
+            before = linesStartingWith(record, "capture requested").size();
+            return !linesStartingWith(record, "screencast-frame ").empty();
+        }));
+        play(host, "wait 65");
+    });
+    EXPECT_EQ(linesStartingWith(run.record, "screencast-frame ").size(), 1u);
+    EXPECT_EQ(linesStartingWith(run.record, "capture requested").size(), before);
+    EXPECT_EQ(linesStartingWith(run.record, R"(devtools Runtime.evaluate {"expression":"0"})").size(), 2u);
+    EXPECT_EQ(countOf(run.log, "CV: "), 0) << run.log;
 }
 
 // The stand-in's page has a text field where the input page of the real-Chromium tests has

@@ -607,8 +607,11 @@ public:
             oweHeld(std::move(completion));
         else
             owe(std::move(completion));
-        // The first frame comes after the answer to the start, once the page has been painted.
-        if (screencast && browser_->screencast.running && !cue("screencast-silent")) schedulePaint(kFirstPaintMs);
+        // The first frame comes after the answer to the start, once the page has been painted;
+        // a still page's only one.
+        if (screencast && browser_->screencast.running && !cue("screencast-silent") &&
+            (method == "Page.startScreencast" || !cue("screencast-still")))
+            schedulePaint(kFirstPaintMs);
         tellFocusReports();
         return S_OK;
     }
@@ -667,7 +670,8 @@ public:
         if (browser_->page == Browser::Page::Shown && browser_->answering && browser_->dialogsOpen == 0 &&
             !cast.awaitingAck)
             sendFrame();
-        if (cast.running && browser_->view == this) schedulePaint(kPaintMs);
+        // A still page paints once for each start of its screencast, and never again.
+        if (cast.running && browser_->view == this && !cue("screencast-still")) schedulePaint(kPaintMs);
     }
 
     // A fresh picture as a Page.screencastFrame, no larger than the screencast asked; it counts

@@ -14,7 +14,8 @@
 //                              leave-question, slow-navigation=MS,
 //                              no-settings3, deny-default-user-data,
 //                              refuse-default-user-data, screencast-refused,
-//                              screencast-silent, screencast-hidden@N (docs/windows.md)
+//                              screencast-silent, screencast-hidden@N,
+//                              screencast-still (docs/windows.md)
 //   CV_WEBVIEW2_SNAPSHOT_SIZE  WIDTHxHEIGHT of every snapshot, 768x512 when unset
 //   CV_WEBVIEW2_TEXT_FIELD     LEFT,TOP,RIGHT,BOTTOM of the page's text field (standin_page.h)
 //   CV_WEBVIEW2_NEW_WINDOW     the address of new-window@N's window

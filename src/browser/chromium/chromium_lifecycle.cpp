@@ -183,7 +183,7 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
 }
 
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
-    if (c.request == cdp::Request::Snapshot) return snapshotAnswered(current, c);
+    if (c.request == cdp::Request::Snapshot || c.request == cdp::Request::Check) return snapshotAnswered(current, c);
     if (!current.running()) return;
     switch (c.request) {
     // The bring-up: the browser's page target found or made, then attached to.

@@ -202,6 +202,14 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     return true;
 }
 
+bool startBrowserCheck(CaptureTicket ticket) {
+    if (!browserViewReady()) return false;
+    const devtools::Command command = devtools::pageCheck();
+    browser->sendToPage(cdp::Request::Check, command.method, command.params, ticket);
+    browser->owedSnapshots.add(ticket);
+    return true;
+}
+
 void browserSnapshotTimedOut(CaptureTicket ticket) {
     guarded("CV: browser backend error", [ticket] {
         if (!browser || !browser->owedSnapshots.settle(ticket) || !browserViewReady()) return;

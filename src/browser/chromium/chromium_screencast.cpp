@@ -10,6 +10,7 @@
 
 #include "browser/chromium/chromium_state.h"
 #include "browser/chromium/snapshot_request.h"
+#include "browser/devtools/page_commands.h"
 #include "plugin/log.h"
 
 double lastPageScale = 1.0;
@@ -17,7 +18,9 @@ double lastPageScale = 1.0;
 namespace {
 
 void sendStart(ChromiumBrowser& current) {
-    current.sendToPage(cdp::Request::Screencast, "Page.startScreencast", cdp::screencastParams(current.viewport()));
+    const cdp::Viewport v = current.viewport();
+    const devtools::Command command = devtools::screencastStart(v.pictureWidth, v.pictureHeight);
+    current.sendToPage(cdp::Request::Screencast, command.method, command.params);
     current.screencastOn = true;
 }
 

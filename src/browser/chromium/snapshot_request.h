@@ -26,15 +26,4 @@ inline nlohmann::json snapshotParams(const Viewport& v, bool clipped = true) {
             {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}};
 }
 
-// Frames of the picture's size at most (Chromium fits a larger paint into it); a frame at each
-// paint, the next once the last is acknowledged. JPEG at 90 decodes five times faster than PNG
-// and keeps text within 40 dB of it (docs/performance.md).
-inline nlohmann::json screencastParams(const Viewport& v) {
-    return {{"format", "jpeg"},
-            {"quality", 90},
-            {"maxWidth", v.pictureWidth},
-            {"maxHeight", v.pictureHeight},
-            {"everyNthFrame", 1}};
-}
-
 }  // namespace cdp

@@ -16,6 +16,7 @@
 
 #include "browser/browser.h"
 #include "browser/devtools/base64.h"
+#include "browser/devtools/page_commands.h"
 #include "browser/webview2/webview2_state.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
@@ -28,9 +29,6 @@ double pageScale = 1.0;
 bool scaleUnavailableTold = false;
 RepeatingLine malformedFrameLine;
 
-// Frames go out as JPEG of this quality until measurements choose otherwise.
-constexpr const char* frameFormat = "jpeg";
-constexpr int frameQuality = 80;
 
 bool setRasterizationScale(WebView2Browser& current, bool atBringUp) {
     Microsoft::WRL::ComPtr<ICoreWebView2Controller3> controller;
@@ -50,16 +48,12 @@ void applyPageScale(WebView2Browser& current, bool atBringUp) {
                     "stretched instead.\n");
 }
 
+// Frames no larger than the pictures: the layout's size at the page scale.
 devtools::Command startCommand(WebView2Browser& current) {
-    nlohmann::json params = {{"format", frameFormat}, {"quality", frameQuality}, {"everyNthFrame", 1}};
-    // Frames no larger than the pictures: the layout's size at the page scale.
     RECT bounds{};
-    if (SUCCEEDED(current.webViewController->get_Bounds(&bounds)) && bounds.right > bounds.left &&
-        bounds.bottom > bounds.top) {
-        params["maxWidth"] = std::lround((bounds.right - bounds.left) * pageScale);
-        params["maxHeight"] = std::lround((bounds.bottom - bounds.top) * pageScale);
-    }
-    return {"Page.startScreencast", std::move(params)};
+    if (FAILED(current.webViewController->get_Bounds(&bounds))) return devtools::screencastStart(0, 0);
+    return devtools::screencastStart(static_cast<int>(std::lround((bounds.right - bounds.left) * pageScale)),
+                                     static_cast<int>(std::lround((bounds.bottom - bounds.top) * pageScale)));
 }
 
 void screencastEnded(WebView2Browser& current, const std::string& why) {

@@ -1,10 +1,12 @@
 // PNG snapshots: CapturePreview into a fresh memory stream, and on completion the copy of
-// the stream's memory block that goes to the decode queue.
+// the stream's memory block that goes to the decode queue; and checks of the browser, which
+// the hang rule counts as snapshots.
 #include <cstdint>
 #include <string>
 #include <utility>
 
 #include "browser/browser.h"
+#include "browser/devtools/page_commands.h"
 #include "browser/webview2/webview2_state.h"
 #include "platform/xplm.h"
 #include "plugin/log.h"
@@ -93,6 +95,19 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     if (refusedLine.due())
         debugLog("CV: WebView2 refused a snapshot (%s); the panel keeps its last picture.\n", hex(started).c_str());
     // A closed view (its browser process gone, and the news of it missed) refuses for ever.
+    snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
+    return false;
+}
+
+bool startBrowserCheck(CaptureTicket ticket) {
+    if (!browserViewReady()) return false;
+    WebView2Browser& current = *browser;
+    // Owed without a stream: its answer hands nothing to the decoder.
+    current.owedSnapshots.add(ticket);
+    const HRESULT sent =
+        callDevTools(current, devtools::pageCheck(), [ticket](HRESULT result) { onSnapshotWritten(ticket, result); });
+    if (SUCCEEDED(sent)) return true;
+    current.owedSnapshots.settle(ticket);
     snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
     return false;
 }
