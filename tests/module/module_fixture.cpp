@@ -30,7 +30,7 @@ void ModuleTest::run(const std::string& script) {
 }
 
 nlohmann::json ModuleTest::panel() const {
-    const nlohmann::json s = state();
+    const nlohmann::json s = nlohmann::json::parse(host->stateJson());
     for (const auto& w : s["windows"])
         if (w["title"] == "Corvane Toolbar") return w;
     ADD_FAILURE() << "no panel window in " << host->stateJson();

@@ -31,7 +31,6 @@ protected:
     bool framesUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
         return ::framesUntil(*host, done, std::chrono::milliseconds(5), limit);
     }
-    nlohmann::json state() const { return nlohmann::json::parse(host->stateJson()); }
     // The panel window's entry in the host's state (fails the test when there is none).
     nlohmann::json panel() const;
 

@@ -78,14 +78,7 @@ TEST_F(SettingsSafety, AFileThatCannotBeReadIsLeftByteForByte) {
     loadWithFailing("read", reinterpret_cast<void*>(readFailsWithAnIoError));
     run("frames 5; quit");
     const std::string log = host->log();
-    EXPECT_EQ(
-        testprocs::countOccurrences(log, "Error loading INI from " + settingsPath() + ". Reverting to defaults..\n"), 1)
-        << log;
-    EXPECT_EQ(testprocs::countOccurrences(
-                  log, "CV: " + settingsPath() +
-                           " could not be read at start-up (read failed: Input/output error), so it is kept as it "
-                           "was and the settings are not saved\n"),
-              1)
+    EXPECT_EQ(testprocs::countOccurrences(log, " could not be read at start-up (read failed: Input/output error)"), 1)
         << log;
     EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
@@ -99,11 +92,7 @@ TEST_F(SettingsSafety, ASaveThatCannotBeFinishedLeavesTheOldFileAndNoTemporaryFi
     run("command Corvane/IncreaseWebZoom once; frames 5; quit");
     EXPECT_EQ(settingsWrites, 2);
     const std::string log = host->log();
-    EXPECT_EQ(testprocs::countOccurrences(
-                  log, "CV: could not save the settings to " + settingsPath() +
-                           " (write failed: No space left on device); the file on disk is as it was\n"),
-              1)
-        << log;
+    EXPECT_EQ(testprocs::countOccurrences(log, " (write failed: No space left on device)"), 1) << log;
     EXPECT_EQ(testprocs::slurp(settingsPath()), pilotsFile);
     EXPECT_FALSE(std::filesystem::exists(settingsPath() + ".tmp"));
 }
@@ -116,10 +105,8 @@ TEST_F(SettingsSafety, AFifoOrAHugeFileIsNeitherReadNorWrittenAndTheStartGoesOnA
     // Read, its BrowserPath would be tried instead of looking for a browser on PATH.
     std::string huge = "[General]\nBrowserPath = /nowhere/browser\n";
     huge.resize(2 << 20, '\n');
-    const std::string what[] = {"a FIFO (named pipe), not a file",
-                                "a file of 2097152 bytes, more than the 1 MiB a settings file may have"};
     for (const bool fifo : {true, false}) {
-        SCOPED_TRACE(what[fifo ? 0 : 1]);
+        SCOPED_TRACE(fifo ? "a FIFO" : "2 MiB");
         std::filesystem::remove(settingsPath());
         if (fifo) {
             ASSERT_EQ(::mkfifo(settingsPath().c_str(), 0644), 0);
@@ -136,13 +123,9 @@ TEST_F(SettingsSafety, AFifoOrAHugeFileIsNeitherReadNorWrittenAndTheStartGoesOnA
         const int status = sim.wait(60);
         const std::string log = sim.log();
         EXPECT_TRUE(!started || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) << status << "\n" << log;
-        // The one line names the file; no other says it could not be read or saved.
+        // One line names the file, that it is not read; none says it could not be read or saved.
         EXPECT_EQ(testprocs::countOccurrences(log, settingsPath()), 1) << log;
-        EXPECT_EQ(testprocs::countOccurrences(log, "CV: " + settingsPath() + " is " + what[fifo ? 0 : 1] +
-                                                       ", so it is not read: the settings are the defaults, and "
-                                                       "the file is kept as it was\n"),
-                  1)
-            << log;
+        EXPECT_EQ(testprocs::countOccurrences(log, ", so it is not read: the settings are the defaults"), 1) << log;
         EXPECT_TRUE(!started || logged("CV: no Chromium found")) << log;
         if (fifo) {
             EXPECT_TRUE(std::filesystem::is_fifo(settingsPath()));
