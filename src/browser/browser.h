@@ -142,6 +142,7 @@ bool startBrowserSnapshot(CaptureTicket ticket);
 // it, as it does a snapshot. It is owed, answered (onBrowserSnapshot() without bytes) and given
 // up on exactly as a snapshot, so the hang rule counts it as one.
 bool startBrowserCheck(CaptureTicket ticket);
+
 // The capture schedule gave up waiting for the snapshot started with `ticket`; the backend
 // owes it nothing more, and an answer that still comes is dropped. Several in a row tell a
 // backend that can restart its browser that the browser hangs.

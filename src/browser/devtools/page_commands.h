@@ -16,9 +16,9 @@ Command historyBack();
 // it. A sign of life from a page that does not paint.
 Command pageCheck();
 // Page.startScreencast of frames no larger than width x height pixels (the browser fits a
-// larger paint into them; without a size, its own): a frame at each paint, the next once the last is acknowledged. JPEG
-// at 90 decodes five times faster than PNG and keeps text within 40 dB of it
-// (docs/performance.md).
+// larger paint into them; without a size, its own): a frame at each paint, the next once the
+// last is acknowledged. JPEG at 90 decodes five times faster than PNG and keeps text within
+// 40 dB of it (docs/performance.md).
 Command screencastStart(int width, int height);
 
 }  // namespace devtools

@@ -29,7 +29,6 @@ double pageScale = 1.0;
 bool scaleUnavailableTold = false;
 RepeatingLine malformedFrameLine;
 
-
 bool setRasterizationScale(WebView2Browser& current, bool atBringUp) {
     Microsoft::WRL::ComPtr<ICoreWebView2Controller3> controller;
     if (!queryInterface(current.webViewController.Get(), IID_ICoreWebView2Controller3, controller)) return false;
