@@ -166,16 +166,14 @@ TEST(WebView2Declarations, AnEventHandlerTakesTheBrowsersCallInItsThirdSlot) {
     EXPECT_EQ(static_cast<void*>(seenArgs), static_cast<void*>(&args));
 }
 
-TEST(ComCallback, AnswersItsOwnInterfacesCountsReferencesAndKeepsExceptionsIn) {
-    auto token = std::make_shared<int>(0);
-    std::weak_ptr<int> watch = token;
+// How the handler counts its references and lets go of what it captured is the next test's.
+TEST(ComCallback, AnswersItsOwnInterfacesAndKeepsExceptionsIn) {
     HRESULT seen = S_OK;
     auto handler = makeComCallback<ICoreWebView2CapturePreviewCompletedHandler>(
-        IID_ICoreWebView2CapturePreviewCompletedHandler, [token, &seen](HRESULT result) {
+        IID_ICoreWebView2CapturePreviewCompletedHandler, [&seen](HRESULT result) {
             seen = result;
             return S_FALSE;
         });
-    token.reset();
     ASSERT_TRUE(handler);
     EXPECT_EQ(handler->Invoke(E_ABORT), S_FALSE);
     EXPECT_EQ(seen, E_ABORT);
@@ -189,14 +187,6 @@ TEST(ComCallback, AnswersItsOwnInterfacesCountsReferencesAndKeepsExceptionsIn) {
               E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(handler->QueryInterface(IID_IUnknown, nullptr), E_POINTER);
-
-    // One reference, the creator's: an AddRef makes two, its Release one again, the last
-    // release frees the callable.
-    EXPECT_EQ(handler->AddRef(), 2u);
-    EXPECT_EQ(handler->Release(), 1u);
-    EXPECT_FALSE(watch.expired());
-    handler.Reset();
-    EXPECT_TRUE(watch.expired());
 
     auto throwing = makeComCallback<ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler>(
         IID_ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler,
