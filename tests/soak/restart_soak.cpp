@@ -23,7 +23,9 @@ int main(int argc, char** argv) {
     const int restarts = static_cast<int>(soak::option(argc, argv, "--restarts", 7));
 
     PluginSandbox sandbox("restart_soak");
-    sandbox.settings("refreshWebPageSecs = 0\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
+    // Snapshots twice a second bring each browser to the one it exits at; a still page's live
+    // frames would not.
+    sandbox.settings("refreshWebPageSecs = 0\nFrameSource = snapshots\nBrowserPath = " CV_FAKE_CDP_PATH "\n");
     std::ostringstream cues;
     for (int n = 1; n <= restarts; ++n) cues << "browser " << n << ": exit " << (n == 1 ? 20 : 2) << "\n";
     std::ofstream(sandbox.file("cues.txt")) << cues.str();
