@@ -60,6 +60,11 @@ void fallBack(const char* why) {
     debugLog("CV: no live frames from the browser (%s); showing snapshots twice a second instead.\n", why);
 }
 
+// A check of the browser, unless a snapshot (which is one too) is already wanted.
+void wantCheck() {
+    if (wanted == WantedNow::Nothing) wanted = WantedNow::Check;
+}
+
 void wantPicture(double now) {
     pictureWanted = true;
     pictureWantedAt = now;
@@ -119,7 +124,7 @@ void runLiveFrames(double now) {
         fallBack("the screencast sent no frame within 3 s");
     } else if (now - lastHeardAt > quietCheckPeriod) {
         lastHeardAt = now;
-        if (wanted == WantedNow::Nothing) wanted = WantedNow::Check;
+        wantCheck();
     }
 }
 
@@ -129,7 +134,7 @@ WantedNow wantedNow() { return wanted; }
 void wantedStarted() { wanted = WantedNow::Nothing; }
 
 void liveSnapshotTimedOut() {
-    if (screencastRunning && wanted == WantedNow::Nothing) wanted = WantedNow::Check;
+    if (screencastRunning) wantCheck();
 }
 
 void stopLiveFrames() { guarded("CV: could not stop the screencast", stopScreencast); }

@@ -64,6 +64,9 @@ void snapshotLost(WebView2Browser& current, const std::string& what) {
     if (current.hangWatch.snapshotLost()) browserFailed(what);
 }
 
+// A closed view (its browser process gone, and the news of it missed) refuses for ever.
+void snapshotRefused(WebView2Browser& current) { snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row"); }
+
 }  // namespace
 
 bool startBrowserSnapshot(CaptureTicket ticket) {
@@ -94,8 +97,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     current.owedSnapshots.settle(ticket);
     if (refusedLine.due())
         debugLog("CV: WebView2 refused a snapshot (%s); the panel keeps its last picture.\n", hex(started).c_str());
-    // A closed view (its browser process gone, and the news of it missed) refuses for ever.
-    snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
+    snapshotRefused(current);
     return false;
 }
 
@@ -108,7 +110,7 @@ bool startBrowserCheck(CaptureTicket ticket) {
         callDevTools(current, devtools::pageCheck(), [ticket](HRESULT result) { onSnapshotWritten(ticket, result); });
     if (SUCCEEDED(sent)) return true;
     current.owedSnapshots.settle(ticket);
-    snapshotLost(current, "CV: WebView2 refused 3 snapshots in a row");
+    snapshotRefused(current);
     return false;
 }
 
