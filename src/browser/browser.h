@@ -115,7 +115,21 @@ void stopBrowserScreencast();
 // ready yet keeps it for the bring-up, and a browser started again gets the latest one.
 void setBrowserPageScale(double scale);
 
+// A page that paints at every frame (an animation, a moving map) is cheaper to show by asking
+// for its picture at the simulator's pace than by a screencast, for which Chromium copies every
+// frame it draws. Starts one such picture (a JPEG at the page scale's size) and returns true;
+// onBrowserShot() then runs once on the main thread with `ticket`, unless the browser is lost
+// first. False when it could not be started, or the backend takes none (WebView2's: its
+// screencast's cost is not known to be the same); the screencast then goes on for this browser.
+bool startBrowserShot(CaptureTicket ticket);
+
 // Defined by the frame pipeline, called by the backend on the main thread:
+// the answer to startBrowserShot(), `shot` empty when takeBrowserShotNow() took it (`why` tells
+// a failure);
+void onBrowserShot(CaptureTicket ticket, bool succeeded, PngBuffer shot, const char* why);
+// Callable on any thread and never throwing: a shot handed straight to the decoder, or dropped
+// as the same picture as the shot before it. True when taken (`shot` is then empty).
+bool takeBrowserShotNow(PngBuffer& shot) noexcept;
 // a frame of the running screencast;
 void onBrowserFrame(PngBuffer frame);
 // Callable on any thread and never throwing: a frame handed straight to the decoder, without

@@ -1,8 +1,13 @@
 #include "pipeline/live_frames.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <deque>
+#include <functional>
 #include <mutex>
+#include <string_view>
 #include <utility>
 
 #include "browser/browser.h"
@@ -29,6 +34,19 @@ constexpr double frameForWantedPicture = 0.3;
 // meets the capture schedule's hang rule about a minute after its last frame. A check, not a
 // snapshot: a snapshot makes the page paint, and its screencast then sends frames of it too.
 constexpr double quietCheckPeriod = 30.0;
+// A page that paints at every frame is shown by shots instead of its screencast: for a running
+// screencast Chromium copies each frame it draws, 60 a second, and a shot asked for at the
+// simulator's pace costs it about two thirds of that (docs/performance.md). A page counts as
+// busy from this many frames in a simulated second; its shots go at most this often, this many
+// asked at once (each takes the browser about 90 ms to answer). After this many shots in a row
+// of the same picture the page is still again, and its screencast is what costs nothing then.
+constexpr int busyFramesPerSecond = 15;
+constexpr double shotPeriod = 1.0 / 30.0;
+constexpr std::size_t shotsAtOnce = 3;
+constexpr int stillShots = 10;
+// A shot not answered this long after it was asked for: the page is navigating or blocked by a
+// dialog, or the browser hangs. The screencast, started again, is what tells which.
+constexpr double shotWait = 1.0;
 
 bool screencastRunning = false;
 // The screencast's frames are wanted: read by the thread that hands them over.
@@ -47,6 +65,25 @@ bool pictureWanted = false;
 double pictureWantedAt = -1.0;  // negative: from the next flight loop on
 std::atomic<bool> frameSinceWanted{false};
 WantedNow wanted = WantedNow::Nothing;
+
+// Frames handed over since counting began, for telling a busy page.
+std::atomic<int> framesCounted{0};
+double countingSince = -1.0;
+bool shooting = false;
+// Shots are wanted: read by the thread that hands them over.
+std::atomic<bool> takingShots{false};
+// For the browser's life: it took no shot, or failed one.
+bool shotsUnavailable = false;
+struct ShotOut {
+    CaptureTicket ticket;
+    double askedAt;
+};
+std::deque<ShotOut> shotsOut;
+CaptureTicket lastShotTicket = 0;
+double nextShotAt = 0.0;
+// The shots in a row that brought the picture before them again, and that picture's hash.
+std::atomic<int> unchangedShots{0};
+std::atomic<std::size_t> lastShotHash{0};
 
 void setRunning(bool running) {
     screencastRunning = running;
@@ -74,7 +111,7 @@ void wantPicture(double now) {
 void askForWantedPicture(double now) {
     if (!pictureWanted) return;
     if (pictureWantedAt < 0.0) pictureWantedAt = now;
-    if (screencastRunning && !frameSinceWanted && now - pictureWantedAt <= frameForWantedPicture) return;
+    if ((screencastRunning || shooting) && !frameSinceWanted && now - pictureWantedAt <= frameForWantedPicture) return;
     pictureWanted = false;
     wanted = WantedNow::Snapshot;
 }
@@ -95,8 +132,63 @@ void startScreencast(double now) {
     lastHeardAt = now;
     frameSinceStart = false;
     frameSinceCheck = false;
+    countingSince = now;
+    framesCounted = 0;
     // The page may not paint again for a while: the panel shows it now.
     wantPicture(now);
+}
+
+void stopShots() {
+    shooting = false;
+    takingShots = false;
+    shotsOut.clear();
+}
+
+// Asks for the next shot. False when the browser takes none: it is not asked again.
+bool askShot(double now) {
+    if (!startBrowserShot(lastShotTicket + 1)) {
+        shotsUnavailable = true;
+        return false;
+    }
+    shotsOut.push_back({++lastShotTicket, now});
+    // On the period's grid, one behind at most: no burst after a slow frame.
+    nextShotAt = std::max(nextShotAt, now - shotPeriod) + shotPeriod;
+    return true;
+}
+
+void startShots(double now) {
+    unchangedShots = 0;
+    lastShotHash = 0;
+    nextShotAt = now;
+    // A browser that takes none keeps its screencast running.
+    if (!askShot(now)) return;
+    stopScreencast();
+    shooting = true;
+    takingShots = true;
+}
+
+// A page painting at this rate is shown by shots from now on.
+void watchFrameRate(double now) {
+    if (now < countingSince) countingSince = now;  // the simulator's clock was reset
+    const double span = now - countingSince;
+    if (span < 1.0) return;
+    const int frames = framesCounted.exchange(0);
+    countingSince = now;
+    if (!shotsUnavailable && frames >= busyFramesPerSecond * span) startShots(now);
+}
+
+void shoot(double now) {
+    const bool unanswered = !shotsOut.empty() && now - shotsOut.front().askedAt > shotWait;
+    if (shotsUnavailable || unanswered || unchangedShots >= stillShots) {
+        stopShots();
+        startScreencast(now);
+        // Its frames made the page busy: a first one that is slow to come now is a page blocked
+        // by a dialog or a browser that hangs, which the quiet check tells, not a browser that
+        // never paints for a screencast.
+        frameSinceStart = true;
+        return;
+    }
+    if (shotsOut.size() < shotsAtOnce && now >= nextShotAt) askShot(now);
 }
 
 }  // namespace
@@ -110,19 +202,26 @@ void runLiveFrames(double now) {
     }
     const PanelAnswer panel = askPanel();
     if (frameSource != FrameSource::Live || fellBack || !panel.capture || !browserViewReady()) {
+        stopShots();
         stopScreencast();
         return;
     }
-    if (!screencastRunning) {
+    if (!screencastRunning && !shooting) {
         startScreencast(now);
         return;
     }
     if (frameSinceCheck.exchange(false)) lastHeardAt = now;
     if (panel.paused) return;
-    if (!frameSinceStart && Clock::now() - screencastStartedAt > firstFrameWait) {
+    if (shooting) {
+        shoot(now);
+    } else if (!frameSinceStart && Clock::now() - screencastStartedAt > firstFrameWait) {
         stopScreencast();
         fallBack("the screencast sent no frame within 3 s");
-    } else if (now - lastHeardAt > quietCheckPeriod) {
+        return;
+    } else {
+        watchFrameRate(now);
+    }
+    if (now - lastHeardAt > quietCheckPeriod) {
         lastHeardAt = now;
         wantCheck();
     }
@@ -134,12 +233,19 @@ WantedNow wantedNow() { return wanted; }
 void wantedStarted() { wanted = WantedNow::Nothing; }
 
 void liveSnapshotTimedOut() {
-    if (screencastRunning) wantCheck();
+    if (screencastRunning || shooting) wantCheck();
 }
 
-void stopLiveFrames() { guarded("CV: could not stop the screencast", stopScreencast); }
+void stopLiveFrames() {
+    guarded("CV: could not stop the screencast", [] {
+        stopShots();
+        stopScreencast();
+    });
+}
 
 void resetLiveFrames() {
+    stopShots();
+    shotsUnavailable = false;
     setRunning(false);
     frameSinceStart = false;
     fellBack = false;
@@ -167,12 +273,29 @@ void queueFrame(PngBuffer& frame) {
     queueCondition.notify_one();
 }
 
+// Queues a shot that brings a new picture; throws only when the queue cannot grow.
+void queueShot(PngBuffer& shot) {
+    const std::string_view bytes(reinterpret_cast<const char*>(shot.bytes.data()), shot.size());
+    const std::size_t hash = std::hash<std::string_view>{}(bytes);
+    if (lastShotHash.exchange(hash) != hash) {
+        unchangedShots = 0;
+        queueFrame(shot);
+        return;
+    }
+    // The page has not changed: nothing to decode, and a sign of life all the same.
+    ++unchangedShots;
+    frameSinceCheck = true;
+    frameSinceWanted = true;
+    shot = PngBuffer{};
+}
+
 }  // namespace
 
 bool takeBrowserFrameNow(PngBuffer& frame) noexcept {
     if (!takingFrames || frame.empty()) return false;
     try {
         queueFrame(frame);
+        ++framesCounted;
         return true;
     } catch (...) {
         // Left with the caller, whose main thread passes it on (and tells a failure).
@@ -182,7 +305,37 @@ bool takeBrowserFrameNow(PngBuffer& frame) noexcept {
 
 void onBrowserFrame(PngBuffer frame) {
     guarded("CV: could not queue a frame", [&] {
-        if (screencastRunning && !frame.empty()) queueFrame(frame);
+        if (!screencastRunning || frame.empty()) return;
+        queueFrame(frame);
+        ++framesCounted;
+    });
+}
+
+bool takeBrowserShotNow(PngBuffer& shot) noexcept {
+    if (!takingShots || shot.empty()) return false;
+    try {
+        queueShot(shot);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+void onBrowserShot(CaptureTicket ticket, bool succeeded, PngBuffer shot, const char* why) {
+    guarded("CV: could not take a picture of the page", [&] {
+        const auto out =
+            std::find_if(shotsOut.begin(), shotsOut.end(), [ticket](const ShotOut& s) { return s.ticket == ticket; });
+        // One asked for before the shots last stopped is not wanted any more.
+        if (out == shotsOut.end()) return;
+        shotsOut.erase(out);
+        if (!succeeded) {
+            if (!shotsUnavailable)
+                debugLog("CV: the browser could not take a picture of the busy page (%s); its screencast goes on.\n",
+                         why);
+            shotsUnavailable = true;
+            return;
+        }
+        if (!shot.empty()) queueShot(shot);
     });
 }
 
@@ -194,6 +347,8 @@ void onBrowserScreencastEnded(const char* why) {
 
 void onBrowserStarted() {
     guarded("CV: could not follow the new browser", [&] {
+        stopShots();
+        shotsUnavailable = false;
         setRunning(false);
         frameSinceStart = false;
         fellBack = false;

@@ -622,6 +622,55 @@ TEST_F(FakePeer, EachLoadWhileTheScreencastRunsStartsItAgain) {
     }
 }
 
+// A page painting at every frame is shown by shots (JPEGs at the simulator's pace) instead of
+// its screencast until its picture stays the same; the screencast then takes over again. A
+// browser that fails a shot keeps its screencast, told once.
+TEST_F(FakePeer, ABusyPageIsShownByShotsUntilItStandsStill) {
+    settings("1", 0, "https://panel.example/", CV_FAKE_CDP);
+    // In the order received: a start, o a stop, j a shot, s a snapshot, f a frame.
+    const auto order = [&](int& lastFrame) {
+        std::string seen;
+        for (const auto& line : fakeLog()) {
+            if (line.rfind("Page.startScreencast ", 0) == 0) seen += 'a';
+            if (line.rfind("Page.stopScreencast ", 0) == 0) seen += 'o';
+            if (line.rfind("Page.captureScreenshot ", 0) == 0) seen += params(line)["format"] == "jpeg" ? 'j' : 's';
+            if (line.rfind("screencast-frame ", 0) == 0) {
+                seen += 'f';
+                lastFrame = std::stoi(line.substr(17));
+            }
+        }
+        return seen;
+    };
+    cues("animate 100\n");
+    std::string log =
+        run("wait 2\ncommand Corvane/TogglePanel once\nwait 4\nscreenshot " + file("still.png") + "\nquit");
+    EXPECT_EQ(log.find("CV: no live frames"), std::string::npos) << log;
+    int lastFrame = 0;
+    std::string seen = order(lastFrame);
+    const std::size_t stop = seen.find('o'), again = seen.rfind('a');
+    ASSERT_NE(stop, std::string::npos) << seen;
+    ASSERT_LT(stop, again) << seen;
+    const std::string shots = seen.substr(stop + 1, again - stop - 1);
+    // Shots alone until the picture stood still for ten of them; none after.
+    EXPECT_EQ(shots.find_first_not_of('j'), std::string::npos) << seen;
+    EXPECT_GE(shots.size(), 10u) << seen;
+    EXPECT_EQ(seen.find('j', again), std::string::npos) << seen;
+    const Pixel still = readPng(file("still.png")).page(384, 256);
+    EXPECT_TRUE(near(still, 40 * lastFrame % 256, 40 * lastFrame % 256, 40 * lastFrame % 256, 2))
+        << still.r << " for frame " << lastFrame;
+
+    fs::remove(file("fake.log"));
+    cues("animate\nrefuse Page.captureScreenshot\n");
+    log = run("wait 2\ncommand Corvane/TogglePanel once\nwait 3\nquit");
+    expectOnce(log, {"CV: the browser could not take a picture of the busy page (refused by the fake); its "
+                     "screencast goes on.\n",
+                     "CV: the browser could not"});
+    seen = order(lastFrame);
+    const std::size_t resumed = seen.rfind('a');
+    EXPECT_EQ(seen.find('j', resumed), std::string::npos) << seen;
+    EXPECT_GE(std::count(seen.begin() + static_cast<long>(resumed), seen.end(), 'f'), 30) << seen;
+}
+
 // A screencast refused, silent or hidden from the browser falls back to the 2 Hz snapshots for
 // the browser's life, told once; a refused visible size only costs the frames their finer
 // pixels.

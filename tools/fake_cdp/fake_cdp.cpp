@@ -63,8 +63,11 @@
 //     screencast-silent   Page.startScreencast is accepted, and no frame is ever sent
 //     screencast-hidden@N after the N-th frame of the screencast, Page.screencastVisibilityChanged
 //                         tells the page is not visible, and no further frame is sent
-//     animate             the page paints all the time: each acknowledgement is followed by a
-//                         frame of a new picture at once
+//     animate [N]         the page paints all the time: each acknowledgement is followed by a
+//                         frame of a new picture at once. With N, it paints until its N-th
+//                         picture and then stands still: no frame follows an acknowledgement, and
+//                         a picture asked for is the last one again (logged as "the same picture
+//                         N"), without the cues of a new one
 //
 // The screencast: once Page.startScreencast is accepted (told with visibility true, as
 // Chromium does), a Page.screencastFrame is sent each time the page's picture changes (at the
@@ -143,6 +146,7 @@ struct Cues {
     bool leaveQuestion = false;
     bool sizeGiven = false;
     bool screencastRefused = false, screencastSilent = false, animate = false;
+    int animateUntil = 0;  // 0: for ever
     Cue screencastHidden;
 };
 
@@ -245,6 +249,7 @@ Cues readCues() {
             cues.screencastHidden = parseCue(key.substr(key.find('@') + 1));
         } else if (key == "animate") {
             cues.animate = true;
+            cues.animateUntil = std::atoi(value.c_str());
         }
     }
     return cues;
@@ -616,6 +621,14 @@ int main(int argc, char** argv) {
                 discovering = params.value("discover", false);
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Page.captureScreenshot") {
+                if (cues.animateUntil > 0 && snapshots >= cues.animateUntil) {
+                    logLine("the same picture " + std::to_string(snapshots));
+                    const int width = visibleWidth > 0 ? visibleWidth : cues.width;
+                    const int height = visibleWidth > 0 ? visibleHeight : cues.height;
+                    reply["result"] = {{"data", snapshotData(width, height, snapshots)}};
+                    sendMessage(reply);
+                    continue;
+                }
                 if (!pictureEvents(++snapshots)) return 0;
                 if (Clock::now() < navigatingUntil) {
                     logLine("a snapshot asked for during a navigation is lost");
@@ -696,7 +709,8 @@ int main(int argc, char** argv) {
                 if (acked <= 0 || acked > lastFrameId) logLine("acknowledged a frame never sent");
                 if (acked == lastFrameId && frameOut) {
                     frameOut = false;
-                    if (cues.animate && casting) changed = true;
+                    if (cues.animate && casting && (cues.animateUntil == 0 || snapshots < cues.animateUntil))
+                        changed = true;
                 }
                 reply["result"] = nlohmann::json::object();
             } else if (method == "Input.dispatchMouseEvent" && cues.textField &&

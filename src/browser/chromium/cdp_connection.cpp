@@ -38,8 +38,8 @@ bool repliesAreReported(Request request) {
 
 }  // namespace
 
-Connection::Connection(int toBrowser, int fromBrowser, std::function<void(PngBuffer&)> takeFrame)
-    : takeFrame_(std::move(takeFrame)), toBrowser_(toBrowser), fromBrowser_(fromBrowser) {
+Connection::Connection(int toBrowser, int fromBrowser, std::function<void(Completion&)> takePicture)
+    : takePicture_(std::move(takePicture)), toBrowser_(toBrowser), fromBrowser_(fromBrowser) {
     wakeFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd_ < 0) {
         const int error = errno;
@@ -195,7 +195,10 @@ bool Connection::readMessages(std::string& lostReason) {
     while (auto message = reader_.next()) {
         std::optional<Completion> reply;
         if (!handleMessage(*message, pending_, reply, lostReason)) return false;
-        if (reply && reply->type == Completion::Type::Frame && reply->ok && takeFrame_) takeFrame_(reply->snapshot);
+        if (reply && reply->ok && takePicture_ &&
+            (reply->type == Completion::Type::Frame ||
+             (reply->type == Completion::Type::Reply && reply->request == Request::Shot)))
+            takePicture_(*reply);
         if (reply) complete(std::move(*reply));
     }
     if (reader_.failed()) {

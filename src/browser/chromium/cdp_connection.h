@@ -27,9 +27,10 @@ class Connection {
 public:
     // Takes ownership of both pipe ends and starts the I/O thread. Throws std::system_error
     // when the thread or its wake-up descriptor cannot be created (the ends are closed then).
-    // `takeFrame`, when given, is offered each screencast frame's image on the I/O thread, as
-    // soon as it is read; what it leaves in the buffer reaches the main thread with the frame.
-    Connection(int toBrowser, int fromBrowser, std::function<void(PngBuffer&)> takeFrame = {});
+    // `takePicture`, when given, is offered each screencast frame and each shot's reply on the
+    // I/O thread, as soon as it is read; what it leaves in the completion's picture reaches the
+    // main thread with it.
+    Connection(int toBrowser, int fromBrowser, std::function<void(Completion&)> takePicture = {});
     // Stops and joins the I/O thread and closes both ends. Unfinished commands are dropped.
     ~Connection();
     Connection(const Connection&) = delete;
@@ -69,7 +70,7 @@ private:
     void lose(const std::string& reason);
 
     // Owned by the I/O thread once started.
-    std::function<void(PngBuffer&)> takeFrame_;
+    std::function<void(Completion&)> takePicture_;
     int toBrowser_;
     int fromBrowser_;
     int wakeFd_ = -1;

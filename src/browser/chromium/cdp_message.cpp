@@ -273,7 +273,8 @@ void readResult(const json& result, Completion& c) {
         c.text = stringAt(result, "errorText");
         c.value = stringAt(result, "loaderId");
         break;
-    case Request::Snapshot: {
+    case Request::Snapshot:
+    case Request::Shot: {
         const auto data = result.find("data");
         std::vector<std::uint8_t> bytes;
         if (data != result.end() && data->is_string() && decodeBase64(data->get_ref<const std::string&>(), bytes) &&

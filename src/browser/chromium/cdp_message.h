@@ -24,6 +24,7 @@ enum class Request {
     EnablePage,
     Navigate,
     Snapshot,
+    Shot,   // a picture of a busy page, answered like a snapshot
     Check,  // a sign of life from the page, answered like a snapshot without a picture
     Input,
     FocusChannel,

@@ -156,8 +156,12 @@ void launchBrowser() {
     ChromiumBrowser& started = browser.emplace();
     started.process = std::move(process);
     try {
-        started.connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser,
-                                                               [](PngBuffer& frame) { takeBrowserFrameNow(frame); });
+        started.connection = std::make_unique<cdp::Connection>(toBrowser, fromBrowser, [](cdp::Completion& c) {
+            if (c.request == cdp::Request::Shot)
+                takeBrowserShotNow(c.snapshot);
+            else
+                takeBrowserFrameNow(c.snapshot);
+        });
     } catch (const std::exception& e) {
         return restartLater(std::string("CV: could not start the browser: ") + e.what());
     }
@@ -184,6 +188,7 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
 
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     if (c.request == cdp::Request::Snapshot || c.request == cdp::Request::Check) return snapshotAnswered(current, c);
+    if (c.request == cdp::Request::Shot) return shotAnswered(c);
     if (!current.running()) return;
     switch (c.request) {
     // The bring-up: the browser's page target found or made, then attached to.

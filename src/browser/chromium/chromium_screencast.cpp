@@ -67,6 +67,20 @@ void screencastPageLoaded(ChromiumBrowser& current) {
     }
 }
 
+void shotAnswered(cdp::Completion& answer) {
+    if (answer.ok) browserServed();
+    onBrowserShot(answer.tag, answer.ok, std::move(answer.snapshot), answer.text.c_str());
+}
+
+bool startBrowserShot(CaptureTicket ticket) {
+    if (!browserViewReady()) return false;
+    return guarded("CV: could not ask for a picture of the page", [ticket] {
+        ChromiumBrowser& current = *browser;
+        current.sendToPage(cdp::Request::Shot, "Page.captureScreenshot",
+                           cdp::shotParams(current.viewport(), !current.scaledView()), ticket);
+    });
+}
+
 bool startBrowserScreencast() {
     if (!browserViewReady()) return false;
     return guarded("CV: could not start the screencast", [] { sendStart(*browser); });

@@ -167,6 +167,7 @@ extern bool lastDarkScheme;
 void screencastFrame(ChromiumBrowser& current, cdp::Completion& frame);
 // The answer to Page.startScreencast, and the browser's report that the page is hidden from it.
 void screencastAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
+void shotAnswered(cdp::Completion& answer);
 void screencastHidden(ChromiumBrowser& current);
 // A page finished loading: a running screencast is started again on it.
 void screencastPageLoaded(ChromiumBrowser& current);

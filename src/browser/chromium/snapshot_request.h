@@ -26,4 +26,12 @@ inline nlohmann::json snapshotParams(const Viewport& v, bool clipped = true) {
             {"clip", {{"x", 0}, {"y", 0}, {"width", v.clipWidth}, {"height", v.clipHeight}, {"scale", 1}}}};
 }
 
+// A shot of a busy page: the same picture as a JPEG, as the screencast's frames are.
+inline nlohmann::json shotParams(const Viewport& v, bool clipped) {
+    nlohmann::json params = snapshotParams(v, clipped);
+    params["format"] = "jpeg";
+    params["quality"] = 90;
+    return params;
+}
+
 }  // namespace cdp

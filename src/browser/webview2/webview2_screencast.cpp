@@ -153,6 +153,10 @@ bool listenForFrames(WebView2Browser& current) {
 
 void applyPageScaleAtBringUp(WebView2Browser& current) { applyPageScale(current, true); }
 
+// A busy page stays on its screencast here: what a screencast costs WebView2, and what a shot
+// would instead, could not be measured without it.
+bool startBrowserShot(CaptureTicket) { return false; }
+
 bool startBrowserScreencast() {
     if (!browserViewReady()) return false;
     WebView2Browser& current = *browser;
