@@ -38,11 +38,12 @@ constexpr double quietCheckPeriod = 30.0;
 // screencast Chromium copies each frame it draws, 60 a second, and a shot asked for at the
 // simulator's pace costs it about two thirds of that (docs/performance.md). A page counts as
 // busy from this many frames in a simulated second; its shots go at most this often, this many
-// asked at once (each takes the browser about 90 ms to answer). After this many shots in a row
-// of the same picture the page is still again, and its screencast is what costs nothing then.
+// asked at once (each takes the browser 90 to 140 ms to answer: with three, the rate fell short).
+// After this many shots in a row of the same picture the page is still again, and its
+// screencast is what costs nothing then.
 constexpr int busyFramesPerSecond = 15;
-constexpr double shotPeriod = 1.0 / 30.0;
-constexpr std::size_t shotsAtOnce = 3;
+constexpr double shotPeriod = 1.0 / 28.0;
+constexpr std::size_t shotsAtOnce = 4;
 constexpr int stillShots = 10;
 // A shot not answered this long after it was asked for: the page is navigating or blocked by a
 // dialog, or the browser hangs. The screencast, started again, is what tells which.
@@ -139,6 +140,7 @@ void startScreencast(double now) {
 }
 
 void stopShots() {
+    if (!shooting) return;
     shooting = false;
     takingShots = false;
     shotsOut.clear();
@@ -188,7 +190,9 @@ void shoot(double now) {
         frameSinceStart = true;
         return;
     }
-    if (shotsOut.size() < shotsAtOnce && now >= nextShotAt) askShot(now);
+    // A quarter period early is on time: flight loops at twice the rate meet the grid only to
+    // within rounding, and shots put off to the next loop each time would lose a third of it.
+    if (shotsOut.size() < shotsAtOnce && now >= nextShotAt - shotPeriod / 4) askShot(now);
 }
 
 }  // namespace

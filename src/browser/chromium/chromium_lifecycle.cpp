@@ -188,8 +188,9 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
 
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
     if (c.request == cdp::Request::Snapshot || c.request == cdp::Request::Check) return snapshotAnswered(current, c);
-    if (c.request == cdp::Request::Shot) return shotAnswered(c);
     if (!current.running()) return;
+    // A lost browser's shots are not answered: the new browser's pipeline starts afresh.
+    if (c.request == cdp::Request::Shot) return shotAnswered(c);
     switch (c.request) {
     // The bring-up: the browser's page target found or made, then attached to.
     case cdp::Request::ListTargets:
