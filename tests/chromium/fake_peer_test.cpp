@@ -661,7 +661,7 @@ TEST_F(FakePeer, ABusyPageIsShownByShotsUntilItStandsStill) {
 
     fs::remove(file("fake.log"));
     cues("animate\nrefuse Page.captureScreenshot\n");
-    log = run("wait 2\ncommand Corvane/TogglePanel once\nwait 4\nquit");
+    log = run("wait 2\ncommand Corvane/TogglePanel once\nwait 6\nquit");
     expectOnce(log, {"CV: the browser could not take a picture of the busy page (refused by the fake); its "
                      "screencast goes on.\n",
                      "CV: the browser could not"});
