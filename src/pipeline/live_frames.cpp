@@ -277,6 +277,12 @@ void queueFrame(PngBuffer& frame) {
     queueCondition.notify_one();
 }
 
+// Queues a screencast's frame, counted for telling a busy page; throws as queueFrame.
+void queueScreencastFrame(PngBuffer& frame) {
+    queueFrame(frame);
+    ++framesCounted;
+}
+
 // Queues a shot that brings a new picture; throws only when the queue cannot grow.
 void queueShot(PngBuffer& shot) {
     const std::string_view bytes(reinterpret_cast<const char*>(shot.bytes.data()), shot.size());
@@ -298,8 +304,7 @@ void queueShot(PngBuffer& shot) {
 bool takeBrowserFrameNow(PngBuffer& frame) noexcept {
     if (!takingFrames || frame.empty()) return false;
     try {
-        queueFrame(frame);
-        ++framesCounted;
+        queueScreencastFrame(frame);
         return true;
     } catch (...) {
         // Left with the caller, whose main thread passes it on (and tells a failure).
@@ -309,9 +314,7 @@ bool takeBrowserFrameNow(PngBuffer& frame) noexcept {
 
 void onBrowserFrame(PngBuffer frame) {
     guarded("CV: could not queue a frame", [&] {
-        if (!screencastRunning || frame.empty()) return;
-        queueFrame(frame);
-        ++framesCounted;
+        if (screencastRunning && !frame.empty()) queueScreencastFrame(frame);
     });
 }
 

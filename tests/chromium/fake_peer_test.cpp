@@ -627,7 +627,7 @@ TEST_F(FakePeer, EachLoadWhileTheScreencastRunsStartsItAgain) {
 // browser that fails a shot keeps its screencast, told once.
 TEST_F(FakePeer, ABusyPageIsShownByShotsUntilItStandsStill) {
     settings("1", 0, "https://panel.example/", CV_FAKE_CDP);
-    // In the order received: a start, o a stop, j a shot, s a snapshot, f a frame.
+    // In the order received: a: a start, o: a stop, j: a shot, s: a snapshot, f: a frame.
     const auto order = [&](int& lastFrame) {
         std::string seen;
         for (const auto& line : fakeLog()) {
