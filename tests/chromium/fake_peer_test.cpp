@@ -270,6 +270,27 @@ TEST_F(FakePeer, ZoomStepsBeforeReadinessOnlyChangeTheLevelLaterOnesReachTheHidd
     EXPECT_EQ(received("Page.captureScreenshot").size(), 0u);
 }
 
+TEST_F(FakePeer, AZoomStepTakenWhileASnapshotIsOutOutlivesThatSnapshotsAnswer) {
+    snapshotsOnly();
+    // From the second on, each snapshot is answered 3 s late: one is out at the step.
+    cues("late 2+ 3\n");
+    run("command Corvane/TogglePanel once\nwait 2\ncommand Corvane/IncreaseWebZoom once\nwait 5\nquit");
+    // The device scale the page is left with: the last one set, or the last one put back.
+    double scale = 0.0;
+    bool putBack = false;
+    const std::string putBackLine = "metrics put back: device scale ";
+    for (const auto& line : fakeLog()) {
+        if (line.rfind("Emulation.setDeviceMetricsOverride ", 0) == 0) {
+            scale = params(line)["deviceScaleFactor"].get<double>();
+        } else if (line.rfind(putBackLine, 0) == 0) {
+            putBack = true;
+            scale = std::stod(line.substr(putBackLine.size()));
+        }
+    }
+    ASSERT_TRUE(putBack) << "no snapshot was out at the zoom step:\n" << slurp(file("fake.log"));
+    EXPECT_NEAR(scale, 0.55, 1e-6) << slurp(file("fake.log"));
+}
+
 TEST_F(FakePeer, AProfileHeldByAnotherBrowserMeansAPrivateOneForTheSessionAndOtherEarlyExitsAreALoss) {
     // Chromium's own lock names a running process on this host: the profile is in use.
     char host[256] = {};

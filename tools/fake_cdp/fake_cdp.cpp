@@ -16,7 +16,9 @@
 //     fail N[+]           the snapshot gets an error reply; the frame is not sent
 //     hang N[+]           the snapshot is never answered; the frame is not sent
 //     late N[+] SECONDS   the snapshot or frame is sent SECONDS after it was due; the fake
-//                         goes on answering everything else meanwhile
+//                         goes on answering everything else meanwhile. A clipped snapshot's
+//                         answer puts back the device metrics it was asked under, as Chromium's
+//                         does (logged as "metrics put back: device scale S")
 //     garbage-png N[+]    the picture's data is valid base64 of bytes that are no PNG
 //     garbage-frame N     instead of the reply or frame, bytes that are not JSON
 //     exit N              the process exits when the picture is requested or due
@@ -667,12 +669,23 @@ int main(int argc, char** argv) {
                     }
                     reply["result"] = {{"data", snapshotData(width, height, snapshots)}};
                 }
+                // As in Chromium, a clipped picture is taken under an emulation of its own, and
+                // its answer puts back the metrics it began under: any set meanwhile are undone.
+                const auto answer = [&, reply, clipped = params.contains("clip"), began = deviceScale,
+                                     beganView = viewScale] {
+                    if (clipped && (deviceScale != began || viewScale != beganView)) {
+                        deviceScale = began;
+                        viewScale = beganView;
+                        logLine("metrics put back: device scale " + std::to_string(began));
+                    }
+                    sendMessage(reply);
+                };
                 if (dialogOpen) {
-                    afterDialog.push_back([reply](bool) { sendMessage(reply); });
+                    afterDialog.push_back([answer](bool) { answer(); });
                     continue;
                 }
                 if (cues.late.matches(snapshots)) {
-                    later(cues.lateSeconds, [reply] { sendMessage(reply); });
+                    later(cues.lateSeconds, answer);
                     continue;
                 }
             } else if (method == "Emulation.setDeviceMetricsOverride") {

@@ -187,6 +187,7 @@ void onAttached(ChromiumBrowser& current, const std::string& sessionId) {
 }
 
 void replyArrived(ChromiumBrowser& current, cdp::Completion& c) {
+    if (c.request == cdp::Request::Snapshot || c.request == cdp::Request::Shot) pictureAnswered(current, c);
     if (c.request == cdp::Request::Snapshot || c.request == cdp::Request::Check) return snapshotAnswered(current, c);
     if (!current.running()) return;
     // A lost browser's shots are not answered: the new browser's pipeline starts afresh.

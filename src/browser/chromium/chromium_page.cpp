@@ -1,4 +1,5 @@
 // The page in Chromium: its navigations, its zoom and its snapshots.
+#include <algorithm>
 #include <utility>
 
 #include "browser/chromium/chromium_state.h"
@@ -18,6 +19,8 @@ constexpr std::uint64_t reloadTag = 1;
 // answered the browser counts as hung.
 constexpr std::chrono::seconds navigationCommitWait{10};
 constexpr std::size_t failedAtCommitKept = 16;
+// More pictures out than the live pipeline and the capture schedule ever ask for at once.
+constexpr std::size_t picturesOutKept = 16;
 // Navigation trouble (a refused address, a page that does not load) comes back at every reload.
 RepeatingLine navigationTrouble;
 
@@ -27,12 +30,14 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
 
 }  // namespace
 
+namespace {
+
 // The layout stays; the device scale is the zoom times the page scale, so pictures grow. In
 // headless mode the screencast copies a surface of the visible size, which would stay the
 // layout's and drop the finer pixels: above scale 1 it is set to the picture's size, and the
 // page scaled into it. At scale 1, and for a page zoomed out, the page is shown as it always
 // was: Chromium 156 crops a zoomed-out page whose visible size is set apart.
-void sendViewport(ChromiumBrowser& current) {
+void sendMetrics(ChromiumBrowser& current) {
     const cdp::Viewport v = current.viewport();
     nlohmann::json metrics = {
         {"width", v.layoutWidth}, {"height", v.layoutHeight}, {"deviceScaleFactor", v.deviceScale}, {"mobile", false}};
@@ -42,6 +47,13 @@ void sendViewport(ChromiumBrowser& current) {
     if (scaledView)
         current.sendToPage(cdp::Request::VisibleSize, "Emulation.setVisibleSize",
                            {{"width", v.pictureWidth}, {"height", v.pictureHeight}});
+}
+
+}  // namespace
+
+void sendViewport(ChromiumBrowser& current) {
+    sendMetrics(current);
+    for (ChromiumBrowser::PictureOut& out : current.picturesOut) out.viewportSentSince = true;
 }
 
 namespace {
@@ -105,6 +117,24 @@ void snapshotAnswered(ChromiumBrowser& current, cdp::Completion& answer) {
     // drops one it gave up on.
     if (current.failedAtCommit.erase(answer.tag) != 0) return;
     onBrowserSnapshot(answer.tag, answer.ok, std::move(answer.snapshot));
+}
+
+void pictureAsked(ChromiumBrowser& current, cdp::Request request, std::uint64_t tag) {
+    // One never answered (the browser drops some at a commit) is forgotten with the oldest.
+    if (current.picturesOut.size() >= picturesOutKept) current.picturesOut.erase(current.picturesOut.begin());
+    current.picturesOut.push_back({request, tag, false});
+}
+
+void pictureAnswered(ChromiumBrowser& current, const cdp::Completion& answer) {
+    auto& out = current.picturesOut;
+    const auto it = std::find_if(out.begin(), out.end(), [&](const ChromiumBrowser::PictureOut& p) {
+        return p.request == answer.request && p.tag == answer.tag;
+    });
+    if (it == out.end()) return;
+    const bool undone = it->viewportSentSince;
+    out.erase(it);
+    // Sent again as it is: the pictures asked for since began under it, and put it back.
+    if (undone && current.stage == ChromiumBrowser::Stage::Ready) sendMetrics(current);
 }
 
 void viewportAnswered(ChromiumBrowser& current, const cdp::Completion& c) {
@@ -199,6 +229,7 @@ bool startBrowserSnapshot(CaptureTicket ticket) {
     current.sendToPage(cdp::Request::Snapshot, "Page.captureScreenshot",
                        cdp::snapshotParams(current.viewport(), !current.scaledView()), ticket);
     current.owedSnapshots.add(ticket);
+    pictureAsked(current, cdp::Request::Snapshot, ticket);
     return true;
 }
 

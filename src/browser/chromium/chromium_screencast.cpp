@@ -78,6 +78,7 @@ bool startBrowserShot(CaptureTicket ticket) {
         ChromiumBrowser& current = *browser;
         current.sendToPage(cdp::Request::Shot, "Page.captureScreenshot",
                            cdp::shotParams(current.viewport(), !current.scaledView()), ticket);
+        pictureAsked(current, cdp::Request::Shot, ticket);
     });
 }
 

@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "browser/browser.h"
 #include "browser/browser_policy.h"
@@ -52,6 +53,16 @@ struct ChromiumBrowser {
     // Until the bring-up's viewport has been accepted, its refusal is a failed bring-up rather
     // than a zoom step the page did not take.
     bool bringUpViewportPending = false;
+    // Pictures asked for (snapshots and shots) and not yet answered, each with whether the
+    // viewport was sent after it. Chromium takes a clipped picture under an emulation of its own
+    // and, at its answer, puts back the metrics it found when it began: a zoom step sent
+    // meanwhile is undone there, and so it is sent again.
+    struct PictureOut {
+        cdp::Request request;
+        std::uint64_t tag;
+        bool viewportSentSince;
+    };
+    std::vector<PictureOut> picturesOut;
 
     // Chromium never answers a snapshot asked for while a navigation has not yet committed,
     // nor, often, one still out when it commits: the page it was asked of is gone. So none is
@@ -141,6 +152,9 @@ void visibleSizeAnswered(ChromiumBrowser& current, const cdp::Completion& answer
 void pageEventsAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void navigationAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 void snapshotAnswered(ChromiumBrowser& current, cdp::Completion& answer);
+// A snapshot or shot asked for, and its answer (sends the viewport again if that answer undid it).
+void pictureAsked(ChromiumBrowser& current, cdp::Request request, std::uint64_t tag);
+void pictureAnswered(ChromiumBrowser& current, const cdp::Completion& answer);
 // At stop: the next start tells navigation trouble afresh.
 void resetPage();
 
