@@ -28,10 +28,6 @@ void tellNavigationTrouble(const char* what, const std::string& why) {
     if (navigationTrouble.due()) debugLog("CV: %s: %s\n", what, why.c_str());
 }
 
-}  // namespace
-
-namespace {
-
 // The layout stays; the device scale is the zoom times the page scale, so pictures grow. In
 // headless mode the screencast copies a surface of the visible size, which would stay the
 // layout's and drop the finer pixels: above scale 1 it is set to the picture's size, and the
