@@ -10,6 +10,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -17,6 +18,7 @@
 #include <tuple>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -27,6 +29,7 @@
 #include "browser/chromium/cdp_wire.h"
 #include "browser/chromium/child_start.h"
 #include "browser/chromium/chromium_process.h"
+#include "browser/chromium/local_state.h"
 #include "browser/chromium/profile_cleanup.h"
 
 namespace {
@@ -187,6 +190,68 @@ TEST(BrowserProcess, TheLastingProfileFolderIsMadePrivate) {
     EXPECT_FALSE(chromium::prepareProfileFolder((root / "file").string(), error));
     EXPECT_EQ(error, "it is not a folder");
     EXPECT_FALSE(chromium::prepareProfileFolder((root / "file/chromium").string(), error));
+    fs::remove_all(root);
+}
+
+TEST(LocalState, TheEnergySaverIsAskedForAndEverythingElseTheBrowserKeptStays) {
+    namespace fs = std::filesystem;
+    const fs::path root = fs::temp_directory_path() / ("cv-local-state-" + std::to_string(::getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    const fs::path file = root / "Local State";
+    auto read = [&] {
+        std::ifstream in(file);
+        return nlohmann::json::parse(in, nullptr, false);
+    };
+    auto saver = [&] { return read()["performance_tuning"]["battery_saver_mode"]["state"]; };
+    std::string error;
+
+    // A new profile gets a file of its own, for the owner alone.
+    ASSERT_TRUE(chromium::askForEnergySaver(root.string(), error)) << error;
+    EXPECT_EQ(saver(), chromium::energySaverAlwaysOn);
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+    // The browser's own settings stay, beside and around ours; a setting in the way is replaced.
+    std::ofstream(file) << R"({"os_crypt":{"key":"k"},"performance_tuning":{"high_efficiency_mode":)"
+                           R"({"state":2},"battery_saver_mode":{"state":1}},"big":"13441334603526039"})";
+    ASSERT_TRUE(chromium::askForEnergySaver(root.string(), error)) << error;
+    EXPECT_EQ(saver(), chromium::energySaverAlwaysOn);
+    EXPECT_EQ(read()["os_crypt"]["key"], "k");
+    EXPECT_EQ(read()["performance_tuning"]["high_efficiency_mode"]["state"], 2);
+    EXPECT_EQ(read()["big"], "13441334603526039");
+    std::ofstream(file) << R"({"performance_tuning":7})";
+    ASSERT_TRUE(chromium::askForEnergySaver(root.string(), error)) << error;
+    EXPECT_EQ(saver(), chromium::energySaverAlwaysOn);
+
+    // A file that already asks for it is not written again.
+    const auto written = fs::last_write_time(file);
+    const auto inode = [&] {
+        struct stat info {};
+        ::stat(file.c_str(), &info);
+        return info.st_ino;
+    };
+    const ino_t before = inode();
+    ASSERT_TRUE(chromium::askForEnergySaver(root.string(), error)) << error;
+    EXPECT_EQ(inode(), before);
+    EXPECT_EQ(fs::last_write_time(file), written);
+
+    // What is not the browser's JSON is reported and left exactly as it is.
+    for (const std::string odd : {"{\"truncated\":", "[1,2]", "{\"name\":\"\xff\"}"}) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << odd;
+        error.clear();
+        EXPECT_FALSE(chromium::askForEnergySaver(root.string(), error)) << odd;
+        EXPECT_FALSE(error.empty());
+        std::ifstream in(file, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), odd);
+    }
+    // Something other than a file in its place is not opened for reading, so it cannot hold us up.
+    fs::remove(file);
+    ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+    EXPECT_FALSE(chromium::askForEnergySaver(root.string(), error));
+    EXPECT_EQ(error, "it is not a file of Chromium's");
+    fs::remove(file);
+    // No half-written file is left beside it.
+    EXPECT_EQ(std::distance(fs::directory_iterator(root), fs::directory_iterator()), 0);
     fs::remove_all(root);
 }
 

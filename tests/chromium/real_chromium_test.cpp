@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "harness.h"
 #include "panel/dialog_picture.h"
 
@@ -41,6 +43,11 @@ TEST_F(RealChromium, SiteStorageLastsFromOneSessionToTheNext) {
     EXPECT_TRUE(near(readPng(file("first.png")).page(400, 300), 255, 0, 0)) << "a fresh profile";
     run(script + file("second.png") + "\nquit\n");
     EXPECT_TRUE(near(readPng(file("second.png")).page(400, 300), 0, 255, 0)) << "the value of the first session";
+    // The browser rewrote its settings file at each end and kept the energy saver we asked for.
+    std::ifstream settingsFile(profile() / "Local State");
+    const auto kept = nlohmann::json::parse(settingsFile, nullptr, false);
+    ASSERT_TRUE(kept.is_object());
+    EXPECT_EQ(kept["performance_tuning"]["battery_saver_mode"]["state"], 3);
 }
 
 // A page server on 127.0.0.1 that serves its page at /panel, counts the requests for it and

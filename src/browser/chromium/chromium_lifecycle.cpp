@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "browser/chromium/chromium_state.h"
+#include "browser/chromium/local_state.h"
 #include "browser/chromium/profile_cleanup.h"
 #include "platform/flight_loop.h"
 #include "platform/xplm.h"
@@ -48,6 +49,8 @@ std::string announcedBrowser;
 // Whether this start's log has said that its browsers go without their sandbox: once per start,
 // not once per browser, as a browser that keeps failing is started again and again.
 bool toldWithoutSandbox = false;
+// The same for a profile whose settings file would not take the energy saver.
+bool toldNoEnergySaver = false;
 // Removes private profiles off the main thread: ours at stop, and those left by simulators
 // that died or by sessions whose removal was cut short.
 chromium::ProfileCleanup profileCleanup;
@@ -145,6 +148,12 @@ void launchBrowser() {
     if (announcedBrowser != executable + '\n' + profile) {
         announcedBrowser = executable + '\n' + profile;
         XPLMDebugString(("CV: the panel's browser is " + executable + ", on the profile " + profile + "\n").c_str());
+    }
+    if (std::string why; !chromium::askForEnergySaver(profile, why) && !toldNoEnergySaver) {
+        toldNoEnergySaver = true;
+        XPLMDebugString(("CV: could not set the browser's energy saver in " + profile + "/Local State (" + why +
+                         "); a page that animates costs it more processor time.\n")
+                            .c_str());
     }
     if (chromium::runsWithoutSandbox() && !toldWithoutSandbox) {
         toldWithoutSandbox = true;
@@ -351,6 +360,7 @@ void stopBackend() {
     usePrivateProfile = false;
     announcedBrowser.clear();
     toldWithoutSandbox = false;
+    toldNoEnergySaver = false;
 }
 
 }  // namespace
