@@ -10,7 +10,7 @@ import sys
 # Top to bottom: a file may include its own folder and anything below it.
 LAYERS = ["plugin", "panel", "pipeline", "browser", "platform"]
 # The small shared base, included from anywhere; it includes only itself.
-BASE = {"plugin/log.h", "plugin/settings.h", "plugin/paths.h", "plugin/text_encoding.h"}
+BASE = {"plugin/log.h", "plugin/settings.h", "plugin/settings_file.h", "plugin/paths.h", "plugin/text_encoding.h"}
 BASE_FOLDERS = ("platform/",)
 # One per platform, compiled alone into its module: only the backend itself includes its files.
 BACKENDS = ("browser/chromium/", "browser/webview2/")

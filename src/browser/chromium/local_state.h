@@ -14,8 +14,9 @@ inline constexpr int energySaverAlwaysOn = 3;
 
 // Makes the "Local State" file in `profile` ask for the energy saver always on, keeping
 // everything else the file holds. A file that already asks for it is not written; a missing
-// one is made; a changed one is replaced whole, through a new file renamed over it. False with
-// `error` set when the file cannot be read or is not Chromium's (then it is left as it is).
+// one is made; a changed one is replaced whole, never seen half-written (settings_file.h).
+// False with `error` set when the file cannot be read, is not Chromium's JSON or is read-only:
+// then it is left as it is. Reads and writes a few kilobytes on the caller's thread.
 bool askForEnergySaver(const std::string& profile, std::string& error);
 
 }  // namespace chromium
